@@ -1,0 +1,23 @@
+// The subcommands of brennix-cli. Each takes the words after its name and returns the
+// process exit status.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace brennix::cli {
+
+using Args = std::vector<std::string>;
+
+int RunDevices(const Args& args);
+int RunInfo(const Args& args);
+int RunBurn(const Args& args);
+int RunErase(const Args& args);
+int RunEject(const Args& args);
+int RunLoad(const Args& args);
+int RunMkiso(const Args& args);
+
+// Prints "brennix-cli: <message>" to standard error and returns 2 (bad usage).
+int UsageError(const std::string& message);
+
+}  // namespace brennix::cli

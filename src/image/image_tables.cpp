@@ -1,0 +1,10 @@
+#include "image/image_tables.h"
+
+namespace brennix {
+
+ImageTables& Tables() {
+  static ImageTables tables;
+  return tables;
+}
+
+}  // namespace brennix

@@ -1,0 +1,60 @@
+// The records of the image tree and the process-wide tables that hold them: one image is
+// built per process at a time, and every component shares it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace brennix {
+
+struct TFEntry;
+
+// One directory, the root included.
+struct TDEntry {
+  std::string ShortName;      // ISO 9660 identifier; "CD_ROOT" for the root
+  std::string LongName;       // Joliet identifier; "CD Root Directory" for the root
+  int64_t ISOSize = 0;        // bytes of ISO records, a multiple of 2048 (layout)
+  int64_t JolietSize = 0;     // bytes of Joliet records, a multiple of 2048 (layout)
+  std::string Path;           // "\" + long names joined by "\", ASCII upper case; root "\"
+  int32_t ISOLocation = 0;    // sector offset within the ISO directory area (layout)
+  int32_t JolietLocation = 0; // sector offset within the Joliet directory area (layout)
+  int32_t Number = 0;         // 1-based position in the path tables
+  TDEntry* Parent = nullptr;  // the root points to itself
+  TFEntry* FirstEntry = nullptr;
+  TFEntry* LastEntry = nullptr;  // tail of the child list, so appending is O(1)
+};
+
+// One child of a directory: a file, or the entry that stands for a subdirectory.
+struct TFEntry {
+  std::string ShortName;  // upper case, without ";1"
+  std::string LongName;   // without ";1"
+  std::string FullPath;   // source path; empty for a directory entry
+  double DateTime = 0.0;  // days since 1899-12-30, local time
+  int64_t FileSize = 0;
+  int64_t JolietSize = 0;
+  int32_t Location = 0;
+  int32_t JolietLocation = 0;
+  int32_t Attr = 0;  // 0x10 directory, 0x02 hidden, 0x20 archive, 0x01 read-only
+  TDEntry* Dir = nullptr;  // the directory a directory entry stands for
+  TFEntry* Next = nullptr;
+};
+
+constexpr int32_t kAttrReadOnly = 0x01;
+constexpr int32_t kAttrHidden = 0x02;
+constexpr int32_t kAttrDirectory = 0x10;
+constexpr int32_t kAttrArchive = 0x20;
+
+struct ImageTables {
+  std::vector<TDEntry*> Dirs;        // creation order, root first
+  std::vector<TDEntry*> DirsISO;     // path-table order after the layout
+  std::vector<TDEntry*> DirsJoliet;  // path-table order after the layout
+  std::vector<TFEntry*> Files;       // creation order; the cache walks it
+  int32_t MaxFiles = 0;
+  int32_t MaxDirs = 0;
+};
+
+// The process-wide tables.
+ImageTables& Tables();
+
+}  // namespace brennix

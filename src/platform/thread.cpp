@@ -1,0 +1,62 @@
+#include "platform/thread.h"
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace brennix {
+
+TThread::TThread(bool createSuspended) {
+  if (!createSuspended) Resume();
+}
+
+TThread::~TThread() { WaitFor(); }
+
+void TThread::Resume() {
+  bool expected = false;
+  if (started_.compare_exchange_strong(expected, true)) thread_ = std::thread([this] { Run(); });
+}
+
+void TThread::WaitFor() {
+  if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void TThread::Run() {
+  tid_.store(static_cast<int>(::syscall(SYS_gettid)));
+  ApplyPriority();
+  Execute();
+  if (OnTerminate) OnTerminate();
+  finished_.store(true);
+}
+
+void TThread::SetPriority(ThreadPriority priority) {
+  priority_.store(priority);
+  if (tid_.load() != 0) ApplyPriority();
+}
+
+void TThread::ApplyPriority() {
+  const int tid = tid_.load();
+  if (tid == 0) return;
+  const ThreadPriority p = priority_.load();
+  int niceValue = 0;
+  switch (p) {
+    case ThreadPriority::Idle: niceValue = 19; break;
+    case ThreadPriority::Lowest: niceValue = 10; break;
+    case ThreadPriority::Lower: niceValue = 5; break;
+    case ThreadPriority::Normal: niceValue = 0; break;
+    case ThreadPriority::Higher: niceValue = -5; break;
+    case ThreadPriority::Highest: niceValue = -10; break;
+    case ThreadPriority::TimeCritical: niceValue = -15; break;
+  }
+  if (p == ThreadPriority::TimeCritical) {
+    sched_param param{};
+    param.sched_priority = 10;
+    if (::sched_setscheduler(tid, SCHED_RR, &param) == 0) return;
+  }
+  // Raising priority needs privileges; lowering always works. A refusal keeps the old value.
+  (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), niceValue);
+}
+
+}  // namespace brennix

@@ -1,0 +1,66 @@
+// The one seam between the drive and everything above it: the five platform operations
+// that the SCSI emulation needs (drive kind, open, address, pass-through, close). A real
+// drive (/dev/sr* through SG_IO) and a virtual recorder both implement it; the logic above
+// is identical for both.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace brennix {
+
+using DriveHandle = int;
+constexpr DriveHandle kInvalidDriveHandle = -1;
+
+enum class DataDirection : uint8_t { Out = 0, In = 1, None = 2 };
+
+struct ScsiAddress {
+  uint8_t PortNumber = 0;
+  uint8_t PathId = 0;
+  uint8_t TargetId = 0;
+  uint8_t Lun = 0;
+};
+
+// One command for the pass-through. The data buffer is used in place.
+struct PassThroughRequest {
+  uint8_t Cdb[16] = {};
+  uint8_t CdbLength = 0;
+  DataDirection Direction = DataDirection::None;
+  uint8_t* Data = nullptr;
+  uint32_t DataLength = 0;
+  uint8_t SenseLength = 0;        // sense bytes wanted (at most 32)
+  uint32_t TimeoutSeconds = 120;
+  // Results.
+  uint8_t ScsiStatus = 0;         // 0 good, 2 check condition, 8 busy
+  uint8_t Sense[32] = {};         // fixed-format sense when ScsiStatus is 2
+  uint32_t DataTransferred = 0;   // bytes actually moved
+};
+
+class DriveBackend {
+ public:
+  virtual ~DriveBackend() = default;
+  // A name for messages: "/dev/sr0", or the virtual recorder's disc file.
+  virtual std::string DevicePath() const = 0;
+  // Operation 1, drive kind: is this an optical drive.
+  virtual bool IsOpticalDrive() = 0;
+  // Operation 2: read-write first, then read-only. kInvalidDriveHandle on failure;
+  // errnoOut (when given) receives the reason of the last failure.
+  virtual DriveHandle Open(int* errnoOut = nullptr) = 0;
+  // Operation 3: the drive's SCSI address.
+  virtual bool QueryAddress(DriveHandle handle, ScsiAddress& address) = 0;
+  // Operation 4: run one CDB. False when the call itself failed (no answer, time-out);
+  // true when the drive answered, whatever its status.
+  virtual bool PassThrough(DriveHandle handle, PassThroughRequest& request) = 0;
+  // Operation 5.
+  virtual bool Close(DriveHandle handle) = 0;
+};
+
+// Drives that are not /dev/sr* devices (virtual recorders). They get letters after the real
+// drives, in the order registered, the next time the emulation builds its table.
+void RegisterExtraDrive(std::shared_ptr<DriveBackend> drive);
+void ClearExtraDrives();
+std::vector<std::shared_ptr<DriveBackend>> ExtraDrives();
+
+}  // namespace brennix
