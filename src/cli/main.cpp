@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cli/commands.h"
-#include "transport/virtual_drive.h"
+#include "virtual_recorder/attach.h"
 
 namespace brennix::cli {
 

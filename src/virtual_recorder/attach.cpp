@@ -1,5 +1,5 @@
 // Placeholder until the virtual recorder lands.
-#include "transport/virtual_drive.h"
+#include "virtual_recorder/attach.h"
 
 #include <cstdlib>
 
