@@ -1,0 +1,343 @@
+#include "recording/cache_thread.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "image/image_tables.h"
+#include "image/memory_stream.h"
+#include "platform/clock.h"
+#include "recording/stream_ex.h"
+
+namespace brennix {
+
+namespace {
+
+int32_t SaneBlockSize(int32_t blockSize) {
+  const int32_t whole = blockSize / kSectorBytes * kSectorBytes;
+  return std::clamp(whole, kSectorBytes, kDvdBlockSize);
+}
+
+int64_t RoundUpToSector(int64_t bytes) {
+  return (bytes + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+}
+
+// Opens a source file for reading, or gives null. Only regular files are read: a FIFO or a
+// device put in place of a file would block the cache or never end.
+std::unique_ptr<TFileStreamEx> OpenSourceFile(const std::string& path) {
+  std::unique_ptr<TFileStreamEx> stream;
+  try {
+    stream = std::make_unique<TFileStreamEx>(path, kSourceFileMode);
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  struct stat info {};
+  if (::fstat(stream->Handle, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  return stream;
+}
+
+// Reads until count bytes arrived or the file yields no more; a single read may return less.
+int32_t ReadFully(TStreamEx& stream, uint8_t* buffer, int32_t count) {
+  int32_t done = 0;
+  while (done < count) {
+    const int32_t n = stream.Read(buffer + done, count - done);
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
+}
+
+std::string CantOpenMessage(const std::string& path) {
+  return "CAN'T OPEN FILE \"" + path + "\" OR FILE IS IN USES BY OTHER SOFTWARE";
+}
+
+}  // namespace
+
+int32_t CacheBlockSizeForDiscType(uint16_t discType) {
+  return discType == 2 || discType == 3 ? kCdBlockSize : kDvdBlockSize;
+}
+
+TCacheThread::TCacheThread(int32_t cacheSize, TMemoryStream* headerStream, int64_t imageSize,
+                           bool padToMinimum, int32_t blockSize, std::recursive_mutex& lock,
+                           bool adjustPriority)
+    : TThread(true),
+      BlockSize(SaneBlockSize(blockSize)),
+      CacheBytes(cacheSize),
+      MaxBlocks(std::max(cacheSize, 0) / SaneBlockSize(blockSize)),
+      PadToMinimum(padToMinimum && imageSize < kMinimumTrackBytes),
+      ImageBytes(std::max<int64_t>(imageSize, 0)),
+      Lock(lock),
+      HeaderStream(headerStream),
+      adjustPriority_(adjustPriority) {
+  BytesToDeliver.store(ImageBytes);
+  PadBytes.store(ImageBytes);
+  if (adjustPriority_) SetPriority(ThreadPriority::Lower);
+  Resume();
+}
+
+TCacheThread::~TCacheThread() {
+  Abort();
+  WaitFor();
+}
+
+std::string TCacheThread::ErrorText() const {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  return errorText_;
+}
+
+void TCacheThread::SetErrorText(const std::string& text) {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  errorText_ = text;
+}
+
+std::string TCacheThread::CurrentFile() const {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  return currentFile_;
+}
+
+std::string TCacheThread::FileErrors() const {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  return fileErrors_;
+}
+
+int32_t TCacheThread::QueuedBlocks() const {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  return static_cast<int32_t>(BlockList.size());
+}
+
+int32_t TCacheThread::GetBlock(uint8_t* dest) {
+  if (BytesToDeliver.load() == 0 && Finished.load()) return 0;
+  {
+    std::lock_guard<std::recursive_mutex> guard(Lock);
+    if (BlockList.empty()) return Finished.load() ? 0 : -1;
+  }
+  while (Discarding.load()) {
+    SleepMs(1);
+    if (AbortRequested.load()) return 0;
+  }
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  // The producer may have emptied the queue on an abort since the check above.
+  if (BlockList.empty()) return Finished.load() ? 0 : -1;
+  ConsumerBusy.store(true);
+  std::unique_ptr<TCacheBlock> block = std::move(BlockList.front());
+  BlockList.pop_front();
+  const int32_t size = block->Size;
+  if (dest != nullptr && size > 0) std::memcpy(dest, block->Data, static_cast<size_t>(size));
+  if (static_cast<int32_t>(spare_.size()) < MaxBlocks) spare_.push_back(std::move(block));
+  BytesToDeliver.fetch_sub(size);
+  ConsumerBusy.store(false);
+  return size;
+}
+
+std::unique_ptr<TCacheBlock> TCacheThread::NewBlock() {
+  {
+    std::lock_guard<std::recursive_mutex> guard(Lock);
+    if (!spare_.empty()) {
+      std::unique_ptr<TCacheBlock> block = std::move(spare_.back());
+      spare_.pop_back();
+      block->Size = 0;
+      return block;
+    }
+  }
+  return std::make_unique<TCacheBlock>();
+}
+
+void TCacheThread::SetLevel(uint8_t level) {
+  if (!adjustPriority_ || PriorityLevel.load() == level) return;
+  PriorityLevel.store(level);
+  static constexpr ThreadPriority kByLevel[] = {ThreadPriority::Idle, ThreadPriority::Lowest,
+                                                ThreadPriority::Lower, ThreadPriority::Normal};
+  SetPriority(kByLevel[level]);
+}
+
+void TCacheThread::AdjustPriority(int32_t queued) {
+  if (queued < MaxBlocks / 4) {
+    SetLevel(3);
+  } else if (queued < MaxBlocks / 2) {
+    SetLevel(2);
+  } else {
+    SetLevel(1);
+  }
+}
+
+TCacheThread::Step TCacheThread::WaitForRoom() {
+  // At least one block must fit, or a tiny cache would wait for ever.
+  const int32_t limit = std::max(MaxBlocks - 1, 1);
+  int32_t queued = QueuedBlocks();
+  AdjustPriority(queued);
+  while (queued >= limit) {
+    SetLevel(0);
+    if (AbortRequested.load()) {
+      EndOnAbort();
+      return Step::Stop;
+    }
+    CacheFilled.store(true);
+    SleepMs(1);
+    queued = QueuedBlocks();
+  }
+  if (AbortRequested.load()) {
+    EndOnAbort();
+    return Step::Stop;
+  }
+  return Step::Go;
+}
+
+TCacheThread::Step TCacheThread::AppendOpenBlock(bool waitForRoom) {
+  if (open_ && fill_ > 0) {
+    open_->Size = fill_;
+    queuedBytes_ += fill_;
+    std::lock_guard<std::recursive_mutex> guard(Lock);
+    Discarding.store(false);
+    BlockList.push_back(std::move(open_));
+  }
+  open_.reset();
+  fill_ = 0;
+  return waitForRoom ? WaitForRoom() : Step::Go;
+}
+
+void TCacheThread::EndOnAbort() {
+  // The consumer holds the lock while it copies a block; wait until it is out (bounded:
+  // it never blocks inside).
+  for (int i = 0; i < 1000 && ConsumerBusy.load(); ++i) SleepMs(10);
+  Discarding.store(true);
+  {
+    std::lock_guard<std::recursive_mutex> guard(Lock);
+    BlockList.clear();
+    spare_.clear();
+    if (errorText_.empty()) errorText_ = "OPERATION ABORTED BY USER";
+    Finished.store(true);
+  }
+  Discarding.store(false);
+  open_.reset();
+  fill_ = 0;
+}
+
+void TCacheThread::Fail(const std::string& text) {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  errorText_ = text;
+  Finished.store(true);
+}
+
+TCacheThread::Step TCacheThread::ReadHeader() {
+  if (HeaderStream == nullptr) return Step::Go;
+  const int64_t size = HeaderStream->Size();
+  HeaderStream->Seek(0);
+  int64_t remaining = size;
+  while (remaining > 0) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(remaining, BlockSize));
+    open_ = NewBlock();
+    const size_t got = HeaderStream->Read(open_->Data, static_cast<size_t>(n));
+    if (got < static_cast<size_t>(n))
+      std::memset(open_->Data + got, 0, static_cast<size_t>(n) - got);
+    fill_ = n;
+    remaining -= n;
+    if (n == BlockSize && AppendOpenBlock(true) == Step::Stop) return Step::Stop;
+  }
+  HeaderStream->Clear();
+  return Step::Go;
+}
+
+TCacheThread::Step TCacheThread::ReadFiles() {
+  const std::vector<TFEntry*>& files = Tables().Files;
+  std::unique_ptr<TFileStreamEx> stream;
+  for (const TFEntry* entry : files) {
+    if (entry == nullptr || (entry->Attr & kAttrDirectory) != 0 || entry->FullPath.empty() ||
+        entry->FileSize <= 0)
+      continue;
+    {
+      std::lock_guard<std::recursive_mutex> guard(Lock);
+      currentFile_ = entry->FullPath;
+    }
+    stream.reset();
+    stream = OpenSourceFile(entry->FullPath);
+    if (!stream) {
+      Fail(CantOpenMessage(entry->FullPath));
+      return Step::Stop;
+    }
+    if (entry->FileSize > 4 * int64_t{BlockSize})
+      (void)::posix_fadvise(stream->Handle, 0, 0, POSIX_FADV_SEQUENTIAL);
+
+    int64_t remaining = entry->FileSize;
+    bool shortFile = false;
+    while (remaining > 0) {
+      if (!open_) {
+        open_ = NewBlock();
+        fill_ = 0;
+      }
+      const int32_t room = BlockSize - fill_;
+      const int32_t t = static_cast<int32_t>(std::min<int64_t>(remaining, room));
+      uint8_t* at = open_->Data + fill_;
+      const int32_t got = shortFile ? 0 : ReadFully(*stream, at, t);
+      // What the file did not give, and the tail of its last sector, is zero: nothing of an
+      // earlier block may reach the image.
+      const int32_t used = static_cast<int32_t>(RoundUpToSector(t));
+      if (got < used) std::memset(at + got, 0, static_cast<size_t>(used - got));
+      if (got < t) shortFile = true;
+      fill_ += used;
+      remaining -= t;
+      if (AbortRequested.load()) {
+        EndOnAbort();
+        return Step::Stop;
+      }
+      if (fill_ >= BlockSize && AppendOpenBlock(true) == Step::Stop) return Step::Stop;
+    }
+    if (shortFile) {
+      std::lock_guard<std::recursive_mutex> guard(Lock);
+      fileErrors_ += "FILE \"" + entry->FullPath + "\" WAS SHORTER THAN EXPECTED, PADDED WITH ZEROS\n";
+    }
+  }
+  return AppendOpenBlock(false);
+}
+
+void TCacheThread::AppendPadding() {
+  if (!PadToMinimum) return;
+  int64_t pad = kMinimumTrackBytes - ImageBytes;
+  {
+    std::lock_guard<std::recursive_mutex> guard(Lock);
+    PadBytes.store(pad);
+    BytesToDeliver.fetch_add(pad);
+  }
+  while (pad > 0) {
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(pad, BlockSize));
+    std::unique_ptr<TCacheBlock> block = NewBlock();
+    std::memset(block->Data, 0, static_cast<size_t>(n));
+    block->Size = n;
+    pad -= n;
+    std::lock_guard<std::recursive_mutex> guard(Lock);
+    BlockList.push_back(std::move(block));
+    PadBytes.store(pad);
+  }
+}
+
+void TCacheThread::WaitForConsumer() {
+  while (BytesToDeliver.load() > 0) {
+    SleepMs(10);
+    if (AbortRequested.load()) {
+      for (int i = 0; i < 1000 && ConsumerBusy.load(); ++i) SleepMs(10);
+      Discarding.store(true);
+      Finished.store(true);
+      return;
+    }
+  }
+  // No pause after the end: the owner may join at once.
+  Finished.store(true);
+}
+
+void TCacheThread::Execute() {
+  // The flags start cleared in the constructor; clearing them here could lose an abort
+  // requested before the thread got going.
+  if (ReadHeader() == Step::Stop || ReadFiles() == Step::Stop) return;
+  if (queuedBytes_ != ImageBytes) {
+    // Delivering more or less than the layout reserved would shift or cut the track.
+    Fail("IMAGE SIZE DOES NOT MATCH ITS LAYOUT");
+    return;
+  }
+  AppendPadding();
+  CacheFilled.store(true);
+  WaitForConsumer();
+}
+
+}  // namespace brennix

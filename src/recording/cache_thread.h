@@ -1,0 +1,115 @@
+// The read-ahead cache: a producer thread that turns the image (the prepared head, then the
+// data of every file in layout order, then optional zero padding) into an ordered queue of
+// blocks, so that the writer can feed a drive without pause. The queue is bounded by the
+// cache size; the one consumer takes a block at a time with GetBlock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/thread.h"
+
+namespace brennix {
+
+class TMemoryStream;
+
+constexpr int32_t kSectorBytes = 2048;
+constexpr int32_t kCdBlockSize = 55296;   // 27 sectors: one WRITE on CD-R/CD-RW
+constexpr int32_t kDvdBlockSize = 65536;  // 32 sectors: one WRITE on every other disc
+constexpr int32_t kCacheBlockCapacity = 65540;
+// A track shorter than this many bytes (300 sectors) is padded with zeros when asked to.
+constexpr int64_t kMinimumTrackBytes = 614400;
+
+// 55296 for a CD-R or CD-RW (disc type codes 2 and 3), else 65536.
+int32_t CacheBlockSizeForDiscType(uint16_t discType);
+
+struct TCacheBlock {
+  int32_t Size = 0;  // valid bytes at the start of Data
+  uint8_t Data[kCacheBlockCapacity];
+};
+
+class TCacheThread : public TThread {
+ public:
+  // Starts reading at once. headerStream is taken (and emptied) by the thread; the image
+  // tree must stay unchanged until the thread has finished. With adjustPriority false the
+  // thread keeps its priority: for a consumer that is not time-critical (a file image),
+  // lowering the reader would only slow the whole job.
+  TCacheThread(int32_t cacheSize, TMemoryStream* headerStream, int64_t imageSize,
+               bool padToMinimum, int32_t blockSize, std::recursive_mutex& lock,
+               bool adjustPriority = true);
+  // Requests an abort and joins: never outlives the object, never hangs.
+  ~TCacheThread() override;
+
+  // Copies the oldest block to dest (which must hold 65536 bytes) and returns its size;
+  // -1 when nothing is ready yet (ask again), 0 at the end of data or after an abort.
+  int32_t GetBlock(uint8_t* dest);
+  void Abort() { AbortRequested.store(true); }
+
+  // The message that ends the recording; empty while all is well. Taken under the lock.
+  std::string ErrorText() const;
+  void SetErrorText(const std::string& text);
+  // The source file being read (empty before the first).
+  std::string CurrentFile() const;
+  // Files that yielded fewer bytes than the layout recorded; their sectors were filled
+  // with zeros and the image stayed whole. One message per line; empty when none.
+  // Not part of ErrorText, which would stop the writer: the consumer reports it at the end.
+  std::string FileErrors() const;
+  int32_t QueuedBlocks() const;
+
+  const int32_t BlockSize;
+  const int32_t CacheBytes;
+  const int32_t MaxBlocks;
+  const bool PadToMinimum;
+  const int64_t ImageBytes;
+
+  std::atomic<uint8_t> PriorityLevel{2};  // 0 idle, 1 lowest, 2 lower, 3 normal
+  std::atomic<bool> Discarding{false};
+  std::atomic<bool> ConsumerBusy{false};
+  std::atomic<bool> AbortRequested{false};
+  std::atomic<bool> Finished{false};  // hides TThread::Finished(): this is the data's end
+  std::atomic<bool> CacheFilled{false};
+  std::atomic<int64_t> PadBytes{0};
+  std::atomic<int64_t> BytesToDeliver{0};
+
+ protected:
+  void Execute() override;
+
+ private:
+  enum class Step { Go, Stop };
+
+  std::unique_ptr<TCacheBlock> NewBlock();
+  // Appends the open block (under the lock) and waits for room; Stop after an abort.
+  Step AppendOpenBlock(bool waitForRoom);
+  Step WaitForRoom();
+  void AdjustPriority(int32_t queued);
+  void SetLevel(uint8_t level);
+  void EndOnAbort();
+  void Fail(const std::string& text);
+  Step ReadHeader();
+  Step ReadFiles();
+  void AppendPadding();
+  void WaitForConsumer();
+
+  std::recursive_mutex& Lock;
+  TMemoryStream* HeaderStream;
+  const bool adjustPriority_;
+
+  // Guarded by Lock.
+  std::deque<std::unique_ptr<TCacheBlock>> BlockList;
+  std::vector<std::unique_ptr<TCacheBlock>> spare_;  // taken blocks kept for reuse
+  std::string errorText_;
+  std::string currentFile_;
+  std::string fileErrors_;
+
+  // Producer only.
+  std::unique_ptr<TCacheBlock> open_;  // the block being filled
+  int32_t fill_ = 0;
+  int64_t queuedBytes_ = 0;
+};
+
+}  // namespace brennix
