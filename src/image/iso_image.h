@@ -1,0 +1,126 @@
+// The image side of the burner component: the tree of what is to be written (filled from the
+// local file system), its layout in sectors, and the image head (system area, volume
+// descriptors, path tables, directory records) assembled in HeaderStream.
+//
+// For the read-ahead cache: after PrepareImage and BuildHeader the image is HeaderStream
+// (exactly FirstFileSector - StartSector sectors), then, walking Tables().Files in order, the
+// data of every entry with FullPath not empty and FileSize > 0, each padded with zeros to
+// ceil(FileSize / 2048) sectors; directory entries have an empty FullPath. ImageSectors is the
+// total, SectorsToWrite() what the recording sends (at least 300 with WritePostGap). Sizes are
+// below 4 GiB: larger files are refused when added.
+//
+// Paths. The tree's own paths use "\" ("\DOCS\2024", FindDir("\\DOCS")). Source paths are
+// native ("/home/u/docs"). With "Save Path" a native folder maps to the tree by its folder
+// names below "/": "/home/u/docs" becomes "\home\u\docs" (LastFolderOnly: "\docs"); relative
+// sources are made absolute first (without resolving links).
+//
+// The tree itself is process-wide (Tables()); two TIsoImage objects share it and ClearAll on
+// either empties it for both. Properties, layout fields and HeaderStream are per object.
+//
+// Hooks for the component: OnDebugMessage receives every diagnostic of the image parts (the
+// device's DebugMessage(text, type)); OnSetDoDebug is called by PrepareImage (false) and
+// BuildHeader (true) to drive the device's DoDebug; OnBeep sounds the system beep; Now gives
+// the current local time (tests inject a fixed one).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "image/image_tables.h"
+#include "image/memory_stream.h"
+
+namespace brennix {
+
+class TIsoImage;
+
+// (Sender, FullPath, var LongFileName, var ShortFileName, var DateTime, Attr, FileSize, var Skip)
+using TAddFileEvent = std::function<void(TIsoImage* sender, const std::string& fullPath,
+                                         std::string& longFileName, std::string& shortFileName,
+                                         double& dateTime, int32_t attr, int64_t fileSize,
+                                         bool& skip)>;
+// (Sender, var LongName, var ShortName, var Skip)
+using TAddDirEvent = std::function<void(TIsoImage* sender, std::string& longName,
+                                        std::string& shortName, bool& skip)>;
+
+constexpr int kSectorSize = 2048;
+constexpr int kDescriptorCopyBytes = 65537;
+// Largest file one 32-bit extent can describe.
+constexpr int64_t kMaxImageFileSize = 0xFFFFFFFFLL;
+
+class TIsoImage {
+ public:
+  TIsoImage();  // ClearAll(65535, 8191), as the component's constructor does
+  virtual ~TIsoImage();
+  TIsoImage(const TIsoImage&) = delete;
+  TIsoImage& operator=(const TIsoImage&) = delete;
+
+  // ---- tree operations
+  bool ClearAll(int maxFiles, int maxDirs);
+  // 1 added (or offered), 0 refused, -1 source not found.
+  int AddFile(const std::string& destPath, const std::string& fileName, bool savePath);
+  int AddDir(TDEntry* destDir, const std::string& sourcePath, const std::string& mask,
+             int attr, bool recursive, bool savePath, bool archiveOnly);
+  bool RemoveEmptyDirs();
+  bool RemoveDir(TDEntry*& dir);
+  bool RemoveFile(const std::string& dirPath, const std::string& longName);
+  TDEntry* FindDir(const std::string& path) const;
+  TFEntry* FindFile(const TDEntry* dir, const std::string& longName) const;
+  int DirCount() const;
+  int FileCount() const;
+  int64_t DiskDirSize(const std::string& path);
+
+  // ---- layout and head
+  bool PrepareImage();
+  int64_t SectorsToWrite() const;
+  bool BuildHeader();
+
+  TMemoryStream HeaderStream;
+  std::vector<uint8_t> DescriptorCopy;  // kDescriptorCopyBytes bytes
+  int32_t DescriptorCopySize = 0;
+
+  // ---- properties
+  bool ReplaceFile = false;
+  bool LastFolderOnly = false;
+  bool JolietFileSystem = true;
+  bool WritePostGap = true;
+  int32_t CacheSize() const { return cacheSize_; }
+  void SetCacheSize(int32_t value);
+  std::string IdVolume, IdSystem, IdVolumeSet, IdPublisher, IdPreparer, IdApplication;
+  std::string FileCopyright, FileAbstract, FileBibliographic;
+  double DateCreation = 0.0, DateModification = 0.0, DateEffective = 0.0, DateExpiration = 0.0;
+  TAddFileEvent OnAddFile;
+  TAddDirEvent OnAddDir;
+
+  // ---- layout fields (absolute sectors)
+  int32_t StartSector = 0;
+  int32_t PrimaryDescriptorSector = 0;
+  int32_t JolietDescriptorSector = 0;
+  int32_t TerminatorSector = 0;
+  int32_t PathTableL = 0, PathTableM = 0;
+  int32_t JolietPathTableL = 0, JolietPathTableM = 0;
+  int32_t ISODirArea = 0, JolietDirArea = 0;
+  int32_t ISODirSectors = 0, JolietDirSectors = 0;  // sizes of the two directory areas
+  int32_t PathTableSize = 0, JolietPathTableSize = 0;
+  int32_t PadSectors = 0;
+  int32_t FirstFileSector = 0;
+  int64_t VolumeSectors = 0;
+  int64_t ImageSectors = 0;
+  // Offset from GMT in 15-minute units, taken by ClearAll.
+  int32_t TimeZoneOffset = 0;
+
+  // ---- hooks (see the comment at the top)
+  std::function<void(const std::string& text, uint8_t type)> OnDebugMessage;
+  std::function<void(bool)> OnSetDoDebug;
+  std::function<void()> OnBeep;
+  std::function<double()> Now;
+
+ protected:
+  void DebugMessage(const std::string& text, uint8_t type);
+
+ private:
+  int32_t cacheSize_ = 4194304;
+};
+
+}  // namespace brennix

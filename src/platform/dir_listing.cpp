@@ -1,0 +1,201 @@
+#include "platform/dir_listing.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/date_time.h"
+
+namespace brennix {
+namespace {
+
+bool IsShortChar(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Keeps the characters an 8.3 name may hold (upper-cased); spaces and dots go, every other
+// character (a whole UTF-8 sequence counts as one) becomes "_".
+std::string CleanShortPart(const std::string& part) {
+  std::string out;
+  for (size_t i = 0; i < part.size(); ++i) {
+    const auto c = static_cast<unsigned char>(part[i]);
+    if (IsShortChar(c)) {
+      out += Upper(static_cast<char>(c));
+    } else if (c == ' ' || c == '.') {
+      continue;
+    } else if (c >= 0x80 && c < 0xC0) {
+      continue;  // continuation byte: its sequence already gave one "_"
+    } else {
+      out += '_';
+    }
+  }
+  return out;
+}
+
+bool Fill(const struct stat& st, const std::string& name, bool isLink, DirListEntry& e) {
+  if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) return false;
+  e.Name = name;
+  e.IsDirectory = S_ISDIR(st.st_mode);
+  e.IsLink = isLink;
+  e.Attr = e.IsDirectory ? kListAttrDirectory : kListAttrArchive;
+  if (!name.empty() && name[0] == '.') e.Attr |= kListAttrHidden;
+  if ((st.st_mode & S_IWUSR) == 0) e.Attr |= kListAttrReadOnly;
+  e.Size = e.IsDirectory ? 0 : static_cast<int64_t>(st.st_size);
+  e.DosTime = DosDateTimeFromUnix(st.st_mtime);
+  e.Device = st.st_dev;
+  e.Inode = st.st_ino;
+  return true;
+}
+
+ListResult FromErrno(int error) {
+  return error == ENOENT || error == ENOTDIR ? ListResult::NotFound : ListResult::Unreadable;
+}
+
+}  // namespace
+
+bool IsValidShortName(const std::string& name) {
+  const size_t dot = name.find('.');
+  const std::string base = name.substr(0, dot);
+  const std::string ext = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+  if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
+  if (dot != std::string::npos && ext.empty()) return false;
+  for (const char c : base + ext) {
+    if (!IsShortChar(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+void ShortNameGenerator::Reserve(const std::string& upperName) { taken_.insert(upperName); }
+
+bool ShortNameGenerator::Taken(const std::string& upperName) const {
+  return taken_.count(upperName) != 0;
+}
+
+std::string ShortNameGenerator::Generate(const std::string& longName) {
+  const size_t first = longName.find_first_not_of('.');
+  const std::string stripped = first == std::string::npos ? std::string() : longName.substr(first);
+  const size_t dot = stripped.rfind('.');
+  std::string base = CleanShortPart(dot == std::string::npos ? stripped : stripped.substr(0, dot));
+  std::string ext = dot == std::string::npos ? std::string() : CleanShortPart(stripped.substr(dot + 1));
+  if (base.empty()) base = "_";
+  if (ext.size() > 3) ext.resize(3);
+  const std::string suffix = ext.empty() ? std::string() : "." + ext;
+  const std::string key = base.substr(0, 8) + suffix;
+  int& next = nextTail_[key];
+  if (next < 1) next = 1;
+  for (int n = next;; ++n) {
+    const std::string tail = "~" + std::to_string(n);
+    if (tail.size() >= 8) break;
+    std::string candidate = base.substr(0, 8 - tail.size()) + tail + suffix;
+    if (taken_.insert(candidate).second) {
+      next = n + 1;
+      return candidate;
+    }
+  }
+  // Ten million names with one stem: fall back to a running number alone.
+  for (uint32_t n = 0;; ++n) {
+    std::string candidate = "_" + std::to_string(n) + suffix;
+    if (taken_.insert(candidate).second) return candidate;
+  }
+}
+
+bool MatchesMask(const std::string& name, const std::string& mask) {
+  if (mask.empty() || mask == "*" || mask == "*.*") return true;
+  size_t n = 0, m = 0, starM = std::string::npos, starN = 0;
+  while (n < name.size()) {
+    if (m < mask.size() && (mask[m] == '?' || Upper(mask[m]) == Upper(name[n]))) {
+      ++n;
+      ++m;
+    } else if (m < mask.size() && mask[m] == '*') {
+      starM = m++;
+      starN = n;
+    } else if (starM != std::string::npos) {
+      m = starM + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (m < mask.size() && mask[m] == '*') ++m;
+  return m == mask.size();
+}
+
+ListResult ListDirectory(const std::string& folder, const std::string& mask, int attrMask,
+                         std::vector<DirListEntry>& out) {
+  out.clear();
+  const std::string path = folder.empty() ? "." : folder;
+  DIR* dir = opendir(path.c_str());
+  if (dir == nullptr) return FromErrno(errno);
+  std::vector<std::string> names;
+  while (const dirent* d = readdir(dir)) {
+    const std::string name = d->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  const int fd = dirfd(dir);
+  std::sort(names.begin(), names.end());
+
+  std::vector<DirListEntry> all;
+  all.reserve(names.size());
+  for (const std::string& name : names) {
+    struct stat st {};
+    if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    bool isLink = false;
+    if (S_ISLNK(st.st_mode)) {
+      if (fstatat(fd, name.c_str(), &st, 0) != 0) continue;  // dangling
+      isLink = true;
+    }
+    DirListEntry e;
+    if (Fill(st, name, isLink, e)) all.push_back(std::move(e));
+  }
+  closedir(dir);
+
+  // Names that are valid 8.3 names keep them; the others get generated ones that collide
+  // with nothing in the folder.
+  ShortNameGenerator generator;
+  for (const DirListEntry& e : all) {
+    if (IsValidShortName(e.Name)) {
+      std::string upper = e.Name;
+      for (char& c : upper) c = Upper(c);
+      generator.Reserve(upper);
+    }
+  }
+  for (DirListEntry& e : all) {
+    if (!IsValidShortName(e.Name)) e.AlternateName = generator.Generate(e.Name);
+  }
+
+  const int excluded = (kListAttrHidden | kListAttrSystem | kListAttrDirectory) & ~attrMask;
+  for (DirListEntry& e : all) {
+    if ((e.Attr & excluded) != 0) continue;
+    if (!MatchesMask(e.Name, mask)) continue;
+    out.push_back(std::move(e));
+  }
+  return ListResult::Ok;
+}
+
+ListResult ListSingle(const std::string& path, DirListEntry& out) {
+  std::string p = path;
+  while (p.size() > 1 && p.back() == '/') p.pop_back();
+  struct stat st {};
+  if (lstat(p.c_str(), &st) != 0) return FromErrno(errno);
+  bool isLink = false;
+  if (S_ISLNK(st.st_mode)) {
+    if (stat(p.c_str(), &st) != 0) return ListResult::NotFound;
+    isLink = true;
+  }
+  const size_t slash = p.rfind('/');
+  const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+  out = DirListEntry();
+  if (!Fill(st, name, isLink, out)) return ListResult::Special;
+  if (!IsValidShortName(name)) {
+    ShortNameGenerator generator;
+    out.AlternateName = generator.Generate(name);
+  }
+  return ListResult::Ok;
+}
+
+}  // namespace brennix

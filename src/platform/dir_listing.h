@@ -1,0 +1,68 @@
+// Directory listings with the information the image tree needs: long name, a generated 8.3
+// alternate name, attribute bits, local DOS time and size.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace brennix {
+
+constexpr int kListAttrReadOnly = 0x01;
+constexpr int kListAttrHidden = 0x02;
+constexpr int kListAttrSystem = 0x04;
+constexpr int kListAttrDirectory = 0x10;
+constexpr int kListAttrArchive = 0x20;
+constexpr int kListAllAttributes = 63;
+
+struct DirListEntry {
+  std::string Name;           // as the file system has it (UTF-8 on Linux)
+  std::string AlternateName;  // 8.3 name, upper case; empty when Name is a valid 8.3 name
+  int32_t Attr = 0;
+  uint32_t DosTime = 0;  // packed, local time; 0 when the time has no DOS form
+  int64_t Size = 0;      // 0 for directories
+  bool IsDirectory = false;
+  bool IsLink = false;  // reached through a symbolic link
+  dev_t Device = 0;     // of the target, for loop checks
+  ino_t Inode = 0;
+};
+
+// Special: the path is a FIFO, socket or device node (or leads to one).
+enum class ListResult { Ok, NotFound, Unreadable, Special };
+
+// Lists `folder` (a native path) for names matching `mask` ("*" and "?" wildcards, ASCII
+// case-insensitive; "*.*" matches every name). Entries are sorted by name. Symbolic links are
+// followed; FIFOs, sockets, device nodes and dangling links never appear. Hidden, system and
+// directory entries appear only when `attrMask` has their bit. Alternate names are unique
+// across the whole folder, whatever the mask.
+ListResult ListDirectory(const std::string& folder, const std::string& mask, int attrMask,
+                         std::vector<DirListEntry>& out);
+
+// Describes one path (file or folder) itself. Its alternate name is generated on its own
+// (not checked against its siblings).
+ListResult ListSingle(const std::string& path, DirListEntry& out);
+
+// True when `name` may stand as its own 8.3 name: base of 1 to 8 and an optional extension
+// of 1 to 3 characters from A-Z, a-z, 0-9 and "_".
+bool IsValidShortName(const std::string& name);
+
+// Builds NAME~N.EXT style names, unique among the names already taken (compared upper case).
+class ShortNameGenerator {
+ public:
+  void Reserve(const std::string& upperName);
+  bool Taken(const std::string& upperName) const;
+  // A free 8.3 name for `longName` (which need not be valid 8.3); reserves it.
+  std::string Generate(const std::string& longName);
+
+ private:
+  std::unordered_set<std::string> taken_;
+  std::unordered_map<std::string, int> nextTail_;  // first ~N worth trying per stem
+};
+
+// Wildcard match as listings use it.
+bool MatchesMask(const std::string& name, const std::string& mask);
+
+}  // namespace brennix
