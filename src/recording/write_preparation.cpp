@@ -1,0 +1,160 @@
+#include "recording/write_preparation.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace brennix {
+
+namespace {
+
+void PutBE32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 24);
+  p[1] = static_cast<uint8_t>(v >> 16);
+  p[2] = static_cast<uint8_t>(v >> 8);
+  p[3] = static_cast<uint8_t>(v);
+}
+
+std::string WithThousands(uint64_t value) {
+  std::string digits = std::to_string(value);
+  std::string out;
+  const size_t n = digits.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (i > 0 && (n - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+bool IsCDRecordable(int16_t t) { return t == disc_type::kCDR || t == disc_type::kCDRW; }
+
+bool IsDVDSpeedType(int16_t t) { return t >= 5 && t <= 12; }
+
+bool IsDVDRW(int16_t t) {
+  return t == disc_type::kDVDRWRestricted || t == disc_type::kDVDRWSequential;
+}
+
+bool IsOverwritableDVD(int16_t t) {
+  return t == disc_type::kDVDRAM || IsDVDRW(t) || t == disc_type::kDVDPlusRW;
+}
+
+bool UsesStreaming(int16_t t) {
+  return t == disc_type::kDVDR || IsDVDRW(t) || t == disc_type::kDVDPlusRW ||
+         t == disc_type::kDVDPlusR || t == disc_type::kDVDPlusRDL;
+}
+
+int32_t WriteBlockBytes(int16_t t) { return IsCDRecordable(t) ? kCDBlockBytes : kDVDBlockBytes; }
+
+std::string SpeedText(int16_t discType, uint32_t speedKBs) {
+  char factor[32];
+  if (IsDVDSpeedType(discType)) {
+    std::snprintf(factor, sizeof factor, "%.1f", speedKBs / 1385.0);
+  } else {
+    std::snprintf(factor, sizeof factor, "%.0f", speedKBs / 176.4);
+  }
+  return std::string(factor) + "X (" + WithThousands(speedKBs) + " KB/s)";
+}
+
+uint32_t StreamingSizeKB(uint32_t speedKBs) {
+  if (speedKBs == 0) speedKBs = 0xFFFF;
+  return static_cast<uint32_t>(std::trunc(speedKBs / 1385.0 * 1440.25));
+}
+
+uint32_t ReserveTrackSectors(int64_t sectorsToWrite) {
+  if (sectorsToWrite <= 0) return 0;
+  const int64_t rounded = (sectorsToWrite + 31) / 32 * 32;
+  return rounded > 0xFFFFFFE0LL ? 0xFFFFFFE0u : static_cast<uint32_t>(rounded);
+}
+
+std::array<uint8_t, 28> DVDRStreamingDescriptor() {
+  std::array<uint8_t, 28> d{};
+  PutBE32(&d[4], 0);            // start LBA
+  PutBE32(&d[8], 0x0023127F);   // end LBA
+  PutBE32(&d[12], 0x0000ABBD);  // read size
+  PutBE32(&d[16], 0x000003E8);  // read time
+  PutBE32(&d[20], 0x0000058A);  // write size
+  PutBE32(&d[24], 0x000003E8);  // write time
+  return d;
+}
+
+CalendarTime LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+          local.tm_hour,        local.tm_min,     local.tm_sec};
+}
+
+std::array<uint8_t, 22> TimestampDescriptor(const CalendarTime& t) {
+  std::array<uint8_t, 22> d{};
+  d[1] = 0x14;
+  char digits[32];
+  // Out-of-range fields are clamped so that the stamp is always 14 digits.
+  auto clamp = [](int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); };
+  std::snprintf(digits, sizeof digits, "%04d%02d%02d%02d%02d%02d", clamp(t.Year, 0, 9999),
+                clamp(t.Month, 1, 12), clamp(t.Day, 1, 31), clamp(t.Hour, 0, 23),
+                clamp(t.Minute, 0, 59), clamp(t.Second, 0, 59));
+  std::memcpy(&d[8], digits, 14);
+  return d;
+}
+
+std::array<uint8_t, 12> FormatParameterList(FormatList list) {
+  switch (list) {
+    case FormatList::DVDRWSequential:
+      return {0x00, 0xA2, 0x00, 0x08, 0x00, 0x00, 0x03, 0xE8, 0x54, 0x00, 0x00, 0x10};
+    case FormatList::DVDRWRestricted:
+      return {0x00, 0x82, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x4C, 0x00, 0x00, 0x10};
+    case FormatList::DVDRWSecondTry:
+      return {0x00, 0x82, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x54, 0x00, 0x00, 0x10};
+    case FormatList::DVDPlusRW:
+      return {0x00, 0x82, 0x00, 0x08, 0x00, 0x23, 0x05, 0x40, 0x98, 0x00, 0x00, 0x00};
+  }
+  return {};
+}
+
+std::vector<CloseCommand> DVDCloseSequence(int16_t discType, uint16_t n, bool finalizeDisc) {
+  const auto track = [](unsigned v) { return static_cast<uint8_t>(v & 0xFF); };
+  switch (discType) {
+    case disc_type::kDVDPlusR:
+      return {{false, 1, 0, 0, track(n)}, {false, 2, 0, 0, 0xFF}};
+    case disc_type::kDVDPlusRDL:
+      return {{false, 1, 0, 0, track(n)},
+              finalizeDisc ? CloseCommand{false, 6, 0, 0, 0} : CloseCommand{false, 2, 0, 0, 0}};
+    case disc_type::kDVDR:
+      return {{false, 1, 0, 0, track(n)}, {false, 1, 0, 0, track(n + 1u)},
+              {false, 2, 0, 0, track(n + 2u)}};
+    case disc_type::kDVDRWRestricted:
+    case disc_type::kDVDRWSequential:
+      return {{true, 2, 0, 0, 0}};
+    case disc_type::kDVDPlusRW:
+      return {{false, 3, 0, 0, 0xFF}};
+    default:
+      return {};
+  }
+}
+
+bool UsesCDSessionClose(int16_t discType) {
+  return discType != disc_type::kDVDRAM && DVDCloseSequence(discType, 1, false).empty();
+}
+
+int32_t PadWriteBlock(int16_t discType, uint8_t* buffer, int32_t blockBytes) {
+  if (blockBytes < 0) blockBytes = 0;
+  if (blockBytes > kDVDBlockBytes) blockBytes = kDVDBlockBytes;
+  int32_t sendBytes = kDVDBlockBytes;
+  if (IsCDRecordable(discType)) {
+    sendBytes = (blockBytes + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+  }
+  std::memset(buffer + blockBytes, 0, static_cast<size_t>(sendBytes - blockBytes));
+  return sendBytes;
+}
+
+int64_t AddBytesWritten(int64_t bytesWritten, int32_t blockBytes, int64_t sectorsToWrite) {
+  const int64_t sum = bytesWritten + blockBytes;
+  const int64_t cap = sectorsToWrite * kSectorBytes;
+  return sum / kSectorBytes > sectorsToWrite ? cap : sum;
+}
+
+}  // namespace brennix
