@@ -9,6 +9,8 @@ namespace brennix {
 
 namespace {
 
+constexpr int32_t kSector = 2048;
+
 void PutBE32(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v >> 24);
   p[1] = static_cast<uint8_t>(v >> 16);
@@ -145,7 +147,7 @@ int32_t PadWriteBlock(int16_t discType, uint8_t* buffer, int32_t blockBytes) {
   if (blockBytes > kDVDBlockBytes) blockBytes = kDVDBlockBytes;
   int32_t sendBytes = kDVDBlockBytes;
   if (IsCDRecordable(discType)) {
-    sendBytes = (blockBytes + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+    sendBytes = (blockBytes + kSector - 1) / kSector * kSector;
   }
   std::memset(buffer + blockBytes, 0, static_cast<size_t>(sendBytes - blockBytes));
   return sendBytes;
@@ -153,8 +155,8 @@ int32_t PadWriteBlock(int16_t discType, uint8_t* buffer, int32_t blockBytes) {
 
 int64_t AddBytesWritten(int64_t bytesWritten, int32_t blockBytes, int64_t sectorsToWrite) {
   const int64_t sum = bytesWritten + blockBytes;
-  const int64_t cap = sectorsToWrite * kSectorBytes;
-  return sum / kSectorBytes > sectorsToWrite ? cap : sum;
+  const int64_t cap = sectorsToWrite * kSector;
+  return sum / kSector > sectorsToWrite ? cap : sum;
 }
 
 }  // namespace brennix

@@ -24,7 +24,6 @@ constexpr int16_t kDVDPlusR = 11;
 constexpr int16_t kDVDPlusRDL = 12;
 }  // namespace disc_type
 
-constexpr int32_t kSectorBytes = 2048;
 constexpr int32_t kCDBlockBytes = 55296;   // 27 sectors per WRITE on CD
 constexpr int32_t kDVDBlockBytes = 65536;  // 32 sectors per WRITE on DVD
 
