@@ -1,0 +1,28 @@
+// A temporary folder for one test, removed with everything in it afterwards.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace brennix {
+
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  // Writes content to name (below the folder) and returns the full path.
+  std::string Write(const std::string& name, const std::string& content) const;
+  static std::string Read(const std::string& path);
+  // content[i] = (i * 7 + seed) & 0xFF: distinct bytes for every file.
+  static std::string Pattern(int64_t size, int seed);
+
+ private:
+  std::string path_;
+};
+
+}  // namespace brennix
