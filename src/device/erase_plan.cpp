@@ -1,0 +1,62 @@
+#include "device/erase_plan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "device/disc_types.h"
+
+namespace brennix {
+
+uint16_t EraseEstimate(int discType, uint8_t blankType) {
+  if (IsCdMedia(discType)) return blankType == kBlankQuick ? 150 : 4500;
+  if (blankType == kBlankQuick) return discType == kDiscDvdRw ? 180 : 600;
+  if (blankType == kBlankFull) return 4440;
+  return 8880;
+}
+
+int EraseProgressStep(double elapsed, uint16_t estimate, int previous) {
+  int p = 0;
+  if (estimate > 0 && elapsed > 0) {
+    const double raw = std::round(elapsed / estimate * 100.0);
+    p = raw >= 99.0 ? 99 : static_cast<int>(raw);
+  }
+  return std::clamp(std::max(p, previous), 0, 99);
+}
+
+int DriveReportedProgress(const uint8_t* sense, size_t length) {
+  if (sense == nullptr || length < 18) return -1;
+  if ((sense[0] & 0x7E) != 0x70) return -1;     // fixed-format sense only
+  if ((sense[2] & 0x0F) != 0x02) return -1;     // NOT READY
+  if (sense[7] < 10) return -1;                 // additional length must reach byte 17
+  if ((sense[15] & 0x80) == 0) return -1;       // sense-key specific bytes not valid
+  const uint32_t fraction = (uint32_t{sense[16]} << 8) | sense[17];
+  return static_cast<int>(fraction * 100 / 65536);
+}
+
+namespace {
+
+std::string Thousands(uint32_t v) {
+  std::string digits = std::to_string(v);
+  std::string out;
+  const size_t n = digits.size();
+  for (size_t i = 0; i < n; ++i) {
+    if (i > 0 && (n - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string EraseSpeedText(int discType, uint32_t speedKBs) {
+  char factor[32];
+  if (discType >= kDiscDvdRam && discType <= kDiscDvdPlusRw) {
+    std::snprintf(factor, sizeof factor, "%.1fX", speedKBs / 1385.0);
+  } else {
+    std::snprintf(factor, sizeof factor, "%.0fX", speedKBs / 176.4);
+  }
+  return std::string(factor) + " (" + Thousands(speedKBs) + " KB/s)";
+}
+
+}  // namespace brennix
