@@ -1,8 +1,279 @@
-// Placeholder: this command is not built yet.
+// brennix-cli mkiso: builds the image exactly as a burn builds it from its queue, and writes
+// it to a file through the read-ahead cache instead of to a drive.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "cli/commands.h"
+#include "image/iso_image.h"
+#include "recording/cache_thread.h"
+#include "recording/image_file_writer.h"
 
 namespace brennix::cli {
 
-int RunMkiso(const Args& /*args*/) { return UsageError("'mkiso' is not available yet"); }
+namespace {
+
+// What the burn dialog uses.
+constexpr int kMaxFiles = 600000;
+constexpr int kMaxDirs = 20000;
+constexpr int32_t kDialogCacheSize = 8392704;
+
+const char* const kMkisoUsage =
+    "usage: brennix-cli mkiso -o OUT.iso [--label TEXT] [--save-path full|last|none]\n"
+    "                         [--no-joliet] SOURCE...\n"
+    "\n"
+    "Writes the files and folders SOURCE... as an ISO 9660 image with a Joliet tree to\n"
+    "OUT.iso. A folder contributes its contents (recursively); --save-path full keeps each\n"
+    "source's folder path below the root, last keeps only its last folder, none (default)\n"
+    "puts everything in the root.\n";
+
+struct Options {
+  std::string output;
+  std::string label;
+  bool savePath = false;
+  bool lastFolderOnly = false;
+  bool joliet = true;
+  std::vector<std::string> sources;
+};
+
+int MkisoError(const std::string& message) { return UsageError("mkiso: " + message); }
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "brennix-cli: mkiso: %s\n", message.c_str());
+  return 1;
+}
+
+std::string Trim(const std::string& text) {
+  const char* blanks = " \t\r\n";
+  const size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return "";
+  const size_t last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
+// Empty string on success, else the message.
+std::string Parse(const Args& args, Options& o, bool& help) {
+  bool haveOutput = false;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> const std::string* {
+      return i + 1 < args.size() ? &args[++i] : nullptr;
+    };
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      if (a.empty()) return "an empty SOURCE is not a path";
+      o.sources.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+    } else if (a == "-h" || a == "--help") {
+      help = true;
+      return "";
+    } else if (a == "-o" || a == "--output") {
+      const std::string* v = value();
+      if (v == nullptr || v->empty()) return a + " needs a file name";
+      if (haveOutput) return "only one -o OUT.iso may be given";
+      o.output = *v;
+      haveOutput = true;
+    } else if (a == "--label") {
+      const std::string* v = value();
+      if (v == nullptr) return "--label needs a text";
+      o.label = Trim(*v);
+    } else if (a == "--save-path") {
+      const std::string* v = value();
+      if (v == nullptr) return "--save-path needs full, last or none";
+      if (*v == "full") {
+        o.savePath = true;
+        o.lastFolderOnly = false;
+      } else if (*v == "last") {
+        o.savePath = true;
+        o.lastFolderOnly = true;
+      } else if (*v == "none") {
+        o.savePath = false;
+        o.lastFolderOnly = false;
+      } else {
+        return "--save-path must be full, last or none, not '" + *v + "'";
+      }
+    } else if (a == "--no-joliet") {
+      o.joliet = false;
+    } else {
+      return "unknown option '" + a + "'";
+    }
+  }
+  if (!haveOutput) return "the image file is missing: give -o OUT.iso";
+  if (o.sources.empty()) return "nothing to write: give one or more SOURCE files or folders";
+  return "";
+}
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
+
+// Ctrl-C ends the run cleanly (the partial file is removed) instead of killing it.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &oldInt_);
+    ::sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~InterruptGuard() {
+    ::sigaction(SIGINT, &oldInt_, nullptr);
+    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction oldInt_ {};
+  struct sigaction oldTerm_ {};
+};
+
+std::string Mib(int64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
+}  // namespace
+
+int RunMkiso(const Args& args) {
+  Options o;
+  bool help = false;
+  const std::string parseError = Parse(args, o, help);
+  if (help) {
+    std::fputs(kMkisoUsage, stdout);
+    return 0;
+  }
+  if (args.empty()) {
+    std::fputs(kMkisoUsage, stderr);
+    return 2;
+  }
+  if (!parseError.empty()) return MkisoError(parseError + " (see 'brennix-cli mkiso --help')");
+
+  // Every source must exist before anything is built; a folder row is one that names a
+  // folder now, anything else is a file row.
+  std::vector<bool> isFolder;
+  for (const std::string& source : o.sources) {
+    struct stat info {};
+    if (::stat(source.c_str(), &info) != 0)
+      return MkisoError("cannot use source '" + source + "': " + std::strerror(errno));
+    isFolder.push_back(S_ISDIR(info.st_mode));
+    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
+      return MkisoError("source '" + source + "' is neither a file nor a folder");
+  }
+  struct stat outInfo {};
+  const bool outExists = ::stat(o.output.c_str(), &outInfo) == 0;
+  if (outExists && !S_ISREG(outInfo.st_mode))
+    return MkisoError("'" + o.output + "' exists and is not a regular file");
+
+  TIsoImage image;
+  image.JolietFileSystem = o.joliet;
+  image.IdVolume = o.label;
+  image.SetCacheSize(kDialogCacheSize);
+  image.OnDebugMessage = [](const std::string& text, uint8_t type) {
+    if (type != 1 && text.rfind(">>> ", 0) != 0)
+      std::fprintf(stderr, "brennix-cli: mkiso: %s\n", text.c_str());
+  };
+  // An earlier image with the same name inside a source folder must not end up in the new
+  // one: it is about to be replaced while the cache would read it.
+  if (outExists) {
+    const std::string outName = o.output.substr(o.output.find_last_of('/') + 1);
+    image.OnAddFile = [&](TIsoImage*, const std::string& fullPath, std::string&, std::string&,
+                          double&, int32_t, int64_t, bool& skip) {
+      if (fullPath.size() < outName.size() ||
+          fullPath.compare(fullPath.size() - outName.size(), outName.size(), outName) != 0)
+        return;
+      struct stat info {};
+      if (::stat(fullPath.c_str(), &info) == 0 && info.st_dev == outInfo.st_dev &&
+          info.st_ino == outInfo.st_ino)
+        skip = true;
+    };
+  }
+
+  image.ClearAll(kMaxFiles, kMaxDirs);
+  image.LastFolderOnly = o.lastFolderOnly;
+  for (size_t i = 0; i < o.sources.size(); ++i) {
+    const std::string& source = o.sources[i];
+    if (isFolder[i]) {
+      if (image.AddDir(image.FindDir("\\"), source, "*.*", 63, true, o.savePath, false) == 0)
+        return Fail("cannot add the folder '" + source + "' (too many files or folders?)");
+    } else {
+      const int added = image.AddFile("\\", source, o.savePath);
+      if (added == -1) return Fail("source '" + source + "' vanished while it was added");
+      if (added == 0) return Fail("cannot add the file '" + source + "'");
+    }
+  }
+  image.RemoveEmptyDirs();
+  if (image.DirCount() == 0 && image.FileCount() == 0)
+    return Fail("nothing to write: the sources hold no files");
+  if (!image.PrepareImage()) return Fail("cannot lay out the image");
+  if (!image.BuildHeader()) return Fail("cannot build the image head");
+
+  // Written under a temporary name and renamed at the end, so a failed run never leaves a
+  // partial image under the name asked for (nor destroys an earlier image of that name).
+  const std::string partial = o.output + ".part";
+  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return Fail("cannot create '" + partial + "': " + std::strerror(errno));
+
+  const int64_t expected = image.SectorsToWrite() * 2048;
+  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  auto progress = [&](int64_t done) {
+    if (!terminal) return;
+    const int percent = expected > 0 ? static_cast<int>(done * 100 / expected) : 100;
+    std::printf("\rwriting %s: %3d%% (%s of %s)", o.output.c_str(), percent, Mib(done).c_str(),
+                Mib(expected).c_str());
+    std::fflush(stdout);
+  };
+
+  ImageFileResult result;
+  {
+    InterruptGuard interrupts;
+    g_interrupted.store(false);
+    std::recursive_mutex lock;
+    // A file image has no time-critical writer to make way for: the reader keeps its priority.
+    TCacheThread cache(image.CacheSize(), &image.HeaderStream, image.ImageSectors * 2048,
+                       image.WritePostGap, kDvdBlockSize, lock, false);
+    result = WriteImageToFile(cache, lock, fd, expected, progress, &g_interrupted);
+  }
+  if (terminal) std::printf("\n");
+
+  bool ok = result.ErrorText.empty();
+  if (ok && ::close(fd) != 0) {
+    result.ErrorText = std::string("CAN'T WRITE THE IMAGE FILE: ") + std::strerror(errno);
+    ok = false;
+  } else if (!ok) {
+    ::close(fd);
+  }
+  if (ok && ::rename(partial.c_str(), o.output.c_str()) != 0) {
+    result.ErrorText = "CAN'T RENAME '" + partial + "': " + std::strerror(errno);
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(partial.c_str());
+    return Fail(result.ErrorText + " (no image written)");
+  }
+
+  std::printf("%d files, %d folders, %lld sectors (%s) written to %s\n", image.FileCount(),
+              image.DirCount(), static_cast<long long>(expected / 2048), Mib(expected).c_str(),
+              o.output.c_str());
+  if (!result.FileErrors.empty()) {
+    std::fputs(result.FileErrors.c_str(), stderr);
+    return Fail("the image is complete, but some files were not read whole (see above)");
+  }
+  return 0;
+}
 
 }  // namespace brennix::cli

@@ -16,6 +16,8 @@ namespace brennix {
 
 namespace {
 
+constexpr int32_t kSectorBytes = 2048;
+
 int32_t SaneBlockSize(int32_t blockSize) {
   const int32_t whole = blockSize / kSectorBytes * kSectorBytes;
   return std::clamp(whole, kSectorBytes, kDvdBlockSize);

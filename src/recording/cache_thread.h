@@ -18,7 +18,6 @@ namespace brennix {
 
 class TMemoryStream;
 
-constexpr int32_t kSectorBytes = 2048;
 constexpr int32_t kCdBlockSize = 55296;   // 27 sectors: one WRITE on CD-R/CD-RW
 constexpr int32_t kDvdBlockSize = 65536;  // 32 sectors: one WRITE on every other disc
 constexpr int32_t kCacheBlockCapacity = 65540;
