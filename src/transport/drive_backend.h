@@ -36,6 +36,9 @@ struct PassThroughRequest {
   uint8_t ScsiStatus = 0;         // 0 good, 2 check condition, 8 busy
   uint8_t Sense[32] = {};         // fixed-format sense when ScsiStatus is 2
   uint32_t DataTransferred = 0;   // bytes actually moved
+  // When PassThrough returns false: why, as an ASPI host adapter status (09h time-out,
+  // 11h selection time-out / device gone, 0Eh bus reset, ...). 0 is read as a time-out.
+  uint8_t AdapterStatus = 0;
 };
 
 class DriveBackend {

@@ -1,0 +1,172 @@
+// TSCSIDevice: the selected recorder and every command that does not write data. One command
+// runs at a time through the ASPI entry points; a failure leaves LastErrorText, LastSense and
+// TargetBusy describing it. The burner component derives from this class.
+//
+// Further commands are member functions defined in their own .cpp files in this folder; each
+// is a CDB builder (cdb.h) plus one RunCommand call.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "device/cdb.h"
+#include "transport/drive_backend.h"
+#include "transport/srb.h"
+
+namespace brennix {
+
+constexpr uint8_t kNoDeviceAddress = 254;
+constexpr int kExecNotSent = 0xE2;  // ExecSCSICommand: no transport or no device selected
+constexpr uint32_t kMinimumCommandTimeoutMs = 10000;
+constexpr uint8_t kNoDeviceType = 0x7F;
+
+// Capabilities bits of the selected device.
+namespace cap {
+constexpr uint32_t ReadCDR = 0x00000001, ReadCDRW = 0x00000002, Method2 = 0x00000004,
+                   ReadDVDROM = 0x00000008, ReadDVDR = 0x00000010, ReadDVDRW = 0x00000020,
+                   ReadDVDRAM = 0x00000040, ReadDVDPlusR = 0x00000080,
+                   ReadDVDPlusRDL = 0x00000100, ReadDVDPlusRW = 0x00000200,
+                   WriteCDR = 0x00000400, WriteCDRW = 0x00000800,
+                   TestWriteCapable = 0x00001000, WriteDVDR = 0x00002000,
+                   WriteDVDRW = 0x00004000, WriteDVDRAM = 0x00008000,
+                   WriteDVDPlusR = 0x00010000, WriteDVDPlusRDL = 0x00020000,
+                   WriteDVDPlusRW = 0x00040000, UnderrunFree = 0x00100000;
+}  // namespace cap
+
+// WriteModes bits.
+namespace wmode {
+constexpr uint8_t RAW = 0x01, SAO = 0x02, TAO = 0x04;
+}
+
+// Process-wide drive quirks (the erase and readiness waits of every component read them).
+extern std::atomic<bool> SlowReadyQuirk;
+extern std::atomic<bool> CloseImmediate;
+
+class TSCSIDevice {
+ public:
+  using TOnDebugMsg = std::function<void(TSCSIDevice* Sender, const std::string& Message, uint8_t mType)>;
+  using TDeviceChangedEvent = std::function<void(TSCSIDevice* Sender)>;
+  using TEraseDoneEvent = std::function<void(TSCSIDevice* Sender, bool WithError)>;
+
+  // When a transport is already up (another component started it), inquires adapter 0 and
+  // lists the devices.
+  TSCSIDevice();
+  virtual ~TSCSIDevice();
+  TSCSIDevice(const TSCSIDevice&) = delete;
+  TSCSIDevice& operator=(const TSCSIDevice&) = delete;
+
+  // ---- Running commands -------------------------------------------------------------------
+  // Runs one request block on the selected device. Returns 1, or E2h when nothing was sent
+  // (no transport, no device). Success is SRB_Status == SS_COMP.
+  int ExecSCSICommand(SRB_ExecSCSICmd& srb, uint32_t Timeout);
+  // Fills a request block (sense length 24, flags from the direction) and runs it; true when
+  // it completed with SS_COMP. LastDataTransferred() then tells how much of buffer the drive
+  // filled; nothing past it may be read.
+  bool RunCommand(const Cdb& cdb, DataDirection direction, void* buffer, uint32_t length,
+                  uint32_t timeoutMs);
+  uint32_t LastDataTransferred() const { return lastDataTransferred_; }
+  void DebugMessage(const std::string& Message, uint8_t mType);
+
+  // ---- Command wrappers -------------------------------------------------------------------
+  bool TestUnitReady(uint32_t Timeout);
+  bool Inquiry();
+  bool RequestSense(void* Buffer, uint8_t Length);
+  bool RezeroUnit();
+  bool FormatUnit(uint8_t Byte1, const void* ParamList, uint32_t Length);
+  // Goes through TransferBuffer; copied to Buffer on success (at most Length bytes, the part
+  // past what the drive returned zeroed).
+  bool ModeSense10(uint8_t Page, bool Defaults, void* Buffer, uint16_t Length);
+  bool ModeSelect10(const void* ParamList, uint16_t Length);
+  bool GetConfiguration(uint8_t RT, uint16_t Feature, uint16_t Length, void* Buffer);
+  // true allows removal, false prevents it.
+  bool PreventAllowRemoval(bool Allow);
+  // true ejects, false loads.
+  bool StartStopUnit(bool Eject);
+  bool ReadDiscInformation(void* Buffer, uint16_t Length);
+  bool ReadTrackInformation(uint32_t Track);  // 40 bytes into TrackInfo
+  bool ReadTOC(uint8_t Format, void* Buffer, uint8_t Track, bool MSF, uint8_t Control,
+               uint16_t Length);
+  bool Read10(uint32_t Address, uint16_t Blocks, void* Buffer, uint32_t Length);
+  bool ReadCapacity();          // 8 bytes into ParameterBuffer
+  bool ReadFormatCapacities();  // 248 bytes into FormatCapacities
+  bool Blank(uint8_t Type);
+
+  // ---- Discovery and capabilities ---------------------------------------------------------
+  bool InitializeASPI(bool UseSPTI, const std::string& LibraryPath);
+  void HostAdapterInquiry(uint8_t adapter);
+  void RefreshDevices();
+  // The selected device's letter; 0 when none is found.
+  char DriveLetter();
+  const std::string& Device() const { return device_; }
+  // Selects the device of a device-list entry ("H:T:L,X: ..."); an unusable entry deselects.
+  void SetDevice(const std::string& E);
+  bool ReadCapabilities();
+  uint16_t QueryMaxReadSpeed();
+  uint16_t QueryCurrentWriteSpeed();
+  void ProbeWriteModes();
+  // A 16-bit field of CapabilityPage after ReadCapabilities converted it to host order.
+  uint16_t CapabilityWord(unsigned offset) const;
+
+  // ---- State ------------------------------------------------------------------------------
+  uint8_t HaId = kNoDeviceAddress;
+  uint8_t Target = kNoDeviceAddress;
+  uint8_t Lun = kNoDeviceAddress;
+  uint8_t BlankType = 0;
+  int8_t HostAdapterCount = 0;
+  uint8_t CapabilityPage[516] = {};
+  uint8_t WriteParametersPage[54] = {};
+  bool UnderrunProtection = false;
+  bool TestWrite = false;
+  std::string LastErrorText;
+  uint8_t DeviceType = kNoDeviceType;
+  std::string DeviceName;
+  uint8_t InquiryBuffer[131] = {};
+  bool DoDebug = false;
+  uint32_t Capabilities = 0;
+  std::vector<std::string> Devices;
+  std::atomic<bool> TargetBusy{false};
+  SRB_HAInquiry HAInquiry;
+  SRB_Abort AbortRequest;
+  uint8_t TrackInfo[40] = {};
+  uint16_t DeviceMaxWriteSpeed = 0;
+  uint16_t DeviceMaxReadSpeed = 0;
+  uint32_t DeviceBufferSize = 0;
+  uint32_t DeviceFreeBufferSize = 0;
+  bool FinalizeDisc = false;
+  std::atomic<bool> Erasing{false};
+  uint8_t LastSense[33] = {};
+  uint8_t WriteModes = 0;
+  uint16_t ReadSpeed = 0;
+  uint16_t WriteSpeed = 0;
+  std::recursive_mutex Lock;
+  // Drive quirks of the selected device (SlowReadyQuirk and CloseImmediate are process-wide).
+  bool ForceUnderrunFree = false;
+  bool LinkSizeQuirk = false;
+  bool SlowReadyModel = false;
+  std::atomic<bool> ErrorLogDone{false};
+
+  // Transfer areas of this device's commands: MODE SENSE/SELECT data and the erase's zeros,
+  // READ CAPACITY answers and FORMAT UNIT parameter lists, READ FORMAT CAPACITIES answers.
+  std::vector<uint8_t> TransferBuffer = std::vector<uint8_t>(65536);
+  uint8_t ParameterBuffer[4081] = {};
+  uint8_t FormatCapacities[248] = {};
+
+  TOnDebugMsg OnDebugMessage;
+  TDeviceChangedEvent OnDeviceChange;
+  TEraseDoneEvent OnEraseDone;
+
+ private:
+  void Deselect();
+  void SetQuirks();
+  bool WriteModeTest(uint8_t writeType);
+  void LogFailedCommand(const SRB_ExecSCSICmd& srb);
+
+  std::string device_;
+  uint32_t lastDataTransferred_ = 0;
+};
+
+}  // namespace brennix

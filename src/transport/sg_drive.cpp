@@ -1,0 +1,245 @@
+#include "transport/sg_drive.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <scsi/scsi.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace brennix {
+
+sg_io_hdr BuildSgIoHeader(PassThroughRequest& request, unsigned char* senseBuffer,
+                          unsigned char senseCapacity) {
+  sg_io_hdr header;
+  std::memset(&header, 0, sizeof header);
+  header.interface_id = 'S';
+  const bool hasData = request.Data != nullptr && request.DataLength != 0 &&
+                       request.Direction != DataDirection::None;
+  if (!hasData) {
+    header.dxfer_direction = SG_DXFER_NONE;
+  } else if (request.Direction == DataDirection::In) {
+    header.dxfer_direction = SG_DXFER_FROM_DEV;
+  } else {
+    header.dxfer_direction = SG_DXFER_TO_DEV;
+  }
+  header.dxfer_len = hasData ? request.DataLength : 0;
+  header.dxferp = hasData ? request.Data : nullptr;
+  header.cmd_len = std::min<unsigned char>(request.CdbLength, sizeof request.Cdb);
+  header.cmdp = request.Cdb;
+  header.mx_sb_len = std::min<unsigned char>(
+      std::min<unsigned char>(request.SenseLength, senseCapacity), sizeof request.Sense);
+  header.sbp = senseBuffer;
+  const uint64_t ms = static_cast<uint64_t>(request.TimeoutSeconds) * 1000u;
+  header.timeout = static_cast<unsigned>(std::min<uint64_t>(ms, 0x7FFFFFFFu));
+  return header;
+}
+
+bool DecodeSgIoResult(const sg_io_hdr& header, int ioctlResult, int ioctlErrno,
+                      PassThroughRequest& request) {
+  request.ScsiStatus = 0;
+  request.AdapterStatus = 0;
+  request.DataTransferred = 0;
+  std::memset(request.Sense, 0, sizeof request.Sense);
+
+  if (ioctlResult < 0) {
+    switch (ioctlErrno) {
+      case ETIMEDOUT:
+        request.AdapterStatus = 0x09;
+        return false;
+      case ENODEV:
+      case ENXIO:
+      case ENOENT:
+        request.AdapterStatus = 0x11;  // the device is gone
+        return false;
+      case EBUSY:
+      case EAGAIN:
+      case EINTR:
+        request.ScsiStatus = 0x08;  // the caller's busy handling retries it
+        return true;
+      default:
+        request.AdapterStatus = 0x13;
+        return false;
+    }
+  }
+
+  const unsigned host = header.host_status;
+  const unsigned driver = header.driver_status & sg::DRIVER_MASK;
+  switch (host) {
+    case sg::DID_OK:
+      break;
+    case sg::DID_TIME_OUT:
+    case sg::DID_ABORT:
+      request.AdapterStatus = 0x09;
+      return false;
+    case sg::DID_NO_CONNECT:
+    case sg::DID_BAD_TARGET:
+    case sg::DID_TRANSPORT_FAILFAST:
+      request.AdapterStatus = 0x11;
+      return false;
+    case sg::DID_BUS_BUSY:
+    case sg::DID_SOFT_ERROR:
+    case sg::DID_IMM_RETRY:
+    case sg::DID_REQUEUE:
+    case sg::DID_TRANSPORT_DISRUPTED:
+      request.ScsiStatus = 0x08;
+      return true;
+    case sg::DID_PARITY:
+      request.AdapterStatus = 0x0F;
+      return false;
+    case sg::DID_RESET:
+      request.AdapterStatus = 0x0E;
+      return false;
+    default:
+      request.AdapterStatus = 0x13;
+      return false;
+  }
+  if (driver == sg::DRIVER_TIMEOUT) {
+    request.AdapterStatus = 0x09;
+    return false;
+  }
+
+  const unsigned senseBytes =
+      std::min<unsigned>({header.sb_len_wr, header.mx_sb_len, sizeof request.Sense});
+  if (header.sbp != nullptr && senseBytes != 0) std::memcpy(request.Sense, header.sbp, senseBytes);
+  request.SenseLength = static_cast<uint8_t>(senseBytes);
+
+  uint8_t status = header.status & 0xFE;
+  // Some adapters deliver sense with a good status; the sense is what counts.
+  if (status == 0 && driver == sg::DRIVER_SENSE && senseBytes != 0) status = 0x02;
+  if (status == 0 && driver == sg::DRIVER_BUSY) status = 0x08;
+  if (status == 0 && driver != sg::DRIVER_OK && driver != sg::DRIVER_SENSE &&
+      driver != sg::DRIVER_BUSY) {
+    request.AdapterStatus = 0x13;
+    return false;
+  }
+  request.ScsiStatus = status;
+
+  if (header.dxfer_direction != SG_DXFER_NONE) {
+    const int64_t moved = static_cast<int64_t>(header.dxfer_len) - std::max(0, header.resid);
+    request.DataTransferred =
+        static_cast<uint32_t>(std::clamp<int64_t>(moved, 0, header.dxfer_len));
+  }
+  return true;
+}
+
+std::vector<std::string> ScanOpticalDeviceNodes(const std::string& dir) {
+  std::vector<std::pair<unsigned long, std::string>> found;
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return {};
+  while (dirent* e = readdir(d)) {
+    const char* name = e->d_name;
+    if (std::strncmp(name, "sr", 2) != 0 || name[2] == '\0') continue;
+    bool digits = true;
+    for (const char* p = name + 2; *p; ++p) digits = digits && *p >= '0' && *p <= '9';
+    if (!digits || std::strlen(name + 2) > 6) continue;
+    found.emplace_back(std::stoul(name + 2), dir + "/" + name);
+  }
+  closedir(d);
+  std::sort(found.begin(), found.end());
+  std::vector<std::string> paths;
+  for (auto& entry : found) paths.push_back(std::move(entry.second));
+  return paths;
+}
+
+ScsiAddress AddressFromIdLun(int devId, int busNumber) {
+  const auto word = static_cast<uint32_t>(devId);
+  ScsiAddress address;
+  address.TargetId = static_cast<uint8_t>(word & 0xFF);
+  address.Lun = static_cast<uint8_t>((word >> 8) & 0xFF);
+  address.PathId = static_cast<uint8_t>((word >> 16) & 0xFF);
+  address.PortNumber = static_cast<uint8_t>(busNumber);
+  return address;
+}
+
+bool SgDriveBackend::IsOpticalDrive() {
+  struct stat st;
+  return stat(path_.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+DriveHandle SgDriveBackend::Open(int* errnoOut) {
+  int fd = open(path_.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int first = errno;
+    fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+      // The read-write refusal is the more telling one when both fail for access.
+      const int second = errno;
+      if (errnoOut != nullptr) *errnoOut = (first == EACCES || first == EPERM) ? first : second;
+      return kInvalidDriveHandle;
+    }
+  }
+  if (errnoOut != nullptr) *errnoOut = 0;
+  return fd;
+}
+
+bool SgDriveBackend::QueryAddress(DriveHandle handle, ScsiAddress& address) {
+  struct {
+    int devId;
+    int hostUniqueId;
+  } idlun{};
+  if (ioctl(handle, SCSI_IOCTL_GET_IDLUN, &idlun) != 0) return false;
+  int bus = 0;
+  if (ioctl(handle, SCSI_IOCTL_GET_BUS_NUMBER, &bus) != 0) {
+    bus = static_cast<int>((static_cast<uint32_t>(idlun.devId) >> 24) & 0xFF);
+  }
+  // Host numbers keep growing as adapters come and go; above a byte there is no ASPI address.
+  if (bus < 0 || bus > 253) return false;
+  address = AddressFromIdLun(idlun.devId, bus);
+  return true;
+}
+
+bool SgDriveBackend::PassThrough(DriveHandle handle, PassThroughRequest& request) {
+  if (handle == kInvalidDriveHandle || request.CdbLength == 0 || request.CdbLength > 16) {
+    request.AdapterStatus = 0x11;
+    return false;
+  }
+  unsigned char sense[sizeof request.Sense] = {};
+  sg_io_hdr header = BuildSgIoHeader(request, sense, sizeof sense);
+  const int result = ioctl(handle, SG_IO, &header);
+  return DecodeSgIoResult(header, result, result < 0 ? errno : 0, request);
+}
+
+bool SgDriveBackend::Close(DriveHandle handle) {
+  if (handle == kInvalidDriveHandle) return false;
+  return close(handle) == 0;
+}
+
+std::vector<DriveAccessProblem> FindInaccessibleDrives(const std::string& dir) {
+  std::vector<DriveAccessProblem> problems;
+  for (const std::string& path : ScanOpticalDeviceNodes(dir)) {
+    SgDriveBackend drive(path);
+    int error = 0;
+    const DriveHandle handle = drive.Open(&error);
+    if (handle != kInvalidDriveHandle) {
+      drive.Close(handle);
+      continue;
+    }
+    DriveAccessProblem problem;
+    problem.Path = path;
+    problem.Error = error;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+      if (const group* g = getgrgid(st.st_gid)) problem.Group = g->gr_name;
+    }
+    problems.push_back(std::move(problem));
+  }
+  return problems;
+}
+
+std::string AccessProblemText(const DriveAccessProblem& problem) {
+  std::string text = "cannot open " + problem.Path + ": " + std::strerror(problem.Error);
+  if ((problem.Error == EACCES || problem.Error == EPERM) && !problem.Group.empty() &&
+      problem.Group != "root") {
+    text += " \u2014 add yourself to the group '" + problem.Group + "' (sudo usermod -aG " +
+            problem.Group + " $USER) and log in again";
+  }
+  return text;
+}
+
+}  // namespace brennix
