@@ -23,6 +23,7 @@ struct TDEntry {
   TDEntry* Parent = nullptr;  // the root points to itself
   TFEntry* FirstEntry = nullptr;
   TFEntry* LastEntry = nullptr;  // tail of the child list, so appending is O(1)
+  TFEntry* OwnEntry = nullptr;   // the entry that stands for it in its parent; none for the root
 };
 
 // One child of a directory: a file, or the entry that stands for a subdirectory.
@@ -38,6 +39,7 @@ struct TFEntry {
   int32_t Attr = 0;  // 0x10 directory, 0x02 hidden, 0x20 archive, 0x01 read-only
   TDEntry* Dir = nullptr;  // the directory a directory entry stands for
   TFEntry* Next = nullptr;
+  TFEntry* Prev = nullptr;  // so an entry leaves its list without a walk
 };
 
 constexpr int32_t kAttrReadOnly = 0x01;

@@ -1,28 +1,612 @@
 #include "image/iso_image.h"
 
+#include <algorithm>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "image/names.h"
+#include "platform/date_time.h"
+#include "platform/dir_listing.h"
+
 namespace brennix {
+namespace {
+
+// Lookups by path and by name, kept in step with every add and remove so that neither is a
+// scan. Process-wide like the tables it indexes.
+struct DirIndex {
+  std::unordered_map<std::string, TFEntry*> Children;  // upper-cased LongName
+  // Entries whose long name had to be shortened, by their upper-cased original name, so that
+  // adding the same source again finds them.
+  std::unordered_map<std::string, TFEntry*> Aliases;
+  std::unordered_map<const TFEntry*, std::string> AliasOf;
+  ShortNameGenerator ShortNames;  // ISO names in use
+  bool HasDuplicates = false;     // two children share a long name (file beside folder)
+};
+
+struct TreeIndex {
+  std::unordered_map<std::string, TDEntry*> ByPath;
+  std::unordered_map<const TDEntry*, DirIndex> Dirs;
+  // Removed records stay allocated until the tables are compacted once per operation, so
+  // removing many records never shifts the tables many times.
+  std::unordered_set<const void*> Doomed;
+  std::vector<TDEntry*> DoomedDirs;
+  std::vector<TFEntry*> DoomedFiles;
+  size_t LiveDirs = 0;
+  size_t LiveFiles = 0;
+};
+
+TreeIndex& Index() {
+  static TreeIndex index;
+  return index;
+}
+
+using Ancestry = std::vector<std::pair<uint64_t, uint64_t>>;
+
+DirIndex& IndexOf(const TDEntry* dir) { return Index().Dirs[dir]; }
+
+void LinkChild(TDEntry* dir, TFEntry* e) {
+  e->Prev = dir->LastEntry;
+  e->Next = nullptr;
+  if (dir->LastEntry != nullptr) {
+    dir->LastEntry->Next = e;
+  } else {
+    dir->FirstEntry = e;
+  }
+  dir->LastEntry = e;
+}
+
+void UnlinkChild(TDEntry* dir, TFEntry* e) {
+  (e->Prev != nullptr ? e->Prev->Next : dir->FirstEntry) = e->Next;
+  (e->Next != nullptr ? e->Next->Prev : dir->LastEntry) = e->Prev;
+  e->Next = e->Prev = nullptr;
+}
+
+void IndexChild(TDEntry* dir, TFEntry* e) {
+  DirIndex& ix = IndexOf(dir);
+  if (!ix.Children.emplace(AsciiUpper(e->LongName), e).second) ix.HasDuplicates = true;
+}
+
+void UnindexChild(TDEntry* dir, TFEntry* e) {
+  DirIndex& ix = IndexOf(dir);
+  const std::string key = AsciiUpper(e->LongName);
+  auto it = ix.Children.find(key);
+  if (it != ix.Children.end() && it->second == e) {
+    ix.Children.erase(it);
+    if (ix.HasDuplicates) {
+      for (TFEntry* c = dir->FirstEntry; c != nullptr; c = c->Next) {
+        if (c != e && AsciiUpper(c->LongName) == key) {
+          ix.Children.emplace(key, c);
+          break;
+        }
+      }
+    }
+  }
+  auto alias = ix.AliasOf.find(e);
+  if (alias != ix.AliasOf.end()) {
+    auto a = ix.Aliases.find(alias->second);
+    if (a != ix.Aliases.end() && a->second == e) ix.Aliases.erase(a);
+    ix.AliasOf.erase(alias);
+  }
+  ix.ShortNames.Release(e->ShortName);
+}
+
+// An ISO name no sibling has. Files always carry a "."; directories never do.
+std::string UniqueShortName(DirIndex& ix, std::string wanted, bool isFile) {
+  if (!isFile) std::replace(wanted.begin(), wanted.end(), '.', '_');
+  if (wanted.size() > kMaxShortNameBytes) wanted.resize(kMaxShortNameBytes);
+  if (wanted.empty() || wanted == ".") wanted = "_" + wanted;
+  if (isFile && wanted.find('.') == std::string::npos) wanted += '.';
+  if (!ix.ShortNames.Taken(wanted)) {
+    ix.ShortNames.Reserve(wanted);
+    return wanted;
+  }
+  for (;;) {
+    std::string candidate = ix.ShortNames.Generate(wanted);
+    if (!isFile || candidate.find('.') != std::string::npos) return candidate;
+    candidate += '.';
+    if (!ix.ShortNames.Taken(candidate)) {
+      ix.ShortNames.Reserve(candidate);
+      return candidate;
+    }
+  }
+}
+
+void DoomDir(TDEntry* d) {
+  TreeIndex& ix = Index();
+  auto it = ix.ByPath.find(d->Path);
+  if (it != ix.ByPath.end() && it->second == d) ix.ByPath.erase(it);
+  ix.Dirs.erase(d);
+  ix.Doomed.insert(d);
+  ix.DoomedDirs.push_back(d);
+  --ix.LiveDirs;
+}
+
+void DoomFile(TFEntry* f) {
+  TreeIndex& ix = Index();
+  ix.Doomed.insert(f);
+  ix.DoomedFiles.push_back(f);
+  --ix.LiveFiles;
+}
+
+// Closes the gaps that removals left in the tables, keeping their order, and frees the
+// removed records.
+void CompactTables() {
+  TreeIndex& ix = Index();
+  if (ix.Doomed.empty()) return;
+  ImageTables& t = Tables();
+  auto doomed = [&](const void* p) { return ix.Doomed.count(p) != 0; };
+  std::erase_if(t.Dirs, doomed);
+  std::erase_if(t.DirsISO, doomed);
+  std::erase_if(t.DirsJoliet, doomed);
+  std::erase_if(t.Files, doomed);
+  for (TDEntry* d : ix.DoomedDirs) delete d;
+  for (TFEntry* f : ix.DoomedFiles) delete f;
+  ix.DoomedDirs.clear();
+  ix.DoomedFiles.clear();
+  ix.Doomed.clear();
+}
+
+void FreeTree() {
+  ImageTables& t = Tables();
+  TreeIndex& ix = Index();
+  CompactTables();
+  for (TDEntry* d : t.Dirs) delete d;
+  for (TFEntry* f : t.Files) delete f;
+  t.Dirs.clear();
+  t.DirsISO.clear();
+  t.DirsJoliet.clear();
+  t.Files.clear();
+  ix.ByPath.clear();
+  ix.Dirs.clear();
+  ix.LiveDirs = ix.LiveFiles = 0;
+}
+
+std::string AbsoluteNative(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::absolute(path.empty() ? "." : path, ec);
+  if (ec) p = path;
+  std::string s = p.lexically_normal().string();
+  while (s.size() > 1 && s.back() == '/') s.pop_back();
+  return s;
+}
+
+std::string JoinNative(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
+// "/home/u/docs" -> "\home\u\docs" (components cleaned as tree names are); "/" -> "\".
+std::string TreePathOfNative(const std::string& nativeFolder, bool lastOnly) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= nativeFolder.size()) {
+    size_t slash = nativeFolder.find('/', start);
+    if (slash == std::string::npos) slash = nativeFolder.size();
+    std::string part = nativeFolder.substr(start, slash - start);
+    if (!part.empty() && part != ".") parts.push_back(CleanLongName(part));
+    start = slash + 1;
+  }
+  if (lastOnly && parts.size() > 1) parts.erase(parts.begin(), parts.end() - 1);
+  std::string out;
+  for (const std::string& p : parts) out += "\\" + p;
+  return out.empty() ? "\\" : out;
+}
+
+std::string LastTreeFolder(const std::string& treePath) {
+  std::string p = treePath;
+  while (p.size() > 1 && p.back() == '\\') p.pop_back();
+  const size_t slash = p.rfind('\\');
+  const std::string last = slash == std::string::npos ? p : p.substr(slash + 1);
+  return last.empty() ? "\\" : "\\" + last;
+}
+
+bool InAncestry(const Ancestry& ancestry, uint64_t dev, uint64_t ino) {
+  return std::find(ancestry.begin(), ancestry.end(), std::make_pair(dev, ino)) != ancestry.end();
+}
+
+}  // namespace
 
 TIsoImage::TIsoImage() : DescriptorCopy(kDescriptorCopyBytes, 0xFF) { ClearAll(65535, 8191); }
-TIsoImage::~TIsoImage() = default;
-bool TIsoImage::ClearAll(int, int) { return true; }
-int TIsoImage::AddFile(const std::string&, const std::string&, bool) { return 0; }
-int TIsoImage::AddDir(TDEntry*, const std::string&, const std::string&, int, bool, bool, bool) {
-  return 0;
+
+TIsoImage::~TIsoImage() {
+  HeaderStream.Clear();
+  FreeTree();
 }
-bool TIsoImage::RemoveEmptyDirs() { return true; }
-bool TIsoImage::RemoveDir(TDEntry*&) { return false; }
-bool TIsoImage::RemoveFile(const std::string&, const std::string&) { return false; }
-TDEntry* TIsoImage::FindDir(const std::string&) const { return nullptr; }
-TFEntry* TIsoImage::FindFile(const TDEntry*, const std::string&) const { return nullptr; }
-int TIsoImage::DirCount() const { return 0; }
-int TIsoImage::FileCount() const { return 0; }
-int64_t TIsoImage::DiskDirSize(const std::string&) { return 0; }
-bool TIsoImage::PrepareImage() { return true; }
-int64_t TIsoImage::SectorsToWrite() const { return 300; }
-bool TIsoImage::BuildHeader() { return true; }
-void TIsoImage::SetCacheSize(int32_t value) { cacheSize_ = value; }
+
 void TIsoImage::DebugMessage(const std::string& text, uint8_t type) {
   if (OnDebugMessage) OnDebugMessage(text, type);
+}
+
+double TIsoImage::CurrentTime() const { return Now ? Now() : NowDateTime(); }
+
+void TIsoImage::SetCacheSize(int32_t value) {
+  cacheSize_ = value < 2097152 ? 2097152 : value - value % 2048;
+}
+
+bool TIsoImage::ClearAll(int maxFiles, int maxDirs) {
+  TimeZoneOffset = -TimeZoneBaseBiasMinutes() / 15;
+  HeaderStream.Clear();
+  FreeTree();
+  ImageTables& t = Tables();
+  t.MaxFiles = std::max(maxFiles, 0);
+  t.MaxDirs = std::max(maxDirs, 0);
+  // Sized for the limits up front (within reason), so filling never moves the tables.
+  t.Files.reserve(static_cast<size_t>(std::min(t.MaxFiles, 1 << 20)));
+  const size_t dirs = static_cast<size_t>(std::min(t.MaxDirs, 1 << 18));
+  t.Dirs.reserve(dirs);
+  t.DirsISO.reserve(dirs);
+  t.DirsJoliet.reserve(dirs);
+  auto* root = new TDEntry;
+  root->ShortName = "CD_ROOT";
+  root->LongName = "CD Root Directory";
+  root->Path = "\\";
+  root->Parent = root;
+  root->Number = 1;
+  t.Dirs.push_back(root);
+  t.DirsISO.push_back(root);
+  t.DirsJoliet.push_back(root);
+  Index().Dirs[root];
+  Index().LiveDirs = 1;
+  return true;
+}
+
+TDEntry* TIsoImage::FindDir(const std::string& path) const {
+  const ImageTables& t = Tables();
+  if (t.Dirs.empty()) return nullptr;
+  if (path.empty() || path == "\\") return t.Dirs.front();
+  std::string key = path;
+  if (key.back() == '\\') key.pop_back();
+  const auto& byPath = Index().ByPath;
+  auto it = byPath.find(AsciiUpper(key));
+  return it == byPath.end() ? nullptr : it->second;
+}
+
+TFEntry* TIsoImage::FindFile(const TDEntry* dir, const std::string& longName) const {
+  if (dir == nullptr) return nullptr;
+  const auto& dirs = Index().Dirs;
+  auto d = dirs.find(dir);
+  if (d == dirs.end()) return nullptr;
+  const std::string key = AsciiUpper(longName);
+  auto it = d->second.Children.find(key);
+  if (it != d->second.Children.end()) return it->second;
+  auto a = d->second.Aliases.find(key);
+  return a == d->second.Aliases.end() ? nullptr : a->second;
+}
+
+int TIsoImage::DirCount() const {
+  const size_t live = Index().LiveDirs;
+  return live == 0 ? 0 : static_cast<int>(live - 1);
+}
+
+int TIsoImage::FileCount() const { return static_cast<int>(Index().LiveFiles); }
+
+TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::string shortName,
+                                int32_t attr, double dateTime, bool& fatal) {
+  longName = CleanLongName(longName);
+  if (longName.empty()) longName = "_";
+  // The Joliet record of a directory holds at most 110 characters.
+  longName = FitLongName(longName, kMaxJolietDirUnits, nullptr);
+  const std::string path = (parent->Path == "\\" ? std::string() : parent->Path) + "\\" +
+                           AsciiUpper(longName);
+  if (TDEntry* existing = FindDir(path)) return existing;
+  ImageTables& t = Tables();
+  TreeIndex& ix = Index();
+  if (ix.LiveDirs >= static_cast<size_t>(t.MaxDirs)) {
+    DebugMessage(">>> MAXIMUM DIRECTORIES CAN BE " + std::to_string(t.MaxDirs), 3);
+    fatal = true;
+    return nullptr;
+  }
+  if (ix.LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
+    DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles), 3);
+    fatal = true;
+    return nullptr;
+  }
+  const std::string wanted = AsciiUpper(shortName.empty() ? longName : shortName);
+  auto* d = new TDEntry;
+  auto* e = new TFEntry;
+  d->ShortName = e->ShortName = UniqueShortName(IndexOf(parent), wanted, false);
+  d->LongName = e->LongName = longName;
+  d->Path = path;
+  d->Parent = parent;
+  d->OwnEntry = e;
+  e->Attr = attr | kAttrDirectory;
+  e->DateTime = dateTime;
+  e->Dir = d;
+  LinkChild(parent, e);
+  IndexChild(parent, e);
+  t.Dirs.push_back(d);
+  t.DirsISO.push_back(d);
+  t.DirsJoliet.push_back(d);
+  t.Files.push_back(e);
+  ix.ByPath[path] = d;
+  ix.Dirs[d];
+  ++ix.LiveDirs;
+  ++ix.LiveFiles;
+  return d;
+}
+
+TDEntry* TIsoImage::CreateDir(TDEntry* parent, std::string name, int32_t attr) {
+  if (!name.empty() && name.front() == '\\') name.erase(0, 1);
+  if (!name.empty() && name.back() == '\\') name.pop_back();
+  bool fatal = false;
+  return AddDirEntry(parent, name, CreatedDirShortName(name), attr, CurrentTime(), fatal);
+}
+
+TDEntry* TIsoImage::ForceDir(const std::string& path) {
+  if (TDEntry* found = FindDir(path)) return found;
+  TDEntry* current = FindDir("\\");
+  size_t start = 0;
+  while (current != nullptr && start < path.size()) {
+    size_t sep = path.find('\\', start);
+    if (sep == std::string::npos) sep = path.size();
+    const std::string part = path.substr(start, sep - start);
+    start = sep + 1;
+    if (part.empty()) continue;
+    const std::string childPath =
+        (current->Path == "\\" ? std::string() : current->Path) + "\\" + part;
+    TDEntry* child = FindDir(childPath);
+    current = child != nullptr ? child : CreateDir(current, part, kAttrDirectory);
+  }
+  return current;
+}
+
+TDEntry* TIsoImage::SavePathDestination(TDEntry* base, const std::string& nativeFolder) {
+  std::string path = TreePathOfNative(nativeFolder, false);
+  if (base != nullptr && base->Path != "\\" && !base->Path.empty()) {
+    path = path == "\\" ? base->Path : base->Path + path;
+  }
+  if (LastFolderOnly) path = LastTreeFolder(path);
+  ForceDir(path);
+  return FindDir(path);
+}
+
+int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
+                            const std::string& fullPath, bool& fatal) {
+  if (entry.Size > kMaxImageFileSize) {
+    // One extent describes at most 4 GiB - 1 bytes; a cut file would be corrupt on disc.
+    DebugMessage("FILE IS 4 GB OR LARGER, NOT ADDED \"" + fullPath + "\"", 0);
+    return 0;
+  }
+  std::string longName = CleanLongName(entry.Name);
+  std::string shortName = entry.AlternateName;
+  if (longName.find('.') == std::string::npos) {
+    longName += '.';
+    if (!shortName.empty() && shortName.find('.') == std::string::npos) shortName += '.';
+  }
+  std::string longFileName = longName;
+  std::string shortFileName = shortName.empty() ? AsciiUpper(longName) : shortName;
+  double dateTime = 0.0;
+  if (!DosDateTimeToDateTime(entry.DosTime, dateTime)) dateTime = CurrentTime();
+  bool skip = Utf16Units(longName) > 109;
+  if (OnAddFile) {
+    OnAddFile(this, fullPath, longFileName, shortFileName, dateTime, entry.Attr, entry.Size,
+              skip);
+  }
+  if (skip) return 0;
+  longFileName = CleanLongName(longFileName);
+  if (longFileName.empty()) return 0;
+
+  DirIndex& ix = IndexOf(dir);
+  TFEntry* f = FindFile(dir, longFileName);
+  if (f != nullptr) {
+    if (f->Dir != nullptr) {
+      DebugMessage("A FOLDER OF THE SAME NAME EXISTS, FILE NOT ADDED \"" + fullPath + "\"", 0);
+      return 0;
+    }
+    if (!ReplaceFile) return 0;
+    UnindexChild(dir, f);  // keeps its place in the list
+  } else {
+    ImageTables& t = Tables();
+    if (Index().LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
+      DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles), 3);
+      fatal = true;
+      return 0;
+    }
+    f = new TFEntry;
+    LinkChild(dir, f);
+    t.Files.push_back(f);
+    ++Index().LiveFiles;
+  }
+  std::string stored = longFileName;
+  if (Utf16Units(stored) > kMaxJolietFileUnits) {
+    // Its Joliet record would pass 255 bytes: shorten it, unique among its siblings, and
+    // remember the original so that adding it again still finds it.
+    stored = FitLongName(stored, kMaxJolietFileUnits, [&ix](const std::string& n) {
+      const std::string key = AsciiUpper(n);
+      return ix.Children.count(key) != 0 || ix.Aliases.count(key) != 0;
+    });
+    const std::string original = AsciiUpper(longFileName);
+    ix.Aliases[original] = f;
+    ix.AliasOf[f] = original;
+  }
+  f->ShortName = UniqueShortName(ix, AsciiUpper(shortFileName), true);
+  f->LongName = stored;
+  f->FileSize = entry.Size;
+  f->JolietSize = entry.Size;
+  f->Attr = entry.Attr;
+  f->DateTime = dateTime;
+  f->FullPath = fullPath;
+  f->Dir = nullptr;
+  IndexChild(dir, f);
+  return 1;
+}
+
+int TIsoImage::AddFile(const std::string& destPath, const std::string& fileName, bool savePath) {
+  const std::string full = AbsoluteNative(fileName);
+  TDEntry* dest = nullptr;
+  if (savePath) {
+    const size_t slash = full.rfind('/');
+    dest = SavePathDestination(nullptr, slash == std::string::npos ? std::string()
+                                                                    : full.substr(0, slash));
+  } else {
+    dest = FindDir(destPath);
+  }
+  if (dest == nullptr) {
+    DebugMessage("INVALID DESTINATION PATH", 4);
+    return 0;
+  }
+  DirListEntry entry;
+  switch (ListSingle(full, entry)) {
+    case ListResult::Ok:
+      break;
+    case ListResult::Special:
+      DebugMessage("NOT A REGULAR FILE, NOT ADDED \"" + full + "\"", 0);
+      return 0;
+    default:
+      return -1;
+  }
+  if (entry.IsDirectory) {
+    DebugMessage("A FOLDER IS NOT A FILE, NOT ADDED \"" + full + "\"", 0);
+    return 0;
+  }
+  bool fatal = false;
+  AddFileEntry(dest, entry, full, fatal);
+  return 1;
+}
+
+int TIsoImage::AddDir(TDEntry* destDir, const std::string& sourcePath, const std::string& mask,
+                      int attr, bool recursive, bool savePath, bool archiveOnly) {
+  const std::string source = AbsoluteNative(sourcePath);
+  Ancestry ancestry;
+  struct stat st {};
+  if (stat(source.c_str(), &st) == 0) ancestry.emplace_back(st.st_dev, st.st_ino);
+  bool fatal = false;
+  const int result = AddDirRecursive(destDir, source, mask.empty() ? "*.*" : mask, attr,
+                                     recursive, savePath, archiveOnly, ancestry, fatal);
+  CompactTables();
+  return result;
+}
+
+int TIsoImage::AddDirRecursive(TDEntry* destDir, const std::string& source,
+                               const std::string& mask, int attr, bool recursive, bool savePath,
+                               bool archiveOnly, Ancestry& ancestry, bool& fatal) {
+  if (savePath) destDir = SavePathDestination(destDir, source);
+  if (destDir == nullptr) {
+    DebugMessage("INVALID DESTINATION PATH", 4);
+    fatal = true;
+    return 0;
+  }
+  std::vector<DirListEntry> entries;
+  const ListResult listed = ListDirectory(source, "*.*", kListAllAttributes, entries);
+  if (listed == ListResult::Unreadable) {
+    DebugMessage("CAN'T READ FOLDER \"" + source + "\", SKIPPED", 0);
+    return 0;
+  }
+  if (listed != ListResult::Ok) return 0;
+  int result = 1;  // the folder exists
+  if (recursive) {
+    for (const DirListEntry& e : entries) {
+      if (!e.IsDirectory) continue;
+      const std::string child = JoinNative(source, e.Name);
+      if (InAncestry(ancestry, e.Device, e.Inode)) {
+        DebugMessage("FOLDER LEADS BACK INTO ITSELF, SKIPPED \"" + child + "\"", 0);
+        continue;
+      }
+      std::string longName = e.Name;
+      std::string shortName = e.AlternateName.empty() ? AsciiUpper(e.Name) : e.AlternateName;
+      bool skip = false;
+      if (OnAddDir) OnAddDir(this, longName, shortName, skip);
+      if (skip) continue;
+      double dateTime = 0.0;
+      if (!DosDateTimeToDateTime(e.DosTime, dateTime)) dateTime = CurrentTime();
+      TDEntry* sub = AddDirEntry(destDir, longName, shortName, e.Attr, dateTime, fatal);
+      if (sub == nullptr) return 0;
+      if (e.Name == "Installer" && OnBeep) OnBeep();
+      ancestry.emplace_back(e.Device, e.Inode);
+      const int r = AddDirRecursive(sub, child, mask, attr, recursive, false, archiveOnly,
+                                    ancestry, fatal);
+      ancestry.pop_back();
+      if (sub->FirstEntry == nullptr) RemoveDirEntries(sub);
+      // Only a full table ends the parent's listing: a subfolder whose last file was
+      // skipped must not cost the files that follow it.
+      if (r == 0 && fatal) return 0;
+    }
+  }
+  for (const DirListEntry& e : entries) {
+    if (e.IsDirectory) continue;
+    if (!PassesAttrMask(e.Attr, attr) || !MatchesMask(e.Name, mask)) continue;
+    if (archiveOnly && (e.Attr & kAttrArchive) == 0) continue;
+    result = AddFileEntry(destDir, e, JoinNative(source, e.Name), fatal);
+    if (fatal) return 0;
+  }
+  return result;
+}
+
+void TIsoImage::ClearDir(TDEntry* dir) {
+  while (dir->FirstEntry != nullptr) RemoveEntry(dir, dir->FirstEntry);
+}
+
+void TIsoImage::RemoveEntry(TDEntry* dir, TFEntry* entry) {
+  if (entry->Dir != nullptr) {
+    TDEntry* sub = entry->Dir;
+    ClearDir(sub);
+    DoomDir(sub);
+    entry->Dir = nullptr;
+  }
+  UnindexChild(dir, entry);
+  UnlinkChild(dir, entry);
+  DoomFile(entry);
+}
+
+// Removes a directory and all below it; the tables are compacted by the caller.
+void TIsoImage::RemoveDirEntries(TDEntry* dir) {
+  if (dir->OwnEntry != nullptr && dir->Parent != nullptr && dir->Parent != dir) {
+    RemoveEntry(dir->Parent, dir->OwnEntry);
+  }
+}
+
+bool TIsoImage::RemoveDir(TDEntry*& dir) {
+  if (dir == nullptr || dir->Path == "\\" || dir->Parent == dir) return false;
+  if (Index().Dirs.count(dir) == 0) return false;  // not (or no longer) in the tree
+  RemoveDirEntries(dir);
+  CompactTables();
+  dir = nullptr;
+  return true;
+}
+
+bool TIsoImage::RemoveFile(const std::string& dirPath, const std::string& longName) {
+  TDEntry* dir = FindDir(dirPath);
+  TFEntry* entry = FindFile(dir, longName);
+  if (entry == nullptr) return false;
+  RemoveEntry(dir, entry);
+  CompactTables();
+  return true;
+}
+
+bool TIsoImage::RemoveEmptyDirs() {
+  // Children are created after their parents, so one pass from the end sees every
+  // directory after all of its subdirectories have had their turn.
+  std::vector<TDEntry*>& dirs = Tables().Dirs;
+  const std::unordered_set<const void*>& doomed = Index().Doomed;
+  for (size_t i = dirs.size(); i-- > 1;) {
+    TDEntry* d = dirs[i];
+    if (doomed.count(d) == 0 && d->FirstEntry == nullptr) RemoveDirEntries(d);
+  }
+  CompactTables();
+  return true;
+}
+
+int64_t TIsoImage::DiskDirSize(const std::string& path) {
+  Ancestry ancestry;
+  return DiskDirSizeOf(AbsoluteNative(path), ancestry);
+}
+
+int64_t TIsoImage::DiskDirSizeOf(const std::string& path, Ancestry& ancestry) {
+  DirListEntry self;
+  if (ListSingle(path, self) != ListResult::Ok) return 0;
+  if (!self.IsDirectory) return self.Size;
+  if (InAncestry(ancestry, self.Device, self.Inode)) return 0;
+  std::vector<DirListEntry> entries;
+  if (ListDirectory(path, "*.*", kListAllAttributes, entries) != ListResult::Ok) return 0;
+  ancestry.emplace_back(self.Device, self.Inode);
+  int64_t total = 0;
+  for (const DirListEntry& e : entries) {
+    total += e.IsDirectory ? DiskDirSizeOf(JoinNative(path, e.Name), ancestry) : e.Size;
+  }
+  ancestry.pop_back();
+  return total;
 }
 
 }  // namespace brennix

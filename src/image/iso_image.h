@@ -18,8 +18,8 @@
 // either empties it for both. Properties, layout fields and HeaderStream are per object.
 //
 // Hooks for the component: OnDebugMessage receives every diagnostic of the image parts (the
-// device's DebugMessage(text, type)); OnSetDoDebug is called by PrepareImage (false) and
-// BuildHeader (true) to drive the device's DoDebug; OnBeep sounds the system beep; Now gives
+// device's DebugMessage(text, type)); OnSetDoDebug is called by BuildHeader (true) to drive
+// the device's DoDebug (the drive-side preparation before PrepareImage clears it); OnBeep sounds the system beep; Now gives
 // the current local time (tests inject a fixed one).
 #pragma once
 
@@ -34,6 +34,7 @@
 namespace brennix {
 
 class TIsoImage;
+struct DirListEntry;
 
 // (Sender, FullPath, var LongFileName, var ShortFileName, var DateTime, Attr, FileSize, var Skip)
 using TAddFileEvent = std::function<void(TIsoImage* sender, const std::string& fullPath,
@@ -118,8 +119,24 @@ class TIsoImage {
 
  protected:
   void DebugMessage(const std::string& text, uint8_t type);
+  double CurrentTime() const;
 
  private:
+  TDEntry* AddDirEntry(TDEntry* parent, std::string longName, std::string shortName,
+                       int32_t attr, double dateTime, bool& fatal);
+  int AddFileEntry(TDEntry* dir, const DirListEntry& entry, const std::string& fullPath,
+                   bool& fatal);
+  int AddDirRecursive(TDEntry* destDir, const std::string& source, const std::string& mask,
+                      int attr, bool recursive, bool savePath, bool archiveOnly,
+                      std::vector<std::pair<uint64_t, uint64_t>>& ancestry, bool& fatal);
+  TDEntry* CreateDir(TDEntry* parent, std::string name, int32_t attr);
+  TDEntry* ForceDir(const std::string& path);
+  TDEntry* SavePathDestination(TDEntry* base, const std::string& nativeFolder);
+  void RemoveEntry(TDEntry* dir, TFEntry* entry);
+  void ClearDir(TDEntry* dir);
+  void RemoveDirEntries(TDEntry* dir);
+  int64_t DiskDirSizeOf(const std::string& path, std::vector<std::pair<uint64_t, uint64_t>>& ancestry);
+
   int32_t cacheSize_ = 4194304;
 };
 

@@ -32,6 +32,9 @@ class TMemoryStream {
     return n;
   }
   const std::vector<uint8_t>& Bytes() const { return data_; }
+  void Reserve(int64_t bytes) {
+    if (bytes > 0) data_.reserve(static_cast<size_t>(bytes));
+  }
 
  private:
   std::vector<uint8_t> data_;

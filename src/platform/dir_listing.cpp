@@ -76,6 +76,12 @@ bool ShortNameGenerator::Taken(const std::string& upperName) const {
   return taken_.count(upperName) != 0;
 }
 
+void ShortNameGenerator::Release(const std::string& upperName) { taken_.erase(upperName); }
+
+bool PassesAttrMask(int attr, int attrMask) {
+  return (attr & (kListAttrHidden | kListAttrSystem | kListAttrDirectory) & ~attrMask) == 0;
+}
+
 std::string ShortNameGenerator::Generate(const std::string& longName) {
   const size_t first = longName.find_first_not_of('.');
   const std::string stripped = first == std::string::npos ? std::string() : longName.substr(first);
@@ -168,9 +174,8 @@ ListResult ListDirectory(const std::string& folder, const std::string& mask, int
     if (!IsValidShortName(e.Name)) e.AlternateName = generator.Generate(e.Name);
   }
 
-  const int excluded = (kListAttrHidden | kListAttrSystem | kListAttrDirectory) & ~attrMask;
   for (DirListEntry& e : all) {
-    if ((e.Attr & excluded) != 0) continue;
+    if (!PassesAttrMask(e.Attr, attrMask)) continue;
     if (!MatchesMask(e.Name, mask)) continue;
     out.push_back(std::move(e));
   }

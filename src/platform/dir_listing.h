@@ -54,6 +54,7 @@ class ShortNameGenerator {
  public:
   void Reserve(const std::string& upperName);
   bool Taken(const std::string& upperName) const;
+  void Release(const std::string& upperName);
   // A free 8.3 name for `longName` (which need not be valid 8.3); reserves it.
   std::string Generate(const std::string& longName);
 
@@ -61,6 +62,10 @@ class ShortNameGenerator {
   std::unordered_set<std::string> taken_;
   std::unordered_map<std::string, int> nextTail_;  // first ~N worth trying per stem
 };
+
+// True when an entry with `attr` passes a listing's attribute mask: hidden, system and
+// directory entries need their bit in the mask.
+bool PassesAttrMask(int attr, int attrMask);
 
 // Wildcard match as listings use it.
 bool MatchesMask(const std::string& name, const std::string& mask);
