@@ -1,0 +1,34 @@
+#include "app/single_instance.h"
+
+#include <QDir>
+#include <QLockFile>
+#include <QStandardPaths>
+
+namespace brennix {
+
+TSingleInstance::TSingleInstance(const QString& name) {
+  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (folder.isEmpty()) folder = QDir::tempPath();
+  QString file = name;
+  file.replace('/', '_');
+  path_ = folder + "/" + file + ".lock";
+  lock_ = std::make_unique<QLockFile>(path_);
+  // Age alone must never make the lock stale: the first copy may run for days. A lock
+  // counts as stale only when the process that wrote it is gone.
+  lock_->setStaleLockTime(0);
+}
+
+TSingleInstance::~TSingleInstance() {
+  if (held_) lock_->unlock();
+}
+
+bool TSingleInstance::Acquire() {
+  if (held_) return true;
+  // tryLock clears a lock whose process is gone before it reports failure.
+  held_ = lock_->tryLock(0);
+  return held_;
+}
+
+QString TSingleInstance::LockFilePath() const { return path_; }
+
+}  // namespace brennix
