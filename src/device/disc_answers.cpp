@@ -68,7 +68,7 @@ std::optional<Atip> ParseAtip(std::span<const uint8_t> answer) {
   return atip;
 }
 
-std::optional<FormatCapacities> ParseFormatCapacities(std::span<const uint8_t> answer) {
+std::optional<FormatCapacityList> ParseFormatCapacities(std::span<const uint8_t> answer) {
   if (answer.size() < 12) return std::nullopt;
   // Byte 3 is the list length; descriptors beyond it, or beyond what came back, read as 0.
   const size_t declared = size_t{answer[3]} + 4;
@@ -77,7 +77,7 @@ std::optional<FormatCapacities> ParseFormatCapacities(std::span<const uint8_t> a
   uint8_t b[28] = {};
   std::memcpy(b, answer.data(), std::min<size_t>(valid, sizeof b));
   const std::span<const uint8_t> s(b, sizeof b);
-  FormatCapacities f;
+  FormatCapacityList f;
   f.CurrentBlocks = Be32(s, 4);
   std::memcpy(f.CurrentType, b + 8, 4);
   f.FirstBlocks = Be32(s, 12);
@@ -87,7 +87,7 @@ std::optional<FormatCapacities> ParseFormatCapacities(std::span<const uint8_t> a
   return f;
 }
 
-uint32_t FormatCapacities::ChooseBlocks() const {
+uint32_t FormatCapacityList::ChooseBlocks() const {
   if (Matches(CurrentType, 0x00, 0x00, 0x08, 0x00)) return CurrentBlocks;
   if (Matches(FirstType, 0x00, 0x00, 0x08, 0x00) || Matches(FirstType, 0x98, 0x00, 0x00, 0x00))
     return FirstBlocks;

@@ -41,7 +41,7 @@ struct Atip {
   }
 };
 
-struct FormatCapacities {
+struct FormatCapacityList {
   uint32_t CurrentBlocks = 0;
   uint8_t CurrentType[4] = {};   // bytes 8-11 as sent: descriptor type and block length
   uint32_t FirstBlocks = 0;
@@ -66,7 +66,7 @@ struct BufferCapacity {
 std::optional<DiscInformation> ParseDiscInformation(std::span<const uint8_t> answer);
 std::optional<TrackInformation> ParseTrackInformation(std::span<const uint8_t> answer);
 std::optional<Atip> ParseAtip(std::span<const uint8_t> answer);
-std::optional<FormatCapacities> ParseFormatCapacities(std::span<const uint8_t> answer);
+std::optional<FormatCapacityList> ParseFormatCapacities(std::span<const uint8_t> answer);
 std::optional<CapacityAnswer> ParseReadCapacity(std::span<const uint8_t> answer);
 std::optional<BufferCapacity> ParseBufferCapacity(std::span<const uint8_t> answer);
 // Current profile (bytes 6-7) of a GET CONFIGURATION answer.

@@ -9,15 +9,20 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "device/cdb.h"
+#include "device/disc_answers.h"
 #include "transport/drive_backend.h"
 #include "transport/srb.h"
 
 namespace brennix {
+
+class TEraseThread;
 
 constexpr uint8_t kNoDeviceAddress = 254;
 constexpr int kExecNotSent = 0xE2;  // ExecSCSICommand: no transport or no device selected
@@ -167,6 +172,65 @@ class TSCSIDevice {
 
   std::string device_;
   uint32_t lastDataTransferred_ = 0;
+
+  // ==== Recording commands, disc information, start address, erase ========================
+  // (recording_commands.cpp, disc_info.cpp, start_address.cpp, erase.cpp)
+ public:
+  // Recording commands. Speeds in KB/s; 0 is sent as "maximum".
+  bool SetCDSpeed(uint16_t readSpeed, uint16_t writeSpeed);
+  // Sends SET CD SPEED with ReadSpeed and the new value, then keeps the value.
+  void SetWriteSpeed(uint16_t value);
+  // Read-modify-write of mode page 05h for a disc type; a DVD-RAM needs none (true).
+  bool SetWriteParameters(bool testWrite, bool underrunProtection, bool closeFlag, int discType);
+  bool SendStreamingDescriptor(const void* buffer, uint16_t length);
+  bool SetStreaming(uint32_t startLBA, uint32_t endLBA, uint32_t readSize, uint32_t writeSize,
+                    uint32_t readTime, uint32_t writeTime);
+  // digits: local time as "yyyymmddhhnnss" (TimestampDigitsNow in recording_cdbs.h).
+  bool SendTimestamp(const std::string& digits);
+  bool SendOPC();
+  bool ReserveTrack(uint32_t sectors);
+  // Also sets DeviceBufferSize and DeviceFreeBufferSize (0 on failure).
+  bool ReadBufferCapacity(uint32_t& bufferLength, uint32_t& blankLength);
+  bool WriteSectors(uint32_t lba, uint16_t sectors, uint32_t byteCount, const void* buffer);
+  bool SynchronizeCache(uint32_t timeout, bool immediate);
+  bool CloseTrackSession(bool immediate, uint8_t function, uint8_t byte3, uint8_t byte4,
+                         uint8_t byte5);
+  bool CloseSession(bool track, bool immediate, bool finish);
+
+  // Disc information. Every call asks the drive again.
+  uint8_t GetDiscType();  // does not store DiscType (disc_types.h); callers do
+  int DiscStatus();       // -1 when the drive does not answer
+  uint16_t SessionCount();
+  bool IsErasable();
+  uint32_t UsedSectors();
+  uint32_t DiscCapacity();
+  uint32_t VolumeSpaceSize();
+  // Waits for the drive within budget ms, polling every interval ms on the clock.
+  bool WaitReady(int32_t budget, int32_t interval);
+  bool ReadFormatCapacities(uint32_t& blocks, uint32_t& blockLength);
+  bool ReadCapacity(uint32_t& lastBlockAddress, uint32_t& blockLength);
+  // Parsed answers, cut to what the drive returned; nothing when it failed or sent too little.
+  std::optional<DiscInformation> ReadDiscInfo();
+  std::optional<TrackInformation> ReadTrackInfo(uint32_t track);
+
+  // Recording start address: StartSector of the next recording; true when the track
+  // information could be read.
+  bool GetNextWritableAddress(uint32_t& startSector);
+  uint32_t ReadVolumeSize();
+
+  // Erase: blankType 1 quick, 0 full. True when started; OnEraseDone follows on the main
+  // thread. EraseProgress is in percent, 0 when no erase runs.
+  bool StartErase(uint8_t blankType);
+  int EraseProgress() const;
+
+ private:
+  int16_t PrepareDiscQuery();
+  std::optional<uint32_t> ReadVolumeDescriptorSize(uint32_t sector);
+  struct EraseThreadDeleter {
+    void operator()(TEraseThread* thread) const;
+  };
+  // Last member: the erase thread is stopped and joined before anything it uses goes away.
+  std::unique_ptr<TEraseThread, EraseThreadDeleter> eraseThread_;
 };
 
 }  // namespace brennix

@@ -1,0 +1,256 @@
+// What medium is in the drive and how much of it is used: type, status, sessions, capacity,
+// used sectors, erasability, and the wait until the drive is ready.
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+#include "device/disc_answers.h"
+#include "device/disc_types.h"
+#include "device/scsi_device.h"
+#include "platform/clock.h"
+
+namespace brennix {
+
+namespace {
+
+constexpr uint8_t kNotReadyAsc = 0x04;
+constexpr uint32_t kFormatUnformattedMarker = 0xFFFD0001u;
+constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
+
+uint32_t SaturatingAdd(uint32_t a, uint32_t b) {
+  const uint64_t sum = uint64_t{a} + b;
+  return sum > 0xFFFFFFFEull ? 0xFFFFFFFEu : static_cast<uint32_t>(sum);
+}
+
+bool IsDvdRw(int t) { return t == kDiscDvdRwRestricted || t == kDiscDvdRwSequential; }
+
+}  // namespace
+
+std::optional<DiscInformation> TSCSIDevice::ReadDiscInfo() {
+  uint8_t answer[kDiscInformationLength] = {};
+  if (!ReadDiscInformation(answer, sizeof answer)) return std::nullopt;
+  return ParseDiscInformation(
+      std::span<const uint8_t>(answer, std::min<uint32_t>(LastDataTransferred(), sizeof answer)));
+}
+
+std::optional<TrackInformation> TSCSIDevice::ReadTrackInfo(uint32_t track) {
+  if (!ReadTrackInformation(track)) return std::nullopt;
+  return ParseTrackInformation(std::span<const uint8_t>(
+      TrackInfo, std::min<uint32_t>(LastDataTransferred(), sizeof TrackInfo)));
+}
+
+bool TSCSIDevice::ReadFormatCapacities(uint32_t& blocks, uint32_t& blockLength) {
+  blockLength = kSectorSize;
+  blocks = 0;
+  if (!ReadFormatCapacities()) return false;
+  const auto parsed = ParseFormatCapacities(std::span<const uint8_t>(
+      FormatCapacities, std::min<uint32_t>(LastDataTransferred(), sizeof FormatCapacities)));
+  if (!parsed) return false;
+  blocks = parsed->ChooseBlocks();
+  return true;
+}
+
+bool TSCSIDevice::ReadCapacity(uint32_t& lastBlockAddress, uint32_t& blockLength) {
+  lastBlockAddress = 0;
+  blockLength = 0;
+  if (!ReadCapacity()) return false;
+  const auto parsed = ParseReadCapacity(std::span<const uint8_t>(
+      ParameterBuffer, std::min<uint32_t>(LastDataTransferred(), kReadCapacityLength)));
+  if (!parsed) return false;
+  lastBlockAddress = parsed->LastBlockAddress;
+  blockLength = parsed->BlockLength;
+  return true;
+}
+
+uint8_t TSCSIDevice::GetDiscType() {
+  int16_t t = kDiscUnknown;
+  uint8_t conf[114] = {};
+  if (GetConfiguration(2, 0, sizeof conf, conf)) {
+    const auto profile = ParseCurrentProfile(
+        std::span<const uint8_t>(conf, std::min<uint32_t>(LastDataTransferred(), sizeof conf)));
+    if (profile) t = DiscTypeFromProfile(*profile);
+  }
+  if (t == kDiscUnknown) {
+    uint8_t toc[kAtipLength] = {};
+    if (ReadTOC(4, toc, 0, true, 0, sizeof toc)) {
+      const auto atip = ParseAtip(
+          std::span<const uint8_t>(toc, std::min<uint32_t>(LastDataTransferred(), sizeof toc)));
+      if (atip) t = atip->Present ? (atip->Rewritable ? kDiscCdRw : kDiscCdR) : kDiscCdRom;
+    }
+  }
+  const auto info = ReadDiscInfo();  // always asked: some drives only settle after it
+  if (t == kDiscUnknown && info) t = info->Erasable ? kDiscCdRw : kDiscCdR;
+  if (t == kDiscUnknown && TestUnitReady(5000)) t = kDiscCdRom;
+  return static_cast<uint8_t>(t);
+}
+
+int TSCSIDevice::DiscStatus() {
+  const auto info = ReadDiscInfo();
+  return info ? info->Status : -1;
+}
+
+uint16_t TSCSIDevice::SessionCount() {
+  const auto info = ReadDiscInfo();
+  if (!info || info->Status == 0) return 0;
+  uint16_t n = info->Sessions;
+  if (info->LastSessionState == 0 && n > 0) --n;
+  return n;
+}
+
+bool TSCSIDevice::IsErasable() {
+  if (const auto info = ReadDiscInfo()) return info->Erasable;
+  const int16_t t = static_cast<int16_t>(GetDiscType());
+  DiscType = t;
+  return t == kDiscDvdRam || IsDvdRw(t) || t == kDiscDvdPlusRw;
+}
+
+int16_t TSCSIDevice::PrepareDiscQuery() {
+  const int16_t t = static_cast<int16_t>(GetDiscType());
+  const bool keep = FinalizeDisc;
+  FinalizeDisc = true;
+  SetWriteParameters(false, UnderrunProtection, true, DiscType.load());
+  FinalizeDisc = keep;
+  ReadDiscInfo();
+  return t;
+}
+
+uint32_t TSCSIDevice::UsedSectors() {
+  const int16_t t = PrepareDiscQuery();
+  if (IsCdMedia(t)) {
+    const uint32_t n = SessionCount() + 1u;
+    uint32_t used = 0;
+    if (const auto track = ReadTrackInfo(n)) {
+      used = track->NextWritableAddress == kNoAddress ? track->TrackSize
+                                                     : track->NextWritableAddress;
+    }
+    if (n == 1 || used != 0) return used;
+    uint32_t last = 0, blockLength = 0;
+    if (ReadCapacity(last, blockLength)) {
+      if (last > 0x7F000000u) {
+        uint32_t blocks = 0;
+        return ReadFormatCapacities(blocks, blockLength) ? blocks : 0;
+      }
+      return last;
+    }
+    const auto track = ReadTrackInfo(SessionCount() + 1u);
+    return track ? track->FreeBlocks : 0;
+  }
+
+  const auto track = ReadTrackInfo(0);
+  if (!track || track->TrackSize == kNoAddress) return 0;
+  if (IsDvdRw(t)) {
+    uint32_t blocks = 0, blockLength = 0;
+    if (ReadFormatCapacities(blocks, blockLength))
+      return track->TrackSize == track->FreeBlocks ? 0 : track->TrackSize;
+    return track->NextWritableAddress;
+  }
+  if (t == kDiscDvdRam || t == kDiscDvdPlusRw) return VolumeSpaceSize();
+  return track->NextWritableAddress;
+}
+
+uint32_t TSCSIDevice::DiscCapacity() {
+  const int16_t t = PrepareDiscQuery();
+  uint32_t capacity = 0;
+  if (IsCdMedia(t)) {
+    const uint32_t s = SessionCount();
+    uint8_t toc[kAtipLength] = {};
+    std::optional<Atip> atip;
+    if (ReadTOC(4, toc, 0, true, 0, sizeof toc)) {
+      atip = ParseAtip(
+          std::span<const uint8_t>(toc, std::min<uint32_t>(LastDataTransferred(), sizeof toc)));
+    }
+    uint32_t blocks = 0, blockLength = 0;
+    if (atip && atip->HasLeadOut) {
+      capacity = atip->LeadOutSectors();
+      uint32_t last = 0;
+      if (capacity < 20000 && ReadCapacity(last, blockLength) && last > capacity) capacity = last;
+    } else if (ReadFormatCapacities(blocks, blockLength)) {
+      if (blocks == kFormatUnformattedMarker) {
+        capacity = 0;
+        auto track = ReadTrackInfo(s + 1);
+        if (!track) track = ReadTrackInfo(s);
+        if (track) capacity = SaturatingAdd(track->FreeBlocks, track->TrackStart);
+      } else {
+        capacity = blocks;
+      }
+    } else {
+      if (const auto track = ReadTrackInfo(s))
+        return SaturatingAdd(track->FreeBlocks, track->TrackStart);
+      if (ReadFormatCapacities(blocks, blockLength)) return blocks;
+    }
+    if (capacity == kNoAddress) capacity = UsedSectors();
+    return capacity;
+  }
+
+  const auto track = ReadTrackInfo(0);
+  if (!track) return 0;
+  if (t == kDiscDvdRam || t == kDiscDvdRwRestricted || t == kDiscDvdPlusRw) {
+    uint32_t blocks = 0, blockLength = 0;
+    if (ReadFormatCapacities(blocks, blockLength)) return blocks;
+  }
+  return SaturatingAdd(track->FreeBlocks, track->NextWritableAddress);
+}
+
+uint32_t TSCSIDevice::VolumeSpaceSize() {
+  for (uint32_t sector = 16; sector <= 32; ++sector) {
+    if (const auto size = ReadVolumeDescriptorSize(sector)) return *size;
+  }
+  return 0;
+}
+
+std::optional<uint32_t> TSCSIDevice::ReadVolumeDescriptorSize(uint32_t sector) {
+  std::vector<uint8_t> buffer(kSectorSize, 0);
+  if (!Read10(sector, 1, buffer.data(), kSectorSize)) return std::nullopt;
+  const uint32_t returned = std::min<uint32_t>(LastDataTransferred(), kSectorSize);
+  return ParseVolumeSpaceSize(std::span<const uint8_t>(buffer.data(), returned));
+}
+
+bool TSCSIDevice::WaitReady(int32_t budget, int32_t interval) {
+  // An interval of 0 would spin without ever using up the budget.
+  const int64_t step = std::max<int32_t>(interval, 1);
+  int64_t remaining = budget;
+  uint8_t sense[40] = {};
+  const auto lastAsc = [this] { return LastSense[12]; };
+
+  if (SlowReadyModel || SlowReadyQuirk) {
+    do {
+      SleepMs(1500);
+      remaining -= 1500;
+      if (remaining < 0) break;
+      TestUnitReady(5000);
+    } while (lastAsc() == kNotReadyAsc);
+  }
+
+  if (DiscType == kDiscDvdRam) {
+    // A DVD-RAM is judged by unit-ready and sense alone, and must pass the sense check.
+    sense[12] = kNotReadyAsc;
+  } else {
+    do {
+      SleepMs(static_cast<uint32_t>(step));
+      ReadDiscInfo();
+      remaining -= step;
+      if (remaining < 0) return false;
+    } while (lastAsc() == kNotReadyAsc);
+  }
+
+  if (TestUnitReady(5000) && sense[12] == 0) return true;
+
+  do {
+    SleepMs(static_cast<uint32_t>(step));
+    remaining -= step;
+    if (remaining < 0) return false;
+    TestUnitReady(5000);
+  } while (lastAsc() == kNotReadyAsc);
+
+  do {
+    std::memset(sense, 0, sizeof sense);
+    RequestSense(sense, sizeof sense);
+    remaining -= step;
+    if (remaining < 0) return false;
+    if (sense[0] == 0xF0) sense[12] = kNotReadyAsc;
+    if (sense[12] == kNotReadyAsc) SleepMs(static_cast<uint32_t>(step));
+  } while (sense[12] != 0);
+  return true;
+}
+
+}  // namespace brennix

@@ -1,0 +1,75 @@
+// Starting an erase: the medium decides between BLANK, FORMAT UNIT and writing zeros; the
+// erase thread follows the operation to its end.
+#include <algorithm>
+
+#include "device/disc_types.h"
+#include "device/erase_plan.h"
+#include "device/erase_thread.h"
+#include "device/recording_cdbs.h"
+#include "device/scsi_device.h"
+#include "platform/clock.h"
+
+namespace brennix {
+
+void TSCSIDevice::EraseThreadDeleter::operator()(TEraseThread* thread) const { delete thread; }
+
+int TSCSIDevice::EraseProgress() const {
+  if (!Erasing || !eraseThread_) return 0;
+  return eraseThread_->Progress();
+}
+
+bool TSCSIDevice::StartErase(uint8_t blankType) {
+  // A second erase on the same drive would pull the thread object from under the first.
+  if (Erasing) return false;
+  // The previous thread has cleared Erasing and is about to return.
+  eraseThread_.reset();
+
+  TestUnitReady(5000);
+  StartStopUnit(false);
+  const int16_t t = static_cast<int16_t>(GetDiscType());
+  DiscType = t;
+  BlankType = blankType;
+  if (!TestUnitReady(5000) && !WaitReady(30000, 5000)) return false;
+
+  if (t != kDiscDvdRam) {
+    SetCDSpeed(ReadSpeed, WriteSpeed);
+    SetWriteParameters(false, false, false, t);
+  }
+  const uint16_t speed = QueryCurrentWriteSpeed();
+  if (!TestUnitReady(5000) && !WaitReady(30000, 5000)) return false;
+  DebugMessage(std::string(">>> STARTING ERASE PROCESS ON ") + DiscTypeName(t) + " AT " +
+                   EraseSpeedText(t, speed),
+               1);
+
+  bool started = false;
+  if (t == kDiscDvdPlusRw) {
+    started = FormatUnit(0x11, kDvdPlusRwFormatList.data(), kDvdPlusRwFormatList.size());
+    if (!started) {
+      RezeroUnit();
+      SleepMs(1000);
+      started = FormatUnit(0x11, kDvdPlusRwFormatList.data(), kDvdPlusRwFormatList.size());
+    }
+  } else if (t == kDiscDvdRam && blankType == kBlankQuick) {
+    std::fill(TransferBuffer.begin(), TransferBuffer.end(), uint8_t{0});
+    for (uint32_t address = 0; address <= kDvdRamStartZeroFillLast; address += kZeroFillBlocks)
+      WriteSectors(address, kZeroFillBlocks, kZeroFillBlocks * 2048, TransferBuffer.data());
+    SynchronizeCache(30000, false);
+    started = true;
+  } else if (t == kDiscDvdRam) {
+    started = FormatUnit(0x11, kDvdRamFullFormatList.data(), kDvdRamFullFormatList.size());
+  } else {
+    started = Blank(blankType);
+  }
+
+  if (!started) {
+    Erasing = false;
+    if (OnEraseDone) OnEraseDone(this, true);
+    return false;
+  }
+  eraseThread_.reset(new TEraseThread(*this, t, blankType, EraseEstimate(t, blankType)));
+  Erasing = true;
+  eraseThread_->Resume();
+  return true;
+}
+
+}  // namespace brennix

@@ -1,0 +1,193 @@
+#include "device/erase_thread.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "device/disc_types.h"
+#include "device/erase_plan.h"
+#include "device/scsi_device.h"
+#include "platform/clock.h"
+#include "platform/main_thread.h"
+#include "transport/aspi.h"
+
+namespace brennix {
+
+namespace {
+constexpr uint8_t kNotReadyAsc = 0x04;
+constexpr uint32_t kNapSliceMs = 250;  // how soon a stop request is noticed in a sleep
+constexpr uint8_t kCloseDvdPlusRw = 3;
+}  // namespace
+
+TEraseThread::TEraseThread(TSCSIDevice& device, int16_t eraseDiscType, uint8_t blankType,
+                           uint16_t estimate)
+    : TThread(true),
+      device_(device),
+      eraseDiscType_(eraseDiscType),
+      blankType_(blankType),
+      estimate_(estimate) {}
+
+TEraseThread::~TEraseThread() {
+  DeviceAlive->store(false);
+  Terminate();
+  WaitFor();
+}
+
+void TEraseThread::Update() {
+  int p = EraseProgressStep(elapsed_, estimate_, progress_.load());
+  // A drive that says how far it is gets believed when it is further than the estimate.
+  const int reported = DriveReportedProgress(device_.LastSense, sizeof device_.LastSense);
+  if (reported > p) p = std::min(reported, 99);
+  progress_.store(p);
+}
+
+bool TEraseThread::NotReady() const { return device_.LastSense[12] == kNotReadyAsc; }
+
+bool TEraseThread::Nap(uint32_t ms) {
+  while (ms > 0 && !Terminated()) {
+    const uint32_t slice = std::min(ms, kNapSliceMs);
+    SleepMs(slice);
+    ms -= slice;
+  }
+  return !Terminated();
+}
+
+bool TEraseThread::TestReady() { return device_.TestUnitReady(5000); }
+
+bool TEraseThread::ZeroFill(uint32_t lastAddress) {
+  // The whole buffer, not only the part a sector count suggests: nothing left over from
+  // another command may reach the disc.
+  std::fill(device_.TransferBuffer.begin(), device_.TransferBuffer.end(), uint8_t{0});
+  const uint32_t bytes = kZeroFillBlocks * 2048;
+  for (uint32_t address = 0; address <= lastAddress; address += kZeroFillBlocks) {
+    if (Terminated()) return false;
+    if (!device_.WriteSectors(address, kZeroFillBlocks, bytes, device_.TransferBuffer.data()))
+      return false;
+  }
+  return true;
+}
+
+void TEraseThread::WaitDvdRw() {
+  do {
+    Update();
+    elapsed_ += 1;
+    if (!TestReady() && !Nap(2000)) return;
+    Update();
+  } while (NotReady() && elapsed_ <= estimate_);
+  if (!Nap(5000)) return;
+  do {
+    Update();
+    elapsed_ += 1;
+    if (!TestReady() && !Nap(2000)) return;
+  } while (NotReady() && elapsed_ <= estimate_);
+}
+
+void TEraseThread::FollowDvdPlusRw() {
+  // The background format must have begun before the zero fill; a drive that never says so
+  // is given up on after an hour and the erase ends with an error.
+  double passes = 0;
+  do {
+    if (!Nap(2000)) return;
+    device_.ReadDiscInfo();
+    elapsed_ += 2;
+    passes += 1;
+    Update();
+    if (passes >= kDvdPlusRwFormatWaitPasses && NotReady()) {
+      device_.DebugMessage("DVD+RW FORMAT DID NOT START WRITING WITHIN ONE HOUR", 0);
+      withError_.store(true);
+      return;
+    }
+  } while (NotReady());
+
+  const uint32_t last = blankType_ == kBlankQuick ? kQuickZeroFillLast : kFullZeroFillLast;
+  if (!ZeroFill(last)) {
+    if (!Terminated()) withError_.store(true);
+    return;
+  }
+  if (!Nap(300)) return;
+  elapsed_ += 1;
+  Update();
+  device_.SynchronizeCache(30000, false);
+  device_.CloseTrackSession(false, kCloseDvdPlusRw, 0, 0, 0);
+}
+
+void TEraseThread::WaitAfterwards() {
+  if (SlowReadyQuirk) {
+    do {
+      Update();
+      elapsed_ += 2;
+      if (!TestReady() && !Nap(2000)) return;
+    } while (NotReady() && elapsed_ <= estimate_);
+    device_.ReadDiscInfo();
+    if (!Nap(5000)) return;
+  }
+
+  if (TestReady() && device_.ReadDiscInfo()) return;
+
+  if (eraseDiscType_ != kDiscDvdRam) {
+    do {
+      Update();
+      device_.ReadDiscInfo();
+      elapsed_ += 5;
+      if (NotReady() && !Nap(5000)) return;
+    } while (NotReady() && elapsed_ <= estimate_);
+  }
+  do {
+    Update();
+    elapsed_ += 2;
+    if (!TestReady() && !Nap(2000)) return;
+  } while (NotReady() && elapsed_ <= estimate_);
+
+  uint8_t sense[40] = {};
+  do {
+    Update();
+    std::memset(sense, 0, sizeof sense);
+    device_.RequestSense(sense, sizeof sense);
+    elapsed_ += 2;
+    if (sense[0] == 0xF0) sense[12] = kNotReadyAsc;
+    if (!Nap(2000)) return;
+  } while (sense[12] != 0 && elapsed_ <= estimate_);
+}
+
+void TEraseThread::RestoreDrive() {
+  device_.SetWriteParameters(false, false, false, kDiscCdRom);
+  device_.SetCDSpeed(device_.QueryMaxReadSpeed(), 2);
+  device_.RezeroUnit();
+  device_.PreventAllowRemoval(true);
+  device_.StartStopUnit(false);
+  device_.RezeroUnit();
+  TestReady();
+}
+
+void TEraseThread::Execute() {
+  const int16_t t = eraseDiscType_;
+  if (t == kDiscDvdRwRestricted || t == kDiscDvdRwSequential) {
+    WaitDvdRw();
+  } else if (t == kDiscDvdPlusRw) {
+    FollowDvdPlusRw();
+  } else if (t == kDiscDvdRam && blankType_ == kBlankQuick) {
+    if (!ZeroFill(kQuickZeroFillLast) && !Terminated()) withError_.store(true);
+    device_.SynchronizeCache(30000, false);
+  }
+  if (!Terminated()) WaitAfterwards();
+
+  // The blanked disc may change what the system reports about the drive.
+  if (!Terminated() && ASPIUsesEmulation()) ASPIReload();
+  progress_.store(100);
+  if (!Terminated()) RestoreDrive();
+  Finish();
+}
+
+void TEraseThread::Finish() {
+  device_.Erasing = false;
+  if (Terminated()) return;  // the device is going away: nobody to tell
+  // Delivered on the main thread without waiting for it: the main thread may itself be
+  // waiting for this thread.
+  TSCSIDevice* device = &device_;
+  const bool withError = withError_.load();
+  auto alive = DeviceAlive;
+  PostToMainThread([device, withError, alive] {
+    if (alive->load() && device->OnEraseDone) device->OnEraseDone(device, withError);
+  });
+}
+
+}  // namespace brennix

@@ -1,0 +1,55 @@
+// The worker that follows a running erase: waits for the drive, zero-fills what formatting
+// leaves, publishes an estimated progress, restores the drive and reports the end.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "platform/thread.h"
+
+namespace brennix {
+
+class TSCSIDevice;
+
+class TEraseThread final : public TThread {
+ public:
+  // Bound of the wait for a DVD+RW to finish its background format before the zero fill.
+  static constexpr double kDvdPlusRwFormatWaitPasses = 1800;  // 2-second passes: one hour
+
+  TEraseThread(TSCSIDevice& device, int16_t eraseDiscType, uint8_t blankType, uint16_t estimate);
+  ~TEraseThread() override;  // stops the loops early and joins
+
+  int Progress() const { return progress_.load(); }
+  bool WithError() const { return withError_.load(); }
+  int16_t EraseDiscType() const { return eraseDiscType_; }
+  uint16_t Estimate() const { return estimate_; }
+
+  // Cleared when the device goes away, so a queued end-of-erase event is dropped.
+  std::shared_ptr<std::atomic<bool>> DeviceAlive = std::make_shared<std::atomic<bool>>(true);
+
+ protected:
+  void Execute() override;
+
+ private:
+  void Update();
+  bool NotReady() const;
+  bool Nap(uint32_t ms);  // false when asked to stop
+  bool TestReady();       // TestUnitReady(5000)
+  bool ZeroFill(uint32_t lastAddress);
+  void WaitDvdRw();
+  void FollowDvdPlusRw();
+  void WaitAfterwards();
+  void RestoreDrive();
+  void Finish();
+
+  TSCSIDevice& device_;
+  const int16_t eraseDiscType_;
+  const uint8_t blankType_;
+  const uint16_t estimate_;
+  double elapsed_ = 0;
+  std::atomic<int> progress_{0};
+  std::atomic<bool> withError_{false};
+};
+
+}  // namespace brennix

@@ -1,0 +1,142 @@
+// The recording commands of the device: speeds, the write parameters page, streaming, time
+// stamp, power calibration, track reservation, the drive buffer, writing, flushing, closing.
+#include <algorithm>
+#include <cstring>
+#include <span>
+
+#include "device/disc_answers.h"
+#include "device/disc_types.h"
+#include "device/recording_cdbs.h"
+#include "device/scsi_device.h"
+#include "device/write_parameters.h"
+
+namespace brennix {
+
+namespace {
+
+Cdb ToCdb(const CommandBlock& block) {
+  Cdb cdb = Cdb::Zeroed(block.Bytes[0], block.Length);
+  std::copy(block.Bytes.begin(), block.Bytes.end(), cdb.Bytes);
+  return cdb;
+}
+
+}  // namespace
+
+bool TSCSIDevice::SetCDSpeed(uint16_t readSpeed, uint16_t writeSpeed) {
+  return RunCommand(ToCdb(BuildSetCDSpeed(readSpeed, writeSpeed)), DataDirection::None, nullptr, 0,
+                    kSetCDSpeedTimeoutMs);
+}
+
+void TSCSIDevice::SetWriteSpeed(uint16_t value) {
+  SetCDSpeed(ReadSpeed, value);
+  WriteSpeed = value;
+}
+
+bool TSCSIDevice::SetWriteParameters(bool testWrite, bool underrunProtection, bool closeFlag,
+                                     int discType) {
+  // A DVD-RAM takes no write parameters page.
+  if (discType == kDiscDvdRam) return true;
+
+  uint8_t answer[kWriteParametersSenseLength] = {};
+  if (!RunCommand(ToCdb(BuildModeSenseWriteParameters()), DataDirection::In, answer,
+                  sizeof answer, kModeSenseTimeoutMs))
+    return false;
+  const uint32_t returned = std::min<uint32_t>(LastDataTransferred(), sizeof answer);
+
+  WriteParameterOptions o;
+  o.TestWrite = testWrite;
+  o.UnderrunProtection = underrunProtection;
+  o.CloseFlag = closeFlag;
+  o.DiscType = discType;
+  o.FinalizeDisc = FinalizeDisc;
+  o.TestWriteCapable = (Capabilities & cap::TestWriteCapable) != 0;
+  o.UnderrunFree = (Capabilities & cap::UnderrunFree) != 0;
+  o.BufferUnderrunCapable = (CapabilityPage[4] & 0x80) != 0;
+  o.LinkSizeQuirk = LinkSizeQuirk;
+  const auto built = BuildWriteParameters(std::span<const uint8_t>(answer, returned), o);
+  if (!built) {
+    // Sending back a page we could not find would hand the drive garbage.
+    LastErrorText = "NO WRITE PARAMETERS PAGE";
+    return false;
+  }
+  std::memcpy(WriteParametersPage, built->Page.data(), sizeof WriteParametersPage);
+  return ModeSelect10(built->SelectData.data(), kWriteParametersSelectLength);
+}
+
+bool TSCSIDevice::SendStreamingDescriptor(const void* buffer, uint16_t length) {
+  const uint16_t n = std::min<uint16_t>(length, sizeof ParameterBuffer);
+  std::memset(ParameterBuffer, 0, sizeof ParameterBuffer);
+  if (buffer != nullptr) std::memcpy(ParameterBuffer, buffer, n);
+  return RunCommand(ToCdb(BuildSetStreaming(n)), DataDirection::Out, ParameterBuffer, n,
+                    kSetStreamingTimeoutMs);
+}
+
+bool TSCSIDevice::SetStreaming(uint32_t /*startLBA*/, uint32_t endLBA, uint32_t readSize,
+                               uint32_t writeSize, uint32_t readTime, uint32_t writeTime) {
+  // The descriptor always starts at LBA 0: drives apply it from the start of the disc.
+  const auto d = BuildStreamingDescriptor(endLBA, readSize, writeSize, readTime, writeTime);
+  return SendStreamingDescriptor(d.data(), static_cast<uint16_t>(d.size()));
+}
+
+bool TSCSIDevice::SendTimestamp(const std::string& digits) {
+  const auto t = BuildTimestamp(digits);
+  std::memset(ParameterBuffer, 0, sizeof ParameterBuffer);
+  std::memcpy(ParameterBuffer, t.data(), t.size());
+  return RunCommand(ToCdb(BuildSendTimestamp()), DataDirection::Out, ParameterBuffer,
+                    kTimestampLength, kSendTimestampTimeoutMs);
+}
+
+bool TSCSIDevice::SendOPC() {
+  return RunCommand(ToCdb(BuildSendOPC()), DataDirection::None, nullptr, 0, kSendOPCTimeoutMs);
+}
+
+bool TSCSIDevice::ReserveTrack(uint32_t sectors) {
+  return RunCommand(ToCdb(BuildReserveTrack(sectors)), DataDirection::None, nullptr, 0,
+                    kReserveTrackTimeoutMs);
+}
+
+bool TSCSIDevice::ReadBufferCapacity(uint32_t& bufferLength, uint32_t& blankLength) {
+  uint8_t answer[kBufferCapacityLength] = {};
+  std::optional<BufferCapacity> parsed;
+  if (RunCommand(ToCdb(BuildReadBufferCapacity()), DataDirection::In, answer, sizeof answer,
+                 kReadBufferCapacityTimeoutMs)) {
+    parsed = ParseBufferCapacity(
+        std::span<const uint8_t>(answer, std::min<uint32_t>(LastDataTransferred(), sizeof answer)));
+  }
+  if (!parsed) {
+    DeviceFreeBufferSize = 0;
+    bufferLength = DeviceBufferSize;
+    blankLength = 0;
+    return false;
+  }
+  DeviceBufferSize = parsed->BufferLength;
+  DeviceFreeBufferSize = parsed->BlankLength;
+  bufferLength = parsed->BufferLength;
+  blankLength = parsed->BlankLength;
+  return true;
+}
+
+bool TSCSIDevice::WriteSectors(uint32_t lba, uint16_t sectors, uint32_t byteCount,
+                               const void* buffer) {
+  // The data only goes out; the transport's buffer parameter is not const.
+  return RunCommand(ToCdb(BuildWrite10(lba, sectors)), DataDirection::Out,
+                    const_cast<void*>(buffer), byteCount, kWriteSectorsTimeoutMs);
+}
+
+bool TSCSIDevice::SynchronizeCache(uint32_t timeout, bool immediate) {
+  return RunCommand(ToCdb(BuildSynchronizeCache(immediate)), DataDirection::None, nullptr, 0,
+                    timeout);
+}
+
+bool TSCSIDevice::CloseTrackSession(bool immediate, uint8_t function, uint8_t byte3,
+                                    uint8_t byte4, uint8_t byte5) {
+  return RunCommand(ToCdb(BuildCloseTrackSession(immediate, function, byte3, byte4, byte5)),
+                    DataDirection::None, nullptr, 0, kCloseTrackSessionTimeoutMs);
+}
+
+bool TSCSIDevice::CloseSession(bool track, bool immediate, bool finish) {
+  return RunCommand(ToCdb(BuildCloseSession(track, immediate, finish)), DataDirection::None,
+                    nullptr, 0, kCloseTrackSessionTimeoutMs);
+}
+
+}  // namespace brennix
