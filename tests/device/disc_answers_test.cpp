@@ -134,7 +134,7 @@ TEST(DiscAnswers, CapacityBufferProfileAndVolumeDescriptor) {
   EXPECT_STREQ(DiscTypeName(-1), "UNKNOWN");
   EXPECT_STREQ(DiscTypeName(99), "UNKNOWN");
 
-  std::vector<uint8_t> sector(kSectorSize, 0);
+  std::vector<uint8_t> sector(kDiscSectorBytes, 0);
   sector[0] = 1;
   std::memcpy(&sector[1], "CD001", 5);
   sector[80] = 0x88; sector[81] = 0x13;  // 5000, little-endian
