@@ -6,7 +6,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libgl1-mesa-dev libjpeg62-turbo-dev libcurl4-openssl-dev
   xorriso genisoimage p7zip-full libarchive-tools
-  xvfb xauth
+  xvfb xauth time
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,63 @@
+#!/usr/bin/perl
+# Generates the two benchmark trees (perl is part of every Debian system):
+#   small DIR  - 200,000 files of 1..4096 bytes in 20,000 folders (DIR itself and 19,999
+#                below it; with the root that is the 20,000 folders a burn allows)
+#   large DIR  - three files of 1 GiB each (about 3 GiB)
+# The content is a cheap deterministic pattern, distinct per file.
+use strict;
+use warnings;
+
+my ($kind, $dir) = @ARGV;
+die "usage: gen_tree.pl small|large DIR\n" unless defined $dir && $kind =~ /^(small|large)$/;
+mkdir $dir or die "mkdir $dir: $!\n" unless -d $dir;
+
+my $block = join('', map { chr(($_ * 7) & 0xFF) } 0 .. 65535);
+
+sub write_file {
+  my ($path, $size, $seed) = @_;
+  open(my $f, '>:raw', $path) or die "$path: $!\n";
+  my $offset = $seed % 251;
+  my $data = substr($block x 2, $offset, 65536);
+  while ($size > 0) {
+    my $n = $size < 65536 ? $size : 65536;
+    print $f substr($data, 0, $n) or die "$path: $!\n";
+    $size -= $n;
+  }
+  close($f) or die "$path: $!\n";
+}
+
+if ($kind eq 'large') {
+  for my $i (1 .. 3) {
+    write_file("$dir/large-$i.bin", 1024 * 1024 * 1024, $i);
+  }
+  exit 0;
+}
+
+# 141 top folders; below them, subfolders until 19,999 folders exist.
+my @folders = ($dir);
+my $wanted = 19_999;
+my @top;
+for my $t (0 .. 140) {
+  my $p = sprintf("%s/folder %03d", $dir, $t);
+  mkdir $p or die "$p: $!\n";
+  push @folders, $p;
+  push @top, $p;
+}
+my $made = scalar(@top);
+OUTER: for my $t (@top) {
+  for my $s (0 .. 199) {
+    last OUTER if $made >= $wanted;
+    my $p = sprintf("%s/Sub_%03d", $t, $s);
+    mkdir $p or die "$p: $!\n";
+    push @folders, $p;
+    $made++;
+  }
+}
+my $seed = 0;
+for my $folder (@folders) {
+  for my $n (0 .. 9) {
+    $seed++;
+    my $size = 1 + ($seed * 2654435761) % 4096;
+    write_file(sprintf("%s/file %d.dat", $folder, $n), $size, $seed);
+  }
+}

@@ -1,0 +1,299 @@
+// brennix-cli mkiso end to end: the built program makes images that independent readers
+// accept and extract byte for byte, and every failure shows as a message and an exit status.
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string output;  // stdout and stderr together
+};
+
+std::string Quote(const std::string& word) {
+  std::string q = "'";
+  for (char c : word) {
+    if (c == '\'') {
+      q += "'\\''";
+    } else {
+      q += c;
+    }
+  }
+  return q + "'";
+}
+
+Outcome Shell(const std::string& command) {
+  Outcome run;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+  const int raw = ::pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
+}
+
+Outcome Mkiso(const std::vector<std::string>& words) {
+  std::string command = Quote(BRENNIX_CLI) + " mkiso";
+  for (const std::string& w : words) command += " " + Quote(w);
+  return Shell(command);
+}
+
+bool Have(const std::string& tool) {
+  return Shell("command -v " + tool + " >/dev/null").status == 0;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::string content;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return "<missing>";
+  char buffer[65536];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, n);
+  std::fclose(f);
+  return content;
+}
+
+std::string Pattern(size_t size, int seed) {
+  std::string s(size, '\0');
+  for (size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 13 + static_cast<size_t>(seed)) & 0xFF);
+  return s;
+}
+
+class MkisoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "brennix-mkiso-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    src_ = root_ / "src";
+    fs::create_directories(src_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+
+  void Put(const std::string& rel, const std::string& content) {
+    const fs::path p = src_ / rel;
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
+    files_[rel] = content;
+  }
+
+  // The tree every reader must get back.
+  void BuildTree() {
+    Put("empty.txt", "");
+    Put("one.bin", Pattern(1, 1));
+    Put("s2048.bin", Pattern(2048, 2));
+    Put("s2049.bin", Pattern(2049, 3));
+    Put("big.bin", Pattern(300001, 4));  // spans several cache blocks
+    Put("with space.txt", "spaces\n");
+    Put("MixedCase.Txt", "case\n");
+    Put("Grüße ünïcödé.txt", "utf-8\n");
+    Put("README", "no dot\n");
+    Put(".hidden", "dot file\n");
+    Put("a/b/c/deep.dat", Pattern(5000, 5));
+    for (int i = 0; i < 60; ++i) Put("many/file " + std::to_string(i) + ".txt", "n" + std::to_string(i));
+    fs::create_directories(src_ / "empty folder");
+  }
+
+  // Every file of the tree below prefix in the extracted folder, byte for byte.
+  void ExpectExtracted(const fs::path& dir, const std::string& reader) {
+    for (const auto& [rel, content] : files_) {
+      const std::string got = ReadFile(dir / rel);
+      EXPECT_TRUE(got == content) << reader << ": " << rel << " (" << got.size() << " bytes, want "
+                                  << content.size() << ")";
+    }
+    EXPECT_FALSE(fs::exists(dir / "empty folder")) << reader << ": empty folders are removed";
+  }
+
+  fs::path root_, src_;
+  std::map<std::string, std::string> files_;
+};
+
+TEST_F(MkisoTest, IndependentReadersAcceptTheImageAndExtractTheSameBytes) {
+  BuildTree();
+  const fs::path iso = root_ / "out.iso";
+  const Outcome made = Mkiso({"-o", iso.string(), "--label", "  Test Disc  ", src_.string()});
+  ASSERT_EQ(made.status, 0) << made.output;
+  EXPECT_NE(made.output.find("71 files"), std::string::npos) << made.output;
+  EXPECT_NE(made.output.find("4 folders"), std::string::npos) << made.output;
+  EXPECT_EQ(fs::file_size(iso) % 2048, 0u);
+  EXPECT_FALSE(fs::exists(root_ / "out.iso.part"));
+  const std::string isoText = Quote(iso.string());
+
+  if (Have("isovfy")) {
+    const Outcome v = Shell("isovfy " + isoText);
+    EXPECT_EQ(v.status, 0) << v.output;
+    EXPECT_NE(v.output.find("No errors found"), std::string::npos) << v.output;
+  }
+  if (Have("isoinfo")) {
+    const Outcome d = Shell("isoinfo -d -i " + isoText);
+    EXPECT_NE(d.output.find("Joliet"), std::string::npos) << d.output;
+    const Outcome j = Shell("isoinfo -J -l -i " + isoText);
+    EXPECT_NE(j.output.find("Grüße ünïcödé.txt"), std::string::npos) << j.output;
+    EXPECT_NE(j.output.find("with space.txt"), std::string::npos) << j.output;
+  }
+  if (Have("xorriso")) {
+    const fs::path out = root_ / "osirrox";
+    const Outcome x = Shell("xorriso -osirrox on -indev " + isoText + " -extract / " +
+                        Quote(out.string()));
+    EXPECT_EQ(x.status, 0) << x.output;
+    ExpectExtracted(out, "osirrox");
+  }
+  if (Have("7z")) {
+    const fs::path out = root_ / "7z";
+    const Outcome x = Shell("7z x -y -o" + Quote(out.string()) + " " + isoText);
+    EXPECT_EQ(x.status, 0) << x.output;
+    ExpectExtracted(out, "7z");
+  }
+  if (Have("bsdtar")) {
+    const fs::path out = root_ / "bsdtar";
+    fs::create_directories(out);
+    const Outcome x = Shell("bsdtar -xf " + isoText + " -C " + Quote(out.string()));
+    EXPECT_EQ(x.status, 0) << x.output;
+    ExpectExtracted(out, "bsdtar");
+  }
+}
+
+TEST_F(MkisoTest, SavePathModesAndFileSources) {
+  if (!Have("7z")) GTEST_SKIP() << "7z is not installed";
+  Put("docs/a.txt", "A");
+  Put("docs/sub/b.txt", "B");
+  const fs::path single = root_ / "single.txt";
+  std::ofstream(single) << "single";
+  const fs::path docs = src_ / "docs";
+  const std::string relDocs = docs.relative_path().string();  // absolute path without "/"
+
+  struct Case {
+    std::string mode;
+    fs::path docsAt, singleAt;
+  };
+  const std::vector<Case> cases = {
+      {"none", "", "single.txt"},
+      {"last", "docs", root_.filename() / "single.txt"},
+      {"full", relDocs, root_.relative_path() / "single.txt"},
+  };
+  for (const Case& c : cases) {
+    const fs::path iso = root_ / (c.mode + ".iso");
+    const Outcome made = Mkiso({"-o", iso.string(), "--save-path", c.mode, docs.string(), single.string()});
+    ASSERT_EQ(made.status, 0) << c.mode << ": " << made.output;
+    const fs::path out = root_ / ("x-" + c.mode);
+    ASSERT_EQ(Shell("7z x -y -o" + Quote(out.string()) + " " + Quote(iso.string())).status, 0);
+    EXPECT_EQ(ReadFile(out / c.docsAt / "a.txt"), "A") << c.mode;
+    EXPECT_EQ(ReadFile(out / c.docsAt / "sub/b.txt"), "B") << c.mode;
+    EXPECT_EQ(ReadFile(out / c.singleAt), "single") << c.mode;
+  }
+}
+
+TEST_F(MkisoTest, WithoutJolietOnlyTheIsoNamesRemain) {
+  if (!Have("isoinfo") || !Have("isovfy")) GTEST_SKIP() << "isoinfo/isovfy are not installed";
+  Put("one.bin", Pattern(1, 1));
+  Put("Long File Name.txt", "long");
+  const fs::path iso = root_ / "plain.iso";
+  const Outcome made = Mkiso({"-o", iso.string(), "--no-joliet", src_.string()});
+  ASSERT_EQ(made.status, 0) << made.output;
+  EXPECT_NE(Shell("isovfy " + Quote(iso.string())).output.find("No errors found"), std::string::npos);
+  const Outcome d = Shell("isoinfo -d -i " + Quote(iso.string()));
+  EXPECT_NE(d.output.find("NO Joliet present"), std::string::npos) << d.output;
+  const Outcome x = Shell("isoinfo -i " + Quote(iso.string()) + " -x '/ONE.BIN;1'");
+  EXPECT_TRUE(x.output == Pattern(1, 1)) << x.output.size();
+}
+
+TEST_F(MkisoTest, BadArgumentsAndMissingSourcesFailClearly) {
+  Put("a.txt", "a");
+  const std::string iso = (root_ / "bad.iso").string();
+  struct Case {
+    std::vector<std::string> words;
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {{src_.string()}, "-o OUT.iso"},
+      {{"-o", iso}, "SOURCE"},
+      {{"-o"}, "needs a file name"},
+      {{"-o", iso, "--frobnicate", src_.string()}, "unknown option '--frobnicate'"},
+      {{"-o", iso, "--save-path", "some", src_.string()}, "full, last or none"},
+      {{"-o", iso, "--label"}, "--label needs a text"},
+      {{"-o", iso, (root_ / "no such folder").string()}, "no such folder"},
+      {{"-o", root_.string(), src_.string()}, "not a regular file"},
+      {{"-o", (root_ / "missing dir/x.iso").string(), src_.string()}, "missing dir"},
+  };
+  for (const Case& c : cases) {
+    const Outcome run = Mkiso(c.words);
+    EXPECT_NE(run.status, 0) << c.says;
+    EXPECT_NE(run.output.find(c.says), std::string::npos) << run.output;
+    EXPECT_FALSE(fs::exists(iso)) << c.says;
+  }
+  // Folders without a single file: nothing to write.
+  fs::create_directories(root_ / "hollow/inner");
+  const Outcome hollow = Mkiso({"-o", iso, (root_ / "hollow").string()});
+  EXPECT_EQ(hollow.status, 1);
+  EXPECT_NE(hollow.output.find("nothing to write"), std::string::npos) << hollow.output;
+  EXPECT_FALSE(fs::exists(iso));
+  EXPECT_FALSE(fs::exists(iso + ".part"));
+}
+
+// A file that stat reports larger than what it yields stands for one that shrank after it
+// was added: sysfs attributes claim 4096 bytes and give a few.
+TEST_F(MkisoTest, ShrunkSourceGivesAWholeImageAndAFailureThatNamesIt) {
+  const std::string shrinking = "/sys/devices/system/cpu/online";
+  struct stat info {};
+  if (::stat(shrinking.c_str(), &info) != 0 || info.st_size <= static_cast<off_t>(ReadFile(shrinking).size()))
+    GTEST_SKIP() << "no sysfs attribute to stand for a shrunk file";
+  Put("good.txt", "good");
+  const fs::path iso = root_ / "shrunk.iso";
+  const Outcome run = Mkiso({"-o", iso.string(), src_.string(), shrinking});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("FILE \"" + shrinking + "\" WAS SHORTER THAN EXPECTED, PADDED WITH ZEROS"),
+            std::string::npos)
+      << run.output;
+  ASSERT_TRUE(fs::exists(iso));
+  EXPECT_EQ(fs::file_size(iso) % 2048, 0u);
+  if (Have("isovfy")) EXPECT_NE(Shell("isovfy " + Quote(iso.string())).output.find("No errors found"), std::string::npos);
+  if (Have("7z")) {
+    const fs::path out = root_ / "x";
+    ASSERT_EQ(Shell("7z x -y -o" + Quote(out.string()) + " " + Quote(iso.string())).status, 0);
+    EXPECT_EQ(ReadFile(out / "good.txt"), "good");
+    const std::string padded = ReadFile(out / "online");
+    ASSERT_EQ(padded.size(), static_cast<size_t>(info.st_size));
+    const std::string real = ReadFile(shrinking);
+    EXPECT_EQ(padded.substr(0, real.size()), real);
+    EXPECT_EQ(padded.substr(real.size()), std::string(padded.size() - real.size(), '\0'));
+  }
+}
+
+// A write-only sysfs attribute can be listed but not opened, even by root: it stands for a
+// file that vanished after it was added.
+TEST_F(MkisoTest, UnreadableSourceStopsWithItsNameAndLeavesNoFile) {
+  const std::string unreadable = "/sys/bus/cpu/drivers_probe";
+  FILE* probe = std::fopen(unreadable.c_str(), "rb");
+  if (probe != nullptr) std::fclose(probe);
+  if (!fs::exists(unreadable) || probe != nullptr)
+    GTEST_SKIP() << "no unreadable file to stand for a vanished one";
+  Put("good.txt", "good");
+  const fs::path iso = root_ / "vanished.iso";
+  const Outcome run = Mkiso({"-o", iso.string(), src_.string(), unreadable});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("CAN'T OPEN FILE \"" + unreadable + "\" OR FILE IS IN USES BY OTHER SOFTWARE"),
+            std::string::npos)
+      << run.output;
+  EXPECT_FALSE(fs::exists(iso));
+  EXPECT_FALSE(fs::exists(iso.string() + ".part"));
+}
+
+}  // namespace
