@@ -1,0 +1,235 @@
+#include "recording/writer_thread.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "recording/cache_thread.h"
+
+namespace brennix {
+
+namespace {
+
+constexpr uint32_t kFlushTimeoutMs = 30 * 60 * 1000;
+constexpr uint32_t kCloseFlushTimeoutMs = 120 * 1000;
+constexpr int32_t kSector = 2048;
+
+}  // namespace
+
+std::string WriterErrorText(const std::string& lastErrorText) {
+  return "WRITER ERROR [" + lastErrorText + "]";
+}
+
+TThWrite::TThWrite(TWriteJob job) : TThread(true), job_(std::move(job)), transfer_(kDVDBlockBytes) {
+  SetPriority(ThreadPriority::TimeCritical);
+}
+
+TThWrite::~TThWrite() {
+  // Execute uses this object's members: it must be over before they go.
+  WaitFor();
+}
+
+void TThWrite::Execute() {
+  const std::string result = Record();
+  job_.Drive->RecordingEnded();
+  if (job_.OnFinished) job_.OnFinished(result);
+}
+
+bool TThWrite::CacheFailed() {
+  std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
+  return !job_.Cache->ErrorText().empty();
+}
+
+void TThWrite::Fail(const std::string& text) {
+  {
+    std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
+    if (job_.Cache->ErrorText().empty()) job_.Cache->SetErrorText(text);
+  }
+  job_.Cache->Abort();
+}
+
+TThWrite::Next TThWrite::TakeBlock(int32_t& c, bool checkAbort) {
+  c = 0;
+  for (;;) {
+    // Once every sector of the recording has been sent an abort has nothing left to stop:
+    // the disc is finished as if it had come a moment later.
+    if (checkAbort && job_.AbortFlag->load() && sectorsSent_.load() < job_.SectorsToWrite) {
+      Fail(kAbortedByUser);
+      return Next::End;
+    }
+    int32_t got;
+    {
+      std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
+      got = job_.Cache->GetBlock(transfer_.data());
+    }
+    if (CacheFailed()) return Next::End;
+    if (got > 0) {
+      c = std::min(got, kDVDBlockBytes);
+      return Next::Data;
+    }
+    if (got == 0) return Next::End;
+    // Nothing ready yet. A reader that has ended for good will never deliver more.
+    if (job_.Cache->TThread::Finished()) {
+      std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
+      got = job_.Cache->GetBlock(transfer_.data());
+      if (got > 0) {
+        c = std::min(got, kDVDBlockBytes);
+        return Next::Data;
+      }
+      return Next::End;
+    }
+    SleepMs(1);
+  }
+}
+
+TThWrite::Next TThWrite::RewriteDiscStart(int32_t c, int& attempts) {
+  TRecorderDrive& drive = *job_.Drive;
+  // The new volume's descriptors go to sector 16 onward, so that a reader that starts at the
+  // beginning of the disc finds the new tree.
+  const int32_t bytes = std::max(kSector, c / kSector * kSector);
+  std::vector<uint8_t> head(static_cast<size_t>(bytes), 0xFF);
+  std::memcpy(head.data(), job_.DescriptorCopy.data(),
+              std::min(head.size(), job_.DescriptorCopy.size()));
+  const auto writeHead = [&] {
+    return drive.WriteSectors(0, static_cast<uint16_t>(bytes / kSector), head.data(),
+                              static_cast<uint32_t>(bytes));
+  };
+
+  drive.SetErrorLogDone(true);
+  if (writeHead()) {
+    drive.SynchronizeCache(kFlushTimeoutMs, false);
+    return Next::Data;
+  }
+  if (prep_.DiscType == disc_type::kDVDPlusRW && drive.LastAsc() == 0x30) {
+    FormatDVDPlusRW(drive);
+    if (writeHead()) {
+      drive.SynchronizeCache(kFlushTimeoutMs, false);
+      return Next::Data;
+    }
+    if (drive.LastAsc() == 0x30) FormatDVDPlusRW(drive);
+  }
+  if (IsTransientWriteFailure(drive)) {
+    attempts = 1;
+    SleepMs(kBusyRetryMs);
+    return Next::Data;
+  }
+  Fail(WriterErrorText(drive.LastErrorText()));
+  return Next::End;
+}
+
+std::string TThWrite::Record() {
+  TRecorderDrive& drive = *job_.Drive;
+  job_.BytesWritten->store(0);
+  sectorsSent_.store(0);
+  // The cache's message is not cleared here: a file that failed while the writer was being
+  // started must still end the recording.
+
+  prep_ = PrepareWrite(drive, job_.Settings, job_.StartSector, job_.SectorsToWrite);
+  bufferQueries_ = prep_.BufferQueryWorks;
+  bufferCountdown_ = 5;
+  const int16_t type = prep_.DiscType;
+
+  int32_t c = 0;
+  int attempts = 0;
+  Next next = TakeBlock(c, false);
+  if (next == Next::Data && IsOverwritableDVD(type)) next = RewriteDiscStart(c, attempts);
+
+  while (next == Next::Data) {
+    const int32_t send = PadWriteBlock(type, transfer_.data(), c);
+    job_.BytesWritten->store(AddBytesWritten(job_.BytesWritten->load(), send, job_.SectorsToWrite));
+
+    if (bufferCountdown_ == 0 && bufferQueries_) {
+      if (drive.ReadBufferCapacity()) {
+        bufferCountdown_ = 5;
+      } else {
+        bufferQueries_ = false;
+      }
+    }
+    if (bufferCountdown_ > 0) --bufferCountdown_;
+
+    const int64_t lba = static_cast<int64_t>(job_.StartSector) + sectorsSent_.load();
+    for (;;) {
+      if (job_.AbortFlag->load()) {
+        Fail(kAbortedByUser);
+        next = Next::End;
+        break;
+      }
+      if (drive.WriteSectors(static_cast<uint32_t>(lba), static_cast<uint16_t>(send / kSector),
+                             transfer_.data(), static_cast<uint32_t>(send))) {
+        sectorsSent_.fetch_add(send / kSector);
+        break;
+      }
+      if (!IsTransientWriteFailure(drive)) {
+        Fail(WriterErrorText(drive.LastErrorText()));
+        next = Next::End;
+        break;
+      }
+      if (++attempts >= kMaxWriteAttempts) {
+        Fail(kWriterBusy);
+        next = Next::End;
+        break;
+      }
+      SleepMs(kBusyRetryMs);
+    }
+    if (next == Next::End) break;
+    attempts = 0;
+    next = TakeBlock(c, true);
+  }
+
+  EndOfData();
+
+  std::string result;
+  {
+    std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
+    result = job_.Cache->ErrorText();
+  }
+  // A file that shrank was written padded with zeros; the disc is whole but not what the
+  // user queued, so the recording must not count as a success.
+  if (result.empty()) result = job_.Cache->FileErrors();
+  if (result.empty() && sectorsSent_.load() < job_.SectorsToWrite) {
+    result = WriterErrorText("IMAGE ENDED AFTER " + std::to_string(sectorsSent_.load()) + " OF " +
+                             std::to_string(job_.SectorsToWrite) + " SECTORS");
+  }
+  return result;
+}
+
+void TThWrite::EndOfData() {
+  TRecorderDrive& drive = *job_.Drive;
+  const int16_t type = prep_.DiscType;
+  if (type != disc_type::kDVDRAM) drive.ReadBufferCapacity();
+
+  if (type == disc_type::kDVDR || IsDVDRW(type)) {
+    if (job_.OnFinalizingTrack) job_.OnFinalizingTrack();
+    drive.SynchronizeCache(kFlushTimeoutMs, true);
+    // The drive answers again once it has written out its buffer; meanwhile the display
+    // shows the buffer draining.
+    const uint32_t size = drive.DeviceBufferSize();
+    uint32_t free = size;
+    drive.SetDeviceBufferSizes(size, free);
+    for (uint32_t step = 0; step < kFlushDrainMaxSteps; ++step) {
+      if (drive.ReadDiscInformation()) break;
+      const uint32_t drop = size / 960;
+      free = free > drop ? free - drop : 0;
+      drive.SetDeviceBufferSizes(size, free);
+      SleepMs(1000);
+    }
+  } else {
+    if (job_.OnFinalizingTrack) job_.OnFinalizingTrack();
+    if (!drive.SynchronizeCache(kCloseFlushTimeoutMs, false)) {
+      drive.SynchronizeCache(kCloseFlushTimeoutMs, true);
+    }
+  }
+  drive.SetDeviceBufferSizes(0, 0);
+
+  if (CacheFailed()) return;  // an ended recording is neither closed nor restored
+  const TWriteSettings& s = job_.Settings;
+  if (!s.TestWrite && type != disc_type::kDVDRAM && s.FinalizeTrack) {
+    if (type != disc_type::kDVDR) {
+      drive.SetWriteParameters(s.TestWrite, s.UnderrunProtection, s.FinalizeDisc, type);
+    }
+    RunCloseSequence(drive, type, prep_.TrackNumber, s.FinalizeDisc);
+  }
+  RestoreDrive(drive, type);
+}
+
+}  // namespace brennix

@@ -1,0 +1,79 @@
+// The writer: a time-critical thread that prepares the recorder, takes the image block by
+// block from the read-ahead cache and sends each with one WRITE, retrying while the drive is
+// busy, then flushes, closes and restores the drive and reports the outcome once.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/thread.h"
+#include "recording/recording_sequences.h"
+
+namespace brennix {
+
+class TCacheThread;
+
+// Everything one recording's writer works with. The owner keeps all of it alive, and
+// unchanged, until the thread has been joined.
+struct TWriteJob {
+  TRecorderDrive* Drive = nullptr;
+  TCacheThread* Cache = nullptr;
+  std::recursive_mutex* Lock = nullptr;
+  TWriteSettings Settings;
+  uint32_t StartSector = 0;
+  int64_t SectorsToWrite = 0;
+  std::vector<uint8_t> DescriptorCopy;  // the head of the new volume for sector 0 onward
+  std::atomic<bool>* AbortFlag = nullptr;
+  std::atomic<int64_t>* BytesWritten = nullptr;
+  // Raised on the writer thread once all data has been sent, before the drive is flushed.
+  std::function<void()> OnFinalizingTrack;
+  // Raised on the writer thread, exactly once, as its last action: empty on success, else
+  // the message that ended the recording.
+  std::function<void(const std::string& error)> OnFinished;
+};
+
+// Messages that end a recording.
+constexpr const char* kAbortedByUser = "OPERATION ABORTED BY USER";
+constexpr const char* kWriterBusy = "WRITER BUSY/BUFFER FULL";
+std::string WriterErrorText(const std::string& lastErrorText);  // "WRITER ERROR [...]"
+
+constexpr int kMaxWriteAttempts = 10000;
+constexpr uint32_t kBusyRetryMs = 600;
+
+class TThWrite : public TThread {
+ public:
+  explicit TThWrite(TWriteJob job);
+  ~TThWrite() override;
+
+  // Sectors sent so far (the writer's own count; BytesWritten is the display figure).
+  int64_t SectorsSent() const { return sectorsSent_.load(); }
+
+ protected:
+  void Execute() override;
+
+ private:
+  enum class Next { Data, End };
+
+  std::string Record();
+  // Takes the next block into the transfer buffer (its size in c); End when the data ended,
+  // the recording was aborted or the cache failed.
+  Next TakeBlock(int32_t& c, bool checkAbort);
+  // Ends the recording early with a message; the cache keeps the first message it got.
+  void Fail(const std::string& text);
+  bool CacheFailed();
+  Next RewriteDiscStart(int32_t c, int& attempts);
+  void EndOfData();
+
+  TWriteJob job_;
+  TPrepareResult prep_;
+  std::vector<uint8_t> transfer_;
+  std::atomic<int64_t> sectorsSent_{0};
+  int bufferCountdown_ = 5;
+  bool bufferQueries_ = false;
+};
+
+}  // namespace brennix
