@@ -200,7 +200,9 @@ bool TIsoImage::BuildHeader() {
   f.RootSize = static_cast<uint32_t>(root->ISOSize);
   f.Creation = now;
   f.Modification = now;
-  f.JolietEscape = JolietFileSystem;
+  // Bytes 88-90 of the primary descriptor stay zero: readers that look for the Joliet
+  // escape sequence in any descriptor would otherwise read the ISO tree as UCS-2.
+  f.JolietEscape = false;
   const auto primary = PrimaryDescriptor(f);
   HeaderStream.Write(primary.data(), primary.size());
   if (JolietFileSystem) {
@@ -269,7 +271,7 @@ bool TIsoImage::BuildHeader() {
       for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) {
         r.Date = RecordingDate(e->DateTime, TimeZoneOffset);
         r.Flags = static_cast<uint8_t>((e->Dir ? kFlagDirectory : 0) |
-                                       ((e->Attr & kAttrHidden) ? kFlagHidden : 0));
+                                       ((MarkHidden && (e->Attr & kAttrHidden)) ? kFlagHidden : 0));
         const int32_t location = joliet ? e->JolietLocation : e->Location;
         const int64_t size = joliet ? e->JolietSize : e->FileSize;
         if (e->Dir != nullptr) {

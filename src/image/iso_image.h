@@ -86,6 +86,10 @@ class TIsoImage {
   bool LastFolderOnly = false;
   bool JolietFileSystem = true;
   bool WritePostGap = true;
+  // Hidden sources (on Linux: names beginning with ".") get the existence bit 0x01 in their
+  // directory records. Off by default: isovfy counts the bit as an error and desktop readers
+  // then hide files the user chose to burn.
+  bool MarkHidden = false;
   int32_t CacheSize() const { return cacheSize_; }
   void SetCacheSize(int32_t value);
   std::string IdVolume, IdSystem, IdVolumeSet, IdPublisher, IdPreparer, IdApplication;

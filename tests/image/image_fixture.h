@@ -1,0 +1,49 @@
+// Shared by the image tests: a scratch folder on disk, a writer that turns a prepared tree
+// into an image file (header, then each file padded to whole zero-filled sectors), and small
+// readers for the bytes of that image.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "image/iso_image.h"
+
+namespace brennix::test {
+
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::string& Path() const { return path_; }
+  // Creates parent folders as needed; returns the full path.
+  std::string File(const std::string& relative, const std::string& content = "");
+  std::string SizedFile(const std::string& relative, int64_t size);  // patterned bytes
+  std::string Folder(const std::string& relative);
+
+ private:
+  std::string path_;
+};
+
+// Header, then the data of every file in Files order, each padded with zeros.
+bool WriteImageFile(const TIsoImage& image, const std::string& path);
+
+std::vector<uint8_t> ReadAll(const std::string& path);
+std::string Hex(const uint8_t* p, size_t n);
+
+// Runs a shell command; returns its exit status and fills `output` with stdout+stderr.
+int RunShell(const std::string& command, std::string* output = nullptr);
+bool HaveTool(const std::string& name);
+
+// The bytes of a header sector.
+std::vector<uint8_t> HeaderSector(const TIsoImage& image, int64_t absoluteSector);
+
+uint32_t LE32(const uint8_t* p);
+uint32_t BE32(const uint8_t* p);
+
+// Fixed "now" for byte-exact dates: 2007-03-02 09:05:07.045.
+double FixedNow();
+
+}  // namespace brennix::test

@@ -1,0 +1,195 @@
+// Images built from real folders must read back the same in independent readers: isovfy finds
+// no error, isoinfo lists the names we expect, and osirrox, 7z and bsdtar extract every file
+// byte for byte.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "image_fixture.h"
+#include "image/names.h"
+
+namespace brennix::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+enum class SavePathMode { Full, Last, None };
+
+struct Case {
+  SavePathMode mode;
+  bool joliet;
+};
+
+std::string ModeName(const Case& c) {
+  std::string name = c.mode == SavePathMode::Full ? "Full" : c.mode == SavePathMode::Last ? "Last" : "None";
+  return name + (c.joliet ? "Joliet" : "IsoOnly");
+}
+
+// The source tree every case burns.
+void MakeSourceTree(ScratchDir& scratch) {
+  scratch.SizedFile("src/docs/nested/deeper/one.txt", 1);
+  scratch.File("src/docs/empty.txt");
+  scratch.SizedFile("src/docs/exact.bin", 2048);
+  scratch.SizedFile("src/docs/over.bin", 2049);
+  scratch.SizedFile("src/docs/My File With Spaces.txt", 3000);
+  scratch.SizedFile("src/docs/MixedCase.TXT", 10);
+  scratch.SizedFile("src/docs/Ünïcödé 日本 \xF0\x9F\x98\x80.txt", 77);
+  scratch.SizedFile("src/docs/README", 12);
+  scratch.SizedFile("src/docs/.hidden", 5);
+  scratch.SizedFile("src/docs/.config/settings.ini", 9);
+  scratch.Folder("src/docs/nothing here");
+  for (int i = 0; i < 60; ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "src/many/file number %02d.data", i);
+    scratch.SizedFile(name, 100 + i);
+  }
+}
+
+// Readers may drop the trailing "." that dotless names carry on disc ("README." is the
+// identifier, "README" what some tools show), and plain ISO names may come back in either
+// case, so paths are compared component by component after this.
+std::string Normalize(const std::string& relative, bool foldCase) {
+  std::string out;
+  for (const auto& part : fs::path(relative)) {
+    std::string p = part.string();
+    const size_t semicolon = p.rfind(";1");
+    if (semicolon != std::string::npos && semicolon + 2 == p.size()) p.resize(semicolon);
+    while (!p.empty() && p.back() == '.') p.pop_back();
+    if (foldCase) p = AsciiUpper(p);
+    out += "/" + p;
+  }
+  return out;
+}
+
+// Every file of the tree: its expected path in the image (long or ISO names) and its source.
+std::map<std::string, std::string> ExpectedFiles(bool longNames) {
+  std::map<std::string, std::string> files;
+  for (const TFEntry* f : Tables().Files) {
+    if (f->Dir != nullptr) continue;
+    // Find the directory holding f by walking every directory's list (tests only).
+    for (const TDEntry* d : Tables().Dirs) {
+      bool found = false;
+      for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) found |= e == f;
+      if (!found) continue;
+      std::string path = longNames ? f->LongName : f->ShortName;
+      for (const TDEntry* p = d; p->Parent != p; p = p->Parent) {
+        path = (longNames ? p->LongName : p->ShortName) + "/" + path;
+      }
+      files[Normalize(path, !longNames)] = f->FullPath;
+    }
+  }
+  return files;
+}
+
+std::map<std::string, std::string> ExtractedFiles(const std::string& root, bool foldCase) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file()) continue;
+    files[Normalize(fs::relative(entry.path(), root).string(), foldCase)] = entry.path().string();
+  }
+  return files;
+}
+
+void ExpectSameFiles(const std::string& tool, const std::map<std::string, std::string>& expected,
+                     const std::map<std::string, std::string>& extracted) {
+  std::set<std::string> want, got;
+  for (const auto& [k, v] : expected) want.insert(k);
+  for (const auto& [k, v] : extracted) got.insert(k);
+  EXPECT_EQ(want, got) << tool;
+  for (const auto& [path, source] : expected) {
+    auto it = extracted.find(path);
+    if (it == extracted.end()) continue;
+    EXPECT_TRUE(ReadAll(source) == ReadAll(it->second)) << tool << ": " << path << " differs";
+  }
+}
+
+class ReaderTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ReaderTest, IndependentReadersAgree) {
+  const Case c = GetParam();
+  ScratchDir scratch;
+  MakeSourceTree(scratch);
+  const std::string source = scratch.Path() + "/src";
+
+  TIsoImage image;
+  std::vector<std::string> debug;
+  image.OnDebugMessage = [&](const std::string& text, uint8_t) { debug.push_back(text); };
+  image.ClearAll(600000, 20000);
+  image.JolietFileSystem = c.joliet;
+  image.IdVolume = "reader test";
+  image.LastFolderOnly = c.mode == SavePathMode::Last;
+  ASSERT_EQ(image.AddDir(image.FindDir("\\"), source + "/", "*.*", 63, true,
+                         c.mode != SavePathMode::None, false),
+            1);
+  image.RemoveEmptyDirs();
+  ASSERT_TRUE(image.PrepareImage());
+  ASSERT_TRUE(image.BuildHeader());
+  const std::string iso = scratch.Path() + "/out.iso";
+  ASSERT_TRUE(WriteImageFile(image, iso));
+  EXPECT_EQ(static_cast<int64_t>(fs::file_size(iso)), image.ImageSectors * 2048);
+  EXPECT_TRUE(debug.empty()) << debug.front();
+
+  // Where the source folder's contents land.
+  std::string prefix;
+  if (c.mode == SavePathMode::Full) prefix = "\\" + AsciiUpper(source.substr(1));
+  if (c.mode == SavePathMode::Last) prefix = "\\SRC";
+  for (char& ch : prefix) ch = ch == '/' ? '\\' : ch;
+  ASSERT_NE(image.FindDir(prefix + "\\DOCS\\NESTED\\DEEPER"), nullptr) << prefix;
+  EXPECT_EQ(image.FindDir(prefix + "\\DOCS\\NOTHING HERE"), nullptr);  // empty folders go
+  EXPECT_EQ(image.FileCount() - image.DirCount(), 70);
+
+  if (HaveTool("isovfy")) {
+    std::string out;
+    EXPECT_EQ(RunShell("isovfy '" + iso + "'", &out), 0) << out;
+    EXPECT_NE(out.find("No errors found"), std::string::npos) << out;
+  }
+  if (HaveTool("isoinfo")) {
+    std::string out;
+    ASSERT_EQ(RunShell("isoinfo -l -i '" + iso + "'", &out), 0) << out;
+    EXPECT_NE(out.find("README.;1"), std::string::npos) << out;
+    EXPECT_NE(out.find("EXACT.BIN;1"), std::string::npos);
+    EXPECT_NE(out.find("MIXEDC~1.TXT;1"), std::string::npos);
+    EXPECT_NE(out.find("FILENU~9.DAT;1"), std::string::npos);
+    EXPECT_NE(out.find("FILEN~10.DAT;1"), std::string::npos);
+    if (c.joliet) {
+      ASSERT_EQ(RunShell("isoinfo -J -l -i '" + iso + "'", &out), 0) << out;
+      EXPECT_NE(out.find("My File With Spaces.txt"), std::string::npos) << out;
+      EXPECT_NE(out.find("MixedCase.TXT"), std::string::npos);
+      EXPECT_NE(out.find("file number 59.data"), std::string::npos);
+      EXPECT_NE(out.find(".hidden"), std::string::npos);
+    }
+  }
+
+  const auto expected = ExpectedFiles(c.joliet);
+  struct Tool {
+    std::string name, command;
+  };
+  const std::vector<Tool> tools = {
+      {"xorriso", "xorriso -osirrox on -indev '" + iso + "' -extract / '%s'"},
+      {"7z", "7z x -y -o'%s' '" + iso + "'"},
+      {"bsdtar", "mkdir -p '%s' && bsdtar -xf '" + iso + "' -C '%s'"},
+  };
+  for (const Tool& tool : tools) {
+    if (!HaveTool(tool.name)) continue;
+    const std::string out = scratch.Path() + "/x-" + tool.name;
+    std::string command = tool.command;
+    for (size_t at; (at = command.find("%s")) != std::string::npos;) command.replace(at, 2, out);
+    std::string log;
+    ASSERT_EQ(RunShell(command, &log), 0) << tool.name << ": " << log;
+    ExpectSameFiles(tool.name, expected, ExtractedFiles(out, !c.joliet));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllModes, ReaderTest,
+                         ::testing::Values(Case{SavePathMode::Full, true},
+                                           Case{SavePathMode::Last, true},
+                                           Case{SavePathMode::None, true},
+                                           Case{SavePathMode::Full, false},
+                                           Case{SavePathMode::Last, false},
+                                           Case{SavePathMode::None, false}),
+                         [](const auto& p) { return ModeName(p.param); });
+
+}  // namespace
+}  // namespace brennix::test
