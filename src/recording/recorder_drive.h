@@ -32,9 +32,10 @@ class TRecorderDrive {
   virtual uint16_t QueryCurrentWriteSpeed() = 0;
   virtual uint16_t QueryMaxReadSpeed() = 0;
 
-  // Recording set-up. finalizeDisc is the value the page is built with for this one call.
-  virtual bool SetWriteParameters(bool testWrite, bool underrunProtection, bool finalizeDisc,
-                                  int16_t discType) = 0;
+  // Recording set-up. The page is built with closeFlag and, for this one call, with
+  // finalizeDisc as the component's "Close Disc" choice.
+  virtual bool SetWriteParameters(bool testWrite, bool underrunProtection, bool closeFlag,
+                                  int16_t discType, bool finalizeDisc) = 0;
   virtual bool SetStreaming(uint32_t startLba, uint32_t endLba, uint32_t readSizeKB,
                             uint32_t writeSizeKB, uint32_t readTimeMs, uint32_t writeTimeMs) = 0;
   virtual bool SendStreamingDescriptor(const uint8_t* descriptor, uint32_t length) = 0;

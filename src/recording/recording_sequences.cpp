@@ -35,7 +35,7 @@ TPrepareResult PrepareWrite(TRecorderDrive& drive, const TWriteSettings& setting
 
   // The page is built as for a closing session here; the real choice is sent again right
   // before the close.
-  drive.SetWriteParameters(settings.TestWrite, settings.UnderrunProtection, true, type);
+  drive.SetWriteParameters(settings.TestWrite, settings.UnderrunProtection, true, type, true);
 
   if (UsesStreaming(type)) {
     const int64_t end = static_cast<int64_t>(startSector) + sectorsToWrite;
@@ -100,10 +100,10 @@ void RunCloseSequence(TRecorderDrive& drive, int16_t discType, uint16_t trackNum
   }
 }
 
-void RestoreDrive(TRecorderDrive& drive, int16_t discType) {
+void RestoreDrive(TRecorderDrive& drive, int16_t discType, bool finalizeDisc) {
   drive.WaitReady(240000, 5000);
   if (discType != disc_type::kDVDRAM) drive.ReadBufferCapacity();
-  drive.SetWriteParameters(false, false, false, 1);
+  drive.SetWriteParameters(false, false, false, 1, finalizeDisc);
   drive.SetCDSpeed(drive.QueryMaxReadSpeed(), 2);
   drive.RezeroUnit();
   drive.AllowRemoval();

@@ -51,6 +51,6 @@ void RunCloseSequence(TRecorderDrive& drive, int16_t discType, uint16_t trackNum
 
 // After the data (and closing): ready wait, plain track-at-once page, read speed back to the
 // maximum, tray loaded and unlocked.
-void RestoreDrive(TRecorderDrive& drive, int16_t discType);
+void RestoreDrive(TRecorderDrive& drive, int16_t discType, bool finalizeDisc);
 
 }  // namespace brennix

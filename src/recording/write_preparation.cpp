@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 namespace brennix {
 
@@ -79,27 +78,6 @@ std::array<uint8_t, 28> DVDRStreamingDescriptor() {
   PutBE32(&d[16], 0x000003E8);  // read time
   PutBE32(&d[20], 0x0000058A);  // write size
   PutBE32(&d[24], 0x000003E8);  // write time
-  return d;
-}
-
-CalendarTime LocalNow() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-          local.tm_hour,        local.tm_min,     local.tm_sec};
-}
-
-std::array<uint8_t, 22> TimestampDescriptor(const CalendarTime& t) {
-  std::array<uint8_t, 22> d{};
-  d[1] = 0x14;
-  char digits[32];
-  // Out-of-range fields are clamped so that the stamp is always 14 digits.
-  auto clamp = [](int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); };
-  std::snprintf(digits, sizeof digits, "%04d%02d%02d%02d%02d%02d", clamp(t.Year, 0, 9999),
-                clamp(t.Month, 1, 12), clamp(t.Day, 1, 31), clamp(t.Hour, 0, 23),
-                clamp(t.Minute, 0, 59), clamp(t.Second, 0, 59));
-  std::memcpy(&d[8], digits, 14);
   return d;
 }
 

@@ -49,14 +49,6 @@ uint32_t ReserveTrackSectors(int64_t sectorsToWrite);
 // The fixed 28-byte SET STREAMING descriptor sent before a DVD-R recording.
 std::array<uint8_t, 28> DVDRStreamingDescriptor();
 
-struct CalendarTime {
-  int Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;
-};
-CalendarTime LocalNow();
-
-// SEND DVD STRUCTURE time stamp: length 20, six zero bytes, "yyyymmddhhnnss".
-std::array<uint8_t, 22> TimestampDescriptor(const CalendarTime& time);
-
 // FORMAT UNIT parameter lists of the rewritable DVDs.
 enum class FormatList {
   DVDRWSequential,   // quick format of a sequential DVD-RW

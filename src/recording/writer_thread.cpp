@@ -225,11 +225,12 @@ void TThWrite::EndOfData() {
   const TWriteSettings& s = job_.Settings;
   if (!s.TestWrite && type != disc_type::kDVDRAM && s.FinalizeTrack) {
     if (type != disc_type::kDVDR) {
-      drive.SetWriteParameters(s.TestWrite, s.UnderrunProtection, s.FinalizeDisc, type);
+      drive.SetWriteParameters(s.TestWrite, s.UnderrunProtection, s.FinalizeDisc, type,
+                               s.FinalizeDisc);
     }
     RunCloseSequence(drive, type, prep_.TrackNumber, s.FinalizeDisc);
   }
-  RestoreDrive(drive, type);
+  RestoreDrive(drive, type, s.FinalizeDisc);
 }
 
 }  // namespace brennix

@@ -34,21 +34,12 @@ TEST(ReserveTrack, RoundsUpToWholeBlocks) {
   EXPECT_EQ(ReserveTrackSectors(-5), 0u);
 }
 
-TEST(Descriptors, DVDRStreamingAndTimestampAreByteExact) {
+TEST(Descriptors, DVDRStreamingIsByteExact) {
   const std::vector<uint8_t> expected = {0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x23, 0x12, 0x7F,
                                          0, 0, 0xAB, 0xBD, 0, 0, 0x03, 0xE8, 0, 0, 0x05, 0x8A,
                                          0, 0, 0x03, 0xE8};
   const auto d = DVDRStreamingDescriptor();
   EXPECT_EQ(std::vector<uint8_t>(d.begin(), d.end()), expected);
-
-  const auto t = TimestampDescriptor({2026, 3, 7, 9, 5, 4});
-  EXPECT_EQ(t[0], 0);
-  EXPECT_EQ(t[1], 0x14);
-  for (int i = 2; i < 8; ++i) EXPECT_EQ(t[i], 0) << i;
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&t[8]), 14), "20260307090504");
-  // Nonsense fields never break the 14-digit form.
-  const auto odd = TimestampDescriptor({99999, 0, 40, -1, 77, 61});
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&odd[8]), 14), "99990131005959");
 }
 
 TEST(FormatLists, AreTheFourParameterLists) {

@@ -66,7 +66,7 @@ class ScriptedDrive : public TRecorderDrive {
   }
   uint16_t QueryCurrentWriteSpeed() override { return 5540; }
   uint16_t QueryMaxReadSpeed() override { return 8310; }
-  bool SetWriteParameters(bool t, bool u, bool f, int16_t d) override {
+  bool SetWriteParameters(bool t, bool u, bool f, int16_t d, bool) override {
     return Log("WRITE PARAMETERS " + std::to_string(t) + std::to_string(u) + std::to_string(f) +
                " " + std::to_string(d));
   }

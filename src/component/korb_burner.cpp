@@ -1,0 +1,179 @@
+#include "component/korb_burner.h"
+
+#include "component/burner_drive.h"
+#include "device/disc_types.h"
+#include "platform/clock.h"
+#include "platform/main_thread.h"
+#include "recording/cache_thread.h"
+#include "recording/recording_sequences.h"
+#include "recording/writer_thread.h"
+
+namespace brennix {
+
+std::atomic<TKorbBurner*> ActiveBurner{nullptr};
+std::atomic<bool> AbortFlag{false};
+
+namespace {
+
+constexpr uint32_t kCachePollMs = 100;
+constexpr uint32_t kHighestStartSector = 0xFF000000u;
+constexpr const char* kLayoutFailedText = "IMAGE LAYOUT FAILED";
+
+}  // namespace
+
+TKorbBurner::TKorbBurner()
+    : self_(std::make_shared<std::atomic<TKorbBurner*>>(this)),
+      drive_(std::make_unique<TBurnerDrive>(*this, bufferSize_, freeBufferSize_)) {
+  WritePostGap = true;
+  ClearAll(65535, 8191);
+  SetCacheSize(4194304);
+  JolietFileSystem = true;
+  FinalizeTrack = true;
+  UnderrunProtection = true;
+  // The image parts report through the device's channel, and the layout switches the
+  // device's information lines off until the head is built.
+  TIsoImage::OnDebugMessage = [this](const std::string& text, uint8_t type) {
+    TSCSIDevice::DebugMessage(text, type);
+  };
+  TIsoImage::OnSetDoDebug = [this](bool on) { DoDebug = on; };
+}
+
+TKorbBurner::~TKorbBurner() {
+  self_->store(nullptr);
+  if (writer_ && recording_.load()) AbortFlag.store(true);
+  FinishThreads();
+  TKorbBurner* self = this;
+  ActiveBurner.compare_exchange_strong(self, nullptr);
+  // The tree is shared by every component; the last records are freed by the next ClearAll
+  // or at the end of the process, as the image side decides.
+}
+
+void TKorbBurner::FinishThreads() {
+  // Every wait of the writer is bounded, so this join is too.
+  if (writer_) writer_->WaitFor();
+  writer_.reset();
+  cache_.reset();  // aborts and joins the reader when it is still running
+}
+
+bool TKorbBurner::PrepareImage() {
+  DoDebug = false;
+  StartSector = 0;
+  DiscType.store(static_cast<int16_t>(GetDiscType()));
+  return TIsoImage::PrepareImage();
+}
+
+bool TKorbBurner::PrepareRecordingLayout() {
+  DoDebug = false;
+  StartSector = 0;
+  DiscType.store(static_cast<int16_t>(GetDiscType()));
+  uint32_t start = 0;
+  if (!GetNextWritableAddress(start)) {
+    TSCSIDevice::DebugMessage(">>> ERROR GETTING NEXT WRITABLE ADDRESS", 0);
+  }
+  StartSector = start > kHighestStartSector ? 0 : static_cast<int32_t>(start);
+  return TIsoImage::PrepareImage();
+}
+
+void TKorbBurner::Abort() { AbortFlag.store(true); }
+
+void TKorbBurner::EndBurnEarly(const std::string& error) {
+  if (cache_) {
+    cache_->Abort();
+    cache_.reset();
+  }
+  recording_.store(false);
+  TKorbBurner* self = this;
+  ActiveBurner.compare_exchange_strong(self, nullptr);
+  if (OnWriteDone) OnWriteDone(this, error);
+}
+
+void TKorbBurner::DeliverWriteDone(const std::string& error) {
+  recording_.store(false);
+  TKorbBurner* self = this;
+  ActiveBurner.compare_exchange_strong(self, nullptr);
+  if (OnWriteDone) OnWriteDone(this, error);
+}
+
+bool TKorbBurner::Burn() {
+  TKorbBurner* none = nullptr;
+  if (recording_.load() || !ActiveBurner.compare_exchange_strong(none, this)) {
+    if (OnWriteDone) OnWriteDone(this, kRecordingRunningText);
+    return false;
+  }
+  // The writer of the previous recording has reported and is ending by itself.
+  FinishThreads();
+  recording_.store(true);
+  // A new recording starts unaborted; an abort from here on is honoured even before the
+  // writer runs.
+  AbortFlag.store(false);
+  bytesWritten_.store(0);
+
+  const auto type = static_cast<int16_t>(GetDiscType());
+  DiscType.store(type);
+  const int32_t blockSize = WriteBlockBytes(type);
+  if (IsDVDRW(type)) FormatDVDRWForRecording(*drive_, type);
+
+  if (!PrepareRecordingLayout() || !BuildHeader()) {
+    EndBurnEarly(kLayoutFailedText);
+    return false;
+  }
+  const int64_t sectorsToWrite = SectorsToWrite();
+
+  cache_ = std::make_unique<TCacheThread>(CacheSize(), &HeaderStream, ImageSectors * 2048,
+                                          WritePostGap, blockSize, Lock);
+  for (uint32_t waited = 0;; waited += kCachePollMs) {
+    const std::string error = cache_->ErrorText();
+    if (!error.empty()) {
+      EndBurnEarly(error);
+      return false;
+    }
+    if (AbortFlag.load()) {
+      EndBurnEarly(kAbortedByUser);
+      return false;
+    }
+    if (cache_->CacheFilled.load()) break;
+    if (cache_->TThread::Finished()) {
+      // The reader ended without filling and without a message: it cannot go on.
+      const std::string late = cache_->ErrorText();
+      EndBurnEarly(late.empty() ? kCacheFillTimeoutText : late);
+      return false;
+    }
+    if (waited >= kCacheFillTimeoutMs) {
+      EndBurnEarly(kCacheFillTimeoutText);
+      return false;
+    }
+    SleepMs(kCachePollMs);
+  }
+
+  TWriteJob job;
+  job.Drive = drive_.get();
+  job.Cache = cache_.get();
+  job.Lock = &Lock;
+  job.Settings.TestWrite = TestWrite;
+  job.Settings.UnderrunProtection = UnderrunProtection;
+  job.Settings.FinalizeDisc = FinalizeDisc;
+  job.Settings.FinalizeTrack = FinalizeTrack;
+  job.Settings.PerformOPC = PerformOPC;
+  job.Settings.ReadSpeed = ReadSpeed;
+  job.Settings.WriteSpeed = WriteSpeed;
+  job.StartSector = static_cast<uint32_t>(StartSector);
+  job.SectorsToWrite = sectorsToWrite;
+  job.DescriptorCopy = DescriptorCopy;
+  job.AbortFlag = &AbortFlag;
+  job.BytesWritten = &bytesWritten_;
+  job.OnFinalizingTrack = [this] {
+    if (OnFinalizingTrack) OnFinalizingTrack(this);
+  };
+  // The writer does not wait for the handler: the main thread may itself be waiting for the
+  // writer (a second Burn, or the destructor), and the handler must find it ended.
+  job.OnFinished = [self = self_](const std::string& error) {
+    PostToMainThread([self, error] {
+      if (TKorbBurner* burner = self->load()) burner->DeliverWriteDone(error);
+    });
+  };
+  writer_ = std::make_unique<TThWrite>(std::move(job));
+  writer_->Resume();
+  return true;
+}
+
+}  // namespace brennix

@@ -1,0 +1,98 @@
+// TKorbBurner: the one object the front ends record with. It is the recorder (TSCSIDevice:
+// device selection, commands, disc information, erase) and the image (TIsoImage: tree,
+// layout, head), and it runs a recording: Burn starts the read-ahead cache and, once that is
+// full, the writer thread; OnWriteDone reports the end on the main thread.
+//
+// Threads: every operation runs on the thread that owns the component (the "main thread",
+// which must pump PostToMainThread tasks to receive OnWriteDone). The component owns its
+// cache and writer threads and joins them; its destructor aborts a running recording and
+// waits for the writer to end.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "device/scsi_device.h"
+#include "image/iso_image.h"
+
+namespace brennix {
+
+class TKorbBurner;
+class TCacheThread;
+class TThWrite;
+class TBurnerDrive;
+
+using TWriteDoneEvent = std::function<void(TKorbBurner* Sender, const std::string& Error)>;
+using TNotifyEvent = std::function<void(TKorbBurner* Sender)>;
+
+// The component that is recording (null when none), and the abort request of that recording.
+extern std::atomic<TKorbBurner*> ActiveBurner;
+extern std::atomic<bool> AbortFlag;
+
+constexpr const char* kBurnerVersion = "1.22";
+// Burn gives the read-ahead cache this long to fill before it gives up.
+constexpr uint32_t kCacheFillTimeoutMs = 10 * 60 * 1000;
+constexpr const char* kCacheFillTimeoutText = "READ-AHEAD CACHE DID NOT FILL IN TIME";
+constexpr const char* kRecordingRunningText = "ANOTHER RECORDING IS RUNNING";
+
+class TKorbBurner : public TSCSIDevice, public TIsoImage {
+ public:
+  TKorbBurner();
+  ~TKorbBurner() override;
+
+  // Both bases report diagnostics; the component's channel is the device's.
+  using TSCSIDevice::DebugMessage;
+  using TSCSIDevice::OnDebugMessage;
+
+  // ---- properties of the component itself
+  bool FinalizeTrack = true;
+  bool PerformOPC = false;
+  std::string ISOFileName;  // kept; a recording always goes to the disc
+  std::string Version() const { return kBurnerVersion; }
+  void SetVersion(const std::string&) {}  // read-only in effect
+
+  TWriteDoneEvent OnWriteDone;       // on the main thread, once per recording
+  TNotifyEvent OnFinalizingTrack;    // on the writer thread, when all data has been sent
+
+  // ---- image
+  // Layout for sizes: from sector 0, with the disc type refreshed. SectorsToWrite() is then
+  // what a recording of the tree would send.
+  bool PrepareImage();
+
+  // ---- recording
+  // Starts a recording. True when the writer thread is running; false when it could not
+  // start, after OnWriteDone has been called (on this thread) with the reason.
+  bool Burn();
+  // Asks the running recording to stop; it ends through OnWriteDone.
+  void Abort();
+  // A recording started by Burn has not yet reported its end.
+  bool Recording() const { return recording_.load(); }
+  // Bytes sent to the disc in this recording; never more than SectorsToWrite() x 2048.
+  int64_t BytesWritten() const { return bytesWritten_.load(); }
+  // The drive's buffer as last reported during a recording, safe to read from any thread.
+  uint32_t BufferSize() const { return bufferSize_.load(); }
+  uint32_t FreeBufferSize() const { return freeBufferSize_.load(); }
+
+ private:
+  // Layout from the start the disc gives (a further session, or after the volume already on
+  // an overwritable DVD).
+  bool PrepareRecordingLayout();
+  void EndBurnEarly(const std::string& error);
+  void FinishThreads();
+  void DeliverWriteDone(const std::string& error);
+
+  std::atomic<bool> recording_{false};
+  std::atomic<int64_t> bytesWritten_{0};
+  std::atomic<uint32_t> bufferSize_{0};
+  std::atomic<uint32_t> freeBufferSize_{0};
+  // Posted OnWriteDone tasks check it: a component that is gone gets no event.
+  std::shared_ptr<std::atomic<TKorbBurner*>> self_;
+  std::unique_ptr<TBurnerDrive> drive_;
+  std::unique_ptr<TCacheThread> cache_;
+  std::unique_ptr<TThWrite> writer_;
+};
+
+}  // namespace brennix
