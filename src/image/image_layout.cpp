@@ -262,10 +262,11 @@ bool TIsoImage::BuildHeader() {
       DirectoryRecord r;
       r.Date = dotDate;
       r.Flags = kFlagDirectory;
-      for (const TDEntry* self : {d, static_cast<const TDEntry*>(d->Parent)}) {
+      for (uint8_t dots = 0; dots < 2; ++dots) {  // "." then ".."
+        const TDEntry* self = dots == 0 ? d : d->Parent;
         r.Extent = static_cast<uint32_t>(areaStart + (joliet ? self->JolietLocation : self->ISOLocation));
         r.DataLength = static_cast<uint32_t>(joliet ? self->JolietSize : self->ISOSize);
-        r.Identifier = {static_cast<uint8_t>(self == d ? 0 : 1)};
+        r.Identifier = {dots};
         put(r);
       }
       for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) {
