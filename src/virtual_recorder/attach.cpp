@@ -1,19 +1,81 @@
-// Placeholder until the virtual recorder lands.
 #include "virtual_recorder/attach.h"
 
+#include <sys/stat.h>
+
 #include <cstdlib>
+#include <sstream>
+
+#include "virtual_recorder/virtual_drive.h"
 
 namespace brennix {
 
+namespace {
+
+uint8_t HostAfterRealAdapters() {
+  uint8_t next = 0;
+  for (unsigned host = 0; host < 255; ++host) {
+    struct stat info {};
+    const std::string path = "/sys/class/scsi_host/host" + std::to_string(host);
+    if (::stat(path.c_str(), &info) == 0) next = static_cast<uint8_t>(host + 1);
+  }
+  return next;
+}
+
+}  // namespace
+
+void SplitRecorderSpec(const std::string& spec, std::string& path,
+                       std::optional<MediaProfile>& profile) {
+  path = spec;
+  profile.reset();
+  const size_t colon = spec.rfind(':');
+  if (colon == std::string::npos) return;
+  const auto named = ProfileFromName(spec.substr(colon + 1));
+  if (!named) return;
+  path = spec.substr(0, colon);
+  profile = named;
+}
+
+std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& spec,
+                                                    const RecorderOptions& options,
+                                                    std::string& error) {
+  std::string path;
+  std::optional<MediaProfile> profile;
+  SplitRecorderSpec(spec, path, profile);
+  if (path.empty()) {
+    error = "virtual recorder '" + spec + "' has no disc file path";
+    return nullptr;
+  }
+  auto recorder = VirtualRecorder::Create(path, profile, options, error);
+  if (!recorder) return nullptr;
+  ScsiAddress address;
+  if (options.address) {
+    address = *options.address;
+  } else {
+    address.PortNumber = HostAfterRealAdapters();
+    address.TargetId = static_cast<uint8_t>(ExtraDrives().size());
+  }
+  auto drive = std::make_shared<VirtualDrive>(std::move(recorder), address);
+  RegisterExtraDrive(drive);
+  return drive;
+}
+
 bool AttachVirtualRecorder(const std::string& spec, std::string& error) {
-  error = "virtual recorders are not available in this build: " + spec;
-  return false;
+  RecorderOptions options;
+  const char* settings = std::getenv(kVirtualRecorderOptionsEnv);
+  if (settings != nullptr && !ParseRecorderOptions(settings, options, error)) return false;
+  return AttachVirtualRecorder(spec, options, error) != nullptr;
 }
 
 bool AttachVirtualRecordersFromEnvironment(std::string& error) {
   const char* list = std::getenv(kVirtualRecorderEnv);
   if (list == nullptr || *list == '\0') return true;
-  return AttachVirtualRecorder(list, error);
+  std::istringstream in(list);
+  std::string entry;
+  while (std::getline(in, entry, ';')) {
+    if (entry.empty()) continue;
+    if (!AttachVirtualRecorder(entry, error)) return false;
+  }
+  return true;
 }
 
 }  // namespace brennix

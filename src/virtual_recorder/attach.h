@@ -1,16 +1,38 @@
 // Attaching virtual recorders: software MMC drives whose disc is a file.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "virtual_recorder/media_profile.h"
+#include "virtual_recorder/recorder_options.h"
+
 namespace brennix {
+
+class VirtualDrive;
 
 // The environment variable that lists virtual recorders for every front end, separated
 // by ';', each as PATH[:PROFILE].
 constexpr const char* kVirtualRecorderEnv = "BRENNIX_VIRTUAL_RECORDERS";
+// Settings for every virtual recorder attached from a front end, as
+// "key=value,key=value" (see ParseRecorderOptions), e.g. "speed=simulated".
+constexpr const char* kVirtualRecorderOptionsEnv = "BRENNIX_VIRTUAL_RECORDER_OPTIONS";
 
-// Attaches one virtual recorder given as PATH[:PROFILE]. False with a message in error
-// when the text is malformed or the disc file cannot be used.
+// Splits PATH[:PROFILE]. The part after the last colon is the profile only when it is one
+// of the profile names, so a path that contains colons still works.
+void SplitRecorderSpec(const std::string& spec, std::string& path,
+                       std::optional<MediaProfile>& profile);
+
+// Creates a virtual recorder for PATH[:PROFILE] with the given options and registers it as
+// an extra drive. Null with a message in error when the disc file cannot be used.
+std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& spec,
+                                                    const RecorderOptions& options,
+                                                    std::string& error);
+
+// Attaches one virtual recorder given as PATH[:PROFILE], with the options of
+// kVirtualRecorderOptionsEnv. False with a message in error when the text is malformed or
+// the disc file cannot be used.
 bool AttachVirtualRecorder(const std::string& spec, std::string& error);
 
 // Attaches every recorder listed in kVirtualRecorderEnv; false with a message on the first

@@ -1,0 +1,100 @@
+#include "virtual_recorder/disc_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace brennix {
+
+namespace {
+
+bool AllZero(const uint8_t* data, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    if (data[i] != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+DiscFile::~DiscFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool DiscFile::Open(const std::string& path, std::string& error) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    error = path + " is not a regular file";
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  return true;
+}
+
+bool DiscFile::LockExclusive() { return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0; }
+
+uint64_t DiscFile::SizeSectors() const {
+  struct stat info {};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0 || info.st_size <= 0) return 0;
+  return (static_cast<uint64_t>(info.st_size) + kSectorSize - 1) / kSectorSize;
+}
+
+bool DiscFile::Read(uint32_t lba, uint32_t count, uint8_t* out) {
+  if (fd_ < 0) return false;
+  const size_t length = static_cast<size_t>(count) * kSectorSize;
+  const off_t offset = static_cast<off_t>(lba) * kSectorSize;
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pread(fd_, out + done, length - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  std::memset(out + done, 0, length - done);
+  return true;
+}
+
+bool DiscFile::Write(uint32_t lba, uint32_t count, const uint8_t* data) {
+  if (fd_ < 0) return false;
+  const size_t length = static_cast<size_t>(count) * kSectorSize;
+  const off_t offset = static_cast<off_t>(lba) * kSectorSize;
+  if (AllZero(data, length)) {
+    struct stat info {};
+    if (::fstat(fd_, &info) != 0) return false;
+    const off_t end = offset + static_cast<off_t>(length);
+    bool punched = offset >= info.st_size;
+#ifdef FALLOC_FL_PUNCH_HOLE
+    if (!punched) {
+      const off_t inside = std::min<off_t>(end, info.st_size) - offset;
+      punched = ::fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, offset, inside) == 0;
+    }
+#endif
+    // The file keeps the full length of what was written, as a hole where it is new.
+    if (punched) return end <= info.st_size || ::ftruncate(fd_, end) == 0;
+  }
+  size_t done = 0;
+  while (done < length) {
+    const ssize_t n = ::pwrite(fd_, data + done, length - done, offset + static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool DiscFile::Clear() { return fd_ >= 0 && ::ftruncate(fd_, 0) == 0; }
+
+}  // namespace brennix

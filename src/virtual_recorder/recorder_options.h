@@ -1,0 +1,63 @@
+// How a virtual recorder presents itself and behaves: identity, address, speed model,
+// mode-page layout, drive buffer, and faults scripted for tests.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "transport/drive_backend.h"
+#include "virtual_recorder/media_profile.h"
+
+namespace brennix {
+
+enum class SpeedModel : uint8_t {
+  Unlimited,  // every command completes at once (benchmarks, most tests)
+  Simulated,  // writes, blanking, formatting and closing take the time a real drive needs
+};
+
+// A scripted misbehaviour. Faults are checked in the order given; the first that applies
+// answers the command instead of the drive.
+struct RecorderFault {
+  enum class Kind : uint8_t {
+    Busy,      // status BUSY (08h), no sense
+    NotReady,  // CHECK CONDITION 02h/04h/ascq
+    Sense,     // CHECK CONDITION with key/asc/ascq
+    NoAnswer,  // the command never completes: the caller's time-out runs out
+  };
+  Kind kind = Kind::Sense;
+  int opcode = -1;          // the operation code it applies to; -1 for every command
+  uint32_t count = 1;       // commands it answers; 0 with durationMs for a span of time
+  uint32_t durationMs = 0;  // when not 0: active this long from the first command it meets
+  uint8_t key = 0x05;
+  uint8_t asc = 0x24;
+  uint8_t ascq = 0x00;
+};
+
+struct RecorderOptions {
+  std::string vendor = "BRENNIX";
+  std::string product = "VIRTUAL RECORDER";
+  std::string revision = "1.0";
+  uint8_t peripheralType = 0x05;
+  // The SCSI address the drive reports; unset: a host number after the real host adapters,
+  // target = the order in which virtual recorders were attached.
+  std::optional<ScsiAddress> address;
+  bool addressQueryFails = false;
+  SpeedModel speed = SpeedModel::Unlimited;
+  // Sustained rates of the simulated drive at its fastest, kB/s.
+  uint32_t cdRateKBs = 7620;
+  uint32_t dvdRateKBs = 22160;
+  bool modeBlockDescriptor = true;  // MODE SENSE answers carry an 8-byte block descriptor
+  bool answersPage30 = false;       // the vendor page that marks underrun-free recording
+  uint32_t bufferBytes = 2u << 20;
+  CdSize cdSize = CdSize::Minutes80;
+  std::vector<RecorderFault> faults;
+};
+
+// Reads "key=value,key=value" settings (vendor, product, revision, type, address=H:T:L,
+// speed=unlimited|simulated, block-descriptor=0|1, page30=0|1, buffer=BYTES, cd=74|80)
+// over the defaults in options. False with a message for an unknown key or bad value.
+bool ParseRecorderOptions(const std::string& text, RecorderOptions& options, std::string& error);
+
+}  // namespace brennix
