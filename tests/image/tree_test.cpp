@@ -1,0 +1,453 @@
+// The image tree: merging, replacing, skipping and removing entries, lookups, limits, and
+// the source folders that must not reach the image (special files, loops, huge files).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "image/names.h"
+#include "image_fixture.h"
+
+namespace brennix::test {
+namespace {
+
+class TreeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image.ClearAll(600000, 20000);
+    image.OnDebugMessage = [this](const std::string& text, uint8_t type) {
+      debug.push_back(text);
+      types.push_back(type);
+    };
+  }
+  TDEntry* Root() { return image.FindDir("\\"); }
+  int Add(const std::string& folder, bool savePath = false, const std::string& mask = "*.*",
+          bool archiveOnly = false) {
+    return image.AddDir(Root(), scratch.Path() + "/" + folder, mask, 63, true, savePath, archiveOnly);
+  }
+  std::vector<std::string> Children(const TDEntry* d) {
+    std::vector<std::string> names;
+    for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) names.push_back(e->LongName);
+    return names;
+  }
+  bool Logged(const std::string& part) {
+    for (const std::string& line : debug) {
+      if (line.find(part) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  ScratchDir scratch;
+  TIsoImage image;
+  std::vector<std::string> debug;
+  std::vector<uint8_t> types;
+};
+
+TEST_F(TreeTest, FreshTreeIsEmpty) {
+  TIsoImage fresh;
+  EXPECT_EQ(fresh.DirCount(), 0);
+  EXPECT_EQ(fresh.FileCount(), 0);
+  ASSERT_TRUE(fresh.PrepareImage());
+  EXPECT_EQ(fresh.SectorsToWrite(), 300);
+  const TDEntry* root = fresh.FindDir("");
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(root->ShortName, "CD_ROOT");
+  EXPECT_EQ(root->LongName, "CD Root Directory");
+  EXPECT_EQ(root->Parent, root);
+  EXPECT_EQ(Tables().MaxFiles, 65535);
+  EXPECT_EQ(Tables().MaxDirs, 8191);
+}
+
+TEST_F(TreeTest, CacheSizeSetter) {
+  EXPECT_EQ(image.CacheSize(), 4194304);
+  image.SetCacheSize(5000000);
+  EXPECT_EQ(image.CacheSize(), 4999168);
+  image.SetCacheSize(1);
+  EXPECT_EQ(image.CacheSize(), 2097152);
+  image.SetCacheSize(-5);
+  EXPECT_EQ(image.CacheSize(), 2097152);
+  image.SetCacheSize(8392704);
+  EXPECT_EQ(image.CacheSize(), 8392704);
+}
+
+TEST_F(TreeTest, TwoImagesShareOneTree) {
+  scratch.File("f/a.txt", "x");
+  TIsoImage other;
+  image.ClearAll(100, 100);
+  Add("f");
+  EXPECT_EQ(other.FileCount(), 1);
+  EXPECT_NE(other.FindFile(other.FindDir("\\"), "A.TXT"), nullptr);
+  other.ClearAll(100, 100);
+  EXPECT_EQ(image.FileCount(), 0);
+  EXPECT_EQ(image.FindFile(Root(), "a.txt"), nullptr);
+}
+
+TEST_F(TreeTest, SameFolderTwiceMergesAndReplaceKeepsPosition) {
+  scratch.File("one/docs/a.txt", "1a");
+  scratch.File("one/docs/b.txt", "1b");
+  scratch.File("one/docs/c.txt", "1c");
+  scratch.File("two/docs/b.txt", "2b");
+  EXPECT_EQ(Add("one"), 1);
+  EXPECT_EQ(Add("two"), 1);  // its subfolder's only file was a duplicate
+  EXPECT_EQ(image.DirCount(), 1);
+  const TDEntry* docs = image.FindDir("\\docs\\");
+  ASSERT_NE(docs, nullptr);
+  EXPECT_EQ(Children(docs), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+  EXPECT_EQ(image.FindFile(docs, "B.TXT")->FullPath, scratch.Path() + "/one/docs/b.txt");
+
+  image.ReplaceFile = true;
+  EXPECT_EQ(Add("two"), 1);
+  EXPECT_EQ(Children(docs), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+  EXPECT_EQ(image.FindFile(docs, "b.txt")->FullPath, scratch.Path() + "/two/docs/b.txt");
+  EXPECT_EQ(image.FileCount(), 4);
+}
+
+TEST_F(TreeTest, DotlessNamesGetADot) {
+  scratch.File("f/README", "x");
+  scratch.File("f/LongNameWithoutDot", "x");
+  Add("f");
+  const TFEntry* readme = image.FindFile(Root(), "README.");
+  ASSERT_NE(readme, nullptr);
+  EXPECT_EQ(readme->ShortName, "README.");
+  const TFEntry* other = image.FindFile(Root(), "longnamewithoutdot.");
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(other->ShortName, "LONGNA~1.");
+}
+
+TEST_F(TreeTest, LongNamesAreSkippedOrShortenedToFitARecord) {
+  const std::string stem109(105, 'n');     // + ".txt" = 109 characters
+  const std::string stem110(106, 'm');     // + ".txt" = 110 characters
+  scratch.File("f/" + stem109 + ".txt", "a");
+  scratch.File("f/" + stem110 + ".txt", "b");
+  Add("f");
+  // 110 characters: skipped by default.
+  EXPECT_EQ(image.FindFile(Root(), stem110 + ".txt"), nullptr);
+  // 109 characters: taken, but its Joliet record would be 256 bytes, so it is cut to 108
+  // characters with its extension kept; it is still found by its full name.
+  const TFEntry* e = image.FindFile(Root(), stem109 + ".txt");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->LongName, std::string(104, 'n') + ".txt");
+  EXPECT_EQ(image.FileCount(), 1);
+
+  // A handler that clears Skip lets a long name in; it is shortened too and stays unique.
+  image.ClearAll(100, 100);
+  scratch.File("g/" + std::string(150, 'x') + "1.dat", "1");
+  scratch.File("g/" + std::string(150, 'x') + "2.dat", "2");
+  image.OnAddFile = [](TIsoImage*, const std::string&, std::string&, std::string&, double&,
+                       int32_t, int64_t, bool& skip) { skip = false; };
+  Add("g");
+  Add("g");  // adding them again finds them: no doubles
+  EXPECT_EQ(image.FileCount(), 2);
+  std::vector<std::string> names = Children(Root());
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_NE(names[0], names[1]);
+  for (const std::string& n : names) {
+    EXPECT_LE(Utf16Units(n), kMaxJolietFileUnits);
+    EXPECT_EQ(n.substr(n.size() - 4), ".dat");
+  }
+  ASSERT_TRUE(image.PrepareImage());
+  ASSERT_TRUE(image.BuildHeader());
+  const auto sector = HeaderSector(image, image.JolietDirArea);
+  EXPECT_LE(sector[68], 255);
+  EXPECT_GE(sector[68], 200);
+}
+
+TEST_F(TreeTest, HandlersMayRenameOrSkip) {
+  scratch.File("f/keep.txt", "x");
+  scratch.File("f/drop.txt", "x");
+  scratch.File("f/sub/x.txt", "x");
+  scratch.File("f/gone/x.txt", "x");
+  image.OnAddFile = [](TIsoImage*, const std::string& path, std::string& longName,
+                       std::string& shortName, double&, int32_t, int64_t size, bool& skip) {
+    EXPECT_EQ(size, 1);
+    if (path.find("drop") != std::string::npos) skip = true;
+    if (longName == "keep.txt") {
+      longName = "Kept.txt";
+      shortName = "kept.txt";  // stored upper-cased
+    }
+  };
+  image.OnAddDir = [](TIsoImage*, std::string& longName, std::string& shortName, bool& skip) {
+    if (longName == "gone") skip = true;
+    if (longName == "sub") longName = "Renamed", shortName = "RENAMED";
+  };
+  Add("f");
+  EXPECT_NE(image.FindDir("\\RENAMED"), nullptr);
+  EXPECT_EQ(image.FindDir("\\gone"), nullptr);
+  const TFEntry* kept = image.FindFile(Root(), "kept.txt");
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->ShortName, "KEPT.TXT");
+  EXPECT_EQ(image.FindFile(Root(), "drop.txt"), nullptr);
+}
+
+TEST_F(TreeTest, MasksAndArchiveFilterLeaveNoEmptyFolders) {
+  scratch.File("f/only.dat", "x");
+  scratch.File("f/data/only.dat", "x");
+  scratch.File("f/text/a.txt", "x");
+  chmod((scratch.Path() + "/f").c_str(), 0755);
+  EXPECT_EQ(Add("f", false, "*.txt"), 1);
+  EXPECT_EQ(image.FindDir("\\data"), nullptr);
+  EXPECT_NE(image.FindDir("\\TEXT"), nullptr);
+  EXPECT_EQ(image.FindFile(Root(), "only.dat"), nullptr);
+  EXPECT_EQ(image.DirCount(), 1);
+  EXPECT_EQ(image.FileCount(), 2);
+}
+
+TEST_F(TreeTest, HiddenFilesNeedTheirAttributeBit) {
+  scratch.File("f/.hidden", "x");
+  scratch.File("f/shown.txt", "x");
+  image.AddDir(Root(), scratch.Path() + "/f", "*.*", 0x10 | 0x20, true, false, false);
+  EXPECT_EQ(image.FindFile(Root(), ".hidden"), nullptr);
+  image.AddDir(Root(), scratch.Path() + "/f", "*.*", 63, true, false, false);
+  const TFEntry* hidden = image.FindFile(Root(), ".hidden");
+  ASSERT_NE(hidden, nullptr);
+  EXPECT_EQ(hidden->Attr & kAttrHidden, kAttrHidden);
+  EXPECT_EQ(hidden->ShortName, "HIDDEN~1.");
+}
+
+TEST_F(TreeTest, RemoveOperations) {
+  scratch.File("f/a/1.txt", "x");
+  scratch.File("f/a/b/2.txt", "x");
+  scratch.File("f/c/3.txt", "x");
+  scratch.File("f/top.txt", "x");
+  Add("f");
+  TDEntry* root = Root();
+  EXPECT_FALSE(image.RemoveDir(root));
+  EXPECT_NE(root, nullptr);
+  EXPECT_EQ(image.DirCount(), 3);
+
+  TDEntry* a = image.FindDir("\\A");
+  ASSERT_TRUE(image.RemoveDir(a));
+  EXPECT_EQ(a, nullptr);
+  EXPECT_EQ(image.FindDir("\\A\\B"), nullptr);
+  EXPECT_EQ(image.DirCount(), 1);
+  EXPECT_EQ(image.FileCount(), 3);  // c, c/3.txt, top.txt
+  EXPECT_EQ(Tables().Dirs.size(), 2u);
+  EXPECT_EQ(Tables().Files.size(), 3u);
+  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"c", "top.txt"}));
+
+  EXPECT_FALSE(image.RemoveFile("\\c", "nothing.txt"));
+  EXPECT_FALSE(image.RemoveFile("\\nowhere", "3.txt"));
+  EXPECT_TRUE(image.RemoveFile("\\C\\", "3.TXT"));
+  // Now empty: pruned, and so is a parent whose only child was an empty folder.
+  scratch.File("g/x/y/z.txt", "x");
+  Add("g");
+  EXPECT_TRUE(image.RemoveFile("\\x\\y", "z.txt"));
+  EXPECT_TRUE(image.RemoveEmptyDirs());
+  EXPECT_EQ(image.DirCount(), 0);
+  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"top.txt"}));
+  EXPECT_EQ(Tables().Files.size(), 1u);
+  EXPECT_EQ(Tables().DirsISO.size(), 1u);
+}
+
+TEST_F(TreeTest, DirectoryLimit) {
+  scratch.File("f/a/1.txt", "x");
+  scratch.File("f/b/2.txt", "x");
+  image.ClearAll(100, 2);
+  EXPECT_EQ(Add("f"), 0);
+  EXPECT_EQ(image.DirCount(), 1);
+  ASSERT_FALSE(debug.empty());
+  EXPECT_EQ(debug.back(), ">>> MAXIMUM DIRECTORIES CAN BE 2");
+  EXPECT_EQ(types.back(), 3);
+}
+
+TEST_F(TreeTest, FileLimit) {
+  scratch.File("f/1.txt", "x");
+  scratch.File("f/2.txt", "x");
+  scratch.File("f/3.txt", "x");
+  image.ClearAll(2, 10);
+  EXPECT_EQ(Add("f"), 0);
+  EXPECT_EQ(image.FileCount(), 2);
+  EXPECT_EQ(debug.back(), "MAXIMUM FILES CAN BE 2");
+  EXPECT_EQ(types.back(), 3);
+}
+
+TEST_F(TreeTest, SkippedLastFileOfASubfolderDoesNotEndItsParent) {
+  // "a" sorts first; its only file is a duplicate of one already added, so its listing gives
+  // 0. The files of the parent that follow must still be added.
+  scratch.File("f/a/dup.txt", "x");
+  scratch.File("f/later.txt", "x");
+  scratch.File("pre/a/dup.txt", "x");
+  Add("pre");
+  EXPECT_EQ(Add("f"), 1);
+  EXPECT_NE(image.FindFile(Root(), "later.txt"), nullptr);
+}
+
+TEST_F(TreeTest, InstallerFolderBeeps) {
+  scratch.File("f/Installer/setup.txt", "x");
+  scratch.File("f/installer2/setup.txt", "x");
+  int beeps = 0;
+  image.OnBeep = [&] { ++beeps; };
+  Add("f");
+  EXPECT_EQ(beeps, 1);
+}
+
+TEST_F(TreeTest, AddFileWithEachSavePathMode) {
+  const std::string file = scratch.File("deep/er/my dir/note.txt", "x");
+  EXPECT_EQ(image.AddFile("\\", file, false), 1);
+  EXPECT_NE(image.FindFile(Root(), "note.txt"), nullptr);
+
+  image.LastFolderOnly = true;
+  EXPECT_EQ(image.AddFile("\\", file, true), 1);
+  const TDEntry* last = image.FindDir("\\my dir");
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(last->ShortName, "MY_DIR");  // a folder made from a path string
+  EXPECT_NE(image.FindFile(last, "note.txt"), nullptr);
+
+  image.LastFolderOnly = false;
+  EXPECT_EQ(image.AddFile("\\", file, true), 1);
+  std::string full = AsciiUpper(scratch.Path() + "/deep/er/my dir");
+  for (char& c : full) c = c == '/' ? '\\' : c;
+  EXPECT_NE(image.FindFile(image.FindDir(full), "NOTE.TXT"), nullptr);
+
+  EXPECT_EQ(image.AddFile("\\", scratch.Path() + "/missing.txt", false), -1);
+  EXPECT_EQ(image.AddFile("\\nowhere", file, false), 0);
+  EXPECT_EQ(debug.back(), "INVALID DESTINATION PATH");
+  EXPECT_EQ(types.back(), 4);
+  EXPECT_EQ(image.AddFile("\\", scratch.Path() + "/deep", false), 0);  // a folder
+}
+
+TEST_F(TreeTest, CreatedFoldersGetDistinctIsoNames) {
+  const std::string a = scratch.File("a very long folder name one/x.txt", "x");
+  const std::string b = scratch.File("a very long folder name two/x.txt", "x");
+  image.LastFolderOnly = true;
+  image.AddFile("\\", a, true);
+  image.AddFile("\\", b, true);
+  const TDEntry* one = image.FindDir("\\A VERY LONG FOLDER NAME ONE");
+  const TDEntry* two = image.FindDir("\\A VERY LONG FOLDER NAME TWO");
+  ASSERT_NE(one, nullptr);
+  ASSERT_NE(two, nullptr);
+  EXPECT_EQ(one->ShortName, "A_VERY_LONG_F");
+  EXPECT_NE(one->ShortName, two->ShortName);
+  EXPECT_LE(two->ShortName.size(), 13u);
+}
+
+TEST_F(TreeTest, SpecialFilesAreNeverAdded) {
+  scratch.File("f/plain.txt", "x");
+  ASSERT_EQ(mkfifo((scratch.Path() + "/f/pipe").c_str(), 0644), 0);
+  const int s = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  const std::string socketPath = scratch.Path() + "/f/sock";
+  if (socketPath.size() < sizeof addr.sun_path) {
+    std::strcpy(addr.sun_path, socketPath.c_str());
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  }
+  symlink((scratch.Path() + "/f/pipe").c_str(), (scratch.Path() + "/f/link-to-pipe").c_str());
+  symlink("/nonexistent/target", (scratch.Path() + "/f/dangling").c_str());
+  Add("f");
+  close(s);
+  EXPECT_EQ(Children(Root()), (std::vector<std::string>{"plain.txt"}));
+  EXPECT_EQ(image.AddFile("\\", scratch.Path() + "/f/pipe", false), 0);
+  EXPECT_EQ(image.AddFile("\\", "/dev/null", false), 0);
+  EXPECT_EQ(image.FileCount(), 1);
+}
+
+TEST_F(TreeTest, LinksAreFollowedButNeverInALoop) {
+  scratch.File("f/real/data.txt", "payload");
+  scratch.File("elsewhere/other.txt", "o");
+  const std::string f = scratch.Path() + "/f";
+  symlink((f + "/real/data.txt").c_str(), (f + "/filelink.txt").c_str());
+  symlink((scratch.Path() + "/elsewhere").c_str(), (f + "/dirlink").c_str());
+  symlink(f.c_str(), (f + "/real/back-to-top").c_str());
+  symlink(".", (f + "/real/self").c_str());
+  Add("f");
+  const TFEntry* link = image.FindFile(Root(), "filelink.txt");
+  ASSERT_NE(link, nullptr);
+  EXPECT_EQ(link->FileSize, 7);
+  EXPECT_NE(image.FindFile(image.FindDir("\\DIRLINK"), "other.txt"), nullptr);
+  EXPECT_EQ(image.FindDir("\\REAL\\BACK-TO-TOP"), nullptr);
+  EXPECT_EQ(image.FindDir("\\REAL\\SELF"), nullptr);
+  EXPECT_TRUE(Logged("LEADS BACK"));
+  EXPECT_EQ(image.DirCount(), 2);
+}
+
+TEST_F(TreeTest, UnreadableFolderIsSkippedWithADebugLine) {
+  if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+  scratch.File("f/locked/secret.txt", "x");
+  scratch.File("f/open.txt", "x");
+  chmod((scratch.Path() + "/f/locked").c_str(), 0);
+  EXPECT_EQ(Add("f"), 1);
+  EXPECT_EQ(image.FindDir("\\locked"), nullptr);
+  EXPECT_NE(image.FindFile(Root(), "open.txt"), nullptr);
+  EXPECT_TRUE(Logged("CAN'T READ FOLDER"));
+}
+
+TEST_F(TreeTest, FilesOfFourGibibytesAreRefused) {
+  const std::string big = scratch.Path() + "/big.bin";
+  const std::string fits = scratch.Path() + "/fits.bin";
+  for (const auto& [path, size] : {std::make_pair(big, 4294967296LL), std::make_pair(fits, 4294967295LL)}) {
+    const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    if (ftruncate(fd, size) != 0) {
+      close(fd);
+      GTEST_SKIP() << "no sparse files here";
+    }
+    close(fd);
+  }
+  EXPECT_EQ(image.AddFile("\\", big, false), 1);  // offered, but not taken
+  EXPECT_EQ(image.FindFile(Root(), "big.bin"), nullptr);
+  EXPECT_TRUE(Logged("4 GB"));
+  EXPECT_EQ(image.AddFile("\\", fits, false), 1);
+  const TFEntry* e = image.FindFile(Root(), "fits.bin");
+  ASSERT_NE(e, nullptr);
+  ASSERT_TRUE(image.PrepareImage());
+  ASSERT_TRUE(image.BuildHeader());
+  const auto sector = HeaderSector(image, image.ISODirArea);
+  EXPECT_EQ(LE32(sector.data() + 68 + 10), 4294967295u);
+  EXPECT_EQ(image.VolumeSectors, 150 + 2097152);
+}
+
+TEST_F(TreeTest, UnusualNamesNeverBreakTheImage) {
+  scratch.File("f/bad\xff\xfe name.txt", "x");
+  scratch.File("f/back\\slash.txt", "x");
+  scratch.File("f/emoji \xF0\x9F\x98\x80.txt", "x");
+  scratch.File("f/semi;colon.txt", "x");
+  Add("f");
+  EXPECT_EQ(image.FileCount(), 4);
+  EXPECT_NE(image.FindFile(Root(), "back_slash.txt"), nullptr);
+  const TFEntry* bad = image.FindFile(Root(), "bad\xff\xfe name.txt");
+  ASSERT_NE(bad, nullptr);
+  EXPECT_EQ(JolietIdentifier(bad->LongName)[6], 0xFF);  // U+FFFD
+  ASSERT_TRUE(image.PrepareImage());
+  ASSERT_TRUE(image.BuildHeader());
+  // ISO names hold only what ISO readers accept, and are unique.
+  std::set<std::string> seen;
+  for (const TFEntry* e = Root()->FirstEntry; e != nullptr; e = e->Next) {
+    for (const char c : e->ShortName) {
+      EXPECT_TRUE(std::isupper(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) ||
+                  c == '_' || c == '.' || c == '~')
+          << e->ShortName;
+    }
+    EXPECT_TRUE(seen.insert(e->ShortName).second) << e->ShortName;
+  }
+}
+
+TEST_F(TreeTest, DiskDirSize) {
+  scratch.SizedFile("f/a.bin", 1000);
+  scratch.SizedFile("f/sub/b.bin", 24);
+  scratch.SizedFile("f/.h", 1);
+  symlink((scratch.Path() + "/f").c_str(), (scratch.Path() + "/f/sub/loop").c_str());
+  EXPECT_EQ(image.DiskDirSize(scratch.Path() + "/f/"), 1025);
+  EXPECT_EQ(image.DiskDirSize(scratch.Path() + "/f"), 1025);
+  EXPECT_EQ(image.DiskDirSize(scratch.Path() + "/f/a.bin"), 1000);
+  EXPECT_EQ(image.DiskDirSize(scratch.Path() + "/none"), 0);
+}
+
+TEST_F(TreeTest, LookupsIgnoreAsciiCaseOnly) {
+  scratch.File("f/Ärger/Datei.TXT", "x");
+  Add("f");
+  const TDEntry* d = image.FindDir("\\Ärger");
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(d->Path, "\\ÄRGER");
+  EXPECT_EQ(image.FindDir("\\ärger"), nullptr);  // only ASCII letters fold
+  EXPECT_NE(image.FindFile(d, "datei.txt"), nullptr);
+  EXPECT_EQ(image.FindFile(nullptr, "datei.txt"), nullptr);
+}
+
+}  // namespace
+}  // namespace brennix::test
