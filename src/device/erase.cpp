@@ -58,7 +58,8 @@ bool TSCSIDevice::StartErase(uint8_t blankType) {
   } else if (t == kDiscDvdRam) {
     started = FormatUnit(0x11, kDvdRamFullFormatList.data(), kDvdRamFullFormatList.size());
   } else {
-    started = Blank(blankType);
+    // Immediate: the drive accepts the command at once and the thread follows it.
+    started = Blank(static_cast<uint8_t>((blankType & 0x07) | 0x10));
   }
 
   if (!started) {

@@ -14,7 +14,7 @@ namespace brennix {
 
 namespace {
 constexpr uint8_t kNotReadyAsc = 0x04;
-constexpr uint32_t kNapSliceMs = 250;  // how soon a stop request is noticed in a sleep
+constexpr uint32_t kNapSliceMs = 500;  // how soon a stop request is noticed in a sleep
 constexpr uint8_t kCloseDvdPlusRw = 3;
 }  // namespace
 
