@@ -162,7 +162,7 @@ bool TSCSIDevice::ReadCapabilities() {
     DeviceMaxReadSpeed = maxRead != 0 ? maxRead : (writesDvdRam ? 1 : 0);
 
     for (uint16_t feature : {uint16_t{0x002A}, uint16_t{0x003B}, uint16_t{0x002F}}) {
-      uint8_t answer[114] = {};
+      alignas(8) uint8_t answer[114] = {};
       if (GetConfiguration(2, feature, sizeof answer, answer))
         Capabilities |= CapabilitiesFromFeature(feature, answer,
                                                 std::min<size_t>(LastDataTransferred(), sizeof answer));

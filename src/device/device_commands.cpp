@@ -11,8 +11,13 @@ bool TSCSIDevice::TestUnitReady(uint32_t Timeout) {
   return RunCommand(TestUnitReadyCdb(), DataDirection::None, nullptr, 0, Timeout);
 }
 
+// The answers land in aligned buffers first: the fields of the device need not be aligned,
+// and a drive may send less than asked (the rest stays as cleared).
 bool TSCSIDevice::Inquiry() {
-  return RunCommand(InquiryCdb(0x80), DataDirection::In, InquiryBuffer, 128, 10000);
+  alignas(8) uint8_t answer[128] = {};
+  const bool ok = RunCommand(InquiryCdb(0x80), DataDirection::In, answer, sizeof answer, 10000);
+  std::memcpy(InquiryBuffer, answer, std::min<size_t>(LastDataTransferred(), sizeof answer));
+  return ok;
 }
 
 bool TSCSIDevice::RequestSense(void* Buffer, uint8_t Length) {
@@ -77,9 +82,11 @@ bool TSCSIDevice::ReadDiscInformation(void* Buffer, uint16_t Length) {
 }
 
 bool TSCSIDevice::ReadTrackInformation(uint32_t Track) {
-  std::memset(TrackInfo, 0, sizeof TrackInfo);
-  return RunCommand(ReadTrackInformationCdb(Track, sizeof TrackInfo), DataDirection::In, TrackInfo,
-                    sizeof TrackInfo, 60000);
+  alignas(8) uint8_t answer[sizeof TrackInfo] = {};
+  const bool ok = RunCommand(ReadTrackInformationCdb(Track, sizeof answer), DataDirection::In,
+                             answer, sizeof answer, 60000);
+  std::memcpy(TrackInfo, answer, sizeof TrackInfo);
+  return ok;
 }
 
 bool TSCSIDevice::ReadTOC(uint8_t Format, void* Buffer, uint8_t Track, bool MSF, uint8_t Control,
@@ -94,13 +101,18 @@ bool TSCSIDevice::Read10(uint32_t Address, uint16_t Blocks, void* Buffer, uint32
 }
 
 bool TSCSIDevice::ReadCapacity() {
-  std::memset(ParameterBuffer, 0, 8);
-  return RunCommand(ReadCapacityCdb(), DataDirection::In, ParameterBuffer, 8, 10000);
+  alignas(8) uint8_t answer[8] = {};
+  const bool ok = RunCommand(ReadCapacityCdb(), DataDirection::In, answer, sizeof answer, 10000);
+  std::memcpy(ParameterBuffer, answer, sizeof answer);
+  return ok;
 }
 
 bool TSCSIDevice::ReadFormatCapacities() {
-  return RunCommand(ReadFormatCapacitiesCdb(sizeof FormatCapacities), DataDirection::In,
-                    FormatCapacities, sizeof FormatCapacities, 10000);
+  alignas(8) uint8_t answer[sizeof FormatCapacities] = {};
+  const bool ok = RunCommand(ReadFormatCapacitiesCdb(sizeof answer), DataDirection::In, answer,
+                             sizeof answer, 10000);
+  std::memcpy(FormatCapacities, answer, sizeof answer);
+  return ok;
 }
 
 bool TSCSIDevice::Blank(uint8_t Type) {
