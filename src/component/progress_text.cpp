@@ -1,0 +1,74 @@
+#include "component/progress_text.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "recording/write_preparation.h"
+
+namespace brennix {
+
+namespace {
+
+// "#,##0.00"
+std::string Grouped2(double value) {
+  if (!std::isfinite(value) || value < 0) value = 0;
+  char digits[64];
+  std::snprintf(digits, sizeof digits, "%.2f", value);
+  const std::string text = digits;
+  const size_t dot = text.find('.');
+  const std::string whole = text.substr(0, dot);
+  std::string out;
+  for (size_t i = 0; i < whole.size(); ++i) {
+    if (i > 0 && (whole.size() - i) % 3 == 0) out += ',';
+    out += whole[i];
+  }
+  return out + text.substr(dot);
+}
+
+}  // namespace
+
+std::string QueueSizeText(double bytes) {
+  char text[64];
+  if (!(bytes >= 1024.0)) {
+    if (!(bytes >= 0)) bytes = 0;
+    std::snprintf(text, sizeof text, "%.15g bytes", bytes);
+  } else if (bytes < 1024000.0) {
+    std::snprintf(text, sizeof text, "%.2f KB", bytes / 1024.0);
+  } else if (bytes < 1024000000.0) {
+    std::snprintf(text, sizeof text, "%.2f MB", bytes / 1024000.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f GB", bytes / 1024000000.0);
+  }
+  return text;
+}
+
+std::string MBWrittenText(int64_t bytesWritten, int64_t sectorsToWrite) {
+  return "MB Written: " + Grouped2(static_cast<double>(bytesWritten) / 1048576.0) + "/" +
+         Grouped2(static_cast<double>(sectorsToWrite) * 2048.0 / 1048576.0);
+}
+
+int64_t ProgressPosition(int64_t bytesWritten, int64_t sectorsToWrite) {
+  const int64_t position = bytesWritten / 2048;
+  const double cap = static_cast<double>(sectorsToWrite) * 0.9;
+  return static_cast<double>(position) > cap ? static_cast<int64_t>(cap) : position;
+}
+
+int BufferFillPercent(uint32_t bufferSize, uint32_t freeSize) {
+  if (bufferSize == 0) return -1;
+  if (freeSize > bufferSize) freeSize = bufferSize;
+  return static_cast<int>((uint64_t{bufferSize} - freeSize) * 100 / bufferSize);
+}
+
+std::string XSpeedText(int16_t discType, double bytesPerSecond) {
+  if (!std::isfinite(bytesPerSecond) || bytesPerSecond < 0) bytesPerSecond = 0;
+  const double kbs = bytesPerSecond / 1024.0;
+  char text[32];
+  if (IsDVDSpeedType(discType)) {
+    std::snprintf(text, sizeof text, "%.1fx", kbs / 1385.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.0fx", kbs / 176.4);
+  }
+  return text;
+}
+
+}  // namespace brennix

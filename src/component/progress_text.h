@@ -1,0 +1,26 @@
+// The texts with which a front end follows a recording: the queue size of the confirmation
+// question, the "MB Written" figures, the progress position (held at 90 % while the disc is
+// closed), the drive buffer fill and the current speed as an x-factor.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace brennix {
+
+// Bytes, KB, MB or GB with two decimals (MB = 1,024,000 bytes, GB = 1,024,000,000).
+std::string QueueSizeText(double bytes);
+
+// "MB Written: 1,234.50/4,000.00"
+std::string MBWrittenText(int64_t bytesWritten, int64_t sectorsToWrite);
+
+// Sectors sent, at most 90 % of sectorsToWrite until the recording has reported its end.
+int64_t ProgressPosition(int64_t bytesWritten, int64_t sectorsToWrite);
+
+// Percent of the drive buffer that holds data; -1 when the size is not known.
+int BufferFillPercent(uint32_t bufferSize, uint32_t freeSize);
+
+// "16.0x" on DVD, "40x" on CD, from bytes per second.
+std::string XSpeedText(int16_t discType, double bytesPerSecond);
+
+}  // namespace brennix
