@@ -1,8 +1,81 @@
-// Placeholder: this command is not built yet.
+// brennix-cli info: the selected recorder, what it can do, and the disc in it.
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "cli/commands.h"
+#include "cli/recorder_setup.h"
+#include "device/capabilities.h"
 
 namespace brennix::cli {
 
-int RunInfo(const Args& /*args*/) { return UsageError("'info' is not available yet"); }
+namespace {
+
+std::string Joined(const std::vector<std::string>& words) {
+  if (words.empty()) return "none";
+  std::string text;
+  for (const std::string& word : words) text += (text.empty() ? "" : ", ") + word;
+  return text;
+}
+
+std::string DeviceTypeText(uint8_t type) {
+  switch (type) {
+    case 5: return "5 (CD/DVD device)";
+    case 4: return "4 (write-once device, not supported)";
+    default: return std::to_string(type);
+  }
+}
+
+std::string QuirkText(const TSCSIDevice& device) {
+  std::vector<std::string> quirks;
+  if (device.ForceUnderrunFree) quirks.push_back("forced underrun protection");
+  if (device.LinkSizeQuirk) quirks.push_back("link size");
+  if (SlowReadyQuirk.load()) quirks.push_back("slow to become ready");
+  if (device.SlowReadyModel) quirks.push_back("slow to become ready (model)");
+  if (!CloseImmediate.load()) quirks.push_back("close without immediate bit");
+  return Joined(quirks);
+}
+
+}  // namespace
+
+static void PrintRecorderInfo(TSCSIDevice& device) {
+  std::printf("Device: %s\n", device.Device().c_str());
+  std::printf("Name: %s\n", device.DeviceName.c_str());
+  std::printf("Device type: %s\n", DeviceTypeText(device.DeviceType).c_str());
+  std::printf("Capabilities: %s\n", Joined(CapabilityNames(device.Capabilities)).c_str());
+  std::printf("Maximum read speed: %u kB/s\n", static_cast<unsigned>(device.DeviceMaxReadSpeed));
+  std::printf("Maximum write speed: %u kB/s\n", static_cast<unsigned>(device.DeviceMaxWriteSpeed));
+  std::printf("Write modes: %s\n", Joined(WriteModeNames(device.WriteModes)).c_str());
+  std::printf("Quirks: %s\n", QuirkText(device).c_str());
+}
+
+int RunInfo(const Args& arguments) {
+  Args args = arguments;
+  std::string wanted, error;
+  if (!TakeDeviceOption(args, wanted, error)) return UsageError(error);
+  if (!args.empty()) return UsageError("unknown option '" + args.front() + "' for 'info'");
+
+  TSCSIDevice device;
+  if (!StartTransport(device)) return 1;
+  const std::string entry = FindDeviceEntry(device, wanted);
+  if (entry.empty()) {
+    if (wanted.empty()) {
+      std::fputs("brennix-cli: no recorder found\n", stderr);
+      ReportInaccessibleDrives();
+    } else {
+      std::fprintf(stderr, "brennix-cli: no recorder '%s'; 'brennix-cli devices' lists them\n",
+                   wanted.c_str());
+    }
+    return 1;
+  }
+  device.SetDevice(entry);
+  if (device.Device().empty()) {
+    std::fprintf(stderr, "brennix-cli: cannot select '%s': %s\n", entry.c_str(),
+                 device.LastErrorText.empty() ? "not a CD or DVD drive" : device.LastErrorText.c_str());
+    return 1;
+  }
+  PrintRecorderInfo(device);
+  return 0;
+}
 
 }  // namespace brennix::cli

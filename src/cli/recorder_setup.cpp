@@ -1,0 +1,63 @@
+#include "cli/recorder_setup.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "device/device_entry.h"
+#include "transport/sg_drive.h"
+
+namespace brennix::cli {
+
+void ReportInaccessibleDrives() {
+  for (const DriveAccessProblem& problem : FindInaccessibleDrives())
+    std::fprintf(stderr, "brennix-cli: %s\n", AccessProblemText(problem).c_str());
+}
+
+bool StartTransport(TSCSIDevice& device) {
+  if (device.InitializeASPI(true, std::string())) return true;
+  std::fputs("Error initializing ASPI Layer.\n", stderr);
+  ReportInaccessibleDrives();
+  return false;
+}
+
+std::string FindDeviceEntry(const TSCSIDevice& device, const std::string& wanted) {
+  if (device.Devices.empty()) return std::string();
+  if (wanted.empty()) return device.Devices.front();
+  for (const std::string& entry : device.Devices)
+    if (entry == wanted) return entry;
+  uint8_t h = 0, t = 0, l = 0;
+  if (ParseDeviceEntry(wanted, h, t, l)) {
+    for (const std::string& entry : device.Devices) {
+      uint8_t eh = 0, et = 0, el = 0;
+      if (ParseDeviceEntry(entry, eh, et, el) && eh == h && et == t && el == l) return entry;
+    }
+  }
+  if (wanted.size() == 1 || (wanted.size() == 2 && wanted[1] == ':')) {
+    const int letter = std::toupper(static_cast<unsigned char>(wanted[0]));
+    for (const std::string& entry : device.Devices)
+      if (DeviceEntryLetter(entry) == letter) return entry;
+  }
+  return std::string();
+}
+
+bool TakeDeviceOption(Args& args, std::string& device, std::string& error) {
+  Args rest;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& word = args[i];
+    if (word == "--device") {
+      if (i + 1 >= args.size()) {
+        error = "--device needs an entry or a drive letter";
+        return false;
+      }
+      device = args[++i];
+    } else if (word.rfind("--device=", 0) == 0) {
+      device = word.substr(9);
+    } else {
+      rest.push_back(word);
+    }
+  }
+  args = rest;
+  return true;
+}
+
+}  // namespace brennix::cli

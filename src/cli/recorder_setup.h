@@ -1,0 +1,26 @@
+// Starting the transport for a CLI command and choosing a recorder from --device.
+#pragma once
+
+#include <string>
+
+#include "cli/commands.h"
+#include "device/scsi_device.h"
+
+namespace brennix::cli {
+
+// Starts the transport and lists the recorders. On failure prints "Error initializing ASPI
+// Layer." (and why a drive could not be opened) and returns false.
+bool StartTransport(TSCSIDevice& device);
+
+// Prints a hint for every /dev/sr* that exists but cannot be opened.
+void ReportInaccessibleDrives();
+
+// The entry of device.Devices that a --device value names: the whole entry, its address
+// ("1:0:0"), or its letter ("E" or "E:"). Empty names the first. Empty result: none.
+std::string FindDeviceEntry(const TSCSIDevice& device, const std::string& wanted);
+
+// Takes "--device X" / "--device=X" out of args; false with a usage message on a bad option
+// when the command accepts nothing else.
+bool TakeDeviceOption(Args& args, std::string& device, std::string& error);
+
+}  // namespace brennix::cli
