@@ -1,0 +1,109 @@
+// brennix-cli devices and info end to end, against virtual recorders.
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+};
+
+// Runs the CLI with a clean recorder variable; stderr joins stdout only when asked.
+Outcome Cli(const std::string& arguments, bool withErrors = false, const std::string& env = "") {
+  const std::string command = "env -u BRENNIX_VIRTUAL_RECORDERS " + env + " '" BRENNIX_CLI "' " +
+                              arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
+  Outcome run;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
+  const int raw = ::pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
+}
+
+bool MachineHasDrives() { return fs::exists("/dev/sr0"); }
+
+class DevicesCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (MachineHasDrives()) GTEST_SKIP() << "the drive letters depend on the machine's drives";
+    char pattern[] = "/tmp/brennix-devices-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir = pattern;
+  }
+  void TearDown() override {
+    if (!dir.empty()) fs::remove_all(dir);
+  }
+  std::string Recorder(const std::string& name, const std::string& profile = "") {
+    return "--virtual-recorder '" + dir + "/" + name + (profile.empty() ? "" : ":" + profile) + "'";
+  }
+  std::string dir;
+};
+
+const std::string kIdentity = "BRENNIX VIRTUAL RECORDER1.0 ";
+
+TEST_F(DevicesCli, NoDriveAndNoRecorderIsAnError) {
+  const Outcome run = Cli("devices", true);
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.out.find("Error initializing ASPI Layer.\n"), std::string::npos) << run.out;
+  EXPECT_NE(Cli("info", true).status, 0);
+}
+
+TEST_F(DevicesCli, ListsEveryRecorderOneEntryALine) {
+  const Outcome run = Cli(Recorder("a.disc") + " " + Recorder("b.disc", "dvd+rw") + " devices");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "0:0:0,D: " + kIdentity + "\n0:1:0,E: " + kIdentity + "\n");
+}
+
+TEST_F(DevicesCli, RecordersFromTheEnvironment) {
+  const std::string list = "BRENNIX_VIRTUAL_RECORDERS='" + dir + "/a.disc;" + dir + "/b.disc:cd-rw'";
+  const Outcome run = Cli("devices", false, list);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "0:0:0,D: " + kIdentity + "\n0:1:0,E: " + kIdentity + "\n");
+}
+
+TEST_F(DevicesCli, InfoSelectsByLetterAddressOrEntry) {
+  const std::string recorders = Recorder("a.disc") + " " + Recorder("b.disc", "dvd-r");
+  for (const std::string& which : {std::string("E"), std::string("e:"), std::string("0:1:0"),
+                                   "'0:1:0,E: " + kIdentity + "'"}) {
+    const Outcome run = Cli(recorders + " info --device " + which);
+    EXPECT_EQ(run.status, 0) << which;
+    EXPECT_NE(run.out.find("Device: 0:1:0,E: " + kIdentity + "\n"), std::string::npos) << run.out;
+  }
+  const Outcome first = Cli(recorders + " info");
+  EXPECT_EQ(first.status, 0);
+  EXPECT_NE(first.out.find("Device: 0:0:0,D: "), std::string::npos);
+  EXPECT_NE(first.out.find("Name: BRENNIX  VIRTUAL RECORDER 1.0 \n"), std::string::npos);
+  EXPECT_NE(first.out.find("Device type: 5 (CD/DVD device)\n"), std::string::npos);
+  EXPECT_NE(first.out.find("Capabilities: read CD-R,"), std::string::npos);
+  EXPECT_NE(first.out.find("write CD-R"), std::string::npos);
+  EXPECT_NE(first.out.find("Maximum read speed: "), std::string::npos);
+  EXPECT_NE(first.out.find("Maximum write speed: "), std::string::npos);
+  EXPECT_NE(first.out.find("Write modes: "), std::string::npos);
+  EXPECT_NE(first.out.find("TAO"), std::string::npos);
+  EXPECT_NE(first.out.find("Quirks: none\n"), std::string::npos);
+}
+
+TEST_F(DevicesCli, InfoRefusesUnknownDevicesAndOptions) {
+  const Outcome missing = Cli(Recorder("a.disc") + " info --device Q", true);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("no recorder 'Q'"), std::string::npos) << missing.out;
+  EXPECT_EQ(Cli(Recorder("a.disc") + " info --bogus").status, 2);
+  EXPECT_EQ(Cli(Recorder("a.disc") + " info --device").status, 2);
+  EXPECT_EQ(Cli(Recorder("a.disc") + " devices extra").status, 2);
+}
+
+}  // namespace
