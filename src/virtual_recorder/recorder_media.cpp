@@ -389,8 +389,10 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
     const uint64_t bytes = static_cast<uint64_t>(count) * kSectorSize;
     const uint64_t buffered = BufferedBytes(now);
     uint64_t waitMs = 0;
-    if (buffered + bytes > options_.bufferBytes) waitMs = (buffered + bytes - options_.bufferBytes) / rate;
-    drainDoneAt_ = std::max(drainDoneAt_, now) + bytes / rate;
+    if (buffered + bytes > options_.bufferBytes) {
+      waitMs = (buffered + bytes - options_.bufferBytes + rate - 1) / rate;
+    }
+    drainDoneAtUs_ = std::max(drainDoneAtUs_, now * 1000) + bytes * 1000 / rate;
     reply.result().durationMs = static_cast<uint32_t>(std::min<uint64_t>(waitMs, UINT32_MAX));
   }
 }
@@ -616,7 +618,7 @@ void VirtualRecorder::Blank(const uint8_t* cdb, Reply& reply) {
   // Blanking returns a DVD-RW to sequential recording.
   disc_ = BlankDisc(IsCdMedia(profile) ? profile : MediaProfile::DvdRwSequential, disc_.cdSize);
   testWriteNext_.reset();
-  drainDoneAt_ = 0;
+  drainDoneAtUs_ = 0;
   Persist();
   StartLongOperation(durationMs, 0x07, immediate, reply);
 }

@@ -642,7 +642,7 @@ uint32_t VirtualRecorder::WriteRateKBs() const {
   const uint32_t minWrite = IsCdMedia(disc_.profile) ? 706 : 1385;
   const uint32_t chosen = std::clamp<uint32_t>(writeSpeedKBs_, std::min(minWrite, maxWrite), maxWrite);
   // The drive's fastest setting runs at its sustained rate; slower settings as asked.
-  const uint32_t rate = chosen >= maxWrite ? sustained : std::min(chosen, sustained);
+  const uint32_t rate = std::min(chosen, sustained);
   return std::max<uint32_t>(rate, 1);
 }
 
@@ -655,13 +655,16 @@ uint32_t VirtualRecorder::MillisecondsFor(uint64_t sectors) const {
 
 uint64_t VirtualRecorder::BufferedBytes(uint64_t now) const {
   const uint32_t rate = WriteRateKBs();
-  if (rate == 0 || now >= drainDoneAt_) return 0;
-  return std::min<uint64_t>((drainDoneAt_ - now) * rate, options_.bufferBytes);
+  const uint64_t nowUs = now * 1000;
+  if (rate == 0 || nowUs >= drainDoneAtUs_) return 0;
+  // rate kB/s = rate bytes per millisecond
+  return std::min<uint64_t>((drainDoneAtUs_ - nowUs) * rate / 1000, options_.bufferBytes);
 }
 
 uint32_t VirtualRecorder::DrainMs(uint64_t now) const {
-  if (now >= drainDoneAt_) return 0;
-  return static_cast<uint32_t>(std::min<uint64_t>(drainDoneAt_ - now, UINT32_MAX));
+  const uint64_t nowUs = now * 1000;
+  if (nowUs >= drainDoneAtUs_) return 0;
+  return static_cast<uint32_t>(std::min<uint64_t>((drainDoneAtUs_ - nowUs + 999) / 1000, UINT32_MAX));
 }
 
 void VirtualRecorder::StartLongOperation(uint32_t durationMs, uint8_t ascq, bool immediate,

@@ -131,7 +131,7 @@ class VirtualRecorder {
   uint16_t readSpeedKBs_ = 0xFFFF;
   uint8_t page05_[52] = {};
   std::optional<uint32_t> testWriteNext_;
-  uint64_t drainDoneAt_ = 0;
+  uint64_t drainDoneAtUs_ = 0;  // when the drive buffer runs empty, clock microseconds
   uint64_t busyStart_ = 0;
   uint64_t busyUntil_ = 0;
   uint8_t busyAscq_ = 0;
