@@ -7,10 +7,9 @@
 
 #include "virtual_recorder/media_profile.h"
 #include "virtual_recorder/recorder_options.h"
+#include "virtual_recorder/virtual_drive.h"
 
 namespace brennix {
-
-class VirtualDrive;
 
 // The environment variable that lists virtual recorders for every front end, separated
 // by ';', each as PATH[:PROFILE].
