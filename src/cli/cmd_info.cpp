@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/disc_report.h"
 #include "cli/recorder_setup.h"
 #include "device/capabilities.h"
 
@@ -75,6 +76,7 @@ int RunInfo(const Args& arguments) {
     return 1;
   }
   PrintRecorderInfo(device);
+  PrintDiscInfo(device);
   return 0;
 }
 
