@@ -1,0 +1,114 @@
+// brennix-cli erase, eject and load against a virtual recorder, as a user runs them.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string out;
+};
+
+// Runs the CLI with stdin from /dev/null (no one to answer a question) and both streams
+// captured.
+CliRun Cli(const std::string& disc, const std::string& args) {
+  const std::string command = std::string("'") + BRENNIX_CLI + "' --virtual-recorder '" + disc +
+                              "' " + args + " </dev/null 2>&1";
+  CliRun r;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return r;
+  std::array<char, 4096> buffer{};
+  size_t n = 0;
+  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
+  const int raw = pclose(pipe);
+  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return r;
+}
+
+class EraseCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/brennix-erase-cli-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir = tmpl;
+    unsetenv("BRENNIX_VIRTUAL_RECORDERS");
+    unsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+  }
+  std::string dir;
+};
+
+TEST_F(EraseCli, QuickAndFullEraseOfARewritableDisc) {
+  CliRun r = Cli(dir + "/rw.img:cd-rw", "erase --yes");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Erasing Data..."), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Progress: 100%"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Erase process completed.\n"), std::string::npos) << r.out;
+
+  r = Cli(dir + "/rw.img", "erase --full --yes");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Erase process completed.\n"), std::string::npos) << r.out;
+}
+
+TEST_F(EraseCli, ProgressLinesNeverGoBackwards) {
+  setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "speed=simulated", 1);
+  const CliRun r = Cli(dir + "/plus.img:dvd+rw", "erase --yes");
+  EXPECT_EQ(r.status, 0) << r.out;
+  int last = -1;
+  size_t at = 0;
+  while ((at = r.out.find("Progress: ", at)) != std::string::npos) {
+    at += 10;
+    const int p = std::atoi(r.out.c_str() + at);
+    EXPECT_GE(p, last) << r.out;
+    last = p;
+  }
+  EXPECT_EQ(last, 100) << r.out;
+}
+
+TEST_F(EraseCli, RefusesWhatCannotOrMayNotBeErased) {
+  CliRun r = Cli(dir + "/r.img:cd-r", "erase --yes");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.out.find("This disc is not erasable."), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Erasing Data"), std::string::npos) << r.out;
+
+  // Nobody at a terminal to answer the question: no erase, no hang.
+  r = Cli(dir + "/rw.img:cd-rw", "erase");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.out.find("--yes"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Erasing Data"), std::string::npos) << r.out;
+
+  r = Cli(dir + "/rw.img:cd-rw", "erase --yes --bogus");
+  EXPECT_EQ(r.status, 2) << r.out;
+}
+
+TEST_F(EraseCli, EjectAndLoad) {
+  CliRun r = Cli(dir + "/x.img:dvd+r", "eject");
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = Cli(dir + "/x.img:dvd+r", "load");
+  EXPECT_EQ(r.status, 0) << r.out;
+  r = Cli(dir + "/x.img:dvd+r", "eject --device Q");
+  EXPECT_NE(r.status, 0) << r.out;
+}
+
+TEST_F(EraseCli, InfoShowsTheDisc) {
+  const CliRun r = Cli(dir + "/x.img:dvd+r", "info");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Disc: DVD+R\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Disc status: empty"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Sessions: 0"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Capacity: 2295104 sectors"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Used: 0 sectors"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Erasable: no"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Next writable address: 0"), std::string::npos) << r.out;
+}
+
+}  // namespace
