@@ -8,7 +8,7 @@
 
 namespace brennix {
 
-constexpr uint32_t kSectorSize = 2048;
+constexpr uint32_t kRecorderSectorSize = 2048;
 
 class DiscFile {
  public:

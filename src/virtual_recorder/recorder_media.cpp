@@ -237,7 +237,7 @@ void VirtualRecorder::ReadCapacity(Reply& reply) {
   }
   uint8_t answer[8];
   PutBe32(answer, last);
-  PutBe32(answer + 4, kSectorSize);
+  PutBe32(answer + 4, kRecorderSectorSize);
   reply.Send(answer, sizeof answer, sizeof answer);
 }
 
@@ -252,29 +252,29 @@ void VirtualRecorder::ReadFormatCapacities(const uint8_t* cdb, Reply& reply) {
   const uint8_t state = HoldsData(disc_) ? 0x02 : 0x01;
   switch (disc_.profile) {
     case MediaProfile::DvdPlusRw:
-      list = {{capacity, static_cast<uint8_t>(disc_.formatted ? 0x02 : 0x01), kSectorSize},
+      list = {{capacity, static_cast<uint8_t>(disc_.formatted ? 0x02 : 0x01), kRecorderSectorSize},
               {capacity, 0x26 << 2, 0}};
       break;
     case MediaProfile::DvdRam:
-      list = {{capacity, 0x02, kSectorSize}, {capacity, 0x00, kSectorSize}};
+      list = {{capacity, 0x02, kRecorderSectorSize}, {capacity, 0x00, kRecorderSectorSize}};
       break;
     case MediaProfile::DvdRwRestricted:
-      list = {{capacity, 0x02, kSectorSize},
-              {capacity, 0x00, kSectorSize},
+      list = {{capacity, 0x02, kRecorderSectorSize},
+              {capacity, 0x00, kRecorderSectorSize},
               {capacity, 0x13 << 2, 16},
               {capacity, 0x15 << 2, 16}};
       break;
     case MediaProfile::DvdRwSequential:
-      list = {{capacity, state, kSectorSize},
-              {capacity, 0x00, kSectorSize},
+      list = {{capacity, state, kRecorderSectorSize},
+              {capacity, 0x00, kRecorderSectorSize},
               {capacity, 0x15 << 2, 16},
               {capacity, 0x10 << 2, 16}};
       break;
     case MediaProfile::CdRw:
-      list = {{capacity, state, kSectorSize}, {capacity, 0x10 << 2, 16}};
+      list = {{capacity, state, kRecorderSectorSize}, {capacity, 0x10 << 2, 16}};
       break;
     default:
-      list = {{capacity, IsReadOnlyMedia(disc_.profile) ? uint8_t{0x02} : state, kSectorSize}};
+      list = {{capacity, IsReadOnlyMedia(disc_.profile) ? uint8_t{0x02} : state, kRecorderSectorSize}};
       break;
   }
   std::vector<uint8_t> answer(4, 0);
@@ -297,7 +297,7 @@ void VirtualRecorder::Read10(const uint8_t* cdb, Reply& reply) {
     reply.Fail(sense::kLbaOutOfRange);
     return;
   }
-  uint8_t* buffer = reply.InBuffer(static_cast<size_t>(count) * kSectorSize);
+  uint8_t* buffer = reply.InBuffer(static_cast<size_t>(count) * kRecorderSectorSize);
   if (buffer == nullptr) {
     reply.Fail(sense::kInvalidField);
     return;
@@ -313,7 +313,7 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
     return;
   }
   if (count == 0) return;
-  const uint8_t* data = reply.OutData(static_cast<size_t>(count) * kSectorSize);
+  const uint8_t* data = reply.OutData(static_cast<size_t>(count) * kRecorderSectorSize);
   if (data == nullptr) {
     reply.Fail(sense::kInvalidField);
     return;
@@ -386,7 +386,7 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
   const uint32_t rate = WriteRateKBs();
   if (rate != 0) {
     const uint64_t now = TickCount();
-    const uint64_t bytes = static_cast<uint64_t>(count) * kSectorSize;
+    const uint64_t bytes = static_cast<uint64_t>(count) * kRecorderSectorSize;
     const uint64_t buffered = BufferedBytes(now);
     uint64_t waitMs = 0;
     if (buffered + bytes > options_.bufferBytes) {
@@ -427,7 +427,10 @@ void VirtualRecorder::CloseTrackSession(const uint8_t* cdb, Reply& reply) {
   const bool sessionOpen = !disc_.tracks.empty() && disc_.tracks.back().session > disc_.closedSessions;
   switch (function) {
     case 1: {
-      if (trackNumber >= 1 && trackNumber <= disc_.tracks.size()) {
+      if (trackNumber == 0xFF) {
+        // FFh names the incomplete track, whichever number it has.
+        if (const auto open = OpenTrackIndex(disc_)) disc_.tracks[*open].closed = true;
+      } else if (trackNumber >= 1 && trackNumber <= disc_.tracks.size()) {
         disc_.tracks[trackNumber - 1].closed = true;
       } else if (trackNumber != disc_.tracks.size() + 1) {
         // Only the invisible track follows the recorded ones; closing it is a no-op.
@@ -585,7 +588,7 @@ void VirtualRecorder::ReadBufferCapacity(const uint8_t* cdb, Reply& reply) {
   PutBe16(answer, sizeof answer - 2);
   if (blocks) {
     answer[3] = 0x01;
-    PutBe32(answer + 8, freeBytes / kSectorSize);
+    PutBe32(answer + 8, freeBytes / kRecorderSectorSize);
   } else {
     PutBe32(answer + 4, options_.bufferBytes);
     PutBe32(answer + 8, freeBytes);

@@ -25,7 +25,7 @@ class OutputFile {
   }
   bool Write(uint64_t sector, const uint8_t* data, size_t length) {
     size_t done = 0;
-    const off_t offset = static_cast<off_t>(sector * kSectorSize);
+    const off_t offset = static_cast<off_t>(sector * kRecorderSectorSize);
     while (done < length) {
       const ssize_t n = ::pwrite(fd_, data + done, length - done, offset + static_cast<off_t>(done));
       if (n < 0 && errno == EINTR) continue;
@@ -35,7 +35,7 @@ class OutputFile {
     return true;
   }
   bool Finish(uint64_t sectors) {
-    const bool ok = ::ftruncate(fd_, static_cast<off_t>(sectors * kSectorSize)) == 0 && ::close(fd_) == 0;
+    const bool ok = ::ftruncate(fd_, static_cast<off_t>(sectors * kRecorderSectorSize)) == 0 && ::close(fd_) == 0;
     fd_ = -1;
     return ok;
   }
@@ -74,10 +74,10 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
     return false;
   }
   constexpr uint32_t kChunk = 64;
-  std::vector<uint8_t> buffer(static_cast<size_t>(kChunk) * kSectorSize);
+  std::vector<uint8_t> buffer(static_cast<size_t>(kChunk) * kRecorderSectorSize);
   if (first != 0) {
     // System area and descriptor set, up to and including the set terminator.
-    std::vector<uint8_t> sector(kSectorSize);
+    std::vector<uint8_t> sector(kRecorderSectorSize);
     for (uint32_t i = 0; i < 16 + 64 && first + i < end && 16 + 64 <= first; ++i) {
       if (!in.Read(first + i, 1, sector.data())) {
         error = "cannot read " + discPath;
@@ -93,7 +93,7 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
   }
   for (uint32_t lba = first; lba < end; lba += kChunk) {
     const uint32_t count = std::min(kChunk, end - lba);
-    buffer.resize(static_cast<size_t>(count) * kSectorSize);
+    buffer.resize(static_cast<size_t>(count) * kRecorderSectorSize);
     if (!in.Read(lba, count, buffer.data())) {
       error = "cannot read " + discPath;
       return false;

@@ -495,7 +495,7 @@ void VirtualRecorder::ModeSense(const uint8_t* cdb, Reply& reply) {
     answer[7] = 8;
     uint8_t block[8] = {};
     PutBe24(block + 1, std::min<uint32_t>(DiscCapacity(disc_), 0xFFFFFF));
-    PutBe24(block + 5, kSectorSize);
+    PutBe24(block + 5, kRecorderSectorSize);
     answer.insert(answer.end(), block, block + 8);
   }
   for (const auto& page : pages) answer.insert(answer.end(), page.begin(), page.end());
@@ -649,7 +649,7 @@ uint32_t VirtualRecorder::WriteRateKBs() const {
 uint32_t VirtualRecorder::MillisecondsFor(uint64_t sectors) const {
   const uint32_t rate = WriteRateKBs();
   if (rate == 0) return 0;
-  const uint64_t ms = sectors * kSectorSize / rate;  // bytes / (1000 bytes/s) * 1000 ms
+  const uint64_t ms = sectors * kRecorderSectorSize / rate;  // bytes / (1000 bytes/s) * 1000 ms
   return static_cast<uint32_t>(std::min<uint64_t>(ms, UINT32_MAX));
 }
 
