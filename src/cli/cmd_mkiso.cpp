@@ -266,8 +266,9 @@ int RunMkiso(const Args& args) {
     return Fail(result.ErrorText + " (no image written)");
   }
 
-  std::printf("%d files, %d folders, %lld sectors (%s) written to %s\n", image.FileCount(),
-              image.DirCount(), static_cast<long long>(expected / 2048), Mib(expected).c_str(),
+  // FileCount includes the entries that stand for folders; the summary counts files alone.
+  std::printf("%d files, %d folders, %lld sectors (%s) written to %s\n",
+              image.FileCount() - image.DirCount(), image.DirCount(), static_cast<long long>(expected / 2048), Mib(expected).c_str(),
               o.output.c_str());
   if (!result.FileErrors.empty()) {
     std::fputs(result.FileErrors.c_str(), stderr);

@@ -13,8 +13,10 @@ namespace brennix {
 
 namespace {
 
-// Blocks are gathered into one large write: fewer system calls, same bytes.
-constexpr size_t kBatchBytes = 2 * 1024 * 1024;
+// Each block is written while it is still in the processor's cache: on the machines we
+// measured, one large write of gathered blocks copied several times slower than many writes
+// of one block each.
+constexpr size_t kBatchBytes = 65536;
 constexpr size_t kBlockRoom = 65536;
 
 bool WriteAll(int fd, const uint8_t* data, size_t count, int& error) {

@@ -115,7 +115,10 @@ class MkisoTest : public ::testing::Test {
   // Every file of the tree below prefix in the extracted folder, byte for byte.
   void ExpectExtracted(const fs::path& dir, const std::string& reader) {
     for (const auto& [rel, content] : files_) {
-      const std::string got = ReadFile(dir / rel);
+      // A name without a dot is "NAME." on the disc; some readers keep the dot.
+      fs::path at = dir / rel;
+      if (!fs::exists(at) && fs::exists(dir / (rel + "."))) at = dir / (rel + ".");
+      const std::string got = ReadFile(at);
       EXPECT_TRUE(got == content) << reader << ": " << rel << " (" << got.size() << " bytes, want "
                                   << content.size() << ")";
     }
@@ -146,7 +149,8 @@ TEST_F(MkisoTest, IndependentReadersAcceptTheImageAndExtractTheSameBytes) {
     const Outcome d = Shell("isoinfo -d -i " + isoText);
     EXPECT_NE(d.output.find("Joliet"), std::string::npos) << d.output;
     const Outcome j = Shell("isoinfo -J -l -i " + isoText);
-    EXPECT_NE(j.output.find("Grüße ünïcödé.txt"), std::string::npos) << j.output;
+    // (isoinfo shows characters outside its charset as "_": the extractors check those.)
+    EXPECT_NE(j.output.find("MixedCase.Txt"), std::string::npos) << j.output;
     EXPECT_NE(j.output.find("with space.txt"), std::string::npos) << j.output;
   }
   if (Have("xorriso")) {
@@ -264,7 +268,9 @@ TEST_F(MkisoTest, ShrunkSourceGivesAWholeImageAndAFailureThatNamesIt) {
       << run.output;
   ASSERT_TRUE(fs::exists(iso));
   EXPECT_EQ(fs::file_size(iso) % 2048, 0u);
-  if (Have("isovfy")) EXPECT_NE(Shell("isovfy " + Quote(iso.string())).output.find("No errors found"), std::string::npos);
+  if (Have("isovfy")) {
+    EXPECT_NE(Shell("isovfy " + Quote(iso.string())).output.find("No errors found"), std::string::npos);
+  }
   if (Have("7z")) {
     const fs::path out = root_ / "x";
     ASSERT_EQ(Shell("7z x -y -o" + Quote(out.string()) + " " + Quote(iso.string())).status, 0);
