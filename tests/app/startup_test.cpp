@@ -195,6 +195,12 @@ TEST_F(Startup, FirstRunShowsSplashThenMainWindowAndSavesTheSettingsAtExit) {
     TfrmSplash* splash = FindSplash();
     TfrmMain* main = FindMainWindow();
     splashFirst = splash && splash->isVisible() && main && !main->isVisible();
+    if (!splashFirst) {
+      // Leave whatever is open so that RunBrennix returns and the test reports the failure.
+      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+      if (main) main->close();
+      return;
+    }
     ProcessEventsUntil([&] { return main->isVisible(); }, 5000);
     mainLater = main->isVisible();
     splashGone = !splash->isVisible();

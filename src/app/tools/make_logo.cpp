@@ -44,12 +44,12 @@ QImage DrawLogo() {
 
   // A flame over the disc's edge: the program burns.
   QPainterPath flame;
-  flame.moveTo(196, 196);
-  flame.cubicTo(150, 170, 178, 120, 196, 92);
-  flame.cubicTo(200, 124, 222, 130, 226, 150);
-  flame.cubicTo(236, 132, 232, 118, 230, 108);
-  flame.cubicTo(262, 140, 254, 190, 196, 196);
-  QLinearGradient fire(0, 92, 0, 196);
+  flame.moveTo(176, 206);
+  flame.cubicTo(130, 180, 158, 130, 176, 102);
+  flame.cubicTo(180, 134, 196, 140, 200, 160);
+  flame.cubicTo(210, 142, 206, 128, 204, 118);
+  flame.cubicTo(232, 150, 226, 200, 176, 206);
+  QLinearGradient fire(0, 102, 0, 206);
   fire.setColorAt(0.0, QColor(255, 214, 64));
   fire.setColorAt(1.0, QColor(220, 70, 20));
   p.setPen(Qt::NoPen);

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Starts brennix under Xvfb and saves what a person would see: the splash window at
+# start-up and the About box, as PNG files in the build folder.
+#   scripts/screenshots.sh [build folder]     (default: build)
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+
+if [ "${1:-}" = "--inside-x" ]; then
+  # Runs under the X server that the outer call started.
+  app=$2 grab=$3 out=$4
+  shoot() {  # shoot <png> <seconds before the shot> <splash ms> [app arguments]
+    local png=$1 wait=$2 splash=$3
+    shift 3
+    BRENNIX_SPLASH_MS=$splash "$app" "$@" &
+    local pid=$!
+    sleep "$wait"
+    "$grab" "$png"
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  }
+  shoot "$out/screenshot-splash.png" 2 8000
+  shoot "$out/screenshot-about.png" 3 300 --about
+  exit 0
+fi
+
+build=$(cd "${1:-$here/build}" 2>/dev/null && pwd || echo "${1:-$here/build}")
+[ -f "$build/CMakeCache.txt" ] || "$here/scripts/build.sh" "$build"
+cmake --build "$build" --target brennix brennix_screen_grab
+
+# A private settings and runtime folder: the shots never touch the user's own.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+mkdir -p "$scratch/config" "$scratch/runtime"
+chmod 700 "$scratch/runtime"
+export XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch/runtime"
+unset QT_QPA_PLATFORM
+
+xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-x "$build/src/app/brennix" \
+  "$build/src/app/brennix_screen_grab" "$build"
+echo "saved $build/screenshot-splash.png and $build/screenshot-about.png"
