@@ -422,3 +422,22 @@ INSTANTIATE_TEST_SUITE_P(Zones, TimeZoneTest,
 
 }  // namespace
 }  // namespace brennix::test
+
+namespace brennix::test {
+namespace {
+
+TEST_F(LayoutTest, HeaderWithoutAFreshLayoutIsRefused) {
+  // No layout yet: the head cannot end where the first file begins.
+  EXPECT_FALSE(image.BuildHeader());
+  EXPECT_FALSE(debug.empty());
+  Build();
+  // The tree grew after the layout: a new layout is needed before the head fits again.
+  scratch.File("f/late.txt", "late");
+  AddFolder("f");
+  image.PrepareImage();
+  EXPECT_TRUE(image.BuildHeader());
+  EXPECT_EQ(image.HeaderStream.Size(), (image.FirstFileSector - image.StartSector) * 2048);
+}
+
+}  // namespace
+}  // namespace brennix::test
