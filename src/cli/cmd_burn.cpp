@@ -1,8 +1,332 @@
-// Placeholder: this command is not built yet.
+// brennix-cli burn: builds the image from the sources as the burn dialog builds it from its
+// queue, asks the dialog's question, and records it with a live progress line.
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "cli/commands.h"
+#include "cli/queue.h"
+#include "cli/select_recorder.h"
+#include "component/korb_burner.h"
+#include "component/progress_text.h"
+#include "device/disc_types.h"
+#include "platform/main_thread.h"
 
 namespace brennix::cli {
 
-int RunBurn(const Args& /*args*/) { return UsageError("'burn' is not available yet"); }
+namespace {
+
+// What the burn dialog sets on its component.
+constexpr int32_t kDialogCacheSize = 8392704;
+constexpr uint32_t kProgressTickMs = 500;
+
+const char* const kBurnUsage =
+    "usage: brennix-cli burn [--device D] [--label TEXT] [--save-path full|last|none]\n"
+    "                        [--close-disc] [--test-write] [--speed KBS] [--yes] SOURCE...\n"
+    "\n"
+    "Writes the files and folders SOURCE... to the disc in the recorder D (default: the\n"
+    "first) as a new session. A folder contributes its contents (recursively); --save-path\n"
+    "full keeps each source's folder path below the root, last keeps only its last folder,\n"
+    "none (default) puts everything in the root. --close-disc allows no further sessions;\n"
+    "--test-write simulates the recording where the drive can; --speed sets the write speed\n"
+    "in KB/s (0, the default, is the drive's maximum). Without --yes the command asks before\n"
+    "it writes. Ctrl-C aborts the recording.\n";
+
+struct Options {
+  std::string device;
+  std::string label;
+  SavePathMode savePath = SavePathMode::None;
+  bool closeDisc = false;
+  bool testWrite = false;
+  uint16_t speed = 0;
+  bool yes = false;
+  std::vector<std::string> sources;
+};
+
+int BurnUsageError(const std::string& message) { return UsageError("burn: " + message); }
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "brennix-cli: burn: %s\n", message.c_str());
+  return 1;
+}
+
+std::string Trim(const std::string& text) {
+  const char* blanks = " \t\r\n";
+  const size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return "";
+  const size_t last = text.find_last_not_of(blanks);
+  return text.substr(first, last - first + 1);
+}
+
+// Empty on success, else the message.
+std::string Parse(const Args& args, Options& o, bool& help) {
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> const std::string* {
+      return i + 1 < args.size() ? &args[++i] : nullptr;
+    };
+    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+      if (a.empty()) return "an empty SOURCE is not a path";
+      o.sources.push_back(a);
+      continue;
+    }
+    if (a == "--") {
+      optionsEnded = true;
+    } else if (a == "-h" || a == "--help") {
+      help = true;
+      return "";
+    } else if (a == "--device" || a.rfind("--device=", 0) == 0) {
+      const std::string* v = a == "--device" ? value() : nullptr;
+      if (a != "--device") o.device = a.substr(9);
+      else if (v == nullptr || v->empty()) return "--device needs a recorder";
+      else o.device = *v;
+    } else if (a == "--label") {
+      const std::string* v = value();
+      if (v == nullptr) return "--label needs a text";
+      o.label = Trim(*v);
+    } else if (a == "--save-path") {
+      const std::string* v = value();
+      if (v == nullptr || !ParseSavePathMode(*v, o.savePath))
+        return "--save-path must be full, last or none";
+    } else if (a == "--close-disc") {
+      o.closeDisc = true;
+    } else if (a == "--test-write") {
+      o.testWrite = true;
+    } else if (a == "--speed") {
+      const std::string* v = value();
+      if (v == nullptr || v->empty() || v->find_first_not_of("0123456789") != std::string::npos)
+        return "--speed needs a write speed in KB/s";
+      errno = 0;
+      const unsigned long kbs = std::strtoul(v->c_str(), nullptr, 10);
+      if (errno != 0 || kbs > 0xFFFF) return "--speed must be at most 65535 KB/s";
+      o.speed = static_cast<uint16_t>(kbs);
+    } else if (a == "--yes" || a == "-y") {
+      o.yes = true;
+    } else {
+      return "unknown option '" + a + "'";
+    }
+  }
+  if (o.sources.empty()) return "nothing to write: give one or more SOURCE files or folders";
+  return "";
+}
+
+std::atomic<bool> g_interrupted{false};
+
+// Also asks a recording that is still starting (Burn is filling the cache) to stop.
+extern "C" void OnBurnInterrupt(int) {
+  g_interrupted.store(true);
+  AbortFlag.store(true);
+}
+
+// Ctrl-C asks the recording to stop instead of killing the process mid-write.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    struct sigaction action {};
+    action.sa_handler = OnBurnInterrupt;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &oldInt_);
+    ::sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~InterruptGuard() {
+    ::sigaction(SIGINT, &oldInt_, nullptr);
+    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  struct sigaction oldInt_ {};
+  struct sigaction oldTerm_ {};
+};
+
+// Asks on the terminal; false for anything but yes.
+bool Confirm(const std::string& question) {
+  std::printf("%s [y/N] ", question.c_str());
+  std::fflush(stdout);
+  char answer[64] = {};
+  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
+  const std::string text = Trim(answer);
+  return text == "y" || text == "Y" || text == "yes" || text == "Yes" || text == "YES";
+}
+
+// The progress line: what the dialog shows, plus buffer fill and speed.
+class ProgressLine {
+ public:
+  ProgressLine(TKorbBurner& burner, int64_t sectorsToWrite)
+      : burner_(burner), sectors_(sectorsToWrite), terminal_(::isatty(STDOUT_FILENO) == 1),
+        lastTick_(std::chrono::steady_clock::now()) {}
+
+  void Update(bool finalizing) {
+    const auto now = std::chrono::steady_clock::now();
+    const int64_t written = burner_.BytesWritten();
+    const double seconds = std::chrono::duration<double>(now - lastTick_).count();
+    if (seconds > 0.2) {
+      speed_ = static_cast<double>(written - lastBytes_) / seconds;
+      lastBytes_ = written;
+      lastTick_ = now;
+    }
+    std::string line = MBWrittenText(written, sectors_);
+    const int64_t position = ProgressPosition(written, sectors_);
+    const int percent = sectors_ > 0 ? static_cast<int>(position * 100 / sectors_) : 0;
+    line += "  " + std::to_string(percent) + "%";
+    const int fill = BufferFillPercent(burner_.BufferSize(), burner_.FreeBufferSize());
+    if (fill >= 0) line += "  buffer " + std::to_string(fill) + "%";
+    line += "  " + XSpeedText(DiscType.load(), speed_);
+    if (finalizing || (sectors_ > 0 && written == sectors_ * 2048)) line += "  Finalizing...";
+    Show(line);
+  }
+
+  void Finish() {
+    if (terminal_ && shown_) std::printf("\n");
+    std::fflush(stdout);
+  }
+
+ private:
+  void Show(const std::string& line) {
+    if (terminal_) {
+      std::printf("\r%-78s", line.c_str());
+    } else {
+      // Into a pipe or file: a line when something changed, not one per tick.
+      const auto now = std::chrono::steady_clock::now();
+      const bool stateChanged = line.find("Finalizing") != last_.find("Finalizing");
+      if (line == last_ || (!stateChanged && now - lastShown_ < std::chrono::seconds(2))) return;
+      std::printf("%s\n", line.c_str());
+      lastShown_ = now;
+    }
+    last_ = line;
+    shown_ = true;
+    std::fflush(stdout);
+  }
+
+  TKorbBurner& burner_;
+  const int64_t sectors_;
+  const bool terminal_;
+  std::chrono::steady_clock::time_point lastTick_;
+  std::chrono::steady_clock::time_point lastShown_{};
+  int64_t lastBytes_ = 0;
+  double speed_ = 0;
+  std::string last_;
+  bool shown_ = false;
+};
+
+}  // namespace
+
+int RunBurn(const Args& args) {
+  Options o;
+  bool help = false;
+  const std::string parseError = Parse(args, o, help);
+  if (help) {
+    std::fputs(kBurnUsage, stdout);
+    return 0;
+  }
+  if (args.empty()) {
+    std::fputs(kBurnUsage, stderr);
+    return 2;
+  }
+  if (!parseError.empty()) return BurnUsageError(parseError + " (see 'brennix-cli burn --help')");
+  for (const std::string& source : o.sources) {
+    struct stat info {};
+    if (::stat(source.c_str(), &info) != 0)
+      return BurnUsageError("cannot use source '" + source + "': " + std::strerror(errno));
+    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
+      return BurnUsageError("source '" + source + "' is neither a file nor a folder");
+  }
+  // Refuse before touching the drive rather than wait for an answer nobody can give.
+  if (!o.yes && ::isatty(STDIN_FILENO) != 1)
+    return BurnUsageError("standard input is not a terminal: give --yes to burn without asking");
+
+  TKorbBurner burner;
+  if (std::getenv("BRENNIX_DEBUG") != nullptr) {
+    burner.OnDebugMessage = [](TSCSIDevice*, const std::string& text, uint8_t) {
+      std::fprintf(stderr, "%s\n", text.c_str());
+    };
+  }
+  if (!SelectRecorder(burner, o.device)) return 1;
+  if ((burner.Capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) == 0)
+    return Fail("the recorder '" + burner.Device() + "' cannot write discs");
+
+  burner.UnderrunProtection = true;
+  burner.DoDebug = true;
+  burner.ReadSpeed = 0;
+  burner.TestWrite = o.testWrite;
+  burner.ReplaceFile = false;
+  burner.PerformOPC = true;
+  burner.SetCacheSize(kDialogCacheSize);
+  burner.WritePostGap = true;
+  burner.JolietFileSystem = true;
+  burner.IdVolume = o.label;
+  burner.FinalizeDisc = o.closeDisc;
+  uint32_t bufferLength = 0, blankLength = 0;
+  burner.ReadBufferCapacity(bufferLength, blankLength);
+  burner.SetWriteSpeed(o.speed);
+
+  const QueueBuild queue = BuildTreeFromQueue(burner, o.sources, o.savePath);
+  if (!queue.Error.empty()) return Fail(queue.Error);
+  if (burner.DirCount() == 0 && burner.FileCount() == 0)
+    return Fail("nothing to write: the sources hold no files");
+  if (!burner.PrepareImage()) return Fail("cannot lay out the image");
+
+  const std::string question =
+      "Do you want to write " + QueueSizeText(queue.QueuedBytes) + " to the disc ?";
+  if (o.yes) {
+    std::printf("%s yes\n", question.c_str());
+  } else if (!Confirm(question)) {
+    std::printf("Nothing written.\n");
+    return 1;
+  }
+
+  std::atomic<bool> done{false};
+  std::atomic<bool> finalizing{false};
+  std::string error;
+  burner.OnWriteDone = [&](TKorbBurner*, const std::string& text) {
+    error = text;
+    done.store(true);
+  };
+  burner.OnFinalizingTrack = [&](TKorbBurner*) { finalizing.store(true); };
+
+  InterruptGuard interrupts;
+  g_interrupted.store(false);
+  std::printf("Writing Data...\n");
+  std::fflush(stdout);
+  ProgressLine progress(burner, burner.SectorsToWrite());
+  bool aborting = false;
+  // Burn lays out, fills the cache and starts the writer; a failure before that arrives as
+  // OnWriteDone right away.
+  burner.Burn();
+  while (!done.load()) {
+    PumpMainThreadUntil([&] { return done.load(); }, kProgressTickMs);
+    if (done.load()) break;
+    if (g_interrupted.load() && !aborting) {
+      aborting = true;
+      burner.Abort();
+      progress.Finish();
+      std::printf("Aborting...\n");
+    }
+    progress.Update(finalizing.load());
+  }
+  if (error.empty()) progress.Update(true);
+  progress.Finish();
+  burner.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
+
+  if (!error.empty()) {
+    std::printf("Burn process completed with errors.\n");
+    std::fflush(stdout);
+    std::fprintf(stderr, "brennix-cli: burn: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("Burn process completed.\n");
+  return 0;
+}
 
 }  // namespace brennix::cli

@@ -1,0 +1,20 @@
+// The virtual recorder as the burn tests need it, declared without the recorder's own class
+// (whose header cannot share a file with the component's).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "transport/drive_backend.h"
+#include "virtual_recorder/recorder_options.h"
+
+namespace brennix::burntest {
+
+// Attaches a virtual recorder (registered as an extra drive); null with a message on failure.
+std::shared_ptr<DriveBackend> AttachRecorder(const std::string& spec,
+                                             const RecorderOptions& options, std::string& error);
+
+// Scripts a fault into the virtual recorder that AttachRecorder returned.
+void AddRecorderFault(DriveBackend& recorder, const RecorderFault& fault);
+
+}  // namespace brennix::burntest

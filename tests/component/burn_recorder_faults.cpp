@@ -1,0 +1,17 @@
+#include "burn_recorder.h"
+
+#include "virtual_recorder/attach.h"
+#include "virtual_recorder/virtual_drive.h"
+
+namespace brennix::burntest {
+
+std::shared_ptr<DriveBackend> AttachRecorder(const std::string& spec,
+                                             const RecorderOptions& options, std::string& error) {
+  return AttachVirtualRecorder(spec, options, error);
+}
+
+void AddRecorderFault(DriveBackend& recorder, const RecorderFault& fault) {
+  static_cast<VirtualDrive&>(recorder).Recorder().AddFault(fault);
+}
+
+}  // namespace brennix::burntest

@@ -1,0 +1,385 @@
+// Whole recordings on the virtual recorder: every disc type, further sessions, the options
+// that change the end of a recording, and every way a recording can fail. Each reads the
+// disc back with an independent reader and compares the files with their sources.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "burn_harness.h"
+#include "device/disc_types.h"
+#include "platform/clock.h"
+#include "recording/write_preparation.h"
+
+namespace brennix {
+namespace {
+
+using burntest::BurnOutcome;
+using burntest::CompareSession;
+using burntest::LoggedCommand;
+using burntest::Rig;
+using burntest::TempDir;
+using burntest::WriteFile;
+
+constexpr uint8_t kWrite10 = 0x2A;
+constexpr uint8_t kSynchronizeCache = 0x35;
+constexpr uint8_t kCloseTrackSession = 0x5B;
+constexpr uint8_t kStartStopUnit = 0x1B;
+constexpr uint8_t kFormatUnit = 0x04;
+
+class BurnTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
+  }
+
+  // A small tree: its files land in the root of the disc.
+  std::map<std::string, std::string> MakeTree(const std::string& name, uint32_t seed) {
+    const std::string root = dir_ / name;
+    std::map<std::string, std::string> files = {
+        {"one byte.txt", root + "/one byte.txt"},
+        {"data.bin", root + "/data.bin"},
+        {"sub/exact.bin", root + "/sub/exact.bin"},
+        {"sub/deeper/Mixed Case Name.dat", root + "/sub/deeper/Mixed Case Name.dat"},
+    };
+    WriteFile(files["one byte.txt"], 1, seed);
+    WriteFile(files["data.bin"], 70001, seed + 1);
+    WriteFile(files["sub/exact.bin"], 2048, seed + 2);
+    WriteFile(files["sub/deeper/Mixed Case Name.dat"], 2049, seed + 3);
+    return files;
+  }
+
+  static std::vector<LoggedCommand> After(const std::vector<LoggedCommand>& log, size_t from) {
+    return std::vector<LoggedCommand>(log.begin() + static_cast<std::ptrdiff_t>(from), log.end());
+  }
+  static size_t LastWrite(const std::vector<LoggedCommand>& log) {
+    size_t last = 0;
+    for (size_t i = 0; i < log.size(); ++i)
+      if (log[i].opcode == kWrite10) last = i;
+    return last;
+  }
+  static int Count(const std::vector<LoggedCommand>& log, uint8_t opcode) {
+    return static_cast<int>(std::count_if(log.begin(), log.end(),
+                                          [&](const LoggedCommand& c) { return c.opcode == opcode; }));
+  }
+
+  ScopedTestClock clock_;  // before the rig: no thread may run while clocks change
+  TempDir dir_;
+};
+
+struct ProfileCase {
+  MediaProfile profile;
+  int16_t discType;  // after the recording: the quick format leaves a DVD-RW in restricted overwrite
+  bool overwritable;
+};
+
+class FirstSession : public BurnTest, public ::testing::WithParamInterface<ProfileCase> {};
+
+TEST_P(FirstSession, IsReadBackWhole) {
+  const ProfileCase p = GetParam();
+  const auto files = MakeTree("src", 7);
+  Rig rig(dir_ / "disc.img", p.profile);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  const int64_t sectors = rig.burner().SectorsToWrite();
+  const BurnOutcome out = rig.Burn();
+  EXPECT_TRUE(out.started);
+  EXPECT_EQ(out.error, "");
+  EXPECT_EQ(out.doneCalls, 1);
+  EXPECT_TRUE(out.finalizingRaised);
+  EXPECT_EQ(out.bytesWritten, sectors * 2048);
+  EXPECT_EQ(DiscType.load(), p.discType);
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
+
+  const auto log = rig.drive().Log();
+  const auto first = std::find_if(log.begin(), log.end(),
+                                  [](const LoggedCommand& c) { return c.opcode == kWrite10; });
+  ASSERT_NE(first, log.end());
+  // Overwritable discs get the new volume's head at sector 0 first.
+  EXPECT_EQ(first->lba == 0 && p.overwritable, p.overwritable);
+  EXPECT_EQ(Count(log, kCloseTrackSession) > 0, p.profile != MediaProfile::DvdRam);
+  // The drive is given back loaded and unlocked.
+  EXPECT_GT(Count(After(log, LastWrite(log)), kStartStopUnit), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryDiscType, FirstSession,
+    ::testing::Values(ProfileCase{MediaProfile::CdR, disc_type::kCDR, false},
+                      ProfileCase{MediaProfile::DvdR, disc_type::kDVDR, false},
+                      ProfileCase{MediaProfile::DvdPlusR, disc_type::kDVDPlusR, false},
+                      ProfileCase{MediaProfile::DvdPlusRDl, disc_type::kDVDPlusRDL, false},
+                      ProfileCase{MediaProfile::DvdRwSequential, disc_type::kDVDRWRestricted, true},
+                      ProfileCase{MediaProfile::DvdRwRestricted, disc_type::kDVDRWRestricted, true},
+                      ProfileCase{MediaProfile::DvdPlusRw, disc_type::kDVDPlusRW, true},
+                      ProfileCase{MediaProfile::DvdRam, disc_type::kDVDRAM, true}),
+    [](const ::testing::TestParamInfo<ProfileCase>& param) {
+      std::string name(ProfileName(param.param.profile));
+      std::replace(name.begin(), name.end(), '-', '_');
+      std::replace(name.begin(), name.end(), '+', 'P');
+      return name;
+    });
+
+TEST_F(BurnTest, AFreshDVDPlusRWIsFormattedOnTheWay) {
+  const auto files = MakeTree("src", 11);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusRw);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  EXPECT_EQ(rig.Burn().error, "");
+  EXPECT_EQ(Count(rig.drive().Log(), kFormatUnit), 1);
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
+}
+
+TEST_F(BurnTest, ADVDPlusRWHoldingAVolumeGetsTheNewOneAfterIt) {
+  const auto first = MakeTree("first", 21);
+  const auto second = MakeTree("second", 31);
+  int64_t firstVolume = 0;
+  {
+    Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusRw);
+    ASSERT_TRUE(rig.ok()) << rig.error();
+    ASSERT_TRUE(rig.Queue({dir_ / "first"}));
+    ASSERT_EQ(rig.Burn().error, "");
+    firstVolume = rig.burner().VolumeSectors;
+  }
+  Rig rig(dir_ / "disc.img", std::nullopt);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "second"}));
+  ASSERT_EQ(rig.Burn().error, "");
+  EXPECT_EQ(rig.burner().StartSector, firstVolume);
+  // The start of the disc was rewritten: a reader that starts at sector 0 finds the new tree.
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, second), "");
+  const auto log = rig.drive().Log();
+  const auto head = std::find_if(log.begin(), log.end(),
+                                 [](const LoggedCommand& c) { return c.opcode == kWrite10; });
+  ASSERT_NE(head, log.end());
+  EXPECT_EQ(head->lba, 0u);
+}
+
+class SecondSession : public BurnTest, public ::testing::WithParamInterface<MediaProfile> {};
+
+TEST_P(SecondSession, FollowsAnOpenFirstSession) {
+  const auto first = MakeTree("first", 41);
+  const auto second = MakeTree("second", 51);
+  {
+    Rig rig(dir_ / "disc.img", GetParam());
+    ASSERT_TRUE(rig.ok()) << rig.error();
+    ASSERT_TRUE(rig.Queue({dir_ / "first"}));
+    ASSERT_EQ(rig.Burn().error, "");
+    EXPECT_EQ(rig.burner().StartSector, 0);
+  }
+  Rig rig(dir_ / "disc.img", std::nullopt);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "second"}));
+  const BurnOutcome out = rig.Burn();
+  ASSERT_EQ(out.error, "");
+  EXPECT_GT(rig.burner().StartSector, 0);
+  const auto log = rig.drive().Log();
+  const auto firstWrite = std::find_if(log.begin(), log.end(),
+                                       [](const LoggedCommand& c) { return c.opcode == kWrite10; });
+  ASSERT_NE(firstWrite, log.end());
+  EXPECT_EQ(firstWrite->lba, static_cast<uint32_t>(rig.burner().StartSector));
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, second), "");
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 1, first), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(CDAndDVD, SecondSession,
+                         ::testing::Values(MediaProfile::CdR, MediaProfile::DvdPlusR),
+                         [](const ::testing::TestParamInfo<MediaProfile>& param) {
+                           return param.param == MediaProfile::CdR ? "CDR" : "DVDPlusR";
+                         });
+
+TEST_F(BurnTest, CloseDiscLeavesTheDiscComplete) {
+  const auto files = MakeTree("src", 61);
+  Rig rig(dir_ / "disc.img", MediaProfile::CdR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  rig.burner().FinalizeDisc = true;
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_EQ(rig.Burn().error, "");
+  EXPECT_EQ(rig.burner().DiscStatus(), 2);  // complete: no further session
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
+}
+
+TEST_F(BurnTest, AnOpenSessionLeavesTheDiscAppendable) {
+  MakeTree("src", 62);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_EQ(rig.Burn().error, "");
+  EXPECT_EQ(rig.burner().DiscStatus(), 1);
+}
+
+TEST_F(BurnTest, TestWriteSendsNoCloseAndLeavesTheDiscAsItWas) {
+  MakeTree("src", 71);
+  Rig rig(dir_ / "disc.img", MediaProfile::CdR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  rig.burner().TestWrite = true;
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  const BurnOutcome out = rig.Burn();
+  EXPECT_EQ(out.error, "");
+  const auto log = rig.drive().Log();
+  EXPECT_GT(Count(log, kWrite10), 0);
+  EXPECT_GT(Count(After(log, LastWrite(log)), kSynchronizeCache), 0);
+  EXPECT_EQ(Count(log, kCloseTrackSession), 0);
+  EXPECT_EQ(rig.burner().DiscStatus(), 0);  // still blank
+}
+
+TEST_F(BurnTest, FinalizeTrackOffSendsNoClose) {
+  MakeTree("src", 81);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  rig.burner().FinalizeTrack = false;
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  EXPECT_EQ(rig.Burn().error, "");
+  const auto log = rig.drive().Log();
+  EXPECT_EQ(Count(log, kCloseTrackSession), 0);
+  EXPECT_GT(Count(After(log, LastWrite(log)), kStartStopUnit), 0);  // the restore still runs
+}
+
+TEST_F(BurnTest, AbortInTheMiddleFlushesButNeitherClosesNorReloads) {
+  WriteFile(dir_ / "src/big.bin", 3 << 20, 3);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  rig.drive().beforeCommand = [this, &rig](const LoggedCommand& c) {
+    if (c.opcode == kWrite10 && rig.drive().Writes() == 10) rig.burner().Abort();
+  };
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  const BurnOutcome out = rig.Burn();
+  EXPECT_TRUE(out.started);
+  EXPECT_EQ(out.error, "OPERATION ABORTED BY USER");
+  EXPECT_EQ(out.doneCalls, 1);
+  EXPECT_LT(out.bytesWritten, rig.burner().SectorsToWrite() * 2048);
+  const auto log = rig.drive().Log();
+  const auto tail = After(log, LastWrite(log));
+  EXPECT_GT(Count(tail, kSynchronizeCache), 0);
+  EXPECT_EQ(Count(log, kCloseTrackSession), 0);
+  EXPECT_EQ(Count(tail, kStartStopUnit), 0);
+  EXPECT_EQ(Count(log, kWrite10), 10);
+}
+
+TEST_F(BurnTest, AbortAfterTheLastBlockStillSucceeds) {
+  const auto files = MakeTree("src", 91);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  const BurnOutcome out = rig.Burn([&rig] { rig.burner().Abort(); });
+  EXPECT_EQ(out.error, "");
+  EXPECT_GT(Count(rig.drive().Log(), kCloseTrackSession), 0);
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
+}
+
+TEST_F(BurnTest, ADriveNotReadyForAFewSecondsIsWaitedOut) {
+  const auto files = MakeTree("src", 101);
+  WriteFile(dir_ / "src/big.bin", 1 << 20, 5);
+  auto withBig = files;
+  withBig["big.bin"] = dir_ / "src/big.bin";
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  bool armed = false;
+  rig.drive().beforeCommand = [&](const LoggedCommand& c) {
+    if (c.opcode == kWrite10 && rig.drive().Writes() == 5 && !armed) {
+      armed = true;
+      RecorderFault fault;
+      fault.kind = RecorderFault::Kind::NotReady;
+      fault.opcode = kWrite10;
+      fault.count = 0;
+      fault.durationMs = 4000;
+      fault.asc = 0x04;
+      fault.ascq = 0x08;
+      rig.drive().AddFault(fault);
+    }
+  };
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  const uint64_t before = TickCount();
+  const BurnOutcome out = rig.Burn();
+  EXPECT_EQ(out.error, "");
+  EXPECT_GE(TickCount() - before, 4000u);
+  // The refused attempts came 600 ms apart: about 4000 / 600 of them.
+  const int blocks = static_cast<int>((rig.burner().SectorsToWrite() + 31) / 32);
+  EXPECT_GE(Count(rig.drive().Log(), kWrite10), blocks + 6);
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, withBig), "");
+}
+
+TEST_F(BurnTest, AWriteRefusedForGoodEndsWithTheSenseText) {
+  MakeTree("src", 111);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  RecorderFault fault;
+  fault.kind = RecorderFault::Kind::Sense;
+  fault.opcode = kWrite10;
+  fault.count = 1000;
+  fault.key = 0x03;
+  fault.asc = 0x0C;
+  fault.ascq = 0x00;
+  rig.drive().AddFault(fault);
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  const BurnOutcome out = rig.Burn();
+  EXPECT_TRUE(out.started);
+  EXPECT_EQ(out.doneCalls, 1);
+  EXPECT_EQ(out.error.rfind("WRITER ERROR [", 0), 0u) << out.error;
+  EXPECT_NE(out.error.find("WRITE ERROR"), std::string::npos) << out.error;
+  EXPECT_EQ(Count(rig.drive().Log(), kWrite10), 1);
+  EXPECT_EQ(Count(rig.drive().Log(), kCloseTrackSession), 0);
+}
+
+TEST_F(BurnTest, ADriveBusyForTenThousandAttemptsGivesUp) {
+  MakeTree("src", 121);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  RecorderFault fault;
+  fault.kind = RecorderFault::Kind::Busy;
+  fault.opcode = kWrite10;
+  fault.count = 20000;
+  rig.drive().AddFault(fault);
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  const BurnOutcome out = rig.Burn();
+  EXPECT_EQ(out.error, "WRITER BUSY/BUFFER FULL");
+  EXPECT_EQ(Count(rig.drive().Log(), kWrite10), 10000);
+  EXPECT_EQ(Count(rig.drive().Log(), kCloseTrackSession), 0);
+}
+
+TEST_F(BurnTest, ASourceThatVanishedEndsBeforeTheWriterStarts) {
+  MakeTree("src", 131);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  std::filesystem::remove(dir_ / "src/data.bin");
+  const BurnOutcome out = rig.Burn();
+  EXPECT_FALSE(out.started);
+  EXPECT_EQ(out.doneCalls, 1);
+  EXPECT_EQ(out.error, "CAN'T OPEN FILE \"" + (dir_ / "src/data.bin") +
+                           "\" OR FILE IS IN USES BY OTHER SOFTWARE");
+  EXPECT_EQ(Count(rig.drive().Log(), kWrite10), 0);
+  EXPECT_FALSE(rig.burner().Recording());
+}
+
+TEST_F(BurnTest, AFileThatShrankIsNeverASuccess) {
+  const auto files = MakeTree("src", 141);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  std::filesystem::resize_file(dir_ / "src/data.bin", 100);
+  const BurnOutcome out = rig.Burn();
+  EXPECT_EQ(out.doneCalls, 1);
+  EXPECT_NE(out.error, "");
+  EXPECT_NE(out.error.find(dir_ / "src/data.bin"), std::string::npos) << out.error;
+}
+
+TEST_F(BurnTest, ALastBlockOfFiveSectorsGoesAsAWholeWrite) {
+  // A root-only head (with Joliet) ends before sector 150: 150 + 175 = 325 = 10 x 32 + 5.
+  WriteFile(dir_ / "src/file.bin", 175 * 2048, 9);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_EQ(rig.burner().SectorsToWrite(), 325);
+  const BurnOutcome out = rig.Burn();
+  EXPECT_EQ(out.error, "");
+  EXPECT_EQ(out.bytesWritten, 325 * 2048);
+  const auto log = rig.drive().Log();
+  const LoggedCommand& last = log[LastWrite(log)];
+  EXPECT_EQ(last.lba, 320u);
+  EXPECT_EQ(last.sectors, 32);
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, {{"file.bin", dir_ / "src/file.bin"}}), "");
+}
+
+}  // namespace
+}  // namespace brennix
