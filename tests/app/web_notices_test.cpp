@@ -1,6 +1,7 @@
 // Web notices against a scripted server on 127.0.0.1: what is requested, when a fetch
 // counts as completed, that every failure ends quietly and in bounded time, and what the
 // first-run notice does to the settings.
+#include "app/custom_string_list.h"
 #include "app/inet.h"
 #include "app/live_update.h"
 #include "app/options.h"
@@ -10,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -33,12 +35,17 @@ QByteArray Reply(int status, const QByteArray& body, const char* length = "match
 struct Outcomes {
   QStringList fetched, failed;
   QStringList bodies;
+  bool offMainThread = false;
   void Attach(TLiveUpdate& live) {
     live.OnFetched = [this](const QString& n, const QString& b) {
+      offMainThread |= QThread::currentThread() != qApp->thread();
       fetched << n;
       bodies << b;
     };
-    live.OnFetchFailed = [this](const QString& n) { failed << n; };
+    live.OnFetchFailed = [this](const QString& n) {
+      offMainThread |= QThread::currentThread() != qApp->thread();
+      failed << n;
+    };
   }
   int Count() const { return static_cast<int>(fetched.size() + failed.size()); }
 };
@@ -48,6 +55,35 @@ QString LocalUrl(int port, const char* path) {
 }
 
 }  // namespace
+
+TEST(CustomStringList, OwnsItsObjectsOnlyWhileTold) {
+  struct Counted {
+    int* alive;
+    explicit Counted(int* a) : alive(a) { ++*alive; }
+    ~Counted() { --*alive; }
+  };
+  int alive = 0;
+  {
+    TCustomStringList<Counted> list;
+    list.Add("One", new Counted(&alive));
+    list.Add("two", new Counted(&alive));
+    list.Add("three", new Counted(&alive));
+    EXPECT_EQ(list.IndexOf("ONE"), 0);
+    EXPECT_EQ(list.IndexOf("Two"), 1);
+    EXPECT_EQ(list.IndexOf("four"), -1);
+    list.Delete(0);
+    EXPECT_EQ(alive, 2);
+    list.Delete(7);  // out of range: nothing happens
+    EXPECT_EQ(list.Count(), 2);
+    list.OwnsObjects = false;
+    Counted* kept = list.Objects(0);
+    list.Delete(0);
+    EXPECT_EQ(alive, 2);
+    delete kept;
+    list.OwnsObjects = true;
+  }  // the list frees what it still holds
+  EXPECT_EQ(alive, 0);
+}
 
 TEST(InetUrl, SplitsHostAndObjectAsTheNoticesNeed) {
   EXPECT_EQ(SplitInetUrl("http://www.site.example/brennix/data/firstrun.txt").host, "www.site.example");
@@ -131,6 +167,7 @@ TEST(LiveUpdate, CompletesExactlyWhenTheBodyMatchesItsLength) {
   EXPECT_EQ(out.bodies, QStringList({"<html>gone</html>", ""}));
   EXPECT_EQ(out.failed, QStringList({"b", "c", "d"}));
   EXPECT_EQ(live.RunningCount(), 0);
+  EXPECT_FALSE(out.offMainThread);
 }
 
 TEST(LiveUpdate, NamesAreCaseInsensitiveAndABusyNameIsNotFetchedTwice) {
