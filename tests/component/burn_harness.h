@@ -90,6 +90,7 @@ class Rig {
   bool ok() const { return ok_; }
   const std::string& error() const { return error_; }
   TKorbBurner& burner() { return *burner_; }
+  void DestroyBurner() { burner_.reset(); }
   LoggingDrive& drive() { return *logging_; }
 
   // Fills the tree from the sources as the burn dialog does ("Save Path" unchecked:

@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "burn_harness.h"
 #include "device/disc_types.h"
 #include "platform/clock.h"
+#include "platform/main_thread.h"
 #include "recording/write_preparation.h"
 
 namespace brennix {
@@ -379,6 +382,43 @@ TEST_F(BurnTest, ALastBlockOfFiveSectorsGoesAsAWholeWrite) {
   EXPECT_EQ(last.lba, 320u);
   EXPECT_EQ(last.sectors, 32);
   EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, {{"file.bin", dir_ / "src/file.bin"}}), "");
+}
+
+TEST_F(BurnTest, AComponentDestroyedMidRecordingStopsItsThreadsFirst) {
+  WriteFile(dir_ / "src/big.bin", 3 << 20, 4);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  std::atomic<int> reports{0};
+  rig.burner().OnWriteDone = [&](TKorbBurner*, const std::string&) { reports.fetch_add(1); };
+  std::atomic<bool> writing{false};
+  rig.drive().beforeCommand = [&](const LoggedCommand& c) {
+    if (c.opcode == kWrite10) writing.store(true);
+  };
+  ASSERT_TRUE(rig.burner().Burn());
+  while (!writing.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  rig.DestroyBurner();  // aborts and joins: the writer never touches the freed component
+  PumpMainThread();
+  EXPECT_EQ(reports.load(), 0);  // a component that is gone gets no event
+  EXPECT_EQ(Count(rig.drive().Log(), kCloseTrackSession), 0);
+  EXPECT_EQ(ActiveBurner.load(), nullptr);
+}
+
+TEST_F(BurnTest, OneRecordingAtATime) {
+  WriteFile(dir_ / "src/big.bin", 2 << 20, 6);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  TKorbBurner other;
+  std::string refused;
+  other.OnWriteDone = [&](TKorbBurner*, const std::string& error) { refused = error; };
+  const BurnOutcome out = rig.Burn([&] {
+    // Still recording: the other component may not start one.
+    EXPECT_FALSE(other.Burn());
+  });
+  EXPECT_EQ(out.error, "");
+  EXPECT_EQ(refused, kRecordingRunningText);
+  EXPECT_EQ(ActiveBurner.load(), nullptr);
 }
 
 }  // namespace
