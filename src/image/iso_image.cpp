@@ -94,7 +94,12 @@ void UnindexChild(TDEntry* dir, TFEntry* e) {
 
 // An ISO name no sibling has. Files always carry a "."; directories never do.
 std::string UniqueShortName(DirIndex& ix, std::string wanted, bool isFile) {
-  if (!isFile) std::replace(wanted.begin(), wanted.end(), '.', '_');
+  // Whatever a handler left here, only characters ISO readers accept reach the disc.
+  for (char& c : wanted) {
+    const bool keep = (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '~' ||
+                      (c == '.' && isFile);
+    if (!keep) c = '_';
+  }
   if (wanted.size() > kMaxShortNameBytes) wanted.resize(kMaxShortNameBytes);
   if (wanted.empty() || wanted == ".") wanted = "_" + wanted;
   if (isFile && wanted.find('.') == std::string::npos) wanted += '.';
@@ -286,7 +291,8 @@ TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::stri
                                 int32_t attr, double dateTime, bool& fatal) {
   longName = CleanLongName(longName);
   if (longName.empty()) longName = "_";
-  // The Joliet record of a directory holds at most 110 characters.
+  // The Joliet record of a directory holds at most 110 characters. Two folder names that
+  // agree that far merge, as the same folder added twice does.
   longName = FitLongName(longName, kMaxJolietDirUnits, nullptr);
   const std::string path = (parent->Path == "\\" ? std::string() : parent->Path) + "\\" +
                            AsciiUpper(longName);

@@ -133,7 +133,7 @@ std::string CleanLongName(const std::string& name) {
   std::string out = name;
   for (char& c : out) {
     const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F || c == '\\') c = '_';
+    if (u < 0x20 || u == 0x7F || c == '\\' || c == '/') c = '_';
   }
   return out;
 }

@@ -27,7 +27,7 @@ std::vector<uint8_t> JolietIdentifier(const std::string& text);
 std::string CreatedDirShortName(const std::string& name);
 
 // Makes a name safe to stand in the tree and in a Joliet identifier: "\" (the tree's path
-// separator) and control characters become "_".
+// separator), "/" and control characters become "_".
 std::string CleanLongName(const std::string& name);
 
 // Longest Joliet name (UTF-16 units) whose record stays within 255 bytes.

@@ -184,6 +184,19 @@ TEST_F(TreeTest, HandlersMayRenameOrSkip) {
   EXPECT_EQ(image.FindFile(Root(), "drop.txt"), nullptr);
 }
 
+TEST_F(TreeTest, HandlerNamesAreMadeSafe) {
+  scratch.File("f/x.txt", "x");
+  image.OnAddFile = [](TIsoImage*, const std::string&, std::string& longName,
+                       std::string& shortName, double&, int32_t, int64_t, bool&) {
+    longName = "../up/x.txt";
+    shortName = "a;b/c.txt";
+  };
+  Add("f");
+  const TFEntry* e = image.FindFile(Root(), ".._up_x.txt");
+  ASSERT_NE(e, nullptr);
+  EXPECT_EQ(e->ShortName, "A_B_C.TXT");
+}
+
 TEST_F(TreeTest, MasksAndArchiveFilterLeaveNoEmptyFolders) {
   scratch.File("f/only.dat", "x");
   scratch.File("f/data/only.dat", "x");
