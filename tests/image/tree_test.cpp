@@ -390,6 +390,34 @@ TEST_F(TreeTest, UnreadableFolderIsSkippedWithADebugLine) {
   EXPECT_TRUE(Logged("CAN'T READ FOLDER"));
 }
 
+TEST_F(TreeTest, FolderBeyondThePathLimitIsSkippedWithADebugLine) {
+  // Twenty levels of 250-character names: the deepest folders cannot be opened by path.
+  scratch.File("f/top.txt", "x");
+  const std::string level(250, 'd');
+  int fd = open((scratch.Path() + "/f").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  std::vector<int> fds{fd};
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(mkdirat(fds.back(), level.c_str(), 0755), 0);
+    const int next = openat(fds.back(), level.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(next, 0);
+    fds.push_back(next);
+  }
+  const int file = openat(fds.back(), "deep.txt", O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(file, 0);
+  close(file);
+  EXPECT_EQ(Add("f"), 1);
+  EXPECT_NE(image.FindFile(Root(), "top.txt"), nullptr);
+  EXPECT_TRUE(Logged("CAN'T READ FOLDER"));
+  // Clean up from the bottom, by handle, since the paths are too long to name.
+  unlinkat(fds.back(), "deep.txt", 0);
+  for (size_t i = fds.size() - 1; i > 0; --i) {
+    close(fds[i]);
+    unlinkat(fds[i - 1], level.c_str(), AT_REMOVEDIR);
+  }
+  close(fds[0]);
+}
+
 TEST_F(TreeTest, FilesOfFourGibibytesAreRefused) {
   const std::string big = scratch.Path() + "/big.bin";
   const std::string fits = scratch.Path() + "/fits.bin";
