@@ -17,10 +17,15 @@
 // The tree itself is process-wide (Tables()); two TIsoImage objects share it and ClearAll on
 // either empties it for both. Properties, layout fields and HeaderStream are per object.
 //
-// Hooks for the component: OnDebugMessage receives every diagnostic of the image parts (the
-// device's DebugMessage(text, type)); OnSetDoDebug is called by BuildHeader (true) to drive
-// the device's DoDebug (the drive-side preparation before PrepareImage clears it); OnBeep sounds the system beep; Now gives
-// the current local time (tests inject a fixed one).
+// Hooks for the component (all optional): OnDebugMessage receives every diagnostic of the
+// image parts, to be passed to the device's DebugMessage(text, type); OnSetDoDebug is called
+// by BuildHeader with true, to set the device's DoDebug (clearing it before PrepareImage is
+// the drive-side preparation's job); OnBeep sounds the system beep (a subfolder named
+// "Installer"); Now gives the current local time as days since 1899-12-30 (tests fix it).
+//
+// Diagnostics and what they mean for the caller: type 3 for a full table, type 4 for
+// "INVALID DESTINATION PATH", type 0 for sources left out (special files, files of 4 GiB or
+// more, folders that cannot be read or lead back into themselves).
 #pragma once
 
 #include <cstdint>
