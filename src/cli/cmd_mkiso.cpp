@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -29,12 +31,13 @@ constexpr int32_t kDialogCacheSize = 8392704;
 
 const char* const kMkisoUsage =
     "usage: brennix-cli mkiso -o OUT.iso [--label TEXT] [--save-path full|last|none]\n"
-    "                         [--no-joliet] SOURCE...\n"
+    "                         [--no-joliet] [--cache-size BYTES] SOURCE...\n"
     "\n"
     "Writes the files and folders SOURCE... as an ISO 9660 image with a Joliet tree to\n"
     "OUT.iso. A folder contributes its contents (recursively); --save-path full keeps each\n"
     "source's folder path below the root, last keeps only its last folder, none (default)\n"
-    "puts everything in the root.\n";
+    "puts everything in the root. --cache-size sets the read-ahead cache (default 8392704,\n"
+    "as for a burn; at least 2097152).\n";
 
 struct Options {
   std::string output;
@@ -42,6 +45,7 @@ struct Options {
   bool savePath = false;
   bool lastFolderOnly = false;
   bool joliet = true;
+  int32_t cacheSize = kDialogCacheSize;
   std::vector<std::string> sources;
 };
 
@@ -106,6 +110,15 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       }
     } else if (a == "--no-joliet") {
       o.joliet = false;
+    } else if (a == "--cache-size") {
+      const std::string* v = value();
+      if (v == nullptr) return "--cache-size needs a number of bytes";
+      char* end = nullptr;
+      errno = 0;
+      const long long bytes = std::strtoll(v->c_str(), &end, 10);
+      if (v->empty() || *end != '\0' || errno != 0 || bytes <= 0 || bytes > INT32_MAX)
+        return "--cache-size must be a number of bytes from 1 to 2147483647, not '" + *v + "'";
+      o.cacheSize = static_cast<int32_t>(bytes);
     } else {
       return "unknown option '" + a + "'";
     }
@@ -182,7 +195,7 @@ int RunMkiso(const Args& args) {
   TIsoImage image;
   image.JolietFileSystem = o.joliet;
   image.IdVolume = o.label;
-  image.SetCacheSize(kDialogCacheSize);
+  image.SetCacheSize(o.cacheSize);
   image.OnDebugMessage = [](const std::string& text, uint8_t type) {
     if (type != 1 && text.rfind(">>> ", 0) != 0)
       std::fprintf(stderr, "brennix-cli: mkiso: %s\n", text.c_str());

@@ -189,6 +189,11 @@ TCacheThread::Step TCacheThread::WaitForRoom() {
 
 TCacheThread::Step TCacheThread::AppendOpenBlock(bool waitForRoom) {
   if (open_ && fill_ > 0) {
+    if (queuedBytes_ + fill_ > ImageBytes) {
+      // More data than the layout reserved: stop before it runs past the track.
+      Fail("IMAGE SIZE DOES NOT MATCH ITS LAYOUT");
+      return Step::Stop;
+    }
     open_->Size = fill_;
     queuedBytes_ += fill_;
     std::lock_guard<std::recursive_mutex> guard(Lock);

@@ -233,6 +233,8 @@ TEST_F(MkisoTest, BadArgumentsAndMissingSourcesFailClearly) {
       {{"-o", iso, "--frobnicate", src_.string()}, "unknown option '--frobnicate'"},
       {{"-o", iso, "--save-path", "some", src_.string()}, "full, last or none"},
       {{"-o", iso, "--label"}, "--label needs a text"},
+      {{"-o", iso, "--cache-size", "12x", src_.string()}, "--cache-size must be a number"},
+      {{"-o", iso, "--cache-size", "-5", src_.string()}, "--cache-size must be a number"},
       {{"-o", iso, (root_ / "no such folder").string()}, "no such folder"},
       {{"-o", root_.string(), src_.string()}, "not a regular file"},
       {{"-o", (root_ / "missing dir/x.iso").string(), src_.string()}, "missing dir"},

@@ -319,6 +319,15 @@ TEST_F(CacheThreadFlow, ImageSizeThatDisagreesWithTheDataEndsWithAnError) {
   const Drained got = Drain(cache, lock_);
   EXPECT_TRUE(got.ended);  // no endless -1 for bytes that never come
   EXPECT_EQ(cache.ErrorText(), "IMAGE SIZE DOES NOT MATCH ITS LAYOUT");
+
+  // More data than the layout reserved never leaves the cache: it would run past the track.
+  table_.File(dir_.Write("g", std::string(300000, 'g')), 300000);
+  TMemoryStream header2 = Header(150);
+  TCacheThread over(kDialogCacheSize, &header2, (150 + 1) * 2048, false, kDvdBlockSize, lock_);
+  const Drained got2 = Drain(over, lock_);
+  EXPECT_TRUE(got2.ended);
+  EXPECT_LE(got2.bytes.size(), static_cast<size_t>(151 * 2048));
+  EXPECT_EQ(over.ErrorText(), "IMAGE SIZE DOES NOT MATCH ITS LAYOUT");
 }
 
 }  // namespace
