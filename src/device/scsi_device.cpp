@@ -66,6 +66,7 @@ int TSCSIDevice::ExecSCSICommand(SRB_ExecSCSICmd& srb, uint32_t Timeout) {
   srb.SRB_Lun = Lun;
   srb.SRB_SenseLen = kRequestedSenseLength;
   Timeout = std::max(Timeout, kMinimumCommandTimeoutMs);
+  srb.TimeoutMs = Timeout;
   srb.CDBByte[1] = static_cast<uint8_t>((srb.CDBByte[1] & 0x1F) | ((Lun & 0x07) << 5));
 
   SendASPI32Command(&srb);

@@ -168,7 +168,8 @@ uint8_t Execute(SPTIState& state, SRB_ExecSCSICmd& srb) {
   request.SenseLength = std::min<uint8_t>(srb.SRB_SenseLen, sizeof request.Sense);
   request.DataLength = srb.SRB_BufLen;
   request.Data = srb.SRB_BufPointer;
-  request.TimeoutSeconds = kPassThroughTimeoutSeconds;
+  request.TimeoutSeconds =
+      std::max<uint32_t>(kPassThroughTimeoutSeconds, srb.TimeoutMs / 1000 + (srb.TimeoutMs % 1000 != 0));
   std::memcpy(request.Cdb, srb.CDBByte, srb.SRB_CDBLen);
 
   const bool called = backend.PassThrough(handle, request);

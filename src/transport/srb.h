@@ -105,6 +105,10 @@ struct SRB_ExecSCSICmd : SRB_Header {
   // Bytes the drive actually moved (at most SRB_BufLen). Readers of an answer never look
   // past this; the Win32 record has no such field and leaves the rest of the buffer as it was.
   uint32_t DataTransferred = 0;
+  // How long the caller is prepared to wait. The pass-through waits at least 120 s, and
+  // longer when the caller allows it: a drive flushing its cache or blanking without the
+  // immediate bit must not be aborted (and the bus reset) while the caller still waits.
+  uint32_t TimeoutMs = 0;
 };
 
 struct SRB_Abort : SRB_Header {

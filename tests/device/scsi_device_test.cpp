@@ -202,6 +202,8 @@ TEST(Wrappers, CdbsDirectionsAndTrayHandleRule) {
     EXPECT_EQ(s.drive->commands[first + i], expected[i]) << i;
   EXPECT_EQ(s.drive->directions[first + 1], DataDirection::Out);
   EXPECT_EQ(s.drive->directions[first + 5], DataDirection::None);
+  EXPECT_EQ(s.drive->timeouts[first + 5], 4800u) << "a blank may run as long as its caller waits";
+  EXPECT_EQ(s.drive->timeouts[first], 120u);
 
   SetSPTICloseAfterCommand(true);
   EXPECT_EQ(s.drive->open, 0);

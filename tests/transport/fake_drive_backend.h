@@ -50,6 +50,7 @@ class FakeDrive : public DriveBackend {
   std::vector<std::vector<uint8_t>> commands;  // every CDB passed through, INQUIRY included
   std::vector<std::vector<uint8_t>> modeSelects;
   std::vector<DataDirection> directions;
+  std::vector<uint32_t> timeouts;  // seconds
   int opens = 0, closes = 0, open = 0;
 
   static void Answer(PassThroughRequest& r, const std::vector<uint8_t>& bytes) {
@@ -94,6 +95,7 @@ class FakeDrive : public DriveBackend {
   bool PassThrough(DriveHandle, PassThroughRequest& r) override {
     commands.emplace_back(r.Cdb, r.Cdb + r.CdbLength);
     directions.push_back(r.Direction);
+    timeouts.push_back(r.TimeoutSeconds);
     r.DataTransferred = 0;
     r.ScsiStatus = 0;
     if (onCommand && onCommand(r)) return true;

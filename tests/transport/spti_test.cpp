@@ -262,6 +262,20 @@ TEST(SptiRequests, HandleIsClosedAfterEveryCommandUnlessKeptOpen) {
   EXPECT_EQ(drive->open, 0) << "shutting down closes open handles";
 }
 
+TEST(SptiRequests, PassThroughWaitsAtLeast120SecondsOrWhatTheCallerAllows) {
+  auto drive = Drive(Address(0, 0));
+  ScopedFakeDrives drives({drive});
+  SRB_ExecSCSICmd srb = Exec(0, 0, 0, {0x00, 0, 0, 0, 0, 0});
+  SendASPI32Command(&srb);
+  EXPECT_EQ(drive->timeouts.back(), 120u);
+  srb.TimeoutMs = 300000;
+  SendASPI32Command(&srb);
+  EXPECT_EQ(drive->timeouts.back(), 300u);
+  srb.TimeoutMs = 300001;
+  SendASPI32Command(&srb);
+  EXPECT_EQ(drive->timeouts.back(), 301u);
+}
+
 TEST(SptiRequests, DriveThatCannotBeOpenedAnymoreIsNoDevice) {
   auto drive = Drive(Address(0, 0));
   ScopedFakeDrives drives({drive});
