@@ -1,0 +1,183 @@
+// brennix-cli burn end to end on a virtual recorder: the dialog's question and texts, the disc
+// read back by an independent reader, failures with their message and exit status, and
+// Ctrl-C ending a recording through the abort path.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct CliRun {
+  int status = -1;
+  std::string output;  // stdout and stderr together
+};
+
+std::string Quote(const std::string& word) {
+  std::string q = "'";
+  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+CliRun Shell(const std::string& command) {
+  CliRun run;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+  const int raw = ::pclose(pipe);
+  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return run;
+}
+
+std::string Content(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string text;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) text.append(buffer, static_cast<size_t>(in.gcount()));
+  return text;
+}
+
+void Write(const fs::path& path, size_t size, int seed) {
+  fs::create_directories(path.parent_path());
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + static_cast<size_t>(seed)) >> 3);
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class BurnCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "brennix-burncli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    Write(dir_ / "src/readme.txt", 5, 1);
+    Write(dir_ / "src/photos/one.jpg", 100000, 2);
+    Write(dir_ / "src/photos/two.jpg", 2048, 3);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  CliRun Burn(const std::string& profile, const std::vector<std::string>& words,
+           const std::string& stdinFrom = "/dev/null") {
+    std::string command = Quote(BRENNIX_CLI) + " --virtual-recorder " +
+                          Quote((dir_ / "disc.img").string() + profile) + " burn";
+    for (const std::string& w : words) command += " " + Quote(w);
+    return Shell(command + " <" + stdinFrom);
+  }
+
+  // Extracts the disc's first session (an ordinary image) and compares the tree with src.
+  std::string ReadBack(const std::string& below) {
+    const fs::path out = dir_ / "extracted";
+    fs::remove_all(out);
+    const CliRun x = Shell("xorriso -osirrox on -indev " + Quote((dir_ / "disc.img").string()) +
+                        " -extract / " + Quote(out.string()));
+    if (x.status != 0) return "xorriso: " + x.output;
+    std::string problems;
+    for (const char* name : {"readme.txt", "photos/one.jpg", "photos/two.jpg"}) {
+      if (Content(out / below / name) != Content(dir_ / "src" / name)) problems += name;
+    }
+    return problems;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(BurnCliTest, BurnsAsTheDialogDoesAndTheDiscReadsBack) {
+  if (Shell("command -v xorriso").status != 0) GTEST_SKIP() << "xorriso is not installed";
+  const CliRun run = Burn(":dvd+r", {"--yes", "--label", "  Holiday 2026  ", "--save-path", "last",
+                                  (dir_ / "src").string()});
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("Do you want to write 99.66 KB to the disc ?"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("MB Written: "), std::string::npos);
+  EXPECT_NE(run.output.find("Finalizing..."), std::string::npos);
+  EXPECT_NE(run.output.find("Burn process completed.\n"), std::string::npos);
+  EXPECT_EQ(ReadBack("src"), "");
+  const CliRun info = Shell("isoinfo -d -i " + Quote((dir_ / "disc.img").string()));
+  EXPECT_NE(info.output.find("Volume id: HOLIDAY 2026"), std::string::npos) << info.output;
+}
+
+TEST_F(BurnCliTest, RefusesToAskWithoutATerminal) {
+  const CliRun run = Burn(":cd-r", {(dir_ / "src").string()});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.output.find("--yes"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("Burn process"), std::string::npos);
+}
+
+TEST_F(BurnCliTest, AFailedBurnSaysSoAndExitsNonZero) {
+  ASSERT_EQ(Burn(":cd-r", {"--yes", "--close-disc", (dir_ / "src").string()}).status, 0);
+  // The disc is closed now: the next session cannot be written.
+  const CliRun run = Burn("", {"--yes", (dir_ / "src").string()});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("Burn process completed with errors."), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("brennix-cli: burn: "), std::string::npos) << run.output;
+}
+
+TEST_F(BurnCliTest, BadArgumentsAreUsageErrors) {
+  for (const std::vector<std::string>& words :
+       std::vector<std::vector<std::string>>{{"--yes"},
+                                             {"--yes", "--speed", "fast", "x"},
+                                             {"--yes", "--speed", "70000", "x"},
+                                             {"--yes", "--save-path", "some", "x"},
+                                             {"--yes", "--frobnicate", "x"},
+                                             {"--yes", (dir_ / "missing").string()}}) {
+    const CliRun run = Burn(":cd-r", words);
+    EXPECT_EQ(run.status, 2) << words.back() << ": " << run.output;
+    EXPECT_NE(run.output.find("brennix-cli: burn: "), std::string::npos) << run.output;
+  }
+}
+
+TEST_F(BurnCliTest, CtrlCAbortsTheRecording) {
+  Write(dir_ / "src/big.bin", 48 << 20, 4);
+  const fs::path log = dir_ / "output.txt";
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+    ::setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "speed=simulated", 1);
+    const std::string disc = (dir_ / "disc.img").string() + ":cd-r";
+    const std::string source = (dir_ / "src").string();
+    ::execl(BRENNIX_CLI, BRENNIX_CLI, "--virtual-recorder", disc.c_str(), "burn", "--yes",
+            source.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // Interrupt once the recording has started and the data is flowing (the drive is
+  // prepared within about two seconds; the data takes about six).
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (std::chrono::steady_clock::now() < deadline &&
+         Content(log).find("Writing Data...") == std::string::npos) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+  ::kill(pid, SIGINT);
+  int raw = 0;
+  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+  const std::string output = Content(log);
+  ASSERT_TRUE(WIFEXITED(raw)) << output;
+  EXPECT_EQ(WEXITSTATUS(raw), 1) << output;
+  EXPECT_NE(output.find("Burn process completed with errors."), std::string::npos) << output;
+  EXPECT_NE(output.find("OPERATION ABORTED BY USER"), std::string::npos) << output;
+}
+
+}  // namespace
