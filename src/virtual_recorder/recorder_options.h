@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "transport/drive_backend.h"
@@ -50,6 +51,9 @@ struct RecorderOptions {
   uint32_t dvdRateKBs = 22160;
   bool modeBlockDescriptor = true;  // MODE SENSE answers carry an 8-byte block descriptor
   bool answersPage30 = false;       // the vendor page that marks underrun-free recording
+  // Bytes of the capabilities page (2Ah) to present differently, as (offset in the page,
+  // value): a drive without underrun protection, without test write, a CD-only writer...
+  std::vector<std::pair<uint8_t, uint8_t>> capabilityPagePatches;
   uint32_t bufferBytes = 2u << 20;
   CdSize cdSize = CdSize::Minutes80;
   std::vector<RecorderFault> faults;

@@ -450,6 +450,9 @@ std::vector<uint8_t> VirtualRecorder::CapabilitiesPage() const {
     PutBe16(&page[30], 1);
     PutBe16(&page[34], maxWrite);
   }
+  for (const auto& [offset, value] : options_.capabilityPagePatches) {
+    if (offset >= 2 && offset < page.size()) page[offset] = value;
+  }
   return page;
 }
 

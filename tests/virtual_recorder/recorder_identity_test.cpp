@@ -178,6 +178,19 @@ TEST_F(RecorderIdentity, ModeSenseWithAndWithoutBlockDescriptor) {
   }
 }
 
+TEST_F(RecorderIdentity, CapabilityPatchesPresentOtherDrives) {
+  RecorderOptions options;
+  options.product = "CD-W512EB";
+  options.capabilityPagePatches = {{4, 0x00}, {18, 0}, {19, 0}, {20, 0}, {21, 0}, {0, 0x99}};
+  Drive drive(folder.File("disc"), MediaProfile::CdR, options);
+  const Answer page = drive.In({0x5A, 0x08, 0x2A, 0, 0, 0, 0, 0, 255, 0}, 255);
+  ASSERT_TRUE(page.Good());
+  EXPECT_EQ(page.data[8], 0x2A) << "the page code is not patchable";
+  EXPECT_EQ(page.data[8 + 4], 0x00);
+  EXPECT_EQ(Be16(page.data, 8 + 18), 0u);
+  EXPECT_EQ(Be16(page.data, 8 + 20), 0u);
+}
+
 TEST_F(RecorderIdentity, Page30OnlyWhenConfigured) {
   Drive plain(folder.File("a"), MediaProfile::CdR);
   EXPECT_TRUE(plain.In({0x5A, 0, 0x30, 0, 0, 0, 0, 0, 128, 0}, 128).Sense(0x05, 0x24, 0x00));
