@@ -291,7 +291,7 @@ TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::stri
                                 int32_t attr, double dateTime, bool& fatal) {
   longName = CleanLongName(longName);
   if (longName.empty()) longName = "_";
-  // The Joliet record of a directory holds at most 110 characters. Two folder names that
+  // Joliet folder names are kept to what every reader takes whole. Two folder names that
   // agree that far merge, as the same folder added twice does.
   longName = FitLongName(longName, kMaxJolietDirUnits, nullptr);
   const std::string path = (parent->Path == "\\" ? std::string() : parent->Path) + "\\" +
@@ -417,8 +417,8 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   }
   std::string stored = longFileName;
   if (Utf16Units(stored) > kMaxJolietFileUnits) {
-    // Its Joliet record would pass 255 bytes: shorten it, unique among its siblings, and
-    // remember the original so that adding it again still finds it.
+    // Too long for its Joliet record (or for readers): shorten it, unique among its
+    // siblings, and remember the original so that adding it again still finds it.
     stored = FitLongName(stored, kMaxJolietFileUnits, [&ix](const std::string& n) {
       const std::string key = AsciiUpper(n);
       return ix.Children.count(key) != 0 || ix.Aliases.count(key) != 0;

@@ -30,9 +30,12 @@ std::string CreatedDirShortName(const std::string& name);
 // separator), "/" and control characters become "_".
 std::string CleanLongName(const std::string& name);
 
-// Longest Joliet name (UTF-16 units) whose record stays within 255 bytes.
-constexpr size_t kMaxJolietFileUnits = 108;  // 34 + 2 * (108 + 2) = 254
-constexpr size_t kMaxJolietDirUnits = 110;   // 34 + 2 * 110 = 254
+// Longest Joliet names (UTF-16 units). A record must stay within 255 bytes (108 characters
+// for a file with ";1"), but readers cut Joliet identifiers at 206 bytes, the long-name limit
+// other image tools keep to, so identifiers stay within 103 units, ";1" included.
+constexpr size_t kMaxJolietIdUnits = 103;
+constexpr size_t kMaxJolietFileUnits = kMaxJolietIdUnits - 2;
+constexpr size_t kMaxJolietDirUnits = kMaxJolietIdUnits;
 // Longest ISO identifier this program writes (without ";1").
 constexpr size_t kMaxShortNameBytes = 30;
 

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <map>
+#include <random>
 #include <set>
 
 #include "image_fixture.h"
@@ -94,10 +95,15 @@ std::map<std::string, std::string> ExtractedFiles(const std::string& root, bool 
 
 void ExpectSameFiles(const std::string& tool, const std::map<std::string, std::string>& expected,
                      const std::map<std::string, std::string>& extracted) {
-  std::set<std::string> want, got;
-  for (const auto& [k, v] : expected) want.insert(k);
-  for (const auto& [k, v] : extracted) got.insert(k);
-  EXPECT_EQ(want, got) << tool;
+  std::string missing, unexpected;
+  for (const auto& [k, v] : expected) {
+    if (extracted.count(k) == 0) missing += "\n  " + k;
+  }
+  for (const auto& [k, v] : extracted) {
+    if (expected.count(k) == 0) unexpected += "\n  " + k;
+  }
+  EXPECT_TRUE(missing.empty() && unexpected.empty())
+      << tool << ": missing" << missing << "\nunexpected" << unexpected;
   for (const auto& [path, source] : expected) {
     auto it = extracted.find(path);
     if (it == extracted.end()) continue;
@@ -179,6 +185,66 @@ TEST_P(ReaderTest, IndependentReadersAgree) {
     std::string log;
     ASSERT_EQ(RunShell(command, &log), 0) << tool.name << ": " << log;
     ExpectSameFiles(tool.name, expected, ExtractedFiles(out, !c.joliet));
+  }
+}
+
+// Random trees with awkward names (long, non-ASCII, spaces, many dots, clashing 8.3 forms)
+// read back whole through xorriso and bsdtar.
+TEST(RandomTreeRoundTrip, ReadersExtractWhatWasAdded) {
+  if (!HaveTool("xorriso") && !HaveTool("bsdtar")) GTEST_SKIP() << "no reader installed";
+  const std::vector<std::string> pieces = {"a", "B", "file", " ", ".", "Ü", "日本", "\xF0\x9F\x98\x80",
+                                           "-", "_", "x", "name", "LONG", "1", "README"};
+  for (unsigned seed = 1; seed <= 3; ++seed) {
+    std::mt19937 random(seed);
+    ScratchDir scratch;
+    std::vector<std::string> folders{"src"};
+    for (int i = 0; i < 80; ++i) {
+      std::string name;
+      const size_t parts = 1 + random() % 40;
+      for (size_t p = 0; p < parts; ++p) name += pieces[random() % pieces.size()];
+      if (name.find_first_not_of(". ") == std::string::npos) name = "n" + name;
+      const std::string folder = folders[random() % folders.size()];
+      if (random() % 4 == 0) {
+        folders.push_back(folder + "/" + name);
+        continue;
+      }
+      scratch.SizedFile(folder + "/" + name, random() % 5000);
+    }
+    TIsoImage image;
+    image.ClearAll(600000, 20000);
+    image.OnAddFile = [](TIsoImage*, const std::string&, std::string&, std::string&, double&,
+                         int32_t, int64_t, bool& skip) { skip = false; };
+    image.AddDir(image.FindDir("\\"), scratch.Path() + "/src", "*.*", 63, true, false, false);
+    image.RemoveEmptyDirs();
+    ASSERT_TRUE(image.PrepareImage());
+    ASSERT_TRUE(image.BuildHeader());
+    const std::string iso = scratch.Path() + "/out.iso";
+    ASSERT_TRUE(WriteImageFile(image, iso));
+    const auto expected = ExpectedFiles(true);
+    ASSERT_GT(expected.size(), 20u);
+    if (HaveTool("isovfy")) {
+      std::string out;
+      RunShell("isovfy '" + iso + "'", &out);
+      EXPECT_NE(out.find("No errors found"), std::string::npos) << out;
+    }
+    if (HaveTool("xorriso")) {
+      const std::string out = scratch.Path() + "/x";
+      std::string log;
+      ASSERT_EQ(RunShell("xorriso -osirrox on -indev '" + iso + "' -extract / '" + out + "'", &log), 0) << log;
+      ExpectSameFiles("xorriso seed " + std::to_string(seed), expected, ExtractedFiles(out, false));
+    }
+    if (HaveTool("7z")) {
+      const std::string out = scratch.Path() + "/7";
+      std::string log;
+      ASSERT_EQ(RunShell("7z x -y -o'" + out + "' '" + iso + "'", &log), 0) << log;
+      ExpectSameFiles("7z seed " + std::to_string(seed), expected, ExtractedFiles(out, false));
+    }
+    if (HaveTool("bsdtar")) {
+      const std::string out = scratch.Path() + "/b";
+      std::string log;
+      ASSERT_EQ(RunShell("mkdir -p '" + out + "' && bsdtar -xf '" + iso + "' -C '" + out + "'", &log), 0) << log;
+      ExpectSameFiles("bsdtar seed " + std::to_string(seed), expected, ExtractedFiles(out, false));
+    }
   }
 }
 
