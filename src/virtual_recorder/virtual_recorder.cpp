@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 #include "virtual_recorder/recorder_reply.h"
+#include "virtual_recorder/session_export.h"
 
 namespace brennix {
 
@@ -185,6 +186,18 @@ bool VirtualRecorder::Flush(std::string& error) {
   if (!SaveDiscState(statePath_, disc_, error)) return false;
   dirty_ = false;
   return true;
+}
+
+bool VirtualRecorder::ExportSession(uint32_t session, const std::string& outPath,
+                                    std::string& error) {
+  std::lock_guard lock(mutex_);
+  if (disc_.profile == MediaProfile::None) {
+    error = "the drive holds no disc";
+    return false;
+  }
+  if (!SaveDiscState(statePath_, disc_, error)) return false;
+  dirty_ = false;
+  return ExportSessionIso(path_, session, outPath, error);
 }
 
 DiscState VirtualRecorder::Disc() const {

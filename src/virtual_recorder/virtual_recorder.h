@@ -60,6 +60,9 @@ class VirtualRecorder {
   bool TrayOpen() const;
   // Writes the state file now (it is also written after every change of the layout).
   bool Flush(std::string& error);
+  // Writes the volume of a session of the disc in the drive as an .iso file (see
+  // ExportSessionIso in session_export.h); session 0 is the last one with data.
+  bool ExportSession(uint32_t session, const std::string& outPath, std::string& error);
 
  private:
   VirtualRecorder(std::string path, const RecorderOptions& options);

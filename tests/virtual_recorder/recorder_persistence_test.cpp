@@ -208,6 +208,13 @@ TEST_F(RecorderPersistence, ExportedSessionIsAnOrdinaryImage) {
   }
   std::string error;
   const std::string out = folder.File("second.iso");
+  {
+    // From a drive that still holds the disc, with growth not yet saved.
+    Drive drive(path, std::nullopt);
+    ASSERT_TRUE(drive.Write(11470 + 6900, 2).Good());
+    ASSERT_TRUE(drive.recorder().ExportSession(0, out, error)) << error;
+    EXPECT_EQ(std::filesystem::file_size(out), (11470u + 6900 + 2) * 2048);
+  }
   ASSERT_TRUE(ExportSessionIso(path, 2, out, error)) << error;
   std::ifstream in(out, std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -220,7 +227,7 @@ TEST_F(RecorderPersistence, ExportedSessionIsAnOrdinaryImage) {
   EXPECT_EQ(bytes[11440 * 2048], 0x22);
   ASSERT_TRUE(ExportSessionIso(path, 1, out, error)) << error;
   EXPECT_EQ(std::filesystem::file_size(out), 40u * 2048);
-  EXPECT_FALSE(ExportSessionIso(path, 3, out, error));
+  EXPECT_FALSE(ExportSessionIso(path, 4, out, error));
 }
 
 class RecorderTiming : public ::testing::Test {
