@@ -29,7 +29,7 @@ VirtualDisc::VirtualDisc(const std::string& profile, RecorderOptions options) {
   drive_ = AttachVirtualRecorder(path_ + ":" + profile, options, error);
   if (!drive_) return;
   // A table built while no drive was registered would stay empty on a reload: drop it.
-  if (!ASPIUsesEmulation()) SPTIDone();
+  SPTIDone();
   ASPIReload();
   device.InitializeASPI(true, "");
   if (!device.Devices.empty()) device.SetDevice(device.Devices.front());
@@ -37,7 +37,13 @@ VirtualDisc::VirtualDisc(const std::string& profile, RecorderOptions options) {
 }
 
 VirtualDisc::~VirtualDisc() {
+  // Leave the machine as the other tests expect it: no drives, handles closed after
+  // every command (the tray commands change that process-wide).
   ClearExtraDrives();
+  SPTIDone();
+  ASPIReload();
+  SPTIDone();
+  SetSPTICloseAfterCommand(true);
   std::error_code ignored;
   if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }

@@ -85,7 +85,7 @@ std::shared_ptr<DiscFakeDrive> AttachFakeDrive(TSCSIDevice& device) {
   auto drive = std::make_shared<DiscFakeDrive>();
   RegisterExtraDrive(drive);
   // A table built while no drive was registered would stay empty on a reload: drop it.
-  if (!ASPIUsesEmulation()) SPTIDone();
+  SPTIDone();
   ASPIReload();
   device.InitializeASPI(true, "");
   if (!device.Devices.empty()) device.SetDevice(device.Devices.front());
@@ -93,7 +93,15 @@ std::shared_ptr<DiscFakeDrive> AttachFakeDrive(TSCSIDevice& device) {
   return drive;
 }
 
-void DetachFakeDrives() { ClearExtraDrives(); }
+void DetachFakeDrives() {
+  // Leave the machine as the other tests expect it: no drives, handles closed after
+  // every command (the tray commands change that process-wide).
+  ClearExtraDrives();
+  SPTIDone();
+  ASPIReload();
+  SPTIDone();
+  SetSPTICloseAfterCommand(true);
+}
 
 std::vector<uint8_t> DiscInfoAnswer(uint8_t status, uint8_t lastSession, bool erasable,
                                     uint8_t sessions) {

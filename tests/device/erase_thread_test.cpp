@@ -216,8 +216,8 @@ TEST_F(EraseStart, DvdPlusRwThatNeverFinishesFormattingIsGivenUpOn) {
   drive->Handlers[0x46] = [](const uint8_t*, const uint8_t*, uint32_t) {
     return FakeAnswer::Good(ProfileAnswer(0x001A));
   };
-  ASSERT_TRUE(device.StartErase(kBlankQuick));
   const uint64_t start = TickCount();
+  ASSERT_TRUE(device.StartErase(kBlankQuick));
   ASSERT_TRUE(WaitForEvent());
   EXPECT_TRUE(events[0]);
   EXPECT_EQ(drive->CountOf(0x2A), 0u);
