@@ -130,7 +130,12 @@ std::shared_ptr<VirtualRecorder> VirtualRecorder::Create(const std::string& path
   DiscState disc;
   if (::stat(recorder->statePath_.c_str(), &info) == 0) {
     if (!LoadDiscState(recorder->statePath_, disc, error)) return nullptr;
-    if (profile && *profile != disc.profile) {
+    // A DVD-RW changes its recording mode when it is formatted or blanked; naming either
+    // mode still means this disc.
+    const auto isDvdRw = [](MediaProfile p) {
+      return p == MediaProfile::DvdRwRestricted || p == MediaProfile::DvdRwSequential;
+    };
+    if (profile && *profile != disc.profile && !(isDvdRw(*profile) && isDvdRw(disc.profile))) {
       if (HoldsData(disc) || fileSectors != 0) {
         error = path + " holds a " + std::string(ProfileName(disc.profile)) +
                 " disc; leave out the profile to use it, or choose another file for a " +

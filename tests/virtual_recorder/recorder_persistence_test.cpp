@@ -112,6 +112,15 @@ TEST_F(RecorderPersistence, ProfileOnAttachRules) {
   Drive other(path, MediaProfile::DvdR);
   EXPECT_FALSE(other.ok());
   EXPECT_NE(other.error().find("cd-rw"), std::string::npos) << other.error();
+  // A DVD-RW formatted to restricted overwrite is still the DVD-RW named on attach.
+  {
+    Drive dvdrw(folder.File("rw"), MediaProfile::DvdRwSequential);
+    ASSERT_TRUE(dvdrw.Out({0x04, 0x11, 0, 0, 0, 0}, {0, 0x82, 0, 8, 0, 0, 0, 0, 0x54, 0, 0, 0x10}).Good());
+    ASSERT_TRUE(dvdrw.Write(0, 32).Good());
+  }
+  Drive sameDisc(folder.File("rw"), MediaProfile::DvdRwSequential);
+  ASSERT_TRUE(sameDisc.ok()) << sameDisc.error();
+  EXPECT_EQ(sameDisc.recorder().Disc().profile, MediaProfile::DvdRwRestricted);
   // Blank it and the file may take a disc of another kind.
   {
     Drive drive(path, std::nullopt);
@@ -271,6 +280,18 @@ TEST_F(RecorderTiming, ImmediateBlankReportsProgressUntilDone) {
   EXPECT_TRUE(drive.None({0xA1, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 4800).Good());
   EXPECT_EQ(TickCount() - before, 20000u);
   EXPECT_FALSE(drive.None({0xA1, 0x00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 10).answered);
+}
+
+TEST_F(RecorderTiming, ImmediateFormatReportsFormatInProgress) {
+  Drive drive(folder.File("disc"), MediaProfile::DvdPlusRw, Simulated());
+  ASSERT_TRUE(drive.Out({0x04, 0x11, 0, 0, 0, 0}, {0, 0x82, 0, 8, 0, 0x23, 0x05, 0x40, 0x98, 0, 0, 0}).Good());
+  const Answer busy = drive.DiscInformation();
+  EXPECT_TRUE(busy.Sense(0x02, 0x04, 0x04));
+  EXPECT_EQ(busy.sense[15], 0x80);
+  EXPECT_TRUE(drive.Write(0, 32).Sense(0x02, 0x04, 0x04)) << "the writer waits on ASC 04h";
+  SleepMs(2000);
+  EXPECT_TRUE(drive.DiscInformation().Good());
+  EXPECT_TRUE(drive.Write(0, 32).Good());
 }
 
 TEST_F(RecorderTiming, BufferFillsWithWritesAndDrainsAtTheRecordingSpeed) {
