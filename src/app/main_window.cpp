@@ -65,7 +65,9 @@ void TfrmMain::showEvent(QShowEvent* event) {
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
-  if (event->isAccepted()) QCoreApplication::quit();
+  // exit, not quit: quit would first ask every window to close, this one included, while
+  // it is closing already.
+  if (event->isAccepted()) QCoreApplication::exit(0);
 }
 
 }  // namespace brennix
