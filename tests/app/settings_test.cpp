@@ -73,6 +73,26 @@ TEST_F(Settings, UnreadableValuesCountAsMissingAndAnUnusableFileIsSkipped) {
   }
 }
 
+TEST_F(Settings, AFolderThatCannotBeCreatedLeavesTheFieldsAlone) {
+  const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+  const QString blocker = QString::fromUtf8(saved) + "/not-a-folder";
+  {
+    QFile file(blocker);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  qputenv("XDG_CONFIG_HOME", blocker.toUtf8());
+  TOptions options;
+  options.Load(kSettingsKey);
+  EXPECT_FALSE(options.FirstRun);  // a new object's value, not the default of a missing value
+  options.FirstRun = true;
+  options.Load(kSettingsKey);
+  EXPECT_TRUE(options.FirstRun);
+  options.Save(kSettingsKey);  // skipped without a fuss
+  qputenv("XDG_CONFIG_HOME", saved);
+  QFile::remove(blocker);
+  EXPECT_FALSE(QFile::exists(SettingsFilePath()));
+}
+
 TEST(SizeToText, UnitsBoundariesAndDivisors) {
   QLocale::setDefault(QLocale::c());
   EXPECT_EQ(SizeToText(0), "0 bytes");
