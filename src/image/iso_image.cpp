@@ -564,8 +564,9 @@ void TIsoImage::RemoveDirEntries(TDEntry* dir) {
 }
 
 bool TIsoImage::RemoveDir(TDEntry*& dir) {
-  if (dir == nullptr || dir->Path == "\\" || dir->Parent == dir) return false;
-  if (Index().Dirs.count(dir) == 0) return false;  // not (or no longer) in the tree
+  // Only a directory of the tree is looked at: a stale pointer is never followed.
+  if (dir == nullptr || Index().Dirs.count(dir) == 0) return false;
+  if (dir->Path == "\\" || dir->Parent == dir) return false;
   RemoveDirEntries(dir);
   CompactTables();
   dir = nullptr;
