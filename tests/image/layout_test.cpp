@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "image/records.h"
 #include "platform/date_time.h"
@@ -437,6 +439,29 @@ TEST_F(LayoutTest, HeaderWithoutAFreshLayoutIsRefused) {
   image.PrepareImage();
   EXPECT_TRUE(image.BuildHeader());
   EXPECT_EQ(image.HeaderStream.Size(), (image.FirstFileSector - image.StartSector) * 2048);
+}
+
+}  // namespace
+}  // namespace brennix::test
+
+namespace brennix::test {
+namespace {
+
+TEST_F(LayoutTest, ImageBeyondThirtyTwoBitSectorsIsRefused) {
+  // 1025 sparse files just under 4 GiB: their sectors no longer fit a 32-bit extent.
+  scratch.Folder("big");
+  for (int i = 0; i < 1025; ++i) {
+    const std::string path = scratch.Path() + "/big/f" + std::to_string(i);
+    const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    const bool sized = ftruncate(fd, 4294967295LL) == 0;
+    close(fd);
+    if (!sized) GTEST_SKIP() << "no sparse files here";
+  }
+  AddFolder("big");
+  EXPECT_EQ(image.FileCount(), 1025);
+  EXPECT_FALSE(image.PrepareImage());
+  EXPECT_FALSE(debug.empty());
 }
 
 }  // namespace
