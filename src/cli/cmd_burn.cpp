@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -178,7 +179,10 @@ class ProgressLine {
     }
     std::string line = MBWrittenText(written, sectors_);
     const int64_t position = ProgressPosition(written, sectors_);
-    const int percent = sectors_ > 0 ? static_cast<int>(position * 100 / sectors_) : 0;
+    const int percent =
+        sectors_ > 0 ? static_cast<int>(std::lround(static_cast<double>(position) * 100.0 /
+                                                    static_cast<double>(sectors_)))
+                     : 0;
     line += "  " + std::to_string(percent) + "%";
     const int fill = BufferFillPercent(burner_.BufferSize(), burner_.FreeBufferSize());
     if (fill >= 0) line += "  buffer " + std::to_string(fill) + "%";
@@ -317,6 +321,14 @@ int RunBurn(const Args& args) {
   }
   if (error.empty()) progress.Update(true);
   progress.Finish();
+  const uint64_t dataMs = burner.DataWriteMs();
+  if (dataMs > 0) {
+    const double mb = static_cast<double>(burner.BytesWritten()) / 1048576.0;
+    std::printf("Data: %.2f MB in %.2f s (%.2f MB/s)\n", mb, static_cast<double>(dataMs) / 1000.0,
+                mb * 1000.0 / static_cast<double>(dataMs));
+  }
+  if (burner.LowestBufferFill() >= 0)
+    std::printf("Drive buffer: lowest fill %d%%\n", burner.LowestBufferFill());
   burner.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
 
   if (!error.empty()) {

@@ -49,6 +49,7 @@ class TBurnerDrive final : public TRecorderDrive {
   }
   bool ReadBufferCapacity() override;
   uint32_t DeviceBufferSize() override { return bufferSize_.load(); }
+  uint32_t DeviceFreeBufferSize() override { return freeSize_.load(); }
   void SetDeviceBufferSizes(uint32_t bufferSize, uint32_t freeSize) override;
   bool WriteSectors(uint32_t lba, uint16_t sectors, const uint8_t* data,
                     uint32_t byteCount) override {

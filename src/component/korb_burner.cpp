@@ -22,7 +22,8 @@ constexpr const char* kLayoutFailedText = "IMAGE LAYOUT FAILED";
 }  // namespace
 
 TKorbBurner::TKorbBurner()
-    : self_(std::make_shared<std::atomic<TKorbBurner*>>(this)),
+    : stats_(std::make_unique<TWriteStats>()),
+      self_(std::make_shared<std::atomic<TKorbBurner*>>(this)),
       drive_(std::make_unique<TBurnerDrive>(*this, bufferSize_, freeBufferSize_)) {
   WritePostGap = true;
   ClearAll(65535, 8191);
@@ -76,6 +77,14 @@ bool TKorbBurner::PrepareRecordingLayout() {
 
 void TKorbBurner::Abort() { AbortFlag.store(true); }
 
+int TKorbBurner::LowestBufferFill() const { return stats_->LowestBufferFill.load(); }
+
+uint64_t TKorbBurner::DataWriteMs() const {
+  const uint64_t first = stats_->FirstWriteMs.load();
+  const uint64_t end = stats_->DataEndMs.load();
+  return first != 0 && end >= first ? end - first : 0;
+}
+
 void TKorbBurner::EndBurnEarly(const std::string& error) {
   if (cache_) {
     cache_->Abort();
@@ -107,6 +116,9 @@ bool TKorbBurner::Burn() {
   // writer runs.
   AbortFlag.store(false);
   bytesWritten_.store(0);
+  stats_->LowestBufferFill.store(-1);
+  stats_->FirstWriteMs.store(0);
+  stats_->DataEndMs.store(0);
 
   const auto type = static_cast<int16_t>(GetDiscType());
   DiscType.store(type);
@@ -161,6 +173,7 @@ bool TKorbBurner::Burn() {
   job.DescriptorCopy = DescriptorCopy;
   job.AbortFlag = &AbortFlag;
   job.BytesWritten = &bytesWritten_;
+  job.Stats = stats_.get();
   job.OnFinalizingTrack = [this] {
     if (OnFinalizingTrack) OnFinalizingTrack(this);
   };

@@ -24,6 +24,7 @@ class TKorbBurner;
 class TCacheThread;
 class TThWrite;
 class TBurnerDrive;
+struct TWriteStats;
 
 using TWriteDoneEvent = std::function<void(TKorbBurner* Sender, const std::string& Error)>;
 using TNotifyEvent = std::function<void(TKorbBurner* Sender)>;
@@ -75,6 +76,10 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // The drive's buffer as last reported during a recording, safe to read from any thread.
   uint32_t BufferSize() const { return bufferSize_.load(); }
   uint32_t FreeBufferSize() const { return freeBufferSize_.load(); }
+  // Lowest drive-buffer fill seen while data was sent (percent, -1 unknown), and the time
+  // the data took from the first WRITE to the last, in ms (0 until the data has ended).
+  int LowestBufferFill() const;
+  uint64_t DataWriteMs() const;
 
  private:
   // Layout from the start the disc gives (a further session, or after the volume already on
@@ -88,6 +93,7 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   std::atomic<int64_t> bytesWritten_{0};
   std::atomic<uint32_t> bufferSize_{0};
   std::atomic<uint32_t> freeBufferSize_{0};
+  std::unique_ptr<TWriteStats> stats_;
   // Posted OnWriteDone tasks check it: a component that is gone gets no event.
   std::shared_ptr<std::atomic<TKorbBurner*>> self_;
   std::unique_ptr<TBurnerDrive> drive_;

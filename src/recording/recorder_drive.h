@@ -47,6 +47,7 @@ class TRecorderDrive {
   // Drive buffer, bytes. ReadBufferCapacity refreshes both figures.
   virtual bool ReadBufferCapacity() = 0;
   virtual uint32_t DeviceBufferSize() = 0;
+  virtual uint32_t DeviceFreeBufferSize() = 0;
   virtual void SetDeviceBufferSizes(uint32_t bufferSize, uint32_t freeSize) = 0;
 
   // Data and closing.

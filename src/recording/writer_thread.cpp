@@ -141,6 +141,7 @@ std::string TThWrite::Record() {
     if (bufferCountdown_ == 0 && bufferQueries_) {
       if (drive.ReadBufferCapacity()) {
         bufferCountdown_ = 5;
+        NoteBufferFill();
       } else {
         bufferQueries_ = false;
       }
@@ -156,6 +157,7 @@ std::string TThWrite::Record() {
       }
       if (drive.WriteSectors(static_cast<uint32_t>(lba), static_cast<uint16_t>(send / kSector),
                              transfer_.data(), static_cast<uint32_t>(send))) {
+        if (job_.Stats != nullptr && sectorsSent_.load() == 0) job_.Stats->FirstWriteMs.store(TickCount());
         sectorsSent_.fetch_add(send / kSector);
         break;
       }
@@ -176,6 +178,7 @@ std::string TThWrite::Record() {
     next = TakeBlock(c, true);
   }
 
+  if (job_.Stats != nullptr) job_.Stats->DataEndMs.store(TickCount());
   EndOfData();
 
   std::string result;
@@ -191,6 +194,24 @@ std::string TThWrite::Record() {
                              std::to_string(job_.SectorsToWrite) + " SECTORS");
   }
   return result;
+}
+
+void TThWrite::NoteBufferFill() {
+  if (job_.Stats == nullptr) return;
+  const uint32_t size = job_.Drive->DeviceBufferSize();
+  const uint32_t free = job_.Drive->DeviceFreeBufferSize();
+  if (size == 0) return;
+  const int fill = static_cast<int>((uint64_t{size} - std::min(free, size)) * 100 / size);
+  // The buffer starts empty: its fill counts once it has been half full, so that the figure
+  // tells whether the drive was ever starved, not how fast it was first filled.
+  if (!bufferPrimed_) {
+    if (fill < 50) return;
+    bufferPrimed_ = true;
+  }
+  int lowest = job_.Stats->LowestBufferFill.load();
+  while ((lowest < 0 || fill < lowest) &&
+         !job_.Stats->LowestBufferFill.compare_exchange_weak(lowest, fill)) {
+  }
 }
 
 void TThWrite::EndOfData() {

@@ -17,6 +17,16 @@ namespace brennix {
 
 class TCacheThread;
 
+// Figures of one recording for a front end, written by the writer thread.
+struct TWriteStats {
+  // Lowest fill of the drive's buffer seen by the queries while data was sent, once it had
+  // been half full, in percent; -1 when the drive never told (or never got half full).
+  std::atomic<int> LowestBufferFill{-1};
+  // Clock times of the first data WRITE and of the end of the data (0 until then).
+  std::atomic<uint64_t> FirstWriteMs{0};
+  std::atomic<uint64_t> DataEndMs{0};
+};
+
 // Everything one recording's writer works with. The owner keeps all of it alive, and
 // unchanged, until the thread has been joined.
 struct TWriteJob {
@@ -29,6 +39,7 @@ struct TWriteJob {
   std::vector<uint8_t> DescriptorCopy;  // the head of the new volume for sector 0 onward
   std::atomic<bool>* AbortFlag = nullptr;
   std::atomic<int64_t>* BytesWritten = nullptr;
+  TWriteStats* Stats = nullptr;  // optional
   // Raised on the writer thread once all data has been sent, before the drive is flushed.
   std::function<void()> OnFinalizingTrack;
   // Raised on the writer thread, exactly once, as its last action: empty on success, else
@@ -67,6 +78,7 @@ class TThWrite : public TThread {
   bool CacheFailed();
   Next RewriteDiscStart(int32_t c, int& attempts);
   void EndOfData();
+  void NoteBufferFill();
 
   TWriteJob job_;
   TPrepareResult prep_;
@@ -74,6 +86,7 @@ class TThWrite : public TThread {
   std::atomic<int64_t> sectorsSent_{0};
   int bufferCountdown_ = 5;
   bool bufferQueries_ = false;
+  bool bufferPrimed_ = false;
 };
 
 }  // namespace brennix

@@ -89,6 +89,7 @@ class ScriptedDrive : public TRecorderDrive {
     return Ok();
   }
   uint32_t DeviceBufferSize() override { return bufferSize; }
+  uint32_t DeviceFreeBufferSize() override { return bufferSize / 2; }
   void SetDeviceBufferSizes(uint32_t size, uint32_t free) override {
     bufferFigures.emplace_back(size, free);
   }
