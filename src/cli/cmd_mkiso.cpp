@@ -196,37 +196,57 @@ int RunMkiso(const Args& args) {
   image.JolietFileSystem = o.joliet;
   image.IdVolume = o.label;
   image.SetCacheSize(o.cacheSize);
-  image.OnDebugMessage = [](const std::string& text, uint8_t type) {
-    if (type != 1 && text.rfind(">>> ", 0) != 0)
-      std::fprintf(stderr, "brennix-cli: mkiso: %s\n", text.c_str());
+  // Diagnostics of the tree are shown as they come. Anything that left a source out of the
+  // image makes the run fail in the end; skipping a FIFO or a folder loop is by design.
+  int leftOut = 0;
+  image.OnDebugMessage = [&leftOut](const std::string& text, uint8_t type) {
+    if (type == 1 || text.rfind(">>> ", 0) == 0) return;
+    std::fprintf(stderr, "brennix-cli: mkiso: %s\n", text.c_str());
+    const bool byDesign = text.rfind("NOT A REGULAR FILE", 0) == 0 ||
+                          text.rfind("FOLDER LEADS BACK INTO ITSELF", 0) == 0;
+    if (!byDesign) ++leftOut;
   };
+  int ownImageSkips = 0;
   // An earlier image with the same name inside a source folder must not end up in the new
   // one: it is about to be replaced while the cache would read it.
   if (outExists) {
     const std::string outName = o.output.substr(o.output.find_last_of('/') + 1);
-    image.OnAddFile = [&](TIsoImage*, const std::string& fullPath, std::string&, std::string&,
+    image.OnAddFile = [outName, &outInfo, &ownImageSkips](
+                          TIsoImage*, const std::string& fullPath, std::string&, std::string&,
                           double&, int32_t, int64_t, bool& skip) {
       if (fullPath.size() < outName.size() ||
           fullPath.compare(fullPath.size() - outName.size(), outName.size(), outName) != 0)
         return;
       struct stat info {};
       if (::stat(fullPath.c_str(), &info) == 0 && info.st_dev == outInfo.st_dev &&
-          info.st_ino == outInfo.st_ino)
+          info.st_ino == outInfo.st_ino) {
         skip = true;
+        ++ownImageSkips;
+      }
     };
   }
 
   image.ClearAll(kMaxFiles, kMaxDirs);
   image.LastFolderOnly = o.lastFolderOnly;
+  // A result of 0 does not stop the run: what could be added is written, and the run fails
+  // in the end. (AddDir's result is that of the last file it listed, so 0 may also stand for
+  // one refused file whose reason was already shown.)
   for (size_t i = 0; i < o.sources.size(); ++i) {
     const std::string& source = o.sources[i];
+    const int shownBefore = leftOut;
+    const int skipsBefore = ownImageSkips;
+    std::string problem;
     if (isFolder[i]) {
       if (image.AddDir(image.FindDir("\\"), source, "*.*", 63, true, o.savePath, false) == 0)
-        return Fail("cannot add the folder '" + source + "' (too many files or folders?)");
+        problem = "not everything in the folder '" + source + "' could be added";
     } else {
       const int added = image.AddFile("\\", source, o.savePath);
-      if (added == -1) return Fail("source '" + source + "' vanished while it was added");
-      if (added == 0) return Fail("cannot add the file '" + source + "'");
+      if (added == -1) problem = "the file '" + source + "' vanished while it was added";
+      if (added == 0) problem = "the file '" + source + "' could not be added";
+    }
+    if (!problem.empty() && leftOut == shownBefore && ownImageSkips == skipsBefore) {
+      std::fprintf(stderr, "brennix-cli: mkiso: %s\n", problem.c_str());
+      ++leftOut;
     }
   }
   image.RemoveEmptyDirs();
@@ -287,6 +307,9 @@ int RunMkiso(const Args& args) {
     std::fputs(result.FileErrors.c_str(), stderr);
     return Fail("the image is complete, but some files were not read whole (see above)");
   }
+  if (leftOut > 0)
+    return Fail("the image is complete, but " + std::to_string(leftOut) +
+                " problem(s) left sources out of it (see above)");
   return 0;
 }
 

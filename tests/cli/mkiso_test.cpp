@@ -254,6 +254,40 @@ TEST_F(MkisoTest, BadArgumentsAndMissingSourcesFailClearly) {
   EXPECT_FALSE(fs::exists(iso + ".part"));
 }
 
+TEST_F(MkisoTest, SourcesLeftOutFailTheRunButAFifoIsSkippedByDesign) {
+  Put("good.txt", "good");
+  ASSERT_EQ(::mkfifo((src_ / "pipe").c_str(), 0600), 0);
+  const fs::path fifoIso = root_ / "fifo.iso";
+  const Outcome fifo = Mkiso({"-o", fifoIso.string(), src_.string()});
+  EXPECT_EQ(fifo.status, 0) << fifo.output;  // and it did not hang on the FIFO
+  EXPECT_NE(fifo.output.find("1 files"), std::string::npos) << fifo.output;
+
+  // A file of 4 GiB does not fit one extent: refused, named, and the run fails.
+  const fs::path huge = src_ / "huge.bin";
+  std::ofstream(huge).close();
+  fs::resize_file(huge, uintmax_t{4} * 1024 * 1024 * 1024);  // sparse
+  const fs::path iso = root_ / "huge.iso";
+  const Outcome run = Mkiso({"-o", iso.string(), src_.string()});
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find(huge.string()), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("left sources out"), std::string::npos) << run.output;
+  EXPECT_TRUE(fs::exists(iso));
+  EXPECT_LT(fs::file_size(iso), uintmax_t{1024} * 1024);
+}
+
+TEST_F(MkisoTest, AnEarlierImageInsideTheSourceIsNotPutIntoTheNewOne) {
+  if (!Have("7z")) GTEST_SKIP() << "7z is not installed";
+  Put("a.txt", "a");
+  const fs::path iso = src_ / "self.iso";
+  ASSERT_EQ(Mkiso({"-o", iso.string(), src_.string()}).status, 0);
+  const Outcome again = Mkiso({"-o", iso.string(), src_.string()});
+  EXPECT_EQ(again.status, 0) << again.output;
+  const fs::path out = root_ / "x";
+  ASSERT_EQ(Shell("7z x -y -o" + Quote(out.string()) + " " + Quote(iso.string())).status, 0);
+  EXPECT_EQ(ReadFile(out / "a.txt"), "a");
+  EXPECT_FALSE(fs::exists(out / "self.iso"));
+}
+
 // A file that stat reports larger than what it yields stands for one that shrank after it
 // was added: sysfs attributes claim 4096 bytes and give a few.
 TEST_F(MkisoTest, ShrunkSourceGivesAWholeImageAndAFailureThatNamesIt) {
