@@ -260,6 +260,7 @@ std::string FormatDiscState(const DiscState& disc) {
   out << "finalized " << (disc.finalized ? 1 : 0) << "\n";
   out << "closed-sessions " << disc.closedSessions << "\n";
   out << "high-water " << disc.highWater << "\n";
+  if (disc.trayOpen) out << "tray open\n";
   for (const auto& track : disc.tracks) {
     out << "track " << track.session << ' ' << track.start << ' ' << track.reserved << ' '
         << track.recorded << ' ' << (track.closed ? 1 : 0) << "\n";
@@ -322,6 +323,10 @@ bool ParseDiscState(const std::string& text, DiscState& disc, std::string& error
     } else if (key == "high-water") {
       ok = ReadNumber(in, UINT32_MAX, value);
       parsed.highWater = static_cast<uint32_t>(value);
+    } else if (key == "tray") {
+      std::string state;
+      ok = static_cast<bool>(in >> state) && (state == "open" || state == "closed");
+      parsed.trayOpen = state == "open";
     } else if (key == "track") {
       uint64_t session = 0, start = 0, reserved = 0, recorded = 0, closed = 0;
       ok = ReadNumber(in, 100000, session) && session >= 1 && ReadNumber(in, UINT32_MAX, start) &&

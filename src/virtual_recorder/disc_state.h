@@ -28,6 +28,9 @@ struct DiscState {
   bool finalized = false;       // sequential media: no further session may be added
   uint32_t closedSessions = 0;  // sequential media
   uint32_t highWater = 0;       // overwritable and pressed media: sectors in use from 0
+  // The drive's tray, kept with the disc so that a tray opened by one process is still
+  // open for the next.
+  bool trayOpen = false;
   std::vector<RecordedTrack> tracks;
 };
 

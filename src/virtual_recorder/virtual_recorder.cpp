@@ -212,7 +212,7 @@ DiscState VirtualRecorder::Disc() const {
 
 bool VirtualRecorder::TrayOpen() const {
   std::lock_guard lock(mutex_);
-  return trayOpen_;
+  return disc_.trayOpen;
 }
 
 void VirtualRecorder::AddFault(const RecorderFault& fault) {
@@ -297,7 +297,7 @@ void VirtualRecorder::CurrentCondition(uint8_t out[18]) {
     BuildFixedSense(out, {0x02, 0x04, busyAscq_}, progress);
     return;
   }
-  if (trayOpen_) {
+  if (disc_.trayOpen) {
     BuildFixedSense(out, sense::kNoMediumTrayOpen);
     return;
   }
@@ -309,7 +309,7 @@ void VirtualRecorder::CurrentCondition(uint8_t out[18]) {
 }
 
 bool VirtualRecorder::RequireMedium(Reply& reply) {
-  if (trayOpen_) {
+  if (disc_.trayOpen) {
     reply.Fail(sense::kNoMediumTrayOpen);
     return false;
   }
@@ -430,10 +430,11 @@ void VirtualRecorder::StartStopUnit(const uint8_t* cdb, Reply& reply) {
       reply.Fail(sense::kRemovalPrevented);
       return;
     }
-    if (dirty_) Persist();
-    trayOpen_ = true;
-  } else {
-    trayOpen_ = false;
+    disc_.trayOpen = true;
+    Persist();
+  } else if (disc_.trayOpen) {
+    disc_.trayOpen = false;
+    Persist();
   }
 }
 
@@ -442,7 +443,8 @@ void VirtualRecorder::PreventAllow(const uint8_t* cdb, Reply& /*reply*/) {
 }
 
 std::vector<uint8_t> VirtualRecorder::CapabilitiesPage() const {
-  const MediaProfile profile = disc_.profile;
+  // Speeds are those of the medium in the drive; with the tray open, the drive's own.
+  const MediaProfile profile = disc_.trayOpen ? MediaProfile::None : disc_.profile;
   const bool writable = !IsReadOnlyMedia(profile);
   const uint16_t maxWrite = writable ? MaxWriteSpeedKBs(profile) : 0;
   const uint16_t maxRead = MaxReadSpeedKBs(profile);
@@ -608,7 +610,7 @@ void VirtualRecorder::GetConfiguration(const uint8_t* cdb, Reply& reply) {
     reply.Fail(sense::kInvalidField);
     return;
   }
-  const MediaProfile profile = trayOpen_ ? MediaProfile::None : disc_.profile;
+  const MediaProfile profile = disc_.trayOpen ? MediaProfile::None : disc_.profile;
   const uint16_t current = MmcProfileNumber(profile);
   const bool cd = IsCdMedia(profile);
   const bool dvd = profile != MediaProfile::None && !cd;

@@ -128,7 +128,6 @@ class VirtualRecorder {
   mutable std::mutex mutex_;
   DiscState disc_;
   DiscFile file_;
-  bool trayOpen_ = false;
   bool removalPrevented_ = false;
   uint16_t writeSpeedKBs_ = 0xFFFF;  // as set; clamped to the medium when used
   uint16_t readSpeedKBs_ = 0xFFFF;

@@ -84,9 +84,15 @@ TEST_F(RecorderIdentity, TrayOpensClosesAndHonoursTheLock) {
   Answer config = drive.In({0x46, 0x02, 0, 0, 0, 0, 0, 0, 114, 0}, 114);
   ASSERT_TRUE(config.Good());
   EXPECT_EQ(Be16(config.data, 6), 0u);
-  EXPECT_TRUE(drive.None({0x1B, 0, 0, 0, 0x03, 0}).Good());
-  EXPECT_TRUE(drive.TestUnitReady().Good());
-  sense = drive.In({0x03, 0, 0, 0, 18, 0}, 18);
+  // The tray stays open for the next process that uses the disc.
+  const std::string path = drive.recorder().Path();
+  drive.Release();
+  Drive later(path, std::nullopt);
+  ASSERT_TRUE(later.ok());
+  EXPECT_TRUE(later.TestUnitReady().Sense(0x02, 0x3A, 0x02));
+  EXPECT_TRUE(later.None({0x1B, 0, 0, 0, 0x03, 0}).Good());
+  EXPECT_TRUE(later.TestUnitReady().Good());
+  sense = later.In({0x03, 0, 0, 0, 18, 0}, 18);
   EXPECT_EQ(sense.data[0], 0x70);
   EXPECT_EQ(sense.data[2], 0x00);
   EXPECT_EQ(sense.data[12], 0x00);
