@@ -32,6 +32,8 @@ class ScriptedDrive : public TRecorderDrive {
   uint16_t sessions = 0;
   bool bufferWorks = true;
   uint32_t bufferSize = 2 * 1024 * 1024;
+  uint32_t freeSize = 1024 * 1024;
+  std::vector<uint32_t> freeSizes;  // the free size each buffer query reports, in turn
   // Decides each WRITE: nullopt-like "ok" when it returns false.
   std::function<bool(uint32_t lba, int call, Failure& failure)> failWrite;
   int closeSessionBusy = 0;        // CLOSE SESSION answers busy this many times
@@ -86,10 +88,14 @@ class ScriptedDrive : public TRecorderDrive {
   bool ReadBufferCapacity() override {
     log.push_back("READ BUFFER CAPACITY");
     if (!bufferWorks) return Fail(false, 0x20);
+    if (!freeSizes.empty()) {
+      freeSize = freeSizes.front();
+      freeSizes.erase(freeSizes.begin());
+    }
     return Ok();
   }
   uint32_t DeviceBufferSize() override { return bufferSize; }
-  uint32_t DeviceFreeBufferSize() override { return bufferSize / 2; }
+  uint32_t DeviceFreeBufferSize() override { return freeSize; }
   void SetDeviceBufferSizes(uint32_t size, uint32_t free) override {
     bufferFigures.emplace_back(size, free);
   }
@@ -171,6 +177,7 @@ uint8_t FillByte(uint32_t i) { return static_cast<uint8_t>(i % 251 + 1); }
 
 struct Outcome {
   std::string result;
+  int lowestFill = -2;
   int finishedCalls = 0;
   int finalizingCalls = 0;
   int64_t bytesWritten = 0;
@@ -213,6 +220,8 @@ class WriterTest : public ::testing::Test {
     std::fill(job.DescriptorCopy.begin(), job.DescriptorCopy.begin() + 19 * 2048, 0xD5);
     job.AbortFlag = &abortFlag;
     job.BytesWritten = &bytesWritten;
+    TWriteStats stats;
+    job.Stats = &stats;
     job.OnFinalizingTrack = [&] {
       ++run.finalizingCalls;
       if (onFinalizing) onFinalizing(abortFlag);
@@ -229,6 +238,8 @@ class WriterTest : public ::testing::Test {
     }
     abort_ = nullptr;
     run.bytesWritten = bytesWritten.load();
+    run.lowestFill = stats.LowestBufferFill.load();
+    EXPECT_GE(stats.DataEndMs.load(), stats.FirstWriteMs.load());
     return run;
   }
 
@@ -508,15 +519,23 @@ TEST_F(WriterTest, AHeadWriteRefusedForGoodEndsTheRecording) {
   EXPECT_EQ(run.finishedCalls, 1);
 }
 
-TEST_F(WriterTest, BufferQueriesStopAfterTheFirstFailure) {
+TEST_F(WriterTest, BufferQueriesStopAfterTheFirstFailureAndTrackTheLowestFill) {
   ScriptedDrive drive;
   drive.bufferWorks = false;
-  EXPECT_EQ(Record(drive, 1000).result, "");
+  const Outcome bad = Record(drive, 1000);
+  EXPECT_EQ(bad.result, "");
+  EXPECT_EQ(bad.lowestFill, -1);
   // Preparation, end of data and restore: never during the data.
   EXPECT_EQ(drive.Count("READ BUFFER CAPACITY"), 3);
 
   ScriptedDrive good;
-  EXPECT_EQ(Record(good, 1000).result, "");
+  // Fill 10 % and 40 % while the buffer first fills (not counted), then 80, 30 and 60 %.
+  const uint32_t size = good.bufferSize;
+  good.freeSizes = {size, size / 10 * 9, size / 10 * 6, size / 10 * 2, size / 10 * 7,
+                    size / 10 * 4};
+  const Outcome run = Record(good, 1000);
+  EXPECT_EQ(run.result, "");
+  EXPECT_EQ(run.lowestFill, 30);
   // 32 blocks: a query before the 6th, 11th, ... block, plus the three outside the data.
   EXPECT_EQ(good.Count("READ BUFFER CAPACITY"), 3 + 6);
 }
