@@ -408,7 +408,8 @@ bool LoadDiscState(const std::string& statePath, DiscState& disc, std::string& e
   return true;
 }
 
-bool SaveDiscState(const std::string& statePath, const DiscState& disc, std::string& error) {
+bool SaveDiscState(const std::string& statePath, const DiscState& disc, std::string& error,
+                   bool durable) {
   const std::string text = FormatDiscState(disc);
   const std::string temporary = statePath + ".tmp";
   const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -428,9 +429,11 @@ bool SaveDiscState(const std::string& statePath, const DiscState& disc, std::str
     }
     done += static_cast<size_t>(n);
   }
-  // The data must be on disk before the rename makes it the state, or a crash could leave
-  // an empty state file in place of the old one.
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+  // For a change of the layout the data must be on disk before the rename makes it the
+  // state, or a power loss could leave an empty state file in place of the old one. Growth
+  // of a track is saved without waiting for the disk: the sectors themselves are not
+  // synced either, and the rename alone keeps the file whole when the process dies.
+  if ((durable && ::fsync(fd) != 0) || ::close(fd) != 0) {
     error = "cannot write " + temporary + ": " + std::strerror(errno);
     ::unlink(temporary.c_str());
     return false;

@@ -89,6 +89,8 @@ bool ParseDiscState(const std::string& text, DiscState& disc, std::string& error
 
 // Reads and writes the state file; the write goes to a temporary file renamed into place.
 bool LoadDiscState(const std::string& statePath, DiscState& disc, std::string& error);
-bool SaveDiscState(const std::string& statePath, const DiscState& disc, std::string& error);
+// A durable save waits until the state is on the disk before it replaces the old one.
+bool SaveDiscState(const std::string& statePath, const DiscState& disc, std::string& error,
+                   bool durable = true);
 
 }  // namespace brennix

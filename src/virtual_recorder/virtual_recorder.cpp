@@ -170,11 +170,11 @@ VirtualRecorder::~VirtualRecorder() {
   if (dirty_) Persist();
 }
 
-void VirtualRecorder::Persist() {
+void VirtualRecorder::Persist(bool durable) {
   if (disc_.profile == MediaProfile::None || !file_.IsOpen()) return;
   std::string error;
   // A failed save leaves the previous state file in place; the next change tries again.
-  dirty_ = !SaveDiscState(statePath_, disc_, error);
+  dirty_ = !SaveDiscState(statePath_, disc_, error, durable);
   writesSinceSave_ = 0;
 }
 
@@ -182,7 +182,7 @@ void VirtualRecorder::MarkDirty() {
   dirty_ = true;
   // Growth of a track is saved now and then rather than after every WRITE; closing,
   // flushing and every change of the layout save at once.
-  if (++writesSinceSave_ >= 256) Persist();
+  if (++writesSinceSave_ >= 256) Persist(false);
 }
 
 bool VirtualRecorder::Flush(std::string& error) {

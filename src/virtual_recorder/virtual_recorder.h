@@ -79,7 +79,7 @@ class VirtualRecorder {
   bool ApplyFault(uint8_t opcode, Reply& reply);
   bool RequireMedium(Reply& reply);
   void CurrentCondition(uint8_t sense[18]);
-  void Persist();
+  void Persist(bool durable = true);
   void MarkDirty();
 
   // Identity, mode pages, configuration, tray.
