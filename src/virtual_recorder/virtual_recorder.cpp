@@ -59,6 +59,21 @@ size_t CdbLengthFor(uint8_t opcode) {
   }
 }
 
+bool Implemented(uint8_t opcode) {
+  switch (opcode) {
+    case kTestUnitReady: case kRezeroUnit: case kRequestSense: case kFormatUnit:
+    case kInquiry: case kStartStopUnit: case kPreventAllow: case kReadFormatCapacities:
+    case kReadCapacity: case kRead10: case kWrite10: case kSynchronizeCache: case kReadToc:
+    case kGetConfiguration: case kReadDiscInformation: case kReadTrackInformation:
+    case kReserveTrack: case kSendOpc: case kModeSelect10: case kModeSense10:
+    case kCloseTrackSession: case kReadBufferCapacity: case kBlank: case kSetStreaming:
+    case kSetCdSpeed: case kSendDvdStructure:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Commands a drive answers while it blanks, formats or closes.
 bool AnsweredWhileBusy(uint8_t opcode) {
   return opcode == kInquiry || opcode == kRequestSense || opcode == kGetConfiguration ||
@@ -323,6 +338,11 @@ bool VirtualRecorder::RequireMedium(Reply& reply) {
 void VirtualRecorder::Dispatch(const uint8_t* cdb, size_t cdbLength, Reply& reply) {
   const uint8_t opcode = cdb[0];
   if (ApplyFault(opcode, reply)) return;
+  // An unknown operation code is refused whatever state the drive is in.
+  if (!Implemented(opcode)) {
+    reply.Fail(sense::kInvalidOpcode);
+    return;
+  }
   if (cdbLength < CdbLengthFor(opcode)) {
     reply.Fail(sense::kInvalidField);
     return;

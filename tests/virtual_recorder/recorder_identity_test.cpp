@@ -74,6 +74,7 @@ TEST_F(RecorderIdentity, TrayOpensClosesAndHonoursTheLock) {
   EXPECT_TRUE(drive.None({0x1B, 0, 0, 0, 0x02, 0}).Good());
   EXPECT_TRUE(drive.TestUnitReady().Sense(0x02, 0x3A, 0x02));
   EXPECT_TRUE(drive.DiscInformation().Sense(0x02, 0x3A, 0x02));
+  EXPECT_TRUE(drive.None({0xBE, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}).Sense(0x05, 0x20, 0x00));
   // REQUEST SENSE reports the open tray as data.
   Answer sense = drive.In({0x03, 0, 0, 0, 18, 0}, 18);
   ASSERT_TRUE(sense.Good());
