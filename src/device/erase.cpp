@@ -21,7 +21,8 @@ int TSCSIDevice::EraseProgress() const {
 bool TSCSIDevice::StartErase(uint8_t blankType) {
   // A second erase on the same drive would pull the thread object from under the first.
   if (Erasing) return false;
-  // The previous thread has cleared Erasing and is about to return.
+  // The previous thread has cleared Erasing and is about to return; its event, if still
+  // queued, is delivered all the same.
   eraseThread_.reset();
 
   TestUnitReady(5000);
@@ -67,7 +68,8 @@ bool TSCSIDevice::StartErase(uint8_t blankType) {
     if (OnEraseDone) OnEraseDone(this, true);
     return false;
   }
-  eraseThread_.reset(new TEraseThread(*this, t, blankType, EraseEstimate(t, blankType)));
+  eraseThread_.reset(
+      new TEraseThread(*this, t, blankType, EraseEstimate(t, blankType), eraseGate_.Alive));
   Erasing = true;
   eraseThread_->Resume();
   return true;

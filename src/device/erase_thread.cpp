@@ -19,15 +19,15 @@ constexpr uint8_t kCloseDvdPlusRw = 3;
 }  // namespace
 
 TEraseThread::TEraseThread(TSCSIDevice& device, int16_t eraseDiscType, uint8_t blankType,
-                           uint16_t estimate)
+                           uint16_t estimate, std::shared_ptr<std::atomic<bool>> deviceAlive)
     : TThread(true),
       device_(device),
       eraseDiscType_(eraseDiscType),
       blankType_(blankType),
-      estimate_(estimate) {}
+      estimate_(estimate),
+      deviceAlive_(std::move(deviceAlive)) {}
 
 TEraseThread::~TEraseThread() {
-  DeviceAlive->store(false);
   Terminate();
   WaitFor();
 }
@@ -184,7 +184,7 @@ void TEraseThread::Finish() {
   // waiting for this thread.
   TSCSIDevice* device = &device_;
   const bool withError = withError_.load();
-  auto alive = DeviceAlive;
+  auto alive = deviceAlive_;
   PostToMainThread([device, withError, alive] {
     if (alive->load() && device->OnEraseDone) device->OnEraseDone(device, withError);
   });

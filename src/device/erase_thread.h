@@ -17,16 +17,15 @@ class TEraseThread final : public TThread {
   // Bound of the wait for a DVD+RW to finish its background format before the zero fill.
   static constexpr double kDvdPlusRwFormatWaitPasses = 1800;  // 2-second passes: one hour
 
-  TEraseThread(TSCSIDevice& device, int16_t eraseDiscType, uint8_t blankType, uint16_t estimate);
+  // deviceAlive turns false when the device goes away; a queued event then stays silent.
+  TEraseThread(TSCSIDevice& device, int16_t eraseDiscType, uint8_t blankType, uint16_t estimate,
+               std::shared_ptr<std::atomic<bool>> deviceAlive);
   ~TEraseThread() override;  // stops the loops early and joins
 
   int Progress() const { return progress_.load(); }
   bool WithError() const { return withError_.load(); }
   int16_t EraseDiscType() const { return eraseDiscType_; }
   uint16_t Estimate() const { return estimate_; }
-
-  // Cleared when the device goes away, so a queued end-of-erase event is dropped.
-  std::shared_ptr<std::atomic<bool>> DeviceAlive = std::make_shared<std::atomic<bool>>(true);
 
  protected:
   void Execute() override;
@@ -47,6 +46,7 @@ class TEraseThread final : public TThread {
   const int16_t eraseDiscType_;
   const uint8_t blankType_;
   const uint16_t estimate_;
+  const std::shared_ptr<std::atomic<bool>> deviceAlive_;
   double elapsed_ = 0;
   std::atomic<int> progress_{0};
   std::atomic<bool> withError_{false};

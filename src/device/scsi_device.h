@@ -229,6 +229,12 @@ class TSCSIDevice {
   struct EraseThreadDeleter {
     void operator()(TEraseThread* thread) const;
   };
+  // Lets a queued end-of-erase event find out that the device is gone.
+  struct EraseEventGate {
+    std::shared_ptr<std::atomic<bool>> Alive = std::make_shared<std::atomic<bool>>(true);
+    ~EraseEventGate() { Alive->store(false); }
+  };
+  EraseEventGate eraseGate_;
   // Last member: the erase thread is stopped and joined before anything it uses goes away.
   std::unique_ptr<TEraseThread, EraseThreadDeleter> eraseThread_;
 };

@@ -132,11 +132,22 @@ TEST_F(EraseStart, QuickCdRwProgressRisesTo100OnlyAtTheEnd) {
     }
   }
   EXPECT_GE(drive->CountOf(0x01), 2u);  // rezero twice in the restore
+  EXPECT_GE(drive->CountOf(0x12), 1u);  // the transport was started again: drives re-probed
   // A second erase can follow the first.
   events.clear();
   ASSERT_TRUE(device.StartErase(kBlankFull));
   ASSERT_TRUE(WaitForEvent());
   EXPECT_FALSE(events[0]);
+}
+
+TEST_F(EraseStart, AnEventStillQueuedIsDeliveredAfterTheNextEraseStarts) {
+  Rewritable(0x000A, 0xA1, 0);
+  ASSERT_TRUE(device.StartErase(kBlankQuick));
+  while (device.Erasing) SleepMs(10);  // finished, its event not yet pumped
+  ASSERT_TRUE(device.StartErase(kBlankQuick));
+  ASSERT_TRUE(PumpMainThreadUntil([this] { return events.size() == 2; }, 24u * 3600 * 1000));
+  EXPECT_FALSE(events[0]);
+  EXPECT_FALSE(events[1]);
 }
 
 TEST_F(EraseStart, DvdRwDriveThatIsNeverBusyEndsItsFirstLoopAtOnce) {
