@@ -92,7 +92,7 @@ void TEraseThread::FollowDvdPlusRw() {
     passes += 1;
     Update();
     if (passes >= kDvdPlusRwFormatWaitPasses && NotReady()) {
-      device_.DebugMessage("DVD+RW FORMAT DID NOT START WRITING WITHIN ONE HOUR", 0);
+      device_.DebugMessage("DVD+RW STILL FORMATTING AFTER ONE HOUR", 0);
       withError_.store(true);
       return;
     }
