@@ -1,6 +1,7 @@
 // Starting an erase: the medium decides between BLANK, FORMAT UNIT and writing zeros; the
 // erase thread follows the operation to its end.
 #include <algorithm>
+#include <vector>
 
 #include "device/disc_types.h"
 #include "device/erase_plan.h"
@@ -51,9 +52,10 @@ bool TSCSIDevice::StartErase(uint8_t blankType) {
       started = FormatUnit(0x11, kDvdPlusRwFormatList.data(), kDvdPlusRwFormatList.size());
     }
   } else if (t == kDiscDvdRam && blankType == kBlankQuick) {
-    std::fill(TransferBuffer.begin(), TransferBuffer.end(), uint8_t{0});
+    // Whole blocks of zeros: nothing left over from another command may reach the disc.
+    const std::vector<uint8_t> zeros(size_t{kZeroFillBlocks} * 2048, 0);
     for (uint32_t address = 0; address <= kDvdRamStartZeroFillLast; address += kZeroFillBlocks)
-      WriteSectors(address, kZeroFillBlocks, kZeroFillBlocks * 2048, TransferBuffer.data());
+      WriteSectors(address, kZeroFillBlocks, kZeroFillBlocks * 2048, zeros.data());
     SynchronizeCache(30000, false);
     started = true;
   } else if (t == kDiscDvdRam) {

@@ -25,7 +25,8 @@ TEraseThread::TEraseThread(TSCSIDevice& device, int16_t eraseDiscType, uint8_t b
       eraseDiscType_(eraseDiscType),
       blankType_(blankType),
       estimate_(estimate),
-      deviceAlive_(std::move(deviceAlive)) {}
+      deviceAlive_(std::move(deviceAlive)),
+      zeros_(size_t{kZeroFillBlocks} * 2048, 0) {}
 
 TEraseThread::~TEraseThread() {
   Terminate();
@@ -54,14 +55,10 @@ bool TEraseThread::Nap(uint32_t ms) {
 bool TEraseThread::TestReady() { return device_.TestUnitReady(5000); }
 
 bool TEraseThread::ZeroFill(uint32_t lastAddress) {
-  // The whole buffer, not only the part a sector count suggests: nothing left over from
-  // another command may reach the disc.
-  std::fill(device_.TransferBuffer.begin(), device_.TransferBuffer.end(), uint8_t{0});
   const uint32_t bytes = kZeroFillBlocks * 2048;
   for (uint32_t address = 0; address <= lastAddress; address += kZeroFillBlocks) {
     if (Terminated()) return false;
-    if (!device_.WriteSectors(address, kZeroFillBlocks, bytes, device_.TransferBuffer.data()))
-      return false;
+    if (!device_.WriteSectors(address, kZeroFillBlocks, bytes, zeros_.data())) return false;
   }
   return true;
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/thread.h"
 
@@ -48,6 +49,9 @@ class TEraseThread final : public TThread {
   const uint16_t estimate_;
   const std::shared_ptr<std::atomic<bool>> deviceAlive_;
   double elapsed_ = 0;
+  // Zeros of its own: the device's transfer buffer also carries MODE SENSE answers, and
+  // nothing but zeros may reach the disc.
+  const std::vector<uint8_t> zeros_;
   std::atomic<int> progress_{0};
   std::atomic<bool> withError_{false};
 };
