@@ -90,23 +90,23 @@ void TKorbBurner::EndBurnEarly(const std::string& error) {
     cache_->Abort();
     cache_.reset();
   }
-  recording_.store(false);
-  TKorbBurner* self = this;
-  ActiveBurner.compare_exchange_strong(self, nullptr);
-  if (OnWriteDone) OnWriteDone(this, error);
+  DeliverWriteDone(error);
 }
 
 void TKorbBurner::DeliverWriteDone(const std::string& error) {
   recording_.store(false);
   TKorbBurner* self = this;
   ActiveBurner.compare_exchange_strong(self, nullptr);
-  if (OnWriteDone) OnWriteDone(this, error);
+  // A copy: the handler may free this component (a dialog that closes when it is done).
+  const TWriteDoneEvent handler = OnWriteDone;
+  if (handler) handler(this, error);
 }
 
 bool TKorbBurner::Burn() {
   TKorbBurner* none = nullptr;
   if (recording_.load() || !ActiveBurner.compare_exchange_strong(none, this)) {
-    if (OnWriteDone) OnWriteDone(this, kRecordingRunningText);
+    const TWriteDoneEvent handler = OnWriteDone;
+    if (handler) handler(this, kRecordingRunningText);
     return false;
   }
   // The writer of the previous recording has reported and is ending by itself.
