@@ -329,7 +329,10 @@ void TCacheThread::WaitForConsumer() {
       return;
     }
   }
-  // No pause after the end: the owner may join at once.
+  // No pause after the end: the owner may join at once. The object may be kept until the
+  // next recording; the blocks kept for reuse are not needed any more.
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  spare_.clear();
   Finished.store(true);
 }
 
