@@ -393,7 +393,12 @@ TEST_F(BurnTest, AComponentDestroyedMidRecordingStopsItsThreadsFirst) {
   rig.burner().OnWriteDone = [&](TKorbBurner*, const std::string&) { reports.fetch_add(1); };
   std::atomic<bool> writing{false};
   rig.drive().beforeCommand = [&](const LoggedCommand& c) {
-    if (c.opcode == kWrite10) writing.store(true);
+    if (c.opcode != kWrite10 || rig.drive().Writes() != 3) return;
+    writing.store(true);
+    // Hold the writer in the middle of the data until the destructor has asked it to stop.
+    for (int i = 0; i < 10000 && !AbortFlag.load(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   };
   ASSERT_TRUE(rig.burner().Burn());
   while (!writing.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
