@@ -5,6 +5,7 @@
 
 #include "device/device_entry.h"
 #include "transport/sg_drive.h"
+#include "transport/spti.h"
 
 namespace brennix::cli {
 
@@ -32,8 +33,17 @@ std::string FindDeviceEntry(const TSCSIDevice& device, const std::string& wanted
       if (ParseDeviceEntry(entry, eh, et, el) && eh == h && et == t && el == l) return entry;
     }
   }
+  int letter = 0;
   if (wanted.size() == 1 || (wanted.size() == 2 && wanted[1] == ':')) {
-    const int letter = std::toupper(static_cast<unsigned char>(wanted[0]));
+    letter = std::toupper(static_cast<unsigned char>(wanted[0]));
+  } else if (SPTIInitialized()) {
+    // A device path ("/dev/sr0", a virtual recorder's disc file) names the drive's letter.
+    for (unsigned i = 2; i < kSPTIDriveCount - 1 && letter == 0; ++i) {
+      const TSPTIDrive& drive = SPTIDrive(i);
+      if (drive.Present && drive.Backend && drive.Backend->DevicePath() == wanted) letter = 'A' + static_cast<int>(i);
+    }
+  }
+  if (letter != 0) {
     for (const std::string& entry : device.Devices)
       if (DeviceEntryLetter(entry) == letter) return entry;
   }

@@ -16,7 +16,8 @@ bool StartTransport(TSCSIDevice& device);
 void ReportInaccessibleDrives();
 
 // The entry of device.Devices that a --device value names: the whole entry, its address
-// ("1:0:0"), or its letter ("E" or "E:"). Empty names the first. Empty result: none.
+// ("1:0:0"), its letter ("E" or "E:"), or the drive's device path ("/dev/sr0", a virtual
+// recorder's disc file). Empty names the first. Empty result: none.
 std::string FindDeviceEntry(const TSCSIDevice& device, const std::string& wanted);
 
 // Takes "--device X" / "--device=X" out of args; false with a usage message on a bad option

@@ -78,7 +78,7 @@ TEST_F(DevicesCli, RecordersFromTheEnvironment) {
 TEST_F(DevicesCli, InfoSelectsByLetterAddressOrEntry) {
   const std::string recorders = Recorder("a.disc") + " " + Recorder("b.disc", "dvd-r");
   for (const std::string& which : {std::string("E"), std::string("e:"), std::string("0:1:0"),
-                                   "'0:1:0,E: " + kIdentity + "'"}) {
+                                   "'0:1:0,E: " + kIdentity + "'", "'" + dir + "/b.disc'"}) {
     const Outcome run = Cli(recorders + " info --device " + which);
     EXPECT_EQ(run.status, 0) << which;
     EXPECT_NE(run.out.find("Device: 0:1:0,E: " + kIdentity + "\n"), std::string::npos) << run.out;
