@@ -211,7 +211,7 @@ bool TSCSIDevice::WriteModeTest(uint8_t writeType) {
   // The page as the drive described it, limited to what it actually sent.
   const size_t pageLength = size_t{answer[offset + 1]} + 2;
   if (got <= offset || pageLength < 16 || pageLength > got - offset) return false;
-  uint8_t list[8 + 256] = {};
+  uint8_t list[8 + 2 + 255] = {};  // header and the longest page a length byte can describe
   std::memcpy(list + 8, answer + offset, pageLength);
   PrepareWriteModeTestPage(list + 8, writeType);
   return ModeSelect10(list, static_cast<uint16_t>(8 + pageLength));

@@ -190,6 +190,21 @@ TEST(WriteModes, ProbeSetsTheAcceptedTypesAndLeavesTrackAtOnce) {
   }
 }
 
+TEST(WriteModes, LongestDescribablePageFitsTheParameterList) {
+  auto drive = Drive();
+  auto page = testing::WriteParametersPage05();
+  page.resize(257, 0x5A);
+  page[1] = 0xFF;
+  drive->modePages[0x05] = page;
+  drive->acceptedWriteTypes = {1};
+  Recorder r(drive);
+  r.device.ProbeWriteModes();
+  EXPECT_EQ(r.device.WriteModes, wmode::TAO);
+  ASSERT_EQ(drive->modeSelects.size(), 3u);
+  EXPECT_EQ(drive->modeSelects[2].size(), 8u + 257u);
+  EXPECT_EQ(drive->modeSelects[2].back(), 0x5A);
+}
+
 TEST(Quirks, EveryFlagFromTheIdentity) {
   auto quirks = [](const std::string& vendor, const std::string& product) {
     uint8_t inquiry[36];
