@@ -133,11 +133,13 @@ uint8_t AnswerHaInquiry(SPTIState& state, SRB_HAInquiry& srb) {
 
 uint8_t Execute(SPTIState& state, SRB_ExecSCSICmd& srb) {
   srb.DataTransferred = 0;
+  // An INQUIRY names the adapter before the device: past the last adapter it is the adapter
+  // that is wrong.
+  if (srb.CDBByte[0] == 0x12 && srb.SRB_HaId >= state.hostAdapterCount.load()) return SS_INVALID_HA;
   TSPTIDrive* entry = FindEntry(state, srb.SRB_HaId, srb.SRB_Target, srb.SRB_Lun);
   if (entry == nullptr) return SS_NO_DEVICE;
 
   if (srb.CDBByte[0] == 0x12) {
-    if (srb.SRB_HaId >= state.hostAdapterCount.load()) return SS_INVALID_HA;
     if (srb.SRB_BufPointer == nullptr) return SS_INVALID_SRB;
     const uint32_t n = std::min<uint32_t>(36, srb.SRB_BufLen);
     std::memcpy(srb.SRB_BufPointer, entry->InquiryData, n);

@@ -174,6 +174,11 @@ TEST(SptiRequests, InquiryIsAnsweredFromTheTableWithinTheBuffer) {
   EXPECT_EQ(std::memcmp(large, drive->inquiry.data(), 36), 0);
   EXPECT_EQ(large[36], 0xEE);
   EXPECT_EQ(drive->commands.size(), asked) << "the drive is not asked";
+
+  srb = Exec(1, 0, 0, {0x12, 0, 0, 0, 0x60, 0}, large, 96, SRB_DIR_IN);
+  EXPECT_EQ(SendASPI32Command(&srb), SS_INVALID_HA);
+  srb = Exec(0, 1, 0, {0x12, 0, 0, 0, 0x60, 0}, large, 96, SRB_DIR_IN);
+  EXPECT_EQ(SendASPI32Command(&srb), SS_NO_DEVICE);
 }
 
 TEST(SptiRequests, FailuresCarryStatusSenseAndHostStatus) {
