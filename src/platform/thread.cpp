@@ -8,6 +8,19 @@
 
 namespace brennix {
 
+namespace {
+
+// True when this process may set a nice value of 0 after raising it.
+bool CanReturnToNormalPriority() {
+  if (::geteuid() == 0) return true;
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NICE, &limit) != 0) return false;
+  // The lowest nice value allowed is 20 - limit.
+  return limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur >= 20;
+}
+
+}  // namespace
+
 TThread::TThread(bool createSuspended) {
   if (!createSuspended) Resume();
 }
@@ -55,7 +68,11 @@ void TThread::ApplyPriority() {
     param.sched_priority = 10;
     if (::sched_setscheduler(tid, SCHED_RR, &param) == 0) return;
   }
-  // Raising priority needs privileges; lowering always works. A refusal keeps the old value.
+  // Lowering a thread's priority always works, but raising it again needs privileges
+  // (RLIMIT_NICE or CAP_SYS_NICE). A thread that is lowered while it waits and raised when it
+  // has work (the read-ahead cache) would otherwise stay at the bottom for good, so levels are
+  // only applied where the way back up is open; elsewhere the priority is kept.
+  if (niceValue > 0 && !CanReturnToNormalPriority()) return;
   (void)::setpriority(PRIO_PROCESS, static_cast<id_t>(tid), niceValue);
 }
 
