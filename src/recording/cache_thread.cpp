@@ -296,26 +296,37 @@ TCacheThread::Step TCacheThread::ReadFiles() {
       fileErrors_ += "FILE \"" + entry->FullPath + "\" WAS SHORTER THAN EXPECTED, PADDED WITH ZEROS\n";
     }
   }
-  return AppendOpenBlock(false);
+  // The open block stays open: the padding, if any, continues it.
+  return Step::Go;
 }
 
 void TCacheThread::AppendPadding() {
-  if (!PadToMinimum) return;
-  int64_t pad = kMinimumTrackBytes - ImageBytes;
-  {
+  int64_t pad = PadToMinimum ? kMinimumTrackBytes - ImageBytes : 0;
+  if (pad > 0) {
     std::lock_guard<std::recursive_mutex> guard(Lock);
     PadBytes.store(pad);
     BytesToDeliver.fetch_add(pad);
   }
+  // The zeros continue the last data block rather than starting blocks of their own: every
+  // block but the last stays full, so a drive that writes whole blocks (32 sectors on DVD)
+  // never writes past the sectors reserved for the track.
   while (pad > 0) {
-    const int32_t n = static_cast<int32_t>(std::min<int64_t>(pad, BlockSize));
-    std::unique_ptr<TCacheBlock> block = NewBlock();
-    std::memset(block->Data, 0, static_cast<size_t>(n));
-    block->Size = n;
+    if (!open_) {
+      open_ = NewBlock();
+      fill_ = 0;
+    }
+    const int32_t n = static_cast<int32_t>(std::min<int64_t>(pad, BlockSize - fill_));
+    std::memset(open_->Data + fill_, 0, static_cast<size_t>(n));
+    fill_ += n;
     pad -= n;
-    std::lock_guard<std::recursive_mutex> guard(Lock);
-    BlockList.push_back(std::move(block));
-    PadBytes.store(pad);
+    if (fill_ == BlockSize || pad == 0) {
+      open_->Size = fill_;
+      std::lock_guard<std::recursive_mutex> guard(Lock);
+      BlockList.push_back(std::move(open_));
+      PadBytes.store(pad);
+      open_.reset();
+      fill_ = 0;
+    }
   }
 }
 
@@ -340,12 +351,16 @@ void TCacheThread::Execute() {
   // The flags start cleared in the constructor; clearing them here could lose an abort
   // requested before the thread got going.
   if (ReadHeader() == Step::Stop || ReadFiles() == Step::Stop) return;
-  if (queuedBytes_ != ImageBytes) {
+  if (queuedBytes_ + fill_ != ImageBytes) {
     // Delivering more or less than the layout reserved would shift or cut the track.
     Fail("IMAGE SIZE DOES NOT MATCH ITS LAYOUT");
     return;
   }
-  AppendPadding();
+  if (PadToMinimum) {
+    AppendPadding();
+  } else if (AppendOpenBlock(false) == Step::Stop) {
+    return;
+  }
   CacheFilled.store(true);
   WaitForConsumer();
 }

@@ -170,6 +170,21 @@ TEST_F(CacheThreadPadding, ShortImagePaddedTo300ZeroSectors) {
   EXPECT_EQ(got.bytes.substr(20480), std::string(614400 - 20480, '\0'));
 }
 
+// Guards against the padding going out as blocks of its own: a DVD writer sends whole
+// 32-sector blocks, and a separate short padding block would run past the track reserved
+// for SectorsToWrite (298 sectors of data + 2 of padding must be 10 blocks, not 11).
+TEST_F(CacheThreadPadding, PaddingContinuesTheLastDataBlock) {
+  TMemoryStream header = Header(298);
+  TCacheThread cache(kDialogCacheSize, &header, 298 * 2048, true, kDvdBlockSize, lock_);
+  const Drained got = Drain(cache, lock_);
+  EXPECT_TRUE(got.ended);
+  ASSERT_EQ(got.bytes.size(), 614400u);
+  ASSERT_EQ(got.sizes.size(), 10u);
+  for (size_t i = 0; i + 1 < got.sizes.size(); ++i) EXPECT_EQ(got.sizes[i], kDvdBlockSize);
+  EXPECT_EQ(got.sizes.back(), 300 * 2048 - 9 * kDvdBlockSize);
+  EXPECT_EQ(got.bytes.substr(298 * 2048), std::string(2 * 2048, '\0'));
+}
+
 TEST_F(CacheThreadPadding, NoPaddingFrom300SectorsOnOrWhenNotAsked) {
   for (const auto& [sectors, pad] : {std::pair{300, true}, std::pair{10, false}}) {
     TMemoryStream header = Header(sectors);
