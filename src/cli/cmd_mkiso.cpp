@@ -27,7 +27,9 @@ namespace {
 // What the burn dialog uses.
 constexpr int kMaxFiles = 600000;
 constexpr int kMaxDirs = 20000;
-constexpr int32_t kDialogCacheSize = 8392704;
+// A file has no buffer to keep from running empty, so the image needs only the smallest
+// read-ahead cache the component allows; a burn uses 8392704.
+constexpr int32_t kFileImageCacheSize = 2097152;
 
 const char* const kMkisoUsage =
     "usage: brennix-cli mkiso -o OUT.iso [--label TEXT] [--save-path full|last|none]\n"
@@ -36,8 +38,8 @@ const char* const kMkisoUsage =
     "Writes the files and folders SOURCE... as an ISO 9660 image with a Joliet tree to\n"
     "OUT.iso. A folder contributes its contents (recursively); --save-path full keeps each\n"
     "source's folder path below the root, last keeps only its last folder, none (default)\n"
-    "puts everything in the root. --cache-size sets the read-ahead cache (default 8392704,\n"
-    "as for a burn; at least 2097152).\n";
+    "puts everything in the root. --cache-size sets the read-ahead cache (default and\n"
+    "minimum 2097152; a burn uses 8392704).\n";
 
 struct Options {
   std::string output;
@@ -45,7 +47,7 @@ struct Options {
   bool savePath = false;
   bool lastFolderOnly = false;
   bool joliet = true;
-  int32_t cacheSize = kDialogCacheSize;
+  int32_t cacheSize = kFileImageCacheSize;
   std::vector<std::string> sources;
 };
 
