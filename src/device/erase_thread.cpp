@@ -52,7 +52,13 @@ bool TEraseThread::Nap(uint32_t ms) {
   return !Terminated();
 }
 
-bool TEraseThread::TestReady() { return device_.TestUnitReady(5000); }
+bool TEraseThread::TestReady() {
+  const bool ready = device_.TestUnitReady(5000);
+  // A medium or hardware error while the erase runs is the drive saying that it failed.
+  const uint8_t key = device_.LastSense[2] & 0x0F;
+  if (!ready && (key == 0x03 || key == 0x04)) withError_.store(true);
+  return ready;
+}
 
 bool TEraseThread::ZeroFill(uint32_t lastAddress) {
   const uint32_t bytes = kZeroFillBlocks * 2048;
@@ -165,7 +171,14 @@ void TEraseThread::Execute() {
     if (!ZeroFill(kQuickZeroFillLast) && !Terminated()) withError_.store(true);
     device_.SynchronizeCache(30000, false);
   }
-  if (!Terminated()) WaitAfterwards();
+  if (!Terminated()) {
+    WaitAfterwards();
+    // However long the waits ran, a drive that is still not ready has not finished.
+    if (!Terminated() && !TestReady()) {
+      device_.DebugMessage("ERASE NOT FINISHED: " + device_.LastErrorText, 0);
+      withError_.store(true);
+    }
+  }
 
   // The blanked disc may change what the system reports about the drive.
   if (!Terminated() && ASPIUsesEmulation()) ASPIReload();

@@ -150,6 +150,27 @@ TEST_F(EraseStart, AnEventStillQueuedIsDeliveredAfterTheNextEraseStarts) {
   EXPECT_FALSE(events[1]);
 }
 
+TEST_F(EraseStart, AFailedBlankOrADriveThatNeverFinishesIsAnError) {
+  Rewritable(0x000A, 0xA1, 0);
+  std::atomic<int> calls{0};
+  auto ready = drive->Handlers[0x00];
+  // The blank fails: the drive says so once, as a deferred medium error.
+  drive->Handlers[0x00] = [&, ready](const uint8_t* cdb, const uint8_t* data, uint32_t n) {
+    if (drive->CountOf(0xA1) > 0 && calls++ == 0) return FakeAnswer::Check(0x03, 0x0C, 0x00);
+    return ready(cdb, data, n);
+  };
+  ASSERT_TRUE(device.StartErase(kBlankQuick));
+  ASSERT_TRUE(WaitForEvent());
+  EXPECT_TRUE(events[0]);
+
+  // Not ready for ever: the loops give up at the estimate and the erase ends with an error.
+  events.clear();
+  Rewritable(0x000A, 0xA1, 1 << 30);
+  ASSERT_TRUE(device.StartErase(kBlankQuick));
+  ASSERT_TRUE(WaitForEvent());
+  EXPECT_TRUE(events[0]);
+}
+
 TEST_F(EraseStart, DvdRwDriveThatIsNeverBusyEndsItsFirstLoopAtOnce) {
   Rewritable(0x0013, 0xA1, 0);
   ASSERT_TRUE(device.StartErase(kBlankQuick));
