@@ -65,6 +65,9 @@ bool TEraseThread::ZeroFill(uint32_t lastAddress) {
   for (uint32_t address = 0; address <= lastAddress; address += kZeroFillBlocks) {
     if (Terminated()) return false;
     if (!device_.WriteSectors(address, kZeroFillBlocks, bytes, zeros_.data())) return false;
+    // A full fill is most of the erase and takes minutes: let the progress follow it.
+    const int filled = static_cast<int>(uint64_t{address} * 95 / (uint64_t{lastAddress} + 1));
+    if (filled > progress_.load()) progress_.store(filled);
   }
   return true;
 }
