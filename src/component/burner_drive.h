@@ -66,6 +66,8 @@ class TBurnerDrive final : public TRecorderDrive {
   }
   bool CloseImmediate() override { return brennix::CloseImmediate.load(); }
   bool TargetBusy() override { return device_.TargetBusy.load(); }
+  // Fixed-format sense starts with response code 70h or 71h.
+  bool HadSense() override { return (device_.LastSense[0] & 0x7E) == 0x70; }
   uint8_t LastAsc() override { return device_.LastSense[12]; }
   std::string LastErrorText() override { return device_.LastErrorText; }
   void SetErrorLogDone(bool done) override { device_.ErrorLogDone.store(done); }

@@ -58,8 +58,10 @@ class TRecorderDrive {
   virtual bool CloseSession(bool track, bool immediate, bool finish) = 0;
   virtual bool CloseImmediate() = 0;  // the drive wants CLOSE SESSION with the immediate bit
 
-  // The last failed command.
+  // The last failed command. HadSense: the drive answered with sense data (it may still
+  // say nothing more than ASC 00h); false when it did not answer at all.
   virtual bool TargetBusy() = 0;
+  virtual bool HadSense() = 0;
   virtual uint8_t LastAsc() = 0;
   virtual std::string LastErrorText() = 0;
 
@@ -71,10 +73,12 @@ class TRecorderDrive {
 };
 
 // A WRITE that failed this way is worth repeating after a pause: the drive is busy, not
-// ready yet, or gave no reason at all.
+// ready yet, or answered without a reason. A drive that did not answer at all is not: each
+// try would wait out the whole command time-out, ten thousand times over.
 inline bool IsTransientWriteFailure(TRecorderDrive& drive) {
+  if (drive.TargetBusy()) return true;
   const uint8_t asc = drive.LastAsc();
-  return drive.TargetBusy() || asc == 0x04 || asc == 0x00;
+  return drive.HadSense() && (asc == 0x04 || asc == 0x00);
 }
 
 }  // namespace brennix

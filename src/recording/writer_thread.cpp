@@ -17,7 +17,8 @@ constexpr int32_t kSector = 2048;
 }  // namespace
 
 std::string WriterErrorText(const std::string& lastErrorText) {
-  return "WRITER ERROR [" + lastErrorText + "]";
+  return "WRITER ERROR [" + (lastErrorText.empty() ? std::string(kNoAnswer) : lastErrorText) +
+         "]";
 }
 
 TThWrite::TThWrite(TWriteJob job) : TThread(true), job_(std::move(job)), transfer_(kDVDBlockBytes) {

@@ -51,6 +51,8 @@ struct TWriteJob {
 constexpr const char* kAbortedByUser = "OPERATION ABORTED BY USER";
 constexpr const char* kWriterBusy = "WRITER BUSY/BUFFER FULL";
 std::string WriterErrorText(const std::string& lastErrorText);  // "WRITER ERROR [...]"
+// The reason given when the drive's last command left no text of its own.
+constexpr const char* kNoAnswer = "NO ANSWER FROM THE DRIVE";
 
 constexpr int kMaxWriteAttempts = 10000;
 constexpr uint32_t kBusyRetryMs = 600;

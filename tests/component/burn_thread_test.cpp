@@ -324,6 +324,22 @@ TEST_F(BurnTest, AWriteRefusedForGoodEndsWithTheSenseText) {
   EXPECT_EQ(Count(rig.drive().Log(), kCloseTrackSession), 0);
 }
 
+TEST_F(BurnTest, ADriveThatStopsAnsweringEndsTheRecordingAtOnce) {
+  MakeTree("src", 115);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  RecorderFault fault;
+  fault.kind = RecorderFault::Kind::NoAnswer;
+  fault.opcode = kWrite10;
+  fault.count = 100000;
+  rig.drive().AddFault(fault);
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  const BurnOutcome out = rig.Burn();
+  EXPECT_EQ(out.error.rfind("WRITER ERROR [", 0), 0u) << out.error;
+  EXPECT_NE(out.error.find("TIMEOUT"), std::string::npos) << out.error;
+  EXPECT_EQ(Count(rig.drive().Log(), kWrite10), 1);
+}
+
 TEST_F(BurnTest, ADriveBusyForTenThousandAttemptsGivesUp) {
   MakeTree("src", 121);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);

@@ -24,6 +24,7 @@ class ScriptedDrive : public TRecorderDrive {
  public:
   struct Failure {
     bool busy = false;
+    bool noAnswer = false;  // the drive did not answer: no sense data at all
     uint8_t asc = 0;
     std::string text = "SCRIPTED FAILURE";
   };
@@ -106,7 +107,9 @@ class ScriptedDrive : public TRecorderDrive {
     EXPECT_EQ(bytes, count * 2048u);
     Failure failure;
     if (failWrite && failWrite(lba, call, failure)) {
-      return Fail(failure.busy, failure.asc, failure.text);
+      const bool failed = Fail(failure.busy, failure.asc, failure.text);
+      sense_ = !failure.noAnswer && !failure.busy;
+      return failed;
     }
     for (uint16_t i = 0; i < count; ++i) {
       sectors[lba + i].assign(data + i * 2048, data + (i + 1) * 2048);
@@ -130,6 +133,7 @@ class ScriptedDrive : public TRecorderDrive {
   }
   bool CloseImmediate() override { return false; }
   bool TargetBusy() override { return busy_; }
+  bool HadSense() override { return sense_; }
   uint8_t LastAsc() override { return asc_; }
   std::string LastErrorText() override { return text_; }
   void SetErrorLogDone(bool) override {}
@@ -157,17 +161,20 @@ class ScriptedDrive : public TRecorderDrive {
   }
   bool Ok() {
     busy_ = false;
+    sense_ = false;
     asc_ = 0;
     text_.clear();
     return true;
   }
   bool Fail(bool busy, uint8_t asc, const std::string& text = "SCRIPTED FAILURE") {
     busy_ = busy;
+    sense_ = !busy;
     asc_ = asc;
     text_ = text;
     return false;
   }
   bool busy_ = false;
+  bool sense_ = false;
   uint8_t asc_ = 0;
   std::string text_;
 };
@@ -357,6 +364,25 @@ TEST_F(WriterTest, ARefusedWriteEndsWithTheDrivesReason) {
   EXPECT_EQ(drive.writes.size(), 4u);
   EXPECT_FALSE(drive.Has("CLOSE"));
   EXPECT_FALSE(drive.Has("WRITE PARAMETERS 000 1"));
+}
+
+TEST_F(WriterTest, ADriveThatStopsAnsweringIsNotRetried) {
+  ScriptedDrive drive;
+  drive.failWrite = [](uint32_t lba, int, ScriptedDrive::Failure& f) {
+    f.noAnswer = true;
+    f.text = lba == 64 ? "COMMAND TIMEOUT" : "";
+    return lba >= 64;
+  };
+  EXPECT_EQ(Record(drive, 300).result, "WRITER ERROR [COMMAND TIMEOUT]");
+  EXPECT_EQ(drive.writes.size(), 3u);
+
+  ScriptedDrive silent;
+  silent.failWrite = [](uint32_t, int, ScriptedDrive::Failure& f) {
+    f.noAnswer = true;
+    f.text = "";
+    return true;
+  };
+  EXPECT_EQ(Record(silent, 300).result, "WRITER ERROR [NO ANSWER FROM THE DRIVE]");
 }
 
 TEST_F(WriterTest, AbortInTheMiddleFlushesWithoutClosingOrReloading) {
