@@ -228,7 +228,11 @@ void TThWrite::EndOfData() {
     const uint32_t size = drive.DeviceBufferSize();
     uint32_t free = size;
     drive.SetDeviceBufferSizes(size, free);
+    // Bounded in time as well as in steps: a drive that does not answer makes each step
+    // last a whole command time-out.
+    const uint64_t start = TickCount();
     for (uint32_t step = 0; step < kFlushDrainMaxSteps; ++step) {
+      if (TickCount() - start >= kFlushDrainMaxSteps * 1000ull) break;
       if (drive.ReadDiscInformation()) break;
       const uint32_t drop = size / 960;
       free = free > drop ? free - drop : 0;
