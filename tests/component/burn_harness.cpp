@@ -147,8 +147,10 @@ BurnOutcome Rig::Burn(const std::function<void()>& onFinalizing) {
   TKorbBurner& b = *burner_;
   std::atomic<int> done{0};
   std::atomic<bool> finalizing{false};
+  const std::thread::id mainThread = std::this_thread::get_id();
   b.OnWriteDone = [&](TKorbBurner* sender, const std::string& error) {
     EXPECT_EQ(sender, &b);
+    EXPECT_EQ(std::this_thread::get_id(), mainThread);  // delivered where the queue is pumped
     outcome.error = error;
     done.fetch_add(1);
   };
