@@ -75,10 +75,27 @@ class BurnCliTest : public ::testing::Test {
     fs::remove_all(dir_, ignored);
   }
 
+  // The device entry of the virtual recorder: a real drive in the machine comes first in
+  // the list and must never be the one a test burns on.
+  std::string VirtualEntry(const std::string& recorder) {
+    const CliRun list = Shell(Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote(recorder) +
+                              " devices");
+    size_t start = 0;
+    while (start < list.output.size()) {
+      size_t end = list.output.find('\n', start);
+      if (end == std::string::npos) end = list.output.size();
+      const std::string line = list.output.substr(start, end - start);
+      if (line.find("VIRTUAL RECORDER") != std::string::npos) return line;
+      start = end + 1;
+    }
+    return "none";
+  }
+
   CliRun Burn(const std::string& profile, const std::vector<std::string>& words,
            const std::string& stdinFrom = "/dev/null") {
-    std::string command = Quote(BRENNIX_CLI) + " --virtual-recorder " +
-                          Quote((dir_ / "disc.img").string() + profile) + " burn";
+    const std::string recorder = (dir_ / "disc.img").string() + profile;
+    std::string command = Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote(recorder) +
+                          " burn --device " + Quote(VirtualEntry(recorder));
     for (const std::string& w : words) command += " " + Quote(w);
     return Shell(command + " <" + stdinFrom);
   }
@@ -149,6 +166,7 @@ TEST_F(BurnCliTest, BadArgumentsAreUsageErrors) {
 TEST_F(BurnCliTest, CtrlCAbortsTheRecording) {
   Write(dir_ / "src/big.bin", 48 << 20, 4);
   const fs::path log = dir_ / "output.txt";
+  const std::string entry = VirtualEntry((dir_ / "disc.img").string() + ":cd-r");
   const pid_t pid = ::fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -158,8 +176,8 @@ TEST_F(BurnCliTest, CtrlCAbortsTheRecording) {
     ::setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "speed=simulated", 1);
     const std::string disc = (dir_ / "disc.img").string() + ":cd-r";
     const std::string source = (dir_ / "src").string();
-    ::execl(BRENNIX_CLI, BRENNIX_CLI, "--virtual-recorder", disc.c_str(), "burn", "--yes",
-            source.c_str(), static_cast<char*>(nullptr));
+    ::execl(BRENNIX_CLI, BRENNIX_CLI, "--virtual-recorder", disc.c_str(), "burn", "--device",
+            entry.c_str(), "--yes", source.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
   }
   // Interrupt once the recording has started and the data is flowing (the drive is
