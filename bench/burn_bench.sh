@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# The pipeline must never be what holds a drive back. Two parts, in one run:
+#
+#  throughput  burns a tree onto a virtual DVD+R with no simulated speed limit and runs
+#              `mkiso` of the same tree, taking turns; prints both throughputs (image MB per
+#              second of wall time) and the ratio burn / mkiso (target: at least 0.90). The
+#              burn's own data time (first WRITE to last) is shown too: the whole run also
+#              holds the drive's fixed ready waits, which do not grow with the tree.
+#  buffer      burns the tree of 200,000 small files onto a virtual recorder that simulates a
+#              16x DVD+R (22,160 kB/s) and a 52x CD-R (7,620 kB/s) and reports the lowest
+#              drive-buffer fill seen once the buffer had filled (it must never reach 0).
+#
+#   bench/burn_bench.sh [path/to/brennix-cli]
+#
+# BRENNIX_BENCH_DIR        where the trees, discs and images go (default bench/out; the trees
+#                          are shared with mkiso_bench.sh and generated once)
+# BRENNIX_BENCH_ROUNDS     throughput rounds; the best wall time of each tool counts (default 3)
+# BRENNIX_BURN_BENCH_TREE  tree of the throughput part: large (default) or small
+# BRENNIX_BURN_BENCH_PARTS "throughput buffer" (default) or one of them
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cli=${1:-$here/build/src/cli/brennix-cli}
+work=${BRENNIX_BENCH_DIR:-$here/bench/out}
+rounds=${BRENNIX_BENCH_ROUNDS:-3}
+tree=${BRENNIX_BURN_BENCH_TREE:-large}
+parts=${BRENNIX_BURN_BENCH_PARTS:-throughput buffer}
+
+for tool in "$cli" perl; do
+  command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+mkdir -p "$work"
+
+needed=""
+[[ $parts == *throughput* ]] && needed+=" $tree"
+[[ $parts == *buffer* ]] && needed+=" small"
+for t in $needed; do
+  if [ ! -e "$work/$t.done" ]; then
+    echo "== generating the $t tree in $work/$t (once)"
+    rm -rf "${work:?}/$t"
+    perl "$here/bench/gen_tree.pl" "$t" "$work/$t"
+    touch "$work/$t.done"
+  fi
+done
+
+disc=$work/burn-bench-disc.img
+iso=$work/burn-bench.iso
+cleanup() { rm -f "$disc" "$disc.state" "$iso" "$iso.part"; }
+trap cleanup EXIT
+
+now() { date +%s.%N; }
+
+# Burns $1 (source) onto a fresh virtual disc of profile $2 with recorder options $3; prints
+# "wall_seconds" and leaves the CLI's output in $work/burn-bench.log.
+burn() {
+  cleanup
+  local start end entry
+  # Named explicitly: a real drive in the machine would come first in the list.
+  entry=$("$cli" --virtual-recorder "$disc:$2" devices | grep -m1 'VIRTUAL RECORDER')
+  start=$(now)
+  BRENNIX_VIRTUAL_RECORDER_OPTIONS=$3 "$cli" --virtual-recorder "$disc:$2" burn --yes \
+    --device "$entry" --label BENCH "$1" >"$work/burn-bench.log" 2>&1 ||
+    { echo "burn failed:" >&2; tail -5 "$work/burn-bench.log" >&2; return 1; }
+  end=$(now)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
+}
+
+mkiso() {
+  rm -f "$iso"
+  local start end
+  start=$(now)
+  "$cli" mkiso -o "$iso" --label BENCH "$1" >"$work/mkiso-bench.log" 2>&1 ||
+    { echo "mkiso failed:" >&2; tail -5 "$work/mkiso-bench.log" >&2; return 1; }
+  end=$(now)
+  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
+}
+
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (b == "" || a < b) ? a : b }'; }
+
+if [[ $parts == *throughput* ]]; then
+  src=$work/$tree
+  find "$src" -type f -print0 | xargs -0 cat >/dev/null  # the same warm page cache for both
+  best_burn="" best_mkiso="" best_data=""
+  for ((r = 1; r <= rounds; r++)); do
+    sync
+    w=$(burn "$src" dvd+r "speed=unlimited")
+    best_burn=$(min "$w" "$best_burn")
+    d=$(sed -n 's/^Data: .* in \([0-9.]*\) s .*/\1/p' "$work/burn-bench.log")
+    [ -n "$d" ] && best_data=$(min "$d" "$best_data")
+    sync
+    w=$(mkiso "$src")
+    best_mkiso=$(min "$w" "$best_mkiso")
+    bytes=$(stat -c %s "$iso")
+  done
+  echo "== throughput: tree '$tree', image $((bytes / 1048576)) MiB, best of $rounds"
+  awk -v b="$bytes" -v burn="$best_burn" -v mk="$best_mkiso" -v data="${best_data:-0}" 'BEGIN {
+    mb = b / 1048576
+    printf "%-28s %8.2f s %9.1f MB/s\n", "mkiso", mk, mb / mk
+    printf "%-28s %8.2f s %9.1f MB/s   ratio %.2f\n", "burn (whole run)", burn, mb / burn, mk / burn
+    if (data > 0)
+      printf "%-28s %8.2f s %9.1f MB/s   ratio %.2f\n", "burn (data, first to last WRITE)", data, mb / data, mk / data
+  }'
+fi
+
+if [[ $parts == *buffer* ]]; then
+  echo "== drive buffer: 200,000 small files on simulated drives"
+  for profile in dvd+r cd-r; do
+    w=$(burn "$work/small" "$profile" "speed=simulated")
+    fill=$(sed -n 's/^Drive buffer: lowest fill \([0-9]*\)%.*/\1/p' "$work/burn-bench.log")
+    data=$(sed -n 's/^Data: \(.*\)$/\1/p' "$work/burn-bench.log")
+    printf "%-6s lowest buffer fill %4s%%   data %s   whole run %.1f s\n" "$profile" "${fill:-?}" \
+      "$data" "$w"
+  done
+fi
