@@ -21,6 +21,7 @@
 #include "component/progress_text.h"
 #include "device/disc_types.h"
 #include "platform/main_thread.h"
+#include "transport/spti.h"
 
 namespace brennix::cli {
 
@@ -224,6 +225,44 @@ class ProgressLine {
   bool shown_ = false;
 };
 
+// The file behind the selected drive when it is a virtual recorder (empty for a real drive).
+std::string SelectedDiscFile(TKorbBurner& burner) {
+  const char letter = burner.DriveLetter();
+  if (letter < 'A' || letter > 'Z') return std::string();
+  const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
+  if (!drive.Backend) return std::string();
+  struct stat info {};
+  const std::string path = drive.Backend->DevicePath();
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? path : std::string();
+}
+
+std::string RealPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return std::string();
+  std::string result = resolved;
+  std::free(resolved);
+  return result;
+}
+
+std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+
+// A virtual recorder's disc (and its state file) inside a source folder is left out: it is
+// being written while the image would read it.
+void SkipOwnDisc(TKorbBurner& burner) {
+  const std::string disc = RealPath(SelectedDiscFile(burner));
+  if (disc.empty()) return;
+  const std::string discName = BaseName(disc);
+  const std::string stateName = discName + ".state";
+  burner.OnAddFile = [disc, discName, stateName](TIsoImage*, const std::string& fullPath,
+                                                  std::string&, std::string&, double&, int32_t,
+                                                  int64_t, bool& skip) {
+    const std::string name = BaseName(fullPath);
+    if (name != discName && name != stateName) return;
+    const std::string real = RealPath(fullPath);
+    if (real == disc || real == disc + ".state") skip = true;
+  };
+}
+
 }  // namespace
 
 int RunBurn(const Args& args) {
@@ -275,6 +314,7 @@ int RunBurn(const Args& args) {
   burner.ReadBufferCapacity(bufferLength, blankLength);
   burner.SetWriteSpeed(o.speed);
 
+  SkipOwnDisc(burner);
   const QueueBuild queue = BuildTreeFromQueue(burner, o.sources, o.savePath);
   if (!queue.Error.empty()) return Fail(queue.Error);
   if (burner.DirCount() == 0 && burner.FileCount() == 0)

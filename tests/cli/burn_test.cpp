@@ -132,6 +132,19 @@ TEST_F(BurnCliTest, BurnsAsTheDialogDoesAndTheDiscReadsBack) {
   EXPECT_NE(info.output.find("Volume id: HOLIDAY 2026"), std::string::npos) << info.output;
 }
 
+TEST_F(BurnCliTest, TheVirtualDiscInsideASourceIsLeftOut) {
+  if (Shell("command -v xorriso").status != 0) GTEST_SKIP() << "xorriso is not installed";
+  const std::string recorder = (dir_ / "src/disc.img").string() + ":cd-r";
+  const CliRun run = Shell(Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote(recorder) +
+                           " burn --yes --device " + Quote(VirtualEntry(recorder)) + " " +
+                           Quote((dir_ / "src").string()) + " </dev/null");
+  ASSERT_EQ(run.status, 0) << run.output;
+  const CliRun list = Shell("xorriso -indev " + Quote((dir_ / "src/disc.img").string()) +
+                            " -find / -type f");
+  EXPECT_NE(list.output.find("readme.txt"), std::string::npos) << list.output;
+  EXPECT_EQ(list.output.find("'/disc.img"), std::string::npos) << list.output;
+}
+
 TEST_F(BurnCliTest, RefusesToAskWithoutATerminal) {
   const CliRun run = Burn(":cd-r", {(dir_ / "src").string()});
   EXPECT_EQ(run.status, 2);
