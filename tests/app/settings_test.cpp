@@ -171,7 +171,8 @@ TEST(SingleInstance, ALockLeftByACrashedCopyDoesNotBlockTheNextStart) {
   copy.setProcessEnvironment(env);
   copy.start(BRENNIX_APP, {});
   ASSERT_TRUE(copy.waitForStarted(5000));
-  ASSERT_TRUE(ProcessEventsUntil([&] { return QFile::exists(lockPath); }, 10000));
+  // The copy holds the guard once its lock file names it (created, then written).
+  ASSERT_TRUE(ProcessEventsUntil([&] { return QFileInfo(lockPath).size() > 0; }, 10000));
   {
     TSingleInstance whileRunning;
     EXPECT_FALSE(whileRunning.Acquire());
@@ -182,6 +183,28 @@ TEST(SingleInstance, ALockLeftByACrashedCopyDoesNotBlockTheNextStart) {
 
   TSingleInstance next;
   EXPECT_TRUE(next.Acquire());
+}
+
+// A copy killed before it wrote its process id leaves an empty lock file: fresh, it may
+// still be written; old, it must not keep the program from ever starting again.
+TEST(SingleInstance, AnEmptyLockFileIsTakenOverOnceItIsOld) {
+  QString lockPath;
+  {
+    TSingleInstance probe;
+    lockPath = probe.LockFilePath();
+  }
+  QFile empty(lockPath);
+  ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+  empty.close();
+  {
+    TSingleInstance fresh;
+    EXPECT_FALSE(fresh.Acquire());
+  }
+  const QByteArray path = QFile::encodeName(lockPath);
+  utimbuf old{time(nullptr) - 60, time(nullptr) - 60};
+  ASSERT_EQ(::utime(path.constData(), &old), 0);
+  TSingleInstance later;
+  EXPECT_TRUE(later.Acquire());
 }
 
 #include "settings_test.moc"
