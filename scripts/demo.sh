@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# The main job: installs what is needed, builds, writes the sample folder as an image file
-# through the read-ahead cache, checks it with an independent reader and lists it.
+# The main job: installs what is needed, builds, burns the sample folder onto a virtual
+# recorder (a software drive whose disc is a file), and shows what is on the disc.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/install-deps.sh"
 "$here/scripts/build.sh" "$here/build"
+cli="$here/build/src/cli/brennix-cli"
 out="$here/build/demo"
+disc="$out/disc.img"
 mkdir -p "$out"
-"$here/build/src/cli/brennix-cli" mkiso -o "$out/sample.iso" --label "Brennix sample" \
-  --save-path last "$here/scripts/sample"
-echo "== independent check (isovfy)"
-isovfy "$out/sample.iso" | tail -1
-echo "== the Joliet tree of $out/sample.iso"
-isoinfo -J -l -i "$out/sample.iso"
-echo "== the files, extracted by 7z"
-7z l "$out/sample.iso" | sed -n '/^---/,/^---/p'
+rm -f "$disc" "$disc.state"   # a fresh blank DVD+R each time
+recorder=(--virtual-recorder "$disc:dvd+r")
+
+echo "== the recorders"
+"$cli" "${recorder[@]}" devices
+echo "== burning $here/scripts/sample"
+"$cli" "${recorder[@]}" burn --yes --label "Brennix sample" "$here/scripts/sample"
+echo "== the disc"
+"$cli" "${recorder[@]}" info | sed -n '/^Disc:/,$p'
+echo "== what is on the disc (Joliet tree, read by isoinfo)"
+isoinfo -J -l -i "$disc"
+echo "== the files, extracted by 7z and compared with their sources"
+rm -rf "$out/extracted"
+7z x -y -o"$out/extracted" "$disc" >/dev/null
+diff -r "$here/scripts/sample" "$out/extracted" && echo "identical"
