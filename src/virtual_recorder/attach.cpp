@@ -23,26 +23,26 @@ uint8_t HostAfterRealAdapters() {
 
 }  // namespace
 
-void SplitRecorderSpec(const std::string& spec, std::string& path,
+void SplitRecorderText(const std::string& recorderText, std::string& path,
                        std::optional<MediaProfile>& profile) {
-  path = spec;
+  path = recorderText;
   profile.reset();
-  const size_t colon = spec.rfind(':');
+  const size_t colon = recorderText.rfind(':');
   if (colon == std::string::npos) return;
-  const auto named = ProfileFromName(spec.substr(colon + 1));
+  const auto named = ProfileFromName(recorderText.substr(colon + 1));
   if (!named) return;
-  path = spec.substr(0, colon);
+  path = recorderText.substr(0, colon);
   profile = named;
 }
 
-std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& spec,
+std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& recorderText,
                                                     const RecorderOptions& options,
                                                     std::string& error) {
   std::string path;
   std::optional<MediaProfile> profile;
-  SplitRecorderSpec(spec, path, profile);
+  SplitRecorderText(recorderText, path, profile);
   if (path.empty()) {
-    error = "virtual recorder '" + spec + "' has no disc file path";
+    error = "virtual recorder '" + recorderText + "' has no disc file path";
     return nullptr;
   }
   auto recorder = VirtualRecorder::Create(path, profile, options, error);
@@ -59,11 +59,11 @@ std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& spec,
   return drive;
 }
 
-bool AttachVirtualRecorder(const std::string& spec, std::string& error) {
+bool AttachVirtualRecorder(const std::string& recorderText, std::string& error) {
   RecorderOptions options;
   const char* settings = std::getenv(kVirtualRecorderOptionsEnv);
   if (settings != nullptr && !ParseRecorderOptions(settings, options, error)) return false;
-  return AttachVirtualRecorder(spec, options, error) != nullptr;
+  return AttachVirtualRecorder(recorderText, options, error) != nullptr;
 }
 
 bool AttachVirtualRecordersFromEnvironment(std::string& error) {

@@ -20,19 +20,19 @@ constexpr const char* kVirtualRecorderOptionsEnv = "BRENNIX_VIRTUAL_RECORDER_OPT
 
 // Splits PATH[:PROFILE]. The part after the last colon is the profile only when it is one
 // of the profile names, so a path that contains colons still works.
-void SplitRecorderSpec(const std::string& spec, std::string& path,
+void SplitRecorderText(const std::string& recorderText, std::string& path,
                        std::optional<MediaProfile>& profile);
 
 // Creates a virtual recorder for PATH[:PROFILE] with the given options and registers it as
 // an extra drive. Null with a message in error when the disc file cannot be used.
-std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& spec,
+std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& recorderText,
                                                     const RecorderOptions& options,
                                                     std::string& error);
 
 // Attaches one virtual recorder given as PATH[:PROFILE], with the options of
 // kVirtualRecorderOptionsEnv. False with a message in error when the text is malformed or
 // the disc file cannot be used.
-bool AttachVirtualRecorder(const std::string& spec, std::string& error);
+bool AttachVirtualRecorder(const std::string& recorderText, std::string& error);
 
 // Attaches every recorder listed in kVirtualRecorderEnv; false with a message on the first
 // bad entry.

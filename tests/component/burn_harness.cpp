@@ -86,9 +86,9 @@ int LoggingDrive::Writes() {
 Rig::Rig(const std::string& disc, std::optional<MediaProfile> profile,
          const RecorderOptions& options) {
   ClearExtraDrives();
-  std::string spec = disc;
-  if (profile) spec += ":" + std::string(ProfileName(*profile));
-  const std::shared_ptr<DriveBackend> drive = AttachRecorder(spec, options, error_);
+  std::string recorderText = disc;
+  if (profile) recorderText += ":" + std::string(ProfileName(*profile));
+  const std::shared_ptr<DriveBackend> drive = AttachRecorder(recorderText, options, error_);
   if (!drive) return;
   // The component talks to the logging drive in front of the virtual one.
   ClearExtraDrives();

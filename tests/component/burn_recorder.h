@@ -11,7 +11,7 @@
 namespace brennix::burntest {
 
 // Attaches a virtual recorder (registered as an extra drive); null with a message on failure.
-std::shared_ptr<DriveBackend> AttachRecorder(const std::string& spec,
+std::shared_ptr<DriveBackend> AttachRecorder(const std::string& recorderText,
                                              const RecorderOptions& options, std::string& error);
 
 // Scripts a fault into the virtual recorder that AttachRecorder returned.

@@ -5,9 +5,9 @@
 
 namespace brennix::burntest {
 
-std::shared_ptr<DriveBackend> AttachRecorder(const std::string& spec,
+std::shared_ptr<DriveBackend> AttachRecorder(const std::string& recorderText,
                                              const RecorderOptions& options, std::string& error) {
-  return AttachVirtualRecorder(spec, options, error);
+  return AttachVirtualRecorder(recorderText, options, error);
 }
 
 void AddRecorderFault(DriveBackend& recorder, const RecorderFault& fault) {

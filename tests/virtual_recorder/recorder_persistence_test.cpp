@@ -168,13 +168,13 @@ TEST_F(RecorderPersistence, DamagedStateIsRefusedNotTrusted) {
 TEST_F(RecorderPersistence, SpecSplitsAtTheLastColonOnlyForProfileNames) {
   std::string path;
   std::optional<MediaProfile> profile;
-  SplitRecorderSpec("/tmp/a:b/disc.iso:dvd+r-dl", path, profile);
+  SplitRecorderText("/tmp/a:b/disc.iso:dvd+r-dl", path, profile);
   EXPECT_EQ(path, "/tmp/a:b/disc.iso");
   EXPECT_EQ(profile, MediaProfile::DvdPlusRDl);
-  SplitRecorderSpec("/tmp/a:b/disc.iso", path, profile);
+  SplitRecorderText("/tmp/a:b/disc.iso", path, profile);
   EXPECT_EQ(path, "/tmp/a:b/disc.iso");
   EXPECT_FALSE(profile.has_value());
-  SplitRecorderSpec("c:none", path, profile);
+  SplitRecorderText("c:none", path, profile);
   EXPECT_EQ(path, "c");
   EXPECT_EQ(profile, MediaProfile::None);
   RecorderOptions options;
