@@ -11,13 +11,17 @@ disc="$out/disc.img"
 mkdir -p "$out"
 rm -f "$disc" "$disc.state"   # a fresh blank DVD+R each time
 recorder=(--virtual-recorder "$disc:dvd+r")
+# The virtual recorder by name: a real drive in the machine would come first in the list,
+# and this burn answers its question with --yes.
+device=$("$cli" "${recorder[@]}" devices | grep -m1 'VIRTUAL RECORDER')
 
 echo "== the recorders"
 "$cli" "${recorder[@]}" devices
 echo "== burning $here/scripts/sample"
-"$cli" "${recorder[@]}" burn --yes --label "Brennix sample" "$here/scripts/sample"
+"$cli" "${recorder[@]}" burn --device "$device" --yes --label "Brennix sample" \
+  "$here/scripts/sample"
 echo "== the disc"
-"$cli" "${recorder[@]}" info | sed -n '/^Disc:/,$p'
+"$cli" "${recorder[@]}" info --device "$device" | sed -n '/^Disc:/,$p'
 echo "== what is on the disc (Joliet tree, read by isoinfo)"
 isoinfo -J -l -i "$disc"
 echo "== the files, extracted by 7z and compared with their sources"
