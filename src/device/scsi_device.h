@@ -139,8 +139,9 @@ class TSCSIDevice {
   uint8_t TrackInfo[40] = {};
   uint16_t DeviceMaxWriteSpeed = 0;
   uint16_t DeviceMaxReadSpeed = 0;
-  uint32_t DeviceBufferSize = 0;
-  uint32_t DeviceFreeBufferSize = 0;
+  // Written by the writer thread, shown by the user interface while it runs.
+  std::atomic<uint32_t> DeviceBufferSize{0};
+  std::atomic<uint32_t> DeviceFreeBufferSize{0};
   bool FinalizeDisc = false;
   std::atomic<bool> Erasing{false};
   uint8_t LastSense[33] = {};
