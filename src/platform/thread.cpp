@@ -53,11 +53,13 @@ void TThread::ApplyPriority() {
   const int tid = tid_.load();
   if (tid == 0) return;
   const ThreadPriority p = priority_.load();
+  // The lower levels stay mild: the read-ahead cache drops to them while its queue is full,
+  // and must still be scheduled promptly on a busy machine once the writer has drained it.
   int niceValue = 0;
   switch (p) {
-    case ThreadPriority::Idle: niceValue = 19; break;
-    case ThreadPriority::Lowest: niceValue = 10; break;
-    case ThreadPriority::Lower: niceValue = 5; break;
+    case ThreadPriority::Idle: niceValue = 10; break;
+    case ThreadPriority::Lowest: niceValue = 5; break;
+    case ThreadPriority::Lower: niceValue = 2; break;
     case ThreadPriority::Normal: niceValue = 0; break;
     case ThreadPriority::Higher: niceValue = -5; break;
     case ThreadPriority::Highest: niceValue = -10; break;
