@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/disc_report.h"
 #include "cli/recorder_setup.h"
+#include "cli/select_recorder.h"
 #include "device/capabilities.h"
 
 namespace brennix::cli {
@@ -57,24 +58,7 @@ int RunInfo(const Args& arguments) {
   if (!args.empty()) return UsageError("unknown option '" + args.front() + "' for 'info'");
 
   TSCSIDevice device;
-  if (!StartTransport(device)) return 1;
-  const std::string entry = FindDeviceEntry(device, wanted);
-  if (entry.empty()) {
-    if (wanted.empty()) {
-      std::fputs("brennix-cli: no recorder found\n", stderr);
-      ReportInaccessibleDrives();
-    } else {
-      std::fprintf(stderr, "brennix-cli: no recorder '%s'; 'brennix-cli devices' lists them\n",
-                   wanted.c_str());
-    }
-    return 1;
-  }
-  device.SetDevice(entry);
-  if (device.Device().empty()) {
-    std::fprintf(stderr, "brennix-cli: cannot select '%s': %s\n", entry.c_str(),
-                 device.LastErrorText.empty() ? "not a CD or DVD drive" : device.LastErrorText.c_str());
-    return 1;
-  }
+  if (!SelectRecorder(device, wanted)) return 1;
   PrintRecorderInfo(device);
   PrintDiscInfo(device);
   return 0;

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "device/disc_types.h"
+#include "device/speed_text.h"
 
 namespace brennix {
 
@@ -36,27 +37,11 @@ int DriveReportedProgress(const uint8_t* sense, size_t length) {
 
 namespace {
 
-std::string Thousands(uint32_t v) {
-  std::string digits = std::to_string(v);
-  std::string out;
-  const size_t n = digits.size();
-  for (size_t i = 0; i < n; ++i) {
-    if (i > 0 && (n - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
-}
 
 }  // namespace
 
 std::string EraseSpeedText(int discType, uint32_t speedKBs) {
-  char factor[32];
-  if (discType >= kDiscDvdRam && discType <= kDiscDvdPlusRw) {
-    std::snprintf(factor, sizeof factor, "%.1fX", speedKBs / 1385.0);
-  } else {
-    std::snprintf(factor, sizeof factor, "%.0fX", speedKBs / 176.4);
-  }
-  return std::string(factor) + " (" + Thousands(speedKBs) + " KB/s)";
+  return FormatSpeedText(discType >= kDiscDvdRam && discType <= kDiscDvdPlusRw, speedKBs);
 }
 
 }  // namespace brennix

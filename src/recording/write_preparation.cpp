@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/speed_text.h"
+
 namespace brennix {
 
 namespace {
@@ -15,17 +17,6 @@ void PutBE32(uint8_t* p, uint32_t v) {
   p[1] = static_cast<uint8_t>(v >> 16);
   p[2] = static_cast<uint8_t>(v >> 8);
   p[3] = static_cast<uint8_t>(v);
-}
-
-std::string WithThousands(uint64_t value) {
-  std::string digits = std::to_string(value);
-  std::string out;
-  const size_t n = digits.size();
-  for (size_t i = 0; i < n; ++i) {
-    if (i > 0 && (n - i) % 3 == 0) out += ',';
-    out += digits[i];
-  }
-  return out;
 }
 
 }  // namespace
@@ -50,13 +41,7 @@ bool UsesStreaming(int16_t t) {
 int32_t WriteBlockBytes(int16_t t) { return IsCDRecordable(t) ? kCDBlockBytes : kDVDBlockBytes; }
 
 std::string SpeedText(int16_t discType, uint32_t speedKBs) {
-  char factor[32];
-  if (IsDVDSpeedType(discType)) {
-    std::snprintf(factor, sizeof factor, "%.1f", speedKBs / 1385.0);
-  } else {
-    std::snprintf(factor, sizeof factor, "%.0f", speedKBs / 176.4);
-  }
-  return std::string(factor) + "X (" + WithThousands(speedKBs) + " KB/s)";
+  return FormatSpeedText(IsDVDSpeedType(discType), speedKBs);
 }
 
 uint32_t StreamingSizeKB(uint32_t speedKBs) {
