@@ -61,14 +61,6 @@ int Fail(const std::string& message) {
   return 1;
 }
 
-std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r\n";
-  const size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return "";
-  const size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
-}
-
 // Empty on success, else the message.
 std::string Parse(const Args& args, Options& o, bool& help) {
   bool optionsEnded = false;

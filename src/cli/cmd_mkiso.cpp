@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/queue.h"
 #include "image/iso_image.h"
 #include "recording/cache_thread.h"
 #include "recording/image_file_writer.h"
@@ -25,8 +26,6 @@ namespace brennix::cli {
 namespace {
 
 // What the burn dialog uses.
-constexpr int kMaxFiles = 600000;
-constexpr int kMaxDirs = 20000;
 // A file has no buffer to keep from running empty, so the image needs only the smallest
 // read-ahead cache the component allows; a burn uses 8392704.
 constexpr int32_t kFileImageCacheSize = 2097152;
@@ -56,14 +55,6 @@ int MkisoError(const std::string& message) { return UsageError("mkiso: " + messa
 int Fail(const std::string& message) {
   std::fprintf(stderr, "brennix-cli: mkiso: %s\n", message.c_str());
   return 1;
-}
-
-std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r\n";
-  const size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return "";
-  const size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
 }
 
 // Empty string on success, else the message.
@@ -97,19 +88,12 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       o.label = Trim(*v);
     } else if (a == "--save-path") {
       const std::string* v = value();
+      SavePathMode mode = SavePathMode::None;
       if (v == nullptr) return "--save-path needs full, last or none";
-      if (*v == "full") {
-        o.savePath = true;
-        o.lastFolderOnly = false;
-      } else if (*v == "last") {
-        o.savePath = true;
-        o.lastFolderOnly = true;
-      } else if (*v == "none") {
-        o.savePath = false;
-        o.lastFolderOnly = false;
-      } else {
+      if (!ParseSavePathMode(*v, mode))
         return "--save-path must be full, last or none, not '" + *v + "'";
-      }
+      o.savePath = mode != SavePathMode::None;
+      o.lastFolderOnly = mode == SavePathMode::Last;
     } else if (a == "--no-joliet") {
       o.joliet = false;
     } else if (a == "--cache-size") {
@@ -228,7 +212,7 @@ int RunMkiso(const Args& args) {
     };
   }
 
-  image.ClearAll(kMaxFiles, kMaxDirs);
+  image.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
   image.LastFolderOnly = o.lastFolderOnly;
   // A result of 0 does not stop the run: what could be added is written, and the run fails
   // in the end. (AddDir's result is that of the last file it listed, so 0 may also stand for

@@ -17,6 +17,9 @@ int RunEject(const Args& args);
 int RunLoad(const Args& args);
 int RunMkiso(const Args& args);
 
+// The text without leading and trailing blanks (labels, typed answers).
+std::string Trim(const std::string& text);
+
 // Prints "brennix-cli: <message>" to standard error and returns 2 (bad usage).
 int UsageError(const std::string& message);
 
