@@ -37,6 +37,8 @@ std::optional<DiscInformation> ParseDiscInformation(std::span<const uint8_t> ans
   d.LastSessionState = (a[2] >> 2) & 0x03;
   d.Erasable = (a[2] & 0x10) != 0;
   d.Sessions = a[4];
+  if (a.size() >= 7) d.LastTrackInLastSession = a[6];
+  if (a.size() >= 12) d.LastTrackInLastSession |= static_cast<uint16_t>(a[11] << 8);
   return d;
 }
 
@@ -44,6 +46,7 @@ std::optional<TrackInformation> ParseTrackInformation(std::span<const uint8_t> a
   const auto a = ClampToDeclared16(answer);
   if (a.size() < 28) return std::nullopt;  // through the track size
   TrackInformation t;
+  t.NextWritableValid = (a[7] & 0x01) != 0;
   t.TrackStart = Be32(a, 8);
   t.NextWritableAddress = Be32(a, 12);
   t.FreeBlocks = Be32(a, 16);

@@ -20,6 +20,8 @@ struct DiscInformation {
   uint8_t LastSessionState = 0;   // 0 empty, 1 incomplete, 3 complete
   bool Erasable = false;
   uint8_t Sessions = 0;           // low byte of the session count
+  // Last track of the last session (bytes 6 and 11); 0 when the answer stops short of it.
+  uint16_t LastTrackInLastSession = 0;
 };
 
 struct TrackInformation {
@@ -29,6 +31,7 @@ struct TrackInformation {
   uint32_t FixedPacketSize = 0;
   uint32_t TrackSize = 0;
   uint32_t LastRecordedAddress = 0;  // 0 when the drive sent too little to hold it
+  bool NextWritableValid = false;    // byte 7 bit 0
 };
 
 struct Atip {

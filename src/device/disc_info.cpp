@@ -24,6 +24,15 @@ uint32_t SaturatingAdd(uint32_t a, uint32_t b) {
 
 bool IsDvdRw(int t) { return t == kDiscDvdRwRestricted || t == kDiscDvdRwSequential; }
 
+// How far a track is written, as the drive tells it: its next writable address, or, for a
+// track that takes nothing more and has no such address (a pressed disc, a closed disc),
+// its end.
+uint32_t RecordedEnd(const TrackInformation& track) {
+  if (!track.NextWritableValid && track.NextWritableAddress == 0 && track.FreeBlocks == 0)
+    return SaturatingAdd(track.TrackStart, track.TrackSize);
+  return track.NextWritableAddress;
+}
+
 }  // namespace
 
 std::optional<DiscInformation> TSCSIDevice::ReadDiscInfo() {
@@ -37,6 +46,18 @@ std::optional<TrackInformation> TSCSIDevice::ReadTrackInfo(uint32_t track) {
   if (!ReadTrackInformation(track)) return std::nullopt;
   return ParseTrackInformation(std::span<const uint8_t>(
       TrackInfo, std::min<uint32_t>(LastDataTransferred(), sizeof TrackInfo)));
+}
+
+std::optional<TrackInformation> TSCSIDevice::ReadLastDvdTrackInfo() {
+  // Many drives take track 0 on a DVD for its last track, but MMC keeps track 0 for the
+  // lead-in of a CD, and drives that hold to it refuse it on a DVD. Those are asked for the
+  // last track of the last session, and at last for the invisible track.
+  if (auto track = ReadTrackInfo(0)) return track;
+  const auto info = ReadDiscInfo();
+  if (info && info->LastTrackInLastSession != 0) {
+    if (auto track = ReadTrackInfo(info->LastTrackInLastSession)) return track;
+  }
+  return ReadTrackInfo(0xFF);
 }
 
 bool TSCSIDevice::ReadFormatCapacities(uint32_t& blocks, uint32_t& blockLength) {
@@ -130,22 +151,26 @@ uint32_t TSCSIDevice::UsedSectors() {
         uint32_t blocks = 0;
         return ReadFormatCapacities(blocks, blockLength) ? blocks : 0;
       }
-      return last;
+      return last + 1;  // an address, and sector 0 counts too
     }
     const auto track = ReadTrackInfo(SessionCount() + 1u);
     return track ? track->FreeBlocks : 0;
   }
 
-  const auto track = ReadTrackInfo(0);
+  const auto track = ReadLastDvdTrackInfo();
   if (!track || track->TrackSize == kNoAddress) return 0;
   if (IsDvdRw(t)) {
+    // A next writable address the drive vouches for says how far the disc is written: the
+    // last track of a sequential disc with a closed session is as blank as an empty disc,
+    // and the one track of a restricted-overwrite disc is as big as the disc.
+    if (track->NextWritableValid) return track->NextWritableAddress;
     uint32_t blocks = 0, blockLength = 0;
     if (ReadFormatCapacities(blocks, blockLength))
       return track->TrackSize == track->FreeBlocks ? 0 : track->TrackSize;
-    return track->NextWritableAddress;
+    return RecordedEnd(*track);
   }
   if (t == kDiscDvdRam || t == kDiscDvdPlusRw) return VolumeSpaceSize();
-  return track->NextWritableAddress;
+  return RecordedEnd(*track);
 }
 
 uint32_t TSCSIDevice::DiscCapacity() {
@@ -182,13 +207,14 @@ uint32_t TSCSIDevice::DiscCapacity() {
     return capacity;
   }
 
-  const auto track = ReadTrackInfo(0);
+  const auto track = ReadLastDvdTrackInfo();
   if (!track) return 0;
   if (t == kDiscDvdRam || t == kDiscDvdRwRestricted || t == kDiscDvdPlusRw) {
     uint32_t blocks = 0, blockLength = 0;
     if (ReadFormatCapacities(blocks, blockLength)) return blocks;
   }
-  return SaturatingAdd(track->FreeBlocks, track->NextWritableAddress);
+  // On a blank write-once disc: the free blocks from the start of the track to be written.
+  return SaturatingAdd(track->FreeBlocks, RecordedEnd(*track));
 }
 
 uint32_t TSCSIDevice::VolumeSpaceSize() {

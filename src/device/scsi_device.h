@@ -213,6 +213,9 @@ class TSCSIDevice {
   // Parsed answers, cut to what the drive returned; nothing when it failed or sent too little.
   std::optional<DiscInformation> ReadDiscInfo();
   std::optional<TrackInformation> ReadTrackInfo(uint32_t track);
+  // The last track of a DVD: track 0, or where a drive refuses that, the last track of the
+  // last session, then the invisible track (FFh).
+  std::optional<TrackInformation> ReadLastDvdTrackInfo();
 
   // Recording start address: StartSector of the next recording; true when the track
   // information could be read.

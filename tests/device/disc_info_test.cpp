@@ -141,6 +141,18 @@ TEST_F(DiscInfo, DvdPlusRwUsedIsItsVolumeSize) {
   EXPECT_EQ(device.UsedSectors(), 0u);
 }
 
+TEST_F(DiscInfo, DvdWithoutTrackZeroAsksTheLastTrackThenTheInvisibleOne) {
+  Answer(0x46, FakeAnswer::Good(ProfileAnswer(0x001B)));  // DVD+R, one closed session
+  for (const uint8_t lastTrack : {2, 0}) {  // 0: a drive that leaves the field empty
+    auto info = DiscInfoAnswer(1, 0, false, 2);
+    info[6] = lastTrack;
+    Answer(0x51, FakeAnswer::Good(info));
+    Tracks({{lastTrack == 0 ? 0xFFu : 2u, TrackInfoAnswer(8512, 8512, 2286592, 2286592)}});
+    EXPECT_EQ(device.DiscCapacity(), 2295104u);
+    EXPECT_EQ(device.UsedSectors(), 8512u);
+  }
+}
+
 TEST_F(DiscInfo, CdUsedSectorsFromTheNextTrack) {
   Answer(0x46, FakeAnswer::Good(ProfileAnswer(0x0009)));
   Answer(0x51, FakeAnswer::Good(DiscInfoAnswer(1, 0, false, 2)));  // one closed session
