@@ -94,9 +94,13 @@ void VirtualRecorder::ReadTrackInformation(const uint8_t* cdb, Reply& reply) {
       break;
     case 1:
       if (value == 0 && !IsCdMedia(disc_.profile)) {
+        if (options_.strictMmc) {
+          reply.Fail(sense::kInvalidField);  // track 0 is the lead-in of a CD only
+          return;
+        }
         number = count;  // on DVD, track 0 is the last track
-      } else if (value == 0xFF && IsCdMedia(disc_.profile) && Appendable(disc_)) {
-        number = count;  // on CD, FFh names the invisible track
+      } else if (value == 0xFF && IsSequentialMedia(disc_.profile) && Appendable(disc_)) {
+        number = count;  // FFh names the invisible track
       } else {
         number = value;
       }
@@ -235,6 +239,7 @@ void VirtualRecorder::ReadCapacity(Reply& reply) {
   } else if (disc_.highWater != 0) {
     last = disc_.highWater - 1;
   }
+  if (options_.strictMmc && DiscStatusCode(disc_) == 0) last = 0;
   uint8_t answer[8];
   PutBe32(answer, last);
   PutBe32(answer + 4, kRecorderSectorSize);
@@ -242,6 +247,12 @@ void VirtualRecorder::ReadCapacity(Reply& reply) {
 }
 
 void VirtualRecorder::ReadFormatCapacities(const uint8_t* cdb, Reply& reply) {
+  if (options_.strictMmc &&
+      (disc_.profile == MediaProfile::DvdR || disc_.profile == MediaProfile::DvdPlusR ||
+       disc_.profile == MediaProfile::DvdPlusRDl)) {
+    reply.Fail(sense::kInvalidOpcode);  // nothing to format on write-once media
+    return;
+  }
   const uint32_t capacity = DiscCapacity(disc_);
   struct Descriptor {
     uint32_t blocks;

@@ -76,6 +76,9 @@ bool ParseRecorderOptions(const std::string& text, RecorderOptions& options, std
     } else if (key == "cd") {
       ok = value == "74" || value == "80";
       parsed.cdSize = value == "74" ? CdSize::Minutes74 : CdSize::Minutes80;
+    } else if (key == "strict-mmc") {
+      ok = ParseUnsigned(value, 1, number);
+      parsed.strictMmc = number == 1;
     } else {
       error = "unknown virtual recorder option '" + key + "'";
       return false;

@@ -56,11 +56,15 @@ struct RecorderOptions {
   std::vector<std::pair<uint8_t, uint8_t>> capabilityPagePatches;
   uint32_t bufferBytes = 2u << 20;
   CdSize cdSize = CdSize::Minutes80;
+  // Answers as drives that hold to MMC to the letter: no track 0 on a DVD, a last block of
+  // 0 from READ CAPACITY on a blank disc, no READ FORMAT CAPACITIES on write-once DVDs.
+  bool strictMmc = false;
   std::vector<RecorderFault> faults;
 };
 
 // Reads "key=value,key=value" settings (vendor, product, revision, type, address=H:T:L,
-// speed=unlimited|simulated, block-descriptor=0|1, page30=0|1, buffer=BYTES, cd=74|80)
+// speed=unlimited|simulated, block-descriptor=0|1, page30=0|1, buffer=BYTES, cd=74|80,
+// strict-mmc=0|1)
 // over the defaults in options. False with a message for an unknown key or bad value.
 bool ParseRecorderOptions(const std::string& text, RecorderOptions& options, std::string& error);
 

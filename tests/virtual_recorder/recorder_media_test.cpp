@@ -65,6 +65,23 @@ TEST_F(RecorderMedia, CdRwAtipIsRewritableAndDvdHasNone) {
   EXPECT_TRUE(dvd.In({0x43, 0x02, 0x04, 0, 0, 0, 0, 0, 26, 0}, 26).Sense(0x05, 0x24, 0x00));
 }
 
+TEST_F(RecorderMedia, StrictMmcKeepsTrackZeroForCdAndFormatCapacitiesForRewritables) {
+  RecorderOptions strict;
+  strict.strictMmc = true;
+  for (const MediaProfile profile : {MediaProfile::DvdR, MediaProfile::DvdPlusR,
+                                     MediaProfile::DvdPlusRDl, MediaProfile::DvdRwSequential,
+                                     MediaProfile::DvdPlusRw}) {
+    SCOPED_TRACE(ProfileName(profile));
+    Drive drive(folder.File(std::string(ProfileName(profile))), profile, strict);
+    EXPECT_TRUE(drive.TrackInformation(0).Sense(0x05, 0x24, 0x00));
+    EXPECT_EQ(drive.TrackInformation(0xFF).Good(), IsSequentialMedia(profile));
+    EXPECT_EQ(Be32(drive.In({0x25, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 8).data, 0), 0u);
+    const bool writeOnce = !IsErasableMedia(profile);
+    const Answer formats = drive.In({0x23, 0, 0, 0, 0, 0, 0, 0, 252, 0}, 252);
+    EXPECT_EQ(formats.Sense(0x05, 0x20, 0x00), writeOnce);
+  }
+}
+
 TEST_F(RecorderMedia, SequentialWritesOnlyAtTheNextWritableAddressAndWithinCapacity) {
   Drive drive(folder.File("disc"), MediaProfile::CdR);
   ASSERT_TRUE(drive.ok());

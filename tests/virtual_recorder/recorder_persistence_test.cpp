@@ -179,7 +179,9 @@ TEST_F(RecorderPersistence, SpecSplitsAtTheLastColonOnlyForProfileNames) {
   EXPECT_EQ(profile, MediaProfile::None);
   RecorderOptions options;
   std::string error;
-  EXPECT_TRUE(ParseRecorderOptions("speed=simulated,address=2:1:0,product=CD-W512EB", options, error));
+  EXPECT_TRUE(ParseRecorderOptions("speed=simulated,address=2:1:0,product=CD-W512EB,strict-mmc=1",
+                                   options, error));
+  EXPECT_TRUE(options.strictMmc);
   EXPECT_EQ(options.speed, SpeedModel::Simulated);
   EXPECT_EQ(options.address->PortNumber, 2);
   EXPECT_EQ(options.product, "CD-W512EB");
