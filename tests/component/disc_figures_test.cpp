@@ -108,7 +108,9 @@ TEST(StrictDrive, BurnSecondSessionAndEraseReadBack) {
   ASSERT_TRUE(rig.ok()) << rig.error();
   ASSERT_TRUE(rig.Queue({dir / "one"}));
   ASSERT_EQ(rig.Burn().error, "");
+  EXPECT_EQ(burntest::CompareSession(dir / "rw.img", 0, one), "");
   ASSERT_EQ(Erase(rig.burner()), std::optional<bool>(false));
+  EXPECT_NE(burntest::CompareSession(dir / "rw.img", 0, one), "") << "nothing left to read";
   ExpectFigures(rig.burner(), dir / "rw.img");
   EXPECT_EQ(rig.burner().UsedSectors(), 0u);
   ASSERT_TRUE(rig.Queue({dir / "two"}));
