@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <scsi/scsi.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -210,6 +211,32 @@ bool SgDriveBackend::Close(DriveHandle handle) {
   return close(handle) == 0;
 }
 
+namespace {
+
+// Fills in what the hint needs to know about the user and the node's group.
+void DescribeGroup(DriveAccessProblem& problem, gid_t gid) {
+  if (const group* g = getgrgid(gid)) problem.Group = g->gr_name;
+  const passwd* user = getpwuid(geteuid());
+  if (user != nullptr) problem.User = user->pw_name;
+  problem.SessionInGroup = getegid() == gid;
+  const int count = getgroups(0, nullptr);
+  if (count > 0) {
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    const int got = getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i)
+      if (groups[static_cast<size_t>(i)] == gid) problem.SessionInGroup = true;
+  }
+  if (user != nullptr) {
+    problem.UserInGroup = user->pw_gid == gid;
+    if (const group* g = getgrgid(gid)) {
+      for (char** member = g->gr_mem; member != nullptr && *member != nullptr; ++member)
+        if (problem.User == *member) problem.UserInGroup = true;
+    }
+  }
+}
+
+}  // namespace
+
 std::vector<DriveAccessProblem> FindInaccessibleDrives(const std::string& dir) {
   std::vector<DriveAccessProblem> problems;
   for (const std::string& path : ScanOpticalDeviceNodes(dir)) {
@@ -224,9 +251,7 @@ std::vector<DriveAccessProblem> FindInaccessibleDrives(const std::string& dir) {
     problem.Path = path;
     problem.Error = error;
     struct stat st;
-    if (stat(path.c_str(), &st) == 0) {
-      if (const group* g = getgrgid(st.st_gid)) problem.Group = g->gr_name;
-    }
+    if (stat(path.c_str(), &st) == 0) DescribeGroup(problem, st.st_gid);
     problems.push_back(std::move(problem));
   }
   return problems;
@@ -234,12 +259,31 @@ std::vector<DriveAccessProblem> FindInaccessibleDrives(const std::string& dir) {
 
 std::string AccessProblemText(const DriveAccessProblem& problem) {
   std::string text = "cannot open " + problem.Path + ": " + std::strerror(problem.Error);
-  if ((problem.Error == EACCES || problem.Error == EPERM) && !problem.Group.empty() &&
-      problem.Group != "root") {
-    text += " \u2014 add yourself to the group '" + problem.Group + "' (sudo usermod -aG " +
-            problem.Group + " $USER) and log in again";
+  if ((problem.Error != EACCES && problem.Error != EPERM) || problem.Group.empty()) return text;
+  const std::string group = "'" + problem.Group + "'";
+  if (problem.SessionInGroup) {
+    text += ". You are in its group " + group +
+            ", but the group may not open it: ask the administrator to allow the group to read "
+            "and write " + problem.Path + ".";
+  } else if (problem.Group == "root") {
+    text += ". It belongs to the group 'root': ask the administrator to give it a group such "
+            "as 'cdrom' that you can join.";
+  } else if (problem.UserInGroup) {
+    text += ". You joined its group " + group +
+            " after this session began: log out and log in again.";
+  } else {
+    const std::string user = problem.User.empty() ? "$USER" : problem.User;
+    text += ". It belongs to the group " + group + ": add yourself to that group (sudo usermod -aG " +
+            problem.Group + " " + user + "), then log out and log in again.";
   }
   return text;
+}
+
+std::vector<std::string> DriveAccessHints(const std::string& dir) {
+  std::vector<std::string> hints;
+  for (const DriveAccessProblem& problem : FindInaccessibleDrives(dir))
+    hints.push_back(AccessProblemText(problem));
+  return hints;
 }
 
 }  // namespace brennix

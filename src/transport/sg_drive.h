@@ -58,9 +58,17 @@ class SgDriveBackend final : public DriveBackend {
 struct DriveAccessProblem {
   std::string Path;
   int Error = 0;
-  std::string Group;  // owner group of the node, empty when unknown
+  std::string Group;           // owner group of the node, empty when unknown
+  std::string User;            // whom the program runs as, empty when unknown
+  bool UserInGroup = false;    // the group database lists the user in Group
+  bool SessionInGroup = false; // this process already has Group's rights
 };
 std::vector<DriveAccessProblem> FindInaccessibleDrives(const std::string& dir = "/dev");
+// Names the device, its group and the fix: join the group and log in again (or only log in
+// again, when the user joined after this session began).
 std::string AccessProblemText(const DriveAccessProblem& problem);
+// One AccessProblemText for each drive that exists but cannot be opened: what both front
+// ends show instead of an unexplained empty drive list.
+std::vector<std::string> DriveAccessHints(const std::string& dir = "/dev");
 
 }  // namespace brennix
