@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/queue.h"
 #include "cli/select_recorder.h"
 #include "component/korb_burner.h"
@@ -33,7 +34,8 @@ constexpr uint32_t kProgressTickMs = 500;
 
 const char* const kBurnUsage =
     "usage: brennix-cli burn [--device D] [--label TEXT] [--save-path full|last|none]\n"
-    "                        [--close-disc] [--test-write] [--speed KBS] [--yes] SOURCE...\n"
+    "                        [--close-disc] [--test-write] [--speed KBS] [--yes] [--quiet]\n"
+    "                        SOURCE...\n"
     "\n"
     "Writes the files and folders SOURCE... to the disc in the recorder D (default: the\n"
     "first) as a new session. A folder contributes its contents (recursively); --save-path\n"
@@ -56,10 +58,7 @@ struct Options {
 
 int BurnUsageError(const std::string& message) { return UsageError("burn: " + message); }
 
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "brennix-cli: burn: %s\n", message.c_str());
-  return 1;
-}
+int Fail(const std::string& message) { return Failure("burn: " + message); }
 
 // Empty on success, else the message.
 std::string Parse(const Args& args, Options& o, bool& help) {
@@ -106,6 +105,8 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       o.speed = static_cast<uint16_t>(kbs);
     } else if (a == "--yes" || a == "-y") {
       o.yes = true;
+    } else if (a == "--quiet" || a == "-q") {
+      SetQuiet(true);
     } else {
       return "unknown option '" + a + "'";
     }
@@ -144,24 +145,16 @@ class InterruptGuard {
   struct sigaction oldTerm_ {};
 };
 
-// Asks on the terminal; false for anything but yes.
-bool Confirm(const std::string& question) {
-  std::printf("%s [y/N] ", question.c_str());
-  std::fflush(stdout);
-  char answer[64] = {};
-  if (std::fgets(answer, sizeof answer, stdin) == nullptr) return false;
-  const std::string text = Trim(answer);
-  return text == "y" || text == "Y" || text == "yes" || text == "Yes" || text == "YES";
-}
-
-// The progress line: what the dialog shows, plus buffer fill and speed.
+// The progress line: what the dialog shows, plus buffer fill and speed. Only a person at a
+// terminal sees it; a pipe or a file gets the summary alone.
 class ProgressLine {
  public:
   ProgressLine(TKorbBurner& burner, int64_t sectorsToWrite)
-      : burner_(burner), sectors_(sectorsToWrite), terminal_(::isatty(STDOUT_FILENO) == 1),
+      : burner_(burner), sectors_(sectorsToWrite), terminal_(ShowProgress()),
         lastTick_(std::chrono::steady_clock::now()) {}
 
   void Update(bool finalizing) {
+    if (!terminal_) return;
     const auto now = std::chrono::steady_clock::now();
     const int64_t written = burner_.BytesWritten();
     const double seconds = std::chrono::duration<double>(now - lastTick_).count();
@@ -191,17 +184,7 @@ class ProgressLine {
 
  private:
   void Show(const std::string& line) {
-    if (terminal_) {
-      std::printf("\r%-78s", line.c_str());
-    } else {
-      // Into a pipe or file: a line when something changed, not one per tick.
-      const auto now = std::chrono::steady_clock::now();
-      const bool stateChanged = line.find("Finalizing") != last_.find("Finalizing");
-      if (line == last_ || (!stateChanged && now - lastShown_ < std::chrono::seconds(2))) return;
-      std::printf("%s\n", line.c_str());
-      lastShown_ = now;
-    }
-    last_ = line;
+    std::printf("\r%-78s", line.c_str());
     shown_ = true;
     std::fflush(stdout);
   }
@@ -210,10 +193,8 @@ class ProgressLine {
   const int64_t sectors_;
   const bool terminal_;
   std::chrono::steady_clock::time_point lastTick_;
-  std::chrono::steady_clock::time_point lastShown_{};
   int64_t lastBytes_ = 0;
   double speed_ = 0;
-  std::string last_;
   bool shown_ = false;
 };
 
@@ -261,10 +242,7 @@ int RunBurn(const Args& args) {
   Options o;
   bool help = false;
   const std::string parseError = Parse(args, o, help);
-  if (help) {
-    std::fputs(kBurnUsage, stdout);
-    return 0;
-  }
+  if (help) return ShowHelp(kBurnUsage);
   if (args.empty()) {
     std::fputs(kBurnUsage, stderr);
     return 2;
@@ -316,7 +294,7 @@ int RunBurn(const Args& args) {
   const std::string question =
       "Do you want to write " + QueueSizeText(queue.QueuedBytes) + " to the disc ?";
   if (o.yes) {
-    std::printf("%s yes\n", question.c_str());
+    Summary(question + " yes");
   } else if (!Confirm(question)) {
     std::printf("Nothing written.\n");
     return 1;
@@ -333,8 +311,7 @@ int RunBurn(const Args& args) {
 
   InterruptGuard interrupts;
   g_interrupted.store(false);
-  std::printf("Writing Data...\n");
-  std::fflush(stdout);
+  Summary("Writing Data...");
   ProgressLine progress(burner, burner.SectorsToWrite());
   bool aborting = false;
   // Burn lays out, fills the cache and starts the writer; a failure before that arrives as
@@ -347,7 +324,7 @@ int RunBurn(const Args& args) {
       aborting = true;
       burner.Abort();
       progress.Finish();
-      std::printf("Aborting...\n");
+      Summary("Aborting...");
     }
     progress.Update(finalizing.load());
   }
@@ -356,21 +333,21 @@ int RunBurn(const Args& args) {
   const uint64_t dataMs = burner.DataWriteMs();
   if (dataMs > 0) {
     const double mb = static_cast<double>(burner.BytesWritten()) / 1048576.0;
-    std::printf("Data: %.2f MB in %.2f s (%.2f MB/s)\n", mb, static_cast<double>(dataMs) / 1000.0,
-                mb * 1000.0 / static_cast<double>(dataMs));
+    char line[96];
+    std::snprintf(line, sizeof line, "Data: %.2f MB in %.2f s (%.2f MB/s)", mb,
+                  static_cast<double>(dataMs) / 1000.0, mb * 1000.0 / static_cast<double>(dataMs));
+    Summary(line);
   }
   if (burner.LowestBufferFill() >= 0)
-    std::printf("Drive buffer: lowest fill %d%%\n", burner.LowestBufferFill());
+    Summary("Drive buffer: lowest fill " + std::to_string(burner.LowestBufferFill()) + "%");
   burner.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
 
   if (!error.empty()) {
-    std::printf("Burn process completed with errors.\n");
-    std::fflush(stdout);
-    std::fprintf(stderr, "brennix-cli: burn: %s\n", error.c_str());
-    return 1;
+    Summary("Burn process completed with errors.");
+    return Fail(error);
   }
-  std::printf("Burn process completed.\n");
-  return 0;
+  Summary("Burn process completed.");
+  return kExitSuccess;
 }
 
 }  // namespace brennix::cli

@@ -2,27 +2,36 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/recorder_setup.h"
 #include "cli/select_recorder.h"
 
 namespace brennix::cli {
 
+namespace {
+
+const char* const kEjectUsage =
+    "usage: brennix-cli eject [--device D] [--quiet]\n"
+    "\n"
+    "Opens the tray of the recorder D (default: the first).\n";
+
+}  // namespace
+
 int RunEject(const Args& arguments) {
   Args args = arguments;
+  if (WantsHelp(args)) return ShowHelp(kEjectUsage);
+  TakeQuietOption(args);
   std::string wanted, error;
   if (!TakeDeviceOption(args, wanted, error)) return UsageError(error);
   if (!args.empty()) return UsageError("unknown option '" + args.front() + "' for 'eject'");
 
   TSCSIDevice device;
-  if (!SelectRecorder(device, wanted)) return 1;
+  if (!SelectRecorder(device, wanted)) return kExitFailure;
   // Whatever the drive still holds goes to the disc before the tray opens.
   device.SynchronizeCache(300000, false);
   device.PreventAllowRemoval(true);
-  if (!device.StartStopUnit(true)) {
-    std::fputs("Unable to eject the device.\n", stderr);
-    return 1;
-  }
-  return 0;
+  if (!device.StartStopUnit(true)) return Failure("Unable to eject the device.");
+  return kExitSuccess;
 }
 
 }  // namespace brennix::cli

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/recorder_setup.h"
 #include "cli/select_recorder.h"
 #include "device/disc_types.h"
@@ -19,6 +20,14 @@ namespace brennix::cli {
 
 namespace {
 
+const char* const kEraseUsage =
+    "usage: brennix-cli erase [--device D] [--full] [--yes] [--quiet]\n"
+    "\n"
+    "Blanks the rewritable disc in the recorder D (default: the first): a CD-RW or DVD-RW is\n"
+    "blanked, a DVD+RW or DVD-RAM formatted. --full erases the whole disc instead of the\n"
+    "minimum (this may take 10-70 minutes). Without --yes the command asks first, and it\n"
+    "refuses when no one can answer.\n";
+
 constexpr const char* kQuickQuestion =
     "All data on the disc will be lost.\nDo you want to quick erase the disc ?";
 constexpr const char* kFullQuestion =
@@ -28,18 +37,12 @@ constexpr const char* kFullQuestion =
 // against waiting forever for an event that cannot come.
 constexpr uint32_t kEventGraceMs = 10000;
 
-bool Confirm(const char* question) {
-  std::printf("%s\n[y/N] ", question);
-  std::fflush(stdout);
-  std::string answer;
-  if (!std::getline(std::cin, answer)) return false;
-  return answer == "y" || answer == "Y" || answer == "yes" || answer == "Yes";
-}
-
 }  // namespace
 
 int RunErase(const Args& arguments) {
   Args args = arguments;
+  if (WantsHelp(args)) return ShowHelp(kEraseUsage);
+  TakeQuietOption(args);
   std::string wanted, error;
   if (!TakeDeviceOption(args, wanted, error)) return UsageError(error);
   bool full = false, yes = false;
@@ -54,29 +57,21 @@ int RunErase(const Args& arguments) {
   }
 
   TSCSIDevice device;
-  if (!SelectRecorder(device, wanted)) return 1;
-  if ((device.Capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) == 0) {
-    std::fputs("brennix-cli: this recorder cannot write discs\n", stderr);
-    return 1;
-  }
+  if (!SelectRecorder(device, wanted)) return kExitFailure;
+  if ((device.Capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) == 0)
+    return Failure("this recorder cannot write discs");
 
   // A DVD-RAM may be quick-erased even when the drive does not call it erasable; a full
   // erase takes the drive's word alone.
   const bool accepted =
       device.IsErasable() || (!full && device.GetDiscType() == kDiscDvdRam);
-  if (!accepted) {
-    std::fputs("This disc is not erasable.\n", stderr);
-    return 1;
-  }
+  if (!accepted) return Failure("This disc is not erasable.");
   if (!yes) {
-    if (!isatty(STDIN_FILENO)) {
-      std::fputs("brennix-cli: erase needs --yes when no one can answer the question\n",
-                 stderr);
-      return 1;
-    }
+    if (!isatty(STDIN_FILENO))
+      return UsageError("erase: standard input is not a terminal: give --yes to erase without asking");
     if (!Confirm(full ? kFullQuestion : kQuickQuestion)) {
       std::puts("Nothing was erased.");
-      return 1;
+      return kExitFailure;
     }
   }
 
@@ -87,13 +82,10 @@ int RunErase(const Args& arguments) {
     done = true;
   };
   device.SetWriteSpeed(0);
-  std::puts("Erasing Data...");
-  std::fflush(stdout);
+  Summary("Erasing Data...");
+  const bool progress = ShowProgress();
   if (!device.StartErase(full ? kBlankFull : kBlankQuick)) {
-    if (!done) {
-      std::fputs("brennix-cli: the drive did not become ready\n", stderr);
-      return 1;
-    }
+    if (!done) return Failure("the drive did not become ready");
   } else {
     int shown = 0;
     uint64_t idleSince = 0;
@@ -101,9 +93,9 @@ int RunErase(const Args& arguments) {
       PumpMainThread();
       if (done) break;
       const int p = device.EraseProgress();
-      if (p > shown) {
+      if (p > shown && progress) {
         shown = p;
-        std::printf("Progress: %d%%\n", shown);
+        std::printf("\rProgress: %d%%", shown);
         std::fflush(stdout);
       }
       if (!device.Erasing) {
@@ -112,14 +104,11 @@ int RunErase(const Args& arguments) {
       }
       SleepMs(done ? 0 : 500);
     }
-    if (done) std::puts("Progress: 100%");
+    if (done && progress) std::puts("\rProgress: 100%");
   }
-  if (!done || withError) {
-    std::puts("Erase process completed with errors.");
-    return 1;
-  }
-  std::puts("Erase process completed.");
-  return 0;
+  if (!done || withError) return Failure("Erase process completed with errors.");
+  Summary("Erase process completed.");
+  return kExitSuccess;
 }
 
 }  // namespace brennix::cli

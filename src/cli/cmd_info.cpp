@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/disc_report.h"
 #include "cli/recorder_setup.h"
 #include "cli/select_recorder.h"
@@ -12,6 +13,12 @@
 namespace brennix::cli {
 
 namespace {
+
+const char* const kInfoUsage =
+    "usage: brennix-cli info [--device D] [--json] [--quiet]\n"
+    "\n"
+    "Shows the recorder D (default: the first), what it can do, and the disc in it. With\n"
+    "--json, prints one JSON object with the same keys as 'devices --json'.\n";
 
 std::string Joined(const std::vector<std::string>& words) {
   if (words.empty()) return "none";
@@ -53,15 +60,25 @@ static void PrintRecorderInfo(TSCSIDevice& device) {
 
 int RunInfo(const Args& arguments) {
   Args args = arguments;
+  if (WantsHelp(args)) return ShowHelp(kInfoUsage);
+  TakeQuietOption(args);
   std::string wanted, error;
   if (!TakeDeviceOption(args, wanted, error)) return UsageError(error);
-  if (!args.empty()) return UsageError("unknown option '" + args.front() + "' for 'info'");
+  bool json = false;
+  for (const std::string& word : args) {
+    if (word != "--json") return UsageError("unknown option '" + word + "' for 'info'");
+    json = true;
+  }
 
   TSCSIDevice device;
-  if (!SelectRecorder(device, wanted)) return 1;
+  if (!SelectRecorder(device, wanted)) return kExitFailure;
+  if (json) {
+    std::printf("%s\n", RecorderJson(device).c_str());
+    return kExitSuccess;
+  }
   PrintRecorderInfo(device);
   PrintDiscInfo(device);
-  return 0;
+  return kExitSuccess;
 }
 
 }  // namespace brennix::cli

@@ -2,24 +2,33 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/recorder_setup.h"
 #include "cli/select_recorder.h"
 
 namespace brennix::cli {
 
+namespace {
+
+const char* const kLoadUsage =
+    "usage: brennix-cli load [--device D] [--quiet]\n"
+    "\n"
+    "Closes the tray of the recorder D (default: the first).\n";
+
+}  // namespace
+
 int RunLoad(const Args& arguments) {
   Args args = arguments;
+  if (WantsHelp(args)) return ShowHelp(kLoadUsage);
+  TakeQuietOption(args);
   std::string wanted, error;
   if (!TakeDeviceOption(args, wanted, error)) return UsageError(error);
   if (!args.empty()) return UsageError("unknown option '" + args.front() + "' for 'load'");
 
   TSCSIDevice device;
-  if (!SelectRecorder(device, wanted)) return 1;
-  if (!device.StartStopUnit(false)) {
-    std::fputs("Unable to load the device.\n", stderr);
-    return 1;
-  }
-  return 0;
+  if (!SelectRecorder(device, wanted)) return kExitFailure;
+  if (!device.StartStopUnit(false)) return Failure("Unable to load the device.");
+  return kExitSuccess;
 }
 
 }  // namespace brennix::cli

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "cli/queue.h"
 #include "image/iso_image.h"
 #include "recording/cache_thread.h"
@@ -32,7 +33,7 @@ constexpr int32_t kFileImageCacheSize = 2097152;
 
 const char* const kMkisoUsage =
     "usage: brennix-cli mkiso -o OUT.iso [--label TEXT] [--save-path full|last|none]\n"
-    "                         [--no-joliet] [--cache-size BYTES] SOURCE...\n"
+    "                         [--no-joliet] [--cache-size BYTES] [--quiet] SOURCE...\n"
     "\n"
     "Writes the files and folders SOURCE... as an ISO 9660 image with a Joliet tree to\n"
     "OUT.iso. A folder contributes its contents (recursively); --save-path full keeps each\n"
@@ -52,10 +53,7 @@ struct Options {
 
 int MkisoError(const std::string& message) { return UsageError("mkiso: " + message); }
 
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "brennix-cli: mkiso: %s\n", message.c_str());
-  return 1;
-}
+int Fail(const std::string& message) { return Failure("mkiso: " + message); }
 
 // Empty string on success, else the message.
 std::string Parse(const Args& args, Options& o, bool& help) {
@@ -94,6 +92,8 @@ std::string Parse(const Args& args, Options& o, bool& help) {
         return "--save-path must be full, last or none, not '" + *v + "'";
       o.savePath = mode != SavePathMode::None;
       o.lastFolderOnly = mode == SavePathMode::Last;
+    } else if (a == "--quiet" || a == "-q") {
+      SetQuiet(true);
     } else if (a == "--no-joliet") {
       o.joliet = false;
     } else if (a == "--cache-size") {
@@ -152,10 +152,7 @@ int RunMkiso(const Args& args) {
   Options o;
   bool help = false;
   const std::string parseError = Parse(args, o, help);
-  if (help) {
-    std::fputs(kMkisoUsage, stdout);
-    return 0;
-  }
+  if (help) return ShowHelp(kMkisoUsage);
   if (args.empty()) {
     std::fputs(kMkisoUsage, stderr);
     return 2;
@@ -187,7 +184,7 @@ int RunMkiso(const Args& args) {
   int leftOut = 0;
   image.OnDebugMessage = [&leftOut](const std::string& text, uint8_t type) {
     if (type == 1 || text.rfind(">>> ", 0) == 0) return;
-    std::fprintf(stderr, "brennix-cli: mkiso: %s\n", text.c_str());
+    Complain("mkiso: " + text);
     const bool byDesign = text.rfind("NOT A REGULAR FILE", 0) == 0 ||
                           text.rfind("FOLDER LEADS BACK INTO ITSELF", 0) == 0;
     if (!byDesign) ++leftOut;
@@ -231,7 +228,7 @@ int RunMkiso(const Args& args) {
       if (added == 0) problem = "the file '" + source + "' could not be added";
     }
     if (!problem.empty() && leftOut == shownBefore && ownImageSkips == skipsBefore) {
-      std::fprintf(stderr, "brennix-cli: mkiso: %s\n", problem.c_str());
+      Complain("mkiso: " + problem);
       ++leftOut;
     }
   }
@@ -248,7 +245,7 @@ int RunMkiso(const Args& args) {
   if (fd < 0) return Fail("cannot create '" + partial + "': " + std::strerror(errno));
 
   const int64_t expected = image.SectorsToWrite() * 2048;
-  const bool terminal = ::isatty(STDOUT_FILENO) == 1;
+  const bool terminal = ShowProgress();
   auto progress = [&](int64_t done) {
     if (!terminal) return;
     const int percent = expected > 0 ? static_cast<int>(done * 100 / expected) : 100;
@@ -286,11 +283,13 @@ int RunMkiso(const Args& args) {
   }
 
   // FileCount includes the entries that stand for folders; the summary counts files alone.
-  std::printf("%d files, %d folders, %lld sectors (%s) written to %s\n",
-              image.FileCount() - image.DirCount(), image.DirCount(), static_cast<long long>(expected / 2048), Mib(expected).c_str(),
-              o.output.c_str());
+  Summary(std::to_string(image.FileCount() - image.DirCount()) + " files, " +
+          std::to_string(image.DirCount()) + " folders, " + std::to_string(expected / 2048) +
+          " sectors (" + Mib(expected) + ") written to " + o.output);
   if (!result.FileErrors.empty()) {
-    std::fputs(result.FileErrors.c_str(), stderr);
+    size_t start = 0;
+    for (size_t end; (end = result.FileErrors.find('\n', start)) != std::string::npos; start = end + 1)
+      Complain("mkiso: " + result.FileErrors.substr(start, end - start));
     return Fail("the image is complete, but some files were not read whole (see above)");
   }
   if (leftOut > 0)

@@ -5,36 +5,28 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/console.h"
 #include "virtual_recorder/attach.h"
 
 namespace brennix::cli {
 
-std::string Trim(const std::string& text) {
-  const char* blanks = " \t\r\n";
-  const size_t first = text.find_first_not_of(blanks);
-  if (first == std::string::npos) return "";
-  const size_t last = text.find_last_not_of(blanks);
-  return text.substr(first, last - first + 1);
-}
-
-int UsageError(const std::string& message) {
-  std::fprintf(stderr, "brennix-cli: %s\n", message.c_str());
-  return 2;
-}
-
 namespace {
 
 const char* const kUsage =
-    "usage: brennix-cli [--virtual-recorder PATH[:PROFILE]]... COMMAND [OPTIONS]\n"
+    "usage: brennix-cli [--quiet] [--virtual-recorder PATH[:PROFILE]]... COMMAND [OPTIONS]\n"
+    "       brennix-cli --help | --version\n"
     "\n"
     "commands:\n"
-    "  devices                      list the recorders\n"
-    "  info [--device D]            show a recorder and the disc in it\n"
+    "  devices [--json]             list the recorders\n"
+    "  info [--device D] [--json]   show a recorder and the disc in it\n"
     "  burn [options] SOURCE...     write files and folders to a disc\n"
     "  erase [--device D] [--full] [--yes]   blank a rewritable disc\n"
     "  eject [--device D]           open the tray\n"
     "  load [--device D]            close the tray\n"
     "  mkiso -o OUT.iso [options] SOURCE...  write the image to a file\n"
+    "\n"
+    "'brennix-cli COMMAND --help' describes a command. --quiet (also after the command)\n"
+    "shows no progress and no summary; errors go to standard error in any case.\n"
     "\n"
     "A virtual recorder is a software drive whose disc is the file PATH. PROFILE is one of\n"
     "none, cd-rom, cd-r, cd-rw, dvd-rom, dvd-r, dvd-rw-ro, dvd-rw-seq, dvd+rw, dvd+r,\n"
@@ -56,9 +48,14 @@ int main(int argc, char** argv) {
   int i = 1;
   for (; i < argc; ++i) {
     const std::string word = argv[i];
-    if (word == "--help" || word == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
+    if (word == "--help" || word == "-h") return ShowHelp(kUsage);
+    if (word == "--version" || word == "-V") {
+      std::puts("brennix-cli " BRENNIX_VERSION);
+      return kExitSuccess;
+    }
+    if (word == "--quiet" || word == "-q") {
+      SetQuiet(true);
+      continue;
     }
     if (word == "--virtual-recorder") {
       if (i + 1 >= argc) return UsageError("--virtual-recorder needs PATH[:PROFILE]");
@@ -72,11 +69,14 @@ int main(int argc, char** argv) {
     }
     break;
   }
-  if (i >= argc) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (i >= argc)
+    return UsageError("a command is missing: devices, info, burn, erase, eject, load or mkiso "
+                      "(see 'brennix-cli --help')");
   const auto found = commands.find(argv[i]);
-  if (found == commands.end()) return UsageError(std::string("unknown command '") + argv[i] + "'");
+  if (found == commands.end()) {
+    const std::string word = argv[i];
+    return UsageError((word.rfind('-', 0) == 0 ? "unknown option '" : "unknown command '") + word +
+                      "' (see 'brennix-cli --help')");
+  }
   return found->second(Args(argv + i + 1, argv + argc));
 }

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "cli/console.h"
 #include "device/device_entry.h"
 #include "transport/sg_drive.h"
 #include "transport/spti.h"
@@ -10,13 +11,12 @@
 namespace brennix::cli {
 
 void ReportInaccessibleDrives() {
-  for (const DriveAccessProblem& problem : FindInaccessibleDrives())
-    std::fprintf(stderr, "brennix-cli: %s\n", AccessProblemText(problem).c_str());
+  for (const std::string& hint : DriveAccessHints()) Complain(hint);
 }
 
 bool StartTransport(TSCSIDevice& device) {
   if (device.InitializeASPI(true, std::string())) return true;
-  std::fputs("Error initializing ASPI Layer.\n", stderr);
+  Complain("Error initializing ASPI Layer.");
   ReportInaccessibleDrives();
   return false;
 }

@@ -97,7 +97,10 @@ class BurnCliTest : public ::testing::Test {
     std::string command = Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote(recorder) +
                           " burn --device " + Quote(VirtualEntry(recorder));
     for (const std::string& w : words) command += " " + Quote(w);
-    return Shell(command + " <" + stdinFrom);
+    // On a terminal (script gives it one), as a person runs it: with the progress line.
+    CliRun run = Shell("script -qec " + Quote(command + " <" + stdinFrom) + " /dev/null </dev/null");
+    for (size_t at; (at = run.output.find("\r\n")) != std::string::npos;) run.output.erase(at, 1);
+    return run;
   }
 
   // Extracts the disc's first session (an ordinary image) and compares the tree with src.

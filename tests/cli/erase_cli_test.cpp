@@ -15,11 +15,12 @@ struct CliRun {
   std::string out;
 };
 
-// Runs the CLI with stdin from /dev/null (no one to answer a question) and both streams
-// captured.
+// Runs the CLI on a terminal (script gives it one, so it shows its progress) with stdin from
+// /dev/null (no one to answer a question), both streams captured.
 CliRun Cli(const std::string& disc, const std::string& args) {
-  const std::string command = std::string("'") + BRENNIX_CLI + "' --virtual-recorder '" + disc +
-                              "' " + args + " </dev/null 2>&1";
+  const std::string command = "script -qec \"'" + std::string(BRENNIX_CLI) +
+                              "' --virtual-recorder '" + disc + "' " + args +
+                              " </dev/null\" /dev/null </dev/null 2>&1";
   CliRun r;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return r;
@@ -28,6 +29,7 @@ CliRun Cli(const std::string& disc, const std::string& args) {
   while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
   const int raw = pclose(pipe);
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  for (size_t at; (at = r.out.find("\r\n")) != std::string::npos;) r.out.erase(at, 1);
   return r;
 }
 

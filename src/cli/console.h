@@ -1,0 +1,49 @@
+// How brennix-cli talks to its user, the same way in every command: exit statuses, messages
+// on standard error, --quiet, progress only on a terminal, and one way to ask a question.
+#pragma once
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace brennix::cli {
+
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+// The last lines of every --help text.
+extern const char* const kExitStatusHelp;
+
+// --quiet: no progress, no summaries. Questions, errors and the output asked for (the device
+// list, the disc information) still appear.
+void SetQuiet(bool quiet);
+bool Quiet();
+
+// "brennix-cli: <text>" on standard error.
+void Complain(const std::string& text);
+// Complains and returns kExitFailure.
+int Failure(const std::string& text);
+
+// Progress is for a person watching: only on a terminal, and not with --quiet.
+bool ShowProgress();
+// A line of the final summary on standard output, unless --quiet.
+void Summary(const std::string& line);
+
+// Prints the command's usage and kExitStatusHelp on standard output; returns kExitSuccess.
+int ShowHelp(const char* usage);
+// True when the words hold -h or --help (before a "--").
+bool WantsHelp(const std::vector<std::string>& words);
+// Takes -q and --quiet out of the words and sets Quiet.
+void TakeQuietOption(std::vector<std::string>& words);
+
+enum class Answer { Yes, No, Unclear };
+// y, yes, n, no in any case, blanks around them ignored; an empty answer takes the default no.
+Answer ParseAnswer(const std::string& text);
+
+// Every question of the program: asks on out, reads a line from in, asks again after an
+// answer it does not understand. The end of the input means no.
+bool Confirm(const std::string& question, std::istream& in = std::cin,
+             std::ostream& out = std::cout);
+
+}  // namespace brennix::cli
