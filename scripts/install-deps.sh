@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev libgl1-mesa-dev libjpeg62-turbo-dev libcurl4-openssl-dev
   xorriso genisoimage p7zip-full libarchive-tools
   xvfb xauth time
+  desktop-file-utils appstream librsvg2-bin dpkg-dev groff-base
 )
 missing=()
 for p in "${packages[@]}"; do
