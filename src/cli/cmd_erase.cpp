@@ -104,7 +104,7 @@ int RunErase(const Args& arguments) {
       }
       SleepMs(done ? 0 : 500);
     }
-    if (done && progress) std::puts("\rProgress: 100%");
+    if (progress) std::puts(done ? "\rProgress: 100%" : "");
   }
   if (!done || withError) return Failure("Erase process completed with errors.");
   Summary("Erase process completed.");

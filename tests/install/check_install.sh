@@ -17,14 +17,16 @@ files=(bin/brennix-cli share/applications/$id.desktop share/metainfo/$id.metainf
        share/icons/hicolor/scalable/apps/$id.svg share/man/man1/brennix-cli.1
        share/bash-completion/completions/brennix-cli)
 for size in 16 24 32 48 64 128 256 512; do files+=(share/icons/hicolor/${size}x$size/apps/$id.png); done
-[ "$with_app" = app ] && files+=(bin/brennix)
+[ "$with_app" = app ] && files+=(bin/brennix share/man/man1/brennix.1)
 for f in "${files[@]}"; do [ -s "$prefix/$f" ] || fail "not installed: $f"; done
 
 desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null ||
   fail "appstreamcli validate: $(appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml")"
-warnings=$(LC_ALL=C.UTF-8 groff -t -man -ww -z "$prefix/share/man/man1/brennix-cli.1" 2>&1)
-[ -z "$warnings" ] || fail "manual page: $warnings"
+for page in "$prefix"/share/man/man1/*.1; do
+  warnings=$(LC_ALL=C.UTF-8 groff -t -man -ww -z "$page" 2>&1)
+  [ -z "$warnings" ] || fail "manual page $(basename "$page"): $warnings"
+done
 
 cli=$prefix/bin/brennix-cli
 "$cli" --version | grep -q '^brennix-cli [0-9]' || fail "brennix-cli --version"
@@ -42,6 +44,13 @@ for command in $commands; do
     grep -q -- "$option" <<<"$man_text" || fail "manual page lacks '$command $option'"
     grep -q -- "$option" "$completion" || fail "completion lacks '$command $option'"
   done
+done
+profiles=$("$cli" --help | tr '\n' ' ' | sed -n 's/.*PROFILE is one of \([^.]*\)\..*/\1/p' | tr -d ',')
+[ -n "$profiles" ] || fail "no profiles in 'brennix-cli --help'"
+known=" $(sed -n 's/^_brennix_cli_profiles="\(.*\)"$/\1/p' "$completion") "
+for profile in $profiles; do
+  [[ $known == *" $profile "* ]] || fail "completion lacks the profile '$profile'"
+  grep -q -- "$profile" <<<"$man_text" || fail "manual page lacks the profile '$profile'"
 done
 for section in "EXIT STATUS" ENVIRONMENT FILES; do
   grep -q "^\.SH $section" <<<"$man_text" || fail "manual page has no section $section"
