@@ -6,10 +6,10 @@ set(CPACK_PACKAGE_CONTACT "The Brennix developers <brennix@users.noreply.github.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "write files and folders to CDs and DVDs")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Brennix writes data CDs and DVDs: it builds an ISO 9660 image with a Joliet tree of long\n"
-    " names from the files and folders you queue and writes it in one recording through SCSI\n"
-    " Multi-Media Commands. It blanks and formats rewritable discs, loads and ejects the tray,\n"
-    " and writes ISO images to files. The package holds the desktop application (brennix) and\n"
-    " the command-line program (brennix-cli).")
+    "names from the files and folders you queue and writes it in one recording through SCSI\n"
+    "Multi-Media Commands. It blanks and formats rewritable discs, loads and ejects the tray,\n"
+    "and writes ISO images to files. The package holds the desktop application (brennix) and\n"
+    "the command-line program (brennix-cli).")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

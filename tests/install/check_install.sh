@@ -14,17 +14,17 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 files=(bin/brennix-cli share/applications/$id.desktop share/metainfo/$id.metainfo.xml
-       share/icons/hicolor/scalable/apps/$id.svg share/man/man1/brennix-cli.1
+       share/icons/hicolor/scalable/apps/$id.svg share/man/man1/brennix-cli.1.gz
        share/bash-completion/completions/brennix-cli)
 for size in 16 24 32 48 64 128 256 512; do files+=(share/icons/hicolor/${size}x$size/apps/$id.png); done
-[ "$with_app" = app ] && files+=(bin/brennix share/man/man1/brennix.1)
+[ "$with_app" = app ] && files+=(bin/brennix share/man/man1/brennix.1.gz)
 for f in "${files[@]}"; do [ -s "$prefix/$f" ] || fail "not installed: $f"; done
 
 desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null ||
   fail "appstreamcli validate: $(appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml")"
-for page in "$prefix"/share/man/man1/*.1; do
-  warnings=$(LC_ALL=C.UTF-8 groff -t -man -ww -z "$page" 2>&1)
+for page in "$prefix"/share/man/man1/*.1.gz; do
+  warnings=$(zcat "$page" | LC_ALL=C.UTF-8 groff -t -man -ww -z 2>&1)
   [ -z "$warnings" ] || fail "manual page $(basename "$page"): $warnings"
 done
 
@@ -33,7 +33,7 @@ cli=$prefix/bin/brennix-cli
 [ "$with_app" = app ] && { "$prefix/bin/brennix" --version | grep -q '^brennix [0-9]' || fail "brennix --version"; }
 
 # The help is the reference: the manual page and the completion must know all it names.
-man_text=$(sed 's/\\-/-/g' "$prefix/share/man/man1/brennix-cli.1")
+man_text=$(zcat "$prefix/share/man/man1/brennix-cli.1.gz" | sed 's/\\-/-/g')
 completion=$prefix/share/bash-completion/completions/brennix-cli
 commands=$("$cli" --help | sed -n '/^commands:/,/^$/p' | awk 'NF && !/^commands:/ {print $1}')
 [ -n "$commands" ] || fail "no commands in 'brennix-cli --help'"

@@ -34,7 +34,7 @@ done
 
 contents=$(dpkg-deb -c "$deb")
 for f in usr/bin/brennix-cli usr/share/applications/io.github.brennix.Brennix.desktop \
-         usr/share/man/man1/brennix-cli.1 usr/share/bash-completion/completions/brennix-cli; do
+         usr/share/man/man1/brennix-cli.1.gz usr/share/bash-completion/completions/brennix-cli; do
   grep -q " \./$f\$" <<<"$contents" || fail "not in the package: $f"
 done
 
