@@ -68,7 +68,8 @@ int RunErase(const Args& arguments) {
   if (!accepted) return Failure("This disc is not erasable.");
   if (!yes) {
     if (!isatty(STDIN_FILENO))
-      return UsageError("erase: standard input is not a terminal: give --yes to erase without asking");
+      return UsageError(
+          "erase: standard input is not a terminal: give --yes to erase without asking");
     if (!Confirm(full ? kFullQuestion : kQuickQuestion)) {
       std::puts("Nothing was erased.");
       return kExitFailure;

@@ -287,9 +287,9 @@ int RunMkiso(const Args& args) {
           std::to_string(image.DirCount()) + " folders, " + std::to_string(expected / 2048) +
           " sectors (" + Mib(expected) + ") written to " + o.output);
   if (!result.FileErrors.empty()) {
-    size_t start = 0;
-    for (size_t end; (end = result.FileErrors.find('\n', start)) != std::string::npos; start = end + 1)
-      Complain("mkiso: " + result.FileErrors.substr(start, end - start));
+    const std::string& lines = result.FileErrors;
+    for (size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
+      Complain("mkiso: " + lines.substr(start, end - start));
     return Fail("the image is complete, but some files were not read whole (see above)");
   }
   if (leftOut > 0)

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -15,12 +16,14 @@ struct CliRun {
   std::string out;
 };
 
-// Runs the CLI on a terminal (script gives it one, so it shows its progress) with stdin from
-// /dev/null (no one to answer a question), both streams captured.
-CliRun Cli(const std::string& disc, const std::string& args) {
+// Runs the CLI on a terminal (script gives it one, so it shows its progress), both streams
+// captured. Standard input is /dev/null (no one to answer a question) unless the file
+// typed holds what a person types on the terminal.
+CliRun Cli(const std::string& disc, const std::string& args, const std::string& typed = "") {
   const std::string command = "script -qec \"'" + std::string(BRENNIX_CLI) +
                               "' --virtual-recorder '" + disc + "' " + args +
-                              " </dev/null\" /dev/null </dev/null 2>&1";
+                              (typed.empty() ? " </dev/null" : "") + "\" /dev/null <" +
+                              (typed.empty() ? "/dev/null" : "'" + typed + "'") + " 2>&1";
   CliRun r;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr) return r;
@@ -59,6 +62,25 @@ TEST_F(EraseCli, QuickAndFullEraseOfARewritableDisc) {
   r = Cli(dir + "/rw.img", "erase --full --yes");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_NE(r.out.find("Erase process completed.\n"), std::string::npos) << r.out;
+}
+
+// The one question rule, as burn uses it too: y, yes, n, no in any case; the end of the
+// input is no.
+TEST_F(EraseCli, TypedAnswersOnATerminal) {
+  const struct {
+    const char* typed;
+    int status;
+    const char* outcome;
+  } answers[] = {{"YES\n", 0, "Erase process completed.\n"},
+                 {"Y\n", 0, "Erase process completed.\n"},
+                 {"perhaps\nNo\n", 1, "Nothing was erased.\n"},
+                 {"", 1, "Nothing was erased.\n"}};
+  for (const auto& answer : answers) {
+    std::ofstream(dir + "/typed") << answer.typed;
+    const CliRun r = Cli(dir + "/rw.img:cd-rw", "erase", dir + "/typed");
+    EXPECT_EQ(r.status, answer.status) << answer.typed << r.out;
+    EXPECT_NE(r.out.find(answer.outcome), std::string::npos) << answer.typed << r.out;
+  }
 }
 
 TEST_F(EraseCli, ProgressLinesNeverGoBackwards) {
