@@ -262,7 +262,7 @@ int RunBurn(const Args& args) {
   TKorbBurner burner;
   if (std::getenv("BRENNIX_DEBUG") != nullptr) {
     burner.OnDebugMessage = [](TSCSIDevice*, const std::string& text, uint8_t) {
-      std::fprintf(stderr, "%s\n", text.c_str());
+      Complain(text);
     };
   }
   if (!SelectRecorder(burner, o.device)) return 1;
