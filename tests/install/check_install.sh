@@ -13,24 +13,29 @@ id=io.github.brennix.Brennix
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-files=(bin/brennix-cli share/applications/$id.desktop share/metainfo/$id.metainfo.xml
-       share/icons/hicolor/scalable/apps/$id.svg share/man/man1/brennix-cli.1.gz
-       share/bash-completion/completions/brennix-cli)
-for size in 16 24 32 48 64 128 256 512; do files+=(share/icons/hicolor/${size}x$size/apps/$id.png); done
-[ "$with_app" = app ] && files+=(bin/brennix share/man/man1/brennix.1.gz)
+files=(bin/brennix-cli share/man/man1/brennix-cli.1.gz share/bash-completion/completions/brennix-cli)
+if [ "$with_app" = app ]; then
+  files+=(bin/brennix share/man/man1/brennix.1.gz share/applications/$id.desktop
+          share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg)
+  for size in 16 24 32 48 64 128 256 512; do files+=(share/icons/hicolor/${size}x$size/apps/$id.png); done
+fi
 for f in "${files[@]}"; do [ -s "$prefix/$f" ] || fail "not installed: $f"; done
 
-desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-file-validate"
-appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null ||
-  fail "appstreamcli validate: $(appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml")"
+if [ "$with_app" = app ]; then
+  desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop-file-validate"
+  appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml" >/dev/null ||
+    fail "appstreamcli validate: $(appstreamcli validate --no-net "$prefix/share/metainfo/$id.metainfo.xml")"
+fi
 for page in "$prefix"/share/man/man1/*.1.gz; do
   warnings=$(zcat "$page" | LC_ALL=C.UTF-8 groff -t -man -ww -z 2>&1)
   [ -z "$warnings" ] || fail "manual page $(basename "$page"): $warnings"
 done
 
 cli=$prefix/bin/brennix-cli
-"$cli" --version | grep -q '^brennix-cli [0-9]' || fail "brennix-cli --version"
-[ "$with_app" = app ] && { "$prefix/bin/brennix" --version | grep -q '^brennix [0-9]' || fail "brennix --version"; }
+[[ $("$cli" --version) == "brennix-cli "[0-9]* ]] || fail "brennix-cli --version"
+if [ "$with_app" = app ]; then
+  [[ $("$prefix/bin/brennix" --version) == "brennix "[0-9]* ]] || fail "brennix --version"
+fi
 
 # The help is the reference: the manual page and the completion must know all it names.
 man_text=$(zcat "$prefix/share/man/man1/brennix-cli.1.gz" | sed 's/\\-/-/g')
@@ -73,8 +78,8 @@ check_completion "brennix-cli --quiet burn --s" "--save-path --speed "
 check_completion "brennix-cli mkiso --save-path " "full last none "
 check_completion "brennix-cli --virtual-recorder $disc:dvd+r" "dvd+r dvd+r-dl dvd+rw "
 # (a real drive in the machine comes first, so only the virtual one's entry is certain)
-complete_line "brennix-cli --virtual-recorder $disc:cd-rw info --device " |
-  grep -qx '[0-9]*:[0-9]*:[0-9]*\\,[D-Z]:\\ BRENNIX\\ VIRTUAL\\ RECORDER1.0\\ ' ||
+offered=$(complete_line "brennix-cli --virtual-recorder $disc:cd-rw info --device ")
+grep -qx '[0-9]*:[0-9]*:[0-9]*\\,[D-Z]:\\ BRENNIX\\ VIRTUAL\\ RECORDER1.0\\ ' <<<"$offered" ||
   fail "completing --device does not offer the virtual recorder"
 
 [ "$failures" -eq 0 ] || { echo "$failures problem(s)" >&2; exit 1; }

@@ -40,9 +40,9 @@ done
 
 dpkg -x "$deb" "$work/root"
 cli=$work/root/usr/bin/brennix-cli
-"$cli" --version | grep -q '^brennix-cli [0-9]' || fail "installed brennix-cli --version"
+[[ $("$cli" --version) == "brennix-cli "[0-9]* ]] || fail "installed brennix-cli --version"
 if [ -e "$work/root/usr/bin/brennix" ]; then
-  "$work/root/usr/bin/brennix" --version | grep -q '^brennix [0-9]' || fail "installed brennix --version"
+  [[ $("$work/root/usr/bin/brennix" --version) == "brennix "[0-9]* ]] || fail "installed brennix --version"
 fi
 mkdir -p "$work/src/folder"
 echo "hello" >"$work/src/folder/hello.txt"
