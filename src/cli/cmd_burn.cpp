@@ -21,6 +21,7 @@
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
 #include "device/disc_types.h"
+#include "device/drive_hold.h"
 #include "platform/main_thread.h"
 #include "transport/spti.h"
 
@@ -34,16 +35,17 @@ constexpr uint32_t kProgressTickMs = 500;
 
 const char* const kBurnUsage =
     "usage: brennix-cli burn [--device D] [--label TEXT] [--save-path full|last|none]\n"
-    "                        [--close-disc] [--test-write] [--speed KBS] [--yes] [--quiet]\n"
-    "                        SOURCE...\n"
+    "                        [--close-disc] [--test-write] [--speed KBS] [--unmount] [--yes]\n"
+    "                        [--quiet] SOURCE...\n"
     "\n"
     "Writes the files and folders SOURCE... to the disc in the recorder D (default: the\n"
     "first) as a new session. A folder contributes its contents (recursively); --save-path\n"
     "full keeps each source's folder path below the root, last keeps only its last folder,\n"
     "none (default) puts everything in the root. --close-disc allows no further sessions;\n"
     "--test-write simulates the recording where the drive can; --speed sets the write speed\n"
-    "in KB/s (0, the default, is the drive's maximum). Without --yes the command asks before\n"
-    "it writes. Ctrl-C aborts the recording.\n";
+    "in KB/s (0, the default, is the drive's maximum). A disc that is mounted is not written;\n"
+    "--unmount unmounts it first. Without --yes the command asks before it writes. Ctrl-C\n"
+    "aborts the recording.\n";
 
 struct Options {
   std::string device;
@@ -53,6 +55,7 @@ struct Options {
   bool testWrite = false;
   uint16_t speed = 0;
   bool yes = false;
+  bool unmount = false;
   std::vector<std::string> sources;
 };
 
@@ -107,6 +110,8 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       o.yes = true;
     } else if (a == "--quiet" || a == "-q") {
       SetQuiet(true);
+    } else if (a == "--unmount") {
+      o.unmount = true;
     } else {
       return "unknown option '" + a + "'";
     }
@@ -268,6 +273,17 @@ int RunBurn(const Args& args) {
   if (!SelectRecorder(burner, o.device)) return 1;
   if ((burner.Capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) == 0)
     return Fail("the recorder '" + burner.Device() + "' cannot write discs");
+
+  // Another program on the drive, or the disc mounted, stops the burn before anything is
+  // built or asked; the recording itself checks once more when it takes the drive.
+  DriveBusy busy = RecorderBusy(burner);
+  if (busy.Reason == DriveBusyReason::Mounted && o.unmount) {
+    std::string why;
+    if (!UnmountRecorderDisc(burner, why)) return Fail(why);
+    std::printf("Unmounted the disc from %s.\n", busy.MountPoint.c_str());
+    busy = RecorderBusy(burner);
+  }
+  if (!busy.Free()) return Fail(DriveBusyText(busy));
 
   burner.UnderrunProtection = true;
   burner.DoDebug = true;

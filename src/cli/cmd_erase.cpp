@@ -12,6 +12,7 @@
 #include "cli/recorder_setup.h"
 #include "cli/select_recorder.h"
 #include "device/disc_types.h"
+#include "device/drive_hold.h"
 #include "device/erase_plan.h"
 #include "platform/clock.h"
 #include "platform/main_thread.h"
@@ -60,6 +61,12 @@ int RunErase(const Args& arguments) {
   if (!SelectRecorder(device, wanted)) return kExitFailure;
   if ((device.Capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) == 0)
     return Failure("this recorder cannot write discs");
+
+  const DriveBusy busy = RecorderBusy(device);
+  if (!busy.Free()) {
+    std::fprintf(stderr, "brennix-cli: erase: %s\n", DriveBusyText(busy).c_str());
+    return 1;
+  }
 
   // A DVD-RAM may be quick-erased even when the drive does not call it erasable; a full
   // erase takes the drive's word alone.

@@ -45,6 +45,18 @@ void TBurnerDrive::SetDeviceBufferSizes(uint32_t bufferSize, uint32_t freeSize) 
   freeSize_.store(freeSize);
 }
 
-void TBurnerDrive::RecordingEnded() { SetSPTICloseAfterCommand(true); }
+DriveBusy TBurnerDrive::HoldRecorder() {
+  hold_.reset();
+  auto hold = std::make_unique<TDriveHold>(device_);
+  if (!hold->Held()) return hold->Busy();
+  hold_ = std::move(hold);
+  return {};
+}
+
+void TBurnerDrive::RecordingEnded() {
+  // Whatever ended the recording, the tray is unlocked and the drive free for others.
+  ReleaseRecorder();
+  SetSPTICloseAfterCommand(true);
+}
 
 }  // namespace brennix

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
+#include "device/drive_hold.h"
 #include "device/scsi_device.h"
 #include "recording/recorder_drive.h"
 
@@ -16,6 +18,11 @@ class TBurnerDrive final : public TRecorderDrive {
   TBurnerDrive(TSCSIDevice& device, std::atomic<uint32_t>& bufferSize,
                std::atomic<uint32_t>& freeSize)
       : device_(device), bufferSize_(bufferSize), freeSize_(freeSize) {}
+
+  // The recording's hold on the recorder: taken before the first command that changes the
+  // disc, let go when the recording has ended (RecordingEnded) or did not start.
+  DriveBusy HoldRecorder();
+  void ReleaseRecorder() { hold_.reset(); }
 
   int16_t GetDiscType() override;
   uint16_t SessionCount() override { return device_.SessionCount(); }
@@ -80,6 +87,7 @@ class TBurnerDrive final : public TRecorderDrive {
   TSCSIDevice& device_;
   std::atomic<uint32_t>& bufferSize_;
   std::atomic<uint32_t>& freeSize_;
+  std::unique_ptr<TDriveHold> hold_;
 };
 
 }  // namespace brennix

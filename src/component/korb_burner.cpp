@@ -90,6 +90,7 @@ void TKorbBurner::EndBurnEarly(const std::string& error) {
     cache_->Abort();
     cache_.reset();
   }
+  drive_->ReleaseRecorder();
   DeliverWriteDone(error);
 }
 
@@ -119,6 +120,13 @@ bool TKorbBurner::Burn() {
   stats_->LowestBufferFill.store(-1);
   stats_->FirstWriteMs.store(0);
   stats_->DataEndMs.store(0);
+
+  // Held before anything can change the disc; the writer lets go when it has ended.
+  const DriveBusy busy = drive_->HoldRecorder();
+  if (!busy.Free()) {
+    EndBurnEarly(DriveBusyText(busy));
+    return false;
+  }
 
   const auto type = static_cast<int16_t>(GetDiscType());
   DiscType.store(type);

@@ -1,9 +1,11 @@
 // Starting an erase: the medium decides between BLANK, FORMAT UNIT and writing zeros; the
 // erase thread follows the operation to its end.
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "device/disc_types.h"
+#include "device/drive_hold.h"
 #include "device/erase_plan.h"
 #include "device/erase_thread.h"
 #include "device/recording_cdbs.h"
@@ -33,12 +35,22 @@ bool TSCSIDevice::StartErase(uint8_t blankType) {
   BlankType = blankType;
   if (!TestUnitReady(5000) && !WaitReady(30000, 5000)) return false;
 
+  // Held from here until the erase thread has restored the drive.
+  auto hold = std::make_unique<TDriveHold>(*this);
+  if (!hold->Held()) {
+    LastErrorText = DriveBusyText(hold->Busy());
+    DebugMessage(LastErrorText, 0);
+    Erasing = false;
+    if (OnEraseDone) OnEraseDone(this, true);
+    return false;
+  }
+
   if (t != kDiscDvdRam) {
     SetCDSpeed(ReadSpeed, WriteSpeed);
     SetWriteParameters(false, false, false, t);
   }
   const uint16_t speed = QueryCurrentWriteSpeed();
-  if (!TestUnitReady(5000) && !WaitReady(30000, 5000)) return false;
+  if (!TestUnitReady(5000) && !WaitReady(30000, 5000)) return false;  // the hold lets go
   DebugMessage(std::string(">>> STARTING ERASE PROCESS ON ") + DiscTypeName(t) + " AT " +
                    EraseSpeedText(t, speed),
                1);
@@ -66,12 +78,13 @@ bool TSCSIDevice::StartErase(uint8_t blankType) {
   }
 
   if (!started) {
+    hold.reset();
     Erasing = false;
     if (OnEraseDone) OnEraseDone(this, true);
     return false;
   }
-  eraseThread_.reset(
-      new TEraseThread(*this, t, blankType, EraseEstimate(t, blankType), eraseGate_.Alive));
+  eraseThread_.reset(new TEraseThread(*this, t, blankType, EraseEstimate(t, blankType),
+                                      eraseGate_.Alive, std::move(hold)));
   Erasing = true;
   eraseThread_->Resume();
   return true;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "device/disc_types.h"
+#include "device/drive_hold.h"
 #include "device/erase_plan.h"
 #include "device/scsi_device.h"
 #include "platform/clock.h"
@@ -19,14 +20,16 @@ constexpr uint8_t kCloseDvdPlusRw = 3;
 }  // namespace
 
 TEraseThread::TEraseThread(TSCSIDevice& device, int16_t eraseDiscType, uint8_t blankType,
-                           uint16_t estimate, std::shared_ptr<std::atomic<bool>> deviceAlive)
+                           uint16_t estimate, std::shared_ptr<std::atomic<bool>> deviceAlive,
+                           std::unique_ptr<TDriveHold> hold)
     : TThread(true),
       device_(device),
       eraseDiscType_(eraseDiscType),
       blankType_(blankType),
       estimate_(estimate),
       deviceAlive_(std::move(deviceAlive)),
-      zeros_(size_t{kZeroFillBlocks} * 2048, 0) {}
+      zeros_(size_t{kZeroFillBlocks} * 2048, 0),
+      hold_(std::move(hold)) {}
 
 TEraseThread::~TEraseThread() {
   Terminate();
@@ -187,6 +190,8 @@ void TEraseThread::Execute() {
   if (!Terminated() && ASPIUsesEmulation()) ASPIReload();
   progress_.store(100);
   if (!Terminated()) RestoreDrive();
+  // Also when stopped early: the tray must not stay locked.
+  hold_.reset();
   Finish();
 }
 

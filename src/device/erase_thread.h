@@ -12,6 +12,7 @@
 namespace brennix {
 
 class TSCSIDevice;
+class TDriveHold;
 
 class TEraseThread final : public TThread {
  public:
@@ -19,8 +20,10 @@ class TEraseThread final : public TThread {
   static constexpr double kDvdPlusRwFormatWaitPasses = 1800;  // 2-second passes: one hour
 
   // deviceAlive turns false when the device goes away; a queued event then stays silent.
+  // hold (optional) is let go once the drive has been restored, before the event.
   TEraseThread(TSCSIDevice& device, int16_t eraseDiscType, uint8_t blankType, uint16_t estimate,
-               std::shared_ptr<std::atomic<bool>> deviceAlive);
+               std::shared_ptr<std::atomic<bool>> deviceAlive,
+               std::unique_ptr<TDriveHold> hold = nullptr);
   ~TEraseThread() override;  // stops the loops early and joins
 
   int Progress() const { return progress_.load(); }
@@ -54,6 +57,7 @@ class TEraseThread final : public TThread {
   const std::vector<uint8_t> zeros_;
   std::atomic<int> progress_{0};
   std::atomic<bool> withError_{false};
+  std::unique_ptr<TDriveHold> hold_;
 };
 
 }  // namespace brennix

@@ -1,13 +1,16 @@
 // The one seam between the drive and everything above it: the five platform operations
 // that the SCSI emulation needs (drive kind, open, address, pass-through, close). A real
 // drive (/dev/sr* through SG_IO) and a virtual recorder both implement it; the logic above
-// is identical for both.
+// is identical for both. One optional pair extends it: Hold and Release, around the work
+// that changes the disc.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "transport/drive_hold.h"
 
 namespace brennix {
 
@@ -58,6 +61,13 @@ class DriveBackend {
   virtual bool PassThrough(DriveHandle handle, PassThroughRequest& request) = 0;
   // Operation 5.
   virtual bool Close(DriveHandle handle) = 0;
+
+  // Claims the drive for this process alone until Release, so that no other program touches
+  // it while the disc is being changed. Never waits: Free when held (or when the drive has
+  // nothing to claim), otherwise who is in the way, and nothing is kept. Commands go on
+  // through Open and PassThrough as before. Release is called once per Free hold.
+  virtual DriveBusy Hold() { return {}; }
+  virtual void Release() {}
 };
 
 // Drives that are not /dev/sr* devices (virtual recorders). They get letters after the real

@@ -5,6 +5,7 @@
 #include <grp.h>
 #include <pwd.h>
 #include <scsi/scsi.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -156,6 +157,64 @@ ScsiAddress AddressFromIdLun(int devId, int busNumber) {
   address.PathId = static_cast<uint8_t>((word >> 16) & 0xFF);
   address.PortNumber = static_cast<uint8_t>(busNumber);
   return address;
+}
+
+SgDriveBackend::SgDriveBackend(std::string path, std::shared_ptr<HoldSystemCalls> calls)
+    : path_(std::move(path)),
+      calls_(calls ? std::move(calls) : std::make_shared<HoldSystemCalls>()) {}
+
+SgDriveBackend::~SgDriveBackend() { Release(); }
+
+DriveBusy SgDriveBackend::Hold() {
+  std::lock_guard<std::mutex> lock(holdMutex_);
+  // The block device claim would refuse a second hold of this process as well; say so
+  // without asking the system.
+  if (held_) return HeldByThisProcess();
+  const int flags = O_RDWR | O_NONBLOCK | O_EXCL | O_CLOEXEC;
+  int fd = calls_->Open(path_, flags);
+  if (fd < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    // Read access still claims the drive; the commands that need more will say so.
+    fd = calls_->Open(path_, (flags & ~O_RDWR) | O_RDONLY);
+  }
+  if (fd < 0) {
+    if (errno == EBUSY) return DescribeBusyDrive({path_, calls_->GenericNode(path_)}, true);
+    // A node that cannot be opened at all has nothing to claim; the commands fail on their
+    // own and say why.
+    held_ = true;
+    return {};
+  }
+  if (calls_->Flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    calls_->Close(fd);
+    return DescribeBusyDrive({path_, calls_->GenericNode(path_)}, false);
+  }
+  const std::string generic = calls_->GenericNode(path_);
+  int genericFd = -1;
+  if (!generic.empty()) {
+    // Without O_EXCL: an exclusive generic node makes other programs' blocking opens wait
+    // for us, and the lock already tells them.
+    genericFd = calls_->Open(generic, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    const bool refused = genericFd < 0 && errno == EBUSY;
+    const bool locked =
+        genericFd >= 0 && calls_->Flock(genericFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    if (refused || locked) {
+      if (genericFd >= 0) calls_->Close(genericFd);
+      calls_->Close(fd);
+      return DescribeBusyDrive({generic, path_}, false);
+    }
+  }
+  held_ = true;
+  heldFd_ = fd;
+  heldGenericFd_ = genericFd;
+  return {};
+}
+
+void SgDriveBackend::Release() {
+  std::lock_guard<std::mutex> lock(holdMutex_);
+  if (heldGenericFd_ >= 0) calls_->Close(heldGenericFd_);
+  if (heldFd_ >= 0) calls_->Close(heldFd_);
+  heldGenericFd_ = -1;
+  heldFd_ = -1;
+  held_ = false;
 }
 
 bool SgDriveBackend::IsOpticalDrive() {

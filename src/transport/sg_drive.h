@@ -5,6 +5,8 @@
 
 #include <scsi/sg.h>
 
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -42,16 +44,27 @@ ScsiAddress AddressFromIdLun(int devId, int busNumber);
 
 class SgDriveBackend final : public DriveBackend {
  public:
-  explicit SgDriveBackend(std::string path) : path_(std::move(path)) {}
+  // calls: the system calls of Hold and Release (null: the real ones).
+  explicit SgDriveBackend(std::string path, std::shared_ptr<HoldSystemCalls> calls = nullptr);
+  ~SgDriveBackend() override;
   std::string DevicePath() const override { return path_; }
   bool IsOpticalDrive() override;
   DriveHandle Open(int* errnoOut = nullptr) override;
   bool QueryAddress(DriveHandle handle, ScsiAddress& address) override;
   bool PassThrough(DriveHandle handle, PassThroughRequest& request) override;
   bool Close(DriveHandle handle) override;
+  // The node reopened O_EXCL read-write and flock'ed, then its SCSI generic node flock'ed
+  // when it exists and opens; released in the opposite order.
+  DriveBusy Hold() override;
+  void Release() override;
 
  private:
   std::string path_;
+  std::shared_ptr<HoldSystemCalls> calls_;
+  std::mutex holdMutex_;
+  bool held_ = false;
+  int heldFd_ = -1;
+  int heldGenericFd_ = -1;
 };
 
 // A /dev/sr* that exists but cannot be opened, and what to tell the user about it.

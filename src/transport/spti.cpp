@@ -205,6 +205,11 @@ bool SPTIInitialized() { return State().initialized.load(); }
 uint8_t SPTIHostAdapterCount() { return State().hostAdapterCount.load(); }
 void SetSPTICloseAfterCommand(bool close) { State().closeAfterCommand.store(close); }
 bool SPTICloseAfterCommand() { return State().closeAfterCommand.load(); }
+std::shared_ptr<DriveBackend> SPTIBackend(uint8_t HaId, uint8_t Target, uint8_t Lun) {
+  const TSPTIDrive* entry = FindEntry(State(), HaId, Target, Lun);
+  return entry != nullptr ? entry->Backend : nullptr;
+}
+
 const TSPTIDrive& SPTIDrive(unsigned letterIndex) {
   return State().drives[std::min(letterIndex, kSPTIDriveCount - 1)];
 }

@@ -42,6 +42,10 @@ uint8_t SPTIHostAdapterCount();
 void SetSPTICloseAfterCommand(bool close);
 bool SPTICloseAfterCommand();
 
+// The platform operations of the present drive at an address, null when none: for the hold
+// around work that changes the disc, which outlives a reload of the table.
+std::shared_ptr<DriveBackend> SPTIBackend(uint8_t HaId, uint8_t Target, uint8_t Lun);
+
 // Read-only view of one entry (tests, diagnostics).
 const TSPTIDrive& SPTIDrive(unsigned letterIndex);
 

@@ -59,6 +59,11 @@ bool VirtualDrive::PassThrough(DriveHandle handle, PassThroughRequest& request) 
   return true;
 }
 
+DriveBusy VirtualDrive::Hold() {
+  if (held_.exchange(true)) return HeldByThisProcess();
+  return {};
+}
+
 bool VirtualDrive::Close(DriveHandle handle) {
   std::lock_guard lock(handlesMutex_);
   return handles_.erase(handle) != 0;

@@ -26,6 +26,11 @@ class VirtualDrive final : public DriveBackend {
   // the call fail after the time-out.
   bool PassThrough(DriveHandle handle, PassThroughRequest& request) override;
   bool Close(DriveHandle handle) override;
+  // The disc file is locked for the recorder's whole life (no other program can attach
+  // it); a hold keeps a second user of this process off the drive as well.
+  DriveBusy Hold() override;
+  void Release() override { held_.store(false); }
+  bool Held() const { return held_.load(); }
 
   VirtualRecorder& Recorder() { return *recorder_; }
   std::shared_ptr<VirtualRecorder> SharedRecorder() { return recorder_; }
@@ -38,6 +43,7 @@ class VirtualDrive final : public DriveBackend {
   std::mutex handlesMutex_;
   std::set<DriveHandle> handles_;
   DriveHandle nextHandle_ = 1000;
+  std::atomic<bool> held_{false};
 };
 
 }  // namespace brennix

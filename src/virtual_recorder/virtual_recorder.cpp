@@ -137,7 +137,8 @@ std::shared_ptr<VirtualRecorder> VirtualRecorder::Create(const std::string& path
   }
   if (!recorder->file_.Open(path, error)) return nullptr;
   if (!recorder->file_.LockExclusive()) {
-    error = path + " is in use by another virtual recorder";
+    // Whoever has the disc may be recording on it right now: say who, and do not wait.
+    error = path + ": " + DriveBusyText(DescribeBusyDrive({path}, false));
     return nullptr;
   }
   const uint64_t fileSectors = recorder->file_.SizeSectors();
@@ -228,6 +229,11 @@ DiscState VirtualRecorder::Disc() const {
 bool VirtualRecorder::TrayOpen() const {
   std::lock_guard lock(mutex_);
   return disc_.trayOpen;
+}
+
+bool VirtualRecorder::RemovalPrevented() const {
+  std::lock_guard lock(mutex_);
+  return removalPrevented_;
 }
 
 void VirtualRecorder::AddFault(const RecorderFault& fault) {

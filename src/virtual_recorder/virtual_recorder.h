@@ -58,6 +58,8 @@ class VirtualRecorder {
   const RecorderOptions& Options() const { return options_; }
   DiscState Disc() const;
   bool TrayOpen() const;
+  // PREVENT ALLOW MEDIUM REMOVAL's last word: the tray is locked.
+  bool RemovalPrevented() const;
   // Writes the state file now (it is also written after every change of the layout).
   bool Flush(std::string& error);
   // Writes the volume of a session of the disc in the drive as an .iso file (see

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "virtual_recorder/virtual_recorder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -163,6 +165,26 @@ TEST_F(BurnCliTest, AFailedBurnSaysSoAndExitsNonZero) {
   EXPECT_NE(run.output.find("Burn process completed with errors."), std::string::npos)
       << run.output;
   EXPECT_NE(run.output.find("brennix-cli: burn: "), std::string::npos) << run.output;
+}
+
+TEST_F(BurnCliTest, ADiscFileInUseByAnotherProgramIsNamedAtOnce) {
+  // This test program has the disc in its recorder, as a running burn would.
+  std::string error;
+  const auto holder = brennix::VirtualRecorder::Create((dir_ / "disc.img").string(),
+                                                       brennix::MediaProfile::CdR, {}, error);
+  ASSERT_NE(holder, nullptr) << error;
+  std::ifstream comm("/proc/self/comm");
+  std::string self;
+  std::getline(comm, self);
+  const CliRun run = Shell(Quote(BRENNIX_CLI) + " --virtual-recorder " +
+                           Quote((dir_ / "disc.img").string()) + " burn --yes " +
+                           Quote((dir_ / "src").string()) + " </dev/null");
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.output.find("THE RECORDER IS IN USE BY " + self + " (PID " +
+                            std::to_string(::getpid()) + ")"),
+            std::string::npos)
+      << run.output;
+  EXPECT_EQ(run.output.find("Writing Data..."), std::string::npos) << run.output;
 }
 
 TEST_F(BurnCliTest, BadArgumentsAreUsageErrors) {

@@ -78,6 +78,8 @@ std::vector<LoggedCommand> LoggingDrive::Log() {
 
 void LoggingDrive::AddFault(const RecorderFault& fault) { AddRecorderFault(*inner_, fault); }
 
+bool LoggingDrive::TrayLocked() { return RecorderTrayLocked(*inner_); }
+
 int LoggingDrive::Writes() {
   std::lock_guard<std::mutex> guard(mutex_);
   return writes_;

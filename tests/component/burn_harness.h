@@ -56,9 +56,12 @@ class LoggingDrive final : public DriveBackend {
   bool QueryAddress(DriveHandle h, ScsiAddress& a) override { return inner_->QueryAddress(h, a); }
   bool PassThrough(DriveHandle handle, PassThroughRequest& request) override;
   bool Close(DriveHandle handle) override { return inner_->Close(handle); }
+  DriveBusy Hold() override { return inner_->Hold(); }
+  void Release() override { inner_->Release(); }
 
   // Scripts a fault into the virtual recorder behind this drive.
   void AddFault(const RecorderFault& fault);
+  bool TrayLocked();
   std::vector<LoggedCommand> Log();
   // Number of WRITE(10) commands sent so far.
   int Writes();

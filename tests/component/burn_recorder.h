@@ -16,5 +16,7 @@ std::shared_ptr<DriveBackend> AttachRecorder(const std::string& recorderText,
 
 // Scripts a fault into the virtual recorder that AttachRecorder returned.
 void AddRecorderFault(DriveBackend& recorder, const RecorderFault& fault);
+// The recorder's tray is locked (PREVENT ALLOW MEDIUM REMOVAL's last word).
+bool RecorderTrayLocked(DriveBackend& recorder);
 
 }  // namespace brennix::burntest

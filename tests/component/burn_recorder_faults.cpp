@@ -14,4 +14,8 @@ void AddRecorderFault(DriveBackend& recorder, const RecorderFault& fault) {
   static_cast<VirtualDrive&>(recorder).Recorder().AddFault(fault);
 }
 
+bool RecorderTrayLocked(DriveBackend& recorder) {
+  return static_cast<VirtualDrive&>(recorder).Recorder().RemovalPrevented();
+}
+
 }  // namespace brennix::burntest

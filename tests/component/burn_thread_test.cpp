@@ -1,6 +1,8 @@
 // Whole recordings on the virtual recorder: every disc type, further sessions, the options
 // that change the end of a recording, and every way a recording can fail. Each reads the
 // disc back with an independent reader and compares the files with their sources.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -242,13 +244,20 @@ TEST_F(BurnTest, AbortInTheMiddleFlushesButNeitherClosesNorReloads) {
   WriteFile(dir_ / "src/big.bin", 3 << 20, 3);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
   ASSERT_TRUE(rig.ok()) << rig.error();
-  rig.drive().beforeCommand = [this, &rig](const LoggedCommand& c) {
-    if (c.opcode == kWrite10 && rig.drive().Writes() == 10) rig.burner().Abort();
+  bool lockedWhileWriting = false;
+  rig.drive().beforeCommand = [this, &rig, &lockedWhileWriting](const LoggedCommand& c) {
+    if (c.opcode == kWrite10 && rig.drive().Writes() == 10) {
+      lockedWhileWriting = rig.drive().TrayLocked();
+      rig.burner().Abort();
+    }
   };
   ASSERT_TRUE(rig.Queue({dir_ / "src"}));
   const BurnOutcome out = rig.Burn();
   EXPECT_TRUE(out.started);
   EXPECT_EQ(out.error, "OPERATION ABORTED BY USER");
+  // The tray is locked while the data flows, and unlocked however the recording ended.
+  EXPECT_TRUE(lockedWhileWriting);
+  EXPECT_FALSE(rig.drive().TrayLocked());
   EXPECT_EQ(out.doneCalls, 1);
   EXPECT_LT(out.bytesWritten, rig.burner().SectorsToWrite() * 2048);
   const auto log = rig.drive().Log();
@@ -320,6 +329,7 @@ TEST_F(BurnTest, AWriteRefusedForGoodEndsWithTheSenseText) {
   EXPECT_EQ(out.doneCalls, 1);
   EXPECT_EQ(out.error.rfind("WRITER ERROR [", 0), 0u) << out.error;
   EXPECT_NE(out.error.find("WRITE ERROR"), std::string::npos) << out.error;
+  EXPECT_FALSE(rig.drive().TrayLocked());
   EXPECT_EQ(Count(rig.drive().Log(), kWrite10), 1);
   EXPECT_EQ(Count(rig.drive().Log(), kCloseTrackSession), 0);
 }
@@ -423,6 +433,26 @@ TEST_F(BurnTest, AComponentDestroyedMidRecordingStopsItsThreadsFirst) {
   EXPECT_EQ(reports.load(), 0);  // a component that is gone gets no event
   EXPECT_EQ(Count(rig.drive().Log(), kCloseTrackSession), 0);
   EXPECT_EQ(ActiveBurner.load(), nullptr);
+}
+
+TEST_F(BurnTest, ARecorderHeldElsewhereIsNamedBeforeAnythingIsWritten) {
+  MakeTree("src", 131);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdRwSequential);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.drive().Hold().Free());  // another user of the drive, an erase say
+  const BurnOutcome out = rig.Burn();
+  EXPECT_FALSE(out.started);
+  EXPECT_EQ(out.error.rfind("THE RECORDER IS IN USE BY ", 0), 0u) << out.error;
+  EXPECT_NE(out.error.find("(PID " + std::to_string(::getpid()) + ")"), std::string::npos);
+  // Not even the DVD-RW's format.
+  EXPECT_EQ(Count(rig.drive().Log(), kWrite10) + Count(rig.drive().Log(), kFormatUnit), 0);
+  EXPECT_FALSE(rig.drive().TrayLocked());
+  rig.drive().Release();
+  EXPECT_EQ(rig.Burn().error, "");
+  // The recording let go of the drive: it can be held again.
+  EXPECT_TRUE(rig.drive().Hold().Free());
+  rig.drive().Release();
 }
 
 TEST_F(BurnTest, OneRecordingAtATime) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "device/disc_types.h"
+#include "device/drive_hold.h"
 #include "device/erase_plan.h"
 #include "disc_vr_fixture.h"
 #include "platform/clock.h"
@@ -110,6 +111,27 @@ TEST(EraseRefusals, CdRIsNotBlankedAndReportsTheRefusal) {
   EXPECT_TRUE(raised);
   EXPECT_TRUE(withError);
   EXPECT_FALSE(disc.device.Erasing);
+}
+
+TEST(EraseRefusals, AHeldRecorderIsNamedAndLeftAlone) {
+  ScopedTestClock clock;
+  VirtualDisc disc("cd-rw");
+  ASSERT_TRUE(disc.Ok());
+  ASSERT_GE(disc.WriteTrack(16, 3), 0);
+  {
+    TDriveHold burning(disc.device);  // a recording of another window holds the drive
+    ASSERT_TRUE(burning.Held());
+    EXPECT_TRUE(disc.Recorder().RemovalPrevented());
+    EXPECT_EQ(disc.Erase(kBlankQuick), std::optional<bool>(true));
+    EXPECT_EQ(disc.device.LastErrorText.rfind("THE RECORDER IS IN USE BY ", 0), 0u)
+        << disc.device.LastErrorText;
+    EXPECT_TRUE(disc.ReadsBack(0, 16, 3));
+  }
+  EXPECT_FALSE(disc.Recorder().RemovalPrevented());
+  EXPECT_EQ(disc.Erase(kBlankQuick), std::optional<bool>(false));
+  // The erase let go of the drive and of its tray.
+  EXPECT_FALSE(disc.Recorder().RemovalPrevented());
+  EXPECT_TRUE(TDriveHold(disc.device).Held());
 }
 
 }  // namespace
