@@ -27,7 +27,7 @@ TDriveHold::TDriveHold(TSCSIDevice& device) : device_(device), backend_(Selected
 
 TDriveHold::~TDriveHold() {
   if (!busy_.Free()) return;
-  device_.PreventAllowRemoval(true);
+  if (allowOnRelease_) device_.PreventAllowRemoval(true);
   if (backend_) backend_->Release();
 }
 

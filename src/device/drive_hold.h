@@ -23,6 +23,9 @@ class TDriveHold {
   TDriveHold& operator=(const TDriveHold&) = delete;
 
   bool Held() const { return busy_.Free(); }
+  // The device is going away: let the drive go without another command (the system unlocks
+  // the tray once nobody has the drive open).
+  void Abandon() { allowOnRelease_ = false; }
   // Who is in the way when not held.
   const DriveBusy& Busy() const { return busy_; }
 
@@ -30,6 +33,7 @@ class TDriveHold {
   TSCSIDevice& device_;
   std::shared_ptr<DriveBackend> backend_;  // kept: a reload of the transport may drop it
   DriveBusy busy_;
+  bool allowOnRelease_ = true;
 };
 
 // Whether the selected recorder could be held right now; nothing is kept and no command is

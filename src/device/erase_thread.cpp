@@ -190,7 +190,8 @@ void TEraseThread::Execute() {
   if (!Terminated() && ASPIUsesEmulation()) ASPIReload();
   progress_.store(100);
   if (!Terminated()) RestoreDrive();
-  // Also when stopped early: the tray must not stay locked.
+  // Let go before the event, so that whoever it tells finds the drive free.
+  if (hold_ && Terminated()) hold_->Abandon();
   hold_.reset();
   Finish();
 }

@@ -57,32 +57,33 @@ std::string UnescapeMountField(const std::string& field) {
   return out;
 }
 
-// One node as something an open descriptor can be compared with: a device by its number,
-// anything else by its file.
-bool SameFile(const struct stat& a, const struct stat& b) {
-  const bool aDevice = S_ISBLK(a.st_mode) || S_ISCHR(a.st_mode);
-  const bool bDevice = S_ISBLK(b.st_mode) || S_ISCHR(b.st_mode);
-  if (aDevice || bDevice) {
-    return aDevice && bDevice && (a.st_mode & S_IFMT) == (b.st_mode & S_IFMT) &&
-           a.st_rdev == b.st_rdev;
-  }
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-bool HasOpen(int pid, const std::vector<struct stat>& targets) {
+// Whether the process has one of paths open. The links are read, never followed: a stat
+// through another program's descriptor could hang on a file system that does not answer.
+bool HasOpen(int pid, const std::vector<std::string>& paths) {
   const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
   DIR* d = ::opendir(dir.c_str());
   if (d == nullptr) return false;  // gone, or not ours to look at
   bool found = false;
-  while (dirent* e = ::readdir(d)) {
+  char target[4096];
+  while (!found) {
+    const dirent* e = ::readdir(d);
+    if (e == nullptr) break;
     if (e->d_name[0] == '.') continue;
-    struct stat info {};
-    if (::stat((dir + "/" + e->d_name).c_str(), &info) != 0) continue;
-    for (const struct stat& target : targets) found = found || SameFile(info, target);
-    if (found) break;
+    const ssize_t n = ::readlink((dir + "/" + e->d_name).c_str(), target, sizeof target);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof target) continue;
+    found = std::find(paths.begin(), paths.end(), std::string(target, static_cast<size_t>(n))) !=
+            paths.end();
   }
   ::closedir(d);
   return found;
+}
+
+std::string CanonicalPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return std::string();
+  std::string result = resolved;
+  std::free(resolved);
+  return result;
 }
 
 // Runs a program with its output discarded; true when it exited with status 0 within the
@@ -186,16 +187,16 @@ DriveBusy HeldByThisProcess() {
 DriveBusy DescribeBusyDrive(const std::vector<std::string>& nodes, bool checkMounts) {
   DriveBusy busy;
   busy.Reason = DriveBusyReason::InUse;
-  std::vector<struct stat> targets;
+  std::vector<std::string> paths;
   for (const std::string& node : nodes) {
-    struct stat info {};
-    if (!node.empty() && ::stat(node.c_str(), &info) == 0) targets.push_back(info);
+    const std::string path = node.empty() ? std::string() : CanonicalPath(node);
+    if (!path.empty()) paths.push_back(path);
   }
-  if (targets.empty()) return busy;
-  if (checkMounts && S_ISBLK(targets.front().st_mode)) {
+  if (paths.empty()) return busy;
+  struct stat info {};
+  if (checkMounts && ::stat(paths.front().c_str(), &info) == 0 && S_ISBLK(info.st_mode)) {
     const std::string point = MountPointIn(ReadWholeFile("/proc/self/mountinfo"),
-                                           major(targets.front().st_rdev),
-                                           minor(targets.front().st_rdev));
+                                           major(info.st_rdev), minor(info.st_rdev));
     if (!point.empty()) {
       busy.Reason = DriveBusyReason::Mounted;
       busy.MountPoint = point;
@@ -205,10 +206,10 @@ DriveBusy DescribeBusyDrive(const std::vector<std::string>& nodes, bool checkMou
   const int self = static_cast<int>(::getpid());
   std::vector<int> pids;
   if (DIR* d = ::opendir("/proc")) {
-    while (dirent* e = ::readdir(d)) {
+    while (const dirent* e = ::readdir(d)) {
       const std::string name = e->d_name;
-      if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos &&
-          name.size() < 10)
+      if (!name.empty() && name.size() < 10 &&
+          name.find_first_not_of("0123456789") == std::string::npos)
         pids.push_back(std::atoi(name.c_str()));
     }
     ::closedir(d);
@@ -217,18 +218,18 @@ DriveBusy DescribeBusyDrive(const std::vector<std::string>& nodes, bool checkMou
   // Another program first: this process may merely have the drive open for a reading command.
   bool selfHasIt = false;
   for (const int pid : pids) {
-    if (!HasOpen(pid, targets)) continue;
+    if (!HasOpen(pid, paths)) continue;
     if (pid == self) {
       selfHasIt = true;
       continue;
     }
+    const std::string program = ProgramName(pid);
+    if (program.empty()) continue;
     busy.Pid = pid;
-    busy.Program = ProgramName(pid);
-    if (!busy.Program.empty()) return busy;
+    busy.Program = program;
+    return busy;
   }
   if (selfHasIt) return HeldByThisProcess();
-  busy.Pid = 0;
-  busy.Program.clear();
   return busy;
 }
 
