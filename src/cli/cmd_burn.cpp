@@ -280,7 +280,7 @@ int RunBurn(const Args& args) {
   if (busy.Reason == DriveBusyReason::Mounted && o.unmount) {
     std::string why;
     if (!UnmountRecorderDisc(burner, why)) return Fail(why);
-    std::printf("Unmounted the disc from %s.\n", busy.MountPoint.c_str());
+    Summary("Unmounted the disc from " + busy.MountPoint + ".");
     busy = RecorderBusy(burner);
   }
   if (!busy.Free()) return Fail(DriveBusyText(busy));

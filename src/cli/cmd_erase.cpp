@@ -63,10 +63,7 @@ int RunErase(const Args& arguments) {
     return Failure("this recorder cannot write discs");
 
   const DriveBusy busy = RecorderBusy(device);
-  if (!busy.Free()) {
-    std::fprintf(stderr, "brennix-cli: erase: %s\n", DriveBusyText(busy).c_str());
-    return 1;
-  }
+  if (!busy.Free()) return Failure("erase: " + DriveBusyText(busy));
 
   // A DVD-RAM may be quick-erased even when the drive does not call it erasable; a full
   // erase takes the drive's word alone.

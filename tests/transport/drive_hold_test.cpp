@@ -87,7 +87,10 @@ class DriveHoldTest : public ::testing::Test {
     std::ofstream(dir_ / "sr0") << "";
     std::ofstream(dir_ / "sg0") << "";
   }
-  void TearDown() override { fs::remove_all(dir_); }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
   std::string sr() const { return (dir_ / "sr0").string(); }
   std::string sg() const { return (dir_ / "sg0").string(); }
 
