@@ -33,8 +33,13 @@ for group in "${groups[@]}"; do
 done
 
 contents=$(dpkg-deb -c "$deb")
-for f in usr/bin/brennix-cli usr/share/applications/io.github.brennix.Brennix.desktop \
-         usr/share/man/man1/brennix-cli.1.gz usr/share/bash-completion/completions/brennix-cli; do
+expected=(usr/bin/brennix-cli usr/share/man/man1/brennix-cli.1.gz
+          usr/share/bash-completion/completions/brennix-cli)
+# The menu entry comes only with the desktop application it starts.
+if grep -q ' \./usr/bin/brennix$' <<<"$contents"; then
+  expected+=(usr/share/applications/io.github.brennix.Brennix.desktop)
+fi
+for f in "${expected[@]}"; do
   grep -q " \./$f\$" <<<"$contents" || fail "not in the package: $f"
 done
 
