@@ -4,6 +4,8 @@
 #include "app/application.h"
 #include "app/startup.h"
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
   // Answered before the toolkit starts, so it works without a display.
   for (int i = 1; i < argc; ++i) {
@@ -14,5 +16,15 @@ int main(int argc, char** argv) {
   }
   brennix::TBrennixApplication app(argc, argv);
   QApplication::setApplicationName(brennix::kAppTitle);
-  return brennix::RunBrennix(app, brennix::ReadStartupSettings(QApplication::arguments()));
+  QStringList problems;
+  const QStringList arguments = brennix::AttachVirtualRecorders(QApplication::arguments(), problems);
+  brennix::StartupSettings settings = brennix::ReadStartupSettings(arguments);
+  if (settings.help) {
+    std::fputs(brennix::kUsage, stdout);
+    return 0;
+  }
+  for (const QString& problem : problems + settings.problems)
+    std::fprintf(stderr, "brennix: %s\n", qPrintable(problem));
+  settings.problems = problems + settings.problems;
+  return brennix::RunBrennix(app, settings);
 }

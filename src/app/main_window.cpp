@@ -1,47 +1,689 @@
 #include "app/main_window.h"
 
+#include "app/burn_queue.h"
 #include "app/cd_size.h"
+#include "app/dialogs.h"
 #include "app/jpeg_image.h"
+#include "app/message_box.h"
+#include "app/options.h"
 #include "app/splash.h"
 #include "app/web_page.h"
+#include "component/korb_burner.h"
+#include "image/image_tables.h"
+#include "transport/sg_drive.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
-#include <QCoreApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListView>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QStyle>
 #include <QTimer>
+#include <QTreeView>
 #include <QVBoxLayout>
+
+#include <unistd.h>
 
 namespace brennix {
 
+namespace {
+
+// Queue columns: "R" (check box), "Name", "Size ", and the plain byte count, which has no
+// column of its own on screen.
+constexpr int kColumnCheck = 0, kColumnName = 1, kColumnSize = 2, kColumnBytes = 3;
+constexpr int kWalkRole = Qt::UserRole + 1;  // on a folder row being measured: its walk
+constexpr const char* kMeasuringText = "measuring\u2026";
+
+const QColor kHeaderColour(254, 240, 133);
+const QColor kBrowserColour(215, 215, 255);
+const QColor kQueueColour(236, 233, 216);
+
+
+QFont WindowFont() {
+  QFont font;
+  font.setFamilies({"MS Sans Serif", "Microsoft Sans Serif", "Liberation Sans", "Arial",
+                    "DejaVu Sans"});
+  font.setPointSize(8);
+  return font;
+}
+
+QFont FontOf(const QStringList& families, QFont::StyleHint hint) {
+  QFont font = WindowFont();
+  font.setFamilies(families);
+  font.setStyleHint(hint);
+  return font;
+}
+
+QWidget* Panel(QWidget* parent, const char* name, const QColor& colour) {
+  auto* panel = new QWidget(parent);
+  panel->setObjectName(name);
+  panel->setAutoFillBackground(true);
+  QPalette palette = panel->palette();
+  palette.setColor(QPalette::Window, colour);
+  panel->setPalette(palette);
+  return panel;
+}
+
+QPushButton* Button(QWidget* parent, const char* name, const QString& caption,
+                    const QString& hint, int width, int height) {
+  auto* button = new QPushButton(caption, parent);
+  button->setObjectName(name);
+  button->setToolTip(hint);
+  // The size is the least; a font wider than the one it was drawn for may need more.
+  button->setMinimumSize(width, height);
+  button->setMaximumHeight(height + 6);
+  return button;
+}
+
+QLabel* Picture(QWidget* parent, const char* name, QStyle::StandardPixmap icon) {
+  auto* label = new QLabel(parent);
+  label->setObjectName(name);
+  label->setFixedSize(32, 32);
+  label->setPixmap(parent->style()->standardIcon(icon).pixmap(32, 32));
+  return label;
+}
+
+bool Inside(const QString& root, const QString& path) {
+  if (root == "/") return path.startsWith('/');
+  return path == root || path.startsWith(root + '/');
+}
+
+QString SettingsGroup() { return QString(kSettingsKey).replace('\\', '/') + "/Window/"; }
+
+}  // namespace
+
+// Shows one volume in the folder tree: the volume's own folder, what lies below it, and the
+// folders above it that lead there (which the tree's root index hides).
+class TVolumeFilter : public QSortFilterProxyModel {
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+  void SetRoot(const QString& root) {
+    root_ = root;
+    invalidateFilter();
+  }
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+    const auto* model = static_cast<const QFileSystemModel*>(sourceModel());
+    const QString path = model->filePath(model->index(row, 0, parent));
+    return Inside(root_, path) || Inside(path, root_);
+  }
+
+ private:
+  QString root_ = "/";
+};
+
+// ---- the queue list and the drive selector
+
+void TQueueList::dragEnterEvent(QDragEnterEvent* event) {
+  if (OnDragOver && OnDragOver(event)) event->acceptProposedAction(); else event->ignore();
+}
+
+void TQueueList::dragMoveEvent(QDragMoveEvent* event) {
+  if (OnDragOver && OnDragOver(event)) event->acceptProposedAction(); else event->ignore();
+}
+
+void TQueueList::dropEvent(QDropEvent* event) {
+  if (OnDragDrop) OnDragDrop(event);
+}
+
+void TQueueList::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Delete && OnDeleteKey) {
+    OnDeleteKey();
+    return;
+  }
+  QTreeWidget::keyPressEvent(event);
+}
+
+void TDriveCombo::showPopup() {
+  if (OnOpening) OnOpening();
+  QComboBox::showPopup();
+}
+
+// ---- window creation
+
 TfrmMain::TfrmMain(TOptions& options, bool aboutAtStart, NoticeSites sites)
-    : notices_(std::make_unique<TWebNotices>(options, kSettingsKey, std::move(sites))),
-      aboutAtStart_(aboutAtStart) {
+    : BurnDialog(RunBurnDialog),
+      EraseDialog(RunEraseDialog),
+      notices_(std::make_unique<TWebNotices>(options, kSettingsKey, std::move(sites))),
+      korbMain_(std::make_unique<TKorbBurner>()),
+      aboutAtStart_(aboutAtStart),
+      measurer_(std::make_unique<TFolderMeasurer>(
+          [this](uint64_t walk, int64_t bytes) { MeasurementDone(walk, bytes); })) {
+  setObjectName("frmMain");
   setWindowTitle("Brennix CD & DVD");
+  setFont(WindowFont());
   const QImage logo = LoadLogo();
   if (!logo.isNull()) setWindowIcon(QIcon(QPixmap::fromImage(logo.copy(28, 36, 184, 184))));
 
-  QMenu* help = menuBar()->addMenu("&Help");
-  connect(help->addAction("Home..."), &QAction::triggered, this, &TfrmMain::mnuHomeClick);
-  connect(help->addAction("Help..."), &QAction::triggered, this, &TfrmMain::mnuHomeClick);
-  help->addSeparator();
-  connect(help->addAction("About..."), &QAction::triggered, this, &TfrmMain::mnuAboutClick);
+  BuildMenus();
+  Splitter1 = new QSplitter(Qt::Vertical, this);
+  Splitter1->setObjectName("Splitter1");
+  Splitter1->setHandleWidth(3);
+  Splitter1->setChildrenCollapsible(false);
+  Splitter1->addWidget(BuildUpperHalf());
+  Splitter1->addWidget(BuildLowerHalf());
+  // The upper half keeps its height when the window is resized; the queue takes the rest.
+  Splitter1->setStretchFactor(0, 0);
+  Splitter1->setStretchFactor(1, 1);
+  setCentralWidget(Splitter1);
 
-  auto* central = new QWidget(this);
-  auto* layout = new QVBoxLayout(central);
-  layout->addStretch(1);
-  cdsSize = new TCDSize(central);
-  cdsSize->setFixedSize(634, 30);
-  layout->addWidget(cdsSize, 0, Qt::AlignHCenter);
-  setCentralWidget(central);
-  resize(660, 420);
+  setMinimumSize(642, 569);
+  resize(642, 642);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+  RestorePlacement();
+
+  InitializeDevices();
 }
 
 TfrmMain::~TfrmMain() = default;
 
-void TfrmMain::mnuHomeClick() { OpenWebPage(kHomePage); }
+void TfrmMain::BuildMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  mnuFileExit = file->addAction("Exit");
+  connect(mnuFileExit, &QAction::triggered, this, &TfrmMain::mnuFileExitClick);
+  QMenu* help = menuBar()->addMenu("&Help");
+  mnuHelpHome = help->addAction("Home...");
+  help->addSeparator();
+  mnuHelpHelp = help->addAction("Help...");
+  help->addSeparator();
+  mnuHelpAbout = help->addAction("About...");
+  connect(mnuHelpHome, &QAction::triggered, this, &TfrmMain::mnuHelpHomeClick);
+  connect(mnuHelpHelp, &QAction::triggered, this, &TfrmMain::mnuHelpHelpClick);
+  connect(mnuHelpAbout, &QAction::triggered, this, &TfrmMain::mnuHelpAboutClick);
+}
 
-void TfrmMain::mnuAboutClick() {
+QWidget* TfrmMain::BuildUpperHalf() {
+  QWidget* upper = Panel(this, "pnlUpper", kBrowserColour);
+  auto* column = new QVBoxLayout(upper);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  pnlDrive = Panel(upper, "pnlDrive", kHeaderColour);
+  pnlDrive->setFixedHeight(40);
+  auto* row = new QHBoxLayout(pnlDrive);
+  row->setContentsMargins(4, 4, 4, 4);
+  row->addWidget(Picture(pnlDrive, "imgDrive", QStyle::SP_DriveHDIcon));
+  drvDrives = new TDriveCombo(pnlDrive);
+  drvDrives->setObjectName("drvDrives");
+  drvDrives->setFixedWidth(301);
+  drvDrives->OnOpening = [this] { FillDrives(); };
+  row->addWidget(drvDrives);
+  cmdNetwork = Button(pnlDrive, "cmdNetwork", "Network",
+                      "Browse the network to add folders and files to the burn queue", 81, 21);
+  row->addWidget(cmdNetwork);
+  row->addStretch(1);
+  column->addWidget(pnlDrive);
+
+  pnlBrowser = Panel(upper, "pnlBrowser", kBrowserColour);
+  auto* browser = new QHBoxLayout(pnlBrowser);
+  browser->setContentsMargins(4, 4, 4, 4);
+  splMain = new QSplitter(Qt::Horizontal, pnlBrowser);
+  splMain->setObjectName("splMain");
+  splMain->setChildrenCollapsible(false);
+
+  folderModel_ = new QFileSystemModel(this);
+  folderModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::Drives);
+  folderModel_->setRootPath("/");
+  folderFilter_ = new TVolumeFilter(this);
+  folderFilter_->setSourceModel(folderModel_);
+  folderFilter_->setSortCaseSensitivity(Qt::CaseInsensitive);
+  dirFolders = new QTreeView(splMain);
+  dirFolders->setObjectName("dirFolders");
+  dirFolders->setModel(folderFilter_);
+  dirFolders->setHeaderHidden(true);
+  for (int c = 1; c < folderModel_->columnCount(); ++c) dirFolders->hideColumn(c);
+  dirFolders->setSortingEnabled(true);
+  dirFolders->sortByColumn(0, Qt::AscendingOrder);
+  dirFolders->setDragEnabled(true);
+  dirFolders->setDragDropMode(QAbstractItemView::DragOnly);
+  dirFolders->setMinimumWidth(40);
+
+  fileModel_ = new QFileSystemModel(this);
+  fileModel_->setFilter(QDir::Files | QDir::Hidden | QDir::System);
+  flbFiles = new QListView(splMain);
+  flbFiles->setObjectName("flbFiles");
+  flbFiles->setModel(fileModel_);
+  flbFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  flbFiles->setDragEnabled(true);
+  flbFiles->setDragDropMode(QAbstractItemView::DragOnly);
+  flbFiles->setMinimumWidth(40);
+  splMain->addWidget(dirFolders);
+  splMain->addWidget(flbFiles);
+  splMain->setStretchFactor(0, 0);
+  splMain->setStretchFactor(1, 1);
+  browser->addWidget(splMain);
+  column->addWidget(pnlBrowser, 1);
+
+  connect(drvDrives, &QComboBox::currentIndexChanged, this, &TfrmMain::drvDrivesChange);
+  connect(dirFolders->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          &TfrmMain::FolderChanged);
+  connect(folderModel_, &QFileSystemModel::directoryLoaded, this, [this] {
+    if (!pendingFolder_.isEmpty()) SetCurrentFolder(pendingFolder_);
+  });
+  connect(cmdNetwork, &QPushButton::clicked, this, &TfrmMain::cmdNetworkClick);
+  FillDrives();
+  return upper;
+}
+
+QWidget* TfrmMain::BuildLowerHalf() {
+  pnlQueue = Panel(this, "pnlQueue", kQueueColour);
+  auto* column = new QVBoxLayout(pnlQueue);
+  column->setContentsMargins(4, 4, 4, 0);
+  column->setSpacing(4);
+
+  auto* tools = new QHBoxLayout;
+  cmdAddFolder = Button(pnlQueue, "cmdAddFolder", "Add Folder",
+                        "Add the contents of the selected folder to the burn queue", 81, 21);
+  cmdAddFiles = Button(pnlQueue, "cmdAddFiles", "Add Files",
+                       "Add the selected files to the burn queue", 81, 21);
+  cmdRemoveFiles = Button(pnlQueue, "cmdRemoveFiles", "Remove Files",
+                          "Remove the selected files from the burn queue", 81, 21);
+  cmdClearFiles = Button(pnlQueue, "cmdClearFiles", "Clear", "Clear the burn queue", 81, 21);
+  for (QPushButton* b : {cmdAddFolder, cmdAddFiles, cmdRemoveFiles, cmdClearFiles})
+    tools->addWidget(b);
+  chkPathInfo = new QCheckBox("Save Path", pnlQueue);
+  chkPathInfo->setObjectName("chkPathInfo");
+  chkPathInfo->setTristate(true);
+  chkPathInfo->setCheckState(Qt::Checked);
+  chkPathInfo->setToolTip("Preserve directory structure");
+  tools->addWidget(chkPathInfo);
+  tools->addStretch(1);
+  auto* label = new QLabel("Volume Label:", pnlQueue);
+  label->setObjectName("lblVolumeLabel");
+  tools->addWidget(label);
+  txtVolumeLabel = new QLineEdit(pnlQueue);
+  txtVolumeLabel->setObjectName("txtVolumeLabel");
+  txtVolumeLabel->setMaxLength(16);
+  txtVolumeLabel->setFont(FontOf({"Tahoma", "DejaVu Sans"}, QFont::SansSerif));
+  txtVolumeLabel->setFixedWidth(120);
+  tools->addWidget(txtVolumeLabel);
+  column->addLayout(tools);
+
+  lvwFiles = new TQueueList(pnlQueue);
+  lvwFiles->setObjectName("lvwFiles");
+  lvwFiles->setFont(FontOf({"Tahoma", "DejaVu Sans"}, QFont::SansSerif));
+  lvwFiles->setColumnCount(4);
+  lvwFiles->setHeaderLabels({"R", "Name", "Size ", QString()});
+  lvwFiles->headerItem()->setTextAlignment(kColumnSize, Qt::AlignRight | Qt::AlignVCenter);
+  lvwFiles->setColumnHidden(kColumnBytes, true);
+  lvwFiles->setRootIsDecorated(false);
+  lvwFiles->setUniformRowHeights(true);
+  lvwFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvwFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvwFiles->setAcceptDrops(true);
+  lvwFiles->setDragDropMode(QAbstractItemView::DropOnly);
+  QHeaderView* header = lvwFiles->header();
+  header->setStretchLastSection(false);
+  header->setMinimumSectionSize(23);
+  header->setSectionResizeMode(kColumnCheck, QHeaderView::Fixed);
+  header->setSectionResizeMode(kColumnName, QHeaderView::Stretch);
+  header->setSectionResizeMode(kColumnSize, QHeaderView::Interactive);
+  header->resizeSection(kColumnCheck, 23);
+  header->resizeSection(kColumnSize, 87);
+  connect(header, &QHeaderView::sectionResized, this, [header](int section, int, int size) {
+    if (section == kColumnSize && (size < 70 || size > 100))
+      header->resizeSection(section, std::clamp(size, 70, 100));
+  });
+  lvwFiles->OnDragOver = [this](QDropEvent* e) { return lvwFilesDragOver(e); };
+  lvwFiles->OnDragDrop = [this](QDropEvent* e) { lvwFilesDragDrop(e); };
+  lvwFiles->OnDeleteKey = [this] { cmdRemoveFilesClick(); };
+  column->addWidget(lvwFiles, 1);
+
+  pnlRecorder = Panel(pnlQueue, "pnlRecorder", kHeaderColour);
+  pnlRecorder->setFixedHeight(40);
+  auto* row = new QHBoxLayout(pnlRecorder);
+  row->setContentsMargins(4, 4, 4, 4);
+  row->addWidget(Picture(pnlRecorder, "imgDisc", QStyle::SP_DriveCDIcon));
+  cmbDrives = new QComboBox(pnlRecorder);
+  cmbDrives->setObjectName("cmbDrives");
+  cmbDrives->setFont(FontOf({"Courier New", "Liberation Mono", "DejaVu Sans Mono"},
+                            QFont::Monospace));
+  cmbDrives->setFixedWidth(301);
+  row->addWidget(cmbDrives);
+  cmdEject = Button(pnlRecorder, "cmdEject", "Eject", "Eject the disk from the selected device",
+                    45, 22);
+  cmdLoad = Button(pnlRecorder, "cmdLoad", "Load", "Load the disk into the selected device",
+                   45, 22);
+  cmdErase = Button(pnlRecorder, "cmdErase", "Erase CD or DVD",
+                    "Erase the disk in the selected device", 93, 22);
+  cmdBurn = Button(pnlRecorder, "cmdBurn", "Burn CD or DVD",
+                   "Burn files to the disk in the selected device", 93, 22);
+  for (QPushButton* b : {cmdEject, cmdLoad, cmdErase, cmdBurn}) row->addWidget(b);
+  row->addStretch(1);
+  column->addWidget(pnlRecorder);
+
+  lblTotalCDSize = new QLabel("Used Space: 0 MB, New: 0 MB", pnlQueue);
+  lblTotalCDSize->setObjectName("lblTotalCDSize");
+  column->addWidget(lblTotalCDSize);
+  cdsSize = new TCDSize(pnlQueue);
+  cdsSize->setObjectName("cdsSize");
+  cdsSize->setFixedHeight(29);
+  cdsSize->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  cdsSize->SetMemBarColour(QColor(0, 128, 0));
+  cdsSize->SetMemInitialColour(QColor(0, 0, 255));
+  cdsSize->SetProgressGap(0);
+  column->addWidget(cdsSize);
+
+  connect(cmdAddFolder, &QPushButton::clicked, this, &TfrmMain::cmdAddFolderClick);
+  connect(cmdAddFiles, &QPushButton::clicked, this, &TfrmMain::cmdAddFilesClick);
+  connect(cmdRemoveFiles, &QPushButton::clicked, this, &TfrmMain::cmdRemoveFilesClick);
+  connect(cmdClearFiles, &QPushButton::clicked, this, &TfrmMain::cmdClearFilesClick);
+  connect(cmdEject, &QPushButton::clicked, this, &TfrmMain::cmdEjectClick);
+  connect(cmdLoad, &QPushButton::clicked, this, &TfrmMain::cmdLoadClick);
+  connect(cmdErase, &QPushButton::clicked, this, &TfrmMain::cmdEraseClick);
+  connect(cmdBurn, &QPushButton::clicked, this, &TfrmMain::cmdBurnClick);
+  connect(cmbDrives, &QComboBox::activated, this, &TfrmMain::cmbDrivesChange);
+  return pnlQueue;
+}
+
+void TfrmMain::InitializeDevices() {
+  korbMain_->OnDeviceChange = [this](TSCSIDevice*) { korbMainDeviceChange(); };
+  if (!korbMain_->InitializeASPI(true, std::string())) {
+    // Shown once the event loop runs: start-up still has to hand this window to the splash.
+    QTimer::singleShot(0, this, [this] {
+      QString text = "Error initializing ASPI Layer.";
+      for (const DriveAccessProblem& problem : FindInaccessibleDrives())
+        text += "\n" + QString::fromStdString(AccessProblemText(problem));
+      ShowMessageBox(this, QMessageBox::Warning, "Warning", text);
+    });
+  }
+  for (const std::string& entry : korbMain_->Devices) cmbDrives->addItem(QString::fromStdString(entry));
+  if (cmbDrives->count() > 0) {
+    cmbDrives->setCurrentIndex(0);
+    cmbDrivesChange();
+    return;
+  }
+  // An empty selector says why: a drive the user may not open, or none at all.
+  const std::vector<DriveAccessProblem> problems = FindInaccessibleDrives();
+  QStringList hints;
+  for (const DriveAccessProblem& problem : problems)
+    hints << QString::fromStdString(AccessProblemText(problem));
+  cmbDrives->setPlaceholderText(hints.isEmpty() ? "No recorder found" : hints.first());
+  cmbDrives->setToolTip(hints.isEmpty() ? "No CD or DVD recorder was found" : hints.join('\n'));
+}
+
+// ---- the browser
+
+void TfrmMain::FillDrives() {
+  const QString current = drvDrives->currentIndex() >= 0 && drvDrives->currentIndex() < volumes_.size()
+                              ? volumes_[drvDrives->currentIndex()].Path
+                              : QString();
+  volumes_ = ListVolumes();
+  const QSignalBlocker quiet(drvDrives);
+  drvDrives->clear();
+  int keep = 0;
+  for (int i = 0; i < volumes_.size(); ++i) {
+    drvDrives->addItem(volumes_[i].Text(), volumes_[i].Path);
+    if (volumes_[i].Path == current) keep = i;
+  }
+  drvDrives->setCurrentIndex(keep);
+  if (current.isEmpty()) drvDrivesChange();
+}
+
+void TfrmMain::drvDrivesChange() {
+  const int index = drvDrives->currentIndex();
+  if (index < 0 || index >= volumes_.size()) return;
+  const QString root = volumes_[index].Path;
+  drvDrives->setToolTip(root);
+  folderFilter_->SetRoot(root);
+  const QModelIndex rootItem = folderFilter_->mapFromSource(folderModel_->index(root));
+  dirFolders->setRootIndex(rootItem.parent());
+  dirFolders->setCurrentIndex(rootItem);
+  dirFolders->expand(rootItem);
+  FolderChanged();
+}
+
+void TfrmMain::FolderChanged() {
+  const QString folder = CurrentFolder();
+  fileModel_->setRootPath(folder);
+  flbFiles->setRootIndex(fileModel_->index(folder));
+}
+
+QString TfrmMain::CurrentFolder() const {
+  const QModelIndex current = folderFilter_->mapToSource(dirFolders->currentIndex());
+  if (current.isValid()) return folderModel_->filePath(current);
+  const int index = drvDrives->currentIndex();
+  return index >= 0 && index < volumes_.size() ? volumes_[index].Path : QString("/");
+}
+
+bool TfrmMain::SetCurrentFolder(const QString& folder) {
+  const QString path = QDir::cleanPath(folder);
+  const int volume = VolumeHolding(volumes_, path);
+  if (volume < 0) return false;
+  if (drvDrives->currentIndex() != volume) drvDrives->setCurrentIndex(volume);
+  const QModelIndex item = folderFilter_->mapFromSource(folderModel_->index(path));
+  if (!item.isValid()) {
+    // The tree reads folders in the background; try again once it has this one.
+    pendingFolder_ = path;
+    return false;
+  }
+  pendingFolder_.clear();
+  dirFolders->setCurrentIndex(item);
+  dirFolders->scrollTo(item);
+  dirFolders->expand(item);
+  FolderChanged();
+  return true;
+}
+
+void TfrmMain::cmdNetworkClick() {
+  bool ok = false;
+  const QString text = QInputDialog::getText(
+      this, "Network Path",
+      "Please enter the complete network path\r\n(e.g. smb://computer/share or /mnt/share)",
+      QLineEdit::Normal, QString(), &ok);
+  if (!ok) return;
+  QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (runtime.isEmpty()) runtime = "/run/user/" + QString::number(::getuid());
+  const QString folder = NetworkPathToFolder(text, runtime);
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) return;
+  FillDrives();
+  SetCurrentFolder(QFileInfo(folder).absoluteFilePath());
+}
+
+// ---- the queue
+
+QString TfrmMain::RowPath(const QTreeWidgetItem* row) { return row->text(kColumnName); }
+
+qint64 TfrmMain::RowBytes(const QTreeWidgetItem* row) {
+  return row->text(kColumnBytes).toLongLong();
+}
+
+void TfrmMain::AppendRow(const QString& path, bool folder) {
+  auto* row = new QTreeWidgetItem;
+  row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+  row->setCheckState(kColumnCheck, folder ? Qt::Checked : Qt::Unchecked);
+  row->setText(kColumnName, path);
+  row->setTextAlignment(kColumnSize, Qt::AlignRight | Qt::AlignVCenter);
+  if (folder) {
+    row->setText(kColumnSize, kMeasuringText);
+    row->setText(kColumnBytes, "0");
+    row->setData(kColumnCheck, kWalkRole, QVariant::fromValue<quint64>(
+                                              measurer_->Start(path.toStdString())));
+  } else {
+    const int64_t bytes = MeasureDiskSize(path.toStdString());
+    row->setText(kColumnSize, QueueSizeCell(bytes));
+    row->setText(kColumnBytes, QString::number(bytes));
+  }
+  lvwFiles->addTopLevelItem(row);
+}
+
+void TfrmMain::MeasurementDone(uint64_t walk, int64_t bytes) {
+  for (int i = 0; i < lvwFiles->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* row = lvwFiles->topLevelItem(i);
+    if (row->data(kColumnCheck, kWalkRole).toULongLong() != walk) continue;
+    row->setData(kColumnCheck, kWalkRole, QVariant());
+    row->setText(kColumnSize, QueueSizeCell(bytes));
+    row->setText(kColumnBytes, QString::number(bytes));
+    UpdateSizes();
+    break;
+  }
+}
+
+void TfrmMain::AddToQueue(QObject* target, QObject* source) {
+  if (target == lvwFiles && source == dirFolders) AppendRow(FolderQueuePath(CurrentFolder()), true);
+  if (target == lvwFiles && source == flbFiles) {
+    QString folder = CurrentFolder();
+    if (folder.endsWith('/')) folder.chop(1);
+    QModelIndexList selected = flbFiles->selectionModel()->selectedIndexes();
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+    for (const QModelIndex& entry : selected)
+      if (entry.column() == 0) AppendRow(folder + '/' + fileModel_->fileName(entry), false);
+  }
+  UpdateSizes();
+}
+
+void TfrmMain::QueuePaths(const QStringList& paths) {
+  for (const QString& given : paths) {
+    const QFileInfo info(given);
+    if (!info.exists()) continue;
+    const QString path = info.absoluteFilePath();
+    if (info.isDir()) AppendRow(FolderQueuePath(path), true);
+    else AppendRow(path, false);
+  }
+  UpdateSizes();
+}
+
+void TfrmMain::UpdateSizes() {
+  const double used = double(int64_t{korbMain_->UsedSectors()} * 2048);
+  double added = 0;
+  for (int i = 0; i < lvwFiles->topLevelItemCount(); ++i)
+    added += double(RowBytes(lvwFiles->topLevelItem(i)));
+  QueuedBytes = added;
+  lblTotalCDSize->setText(SizeLineText(used, added));
+  cdsSize->SetMemUsed((used + added) / 1024 / 1024);
+  cdsSize->SetMemInitial(used / 1024 / 1024);
+}
+
+void TfrmMain::cmdAddFolderClick() { AddToQueue(lvwFiles, dirFolders); }
+void TfrmMain::cmdAddFilesClick() { AddToQueue(lvwFiles, flbFiles); }
+
+void TfrmMain::cmdRemoveFilesClick() {
+  const QList<QTreeWidgetItem*> selected = lvwFiles->selectedItems();
+  if (!selected.isEmpty()) delete selected.first();
+  UpdateSizes();
+}
+
+void TfrmMain::cmdClearFilesClick() {
+  lvwFiles->clear();
+  korbMain_->ClearAll(Tables().MaxFiles, Tables().MaxDirs);
+  UpdateSizes();
+}
+
+bool TfrmMain::lvwFilesDragOver(QDropEvent* event) {
+  const QObject* source = event->source();
+  if (source == dirFolders || source == flbFiles) return true;
+  // From another program, a file manager's list of files and folders.
+  return source == nullptr && !LocalPathsOf(event->mimeData()).isEmpty();
+}
+
+void TfrmMain::lvwFilesDragDrop(QDropEvent* event) {
+  QObject* source = event->source();
+  if (source == dirFolders || source == flbFiles) {
+    AddToQueue(lvwFiles, source);
+  } else if (source == nullptr) {
+    QueuePaths(LocalPathsOf(event->mimeData()));
+  } else {
+    event->ignore();
+    return;
+  }
+  event->acceptProposedAction();
+}
+
+// ---- the recorder
+
+void TfrmMain::cmbDrivesChange() {
+  const QString entry = cmbDrives->currentText();
+  korbMain_->SetDevice(entry.toStdString());
+  cmbDrives->setToolTip(entry);
+  const uint32_t caps = korbMain_->Capabilities;
+  cmdBurn->setEnabled((caps & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) != 0);
+}
+
+void TfrmMain::korbMainDeviceChange() {
+  txtVolumeLabel->setText(QString::fromStdString(korbMain_->IdVolume));
+  if (korbMain_->DiscStatus() == -1) return;
+  const DiscScale scale = DiscScaleFor(korbMain_->DiscCapacity());
+  cdsSize->SetMaxMemory(scale.MaxMemory);
+  cdsSize->SetMaxCDSize(scale.MaxCDSize);
+  UpdateSizes();
+}
+
+void TfrmMain::EjectDevice(TKorbBurner& c) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  c.SynchronizeCache(300000, false);
+  c.PreventAllowRemoval(true);
+  const bool ejected = c.StartStopUnit(true);
+  QApplication::restoreOverrideCursor();
+  if (!ejected) ShowMessageBox(this, QMessageBox::Warning, "Warning", "Unable to eject the device.");
+}
+
+void TfrmMain::LoadDevice(TKorbBurner& c) {
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const bool loaded = c.StartStopUnit(false);
+  QApplication::restoreOverrideCursor();
+  if (!loaded) ShowMessageBox(this, QMessageBox::Warning, "Warning", "Unable to load the device.");
+}
+
+void TfrmMain::cmdEjectClick() { EjectDevice(*korbMain_); }
+void TfrmMain::cmdLoadClick() { LoadDevice(*korbMain_); }
+
+bool TfrmMain::WaitForMeasurements() {
+  if (measurer_->Running() == 0) return true;
+  // The burn needs the whole queue's size; the person may give up waiting on a slow share.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  QProgressDialog progress("Measuring the queued folders...", "Cancel", 0, 0, this);
+  progress.setWindowTitle("Burn CD or DVD");
+  progress.setWindowModality(Qt::WindowModal);
+  progress.setMinimumDuration(500);
+  while (measurer_->Running() > 0 && !progress.wasCanceled())
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  QApplication::restoreOverrideCursor();
+  return measurer_->Running() == 0;
+}
+
+void TfrmMain::cmdBurnClick() {
+  if (lvwFiles->topLevelItemCount() == 0) {
+    ShowMessageBox(this, QMessageBox::Warning, "Warning",
+                   "At least one file/directory should be selected.");
+    return;
+  }
+  if (!WaitForMeasurements()) return;
+  if (BurnDialog) BurnDialog(*this);
+  cmbDrivesChange();
+}
+
+void TfrmMain::cmdEraseClick() {
+  if (EraseDialog) EraseDialog(*this);
+  cmbDrivesChange();
+}
+
+// ---- menus and the window's life
+
+void TfrmMain::mnuFileExitClick() { close(); }
+void TfrmMain::mnuHelpHomeClick() { OpenWebPage(kHomePage); }
+void TfrmMain::mnuHelpHelpClick() { OpenWebPage(kHomePage); }
+
+void TfrmMain::mnuHelpAboutClick() {
   TfrmSplash about(this);
   about.SetMode(true);
   about.exec();
@@ -57,17 +699,56 @@ void TfrmMain::changeEvent(QEvent* event) {
 
 void TfrmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
+  if (!placed_) {
+    placed_ = true;
+    PlaceSplitters();
+  }
   if (aboutAtStart_) {
     aboutAtStart_ = false;
-    QTimer::singleShot(0, this, &TfrmMain::mnuAboutClick);
+    QTimer::singleShot(0, this, &TfrmMain::mnuHelpAboutClick);
   }
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
   QMainWindow::closeEvent(event);
+  if (!event->isAccepted()) return;
+  SavePlacement();
   // exit, not quit: quit would first ask every window to close, this one included, while
   // it is closing already.
-  if (event->isAccepted()) QCoreApplication::exit(0);
+  QCoreApplication::exit(0);
+}
+
+void TfrmMain::RestorePlacement() {
+  QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+  const QString group = SettingsGroup();
+  const QSize size = settings.value(group + "Size").toSize();
+  if (size.isValid()) {
+    QSize fits = size.expandedTo(minimumSize());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+      fits = fits.boundedTo(screen->availableGeometry().size()).expandedTo(minimumSize());
+    resize(fits);
+  }
+  bool ok = false;
+  const int upper = settings.value(group + "Splitter1").toInt(&ok);
+  if (ok && upper >= 40) upperHeight_ = upper;
+  const int tree = settings.value(group + "splMain").toInt(&ok);
+  if (ok && tree >= 40) treeWidth_ = tree;
+}
+
+void TfrmMain::PlaceSplitters() {
+  // A splitter shares out what it is given only once it has its real size.
+  Splitter1->setSizes({upperHeight_, std::max(1, Splitter1->height() - upperHeight_)});
+  splMain->setSizes({treeWidth_, std::max(1, splMain->width() - treeWidth_)});
+}
+
+void TfrmMain::SavePlacement() const {
+  QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+  if (!settings.isWritable()) return;
+  const QString group = SettingsGroup();
+  settings.setValue(group + "Size", size());
+  settings.setValue(group + "Splitter1", Splitter1->sizes().value(0));
+  settings.setValue(group + "splMain", splMain->sizes().value(0));
+  settings.sync();
 }
 
 }  // namespace brennix

@@ -1,16 +1,58 @@
-// The main window as it stands until the burn queue arrives: its title, the usage bar, the
-// Help menu (home page and About box) and the web notices of a first run.
+// The main window: a file browser above, the burn queue, the recorder and its tray below,
+// the size line and the disc usage bar at the bottom. It owns the burner component korbMain,
+// which it uses for the device list, the disc's size and usage, the tray, and for emptying
+// the image tree; it never builds an image itself.
 #pragma once
 
+#include "app/folder_measurer.h"
+#include "app/volumes.h"
 #include "app/web_notices.h"
 
+#include <QComboBox>
 #include <QMainWindow>
+#include <QTreeWidget>
 
+#include <functional>
 #include <memory>
+
+class QAction;
+class QCheckBox;
+class QFileSystemModel;
+class QLabel;
+class QLineEdit;
+class QListView;
+class QPushButton;
+class QSplitter;
+class QTreeView;
 
 namespace brennix {
 
 class TCDSize;
+class TKorbBurner;
+class TVolumeFilter;
+
+// The queue list: its drag-over, drop and Delete-key handling belong to the window.
+class TQueueList : public QTreeWidget {
+ public:
+  using QTreeWidget::QTreeWidget;
+  std::function<bool(QDropEvent*)> OnDragOver;
+  std::function<void(QDropEvent*)> OnDragDrop;
+  std::function<void()> OnDeleteKey;
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The drive selector reads the mounted volumes again each time it opens.
+class TDriveCombo : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> OnOpening;
+  void showPopup() override;
+};
 
 class TfrmMain : public QMainWindow {
   Q_OBJECT
@@ -19,11 +61,81 @@ class TfrmMain : public QMainWindow {
   TfrmMain(TOptions& options, bool aboutAtStart = false, NoticeSites sites = {});
   ~TfrmMain() override;
 
+  // ---- controls, named as the program's tests and accessibility tools find them
+  QWidget* pnlDrive = nullptr;
+  TDriveCombo* drvDrives = nullptr;
+  QPushButton* cmdNetwork = nullptr;
+  QWidget* pnlBrowser = nullptr;
+  QSplitter* splMain = nullptr;
+  QTreeView* dirFolders = nullptr;
+  QListView* flbFiles = nullptr;
+  QSplitter* Splitter1 = nullptr;
+  QWidget* pnlQueue = nullptr;
+  QPushButton* cmdAddFolder = nullptr;
+  QPushButton* cmdAddFiles = nullptr;
+  QPushButton* cmdRemoveFiles = nullptr;
+  QPushButton* cmdClearFiles = nullptr;
+  QCheckBox* chkPathInfo = nullptr;
+  QLineEdit* txtVolumeLabel = nullptr;
+  TQueueList* lvwFiles = nullptr;
+  QWidget* pnlRecorder = nullptr;
+  QComboBox* cmbDrives = nullptr;
+  QPushButton* cmdEject = nullptr;
+  QPushButton* cmdLoad = nullptr;
+  QPushButton* cmdErase = nullptr;
+  QPushButton* cmdBurn = nullptr;
+  QLabel* lblTotalCDSize = nullptr;
   TCDSize* cdsSize = nullptr;
+  QAction* mnuFileExit = nullptr;
+  QAction* mnuHelpHome = nullptr;
+  QAction* mnuHelpHelp = nullptr;
+  QAction* mnuHelpAbout = nullptr;
 
-  void mnuAboutClick();
-  void mnuHomeClick();
+  TKorbBurner& korbMain() { return *korbMain_; }
   TWebNotices& Notices() { return *notices_; }
+
+  // The dialogs that "Burn CD or DVD" and "Erase CD or DVD" open (tests put their own here).
+  std::function<void(TfrmMain&)> BurnDialog;
+  std::function<void(TfrmMain&)> EraseDialog;
+
+  // ---- operations the dialogs and the start-up use
+  // Queues what source offers when target is the queue: the folder tree's highlighted folder
+  // (a folder row), or the file list's selected files (file rows). Then UpdateSizes.
+  void AddToQueue(QObject* target, QObject* source);
+  // Queues paths as a file manager hands them over: folders as folder rows, files as file
+  // rows; paths that do not exist are left out. Then UpdateSizes.
+  void QueuePaths(const QStringList& paths);
+  void UpdateSizes();
+  void EjectDevice(TKorbBurner& c);
+  void LoadDevice(TKorbBurner& c);
+  // Folder rows whose size is still being measured.
+  size_t MeasurementsRunning() const { return measurer_ ? measurer_->Running() : 0; }
+  // Queue row contents: sub-item 0 (path), 1 (size cell) and 2 (bytes, plain).
+  static QString RowPath(const QTreeWidgetItem* row);
+  static qint64 RowBytes(const QTreeWidgetItem* row);
+
+  // The browser's current folder, and moving it (the drive selector follows).
+  QString CurrentFolder() const;
+  bool SetCurrentFolder(const QString& folder);
+
+  // ---- handlers
+  void cmbDrivesChange();
+  void korbMainDeviceChange();
+  void cmdAddFolderClick();
+  void cmdAddFilesClick();
+  void cmdRemoveFilesClick();
+  void cmdClearFilesClick();
+  void cmdNetworkClick();
+  void cmdEjectClick();
+  void cmdLoadClick();
+  void cmdEraseClick();
+  void cmdBurnClick();
+  void mnuFileExitClick();
+  void mnuHelpHomeClick();
+  void mnuHelpHelpClick();
+  void mnuHelpAboutClick();
+  bool lvwFilesDragOver(QDropEvent* event);
+  void lvwFilesDragDrop(QDropEvent* event);
 
  protected:
   void changeEvent(QEvent* event) override;
@@ -31,9 +143,34 @@ class TfrmMain : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void BuildMenus();
+  QWidget* BuildUpperHalf();
+  QWidget* BuildLowerHalf();
+  void InitializeDevices();
+  void FillDrives();
+  void drvDrivesChange();
+  void FolderChanged();
+  void AppendRow(const QString& path, bool folder);
+  void MeasurementDone(uint64_t walk, int64_t bytes);
+  bool WaitForMeasurements();
+  void RestorePlacement();
+  void SavePlacement() const;
+  void PlaceSplitters();
+
   std::unique_ptr<TWebNotices> notices_;
+  std::unique_ptr<TKorbBurner> korbMain_;
+  QFileSystemModel* folderModel_ = nullptr;
+  TVolumeFilter* folderFilter_ = nullptr;
+  QFileSystemModel* fileModel_ = nullptr;
+  QList<TVolume> volumes_;
+  QString pendingFolder_;
   bool activated_ = false;
   bool aboutAtStart_ = false;
+  bool placed_ = false;
+  int upperHeight_ = 256;  // Splitter1: the file browser's height
+  int treeWidth_ = 205;    // splMain: the folder tree's width
+  // Last member: its walks are stopped and joined before anything else goes.
+  std::unique_ptr<TFolderMeasurer> measurer_;
 };
 
 }  // namespace brennix

@@ -1,24 +1,67 @@
 #include "app/startup.h"
 
 #include "app/main_window.h"
+#include "app/message_box.h"
 #include "app/options.h"
 #include "app/single_instance.h"
 #include "app/splash.h"
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <memory>
+
+#include "virtual_recorder/attach.h"
 
 namespace brennix {
 
 StartupSettings ReadStartupSettings(const QStringList& arguments) {
   StartupSettings s;
-  s.aboutAtStart = arguments.contains("--about");
+  bool optionsEnd = false;
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QString& word = arguments[i];
+    if (optionsEnd || !word.startsWith('-') || word == "-") {
+      s.paths << word;
+    } else if (word == "--") {
+      optionsEnd = true;
+    } else if (word == "--about") {
+      s.aboutAtStart = true;
+    } else if (word == "--help" || word == "-h") {
+      s.help = true;
+    } else {
+      s.problems << "unknown option '" + word + "'";
+    }
+  }
   bool ok = false;
   const int ms = qEnvironmentVariableIntValue("BRENNIX_SPLASH_MS", &ok);
   if (ok && ms > 0 && ms <= 600000) s.splashMs = ms;
   return s;
+}
+
+QStringList AttachVirtualRecorders(const QStringList& arguments, QStringList& problems) {
+  std::string error;
+  if (!AttachVirtualRecordersFromEnvironment(error)) problems << QString::fromStdString(error);
+  std::vector<std::string> words;
+  for (const QString& word : arguments) words.push_back(word.toStdString());
+  QStringList rest;
+  for (size_t i = 0; i < words.size();) {
+    if (words[i] == "--") {  // the rest are paths
+      for (; i < words.size(); ++i) rest << arguments[qsizetype(i)];
+      break;
+    }
+    const int used = AttachVirtualRecorderOption(words, i, error);
+    if (used < 0) {
+      problems << QString::fromStdString(error);
+      // The option's value is taken as well, so it is never queued as a path.
+      i += words[i] == "--virtual-recorder" ? 2 : 1;
+    } else if (used == 0) {
+      rest << arguments[qsizetype(i++)];
+    } else {
+      i += size_t(used);
+    }
+  }
+  return rest;
 }
 
 int RunBrennix(QApplication& app, const StartupSettings& settings) {
@@ -41,6 +84,12 @@ int RunBrennix(QApplication& app, const StartupSettings& settings) {
     splash->show();
     splash->repaint();
     auto main = std::make_unique<TfrmMain>(*options, settings.aboutAtStart, settings.sites);
+    main->QueuePaths(settings.paths);
+    if (!settings.problems.isEmpty()) {
+      QTimer::singleShot(0, main.get(), [window = main.get(), text = settings.problems.join('\n')] {
+        ShowMessageBox(window, QMessageBox::Warning, "Warning", text);
+      });
+    }
     splash->SetMainWindow(main.get());
     QApplication::setWindowIcon(main->windowIcon());
     result = app.exec();

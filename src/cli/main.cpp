@@ -1,6 +1,5 @@
 // brennix-cli: the burner's work from a terminal.
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <string>
 
@@ -45,9 +44,10 @@ int main(int argc, char** argv) {
   std::string error;
   if (!brennix::AttachVirtualRecordersFromEnvironment(error)) return UsageError(error);
 
-  int i = 1;
-  for (; i < argc; ++i) {
-    const std::string word = argv[i];
+  const Args words(argv, argv + argc);
+  size_t i = 1;
+  while (i < words.size()) {
+    const std::string& word = words[i];
     if (word == "--help" || word == "-h") return ShowHelp(kUsage);
     if (word == "--version" || word == "-V") {
       std::puts("brennix-cli " BRENNIX_VERSION);
@@ -55,28 +55,22 @@ int main(int argc, char** argv) {
     }
     if (word == "--quiet" || word == "-q") {
       SetQuiet(true);
+      ++i;
       continue;
     }
-    if (word == "--virtual-recorder") {
-      if (i + 1 >= argc) return UsageError("--virtual-recorder needs PATH[:PROFILE]");
-      if (!brennix::AttachVirtualRecorder(argv[++i], error)) return UsageError(error);
-      continue;
-    }
-    if (word.rfind("--virtual-recorder=", 0) == 0) {
-      if (!brennix::AttachVirtualRecorder(word.substr(std::strlen("--virtual-recorder=")), error))
-        return UsageError(error);
-      continue;
-    }
-    break;
+    const int used = brennix::AttachVirtualRecorderOption(words, i, error);
+    if (used < 0) return UsageError(error);
+    if (used == 0) break;
+    i += static_cast<size_t>(used);
   }
-  if (i >= argc)
+  if (i >= words.size())
     return UsageError("a command is missing: devices, info, burn, erase, eject, load or mkiso "
                       "(see 'brennix-cli --help')");
-  const auto found = commands.find(argv[i]);
+  const auto found = commands.find(words[i]);
   if (found == commands.end()) {
-    const std::string word = argv[i];
+    const std::string& word = words[i];
     return UsageError((word.rfind('-', 0) == 0 ? "unknown option '" : "unknown command '") + word +
                       "' (see 'brennix-cli --help')");
   }
-  return found->second(Args(argv + i + 1, argv + argc));
+  return found->second(Args(words.begin() + static_cast<std::ptrdiff_t>(i) + 1, words.end()));
 }

@@ -595,12 +595,12 @@ bool TIsoImage::RemoveEmptyDirs() {
   return true;
 }
 
-int64_t TIsoImage::DiskDirSize(const std::string& path) {
-  Ancestry ancestry;
-  return DiskDirSizeOf(AbsoluteNative(path), ancestry);
-}
+int64_t TIsoImage::DiskDirSize(const std::string& path) { return MeasureDiskSize(path); }
 
-int64_t TIsoImage::DiskDirSizeOf(const std::string& path, Ancestry& ancestry) {
+namespace {
+
+int64_t MeasureTree(const std::string& path, Ancestry& ancestry, const std::atomic<bool>* cancel) {
+  if (cancel != nullptr && cancel->load()) return 0;
   DirListEntry self;
   if (ListSingle(path, self) != ListResult::Ok) return 0;
   if (!self.IsDirectory) return self.Size;
@@ -610,10 +610,17 @@ int64_t TIsoImage::DiskDirSizeOf(const std::string& path, Ancestry& ancestry) {
   ancestry.emplace_back(self.Device, self.Inode);
   int64_t total = 0;
   for (const DirListEntry& e : entries) {
-    total += e.IsDirectory ? DiskDirSizeOf(JoinNative(path, e.Name), ancestry) : e.Size;
+    total += e.IsDirectory ? MeasureTree(JoinNative(path, e.Name), ancestry, cancel) : e.Size;
   }
   ancestry.pop_back();
   return total;
+}
+
+}  // namespace
+
+int64_t MeasureDiskSize(const std::string& path, const std::atomic<bool>* cancel) {
+  Ancestry ancestry;
+  return MeasureTree(AbsoluteNative(path), ancestry, cancel);
 }
 
 }  // namespace brennix

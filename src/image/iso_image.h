@@ -28,6 +28,7 @@
 // more, folders that cannot be read or lead back into themselves).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -54,6 +55,11 @@ constexpr int kSectorSize = 2048;
 constexpr int kDescriptorCopyBytes = 65537;
 // Largest file one 32-bit extent can describe.
 constexpr int64_t kMaxImageFileSize = 0xFFFFFFFFLL;
+
+// The byte total of a file, or of every file below a folder (links to a folder that holds
+// them are not followed twice). It only reads the disk, so any thread may call it; when
+// *cancel turns true the walk stops early and the total is incomplete.
+int64_t MeasureDiskSize(const std::string& path, const std::atomic<bool>* cancel = nullptr);
 
 class TIsoImage {
  public:
@@ -144,7 +150,6 @@ class TIsoImage {
   void RemoveEntry(TDEntry* dir, TFEntry* entry);
   void ClearDir(TDEntry* dir);
   void RemoveDirEntries(TDEntry* dir);
-  int64_t DiskDirSizeOf(const std::string& path, std::vector<std::pair<uint64_t, uint64_t>>& ancestry);
 
   int32_t cacheSize_ = 4194304;
 };

@@ -66,6 +66,23 @@ bool AttachVirtualRecorder(const std::string& recorderText, std::string& error) 
   return AttachVirtualRecorder(recorderText, options, error) != nullptr;
 }
 
+int AttachVirtualRecorderOption(const std::vector<std::string>& args, size_t i,
+                                std::string& error) {
+  static const std::string option = "--virtual-recorder";
+  if (i >= args.size()) return 0;
+  const std::string& word = args[i];
+  if (word == option) {
+    if (i + 1 >= args.size()) {
+      error = option + " needs PATH[:PROFILE]";
+      return -1;
+    }
+    return AttachVirtualRecorder(args[i + 1], error) ? 2 : -1;
+  }
+  if (word.rfind(option + "=", 0) == 0)
+    return AttachVirtualRecorder(word.substr(option.size() + 1), error) ? 1 : -1;
+  return 0;
+}
+
 bool AttachVirtualRecordersFromEnvironment(std::string& error) {
   const char* list = std::getenv(kVirtualRecorderEnv);
   if (list == nullptr || *list == '\0') return true;

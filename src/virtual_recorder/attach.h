@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "virtual_recorder/media_profile.h"
 #include "virtual_recorder/recorder_options.h"
@@ -33,6 +34,12 @@ std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& recorderT
 // kVirtualRecorderOptionsEnv. False with a message in error when the text is malformed or
 // the disc file cannot be used.
 bool AttachVirtualRecorder(const std::string& recorderText, std::string& error);
+
+// Recognises "--virtual-recorder PATH[:PROFILE]" and "--virtual-recorder=PATH[:PROFILE]" at
+// args[i] and attaches that recorder. Returns the number of words used (0: args[i] is not
+// this option), or -1 with a message in error.
+int AttachVirtualRecorderOption(const std::vector<std::string>& args, size_t i,
+                                std::string& error);
 
 // Attaches every recorder listed in kVirtualRecorderEnv; false with a message on the first
 // bad entry.

@@ -2,12 +2,14 @@
 #include "app/application.h"
 #include "app/jpeg_image.h"
 #include "app/main_window.h"
+#include "app/message_box.h"
 #include "app/options.h"
 #include "app/single_instance.h"
 #include "app/splash.h"
 #include "app/startup.h"
 #include "app/web_page.h"
 #include "test_support.h"
+#include "virtual_recorder/attach.h"
 
 #include <QDesktopServices>
 #include <QFile>
@@ -16,6 +18,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -178,8 +181,19 @@ TEST(Application, AnExceptionEscapingAnEventHandlerIsDropped) {
 
 class Startup : public testing::Test {
  protected:
-  void SetUp() override { QFile::remove(SettingsFilePath()); }
-  void TearDown() override { QFile::remove(SettingsFilePath()); }
+  // Without a recorder the main window warns that there is no transport; that box is
+  // answered here so that it cannot hold up the start-up under test.
+  void SetUp() override {
+    QFile::remove(SettingsFilePath());
+    SetMessageBoxHandler([](QWidget*, QMessageBox::Icon, const QString&, const QString&,
+                            QMessageBox::StandardButtons, QMessageBox::StandardButton) {
+      return QMessageBox::Ok;
+    });
+  }
+  void TearDown() override {
+    SetMessageBoxHandler(nullptr);
+    QFile::remove(SettingsFilePath());
+  }
   static QString SavedFirstRun() {
     QSettings file(SettingsFilePath(), QSettings::IniFormat);
     return file.value("Software/Brennix CD & DVD/Options/FirstRun").toString();
@@ -250,6 +264,35 @@ TEST_F(Startup, ASecondCopyShowsTheMessageAndEndsWithoutAWindow) {
   EXPECT_TRUE(QFile::exists(running.LockFilePath()));  // the running copy is undisturbed
   TSingleInstance another;
   EXPECT_FALSE(another.Acquire());
+}
+
+TEST(CommandLine, RecordersAreAttachedAndTheOtherWordsArePathsOrOptions) {
+  QTemporaryDir dir;
+  const QString disc = dir.filePath("disc.img");
+  struct Case {
+    QStringList words;
+    QStringList paths;
+    size_t recorders;
+    int problems;
+    bool about;
+  };
+  const Case cases[] = {
+      {{"brennix", "a", "--virtual-recorder", disc + ":dvd+r", "b/"}, {"a", "b/"}, 1, 0, false},
+      {{"brennix", "--virtual-recorder=" + dir.filePath("cd.img") + ":cd-r", "--about", "--", "--about", "-x"},
+       {"--about", "-x"}, 1, 0, true},
+      {{"brennix", "--virtual-recorder"}, {}, 0, 1, false},
+      {{"brennix", "--virtual-recorder", "", "c", "--bogus"}, {"c"}, 0, 2, false},
+  };
+  for (const Case& c : cases) {
+    ClearExtraDrives();
+    QStringList problems;
+    const StartupSettings s = ReadStartupSettings(AttachVirtualRecorders(c.words, problems));
+    EXPECT_EQ(s.paths, c.paths) << c.words.join(' ').toStdString();
+    EXPECT_EQ(ExtraDrives().size(), c.recorders) << c.words.join(' ').toStdString();
+    EXPECT_EQ(problems.size() + s.problems.size(), c.problems) << c.words.join(' ').toStdString();
+    EXPECT_EQ(s.aboutAtStart, c.about);
+  }
+  ClearExtraDrives();
 }
 
 #include "startup_test.moc"

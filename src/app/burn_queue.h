@@ -1,0 +1,43 @@
+// The burn queue's texts and sums, and what a drop on it offers, as plain functions.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+
+class QMimeData;
+
+namespace brennix {
+
+// The queue's byte total, rewritten by every size update of the main window and read by
+// the burn dialog's confirmation.
+extern double QueuedBytes;
+
+// Limits of the image tree whenever a window empties it for a burn.
+inline constexpr int kQueueMaxFiles = 600000;
+inline constexpr int kQueueMaxDirs = 20000;
+
+// The queue's "Size " cell: the byte count with the locale's thousands separators, no
+// decimals; empty for 0.
+QString QueueSizeCell(int64_t bytes);
+
+// A folder as the queue holds it: one trailing "/" (the root stays "/").
+QString FolderQueuePath(const QString& folder);
+
+// The size line under the queue: what the disc will hold after the burn, and what it adds.
+QString SizeLineText(double usedBytes, double newBytes);
+
+// The usage bar's scale for a disc of the given capacity in 2048-byte sectors: the capacity
+// in MB, and a full scale 20 % past it. Both rounded to the nearest MB, ties to even.
+struct DiscScale {
+  double MaxCDSize = 0;
+  double MaxMemory = 0;
+};
+DiscScale DiscScaleFor(uint32_t capacitySectors);
+
+// The local files and folders that a drop offers (a file manager's text/uri-list); other
+// addresses are left out.
+QStringList LocalPathsOf(const QMimeData* mime);
+
+}  // namespace brennix

@@ -1,0 +1,13 @@
+// The burn and erase dialogs as the main window opens them. For now each is a small
+// stand-in window that says the work cannot be started from the desktop yet.
+#pragma once
+
+namespace brennix {
+
+class TfrmMain;
+
+// Create the dialog owned by the main window, let it prepare, show it modally, free it.
+void RunBurnDialog(TfrmMain& owner);
+void RunEraseDialog(TfrmMain& owner);
+
+}  // namespace brennix

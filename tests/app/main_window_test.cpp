@@ -1,0 +1,349 @@
+// The main window on virtual recorders: the queue and its sizes, the recorder's disc scaling
+// the usage bar, the warnings, drops from a file manager, and folders measured in the
+// background.
+#include "app/burn_queue.h"
+#include "app/cd_size.h"
+#include "app/main_window.h"
+#include "app/message_box.h"
+#include "app/options.h"
+#include "component/korb_burner.h"
+#include "device/cdb.h"
+#include "test_support.h"
+#include "transport/aspi.h"
+#include "transport/spti.h"
+#include "virtual_recorder/attach.h"
+
+#include <QCheckBox>
+#include <QDropEvent>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+using namespace brennix;
+
+namespace {
+
+// A virtual recorder in a scratch folder, attached as the only drive for one window.
+class Recorder {
+ public:
+  explicit Recorder(const std::string& profile, RecorderOptions options = {}) {
+    ClearExtraDrives();
+    std::string error;
+    if (!profile.empty())
+      drive_ = AttachVirtualRecorder(dir_.filePath("disc.img").toStdString() + ":" + profile,
+                                     options, error);
+    // A table built while no drive was registered would stay empty on a reload.
+    SPTIDone();
+    ASPIReload();
+  }
+  ~Recorder() {
+    ClearExtraDrives();
+    SPTIDone();
+    ASPIReload();
+    SPTIDone();
+    SetSPTICloseAfterCommand(true);
+  }
+
+ private:
+  QTemporaryDir dir_;
+  std::shared_ptr<VirtualDrive> drive_;
+};
+
+struct Message {
+  QString caption, text;
+};
+
+// Answers every message box with its default and keeps what it said.
+class Messages {
+ public:
+  Messages() {
+    SetMessageBoxHandler([this](QWidget*, QMessageBox::Icon, const QString& caption,
+                                const QString& text, QMessageBox::StandardButtons,
+                                QMessageBox::StandardButton defaultButton) {
+      said.push_back({caption, text});
+      return defaultButton == QMessageBox::NoButton ? QMessageBox::Ok : defaultButton;
+    });
+  }
+  ~Messages() { SetMessageBoxHandler(nullptr); }
+  std::vector<Message> said;
+};
+
+// Files of given sizes in a scratch folder.
+class Files {
+ public:
+  QString Make(const QString& name, qint64 bytes) {
+    const QString path = dir.filePath(name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly)) file.write(QByteArray(bytes, 'x'));
+    return path;
+  }
+  QTemporaryDir dir;
+};
+
+struct Window {
+  explicit Window(const std::string& profile = "cd-r", RecorderOptions o = {}) : recorder(profile, o) {
+    ProcessEventsUntil([] { return false; }, 20);  // the start-up warning, when there is one
+  }
+  Recorder recorder;
+  Messages messages;
+  TOptions options;
+  TfrmMain main{options};
+  QStringList Rows(int column) const {
+    QStringList cells;
+    for (int i = 0; i < main.lvwFiles->topLevelItemCount(); ++i)
+      cells << main.lvwFiles->topLevelItem(i)->text(column);
+    return cells;
+  }
+  bool Measured() const {
+    return ProcessEventsUntil([this] { return main.MeasurementsRunning() == 0; }, 10000);
+  }
+};
+
+class MainWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    QFile::remove(SettingsFilePath());
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  }
+  void TearDown() override {
+    QLocale::setDefault(QLocale::c());
+    QFile::remove(SettingsFilePath());
+  }
+};
+
+}  // namespace
+
+TEST_F(MainWindow, ResizingGivesTheRoomToTheQueueAndThePlacementIsRemembered) {
+  Window w;
+  TfrmMain& main = w.main;
+  EXPECT_EQ(main.windowTitle(), "Brennix CD & DVD");
+  for (const char* name : {"drvDrives", "cmdNetwork", "dirFolders", "splMain", "flbFiles",
+                           "Splitter1", "cmdAddFolder", "cmdAddFiles", "cmdRemoveFiles",
+                           "cmdClearFiles", "chkPathInfo", "txtVolumeLabel", "lvwFiles",
+                           "cmbDrives", "cmdEject", "cmdLoad", "cmdErase", "cmdBurn",
+                           "lblTotalCDSize", "cdsSize"})
+    EXPECT_NE(main.findChild<QWidget*>(name), nullptr) << name;
+  EXPECT_EQ(main.minimumSize(), QSize(642, 569));
+  EXPECT_EQ(main.txtVolumeLabel->maxLength(), 16);
+  EXPECT_EQ(main.chkPathInfo->checkState(), Qt::Checked);
+  EXPECT_TRUE(main.chkPathInfo->isTristate());
+
+  main.show();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return main.isVisible(); }, 2000));
+  const int upper = main.Splitter1->sizes().value(0);
+  const int queue = main.lvwFiles->height();
+  const int tree = main.dirFolders->width();
+  const QSize before = main.size();
+  EXPECT_EQ(upper, 256);
+  main.resize(760, 700);
+  ProcessEventsUntil([&] { return main.lvwFiles->height() > queue; }, 2000);
+  EXPECT_EQ(main.Splitter1->sizes().value(0), upper);
+  EXPECT_EQ(main.dirFolders->width(), tree);
+  EXPECT_EQ(main.lvwFiles->height() - queue, 700 - before.height());
+  EXPECT_EQ(main.cdsSize->width(), main.lvwFiles->width());
+  main.Splitter1->setSizes({300, 500});
+  main.splMain->setSizes({250, 600});
+  main.close();
+
+  TOptions options;
+  TfrmMain again(options);
+  again.show();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return again.isVisible(); }, 2000));
+  EXPECT_EQ(again.size(), QSize(760, 700));
+  EXPECT_EQ(again.Splitter1->sizes().value(0), 300);
+  EXPECT_EQ(again.splMain->sizes().value(0), 250);
+}
+
+TEST_F(MainWindow, QueueRowsCellsAndTheSizeLineFollowAddRemoveAndClear) {
+  Files files;
+  const QString empty = files.Make("empty.txt", 0);
+  const QString small = files.Make("small.bin", 1536);
+  const QString big = files.Make("big.bin", 5120000);
+  Window w;
+  TfrmMain& main = w.main;
+  struct Step {
+    std::function<void()> act;
+    QStringList cells;
+    QString line;
+  };
+  const Step steps[] = {
+      {[&] { main.QueuePaths({empty}); }, {""}, "Used Disc Space: 0 bytes, New: 0 bytes"},
+      {[&] { main.QueuePaths({small}); }, {"", "1,536"}, "Used Disc Space: 1.50 KB, New: 1.50 KB"},
+      {[&] { main.QueuePaths({big, "/no/such/file"}); }, {"", "1,536", "5,120,000"},
+       "Used Disc Space: 5.00 MB, New: 5.00 MB"},
+      {[&] {
+         main.lvwFiles->setCurrentItem(main.lvwFiles->topLevelItem(2));
+         main.cmdRemoveFiles->click();
+       },
+       {"", "1,536"}, "Used Disc Space: 1.50 KB, New: 1.50 KB"},
+      {[&] { main.cmdRemoveFiles->click(); }, {""}, "Used Disc Space: 0 bytes, New: 0 bytes"},
+      {[&] { main.QueuePaths({small, small}); }, {"", "1,536", "1,536"},
+       "Used Disc Space: 3.00 KB, New: 3.00 KB"},
+      {[&] { main.cmdClearFiles->click(); }, {}, "Used Disc Space: 0 bytes, New: 0 bytes"},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    steps[i].act();
+    EXPECT_EQ(w.Rows(2), steps[i].cells) << "step " << i;
+    EXPECT_EQ(main.lblTotalCDSize->text(), steps[i].line) << "step " << i;
+  }
+  EXPECT_EQ(QueuedBytes, 0.0);
+  main.QueuePaths({files.dir.path()});
+  EXPECT_EQ(w.Rows(1), QStringList{files.dir.path() + "/"});
+  EXPECT_EQ(main.lvwFiles->topLevelItem(0)->checkState(0), Qt::Checked);
+  ASSERT_TRUE(w.Measured());
+  EXPECT_EQ(w.Rows(2), QStringList{"5,121,536"});
+  EXPECT_EQ(QueuedBytes, 5121536.0);
+  // Leaving out the subfolders changes nothing: a folder's size counts everything below it.
+  main.lvwFiles->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+  main.UpdateSizes();
+  EXPECT_EQ(QueuedBytes, 5121536.0);
+}
+
+TEST_F(MainWindow, TheDiscInTheRecorderScalesTheBarUnlessItCannotBeRead) {
+  EXPECT_EQ(DiscScaleFor(359847).MaxCDSize, 703);
+  EXPECT_EQ(DiscScaleFor(359847).MaxMemory, 844);
+  struct Case {
+    std::string profile;
+    double maxCD, maxMemory;
+    bool burnEnabled;
+  };
+  const Case cases[] = {
+      {"cd-r", 703, 844, true},       // an 80-minute CD
+      {"dvd+r", 4483, 5380, true},
+      {"none", 650, 750, true},       // no disc: the scale stays as it was
+      {"", 650, 750, true},           // no recorder at all
+  };
+  for (const Case& c : cases) {
+    Window w(c.profile);
+    TfrmMain& main = w.main;
+    EXPECT_EQ(main.cdsSize->MaxCDSize(), c.maxCD) << c.profile;
+    EXPECT_EQ(main.cdsSize->MaxMemory(), c.maxMemory) << c.profile;
+    EXPECT_EQ(main.cmdBurn->isEnabled(), c.burnEnabled) << c.profile;
+    EXPECT_EQ(main.cmbDrives->count(), c.profile.empty() ? 0 : 1) << c.profile;
+    if (c.profile == "none") {
+      EXPECT_EQ(main.lblTotalCDSize->text(), "Used Space: 0 MB, New: 0 MB");
+    }
+    if (c.profile.empty()) {
+      ASSERT_EQ(w.messages.said.size(), 1u);
+      EXPECT_EQ(w.messages.said[0].text.section('\n', 0, 0), "Error initializing ASPI Layer.");
+      EXPECT_FALSE(main.cmbDrives->placeholderText().isEmpty());
+    } else {
+      EXPECT_TRUE(w.messages.said.empty()) << c.profile;
+    }
+  }
+}
+
+TEST_F(MainWindow, WarningsOfAnEmptyQueueAndOfATrayThatWillNotMove) {
+  auto refused = [](uint8_t opcode) {
+    RecorderOptions o;
+    o.faults.push_back({RecorderFault::Kind::Sense, opcode, 100, 0, 0x05, 0x24, 0x00});
+    return o;
+  };
+  struct Case {
+    const char* name;
+    RecorderOptions options;
+    std::function<void(TfrmMain&)> act;
+    QString warning;  // empty: none
+    int dialogs;
+  };
+  Files files;
+  const QString file = files.Make("a.txt", 10);
+  const Case cases[] = {
+      {"burn, empty queue", {}, [](TfrmMain& m) { m.cmdBurn->click(); },
+       "At least one file/directory should be selected.", 0},
+      {"burn", {}, [&](TfrmMain& m) { m.QueuePaths({file}); m.cmdBurn->click(); }, "", 1},
+      {"erase, empty queue", {}, [](TfrmMain& m) { m.cmdErase->click(); }, "", 1},
+      {"eject", {}, [](TfrmMain& m) { m.cmdEject->click(); }, "", 0},
+      {"eject refused", refused(op::START_STOP_UNIT), [](TfrmMain& m) { m.cmdEject->click(); },
+       "Unable to eject the device.", 0},
+      {"load", {}, [](TfrmMain& m) { m.cmdLoad->click(); }, "", 0},
+      {"load refused", refused(op::START_STOP_UNIT), [](TfrmMain& m) { m.cmdLoad->click(); },
+       "Unable to load the device.", 0},
+  };
+  for (const Case& c : cases) {
+    Window w("cd-rw", c.options);
+    int dialogs = 0;
+    w.main.BurnDialog = [&](TfrmMain&) { ++dialogs; };
+    w.main.EraseDialog = [&](TfrmMain&) { ++dialogs; };
+    c.act(w.main);
+    EXPECT_EQ(dialogs, c.dialogs) << c.name;
+    if (c.warning.isEmpty()) {
+      EXPECT_TRUE(w.messages.said.empty()) << c.name;
+    } else {
+      ASSERT_EQ(w.messages.said.size(), 1u) << c.name;
+      EXPECT_EQ(w.messages.said[0].caption, "Warning");
+      EXPECT_EQ(w.messages.said[0].text, c.warning);
+    }
+  }
+}
+
+TEST_F(MainWindow, AFileManagersDropQueuesFoldersAndFilesAndDeleteRemovesARow) {
+  Files files;
+  const QString a = files.Make("docs/a.txt", 100);
+  files.Make("docs/sub/.hidden", 28);
+  const QString b = files.Make("b.txt", 7);
+  Window w;
+  TfrmMain& main = w.main;
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(files.dir.filePath("docs") + "/"), QUrl::fromLocalFile(b),
+                QUrl("https://example.org/page.html")});
+  QWidget* viewport = main.lvwFiles->viewport();
+  QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(viewport, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(viewport, &drop);
+  EXPECT_EQ(w.Rows(1), (QStringList{files.dir.filePath("docs") + "/", b}));
+  EXPECT_EQ(main.lvwFiles->topLevelItem(0)->checkState(0), Qt::Checked);
+  EXPECT_EQ(main.lvwFiles->topLevelItem(1)->checkState(0), Qt::Unchecked);
+  ASSERT_TRUE(w.Measured());
+  EXPECT_EQ(w.Rows(2), (QStringList{"128", "7"}));
+
+  QMimeData web;
+  web.setUrls({QUrl("https://example.org/")});
+  QDragEnterEvent refused(QPoint(5, 5), Qt::CopyAction, &web, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(viewport, &refused);
+  EXPECT_FALSE(refused.isAccepted());
+
+  main.lvwFiles->setCurrentItem(main.lvwFiles->topLevelItem(0));
+  QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+  QCoreApplication::sendEvent(main.lvwFiles, &del);
+  EXPECT_EQ(w.Rows(1), QStringList{b});
+  EXPECT_EQ(QueuedBytes, 7.0);
+}
+
+TEST_F(MainWindow, AFolderIsMeasuredInTheBackgroundAndBurnWaitsForIt) {
+  Files files;
+  for (int i = 0; i < 200; ++i) files.Make(QString("tree/d%1/f%2").arg(i % 20).arg(i), 1000 + i);
+  const qint64 total = 200 * 1000 + 199 * 200 / 2;
+  Window w("dvd+rw");
+  TfrmMain& main = w.main;
+  double queuedAtDialog = -1;
+  main.BurnDialog = [&](TfrmMain&) { queuedAtDialog = QueuedBytes; };
+  main.QueuePaths({files.dir.filePath("tree"), files.dir.filePath("tree")});
+  // The rows are there before any walk has been answered, each saying it is being measured.
+  EXPECT_EQ(main.lvwFiles->topLevelItemCount(), 2);
+  EXPECT_EQ(main.MeasurementsRunning(), 2u);
+  EXPECT_EQ(main.lvwFiles->topLevelItem(0)->text(2), "measuring\u2026");
+  ASSERT_TRUE(main.cmdBurn->isEnabled());
+  main.cmdBurn->click();
+  EXPECT_EQ(queuedAtDialog, 2.0 * double(total));
+  EXPECT_EQ(main.MeasurementsRunning(), 0u);
+  EXPECT_EQ(w.Rows(2), (QStringList{QLocale().toString(total), QLocale().toString(total)}));
+
+  // A window closed while it measures stops its walks and drops their results.
+  {
+    TOptions options;
+    TfrmMain gone(options);
+    gone.QueuePaths({files.dir.path()});
+  }
+  ProcessEventsUntil([] { return false; }, 20);
+}
