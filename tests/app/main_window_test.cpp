@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/options.h"
+#include "app/volumes.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"
 #include "test_support.h"
@@ -18,6 +19,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
+#include <QTreeView>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSplitter>
@@ -346,4 +349,66 @@ TEST_F(MainWindow, AFolderIsMeasuredInTheBackgroundAndBurnWaitsForIt) {
     gone.QueuePaths({files.dir.path()});
   }
   ProcessEventsUntil([] { return false; }, 20);
+}
+
+TEST_F(MainWindow, TheBrowserQueuesItsFolderAndItsSelectedFilesInListOrder) {
+  Files files;
+  files.Make("pick/.hidden", 3);
+  files.Make("pick/b.txt", 20);
+  files.Make("pick/c.txt", 300);
+  const QString folder = files.dir.filePath("pick");
+  Window w;
+  TfrmMain& main = w.main;
+  ASSERT_TRUE(ProcessEventsUntil([&] { return main.SetCurrentFolder(folder); }, 5000));
+  EXPECT_EQ(main.CurrentFolder(), folder);
+  QAbstractItemModel* list = main.flbFiles->model();
+  ASSERT_TRUE(ProcessEventsUntil(
+      [&] { return list->rowCount(main.flbFiles->rootIndex()) == 3; }, 5000));
+  main.flbFiles->selectAll();
+  main.cmdAddFiles->click();
+  main.cmdAddFolder->click();
+  // Nothing selected: no row, but the sizes are still refreshed.
+  main.flbFiles->clearSelection();
+  main.AddToQueue(main.lvwFiles, main.flbFiles);
+  main.AddToQueue(main.cmdBurn, main.dirFolders);
+  ASSERT_TRUE(w.Measured());
+  EXPECT_EQ(w.Rows(1), (QStringList{folder + "/.hidden", folder + "/b.txt", folder + "/c.txt",
+                                    folder + "/"}));
+  EXPECT_EQ(w.Rows(2), (QStringList{"3", "20", "300", "323"}));
+  EXPECT_EQ(main.lblTotalCDSize->text(), "Used Disc Space: 646 bytes, New: 646 bytes");
+
+  // The root of a volume is queued with a single "/".
+  ASSERT_TRUE(main.SetCurrentFolder("/"));
+  EXPECT_EQ(FolderQueuePath(main.CurrentFolder()), "/");
+}
+
+TEST(Volumes, MountsTheSelectorOffersAndNetworkAddresses) {
+  struct Mount {
+    const char *root, *type, *device;
+    bool offered;
+  };
+  for (const Mount& m : std::initializer_list<Mount>{
+           {"/media/ann/STICK", "vfat", "/dev/sdb1", true},
+           {"/mnt/share", "cifs", "//nas/share", true},
+           {"/run/user/1000/gvfs", "fuse.gvfsd-fuse", "gvfsd-fuse", true},
+           {"/", "ext4", "/dev/sda2", false},
+           {"/boot/efi", "vfat", "/dev/sda1", false},
+           {"/snap/core/1", "squashfs", "/dev/loop0", false},
+           {"/run", "tmpfs", "tmpfs", false},
+           {"/proc", "proc", "proc", false}})
+    EXPECT_EQ(IsBrowsableMount(m.root, m.type, m.device), m.offered) << m.root;
+
+  const QString gvfs = "/run/user/7/gvfs/smb-share:server=nas,share=music";
+  for (const auto& [typed, folder] : std::initializer_list<std::pair<QString, QString>>{
+           {"smb://NAS/Music", gvfs},
+           {"  smb://nas/music/jazz/ ", gvfs + "/jazz"},
+           {"\\\\nas\\music", gvfs},
+           {"smb://nas", ""},
+           {"/mnt/share", "/mnt/share"}})
+    EXPECT_EQ(NetworkPathToFolder(typed, "/run/user/7"), folder) << typed.toStdString();
+
+  const QList<TVolume> volumes{{"File System", "/"}, {"Home", "/home/ann"}, {"M", "/home/ann/m"}};
+  EXPECT_EQ(VolumeHolding(volumes, "/home/ann/music"), 1);
+  EXPECT_EQ(VolumeHolding(volumes, "/home/ann/m/x"), 2);
+  EXPECT_EQ(VolumeHolding(volumes, "/home/annex"), 0);
 }
