@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Starts brennix under Xvfb and saves what a person would see: the splash window at
-# start-up and the About box, as PNG files in the build folder.
+# start-up, the About box, and the main window with a queue on a virtual DVD+R that already
+# holds one session, as PNG files in the build folder.
 #   scripts/screenshots.sh [build folder]     (default: build)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ "${1:-}" = "--inside-x" ]; then
   # Runs under the X server that the outer call started.
-  app=$2 grab=$3 out=$4
+  app=$2 grab=$3 out=$4 cli=$5
   shoot() {  # shoot <png> <seconds before the shot> <splash ms> [app arguments]
     local png=$1 wait=$2 splash=$3
     shift 3
@@ -20,12 +21,24 @@ if [ "${1:-}" = "--inside-x" ]; then
   }
   shoot "$out/screenshot-splash.png" 2 8000
   shoot "$out/screenshot-about.png" 3 300 --about
+
+  # The main window: a DVD+R with a first session of 250 MB, and a queue of a folder and two
+  # files. The big files are sparse: only their sizes matter to the window.
+  work=$(mktemp -d)
+  mkdir -p "$work/first"
+  truncate -s 250M "$work/first/photos.tar"
+  truncate -s 640M "$work/holiday-video.mkv"
+  truncate -s 95M "$work/backup-2026-12.tar"
+  "$cli" --virtual-recorder "$work/dvd.img:dvd+r" burn --label FIRST --yes "$work/first" >/dev/null
+  shoot "$out/screenshot-main.png" 4 300 --virtual-recorder "$work/dvd.img" \
+    "$here/scripts/sample" "$work/holiday-video.mkv" "$work/backup-2026-12.tar"
+  rm -rf "$work"
   exit 0
 fi
 
 build=$(cd "${1:-$here/build}" 2>/dev/null && pwd || echo "${1:-$here/build}")
 [ -f "$build/CMakeCache.txt" ] || "$here/scripts/build.sh" "$build"
-cmake --build "$build" --target brennix brennix_screen_grab
+cmake --build "$build" --target brennix brennix-cli brennix_screen_grab
 
 # A private settings and runtime folder: the shots never touch the user's own.
 scratch=$(mktemp -d)
@@ -36,5 +49,5 @@ export XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch/runtime"
 unset QT_QPA_PLATFORM
 
 xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-x "$build/src/app/brennix" \
-  "$build/src/app/brennix_screen_grab" "$build"
-echo "saved $build/screenshot-splash.png and $build/screenshot-about.png"
+  "$build/src/app/brennix_screen_grab" "$build" "$build/src/cli/brennix-cli"
+echo "saved $build/screenshot-splash.png, $build/screenshot-about.png and $build/screenshot-main.png"

@@ -87,7 +87,7 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& caption,
   button->setObjectName(name);
   button->setToolTip(hint);
   // The size is the least; a font wider than the one it was drawn for may need more.
-  button->setMinimumSize(width, height);
+  button->setMinimumSize(std::max(width, button->sizeHint().width()), height);
   button->setMaximumHeight(height + 6);
   return button;
 }
@@ -435,8 +435,11 @@ void TfrmMain::FillDrives() {
     drvDrives->addItem(volumes_[i].Text(), volumes_[i].Path);
     if (volumes_[i].Path == current) keep = i;
   }
+  // The browser starts in the home folder, where a person's files are.
+  if (current.isEmpty()) keep = std::max(0, VolumeHolding(volumes_, QDir::homePath()));
   drvDrives->setCurrentIndex(keep);
-  if (current.isEmpty()) drvDrivesChange();
+  // A volume that went away leaves the browser on the first one.
+  if (volumes_.value(keep).Path != current) drvDrivesChange();
 }
 
 void TfrmMain::drvDrivesChange() {
@@ -488,7 +491,7 @@ void TfrmMain::cmdNetworkClick() {
   bool ok = false;
   const QString text = QInputDialog::getText(
       this, "Network Path",
-      "Please enter the complete network path\r\n(e.g. smb://computer/share or /mnt/share)",
+      "Please enter the complete network path\n(e.g. smb://computer/share or /mnt/share)",
       QLineEdit::Normal, QString(), &ok);
   if (!ok) return;
   QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
