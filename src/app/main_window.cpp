@@ -582,11 +582,23 @@ void TfrmMain::cmdAddFilesClick() { AddToQueue(lvwFiles, flbFiles); }
 
 void TfrmMain::cmdRemoveFilesClick() {
   const QList<QTreeWidgetItem*> selected = lvwFiles->selectedItems();
-  if (!selected.isEmpty()) delete selected.first();
+  if (!selected.isEmpty()) {
+    if (const quint64 walk = selected.first()->data(kColumnCheck, kWalkRole).toULongLong())
+      measurer_->Cancel(walk);
+    delete selected.first();
+  }
   UpdateSizes();
 }
 
+size_t TfrmMain::MeasurementsRunning() const {
+  size_t measuring = 0;
+  for (int i = 0; i < lvwFiles->topLevelItemCount(); ++i)
+    if (lvwFiles->topLevelItem(i)->data(kColumnCheck, kWalkRole).toULongLong() != 0) ++measuring;
+  return measuring;
+}
+
 void TfrmMain::cmdClearFilesClick() {
+  measurer_->CancelAll();
   lvwFiles->clear();
   korbMain_->ClearAll(Tables().MaxFiles, Tables().MaxDirs);
   UpdateSizes();
@@ -651,17 +663,17 @@ void TfrmMain::cmdEjectClick() { EjectDevice(*korbMain_); }
 void TfrmMain::cmdLoadClick() { LoadDevice(*korbMain_); }
 
 bool TfrmMain::WaitForMeasurements() {
-  if (measurer_->Running() == 0) return true;
+  if (MeasurementsRunning() == 0) return true;
   // The burn needs the whole queue's size; the person may give up waiting on a slow share.
   QApplication::setOverrideCursor(Qt::WaitCursor);
   QProgressDialog progress("Measuring the queued folders...", "Cancel", 0, 0, this);
   progress.setWindowTitle("Burn CD or DVD");
   progress.setWindowModality(Qt::WindowModal);
   progress.setMinimumDuration(500);
-  while (measurer_->Running() > 0 && !progress.wasCanceled())
+  while (MeasurementsRunning() > 0 && !progress.wasCanceled())
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   QApplication::restoreOverrideCursor();
-  return measurer_->Running() == 0;
+  return MeasurementsRunning() == 0;
 }
 
 void TfrmMain::cmdBurnClick() {

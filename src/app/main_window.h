@@ -108,8 +108,8 @@ class TfrmMain : public QMainWindow {
   void UpdateSizes();
   void EjectDevice(TKorbBurner& c);
   void LoadDevice(TKorbBurner& c);
-  // Folder rows whose size is still being measured.
-  size_t MeasurementsRunning() const { return measurer_ ? measurer_->Running() : 0; }
+  // Queued folders whose size is still being measured.
+  size_t MeasurementsRunning() const;
   // Queue row contents: sub-item 0 (path), 1 (size cell) and 2 (bytes, plain).
   static QString RowPath(const QTreeWidgetItem* row);
   static qint64 RowBytes(const QTreeWidgetItem* row);

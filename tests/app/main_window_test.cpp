@@ -342,6 +342,15 @@ TEST_F(MainWindow, AFolderIsMeasuredInTheBackgroundAndBurnWaitsForIt) {
   EXPECT_EQ(main.MeasurementsRunning(), 0u);
   EXPECT_EQ(w.Rows(2), (QStringList{QLocale().toString(total), QLocale().toString(total)}));
 
+  // Rows taken out while measured are no longer waited for, and their results are dropped.
+  main.QueuePaths({files.dir.filePath("tree")});
+  main.cmdClearFiles->click();
+  EXPECT_EQ(main.MeasurementsRunning(), 0u);
+  main.QueuePaths({files.dir.filePath("tree/d1")});
+  ASSERT_TRUE(w.Measured());
+  EXPECT_EQ(w.Rows(2), QStringList{QLocale().toString(10 * 1000 + 1 + 21 + 41 + 61 + 81 + 101 +
+                                                      121 + 141 + 161 + 181)});
+
   // A window closed while it measures stops its walks and drops their results.
   {
     TOptions options;
