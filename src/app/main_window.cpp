@@ -132,16 +132,33 @@ class TVolumeFilter : public QSortFilterProxyModel {
 
 // ---- the queue list and the drive selector
 
+namespace {
+
+// Queuing only reads the sources: a drop is always a copy, so that the program the drag came
+// from never deletes what it believes was moved.
+bool AcceptAsCopy(QDropEvent* event) {
+  if (!(event->possibleActions() & Qt::CopyAction)) return false;
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+  return true;
+}
+
+}  // namespace
+
 void TQueueList::dragEnterEvent(QDragEnterEvent* event) {
-  if (OnDragOver && OnDragOver(event)) event->acceptProposedAction(); else event->ignore();
+  if (!OnDragOver || !OnDragOver(event) || !AcceptAsCopy(event)) event->ignore();
 }
 
 void TQueueList::dragMoveEvent(QDragMoveEvent* event) {
-  if (OnDragOver && OnDragOver(event)) event->acceptProposedAction(); else event->ignore();
+  if (!OnDragOver || !OnDragOver(event) || !AcceptAsCopy(event)) event->ignore();
 }
 
 void TQueueList::dropEvent(QDropEvent* event) {
-  if (OnDragDrop) OnDragDrop(event);
+  if (!OnDragDrop || !AcceptAsCopy(event)) {
+    event->ignore();
+    return;
+  }
+  OnDragDrop(event);
 }
 
 void TQueueList::keyPressEvent(QKeyEvent* event) {
@@ -619,9 +636,7 @@ void TfrmMain::lvwFilesDragDrop(QDropEvent* event) {
     QueuePaths(LocalPathsOf(event->mimeData()));
   } else {
     event->ignore();
-    return;
   }
-  event->acceptProposedAction();
 }
 
 // ---- the recorder

@@ -299,11 +299,14 @@ TEST_F(MainWindow, AFileManagersDropQueuesFoldersAndFilesAndDeleteRemovesARow) {
   mime.setUrls({QUrl::fromLocalFile(files.dir.filePath("docs") + "/"), QUrl::fromLocalFile(b),
                 QUrl("https://example.org/page.html")});
   QWidget* viewport = main.lvwFiles->viewport();
-  QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  const Qt::DropActions any = Qt::CopyAction | Qt::MoveAction;
+  QDragEnterEvent enter(QPoint(5, 5), any, &mime, Qt::LeftButton, Qt::ShiftModifier);
   QCoreApplication::sendEvent(viewport, &enter);
   EXPECT_TRUE(enter.isAccepted());
-  QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QDropEvent drop(QPointF(5, 5), any, &mime, Qt::LeftButton, Qt::ShiftModifier);
   QCoreApplication::sendEvent(viewport, &drop);
+  // A move would let the file manager delete what was only queued.
+  EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
   EXPECT_EQ(w.Rows(1), (QStringList{files.dir.filePath("docs") + "/", b}));
   EXPECT_EQ(main.lvwFiles->topLevelItem(0)->checkState(0), Qt::Checked);
   EXPECT_EQ(main.lvwFiles->topLevelItem(1)->checkState(0), Qt::Unchecked);
@@ -368,11 +371,13 @@ TEST_F(MainWindow, TheBrowserQueuesItsFolderAndItsSelectedFilesInListOrder) {
   const QString folder = files.dir.filePath("pick");
   Window w;
   TfrmMain& main = w.main;
+  main.show();
   ASSERT_TRUE(ProcessEventsUntil([&] { return main.SetCurrentFolder(folder); }, 5000));
   EXPECT_EQ(main.CurrentFolder(), folder);
   QAbstractItemModel* list = main.flbFiles->model();
   ASSERT_TRUE(ProcessEventsUntil(
-      [&] { return list->rowCount(main.flbFiles->rootIndex()) == 3; }, 5000));
+      [&] { return list->rowCount(main.flbFiles->rootIndex()) == 3; }, 5000))
+      << list->rowCount(main.flbFiles->rootIndex());
   main.flbFiles->selectAll();
   main.cmdAddFiles->click();
   main.cmdAddFolder->click();
