@@ -299,14 +299,14 @@ TEST_F(MainWindow, AFileManagersDropQueuesFoldersAndFilesAndDeleteRemovesARow) {
   mime.setUrls({QUrl::fromLocalFile(files.dir.filePath("docs") + "/"), QUrl::fromLocalFile(b),
                 QUrl("https://example.org/page.html")});
   QWidget* viewport = main.lvwFiles->viewport();
+  // Shift proposes a move, which would let the file manager delete what was only queued.
   const Qt::DropActions any = Qt::CopyAction | Qt::MoveAction;
   QDragEnterEvent enter(QPoint(5, 5), any, &mime, Qt::LeftButton, Qt::ShiftModifier);
   QCoreApplication::sendEvent(viewport, &enter);
   EXPECT_TRUE(enter.isAccepted());
+  EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
   QDropEvent drop(QPointF(5, 5), any, &mime, Qt::LeftButton, Qt::ShiftModifier);
   QCoreApplication::sendEvent(viewport, &drop);
-  // A move would let the file manager delete what was only queued.
-  EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
   EXPECT_EQ(w.Rows(1), (QStringList{files.dir.filePath("docs") + "/", b}));
   EXPECT_EQ(main.lvwFiles->topLevelItem(0)->checkState(0), Qt::Checked);
   EXPECT_EQ(main.lvwFiles->topLevelItem(1)->checkState(0), Qt::Unchecked);
