@@ -296,6 +296,11 @@ QWidget* TfrmMain::BuildUpperHalf() {
   connect(folderModel_, &QFileSystemModel::directoryLoaded, this, [this] {
     if (!pendingFolder_.isEmpty()) SetCurrentFolder(pendingFolder_);
   });
+  // The model may replace a folder's entry while it reads it, which leaves the list on
+  // nothing; once the folder is read, the list is put on its entry again.
+  connect(fileModel_, &QFileSystemModel::directoryLoaded, this, [this](const QString& path) {
+    if (path == fileModel_->rootPath()) flbFiles->setRootIndex(fileModel_->index(path));
+  });
   connect(cmdNetwork, &QPushButton::clicked, this, &TfrmMain::cmdNetworkClick);
   FillDrives();
   return upper;
@@ -474,8 +479,7 @@ void TfrmMain::drvDrivesChange() {
 
 void TfrmMain::FolderChanged() {
   const QString folder = CurrentFolder();
-  fileModel_->setRootPath(folder);
-  flbFiles->setRootIndex(fileModel_->index(folder));
+  flbFiles->setRootIndex(fileModel_->setRootPath(folder));
 }
 
 QString TfrmMain::CurrentFolder() const {
