@@ -87,7 +87,9 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& caption,
   button->setObjectName(name);
   button->setToolTip(hint);
   // The size is the least; a font wider than the one it was drawn for may need more.
-  button->setMinimumSize(std::max(width, button->sizeHint().width()), height);
+  const int text = button->fontMetrics().horizontalAdvance(caption) + 10;
+  button->setMinimumSize(std::max(width, text), height);
+  button->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
   button->setMaximumHeight(height + 6);
   return button;
 }
@@ -379,7 +381,10 @@ QWidget* TfrmMain::BuildLowerHalf() {
   cmbDrives->setObjectName("cmbDrives");
   cmbDrives->setFont(FontOf({"Courier New", "Liberation Mono", "DejaVu Sans Mono"},
                             QFont::Monospace));
-  cmbDrives->setFixedWidth(301);
+  // 301 wide, narrower when the buttons beside it need the room for their captions.
+  cmbDrives->setMaximumWidth(301);
+  cmbDrives->setMinimumWidth(160);
+  cmbDrives->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   row->addWidget(cmbDrives);
   cmdEject = Button(pnlRecorder, "cmdEject", "Eject", "Eject the disk from the selected device",
                     45, 22);
