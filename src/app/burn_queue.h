@@ -14,10 +14,6 @@ namespace brennix {
 // the burn dialog's confirmation.
 extern double QueuedBytes;
 
-// Limits of the image tree whenever a window empties it for a burn.
-inline constexpr int kQueueMaxFiles = 600000;
-inline constexpr int kQueueMaxDirs = 20000;
-
 // The queue's "Size " cell: the byte count with the locale's thousands separators, no
 // decimals; empty for 0.
 QString QueueSizeCell(int64_t bytes);

@@ -102,11 +102,6 @@ QLabel* Picture(QWidget* parent, const char* name, QStyle::StandardPixmap icon) 
   return label;
 }
 
-bool Inside(const QString& root, const QString& path) {
-  if (root == "/") return path.startsWith('/');
-  return path == root || path.startsWith(root + '/');
-}
-
 QString SettingsGroup() { return QString(kSettingsKey).replace('\\', '/') + "/Window/"; }
 
 }  // namespace
@@ -125,7 +120,7 @@ class TVolumeFilter : public QSortFilterProxyModel {
   bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
     const auto* model = static_cast<const QFileSystemModel*>(sourceModel());
     const QString path = model->filePath(model->index(row, 0, parent));
-    return Inside(root_, path) || Inside(path, root_);
+    return PathInside(root_, path) || PathInside(path, root_);
   }
 
  private:

@@ -16,12 +16,12 @@ bool IsNetworkFileSystem(const QByteArray& type) {
   return false;
 }
 
-bool Contains(const QString& root, const QString& path) {
+}  // namespace
+
+bool PathInside(const QString& root, const QString& path) {
   if (root == "/") return path.startsWith('/');
   return path == root || path.startsWith(root + '/');
 }
-
-}  // namespace
 
 bool IsBrowsableMount(const QString& root, const QByteArray& fsType, const QByteArray& device) {
   if (root.isEmpty() || root == "/") return false;
@@ -29,7 +29,7 @@ bool IsBrowsableMount(const QString& root, const QByteArray& fsType, const QByte
   if (!device.startsWith("/dev/") || fsType == "squashfs") return false;
   for (const char* system : {"/boot", "/efi", "/snap", "/var", "/usr", "/opt", "/srv", "/proc",
                              "/sys", "/dev", "/etc", "/tmp"})
-    if (Contains(system, root)) return false;
+    if (PathInside(system, root)) return false;
   return true;
 }
 
@@ -64,7 +64,7 @@ QString NetworkPathToFolder(const QString& text, const QString& runtimeDir) {
 int VolumeHolding(const QList<TVolume>& volumes, const QString& path) {
   int best = -1;
   for (int i = 0; i < volumes.size(); ++i) {
-    if (Contains(volumes[i].Path, path) &&
+    if (PathInside(volumes[i].Path, path) &&
         (best < 0 || volumes[i].Path.size() > volumes[best].Path.size()))
       best = i;
   }

@@ -26,6 +26,9 @@ bool IsBrowsableMount(const QString& root, const QByteArray& fsType, const QByte
 // desktop mounts it below runtimeDir/gvfs; anything else is taken as a path.
 QString NetworkPathToFolder(const QString& text, const QString& runtimeDir);
 
+// Whether path is root or lies below it.
+bool PathInside(const QString& root, const QString& path);
+
 // The volume of the list that holds path (the longest matching root); -1 when none.
 int VolumeHolding(const QList<TVolume>& volumes, const QString& path);
 
