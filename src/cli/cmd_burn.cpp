@@ -306,6 +306,9 @@ int RunBurn(const Args& args) {
   if (burner.DirCount() == 0 && burner.FileCount() == 0)
     return Fail("nothing to write: the sources hold no files");
   if (!burner.PrepareImage()) return Fail("cannot lay out the image");
+  // Asking about a disc that cannot take the image would only lead to a spoiled one.
+  const std::string refused = burner.CheckDiscForImage();
+  if (!refused.empty()) return Fail(refused);
 
   const std::string question =
       "Do you want to write " + QueueSizeText(queue.QueuedBytes) + " to the disc ?";

@@ -128,6 +128,12 @@ bool TKorbBurner::Burn() {
     return false;
   }
 
+  // Nothing may reach a disc that cannot take the whole image.
+  const std::string refused = CheckDiscForImage();
+  if (!refused.empty()) {
+    EndBurnEarly(refused);
+    return false;
+  }
   const auto type = static_cast<int16_t>(GetDiscType());
   DiscType.store(type);
   const int32_t blockSize = WriteBlockBytes(type);

@@ -39,6 +39,19 @@ constexpr uint32_t kCacheFillTimeoutMs = 10 * 60 * 1000;
 constexpr const char* kCacheFillTimeoutText = "READ-AHEAD CACHE DID NOT FILL IN TIME";
 constexpr const char* kRecordingRunningText = "ANOTHER RECORDING IS RUNNING";
 
+// Why CheckDiscForImage refuses a disc.
+constexpr const char* kNoDiscText = "NO DISC IN THE RECORDER";
+constexpr const char* kDiscNotWritableText = "THE DISC CANNOT BE WRITTEN";
+constexpr const char* kDiscClosedText = "THE DISC IS CLOSED: NO FURTHER SESSION CAN BE WRITTEN";
+constexpr const char* kCannotSimulateText = "THIS DISC OR RECORDER CANNOT SIMULATE A RECORDING";
+constexpr const char* kSequentialDVDRWText =
+    "THE DVD-RW HOLDS DATA IN SEQUENTIAL MODE: ERASE IT FIRST";
+// "NOT ENOUGH SPACE ON THE DISC: 812.40 MB NEEDED, 703.10 MB FREE"
+std::string NotEnoughSpaceText(int64_t neededSectors, int64_t freeSectors);
+// Sectors a recording of sectorsToWrite occupies: DVD writes always carry whole 32-sector
+// blocks.
+int64_t SectorsOccupied(int16_t discType, int64_t sectorsToWrite);
+
 class TKorbBurner : public TSCSIDevice, public TIsoImage {
  public:
   TKorbBurner();
@@ -64,6 +77,10 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   bool PrepareImage();
 
   // ---- recording
+  // Whether the disc in the recorder can take the image as laid out by the last
+  // PrepareImage: empty when it can, else the reason. Asks the drive only questions; Burn
+  // runs it before anything that changes the disc.
+  std::string CheckDiscForImage();
   // Starts a recording. True when the writer thread is running; false when it could not
   // start, after OnWriteDone has been called (on this thread) with the reason.
   bool Burn();

@@ -52,6 +52,7 @@ std::optional<TrackInformation> ParseTrackInformation(std::span<const uint8_t> a
   t.FreeBlocks = Be32(a, 16);
   t.FixedPacketSize = Be32(a, 20);
   t.TrackSize = Be32(a, 24);
+  t.NextWritableValid = (a[7] & 0x01) != 0;
   if (a.size() >= 32) t.LastRecordedAddress = Be32(a, 28);
   return t;
 }

@@ -221,6 +221,15 @@ class TSCSIDevice {
   // information could be read.
   bool GetNextWritableAddress(uint32_t& startSector);
   uint32_t ReadVolumeSize();
+  // The same start, from what the disc already reports (no write parameters are sent).
+  bool ReadStartAddress(int16_t discType, uint32_t& startSector);
+  // The track a new recording goes into: the incomplete or invisible track, which the drive
+  // lists as the last track of the last session. number receives its number.
+  std::optional<TrackInformation> ReadNextTrackInfo(uint16_t* number = nullptr);
+  // Blocks a recording from startSector may fill: the free blocks of the track it goes into
+  // on sequential media, the room left up to the capacity on overwritable media. Nothing
+  // when the drive does not tell.
+  std::optional<uint32_t> FreeBlocksFrom(int16_t discType, uint32_t startSector);
 
   // Erase: blankType 1 quick, 0 full. True when started; OnEraseDone follows on the main
   // thread. EraseProgress is in percent, 0 when no erase runs.

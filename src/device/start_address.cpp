@@ -20,7 +20,11 @@ bool TSCSIDevice::GetNextWritableAddress(uint32_t& startSector) {
   SetWriteParameters(TestWrite, UnderrunProtection, true, t);
   FinalizeDisc = keep;
   WaitReady(10000, 500);
+  return ReadStartAddress(t, startSector);
+}
 
+bool TSCSIDevice::ReadStartAddress(int16_t t, uint32_t& startSector) {
+  startSector = 0;
   if (t == kDiscDvdRam || t == kDiscDvdPlusRw) {
     startSector = ReadVolumeSize();
     return true;
@@ -33,12 +37,46 @@ bool TSCSIDevice::GetNextWritableAddress(uint32_t& startSector) {
       read = true;
       if (track->NextWritableAddress != 0) startSector = track->NextWritableAddress;
     }
-  } else if (const auto track = ReadTrackInfo(SessionCount() + 1u)) {
+  } else if (const auto track = ReadNextTrackInfo()) {
+    // Not "sessions + 1": after a recording that ended early that track does not exist,
+    // while the drive still names the track that takes the next data.
     read = true;
     startSector = track->NextWritableAddress;
   }
   if (startSector > kHighestAddress) startSector = 0;
   return read;
+}
+
+std::optional<TrackInformation> TSCSIDevice::ReadNextTrackInfo(uint16_t* number) {
+  if (const auto info = ReadDiscInfo(); info && info->LastTrackInLastSession != 0) {
+    if (auto track = ReadTrackInfo(info->LastTrackInLastSession)) {
+      if (number != nullptr) *number = info->LastTrackInLastSession;
+      return track;
+    }
+  }
+  const uint16_t n = static_cast<uint16_t>(SessionCount() + 1u);
+  auto track = ReadTrackInfo(n);
+  if (track && number != nullptr) *number = n;
+  return track;
+}
+
+std::optional<uint32_t> TSCSIDevice::FreeBlocksFrom(int16_t t, uint32_t startSector) {
+  const bool overwritable = t == kDiscDvdRam || t == kDiscDvdPlusRw ||
+                            t == kDiscDvdRwRestricted || t == kDiscDvdRwSequential;
+  if (!overwritable) {
+    const auto track = ReadNextTrackInfo();
+    if (!track) return std::nullopt;
+    return track->FreeBlocks;
+  }
+  // A DVD-RW is formatted by the recording, so its formatted size counts.
+  uint32_t capacity = 0, blockLength = 0;
+  if (!ReadFormatCapacities(capacity, blockLength) || capacity == 0) {
+    const auto track = ReadTrackInfo(1);
+    if (!track) return std::nullopt;
+    const uint64_t end = uint64_t{track->NextWritableAddress} + track->FreeBlocks;
+    capacity = end > 0xFFFFFFFEull ? 0xFFFFFFFEu : static_cast<uint32_t>(end);
+  }
+  return capacity > startSector ? capacity - startSector : 0;
 }
 
 uint32_t TSCSIDevice::ReadVolumeSize() {

@@ -38,6 +38,17 @@ bool UsesStreaming(int16_t t) {
          t == disc_type::kDVDPlusR || t == disc_type::kDVDPlusRDL;
 }
 
+bool IsWritableDiscType(int16_t t) {
+  return IsSequentialRecording(t) || IsOverwritableDVD(t);
+}
+
+bool IsSequentialRecording(int16_t t) {
+  return IsCDRecordable(t) || t == disc_type::kDVDR || t == disc_type::kDVDPlusR ||
+         t == disc_type::kDVDPlusRDL;
+}
+
+bool CanSimulate(int16_t t) { return IsCDRecordable(t) || t == disc_type::kDVDR; }
+
 int32_t WriteBlockBytes(int16_t t) { return IsCDRecordable(t) ? kCDBlockBytes : kDVDBlockBytes; }
 
 std::string SpeedText(int16_t discType, uint32_t speedKBs) {

@@ -32,6 +32,12 @@ bool IsDVDSpeedType(int16_t discType);     // 5..12: speeds in multiples of 1385
 bool IsOverwritableDVD(int16_t discType);  // DVD-RAM, DVD-RW, DVD+RW: LBA 0 is rewritten
 bool IsDVDRW(int16_t discType);
 bool UsesStreaming(int16_t discType);      // SET STREAMING before writing
+bool IsWritableDiscType(int16_t discType);  // a medium this program records on
+// Written track after track (CD-R, CD-RW, DVD-R, DVD+R, DVD+R DL): a track that got data
+// must be closed, or the disc cannot take another.
+bool IsSequentialRecording(int16_t discType);
+// Media on which a drive can simulate a recording (test write): CD-R, CD-RW, DVD-R.
+bool CanSimulate(int16_t discType);
 
 // Bytes per WRITE for a disc type.
 int32_t WriteBlockBytes(int16_t discType);

@@ -85,16 +85,15 @@ TEST(KorbBurner, BurnWithoutADriveEndsWithOneReport) {
     ++reports;
     error = text;
   };
-  // Nothing is selected: no address comes back, the layout starts at 0 and the reader
-  // fills; the first WRITE then reaches no drive, and that is not retried.
+  // Nothing is selected: the check before writing finds no disc it could write.
   const bool started = burner.Burn();
   for (int i = 0; i < 5000 && reports == 0; ++i) {
     PumpMainThread();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  EXPECT_TRUE(started);
+  EXPECT_FALSE(started);
   EXPECT_EQ(reports, 1);
-  EXPECT_EQ(error, "WRITER ERROR [NO ANSWER FROM THE DRIVE]");
+  EXPECT_EQ(error, kDiscNotWritableText);
   EXPECT_FALSE(burner.Recording());
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "burn_harness.h"
@@ -470,6 +471,88 @@ TEST_F(BurnTest, OneRecordingAtATime) {
   EXPECT_EQ(out.error, "");
   EXPECT_EQ(refused, kRecordingRunningText);
   EXPECT_EQ(ActiveBurner.load(), nullptr);
+}
+
+
+// ---- The check before the first command that changes the disc
+
+constexpr uint8_t kFirstDiscChangingOpcodes[] = {kWrite10, kFormatUnit, 0x54 /* OPC */,
+                                                 0x55 /* MODE SELECT */, 0x53 /* RESERVE */,
+                                                 kCloseTrackSession, 0xA1 /* BLANK */};
+
+struct RefusalCase {
+  const char* name;
+  MediaProfile profile;
+  uint64_t sourceBytes;      // one sparse file
+  bool testWrite;
+  uint32_t sectorsOnDisc;    // an image already in the disc file
+  const char* error;         // the refusal, or its beginning
+};
+
+class Refused : public BurnTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(Refused, BeforeAnythingChangesTheDisc) {
+  const RefusalCase c = GetParam();
+  // Sparse files of at most 2 GiB each: the size is all the check looks at.
+  std::filesystem::create_directories(dir_ / "src");
+  for (uint64_t left = c.sourceBytes, n = 0; left != 0; ++n) {
+    const std::string name = dir_ / ("src/file" + std::to_string(n) + ".bin");
+    { std::ofstream(name).put('x'); }
+    std::filesystem::resize_file(name, std::min<uint64_t>(left, 2ull << 30));
+    left -= std::min<uint64_t>(left, 2ull << 30);
+  }
+  if (c.sectorsOnDisc != 0) WriteFile(dir_ / "disc.img", c.sectorsOnDisc * 2048u, 3);
+  Rig rig(dir_ / "disc.img", c.profile);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  rig.burner().TestWrite = c.testWrite;
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  const std::string checked = rig.burner().CheckDiscForImage();
+  EXPECT_EQ(checked.rfind(c.error, 0), 0u) << checked;
+  const size_t before = rig.drive().Log().size();
+  const BurnOutcome out = rig.Burn();
+  EXPECT_FALSE(out.started);
+  EXPECT_EQ(out.doneCalls, 1);
+  EXPECT_EQ(out.error.rfind(c.error, 0), 0u) << out.error;
+  for (const LoggedCommand& command : After(rig.drive().Log(), before)) {
+    for (uint8_t opcode : kFirstDiscChangingOpcodes) EXPECT_NE(command.opcode, opcode);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Discs, Refused,
+    ::testing::Values(
+        RefusalCase{"EmptyTray", MediaProfile::None, 1000, false, 0, "NO DISC IN THE RECORDER"},
+        RefusalCase{"Pressed", MediaProfile::CdRom, 1000, false, 300, "THE DISC CANNOT BE WRITTEN"},
+        RefusalCase{"CDRTooSmall", MediaProfile::CdR, 800ull << 20, false, 0,
+                    "NOT ENOUGH SPACE ON THE DISC: 800.2"},
+        RefusalCase{"DVDRTooSmall", MediaProfile::DvdR, 5ull << 30, false, 0,
+                    "NOT ENOUGH SPACE ON THE DISC: 5120.3"},
+        RefusalCase{"DVDPlusRWTooSmall", MediaProfile::DvdPlusRw, 5ull << 30, false, 0,
+                    "NOT ENOUGH SPACE ON THE DISC: 5120.3"},
+        RefusalCase{"TestWriteOnDVDPlusR", MediaProfile::DvdPlusR, 1000, true, 0,
+                    "THIS DISC OR RECORDER CANNOT SIMULATE A RECORDING"},
+        RefusalCase{"TestWriteOnDVDRAM", MediaProfile::DvdRam, 1000, true, 0,
+                    "THIS DISC OR RECORDER CANNOT SIMULATE A RECORDING"},
+        RefusalCase{"SequentialDVDRWWithData", MediaProfile::DvdRwSequential, 1000, false, 400,
+                    "THE DVD-RW HOLDS DATA IN SEQUENTIAL MODE: ERASE IT FIRST"}),
+    [](const ::testing::TestParamInfo<RefusalCase>& param) { return param.param.name; });
+
+TEST(NotEnoughSpace, TellsBothSizesInMegabytes) {
+  EXPECT_EQ(NotEnoughSpaceText(415949, 359987),
+            "NOT ENOUGH SPACE ON THE DISC: 812.40 MB NEEDED, 703.10 MB FREE");
+}
+
+TEST_F(BurnTest, ADriveThatGivesNoFreeBlockCountDoesNotBlockTheBurn) {
+  const auto files = MakeTree("src", 151);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  RecorderFault fault;
+  fault.opcode = 0x52;  // READ TRACK INFORMATION
+  fault.count = 1000;
+  rig.drive().AddFault(fault);
+  EXPECT_EQ(rig.Burn().error, "");
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
 }
 
 }  // namespace
