@@ -19,12 +19,14 @@ bool TBurnerDrive::WaitReady(uint32_t budgetMs, uint32_t intervalMs) {
 }
 
 bool TBurnerDrive::SetWriteParameters(bool testWrite, bool underrunProtection, bool closeFlag,
-                                      int16_t discType, bool finalizeDisc) {
+                                      int16_t discType, bool finalizeDisc,
+                                      bool lastSession) {
   // The page builder reads the device's "Close Disc" choice; this call's value is put in
   // place for it and the user's choice restored after.
   const bool keep = device_.FinalizeDisc;
   device_.FinalizeDisc = finalizeDisc;
-  const bool ok = device_.SetWriteParameters(testWrite, underrunProtection, closeFlag, discType);
+  const bool ok = device_.SetWriteParameters(testWrite, underrunProtection, closeFlag, discType,
+                                             lastSession);
   device_.FinalizeDisc = keep;
   return ok;
 }

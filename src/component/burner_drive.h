@@ -38,7 +38,7 @@ class TBurnerDrive final : public TRecorderDrive {
   uint16_t QueryCurrentWriteSpeed() override { return device_.QueryCurrentWriteSpeed(); }
   uint16_t QueryMaxReadSpeed() override { return device_.QueryMaxReadSpeed(); }
   bool SetWriteParameters(bool testWrite, bool underrunProtection, bool closeFlag,
-                          int16_t discType, bool finalizeDisc) override;
+                          int16_t discType, bool finalizeDisc, bool lastSession) override;
   bool SetStreaming(uint32_t startLba, uint32_t endLba, uint32_t readSizeKB, uint32_t writeSizeKB,
                     uint32_t readTimeMs, uint32_t writeTimeMs) override {
     return device_.SetStreaming(startLba, endLba, readSizeKB, writeSizeKB, readTimeMs,

@@ -33,7 +33,7 @@ void TSCSIDevice::SetWriteSpeed(uint16_t value) {
 }
 
 bool TSCSIDevice::SetWriteParameters(bool testWrite, bool underrunProtection, bool closeFlag,
-                                     int discType) {
+                                     int discType, bool lastSession) {
   // A DVD-RAM takes no write parameters page.
   if (discType == kDiscDvdRam) return true;
 
@@ -49,6 +49,7 @@ bool TSCSIDevice::SetWriteParameters(bool testWrite, bool underrunProtection, bo
   o.CloseFlag = closeFlag;
   o.DiscType = discType;
   o.FinalizeDisc = FinalizeDisc;
+  o.LastSession = lastSession;
   o.TestWriteCapable = (Capabilities & cap::TestWriteCapable) != 0;
   o.UnderrunFree = (Capabilities & cap::UnderrunFree) != 0;
   o.BufferUnderrunCapable = (CapabilityPage[4] & 0x80) != 0;

@@ -182,7 +182,9 @@ class TSCSIDevice {
   // Sends SET CD SPEED with ReadSpeed and the new value, then keeps the value.
   void SetWriteSpeed(uint16_t value);
   // Read-modify-write of mode page 05h for a disc type; a DVD-RAM needs none (true).
-  bool SetWriteParameters(bool testWrite, bool underrunProtection, bool closeFlag, int discType);
+  // lastSession: the page precedes the close of a session that ends the disc.
+  bool SetWriteParameters(bool testWrite, bool underrunProtection, bool closeFlag, int discType,
+                          bool lastSession = false);
   bool SendStreamingDescriptor(const void* buffer, uint16_t length);
   bool SetStreaming(uint32_t startLBA, uint32_t endLBA, uint32_t readSize, uint32_t writeSize,
                     uint32_t readTime, uint32_t writeTime);

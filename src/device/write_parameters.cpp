@@ -62,7 +62,9 @@ std::optional<WriteParametersResult> BuildWriteParameters(std::span<const uint8_
   }
   if (o.LinkSizeQuirk) p[2] |= 0x20;
 
-  if (t == kDiscDvdR || dvdRw || t == kDiscDvdPlusR) {
+  if (t == kDiscDvdR && o.LastSession) {
+    p[3] = static_cast<uint8_t>((p[3] & 0x3F) | 0x20);
+  } else if (t == kDiscDvdR || dvdRw || t == kDiscDvdPlusR) {
     p[3] |= 0xE0;
   } else if (!o.TestWrite && !o.FinalizeDisc) {
     p[3] |= 0xC0;  // next session allowed

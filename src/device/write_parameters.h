@@ -19,6 +19,9 @@ struct WriteParameterOptions {
   bool CloseFlag = false;       // only the DVD+R DL page uses it
   int DiscType = 0;
   bool FinalizeDisc = false;    // the component's property
+  // The page goes out right before the close of a session that ends the disc: a DVD-R then
+  // records no further border (multi-session 00b).
+  bool LastSession = false;
   bool TestWriteCapable = false;
   bool UnderrunFree = false;
   bool BufferUnderrunCapable = false;  // capabilities page byte 4 bit 7

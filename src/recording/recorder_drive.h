@@ -33,9 +33,10 @@ class TRecorderDrive {
   virtual uint16_t QueryMaxReadSpeed() = 0;
 
   // Recording set-up. The page is built with closeFlag and, for this one call, with
-  // finalizeDisc as the component's "Close Disc" choice.
+  // finalizeDisc as the component's "Close Disc" choice; lastSession when it precedes the
+  // close of a session that ends the disc.
   virtual bool SetWriteParameters(bool testWrite, bool underrunProtection, bool closeFlag,
-                                  int16_t discType, bool finalizeDisc) = 0;
+                                  int16_t discType, bool finalizeDisc, bool lastSession) = 0;
   virtual bool SetStreaming(uint32_t startLba, uint32_t endLba, uint32_t readSizeKB,
                             uint32_t writeSizeKB, uint32_t readTimeMs, uint32_t writeTimeMs) = 0;
   virtual bool SendStreamingDescriptor(const uint8_t* descriptor, uint32_t length) = 0;

@@ -35,7 +35,8 @@ TPrepareResult PrepareWrite(TRecorderDrive& drive, const TWriteSettings& setting
 
   // The page is built as for a closing session here; the real choice is sent again right
   // before the close.
-  drive.SetWriteParameters(settings.TestWrite, settings.UnderrunProtection, true, type, true);
+  drive.SetWriteParameters(settings.TestWrite, settings.UnderrunProtection, true, type, true,
+                           false);
 
   if (UsesStreaming(type)) {
     const int64_t end = static_cast<int64_t>(startSector) + sectorsToWrite;
@@ -103,7 +104,7 @@ void RunCloseSequence(TRecorderDrive& drive, int16_t discType, uint16_t trackNum
 void RestoreDrive(TRecorderDrive& drive, int16_t discType, bool finalizeDisc) {
   drive.WaitReady(240000, 5000);
   if (discType != disc_type::kDVDRAM) drive.ReadBufferCapacity();
-  drive.SetWriteParameters(false, false, false, 1, finalizeDisc);
+  drive.SetWriteParameters(false, false, false, 1, finalizeDisc, false);
   drive.SetCDSpeed(drive.QueryMaxReadSpeed(), 2);
   drive.RezeroUnit();
   drive.AllowRemoval();

@@ -95,7 +95,9 @@ std::vector<CloseCommand> DVDCloseSequence(int16_t discType, uint16_t n, bool fi
   const auto track = [](unsigned v) { return static_cast<uint8_t>(v & 0xFF); };
   switch (discType) {
     case disc_type::kDVDPlusR:
-      return {{false, 1, 0, 0, track(n)}, {false, 2, 0, 0, 0xFF}};
+      // Function 101b closes the session and the disc with it.
+      return {{false, 1, 0, 0, track(n)},
+              finalizeDisc ? CloseCommand{false, 5, 0, 0, 0} : CloseCommand{false, 2, 0, 0, 0xFF}};
     case disc_type::kDVDPlusRDL:
       return {{false, 1, 0, 0, track(n)},
               finalizeDisc ? CloseCommand{false, 6, 0, 0, 0} : CloseCommand{false, 2, 0, 0, 0}};

@@ -250,9 +250,10 @@ void TThWrite::EndOfData() {
   if (CacheFailed()) return;  // an ended recording is neither closed nor restored
   const TWriteSettings& s = job_.Settings;
   if (!s.TestWrite && type != disc_type::kDVDRAM && s.FinalizeTrack) {
-    if (type != disc_type::kDVDR) {
+    // A DVD-R keeps the page of the preparation, unless this session is to end the disc.
+    if (type != disc_type::kDVDR || s.FinalizeDisc) {
       drive.SetWriteParameters(s.TestWrite, s.UnderrunProtection, s.FinalizeDisc, type,
-                               s.FinalizeDisc);
+                               s.FinalizeDisc, s.FinalizeDisc);
     }
     RunCloseSequence(drive, type, prep_.TrackNumber, s.FinalizeDisc);
   }

@@ -194,16 +194,39 @@ INSTANTIATE_TEST_SUITE_P(CDAndDVD, SecondSession,
                            return param.param == MediaProfile::CdR ? "CDR" : "DVDPlusR";
                          });
 
-TEST_F(BurnTest, CloseDiscLeavesTheDiscComplete) {
+class CloseDisc : public BurnTest, public ::testing::WithParamInterface<MediaProfile> {};
+
+TEST_P(CloseDisc, LeavesTheDiscCompleteAndRefusesTheNextBurn) {
   const auto files = MakeTree("src", 61);
-  Rig rig(dir_ / "disc.img", MediaProfile::CdR);
+  {
+    Rig rig(dir_ / "disc.img", GetParam());
+    ASSERT_TRUE(rig.ok()) << rig.error();
+    rig.burner().FinalizeDisc = true;
+    ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+    ASSERT_EQ(rig.Burn().error, "");
+    EXPECT_EQ(rig.burner().DiscStatus(), 2);  // complete: no further session
+    EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
+  }
+  // A later process finds the same closed disc, and the drive itself refuses to write.
+  Rig rig(dir_ / "disc.img", std::nullopt);
   ASSERT_TRUE(rig.ok()) << rig.error();
-  rig.burner().FinalizeDisc = true;
+  EXPECT_EQ(rig.burner().DiscStatus(), 2);
   ASSERT_TRUE(rig.Queue({dir_ / "src"}));
-  ASSERT_EQ(rig.Burn().error, "");
-  EXPECT_EQ(rig.burner().DiscStatus(), 2);  // complete: no further session
-  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
+  EXPECT_EQ(rig.Burn().error, kDiscClosedText);
+  std::vector<uint8_t> sector(2048, 0);
+  EXPECT_FALSE(rig.burner().WriteSectors(static_cast<uint32_t>(rig.burner().UsedSectors()) + 1000,
+                                         1, 2048, sector.data()));
 }
+
+INSTANTIATE_TEST_SUITE_P(WriteOnce, CloseDisc,
+                         ::testing::Values(MediaProfile::CdR, MediaProfile::DvdR,
+                                           MediaProfile::DvdPlusR, MediaProfile::DvdPlusRDl),
+                         [](const ::testing::TestParamInfo<MediaProfile>& param) {
+                           std::string name(ProfileName(param.param));
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           std::replace(name.begin(), name.end(), '+', 'P');
+                           return name;
+                         });
 
 TEST_F(BurnTest, AnOpenSessionLeavesTheDiscAppendable) {
   MakeTree("src", 62);

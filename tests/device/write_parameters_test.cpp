@@ -125,6 +125,9 @@ TEST(WriteParameters, DvdR) {
   EXPECT_EQ(p[4], 8);
   EXPECT_EQ(p[5], 16);
   EXPECT_EQ(PacketSize(p), 16u);
+  // Before the close of the session that ends the disc: no next border.
+  o.LastSession = true;
+  EXPECT_EQ(Page(kDiscDvdR, o)[3], 0x25);
 }
 
 TEST(WriteParameters, DvdRwIsFixedWhateverTheOptions) {

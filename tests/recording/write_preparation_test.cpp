@@ -59,7 +59,7 @@ TEST(CloseSequence, EveryDiscTypeClosesAsItMust) {
   using C = CloseCommand;
   using V = std::vector<CloseCommand>;
   EXPECT_EQ(DVDCloseSequence(disc_type::kDVDPlusR, 3, false), V({C{false, 1, 0, 0, 3}, C{false, 2, 0, 0, 0xFF}}));
-  EXPECT_EQ(DVDCloseSequence(disc_type::kDVDPlusR, 3, true), V({C{false, 1, 0, 0, 3}, C{false, 2, 0, 0, 0xFF}}));
+  EXPECT_EQ(DVDCloseSequence(disc_type::kDVDPlusR, 3, true), V({C{false, 1, 0, 0, 3}, C{false, 5, 0, 0, 0}}));
   EXPECT_EQ(DVDCloseSequence(disc_type::kDVDPlusRDL, 1, false), V({C{false, 1, 0, 0, 1}, C{false, 2, 0, 0, 0}}));
   EXPECT_EQ(DVDCloseSequence(disc_type::kDVDPlusRDL, 1, true), V({C{false, 1, 0, 0, 1}, C{false, 6, 0, 0, 0}}));
   EXPECT_EQ(DVDCloseSequence(disc_type::kDVDR, 2, false),

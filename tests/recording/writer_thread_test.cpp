@@ -69,7 +69,7 @@ class ScriptedDrive : public TRecorderDrive {
   }
   uint16_t QueryCurrentWriteSpeed() override { return 5540; }
   uint16_t QueryMaxReadSpeed() override { return 8310; }
-  bool SetWriteParameters(bool t, bool u, bool f, int16_t d, bool) override {
+  bool SetWriteParameters(bool t, bool u, bool f, int16_t d, bool, bool) override {
     return Log("WRITE PARAMETERS " + std::to_string(t) + std::to_string(u) + std::to_string(f) +
                " " + std::to_string(d));
   }
@@ -452,8 +452,8 @@ TEST_F(WriterTest, DVDRReservesClosesThreeTimesAndWaitsForTheDrainBounded) {
   const int close = drive.Find("CLOSE 0 1 1");
   EXPECT_GE(drive.Find("CLOSE 0 1 2", close), 0);
   EXPECT_GE(drive.Find("CLOSE 0 2 3", close), 0);
-  // A DVD-R is closed with the page of the preparation: no second page before the close.
-  EXPECT_EQ(drive.Count("WRITE PARAMETERS"), 2);
+  // "Close Disc": the page goes out once more before the close, so that no border follows.
+  EXPECT_EQ(drive.Count("WRITE PARAMETERS"), 3);
   // The display figure drains while the drive writes out its buffer, then goes to zero.
   const uint32_t size = drive.bufferSize;
   ASSERT_EQ(drive.bufferFigures.size(), 1u + 5u + 1u);
