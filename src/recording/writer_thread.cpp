@@ -247,8 +247,21 @@ void TThWrite::EndOfData() {
   }
   drive.SetDeviceBufferSizes(0, 0);
 
-  if (CacheFailed()) return;  // an ended recording is neither closed nor restored
   const TWriteSettings& s = job_.Settings;
+  if (CacheFailed()) {
+    // A track left open on a write-once disc makes the disc unusable: no next address, and
+    // a next session that readers cannot reach. Once data is on it, the track and session
+    // are sealed (never the disc); the recording still reports why it ended.
+    if (!s.TestWrite && s.FinalizeTrack && IsSequentialRecording(type) && sectorsSent_.load() > 0) {
+      drive.DebugMessage(">>> CLOSING THE TRACK OF THE ENDED RECORDING", 1);
+      if (type != disc_type::kDVDR) {
+        drive.SetWriteParameters(false, s.UnderrunProtection, false, type, false, false);
+      }
+      RunCloseSequence(drive, type, prep_.TrackNumber, false);
+      RestoreDrive(drive, type, false);
+    }
+    return;
+  }
   if (!s.TestWrite && type != disc_type::kDVDRAM && s.FinalizeTrack) {
     // A DVD-R keeps the page of the preparation, unless this session is to end the disc.
     if (type != disc_type::kDVDR || s.FinalizeDisc) {

@@ -347,8 +347,8 @@ TEST_F(WriterTest, ADriveBusyForTenThousandAttemptsEndsTheRecording) {
   EXPECT_EQ(run.result, "WRITER BUSY/BUFFER FULL");
   EXPECT_EQ(drive.writes.size(), 2u + 10000u);
   EXPECT_TRUE(drive.Has("SYNC"));          // the drive's cache is still flushed
-  EXPECT_FALSE(drive.Has("CLOSE"));        // but nothing is closed
-  EXPECT_FALSE(drive.Has("ALLOW REMOVAL"));
+  EXPECT_TRUE(drive.Has("CLOSE 0 1 1"));   // the DVD+R's open track is sealed
+  EXPECT_FALSE(drive.Has("CLOSE 0 5"));    // never the disc
   EXPECT_EQ(run.finishedCalls, 1);
 }
 
@@ -362,8 +362,9 @@ TEST_F(WriterTest, ARefusedWriteEndsWithTheDrivesReason) {
   const Outcome run = Record(drive, 300);
   EXPECT_EQ(run.result, "WRITER ERROR [LOGICAL BLOCK ADDRESS OUT OF RANGE]");
   EXPECT_EQ(drive.writes.size(), 4u);
-  EXPECT_FALSE(drive.Has("CLOSE"));
-  EXPECT_FALSE(drive.Has("WRITE PARAMETERS 000 1"));
+  // Sealed with a page that leaves the disc open.
+  EXPECT_TRUE(drive.Has("WRITE PARAMETERS 010 11"));
+  EXPECT_TRUE(drive.Has("CLOSE 0 2 255"));
 }
 
 TEST_F(WriterTest, ADriveThatStopsAnsweringIsNotRetried) {
@@ -385,20 +386,27 @@ TEST_F(WriterTest, ADriveThatStopsAnsweringIsNotRetried) {
   EXPECT_EQ(Record(silent, 300).result, "WRITER ERROR [NO ANSWER FROM THE DRIVE]");
 }
 
-TEST_F(WriterTest, AbortInTheMiddleFlushesWithoutClosingOrReloading) {
-  ScriptedDrive drive;
-  drive.onWrite = [&] {
-    if (drive.writes.size() == 3) abort_->store(true);
-  };
-  const Outcome run = Record(drive, 300);
-  EXPECT_EQ(run.result, "OPERATION ABORTED BY USER");
-  EXPECT_EQ(drive.writes.size(), 3u);
-  const int sync = drive.Find("SYNC");
-  EXPECT_GE(sync, 0);
-  EXPECT_FALSE(drive.Has("CLOSE"));
-  EXPECT_EQ(drive.Find("LOAD", sync), -1);
-  EXPECT_EQ(run.finishedCalls, 1);
-  EXPECT_LT(run.bytesWritten, 300 * 2048);
+TEST_F(WriterTest, AbortInTheMiddleFlushesAndSealsOnlyAWriteOnceDisc) {
+  for (const int16_t type : {disc_type::kDVDPlusR, disc_type::kDVDPlusRW}) {
+    ScriptedDrive drive;
+    drive.discType = type;
+    drive.onWrite = [&] {
+      if (drive.writes.size() == 3) abort_->store(true);
+    };
+    const Outcome run = Record(drive, 300);
+    EXPECT_EQ(run.result, "OPERATION ABORTED BY USER");
+    EXPECT_EQ(drive.writes.size(), 3u);
+    const int sync = drive.Find("SYNC");
+    EXPECT_GE(sync, 0);
+    // The open track and session of a DVD+R are closed (the disc stays open) and the drive
+    // is given back; an overwritable disc is left as it is.
+    const bool writeOnce = type == disc_type::kDVDPlusR;
+    EXPECT_EQ(drive.Find("CLOSE 0 1 1", sync) > sync, writeOnce) << type;
+    EXPECT_EQ(drive.Find("CLOSE 0 2 255", sync) > sync, writeOnce) << type;
+    EXPECT_EQ(drive.Find("LOAD", sync) > sync, writeOnce) << type;
+    EXPECT_EQ(run.finishedCalls, 1);
+    EXPECT_LT(run.bytesWritten, 300 * 2048);
+  }
 }
 
 TEST_F(WriterTest, AbortAfterTheLastBlockChangesNothing) {
