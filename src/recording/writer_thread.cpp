@@ -83,39 +83,32 @@ TThWrite::Next TThWrite::TakeBlock(int32_t& c, bool checkAbort) {
   }
 }
 
-TThWrite::Next TThWrite::RewriteDiscStart(int32_t c, int& attempts) {
-  TRecorderDrive& drive = *job_.Drive;
+bool TThWrite::WriteDiscStart() {
   // The new volume's descriptors go to sector 16 onward, so that a reader that starts at the
-  // beginning of the disc finds the new tree.
-  const int32_t bytes = std::max(kSector, c / kSector * kSector);
-  std::vector<uint8_t> head(static_cast<size_t>(bytes), 0xFF);
-  std::memcpy(head.data(), job_.DescriptorCopy.data(),
-              std::min(head.size(), job_.DescriptorCopy.size()));
-  const auto writeHead = [&] {
-    return drive.WriteSectors(0, static_cast<uint16_t>(bytes / kSector), head.data(),
-                              static_cast<uint32_t>(bytes));
-  };
-
-  drive.SetErrorLogDone(true);
-  if (writeHead()) {
-    drive.SynchronizeCache(kFlushTimeoutMs, false);
-    return Next::Data;
-  }
-  if (prep_.DiscType == disc_type::kDVDPlusRW && drive.LastAsc() == 0x30) {
-    FormatDVDPlusRW(drive);
-    if (writeHead()) {
-      drive.SynchronizeCache(kFlushTimeoutMs, false);
-      return Next::Data;
+  // beginning of the disc finds the new tree. They go last, once every sector they point to
+  // is on the disc: a recording that fails before leaves the old volume whole and visible.
+  // An image that itself starts at sector 0 carries them already.
+  if (job_.StartSector == 0) return true;
+  TRecorderDrive& drive = *job_.Drive;
+  const uint32_t sectors = std::min<uint32_t>(job_.StartSector, kDVDBlockBytes / kSector);
+  head_.assign(static_cast<size_t>(sectors) * kSector, 0xFF);
+  std::memcpy(head_.data(), job_.DescriptorCopy.data(),
+              std::min(head_.size(), job_.DescriptorCopy.size()));
+  // The same rules as for a data block: a busy or not-ready drive is given time; without
+  // this sector the new session would be invisible, so it is never skipped.
+  for (int attempts = 0;;) {
+    if (drive.WriteSectors(0, static_cast<uint16_t>(sectors), head_.data(),
+                           static_cast<uint32_t>(head_.size()))) {
+      break;
     }
-    if (drive.LastAsc() == 0x30) FormatDVDPlusRW(drive);
-  }
-  if (IsTransientWriteFailure(drive)) {
-    attempts = 1;
+    if (!IsTransientWriteFailure(drive) || ++attempts >= kMaxWriteAttempts) {
+      Fail(WriterErrorText(drive.LastErrorText()));
+      return false;
+    }
     SleepMs(kBusyRetryMs);
-    return Next::Data;
   }
-  Fail(WriterErrorText(drive.LastErrorText()));
-  return Next::End;
+  drive.SynchronizeCache(kFlushTimeoutMs, false);
+  return true;
 }
 
 std::string TThWrite::Record() {
@@ -132,8 +125,8 @@ std::string TThWrite::Record() {
 
   int32_t c = 0;
   int attempts = 0;
+  int formats = 0;
   Next next = TakeBlock(c, false);
-  if (next == Next::Data && IsOverwritableDVD(type)) next = RewriteDiscStart(c, attempts);
 
   while (next == Next::Data) {
     const int32_t send = PadWriteBlock(type, transfer_.data(), c);
@@ -161,6 +154,12 @@ std::string TThWrite::Record() {
         if (job_.Stats != nullptr && sectorsSent_.load() == 0) job_.Stats->FirstWriteMs.store(TickCount());
         sectorsSent_.fetch_add(send / kSector);
         break;
+      }
+      // A fresh DVD+RW refuses writing until it is formatted; twice at most.
+      if (type == disc_type::kDVDPlusRW && drive.LastAsc() == 0x30 && formats < 2) {
+        ++formats;
+        FormatDVDPlusRW(drive);
+        continue;
       }
       if (!IsTransientWriteFailure(drive)) {
         Fail(WriterErrorText(drive.LastErrorText()));
@@ -248,6 +247,7 @@ void TThWrite::EndOfData() {
   drive.SetDeviceBufferSizes(0, 0);
 
   const TWriteSettings& s = job_.Settings;
+  if (!CacheFailed() && IsOverwritableDVD(type) && !s.TestWrite) WriteDiscStart();
   if (CacheFailed()) {
     // A track left open on a write-once disc makes the disc unusable: no next address, and
     // a next session that readers cannot reach. Once data is on it, the track and session

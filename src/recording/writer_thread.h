@@ -78,13 +78,16 @@ class TThWrite : public TThread {
   // Ends the recording early with a message; the cache keeps the first message it got.
   void Fail(const std::string& text);
   bool CacheFailed();
-  Next RewriteDiscStart(int32_t c, int& attempts);
+  // Writes the new volume's head at sector 0 onward of an overwritable disc; false (after
+  // Fail) when the drive never took it.
+  bool WriteDiscStart();
   void EndOfData();
   void NoteBufferFill();
 
   TWriteJob job_;
   TPrepareResult prep_;
   std::vector<uint8_t> transfer_;
+  std::vector<uint8_t> head_;
   std::atomic<int64_t> sectorsSent_{0};
   int bufferCountdown_ = 5;
   bool bufferQueries_ = false;

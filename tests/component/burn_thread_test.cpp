@@ -149,17 +149,66 @@ TEST_F(BurnTest, ADVDPlusRWHoldingAVolumeGetsTheNewOneAfterIt) {
   }
   Rig rig(dir_ / "disc.img", std::nullopt);
   ASSERT_TRUE(rig.ok()) << rig.error();
+  // The drive is not ready when the head comes: it is tried again, never skipped.
+  bool armed = false;
+  rig.drive().beforeCommand = [&](const LoggedCommand& c) {
+    if (c.opcode != kWrite10 || c.lba != 0 || armed) return;
+    armed = true;
+    RecorderFault fault;
+    fault.kind = RecorderFault::Kind::NotReady;
+    fault.opcode = kWrite10;
+    fault.count = 3;
+    fault.ascq = 0x08;
+    rig.drive().AddFault(fault);
+  };
   ASSERT_TRUE(rig.Queue({dir_ / "second"}));
   ASSERT_EQ(rig.Burn().error, "");
+  EXPECT_TRUE(armed);
   EXPECT_EQ(rig.burner().StartSector, firstVolume);
-  // The start of the disc was rewritten: a reader that starts at sector 0 finds the new tree.
+  // The start of the disc was rewritten, after the data: a reader that starts at sector 0
+  // finds the new tree.
   EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, second), "");
   const auto log = rig.drive().Log();
-  const auto head = std::find_if(log.begin(), log.end(),
-                                 [](const LoggedCommand& c) { return c.opcode == kWrite10; });
-  ASSERT_NE(head, log.end());
-  EXPECT_EQ(head->lba, 0u);
+  EXPECT_EQ(log[LastWrite(log)].lba, 0u);
 }
+
+struct OldVolumeCase {
+  MediaProfile profile;
+  bool abort;  // else a WRITE is refused for good
+};
+
+class FailedOverwrite : public BurnTest, public ::testing::WithParamInterface<OldVolumeCase> {};
+
+TEST_P(FailedOverwrite, LeavesTheOldVolumeVisibleAndWhole) {
+  const OldVolumeCase c = GetParam();
+  const auto first = MakeTree("first", 171);
+  WriteFile(dir_ / "second/big.bin", 3 << 20, 172);
+  Rig rig(dir_ / "disc.img", c.profile);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "first"}));
+  ASSERT_EQ(rig.Burn().error, "");
+  rig.drive().beforeCommand = [&](const LoggedCommand& command) {
+    if (command.opcode != kWrite10 || rig.drive().Writes() != 20) return;
+    if (c.abort) {
+      rig.burner().Abort();
+      return;
+    }
+    RecorderFault fault;
+    fault.opcode = kWrite10;
+    fault.count = 100000;
+    fault.key = 0x03;
+    fault.asc = 0x0C;
+    rig.drive().AddFault(fault);
+  };
+  ASSERT_TRUE(rig.Queue({dir_ / "second"}));
+  EXPECT_NE(rig.Burn().error, "");
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, first), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Overwritable, FailedOverwrite,
+                         ::testing::Values(OldVolumeCase{MediaProfile::DvdPlusRw, true},
+                                           OldVolumeCase{MediaProfile::DvdRwRestricted, false},
+                                           OldVolumeCase{MediaProfile::DvdRam, true}));
 
 class SecondSession : public BurnTest, public ::testing::WithParamInterface<MediaProfile> {};
 

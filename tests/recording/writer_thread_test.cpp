@@ -485,17 +485,20 @@ TEST_F(WriterTest, DVDRReservesClosesThreeTimesAndWaitsForTheDrainBounded) {
   EXPECT_EQ(stuck.bufferFigures.back(), std::make_pair(0u, 0u));
 }
 
-TEST_F(WriterTest, OverwritableDiscsGetTheNewHeadAtSectorZero) {
+TEST_F(WriterTest, OverwritableDiscsGetTheNewHeadAtSectorZeroAfterTheData) {
   ScriptedDrive drive;
   drive.discType = disc_type::kDVDPlusRW;
   const Outcome run = Record(drive, 300, {}, 5000);
   EXPECT_EQ(run.result, "");
   ASSERT_GE(drive.writes.size(), 2u);
-  EXPECT_EQ(drive.writes[0], std::make_pair(0u, uint16_t{32}));
-  EXPECT_EQ(drive.writes[1], std::make_pair(5000u, uint16_t{32}));
+  EXPECT_EQ(drive.writes[0], std::make_pair(5000u, uint16_t{32}));
+  EXPECT_EQ(drive.writes.back(), std::make_pair(0u, uint16_t{32}));
   EXPECT_EQ(drive.sectors.at(16)[0], 0xD5);  // the new descriptors
   EXPECT_EQ(drive.sectors.at(25)[0], 0xFF);
   ExpectImage(drive, 5000, 300);
+  // The data is flushed before the head goes out, and the head before the close.
+  const int sync = drive.Find("SYNC");
+  EXPECT_GE(drive.Find("SYNC", sync + 1), 0);
   EXPECT_TRUE(drive.Has("CLOSE 0 3 255"));
   EXPECT_FALSE(drive.Has("REZERO") && drive.Find("REZERO") < drive.Find("WRITE PARAMETERS"));
 }
@@ -515,42 +518,48 @@ TEST_F(WriterTest, AFreshDVDPlusRWIsFormattedWhenItRefusesTheFirstWrite) {
   EXPECT_EQ(run.result, "");
   EXPECT_EQ(drive.Count("FORMAT 152"), 1);  // type 0x26 in the upper six bits
   EXPECT_EQ(drive.writes[0].first, 0u);
-  EXPECT_EQ(drive.writes[1].first, 0u);     // the head again, after the format
+  EXPECT_EQ(drive.writes[1].first, 0u);     // the same block again, after the format
   ExpectImage(drive, 0, 300);
 }
 
-TEST_F(WriterTest, ABusyHeadWriteGoesOnWithTheFirstBlock) {
+TEST_F(WriterTest, ABusyHeadWriteIsRetriedAsADataBlock) {
   ScriptedDrive drive;
   drive.discType = disc_type::kDVDRAM;
-  drive.failWrite = [](uint32_t, int call, ScriptedDrive::Failure& f) {
+  drive.failWrite = [](uint32_t lba, int call, ScriptedDrive::Failure& f) {
     f.asc = 0x04;
-    return call == 0 || call == 1;
+    return lba == 0 && call < 12;
   };
   TWriteSettings settings;
   settings.PerformOPC = true;
   const Outcome run = Record(drive, 300, settings, 700);
   EXPECT_EQ(run.result, "");
-  EXPECT_EQ(drive.writes[0].first, 0u);
-  EXPECT_EQ(drive.writes[1].first, 700u);  // the head is not tried again
-  EXPECT_EQ(drive.writes[2].first, 700u);
+  EXPECT_EQ(drive.writes[0].first, 700u);
+  ASSERT_EQ(drive.writes.size(), 10u + 3u);  // ten blocks, then the head three times
+  EXPECT_EQ(drive.writes.back().first, 0u);
+  EXPECT_EQ(drive.sectors.at(16)[0], 0xD5);
   ExpectImage(drive, 700, 300);
   EXPECT_FALSE(drive.Has("OPC"));     // DVD-RAM: no calibration
   EXPECT_FALSE(drive.Has("CLOSE"));   // and no close
   EXPECT_EQ(drive.Count("WRITE PARAMETERS"), 2);
 }
 
-TEST_F(WriterTest, AHeadWriteRefusedForGoodEndsTheRecording) {
-  ScriptedDrive drive;
-  drive.discType = disc_type::kDVDRWRestricted;
-  drive.failWrite = [](uint32_t, int, ScriptedDrive::Failure& f) {
-    f.asc = 0x27;
-    f.text = "WRITE PROTECTED";
-    return true;
-  };
-  const Outcome run = Record(drive, 300);
-  EXPECT_EQ(run.result, "WRITER ERROR [WRITE PROTECTED]");
-  EXPECT_EQ(drive.writes.size(), 1u);
-  EXPECT_EQ(run.finishedCalls, 1);
+TEST_F(WriterTest, AHeadWriteThatNeverSucceedsEndsTheRecording) {
+  // Refused for good, or busy for ever: the new session would be invisible.
+  for (const bool busy : {false, true}) {
+    ScriptedDrive drive;
+    drive.discType = disc_type::kDVDRWRestricted;
+    drive.failWrite = [busy](uint32_t lba, int, ScriptedDrive::Failure& f) {
+      f.busy = busy;
+      f.asc = 0x27;
+      f.text = busy ? "BUSY" : "WRITE PROTECTED";
+      return lba == 0;
+    };
+    const Outcome run = Record(drive, 300, {}, 700);
+    EXPECT_EQ(run.result, busy ? "WRITER ERROR [BUSY]" : "WRITER ERROR [WRITE PROTECTED]");
+    EXPECT_EQ(drive.writes.size(), 10u + (busy ? 10000u : 1u));
+    EXPECT_FALSE(drive.Has("CLOSE"));
+    EXPECT_EQ(run.finishedCalls, 1);
+  }
 }
 
 TEST_F(WriterTest, BufferQueriesStopAfterTheFirstFailureAndTrackTheLowestFill) {
