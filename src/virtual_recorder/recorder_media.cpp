@@ -433,6 +433,8 @@ void VirtualRecorder::CloseTrackSession(const uint8_t* cdb, Reply& reply) {
     reply.Fail(sense::kSequenceError);
     return;
   }
+  // A simulated recording leaves nothing behind to close.
+  if ((page05_[2] & 0x10) != 0) return;
   const uint64_t now = TickCount();
   uint32_t durationMs = DrainMs(now);
   const bool sessionOpen = !disc_.tracks.empty() && disc_.tracks.back().session > disc_.closedSessions;
@@ -510,6 +512,8 @@ void VirtualRecorder::ReserveTrack(const uint8_t* cdb, Reply& reply) {
     reply.Fail(sense::kInvalidField);
     return;
   }
+  // Under test write the reservation is simulated like the data: the disc keeps no track.
+  if ((page05_[2] & 0x10) != 0) return;
   disc_.tracks.push_back(RecordedTrack{OpenSessionNumber(disc_), start, size, 0, false});
   Persist();
 }

@@ -286,9 +286,12 @@ TEST_F(BurnTest, AnOpenSessionLeavesTheDiscAppendable) {
   EXPECT_EQ(rig.burner().DiscStatus(), 1);
 }
 
-TEST_F(BurnTest, TestWriteSendsNoCloseAndLeavesTheDiscAsItWas) {
+class TestWrite : public BurnTest, public ::testing::WithParamInterface<MediaProfile> {};
+
+TEST_P(TestWrite, SendsNoCloseAndLeavesTheDiscAsItWas) {
   MakeTree("src", 71);
-  Rig rig(dir_ / "disc.img", MediaProfile::CdR);
+  const auto files = MakeTree("real", 72);
+  Rig rig(dir_ / "disc.img", GetParam());
   ASSERT_TRUE(rig.ok()) << rig.error();
   rig.burner().TestWrite = true;
   ASSERT_TRUE(rig.Queue({dir_ / "src"}));
@@ -298,8 +301,17 @@ TEST_F(BurnTest, TestWriteSendsNoCloseAndLeavesTheDiscAsItWas) {
   EXPECT_GT(Count(log, kWrite10), 0);
   EXPECT_GT(Count(After(log, LastWrite(log)), kSynchronizeCache), 0);
   EXPECT_EQ(Count(log, kCloseTrackSession), 0);
-  EXPECT_EQ(rig.burner().DiscStatus(), 0);  // still blank
+  EXPECT_EQ(rig.burner().DiscStatus(), 0);  // still blank, no reserved track either
+  // The real recording that follows starts where the simulated one did.
+  rig.burner().TestWrite = false;
+  ASSERT_TRUE(rig.Queue({dir_ / "real"}));
+  EXPECT_EQ(rig.Burn().error, "");
+  EXPECT_EQ(rig.burner().StartSector, 0);
+  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Simulating, TestWrite,
+                         ::testing::Values(MediaProfile::CdR, MediaProfile::DvdR));
 
 TEST_F(BurnTest, FinalizeTrackOffSendsNoClose) {
   MakeTree("src", 81);
