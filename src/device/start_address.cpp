@@ -32,7 +32,9 @@ bool TSCSIDevice::ReadStartAddress(int16_t t, uint32_t& startSector) {
 
   ReadDiscInfo();
   bool read = false;
-  if (t == kDiscDvdRwRestricted || t == kDiscDvdRwSequential) {
+  // A sequential DVD-RW is written track after track like a DVD-R: its first track says
+  // nothing about where the next one goes.
+  if (t == kDiscDvdRwRestricted) {
     if (const auto track = ReadTrackInfo(1)) {
       read = true;
       if (track->NextWritableAddress != 0) startSector = track->NextWritableAddress;

@@ -93,17 +93,21 @@ TEST_F(DiscOnMedia, CdRSecondSessionStartsAfterLeadOutLeadInAndPregap) {
   EXPECT_TRUE(disc.ReadsBack(16400, 1000, 4));
 }
 
-TEST_F(DiscOnMedia, DvdPlusRSessionsFollowEachOther) {
-  VirtualDisc disc("dvd+r");
-  ASSERT_TRUE(disc.Ok());
-  TSCSIDevice& d = disc.device;
-  ASSERT_EQ(disc.WriteTrack(3000, 5), 0);
-  EXPECT_EQ(d.SessionCount(), 1);
-  uint32_t start = 0;
-  ASSERT_TRUE(d.GetNextWritableAddress(start));
-  EXPECT_GT(start, 3000u);  // after the lead-out of the first session
-  EXPECT_EQ(d.UsedSectors(), start);
-  EXPECT_TRUE(disc.ReadsBack(0, 3000, 5));
+TEST_F(DiscOnMedia, DvdSessionsFollowEachOther) {
+  // A sequential DVD-RW that holds sessions reports them as a DVD+R does.
+  for (const char* profile : {"dvd+r", "dvd-rw-seq"}) {
+    SCOPED_TRACE(profile);
+    VirtualDisc disc(profile);
+    ASSERT_TRUE(disc.Ok());
+    TSCSIDevice& d = disc.device;
+    ASSERT_EQ(disc.WriteTrack(3000, 5), 0);
+    EXPECT_EQ(d.SessionCount(), 1);
+    uint32_t start = 0;
+    ASSERT_TRUE(d.GetNextWritableAddress(start));
+    EXPECT_GT(start, 3000u);  // after the lead-out of the first session
+    EXPECT_EQ(d.UsedSectors(), start);
+    EXPECT_TRUE(disc.ReadsBack(0, 3000, 5));
+  }
 }
 
 TEST_F(DiscOnMedia, DvdPlusRwStartsAfterItsVolume) {
