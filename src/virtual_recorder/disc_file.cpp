@@ -29,6 +29,10 @@ DiscFile::~DiscFile() {
 bool DiscFile::Open(const std::string& path, std::string& error) {
   if (fd_ >= 0) ::close(fd_);
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // A disc the user may not write can still be read: writing it then fails.
+  if (fd_ < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  }
   if (fd_ < 0) {
     error = "cannot open " + path + ": " + std::strerror(errno);
     return false;

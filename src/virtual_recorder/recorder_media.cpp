@@ -347,7 +347,10 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
         return;
       }
       disc_.highWater = std::max<uint32_t>(disc_.highWater, static_cast<uint32_t>(end));
-      MarkDirty();
+      if (!MarkDirty()) {
+        reply.Fail(sense::kLogicalUnitFailure);
+        return;
+      }
     }
   } else {
     if (end > DiscCapacity(disc_)) {
@@ -384,10 +387,13 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
       }
       if (newTrack) {
         disc_.tracks.push_back(RecordedTrack{OpenSessionNumber(disc_), lba, 0, count, false});
-        Persist();
+        if (!SaveOrFail(reply)) return;
       } else {
         disc_.tracks[*target].recorded += count;
-        MarkDirty();
+        if (!MarkDirty()) {
+          reply.Fail(sense::kLogicalUnitFailure);
+          return;
+        }
       }
     }
   }
@@ -411,7 +417,7 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
 void VirtualRecorder::SynchronizeCache(const uint8_t* cdb, Reply& reply) {
   const bool immediate = (cdb[1] & 0x02) != 0;
   testWriteNext_.reset();
-  if (dirty_) Persist();
+  if (dirty_ && !SaveOrFail(reply)) return;
   StartLongOperation(DrainMs(TickCount()), 0x08, immediate, reply);
 }
 
@@ -473,7 +479,7 @@ void VirtualRecorder::CloseTrackSession(const uint8_t* cdb, Reply& reply) {
       reply.Fail(sense::kInvalidField);
       return;
   }
-  Persist();
+  if (!SaveOrFail(reply)) return;
   StartLongOperation(durationMs, 0x08, immediate, reply);
 }
 
@@ -515,7 +521,7 @@ void VirtualRecorder::ReserveTrack(const uint8_t* cdb, Reply& reply) {
   // Under test write the reservation is simulated like the data: the disc keeps no track.
   if ((page05_[2] & 0x10) != 0) return;
   disc_.tracks.push_back(RecordedTrack{OpenSessionNumber(disc_), start, size, 0, false});
-  Persist();
+  SaveOrFail(reply);
 }
 
 void VirtualRecorder::SetCdSpeed(const uint8_t* cdb, Reply& /*reply*/) {
@@ -637,7 +643,7 @@ void VirtualRecorder::Blank(const uint8_t* cdb, Reply& reply) {
   disc_ = BlankDisc(IsCdMedia(profile) ? profile : MediaProfile::DvdRwSequential, disc_.cdSize);
   testWriteNext_.reset();
   drainDoneAtUs_ = 0;
-  Persist();
+  if (!SaveOrFail(reply)) return;
   StartLongOperation(durationMs, 0x07, immediate, reply);
 }
 
@@ -711,7 +717,7 @@ void VirtualRecorder::FormatUnit(const uint8_t* cdb, Reply& reply) {
       return;
   }
   testWriteNext_.reset();
-  Persist();
+  if (!SaveOrFail(reply)) return;
   StartLongOperation(durationMs, 0x04, immediate, reply);
 }
 

@@ -177,7 +177,10 @@ std::shared_ptr<VirtualRecorder> VirtualRecorder::Create(const std::string& path
     disc = BlankDisc(profile.value_or(MediaProfile::CdR), options.cdSize);
   }
   recorder->disc_ = disc;
-  if (!SaveDiscState(recorder->statePath_, disc, error)) return nullptr;
+  // A disc that cannot be saved (a read-only file or folder) can still be read; whatever
+  // would change it fails, as the first save does.
+  std::string saveError;
+  if (!SaveDiscState(recorder->statePath_, disc, saveError)) recorder->dirty_ = true;
   return recorder;
 }
 
@@ -186,19 +189,27 @@ VirtualRecorder::~VirtualRecorder() {
   if (dirty_) Persist();
 }
 
-void VirtualRecorder::Persist(bool durable) {
-  if (disc_.profile == MediaProfile::None || !file_.IsOpen()) return;
+bool VirtualRecorder::Persist(bool durable) {
+  if (disc_.profile == MediaProfile::None || !file_.IsOpen()) return true;
   std::string error;
   // A failed save leaves the previous state file in place; the next change tries again.
   dirty_ = !SaveDiscState(statePath_, disc_, error, durable);
   writesSinceSave_ = 0;
+  return !dirty_;
 }
 
-void VirtualRecorder::MarkDirty() {
+bool VirtualRecorder::SaveOrFail(Reply& reply) {
+  if (Persist()) return true;
+  reply.Fail(sense::kLogicalUnitFailure);
+  return false;
+}
+
+bool VirtualRecorder::MarkDirty() {
   dirty_ = true;
   // Growth of a track is saved now and then rather than after every WRITE; closing,
   // flushing and every change of the layout save at once.
-  if (++writesSinceSave_ >= 256) Persist(false);
+  if (++writesSinceSave_ >= 256) return Persist(false);
+  return true;
 }
 
 bool VirtualRecorder::Flush(std::string& error) {
@@ -457,10 +468,10 @@ void VirtualRecorder::StartStopUnit(const uint8_t* cdb, Reply& reply) {
       return;
     }
     disc_.trayOpen = true;
-    Persist();
+    SaveOrFail(reply);
   } else if (disc_.trayOpen) {
     disc_.trayOpen = false;
-    Persist();
+    SaveOrFail(reply);
   }
 }
 

@@ -81,8 +81,11 @@ class VirtualRecorder {
   bool ApplyFault(uint8_t opcode, Reply& reply);
   bool RequireMedium(Reply& reply);
   void CurrentCondition(uint8_t sense[18]);
-  void Persist(bool durable = true);
-  void MarkDirty();
+  // False when the state could not be saved; SaveOrFail then answers HARDWARE ERROR, for a
+  // drive that cannot keep what it recorded must not report it as done.
+  bool Persist(bool durable = true);
+  bool SaveOrFail(Reply& reply);
+  bool MarkDirty();
 
   // Identity, mode pages, configuration, tray.
   void Inquiry(const uint8_t* cdb, Reply& reply);

@@ -670,5 +670,18 @@ TEST_F(BurnTest, ADriveThatGivesNoFreeBlockCountDoesNotBlockTheBurn) {
   EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
 }
 
+TEST_F(BurnTest, AStateTheRecorderCannotSaveFailsTheRecording) {
+  MakeTree("src", 181);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  // From now on the state file cannot be replaced, as on a full file system.
+  std::filesystem::remove(dir_ / "disc.img.state");
+  std::filesystem::create_directory(dir_ / "disc.img.state");
+  const BurnOutcome out = rig.Burn();
+  EXPECT_EQ(out.error.rfind("WRITER ERROR [", 0), 0u) << out.error;
+}
+
+
 }  // namespace
 }  // namespace brennix

@@ -2,6 +2,7 @@
 // attach, session export; and the time model: blanking progress and the drive buffer.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -325,6 +326,29 @@ TEST_F(RecorderTiming, ImmediateCloseKeepsTheDriveBusyWithALongWrite) {
   EXPECT_TRUE(drive.DiscInformation().Sense(0x02, 0x04, 0x08));
   SleepMs(10000);
   EXPECT_TRUE(drive.DiscInformation().Good());
+}
+
+TEST_F(RecorderPersistence, AReadOnlyDiscCanStillBeInspected) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not hold for root";
+  const std::string folderPath = folder.File("ro");
+  ::mkdir(folderPath.c_str(), 0755);
+  const std::string path = folderPath + "/disc.iso";
+  {
+    Drive first(path, MediaProfile::CdR);
+    ASSERT_TRUE(first.ok()) << first.error();
+    ASSERT_TRUE(first.SetWriteParameters(0x01, 0xC4).Good());
+    RecordSession(first, 0, 100, 0x11);
+  }
+  ::chmod(path.c_str(), 0444);
+  ::chmod(folderPath.c_str(), 0555);
+  {
+    Drive drive(path, std::nullopt);
+    ASSERT_TRUE(drive.ok()) << drive.error();
+    EXPECT_EQ(drive.DiscInformation().data[2] & 3, 1);
+    EXPECT_EQ(drive.Read(0, 1).data[0], 0x11);
+    EXPECT_FALSE(drive.Write(11500, 1).Good());
+  }
+  ::chmod(folderPath.c_str(), 0755);
 }
 
 }  // namespace
