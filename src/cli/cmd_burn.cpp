@@ -35,17 +35,19 @@ constexpr uint32_t kProgressTickMs = 500;
 
 const char* const kBurnUsage =
     "usage: brennix-cli burn [--device D] [--label TEXT] [--save-path full|last|none]\n"
-    "                        [--close-disc] [--test-write] [--speed KBS] [--unmount] [--yes]\n"
-    "                        [--quiet] SOURCE...\n"
+    "                        [--close-disc] [--test-write] [--verify] [--speed KBS]\n"
+    "                        [--unmount] [--yes] [--quiet] SOURCE...\n"
     "\n"
     "Writes the files and folders SOURCE... to the disc in the recorder D (default: the\n"
     "first) as a new session. A folder contributes its contents (recursively); --save-path\n"
     "full keeps each source's folder path below the root, last keeps only its last folder,\n"
     "none (default) puts everything in the root. --close-disc allows no further sessions;\n"
-    "--test-write simulates the recording where the drive can; --speed sets the write speed\n"
-    "in KB/s (0, the default, is the drive's maximum). A disc that is mounted is not written;\n"
-    "--unmount unmounts it first. Without --yes the command asks before it writes. Ctrl-C\n"
-    "aborts the recording.\n";
+    "--test-write simulates the recording (refused where drive or disc cannot); --verify\n"
+    "reads the new session back and compares it with what was sent; --speed sets the write\n"
+    "speed in KB/s (0, the default, is the drive's maximum). A disc that is mounted is not\n"
+    "written; --unmount unmounts it first. Before it asks, the command checks that the disc\n"
+    "can take the image. Without --yes it asks before it writes. Ctrl-C aborts the\n"
+    "recording.\n";
 
 struct Options {
   std::string device;
@@ -53,6 +55,7 @@ struct Options {
   SavePathMode savePath = SavePathMode::None;
   bool closeDisc = false;
   bool testWrite = false;
+  bool verify = false;
   uint16_t speed = 0;
   bool yes = false;
   bool unmount = false;
@@ -98,6 +101,8 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       o.closeDisc = true;
     } else if (a == "--test-write") {
       o.testWrite = true;
+    } else if (a == "--verify") {
+      o.verify = true;
     } else if (a == "--speed") {
       const std::string* v = value();
       if (v == nullptr || v->empty() || v->find_first_not_of("0123456789") != std::string::npos)
@@ -160,6 +165,11 @@ class ProgressLine {
 
   void Update(bool finalizing) {
     if (!terminal_) return;
+    const int verified = burner_.VerifyProgress();
+    if (verified >= 0) {
+      Show("Verifying... " + std::to_string(verified) + "%");
+      return;
+    }
     const auto now = std::chrono::steady_clock::now();
     const int64_t written = burner_.BytesWritten();
     const double seconds = std::chrono::duration<double>(now - lastTick_).count();
@@ -296,6 +306,7 @@ int RunBurn(const Args& args) {
   burner.JolietFileSystem = true;
   burner.IdVolume = o.label;
   burner.FinalizeDisc = o.closeDisc;
+  burner.Verify = o.verify;
   uint32_t bufferLength = 0, blankLength = 0;
   burner.ReadBufferCapacity(bufferLength, blankLength);
   burner.SetWriteSpeed(o.speed);

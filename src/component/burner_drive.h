@@ -62,6 +62,10 @@ class TBurnerDrive final : public TRecorderDrive {
                     uint32_t byteCount) override {
     return device_.WriteSectors(lba, sectors, byteCount, data);
   }
+  bool ReadSectors(uint32_t lba, uint16_t sectors, uint8_t* data, uint32_t byteCount) override {
+    return device_.Read10(lba, sectors, data, byteCount) &&
+           device_.LastDataTransferred() == byteCount;
+  }
   bool SynchronizeCache(uint32_t timeoutMs, bool immediate) override {
     return device_.SynchronizeCache(timeoutMs, immediate);
   }

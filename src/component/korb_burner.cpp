@@ -79,6 +79,8 @@ void TKorbBurner::Abort() { AbortFlag.store(true); }
 
 int TKorbBurner::LowestBufferFill() const { return stats_->LowestBufferFill.load(); }
 
+int TKorbBurner::VerifyProgress() const { return stats_->VerifyPercent.load(); }
+
 uint64_t TKorbBurner::DataWriteMs() const {
   const uint64_t first = stats_->FirstWriteMs.load();
   const uint64_t end = stats_->DataEndMs.load();
@@ -120,6 +122,7 @@ bool TKorbBurner::Burn() {
   stats_->LowestBufferFill.store(-1);
   stats_->FirstWriteMs.store(0);
   stats_->DataEndMs.store(0);
+  stats_->VerifyPercent.store(-1);
 
   // Held before anything can change the disc; the writer lets go when it has ended.
   const DriveBusy busy = drive_->HoldRecorder();
@@ -180,6 +183,7 @@ bool TKorbBurner::Burn() {
   job.Settings.FinalizeDisc = FinalizeDisc;
   job.Settings.FinalizeTrack = FinalizeTrack;
   job.Settings.PerformOPC = PerformOPC;
+  job.Settings.Verify = Verify;
   job.Settings.ReadSpeed = ReadSpeed;
   job.Settings.WriteSpeed = WriteSpeed;
   job.StartSector = static_cast<uint32_t>(StartSector);

@@ -64,6 +64,9 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // ---- properties of the component itself
   bool FinalizeTrack = true;
   bool PerformOPC = false;
+  // After a successful close, read the new session back and compare every sector with what
+  // was sent; a difference ends the recording with "VERIFY FAILED AT SECTOR n".
+  bool Verify = false;
   std::string ISOFileName;  // kept; a recording always goes to the disc
   std::string Version() const { return kBurnerVersion; }
   void SetVersion(const std::string&) {}  // read-only in effect
@@ -97,6 +100,9 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // the data took from the first WRITE to the last, in ms (0 until the data has ended).
   int LowestBufferFill() const;
   uint64_t DataWriteMs() const;
+  // Percent of the read-back of this recording; -1 until it starts (it stays at what it
+  // reached when the recording has ended).
+  int VerifyProgress() const;
 
  private:
   // Layout from the start the disc gives (a further session, or after the volume already on

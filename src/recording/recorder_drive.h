@@ -55,6 +55,8 @@ class TRecorderDrive {
   virtual bool WriteSectors(uint32_t lba, uint16_t sectors, const uint8_t* data,
                             uint32_t byteCount) = 0;
   virtual bool SynchronizeCache(uint32_t timeoutMs, bool immediate) = 0;
+  // READ(10) of whole sectors into data; false unless all byteCount bytes came back.
+  virtual bool ReadSectors(uint32_t lba, uint16_t sectors, uint8_t* data, uint32_t byteCount) = 0;
   virtual bool CloseTrackSession(const CloseCommand& command) = 0;
   virtual bool CloseSession(bool track, bool immediate, bool finish) = 0;
   virtual bool CloseImmediate() = 0;  // the drive wants CLOSE SESSION with the immediate bit

@@ -16,6 +16,7 @@ struct TWriteSettings {
   bool FinalizeDisc = false;
   bool FinalizeTrack = true;
   bool PerformOPC = false;
+  bool Verify = false;  // read the new session back after a successful close
   uint16_t ReadSpeed = 0;   // KB/s, 0 = maximum
   uint16_t WriteSpeed = 0;  // KB/s, 0 = maximum
 };

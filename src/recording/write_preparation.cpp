@@ -129,6 +129,28 @@ int32_t PadWriteBlock(int16_t discType, uint8_t* buffer, int32_t blockBytes) {
   return sendBytes;
 }
 
+uint64_t SectorDigest(const uint8_t* sector) {
+  // Word-wise multiply and rotate: fast enough to run on every block of the writer, and
+  // every bit of the sector reaches every bit of the result.
+  constexpr uint64_t kMul1 = 0x9E3779B185EBCA87ull;
+  constexpr uint64_t kMul2 = 0xC2B2AE3D27D4EB4Full;
+  uint64_t a = 0x27D4EB2F165667C5ull, b = 0x165667B19E3779F9ull;
+  for (int32_t i = 0; i < kSector; i += 16) {
+    uint64_t w1, w2;
+    std::memcpy(&w1, sector + i, 8);
+    std::memcpy(&w2, sector + i + 8, 8);
+    a = ((a ^ w1) * kMul1);
+    a = (a << 31) | (a >> 33);
+    b = ((b ^ w2) * kMul2);
+    b = (b << 29) | (b >> 35);
+  }
+  uint64_t h = a ^ ((b << 17) | (b >> 47));
+  h ^= h >> 33;
+  h *= kMul2;
+  h ^= h >> 29;
+  return h;
+}
+
 int64_t AddBytesWritten(int64_t bytesWritten, int32_t blockBytes, int64_t sectorsToWrite) {
   const int64_t sum = bytesWritten + blockBytes;
   const int64_t cap = sectorsToWrite * kSector;

@@ -83,6 +83,10 @@ bool UsesCDSessionClose(int16_t discType);
 // cleared so that nothing of an earlier block reaches the disc.
 int32_t PadWriteBlock(int16_t discType, uint8_t* buffer, int32_t blockBytes);
 
+// The digest a recording keeps of each 2048-byte sector it sends, to compare the sector read
+// back with: a 64-bit hash, never the data itself.
+uint64_t SectorDigest(const uint8_t* sector);
+
 // BytesWritten after a block of c bytes: never more than the sectors of the recording.
 int64_t AddBytesWritten(int64_t bytesWritten, int32_t blockBytes, int64_t sectorsToWrite);
 

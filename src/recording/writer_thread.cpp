@@ -16,6 +16,10 @@ constexpr int32_t kSector = 2048;
 
 }  // namespace
 
+std::string VerifyFailedText(int64_t sector) {
+  return "VERIFY FAILED AT SECTOR " + std::to_string(sector);
+}
+
 std::string WriterErrorText(const std::string& lastErrorText) {
   return "WRITER ERROR [" + (lastErrorText.empty() ? std::string(kNoAnswer) : lastErrorText) +
          "]";
@@ -152,6 +156,7 @@ std::string TThWrite::Record() {
       if (drive.WriteSectors(static_cast<uint32_t>(lba), static_cast<uint16_t>(send / kSector),
                              transfer_.data(), static_cast<uint32_t>(send))) {
         if (job_.Stats != nullptr && sectorsSent_.load() == 0) job_.Stats->FirstWriteMs.store(TickCount());
+        if (job_.Settings.Verify) KeepDigests(transfer_.data(), sectorsSent_.load(), send / kSector);
         sectorsSent_.fetch_add(send / kSector);
         break;
       }
@@ -180,6 +185,11 @@ std::string TThWrite::Record() {
 
   if (job_.Stats != nullptr) job_.Stats->DataEndMs.store(TickCount());
   EndOfData();
+  if (job_.Settings.Verify && !job_.Settings.TestWrite && !CacheFailed() &&
+      job_.Cache->FileErrors().empty() && sectorsSent_.load() >= job_.SectorsToWrite) {
+    const std::string failed = VerifyRecording();
+    if (!failed.empty()) Fail(failed);
+  }
 
   std::string result;
   {
@@ -192,6 +202,73 @@ std::string TThWrite::Record() {
   if (result.empty() && sectorsSent_.load() < job_.SectorsToWrite) {
     result = WriterErrorText("IMAGE ENDED AFTER " + std::to_string(sectorsSent_.load()) + " OF " +
                              std::to_string(job_.SectorsToWrite) + " SECTORS");
+  }
+  return result;
+}
+
+void TThWrite::KeepDigests(const uint8_t* data, int64_t firstOffset, int32_t sectors) {
+  // Only the image's own sectors: the padding of a last DVD block is not part of it.
+  const int64_t total = std::max<int64_t>(job_.SectorsToWrite, 0);
+  if (digests_.size() != static_cast<size_t>(total)) digests_.assign(static_cast<size_t>(total), 0);
+  for (int32_t i = 0; i < sectors && firstOffset + i < total; ++i) {
+    digests_[static_cast<size_t>(firstOffset + i)] = SectorDigest(data + static_cast<size_t>(i) * kSector);
+  }
+}
+
+bool TThWrite::ReadBack(uint32_t lba, uint16_t sectors, uint8_t* data) {
+  TRecorderDrive& drive = *job_.Drive;
+  for (int busy = 0, failed = 0;;) {
+    if (drive.ReadSectors(lba, sectors, data, uint32_t{sectors} * kSector)) return true;
+    if (IsTransientWriteFailure(drive)) {
+      if (++busy >= kMaxVerifyBusyAttempts) return false;
+    } else if (++failed >= kMaxVerifyReadAttempts) {
+      return false;
+    }
+    SleepMs(kBusyRetryMs);
+  }
+}
+
+std::string TThWrite::VerifyRecording() {
+  constexpr int64_t kReadSectors = kDVDBlockBytes / kSector;  // 32 per READ
+  const int64_t total = job_.SectorsToWrite;
+  const int64_t headSectors = static_cast<int64_t>(head_.size()) / kSector;
+  std::vector<uint8_t> buffer(kDVDBlockBytes);
+  const auto setPercent = [this](int percent) {
+    if (job_.Stats != nullptr) job_.Stats->VerifyPercent.store(percent);
+  };
+  setPercent(0);
+  std::string result;
+  const auto check = [&](uint32_t lba, int64_t count, const auto& expected) {
+    if (!ReadBack(lba, static_cast<uint16_t>(count), buffer.data())) {
+      result = VerifyFailedText(lba);
+      return false;
+    }
+    for (int64_t i = 0; i < count; ++i) {
+      if (SectorDigest(buffer.data() + i * kSector) != expected(i)) {
+        result = VerifyFailedText(lba + i);
+        return false;
+      }
+    }
+    return true;
+  };
+  // The head written at sector 0 of an overwritable disc is part of what was recorded.
+  if (headSectors > 0 &&
+      !check(0, headSectors, [&](int64_t i) { return SectorDigest(head_.data() + i * kSector); })) {
+    return result;
+  }
+  if (digests_.size() != static_cast<size_t>(std::max<int64_t>(total, 0))) {
+    return VerifyFailedText(job_.StartSector);
+  }
+  for (int64_t offset = 0; offset < total; offset += kReadSectors) {
+    if (job_.AbortFlag->load()) {
+      result = kAbortedByUser;
+      break;
+    }
+    const int64_t count = std::min(kReadSectors, total - offset);
+    const auto lba = static_cast<uint32_t>(job_.StartSector + offset);
+    if (!check(lba, count, [&](int64_t i) { return digests_[static_cast<size_t>(offset + i)]; }))
+      break;
+    setPercent(static_cast<int>((offset + count) * 100 / total));
   }
   return result;
 }

@@ -25,6 +25,8 @@ struct TWriteStats {
   // Clock times of the first data WRITE and of the end of the data (0 until then).
   std::atomic<uint64_t> FirstWriteMs{0};
   std::atomic<uint64_t> DataEndMs{0};
+  // Percent of the read-back done; -1 until a verification starts.
+  std::atomic<int> VerifyPercent{-1};
 };
 
 // Everything one recording's writer works with. The owner keeps all of it alive, and
@@ -54,7 +56,13 @@ std::string WriterErrorText(const std::string& lastErrorText);  // "WRITER ERROR
 // The reason given when the drive's last command left no text of its own.
 constexpr const char* kNoAnswer = "NO ANSWER FROM THE DRIVE";
 
+// "VERIFY FAILED AT SECTOR n": sector n did not read back as it was sent.
+std::string VerifyFailedText(int64_t sector);
+
 constexpr int kMaxWriteAttempts = 10000;
+// Read-back attempts of one block: while the drive is busy or not ready, and otherwise.
+constexpr int kMaxVerifyBusyAttempts = 100;
+constexpr int kMaxVerifyReadAttempts = 3;
 constexpr uint32_t kBusyRetryMs = 600;
 
 class TThWrite : public TThread {
@@ -82,12 +90,17 @@ class TThWrite : public TThread {
   // Fail) when the drive never took it.
   bool WriteDiscStart();
   void EndOfData();
+  void KeepDigests(const uint8_t* data, int64_t firstOffset, int32_t sectors);
+  // Reads the new session back and compares it with the digests; empty when all match.
+  std::string VerifyRecording();
+  bool ReadBack(uint32_t lba, uint16_t sectors, uint8_t* data);
   void NoteBufferFill();
 
   TWriteJob job_;
   TPrepareResult prep_;
   std::vector<uint8_t> transfer_;
   std::vector<uint8_t> head_;
+  std::vector<uint64_t> digests_;  // of every sector sent, when verifying
   std::atomic<int64_t> sectorsSent_{0};
   int bufferCountdown_ = 5;
   bool bufferQueries_ = false;

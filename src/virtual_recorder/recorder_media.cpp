@@ -331,6 +331,14 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
   }
   const uint64_t end = static_cast<uint64_t>(lba) + count;
   const bool testWrite = (page05_[2] & 0x10) != 0;
+  // A sector the options name is stored with one byte changed, and nothing is said.
+  std::vector<uint8_t> spoiled;
+  for (const uint32_t bad : options_.badSectors) {
+    if (bad < lba || bad >= end) continue;
+    if (spoiled.empty()) spoiled.assign(data, data + static_cast<size_t>(count) * kRecorderSectorSize);
+    spoiled[static_cast<size_t>(bad - lba) * kRecorderSectorSize + 100] ^= 0x5A;
+  }
+  if (!spoiled.empty()) data = spoiled.data();
 
   if (IsOverwritableMedia(disc_.profile)) {
     if (!disc_.formatted) {

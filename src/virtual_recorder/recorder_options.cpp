@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <sstream>
+#include <vector>
 
 namespace brennix {
 
@@ -25,6 +26,67 @@ bool ParseAddress(const std::string& text, ScsiAddress& address) {
   address.PathId = 0;
   address.TargetId = static_cast<uint8_t>(values[1]);
   address.Lun = static_cast<uint8_t>(values[2]);
+  return true;
+}
+
+bool ParseHexByte(const std::string& text, uint8_t& value) {
+  unsigned parsed = 0;
+  if (text.empty() || text.size() > 2) return false;
+  const auto [end, status] = std::from_chars(text.data(), text.data() + text.size(), parsed, 16);
+  if (status != std::errc() || end != text.data() + text.size()) return false;
+  value = static_cast<uint8_t>(parsed);
+  return true;
+}
+
+// KIND:OPCODE:COUNT[:SENSE], see ParseRecorderOptions.
+bool ParseFault(const std::string& text, RecorderFault& fault) {
+  std::vector<std::string> parts;
+  std::istringstream in(text);
+  std::string part;
+  while (std::getline(in, part, ':')) parts.push_back(part);
+  if (parts.size() < 3 || parts.size() > 4) return false;
+  const std::string& kind = parts[0];
+  if (kind == "busy") {
+    fault.kind = RecorderFault::Kind::Busy;
+  } else if (kind == "not-ready") {
+    fault.kind = RecorderFault::Kind::NotReady;
+  } else if (kind == "sense") {
+    fault.kind = RecorderFault::Kind::Sense;
+  } else if (kind == "no-answer") {
+    fault.kind = RecorderFault::Kind::NoAnswer;
+  } else {
+    return false;
+  }
+  uint8_t opcode = 0;
+  if (parts[1] == "any") {
+    fault.opcode = -1;
+  } else if (ParseHexByte(parts[1], opcode)) {
+    fault.opcode = opcode;
+  } else {
+    return false;
+  }
+  uint64_t number = 0;
+  const std::string& count = parts[2];
+  if (count.size() > 2 && count.compare(count.size() - 2, 2, "ms") == 0) {
+    if (!ParseUnsigned(count.substr(0, count.size() - 2), 24u * 3600 * 1000, number) || number == 0)
+      return false;
+    fault.count = 0;
+    fault.durationMs = static_cast<uint32_t>(number);
+  } else {
+    if (!ParseUnsigned(count, UINT32_MAX, number) || number == 0) return false;
+    fault.count = static_cast<uint32_t>(number);
+  }
+  if (parts.size() == 4) {
+    if (fault.kind == RecorderFault::Kind::NotReady) return ParseHexByte(parts[3], fault.ascq);
+    if (fault.kind != RecorderFault::Kind::Sense) return false;
+    std::istringstream sense(parts[3]);
+    std::string key, asc, ascq;
+    if (!std::getline(sense, key, '/') || !std::getline(sense, asc, '/') ||
+        !std::getline(sense, ascq, '/') || std::getline(sense, part, '/'))
+      return false;
+    return ParseHexByte(key, fault.key) && fault.key <= 0x0F && ParseHexByte(asc, fault.asc) &&
+           ParseHexByte(ascq, fault.ascq);
+  }
   return true;
 }
 
@@ -73,6 +135,13 @@ bool ParseRecorderOptions(const std::string& text, RecorderOptions& options, std
     } else if (key == "buffer") {
       ok = ParseUnsigned(value, 1u << 30, number) && number >= 65536;
       parsed.bufferBytes = static_cast<uint32_t>(number);
+    } else if (key == "fault") {
+      RecorderFault fault;
+      ok = ParseFault(value, fault);
+      if (ok) parsed.faults.push_back(fault);
+    } else if (key == "bad-sector") {
+      ok = ParseUnsigned(value, UINT32_MAX, number);
+      if (ok) parsed.badSectors.push_back(static_cast<uint32_t>(number));
     } else if (key == "cd") {
       ok = value == "74" || value == "80";
       parsed.cdSize = value == "74" ? CdSize::Minutes74 : CdSize::Minutes80;

@@ -60,12 +60,18 @@ struct RecorderOptions {
   // 0 from READ CAPACITY on a blank disc, no READ FORMAT CAPACITIES on write-once DVDs.
   bool strictMmc = false;
   std::vector<RecorderFault> faults;
+  // Sectors the drive stores wrong without saying so (one byte changed), to rehearse what a
+  // read-back catches.
+  std::vector<uint32_t> badSectors;
 };
 
 // Reads "key=value,key=value" settings (vendor, product, revision, type, address=H:T:L,
 // speed=unlimited|simulated, block-descriptor=0|1, page30=0|1, buffer=BYTES, cd=74|80,
-// strict-mmc=0|1)
-// over the defaults in options. False with a message for an unknown key or bad value.
+// strict-mmc=0|1, and, repeatable, fault=KIND:OPCODE:COUNT[:SENSE] and bad-sector=LBA) over
+// the defaults in options. A fault: KIND busy, not-ready, sense or no-answer; OPCODE in hex
+// (2a) or "any"; COUNT the commands it answers, or a time such as 3000ms from the first one it
+// meets; SENSE for "sense" KEY/ASC/ASCQ in hex (3/0c/00), for "not-ready" the ASCQ. False
+// with a message for an unknown key or bad value.
 bool ParseRecorderOptions(const std::string& text, RecorderOptions& options, std::string& error);
 
 }  // namespace brennix

@@ -124,9 +124,10 @@ class BurnCliTest : public ::testing::Test {
 
 TEST_F(BurnCliTest, BurnsAsTheDialogDoesAndTheDiscReadsBack) {
   if (Shell("command -v xorriso").status != 0) GTEST_SKIP() << "xorriso is not installed";
-  const CliRun run = Burn(":dvd+r", {"--yes", "--label", "  Holiday 2026  ", "--save-path", "last",
-                                  (dir_ / "src").string()});
+  const CliRun run = Burn(":dvd+r", {"--yes", "--verify", "--label", "  Holiday 2026  ",
+                                     "--save-path", "last", (dir_ / "src").string()});
   ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("Verifying... "), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("Do you want to write 99.66 KB to the disc ?"), std::string::npos)
       << run.output;
   EXPECT_NE(run.output.find("MB Written: "), std::string::npos);
@@ -148,6 +149,15 @@ TEST_F(BurnCliTest, TheVirtualDiscInsideASourceIsLeftOut) {
                             " -find / -type f");
   EXPECT_NE(list.output.find("readme.txt"), std::string::npos) << list.output;
   EXPECT_EQ(list.output.find("'/disc.img"), std::string::npos) << list.output;
+}
+
+TEST_F(BurnCliTest, VerifyReportsASectorStoredWrong) {
+  ::setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "bad-sector=40", 1);
+  const CliRun run = Burn(":cd-r", {"--yes", "--verify", (dir_ / "src").string()});
+  ::unsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
+  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_NE(run.output.find("brennix-cli: burn: VERIFY FAILED AT SECTOR 40"), std::string::npos)
+      << run.output;
 }
 
 TEST_F(BurnCliTest, RefusesToAskWithoutATerminal) {

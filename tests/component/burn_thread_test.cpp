@@ -87,6 +87,7 @@ TEST_P(FirstSession, IsReadBackWhole) {
   const auto files = MakeTree("src", 7);
   Rig rig(dir_ / "disc.img", p.profile);
   ASSERT_TRUE(rig.ok()) << rig.error();
+  rig.burner().Verify = true;
   ASSERT_TRUE(rig.Queue({dir_ / "src"}));
   const int64_t sectors = rig.burner().SectorsToWrite();
   const BurnOutcome out = rig.Burn();
@@ -107,6 +108,22 @@ TEST_P(FirstSession, IsReadBackWhole) {
   EXPECT_EQ(Count(log, kCloseTrackSession) > 0, p.profile != MediaProfile::DvdRam);
   // The drive is given back loaded and unlocked.
   EXPECT_GT(Count(After(log, LastWrite(log)), kStartStopUnit), 0);
+  // Then the whole session is read back, 32 sectors at a time.
+  EXPECT_GE(Count(After(log, LastWrite(log)), 0x28), (sectors + 31) / 32);
+  EXPECT_EQ(rig.burner().VerifyProgress(), 100);
+}
+
+TEST_F(BurnTest, VerifyCatchesASectorTheDriveStoredWrong) {
+  const auto files = MakeTree("src", 191);
+  for (const MediaProfile profile : {MediaProfile::CdR, MediaProfile::DvdPlusRw}) {
+    RecorderOptions options;
+    options.badSectors = {150};
+    Rig rig(dir_ / (std::string(ProfileName(profile)) + ".img"), profile, options);
+    ASSERT_TRUE(rig.ok()) << rig.error();
+    rig.burner().Verify = true;
+    ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+    EXPECT_EQ(rig.Burn().error, "VERIFY FAILED AT SECTOR 150") << ProfileName(profile);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -116,6 +116,15 @@ class ScriptedDrive : public TRecorderDrive {
     }
     return Ok();
   }
+  bool ReadSectors(uint32_t lba, uint16_t count, uint8_t* data, uint32_t) override {
+    log.push_back("READ " + std::to_string(lba) + " " + std::to_string(count));
+    for (uint16_t i = 0; i < count; ++i) {
+      const auto found = sectors.find(lba + i);
+      if (found == sectors.end()) return Fail(false, 0x21);
+      std::copy(found->second.begin(), found->second.end(), data + i * 2048);
+    }
+    return Ok();
+  }
   bool SynchronizeCache(uint32_t timeout, bool immediate) override {
     return Log("SYNC " + std::to_string(timeout) + (immediate ? " IMMED" : ""));
   }

@@ -189,6 +189,28 @@ TEST_F(RecorderPersistence, SpecSplitsAtTheLastColonOnlyForProfileNames) {
   EXPECT_FALSE(ParseRecorderOptions("speed=warp", options, error));
   EXPECT_FALSE(ParseRecorderOptions("colour=red", options, error));
   EXPECT_EQ(options.speed, SpeedModel::Simulated) << "a failed parse changes nothing";
+
+  // Scripted faults and a sector stored wrong, as scripts give them.
+  ASSERT_TRUE(ParseRecorderOptions(
+      "fault=busy:2a:5,fault=not-ready:any:3000ms:08,fault=sense:28:2:3/11/00,"
+      "fault=no-answer:35:1,bad-sector=20,bad-sector=7",
+      options, error)) << error;
+  ASSERT_EQ(options.faults.size(), 4u);
+  EXPECT_EQ(options.faults[0].kind, RecorderFault::Kind::Busy);
+  EXPECT_EQ(options.faults[0].opcode, 0x2A);
+  EXPECT_EQ(options.faults[0].count, 5u);
+  EXPECT_EQ(options.faults[1].opcode, -1);
+  EXPECT_EQ(options.faults[1].durationMs, 3000u);
+  EXPECT_EQ(options.faults[1].ascq, 0x08);
+  EXPECT_EQ(options.faults[2].key, 0x03);
+  EXPECT_EQ(options.faults[2].asc, 0x11);
+  EXPECT_EQ(options.faults[3].kind, RecorderFault::Kind::NoAnswer);
+  EXPECT_EQ(options.badSectors, (std::vector<uint32_t>{20, 7}));
+  for (const char* bad : {"fault=busy", "fault=busy:2a", "fault=late:2a:1", "fault=busy:2a:0",
+                          "fault=busy:zz:1", "fault=sense:2a:1:3/0c", "fault=busy:2a:1:3/0c/00",
+                          "bad-sector=-1"}) {
+    EXPECT_FALSE(ParseRecorderOptions(bad, options, error)) << bad;
+  }
 }
 
 TEST_F(RecorderPersistence, AttachRegistersAnExtraDrive) {
