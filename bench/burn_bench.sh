@@ -6,6 +6,9 @@
 #              second of wall time) and the ratio burn / mkiso (target: at least 0.90). The
 #              burn's own data time (first WRITE to last) is shown too: the whole run also
 #              holds the drive's fixed ready waits, which do not grow with the tree.
+#  verify      burns the tree onto a virtual DVD+R with no speed limit with and without
+#              --verify, taking turns, and prints the ratio (burn + verify) / burn (target: at
+#              most 1.40).
 #  buffer      burns the tree of 200,000 small files onto a virtual recorder that simulates a
 #              16x DVD+R (22,160 kB/s) and a 52x CD-R (7,620 kB/s) and reports the lowest
 #              drive-buffer fill seen once the buffer had filled (it must never reach 0).
@@ -15,15 +18,15 @@
 # BRENNIX_BENCH_DIR        where the trees, discs and images go (default bench/out; the trees
 #                          are shared with mkiso_bench.sh and generated once)
 # BRENNIX_BENCH_ROUNDS     throughput rounds; the best wall time of each tool counts (default 3)
-# BRENNIX_BURN_BENCH_TREE  tree of the throughput part: large (default) or small
-# BRENNIX_BURN_BENCH_PARTS "throughput buffer" (default) or one of them
+# BRENNIX_BURN_BENCH_TREE  tree of the throughput and verify parts: large (default) or small
+# BRENNIX_BURN_BENCH_PARTS "throughput verify buffer" (default) or some of them
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cli=${1:-$here/build/src/cli/brennix-cli}
 work=${BRENNIX_BENCH_DIR:-$here/bench/out}
 rounds=${BRENNIX_BENCH_ROUNDS:-3}
 tree=${BRENNIX_BURN_BENCH_TREE:-large}
-parts=${BRENNIX_BURN_BENCH_PARTS:-throughput buffer}
+parts=${BRENNIX_BURN_BENCH_PARTS:-throughput verify buffer}
 
 for tool in "$cli" perl; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
@@ -31,7 +34,7 @@ done
 mkdir -p "$work"
 
 needed=""
-[[ $parts == *throughput* ]] && needed+=" $tree"
+[[ $parts == *throughput* || $parts == *verify* ]] && needed+=" $tree"
 [[ $parts == *buffer* ]] && needed+=" small"
 for t in $needed; do
   if [ ! -e "$work/$t.done" ]; then
@@ -49,16 +52,18 @@ trap cleanup EXIT
 
 now() { date +%s.%N; }
 
-# Burns $1 (source) onto a fresh virtual disc of profile $2 with recorder options $3; prints
-# "wall_seconds" and leaves the CLI's output in $work/burn-bench.log.
+# Burns $1 (source) onto a fresh virtual disc of profile $2 with recorder options $3 (and the
+# burn options that follow); prints "wall_seconds" and leaves the CLI's output in
+# $work/burn-bench.log.
 burn() {
   cleanup
-  local start end entry
+  local start end entry source=$1 profile=$2 options=$3
+  shift 3
   # Named explicitly: a real drive in the machine would come first in the list.
-  entry=$("$cli" --virtual-recorder "$disc:$2" devices | grep -m1 'VIRTUAL RECORDER')
+  entry=$("$cli" --virtual-recorder "$disc:$profile" devices | grep -m1 'VIRTUAL RECORDER')
   start=$(now)
-  BRENNIX_VIRTUAL_RECORDER_OPTIONS=$3 "$cli" --virtual-recorder "$disc:$2" burn --yes \
-    --device "$entry" --label BENCH "$1" >"$work/burn-bench.log" 2>&1 ||
+  BRENNIX_VIRTUAL_RECORDER_OPTIONS=$options "$cli" --virtual-recorder "$disc:$profile" burn \
+    --yes "$@" --device "$entry" --label BENCH "$source" >"$work/burn-bench.log" 2>&1 ||
     { echo "burn failed:" >&2; tail -5 "$work/burn-bench.log" >&2; return 1; }
   end=$(now)
   awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
@@ -98,6 +103,27 @@ if [[ $parts == *throughput* ]]; then
     printf "%-28s %8.2f s %9.1f MB/s   ratio %.2f\n", "burn (whole run)", burn, mb / burn, mk / burn
     if (data > 0)
       printf "%-28s %8.2f s %9.1f MB/s   ratio %.2f\n", "burn (data, first to last WRITE)", data, mb / data, mk / data
+  }'
+fi
+
+if [[ $parts == *verify* ]]; then
+  src=$work/$tree
+  find "$src" -type f -print0 | xargs -0 cat >/dev/null
+  best_plain="" best_verify=""
+  for ((r = 1; r <= rounds; r++)); do
+    sync
+    w=$(burn "$src" dvd+r "speed=unlimited")
+    best_plain=$(min "$w" "$best_plain")
+    sync
+    w=$(burn "$src" dvd+r "speed=unlimited" --verify)
+    grep -q '^Burn process completed\.$' "$work/burn-bench.log" ||
+      { echo "verify failed:" >&2; tail -3 "$work/burn-bench.log" >&2; exit 1; }
+    best_verify=$(min "$w" "$best_verify")
+  done
+  echo "== verify: tree '$tree' on a virtual DVD+R, no speed limit, best of $rounds"
+  awk -v p="$best_plain" -v v="$best_verify" 'BEGIN {
+    printf "%-28s %8.2f s\n", "burn", p
+    printf "%-28s %8.2f s   ratio %.2f (target at most 1.40)\n", "burn + verify", v, v / p
   }'
 fi
 

@@ -17,8 +17,8 @@ device=$("$cli" "${recorder[@]}" devices | grep -m1 'VIRTUAL RECORDER')
 
 echo "== the recorders"
 "$cli" "${recorder[@]}" devices
-echo "== burning $here/scripts/sample"
-"$cli" "${recorder[@]}" burn --device "$device" --yes --label "Brennix sample" \
+echo "== burning $here/scripts/sample (and reading it back)"
+"$cli" "${recorder[@]}" burn --device "$device" --yes --verify --label "Brennix sample" \
   "$here/scripts/sample"
 echo "== the disc"
 "$cli" "${recorder[@]}" info --device "$device" | sed -n '/^Disc:/,$p'

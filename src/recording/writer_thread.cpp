@@ -122,6 +122,10 @@ std::string TThWrite::Record() {
   // The cache's message is not cleared here: a file that failed while the writer was being
   // started must still end the recording.
 
+  // One digest per sector of the image, made before the data flows.
+  if (job_.Settings.Verify) {
+    digests_.assign(static_cast<size_t>(std::max<int64_t>(job_.SectorsToWrite, 0)), 0);
+  }
   prep_ = PrepareWrite(drive, job_.Settings, job_.StartSector, job_.SectorsToWrite);
   bufferQueries_ = prep_.BufferQueryWorks;
   bufferCountdown_ = 5;
@@ -156,7 +160,9 @@ std::string TThWrite::Record() {
       if (drive.WriteSectors(static_cast<uint32_t>(lba), static_cast<uint16_t>(send / kSector),
                              transfer_.data(), static_cast<uint32_t>(send))) {
         if (job_.Stats != nullptr && sectorsSent_.load() == 0) job_.Stats->FirstWriteMs.store(TickCount());
-        if (job_.Settings.Verify) KeepDigests(transfer_.data(), sectorsSent_.load(), send / kSector);
+        if (job_.Settings.Verify) {
+          KeepDigests(transfer_.data(), sectorsSent_.load(), send / kSector);
+        }
         sectorsSent_.fetch_add(send / kSector);
         break;
       }
@@ -208,10 +214,10 @@ std::string TThWrite::Record() {
 
 void TThWrite::KeepDigests(const uint8_t* data, int64_t firstOffset, int32_t sectors) {
   // Only the image's own sectors: the padding of a last DVD block is not part of it.
-  const int64_t total = std::max<int64_t>(job_.SectorsToWrite, 0);
-  if (digests_.size() != static_cast<size_t>(total)) digests_.assign(static_cast<size_t>(total), 0);
+  const auto total = static_cast<int64_t>(digests_.size());
   for (int32_t i = 0; i < sectors && firstOffset + i < total; ++i) {
-    digests_[static_cast<size_t>(firstOffset + i)] = SectorDigest(data + static_cast<size_t>(i) * kSector);
+    digests_[static_cast<size_t>(firstOffset + i)] =
+        SectorDigest(data + static_cast<size_t>(i) * kSector);
   }
 }
 
