@@ -41,9 +41,10 @@ bool TSCSIDevice::ReadStartAddress(int16_t t, uint32_t& startSector) {
     }
   } else if (const auto track = ReadNextTrackInfo()) {
     // Not "sessions + 1": after a recording that ended early that track does not exist,
-    // while the drive still names the track that takes the next data.
-    read = true;
-    startSector = track->NextWritableAddress;
+    // while the drive still names the track that takes the next data. A track without a
+    // next address and no room (a pressed or closed disc) takes none.
+    read = track->NextWritableValid || track->NextWritableAddress != 0 || track->FreeBlocks != 0;
+    if (read) startSector = track->NextWritableAddress;
   }
   if (startSector > kHighestAddress) startSector = 0;
   return read;
