@@ -189,43 +189,6 @@ TEST_F(BurnTest, ADVDPlusRWHoldingAVolumeGetsTheNewOneAfterIt) {
   EXPECT_EQ(log[LastWrite(log)].lba, 0u);
 }
 
-struct OldVolumeCase {
-  MediaProfile profile;
-  bool abort;  // else a WRITE is refused for good
-};
-
-class FailedOverwrite : public BurnTest, public ::testing::WithParamInterface<OldVolumeCase> {};
-
-TEST_P(FailedOverwrite, LeavesTheOldVolumeVisibleAndWhole) {
-  const OldVolumeCase c = GetParam();
-  const auto first = MakeTree("first", 171);
-  WriteFile(dir_ / "second/big.bin", 3 << 20, 172);
-  Rig rig(dir_ / "disc.img", c.profile);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "first"}));
-  ASSERT_EQ(rig.Burn().error, "");
-  rig.drive().beforeCommand = [&](const LoggedCommand& command) {
-    if (command.opcode != kWrite10 || rig.drive().Writes() != 20) return;
-    if (c.abort) {
-      rig.burner().Abort();
-      return;
-    }
-    RecorderFault fault;
-    fault.opcode = kWrite10;
-    fault.count = 100000;
-    fault.key = 0x03;
-    fault.asc = 0x0C;
-    rig.drive().AddFault(fault);
-  };
-  ASSERT_TRUE(rig.Queue({dir_ / "second"}));
-  EXPECT_NE(rig.Burn().error, "");
-  EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, first), "");
-}
-
-INSTANTIATE_TEST_SUITE_P(Overwritable, FailedOverwrite,
-                         ::testing::Values(OldVolumeCase{MediaProfile::DvdPlusRw, true},
-                                           OldVolumeCase{MediaProfile::DvdRwRestricted, false},
-                                           OldVolumeCase{MediaProfile::DvdRam, true}));
 
 class SecondSession : public BurnTest, public ::testing::WithParamInterface<MediaProfile> {};
 
@@ -349,56 +312,68 @@ struct EndedCase {
 
 class EndedEarly : public BurnTest, public ::testing::WithParamInterface<EndedCase> {};
 
-TEST_P(EndedEarly, LeavesAWriteOnceDiscUsableForTheNextBurn) {
+// A write-once disc is sealed and takes the next burn; an overwritable one keeps its old
+// volume whole and visible.
+TEST_P(EndedEarly, LeavesTheDiscUsable) {
   const EndedCase c = GetParam();
+  const bool overwritable = IsOverwritableMedia(c.profile);
   WriteFile(dir_ / "big/big.bin", 3 << 20, 3);
+  const auto first = MakeTree("first", 171);
   const auto files = MakeTree("src", 161);
-  {
-    Rig rig(dir_ / "disc.img", c.profile);
-    ASSERT_TRUE(rig.ok()) << rig.error();
-    bool lockedWhileWriting = false;
-    rig.drive().beforeCommand = [&](const LoggedCommand& command) {
-      if (command.opcode != kWrite10 || rig.drive().Writes() != 10) return;
-      lockedWhileWriting = rig.drive().TrayLocked();
-      if (c.abort) {
-        rig.burner().Abort();
-        return;
-      }
-      RecorderFault fault;
-      fault.opcode = kWrite10;
-      fault.count = 1000;
-      fault.key = 0x03;
-      fault.asc = 0x0C;
-      rig.drive().AddFault(fault);
-    };
-    ASSERT_TRUE(rig.Queue({dir_ / "big"}));
-    const BurnOutcome out = rig.Burn();
-    EXPECT_TRUE(out.started);
-    EXPECT_EQ(out.doneCalls, 1);
-    EXPECT_EQ(out.error.rfind(c.abort ? "OPERATION ABORTED BY USER" : "WRITER ERROR [", 0), 0u)
-        << out.error;
-    EXPECT_LT(out.bytesWritten, rig.burner().SectorsToWrite() * 2048);
-    // The tray is locked while the data flows, and unlocked however the recording ended.
-    EXPECT_TRUE(lockedWhileWriting);
-    EXPECT_FALSE(rig.drive().TrayLocked());
-    // The track and session were sealed; the disc stays open.
-    const auto log = rig.drive().Log();
-    EXPECT_GT(Count(After(log, LastWrite(log)), kCloseTrackSession), 0);
-    EXPECT_EQ(rig.burner().DiscStatus(), 1);
-  }
-  Rig rig(dir_ / "disc.img", std::nullopt);
+  Rig rig(dir_ / "disc.img", c.profile);
   ASSERT_TRUE(rig.ok()) << rig.error();
+  if (overwritable) {
+    ASSERT_TRUE(rig.Queue({dir_ / "first"}));
+    ASSERT_EQ(rig.Burn().error, "");
+  }
+  const int writesBefore = rig.drive().Writes();
+  bool lockedWhileWriting = false;
+  rig.drive().beforeCommand = [&](const LoggedCommand& command) {
+    if (command.opcode != kWrite10 || rig.drive().Writes() != writesBefore + 10) return;
+    lockedWhileWriting = rig.drive().TrayLocked();
+    if (c.abort) {
+      rig.burner().Abort();
+      return;
+    }
+    RecorderFault fault;  // the writer stops at the first refusal
+    fault.opcode = kWrite10;
+    fault.key = 0x03;
+    fault.asc = 0x0C;
+    rig.drive().AddFault(fault);
+  };
+  ASSERT_TRUE(rig.Queue({dir_ / "big"}));
+  const BurnOutcome out = rig.Burn();
+  rig.drive().beforeCommand = nullptr;
+  EXPECT_TRUE(out.started);
+  EXPECT_EQ(out.doneCalls, 1);
+  EXPECT_EQ(out.error.rfind(c.abort ? "OPERATION ABORTED BY USER" : "WRITER ERROR [", 0), 0u)
+      << out.error;
+  EXPECT_LT(out.bytesWritten, rig.burner().SectorsToWrite() * 2048);
+  // The tray is locked while the data flows, and unlocked however the recording ended.
+  EXPECT_TRUE(lockedWhileWriting);
+  EXPECT_FALSE(rig.drive().TrayLocked());
+  if (overwritable) {
+    EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, first), "");
+    return;
+  }
+  // The track and session were sealed; the disc stays open.
+  const auto log = rig.drive().Log();
+  EXPECT_GT(Count(After(log, LastWrite(log)), kCloseTrackSession), 0);
+  EXPECT_EQ(rig.burner().DiscStatus(), 1);
   ASSERT_TRUE(rig.Queue({dir_ / "src"}));
   EXPECT_EQ(rig.Burn().error, "");
   EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(WriteOnce, EndedEarly,
+INSTANTIATE_TEST_SUITE_P(EveryKind, EndedEarly,
                          ::testing::Values(EndedCase{MediaProfile::CdR, true},
                                            EndedCase{MediaProfile::CdRw, false},
                                            EndedCase{MediaProfile::DvdR, true},
                                            EndedCase{MediaProfile::DvdR, false},
-                                           EndedCase{MediaProfile::DvdPlusR, true}));
+                                           EndedCase{MediaProfile::DvdPlusR, true},
+                                           EndedCase{MediaProfile::DvdPlusRw, true},
+                                           EndedCase{MediaProfile::DvdRwRestricted, false},
+                                           EndedCase{MediaProfile::DvdRam, true}));
 
 TEST_F(BurnTest, AbortAfterTheLastBlockStillSucceeds) {
   const auto files = MakeTree("src", 91);
