@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and runs every test: a plain build, then the whole
 # suite again under AddressSanitizer + UndefinedBehaviorSanitizer, then the thread tests
-# under ThreadSanitizer.
+# under ThreadSanitizer. Warnings are errors in all three.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 "$here/scripts/install-deps.sh"
@@ -9,16 +9,16 @@ jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
 
 echo "== plain build"
-"$here/scripts/build.sh" "$here/build"
+"$here/scripts/build.sh" "$here/build" -DBRENNIX_WARNINGS_AS_ERRORS=ON
 ctest --test-dir "$here/build" --output-on-failure -j "$jobs"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 "$here/scripts/build.sh" "$here/build-asan" -DCMAKE_BUILD_TYPE=Debug \
-  -DBRENNIX_SANITIZE=address,undefined
+  -DBRENNIX_SANITIZE=address,undefined -DBRENNIX_WARNINGS_AS_ERRORS=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$here/build-asan" --output-on-failure -j "$jobs"
 
 echo "== ThreadSanitizer (thread tests)"
 "$here/scripts/build.sh" "$here/build-tsan" -DCMAKE_BUILD_TYPE=Debug \
-  -DBRENNIX_SANITIZE=thread -DBRENNIX_BUILD_APP=OFF
+  -DBRENNIX_SANITIZE=thread -DBRENNIX_BUILD_APP=OFF -DBRENNIX_WARNINGS_AS_ERRORS=ON
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$here/build-tsan" --output-on-failure -j "$jobs" -L thread

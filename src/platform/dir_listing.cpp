@@ -88,14 +88,17 @@ std::string ShortNameGenerator::Generate(const std::string& longName) {
   const size_t dot = stripped.rfind('.');
   std::string base = CleanShortPart(dot == std::string::npos ? stripped : stripped.substr(0, dot));
   std::string ext = dot == std::string::npos ? std::string() : CleanShortPart(stripped.substr(dot + 1));
-  if (base.empty()) base = "_";
+  // Names are built by appending: g++ 12 at -O3 takes assigning or prepending a literal here
+  // for an overlapping copy (-Wrestrict) and stops the build.
+  if (base.empty()) base.push_back('_');
   if (ext.size() > 3) ext.resize(3);
-  const std::string suffix = ext.empty() ? std::string() : "." + ext;
+  std::string suffix;
+  if (!ext.empty()) suffix.append(".").append(ext);
   const std::string key = base.substr(0, 8) + suffix;
   int& next = nextTail_[key];
   if (next < 1) next = 1;
   for (int n = next;; ++n) {
-    const std::string tail = "~" + std::to_string(n);
+    const std::string tail = std::string("~").append(std::to_string(n));
     if (tail.size() >= 8) break;
     std::string candidate = base.substr(0, 8 - tail.size()) + tail + suffix;
     if (taken_.insert(candidate).second) {
@@ -105,7 +108,7 @@ std::string ShortNameGenerator::Generate(const std::string& longName) {
   }
   // Ten million names with one stem: fall back to a running number alone.
   for (uint32_t n = 0;; ++n) {
-    std::string candidate = "_" + std::to_string(n) + suffix;
+    std::string candidate = std::string("_").append(std::to_string(n)).append(suffix);
     if (taken_.insert(candidate).second) return candidate;
   }
 }
