@@ -21,6 +21,8 @@ struct DirIndex {
   // adding the same source again finds them.
   std::unordered_map<std::string, TFEntry*> Aliases;
   std::unordered_map<const TFEntry*, std::string> AliasOf;
+  // Files by their source path: the same source added again is found whatever its name.
+  std::unordered_map<std::string, TFEntry*> BySource;
   ShortNameGenerator ShortNames;  // ISO names in use
   bool HasDuplicates = false;     // two children share a long name (file beside folder)
 };
@@ -66,6 +68,7 @@ void UnlinkChild(TDEntry* dir, TFEntry* e) {
 void IndexChild(TDEntry* dir, TFEntry* e) {
   DirIndex& ix = IndexOf(dir);
   if (!ix.Children.emplace(AsciiUpper(e->LongName), e).second) ix.HasDuplicates = true;
+  if (!e->FullPath.empty()) ix.BySource.emplace(e->FullPath, e);
 }
 
 void UnindexChild(TDEntry* dir, TFEntry* e) {
@@ -83,6 +86,8 @@ void UnindexChild(TDEntry* dir, TFEntry* e) {
       }
     }
   }
+  auto source = ix.BySource.find(e->FullPath);
+  if (source != ix.BySource.end() && source->second == e) ix.BySource.erase(source);
   auto alias = ix.AliasOf.find(e);
   if (alias != ix.AliasOf.end()) {
     auto a = ix.Aliases.find(alias->second);
@@ -207,6 +212,25 @@ std::string LastTreeFolder(const std::string& treePath) {
   return last.empty() ? "\\" : "\\" + last;
 }
 
+// Where an entry named `name` in `dir` is on the disc, as a reader shows it: "docs/b~1.txt".
+std::string DiscPath(const TDEntry* dir, const std::string& name) {
+  std::string path = name;
+  for (const TDEntry* d = dir; d != nullptr && d->Parent != d; d = d->Parent) {
+    path = d->LongName + "/" + path;
+  }
+  return path;
+}
+
+// The folder already standing in `ix` under `key` (its own name or the one it had before it
+// was shortened or renamed), if any.
+TDEntry* FolderNamed(const DirIndex& ix, const std::string& key) {
+  auto it = ix.Children.find(key);
+  if (it != ix.Children.end() && it->second->Dir != nullptr) return it->second->Dir;
+  auto a = ix.Aliases.find(key);
+  if (a != ix.Aliases.end() && a->second->Dir != nullptr) return a->second->Dir;
+  return nullptr;
+}
+
 bool InAncestry(const Ancestry& ancestry, uint64_t dev, uint64_t ino) {
   return std::find(ancestry.begin(), ancestry.end(), std::make_pair(dev, ino)) != ancestry.end();
 }
@@ -224,6 +248,16 @@ void TIsoImage::DebugMessage(const std::string& text, uint8_t type) {
   if (OnDebugMessage) OnDebugMessage(text, type);
 }
 
+void TIsoImage::NoteSkipped(const std::string& source, const std::string& reason,
+                            const std::string& newName) {
+  skipped_.push_back({source, reason, newName});
+}
+
+int TIsoImage::LeftOutCount() const {
+  return static_cast<int>(std::count_if(skipped_.begin(), skipped_.end(),
+                                        [](const TSkippedSource& s) { return s.NewName.empty(); }));
+}
+
 double TIsoImage::CurrentTime() const { return Now ? Now() : NowDateTime(); }
 
 void TIsoImage::SetCacheSize(int32_t value) {
@@ -234,6 +268,8 @@ bool TIsoImage::ClearAll(int maxFiles, int maxDirs) {
   TimeZoneOffset = -TimeZoneBaseBiasMinutes() / 15;
   HeaderStream.Clear();
   FreeTree();
+  skipped_.clear();
+  treeFull_ = false;
   ImageTables& t = Tables();
   t.MaxFiles = std::max(maxFiles, 0);
   t.MaxDirs = std::max(maxDirs, 0);
@@ -273,7 +309,8 @@ TFEntry* TIsoImage::FindFile(const TDEntry* dir, const std::string& longName) co
   const auto& dirs = Index().Dirs;
   auto d = dirs.find(dir);
   if (d == dirs.end()) return nullptr;
-  const std::string key = AsciiUpper(longName);
+  // Names are stored cleaned; the name a source has on disk finds its entry too.
+  const std::string key = AsciiUpper(CleanLongName(longName));
   auto it = d->second.Children.find(key);
   if (it != d->second.Children.end()) return it->second;
   auto a = d->second.Aliases.find(key);
@@ -288,32 +325,47 @@ int TIsoImage::DirCount() const {
 int TIsoImage::FileCount() const { return static_cast<int>(Index().LiveFiles); }
 
 TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::string shortName,
-                                int32_t attr, double dateTime, bool& fatal) {
+                                int32_t attr, double dateTime, bool& fatal,
+                                const std::string& source) {
   longName = CleanLongName(longName);
   if (longName.empty()) longName = "_";
-  // Joliet folder names are kept to what every reader takes whole. Two folder names that
-  // agree that far merge, as the same folder added twice does.
-  longName = FitLongName(longName, kMaxJolietDirUnits, nullptr);
+  DirIndex& pix = IndexOf(parent);
+  const std::string key = AsciiUpper(longName);
+  // The same folder name merges, also when that folder had to be shortened or renamed.
+  if (TDEntry* existing = FolderNamed(pix, key)) return existing;
+  // Otherwise the name must be free: a file of that name, or a folder whose name agrees
+  // this far after shortening, gives this one a "~N" name.
+  const bool inUse = pix.Children.count(key) != 0 || pix.Aliases.count(key) != 0;
+  const std::string stored =
+      FitLongName(longName, kMaxJolietDirUnits, [&pix](const std::string& n) {
+        const std::string k = AsciiUpper(n);
+        return pix.Children.count(k) != 0 || pix.Aliases.count(k) != 0;
+      });
   const std::string path = (parent->Path == "\\" ? std::string() : parent->Path) + "\\" +
-                           AsciiUpper(longName);
-  if (TDEntry* existing = FindDir(path)) return existing;
+                           AsciiUpper(stored);
   ImageTables& t = Tables();
   TreeIndex& ix = Index();
   if (ix.LiveDirs >= static_cast<size_t>(t.MaxDirs)) {
     DebugMessage(">>> MAXIMUM DIRECTORIES CAN BE " + std::to_string(t.MaxDirs), 3);
+    NoteSkipped(source.empty() ? DiscPath(parent, longName) : source,
+                "MAXIMUM DIRECTORIES CAN BE " + std::to_string(t.MaxDirs));
+    treeFull_ = true;
     fatal = true;
     return nullptr;
   }
   if (ix.LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
     DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles), 3);
+    NoteSkipped(source.empty() ? DiscPath(parent, longName) : source,
+                "MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles));
+    treeFull_ = true;
     fatal = true;
     return nullptr;
   }
   const std::string wanted = AsciiUpper(shortName.empty() ? longName : shortName);
   auto* d = new TDEntry;
   auto* e = new TFEntry;
-  d->ShortName = e->ShortName = UniqueShortName(IndexOf(parent), wanted, false);
-  d->LongName = e->LongName = longName;
+  d->ShortName = e->ShortName = UniqueShortName(pix, wanted, false);
+  d->LongName = e->LongName = stored;
   d->Path = path;
   d->Parent = parent;
   d->OwnEntry = e;
@@ -330,6 +382,12 @@ TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::stri
   ix.Dirs[d];
   ++ix.LiveDirs;
   ++ix.LiveFiles;
+  if (stored != longName) {
+    if (pix.Aliases.emplace(key, e).second) pix.AliasOf[e] = key;
+    NoteSkipped(source.empty() ? DiscPath(parent, longName) : source,
+                inUse ? "NAME IN USE, RENAMED" : "NAME TOO LONG, SHORTENED",
+                DiscPath(parent, stored));
+  }
   return d;
 }
 
@@ -364,8 +422,8 @@ TDEntry* TIsoImage::SavePathDestination(TDEntry* base, const std::string& native
     path = path == "\\" ? base->Path : base->Path + path;
   }
   if (LastFolderOnly) path = LastTreeFolder(path);
-  ForceDir(path);
-  return FindDir(path);
+  // (Not FindDir of the path: a folder whose name had to be shortened stands under another.)
+  return ForceDir(path);
 }
 
 int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
@@ -373,6 +431,7 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   if (entry.Size > kMaxImageFileSize) {
     // One extent describes at most 4 GiB - 1 bytes; a cut file would be corrupt on disc.
     DebugMessage("FILE IS 4 GB OR LARGER, NOT ADDED \"" + fullPath + "\"", 0);
+    NoteSkipped(fullPath, "FILE IS 4 GB OR LARGER");
     return 0;
   }
   std::string longName = CleanLongName(entry.Name);
@@ -385,7 +444,8 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   std::string shortFileName = shortName.empty() ? AsciiUpper(longName) : shortName;
   double dateTime = 0.0;
   if (!DosDateTimeToDateTime(entry.DosTime, dateTime)) dateTime = CurrentTime();
-  bool skip = Utf16Units(longName) > 109;
+  // A long name is shortened below rather than left out: a handler still may skip it.
+  bool skip = false;
   if (OnAddFile) {
     OnAddFile(this, fullPath, longFileName, shortFileName, dateTime, entry.Attr, entry.Size,
               skip);
@@ -395,18 +455,28 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   if (longFileName.empty()) return 0;
 
   DirIndex& ix = IndexOf(dir);
-  TFEntry* f = FindFile(dir, longFileName);
-  if (f != nullptr) {
-    if (f->Dir != nullptr) {
-      DebugMessage("A FOLDER OF THE SAME NAME EXISTS, FILE NOT ADDED \"" + fullPath + "\"", 0);
-      return 0;
-    }
+  TFEntry* f = nullptr;
+  auto same = ix.BySource.find(fullPath);
+  if (same != ix.BySource.end()) {
+    // The same source again: one entry. Replacing refreshes it where it stands.
     if (!ReplaceFile) return 0;
+    f = same->second;
+    f->FileSize = f->JolietSize = entry.Size;
+    f->Attr = entry.Attr;
+    f->DateTime = dateTime;
+    return 1;
+  }
+  TFEntry* existing = FindFile(dir, longFileName);
+  const bool replace = existing != nullptr && existing->Dir == nullptr && ReplaceFile;
+  if (replace) {
+    f = existing;
     UnindexChild(dir, f);  // keeps its place in the list
   } else {
     ImageTables& t = Tables();
     if (Index().LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
       DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles), 3);
+      NoteSkipped(fullPath, "MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles));
+      treeFull_ = true;
       fatal = true;
       return 0;
     }
@@ -415,17 +485,19 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
     t.Files.push_back(f);
     ++Index().LiveFiles;
   }
-  std::string stored = longFileName;
-  if (Utf16Units(stored) > kMaxJolietFileUnits) {
-    // Too long for its Joliet record (or for readers): shorten it, unique among its
-    // siblings, and remember the original so that adding it again still finds it.
-    stored = FitLongName(stored, kMaxJolietFileUnits, [&ix](const std::string& n) {
-      const std::string key = AsciiUpper(n);
-      return ix.Children.count(key) != 0 || ix.Aliases.count(key) != 0;
-    });
+  // A name in use by another source (or by a folder) gets a "~N" name; one too long for its
+  // Joliet record (or for readers) is shortened. Both keep the extension.
+  const std::string stored = FitLongName(
+      longFileName, kMaxJolietFileUnits, [&ix](const std::string& n) {
+        const std::string key = AsciiUpper(n);
+        return ix.Children.count(key) != 0 || ix.Aliases.count(key) != 0;
+      });
+  if (stored != longFileName) {
     const std::string original = AsciiUpper(longFileName);
-    ix.Aliases[original] = f;
-    ix.AliasOf[f] = original;
+    if (ix.Aliases.emplace(original, f).second) ix.AliasOf[f] = original;
+    NoteSkipped(fullPath, existing != nullptr && !replace ? "NAME IN USE, RENAMED"
+                                                          : "NAME TOO LONG, SHORTENED",
+                DiscPath(dir, stored));
   }
   f->ShortName = UniqueShortName(ix, AsciiUpper(shortFileName), true);
   f->LongName = stored;
@@ -451,6 +523,7 @@ int TIsoImage::AddFile(const std::string& destPath, const std::string& fileName,
   }
   if (dest == nullptr) {
     DebugMessage("INVALID DESTINATION PATH", 4);
+    NoteSkipped(full, "INVALID DESTINATION PATH");
     return 0;
   }
   DirListEntry entry;
@@ -459,12 +532,14 @@ int TIsoImage::AddFile(const std::string& destPath, const std::string& fileName,
       break;
     case ListResult::Special:
       DebugMessage("NOT A REGULAR FILE, NOT ADDED \"" + full + "\"", 0);
+      NoteSkipped(full, "NOT A REGULAR FILE");
       return 0;
     default:
       return -1;
   }
   if (entry.IsDirectory) {
     DebugMessage("A FOLDER IS NOT A FILE, NOT ADDED \"" + full + "\"", 0);
+    NoteSkipped(full, "A FOLDER IS NOT A FILE");
     return 0;
   }
   bool fatal = false;
@@ -491,16 +566,31 @@ int TIsoImage::AddDirRecursive(TDEntry* destDir, const std::string& source,
   if (savePath) destDir = SavePathDestination(destDir, source);
   if (destDir == nullptr) {
     DebugMessage("INVALID DESTINATION PATH", 4);
+    NoteSkipped(source, "INVALID DESTINATION PATH");
     fatal = true;
     return 0;
   }
   std::vector<DirListEntry> entries;
-  const ListResult listed = ListDirectory(source, "*.*", kListAllAttributes, entries);
+  std::vector<DirListProblem> problems;
+  const ListResult listed = ListDirectory(source, "*.*", kListAllAttributes, entries, &problems);
   if (listed == ListResult::Unreadable) {
     DebugMessage("CAN'T READ FOLDER \"" + source + "\", SKIPPED", 0);
+    NoteSkipped(source, "CAN'T READ FOLDER");
     return 0;
   }
-  if (listed != ListResult::Ok) return 0;
+  if (listed != ListResult::Ok) {
+    NoteSkipped(source, "FOLDER NOT FOUND");
+    return 0;
+  }
+  for (const DirListProblem& p : problems) {
+    if (!MatchesMask(p.Name, mask)) continue;
+    const std::string path = JoinNative(source, p.Name);
+    const char* reason = p.Kind == ListResult::Special    ? "NOT A REGULAR FILE"
+                         : p.Kind == ListResult::NotFound ? "BROKEN LINK OR GONE"
+                                                          : "CAN'T READ";
+    DebugMessage(std::string(reason) + ", NOT ADDED \"" + path + "\"", 0);
+    NoteSkipped(path, reason);
+  }
   int result = 1;  // the folder exists
   if (recursive) {
     for (const DirListEntry& e : entries) {
@@ -517,7 +607,7 @@ int TIsoImage::AddDirRecursive(TDEntry* destDir, const std::string& source,
       if (skip) continue;
       double dateTime = 0.0;
       if (!DosDateTimeToDateTime(e.DosTime, dateTime)) dateTime = CurrentTime();
-      TDEntry* sub = AddDirEntry(destDir, longName, shortName, e.Attr, dateTime, fatal);
+      TDEntry* sub = AddDirEntry(destDir, longName, shortName, e.Attr, dateTime, fatal, child);
       if (sub == nullptr) return 0;
       if (e.Name == "Installer" && OnBeep) OnBeep();
       ancestry.emplace_back(e.Device, e.Inode);

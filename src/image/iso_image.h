@@ -26,6 +26,13 @@
 // Diagnostics and what they mean for the caller: type 3 for a full table, type 4 for
 // "INVALID DESTINATION PATH", type 0 for sources left out (special files, files of 4 GiB or
 // more, folders that cannot be read or lead back into themselves).
+//
+// Nothing is lost without a word: every source the add operations leave out, and every one
+// they take under another name than its own, is kept in SkippedSources() until ClearAll. A
+// file whose name is in use in its folder by another source (or by a folder) gets a "~N"
+// name; a name too long for its Joliet record is shortened, extension kept. Only the same
+// source added twice is passed over silently. Folders of the same name merge. A folder
+// leading back into itself is not listed: its files are in the tree already.
 #pragma once
 
 #include <atomic>
@@ -61,6 +68,13 @@ constexpr int64_t kMaxImageFileSize = 0xFFFFFFFFLL;
 // *cancel turns true the walk stops early and the total is incomplete.
 int64_t MeasureDiskSize(const std::string& path, const std::atomic<bool>* cancel = nullptr);
 
+// A source that the tree left out, or took under another name than its own.
+struct TSkippedSource {
+  std::string Source;   // the native path (the tree path for a folder made from a path)
+  std::string Reason;   // in the component's words, e.g. "FILE IS 4 GB OR LARGER"
+  std::string NewName;  // renamed: its path on the disc ("docs/b~1.txt"); empty: left out
+};
+
 class TIsoImage {
  public:
   TIsoImage();  // ClearAll(65535, 8191), as the component's constructor does
@@ -81,6 +95,11 @@ class TIsoImage {
   TFEntry* FindFile(const TDEntry* dir, const std::string& longName) const;
   int DirCount() const;
   int FileCount() const;
+  // Sources left out or renamed since ClearAll, in the order met.
+  const std::vector<TSkippedSource>& SkippedSources() const { return skipped_; }
+  int LeftOutCount() const;
+  // A table ran full: what came after it is not in the tree.
+  bool TreeFull() const { return treeFull_; }
   int64_t DiskDirSize(const std::string& path);
 
   // ---- layout and head
@@ -138,7 +157,10 @@ class TIsoImage {
 
  private:
   TDEntry* AddDirEntry(TDEntry* parent, std::string longName, std::string shortName,
-                       int32_t attr, double dateTime, bool& fatal);
+                       int32_t attr, double dateTime, bool& fatal,
+                       const std::string& source = std::string());
+  void NoteSkipped(const std::string& source, const std::string& reason,
+                   const std::string& newName = std::string());
   int AddFileEntry(TDEntry* dir, const DirListEntry& entry, const std::string& fullPath,
                    bool& fatal);
   int AddDirRecursive(TDEntry* destDir, const std::string& source, const std::string& mask,
@@ -152,6 +174,8 @@ class TIsoImage {
   void RemoveDirEntries(TDEntry* dir);
 
   int32_t cacheSize_ = 4194304;
+  std::vector<TSkippedSource> skipped_;
+  bool treeFull_ = false;
 };
 
 }  // namespace brennix

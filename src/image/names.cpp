@@ -130,10 +130,19 @@ std::string CreatedDirShortName(const std::string& name) {
 }
 
 std::string CleanLongName(const std::string& name) {
-  std::string out = name;
-  for (char& c : out) {
-    const auto u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F || c == '\\' || c == '/') c = '_';
+  static const std::string kReplacementUtf8 = "\xEF\xBF\xBD";
+  std::string out;
+  out.reserve(name.size());
+  for (size_t i = 0; i < name.size();) {
+    const size_t start = i;
+    const char32_t cp = DecodeOne(name, i);
+    if (cp == kReplacement && name.compare(start, i - start, kReplacementUtf8) != 0) {
+      out += kReplacementUtf8;  // what the Joliet identifier will hold for the bad byte
+    } else if (cp < 0x20 || cp == 0x7F || cp == '\\' || cp == '/') {
+      out += '_';
+    } else {
+      out.append(name, start, i - start);
+    }
   }
   return out;
 }

@@ -27,7 +27,8 @@ std::vector<uint8_t> JolietIdentifier(const std::string& text);
 std::string CreatedDirShortName(const std::string& name);
 
 // Makes a name safe to stand in the tree and in a Joliet identifier: "\" (the tree's path
-// separator), "/" and control characters become "_".
+// separator), "/" and control characters become "_", and every byte that is not valid UTF-8
+// becomes U+FFFD, as it will in the identifier, so that names are compared as written.
 std::string CleanLongName(const std::string& name);
 
 // Longest Joliet names (UTF-16 units). A record must stay within 255 bytes (108 characters

@@ -135,8 +135,9 @@ bool MatchesMask(const std::string& name, const std::string& mask) {
 }
 
 ListResult ListDirectory(const std::string& folder, const std::string& mask, int attrMask,
-                         std::vector<DirListEntry>& out) {
+                         std::vector<DirListEntry>& out, std::vector<DirListProblem>* problems) {
   out.clear();
+  if (problems != nullptr) problems->clear();
   const std::string path = folder.empty() ? "." : folder;
   DIR* dir = opendir(path.c_str());
   if (dir == nullptr) return FromErrno(errno);
@@ -150,16 +151,31 @@ ListResult ListDirectory(const std::string& folder, const std::string& mask, int
 
   std::vector<DirListEntry> all;
   all.reserve(names.size());
+  auto problem = [&](const std::string& name, ListResult kind) {
+    const int hidden = !name.empty() && name[0] == '.' ? kListAttrHidden : 0;
+    if (problems != nullptr && PassesAttrMask(hidden, attrMask) && MatchesMask(name, mask))
+      problems->push_back({name, kind});
+  };
   for (const std::string& name : names) {
     struct stat st {};
-    if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      problem(name, FromErrno(errno));
+      continue;
+    }
     bool isLink = false;
     if (S_ISLNK(st.st_mode)) {
-      if (fstatat(fd, name.c_str(), &st, 0) != 0) continue;  // dangling
+      if (fstatat(fd, name.c_str(), &st, 0) != 0) {
+        problem(name, FromErrno(errno));  // dangling, or a loop of links
+        continue;
+      }
       isLink = true;
     }
     DirListEntry e;
-    if (Fill(st, name, isLink, e)) all.push_back(std::move(e));
+    if (Fill(st, name, isLink, e)) {
+      all.push_back(std::move(e));
+    } else {
+      problem(name, ListResult::Special);
+    }
   }
   closedir(dir);
 

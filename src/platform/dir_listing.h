@@ -33,13 +33,23 @@ struct DirListEntry {
 // Special: the path is a FIFO, socket or device node (or leads to one).
 enum class ListResult { Ok, NotFound, Unreadable, Special };
 
+// A name of a folder that cannot stand as a file or folder: Special (FIFO, socket, device
+// node, or a link to one), NotFound (a dangling link, or gone since it was listed) or
+// Unreadable (its details cannot be read).
+struct DirListProblem {
+  std::string Name;
+  ListResult Kind = ListResult::Special;
+};
+
 // Lists `folder` (a native path) for names matching `mask` ("*" and "?" wildcards, ASCII
 // case-insensitive; "*.*" matches every name). Entries are sorted by name. Symbolic links are
-// followed; FIFOs, sockets, device nodes and dangling links never appear. Hidden, system and
-// directory entries appear only when `attrMask` has their bit. Alternate names are unique
-// across the whole folder, whatever the mask.
+// followed; FIFOs, sockets, device nodes and dangling links never appear in `out`, but go to
+// `problems` when given (those of them the mask and the hidden bit let through). Hidden,
+// system and directory entries appear only when `attrMask` has their bit. Alternate names are
+// unique across the whole folder, whatever the mask.
 ListResult ListDirectory(const std::string& folder, const std::string& mask, int attrMask,
-                         std::vector<DirListEntry>& out);
+                         std::vector<DirListEntry>& out,
+                         std::vector<DirListProblem>* problems = nullptr);
 
 // Describes one path (file or folder) itself. Its alternate name is generated on its own
 // (not checked against its siblings).

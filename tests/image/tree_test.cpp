@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <set>
 
 #include "image/names.h"
 #include "image_fixture.h"
@@ -87,24 +88,32 @@ TEST_F(TreeTest, TwoImagesShareOneTree) {
   EXPECT_EQ(image.FindFile(Root(), "a.txt"), nullptr);
 }
 
-TEST_F(TreeTest, SameFolderTwiceMergesAndReplaceKeepsPosition) {
+TEST_F(TreeTest, SameSourceTwiceIsOneEntryAnotherSourceOfTheSameNameIsRenamed) {
   scratch.File("one/docs/a.txt", "1a");
   scratch.File("one/docs/b.txt", "1b");
   scratch.File("one/docs/c.txt", "1c");
-  scratch.File("two/docs/b.txt", "2b");
-  EXPECT_EQ(Add("one"), 1);
-  EXPECT_EQ(Add("two"), 1);  // its subfolder's only file was a duplicate
+  scratch.File("two/docs/B.TXT", "2b");
+  for (const char* folder : {"one", "two", "two", "one"}) Add(folder);
   EXPECT_EQ(image.DirCount(), 1);
   const TDEntry* docs = image.FindDir("\\docs\\");
   ASSERT_NE(docs, nullptr);
-  EXPECT_EQ(Children(docs), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
-  EXPECT_EQ(image.FindFile(docs, "B.TXT")->FullPath, scratch.Path() + "/one/docs/b.txt");
+  EXPECT_EQ(Children(docs), (std::vector<std::string>{"a.txt", "b.txt", "c.txt", "B~1.TXT"}));
+  EXPECT_EQ(image.FindFile(docs, "b.txt")->FullPath, scratch.Path() + "/one/docs/b.txt");
+  ASSERT_EQ(image.SkippedSources().size(), 1u);
+  EXPECT_EQ(image.SkippedSources()[0].Source, scratch.Path() + "/two/docs/B.TXT");
+  EXPECT_EQ(image.SkippedSources()[0].NewName, "docs/B~1.TXT");
+  EXPECT_EQ(image.LeftOutCount(), 0);
 
+  // Replacing: the later source takes the earlier one's place.
+  image.ClearAll(100, 100);
   image.ReplaceFile = true;
-  EXPECT_EQ(Add("two"), 1);
-  EXPECT_EQ(Children(docs), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
-  EXPECT_EQ(image.FindFile(docs, "b.txt")->FullPath, scratch.Path() + "/two/docs/b.txt");
+  Add("one");
+  Add("two");
+  docs = image.FindDir("\\docs");
+  EXPECT_EQ(Children(docs), (std::vector<std::string>{"a.txt", "B.TXT", "c.txt"}));
+  EXPECT_EQ(image.FindFile(docs, "b.txt")->FullPath, scratch.Path() + "/two/docs/B.TXT");
   EXPECT_EQ(image.FileCount(), 4);
+  EXPECT_TRUE(image.SkippedSources().empty());
 }
 
 TEST_F(TreeTest, DotlessNamesGetADot) {
@@ -119,37 +128,31 @@ TEST_F(TreeTest, DotlessNamesGetADot) {
   EXPECT_EQ(other->ShortName, "LONGNA~1.");
 }
 
-TEST_F(TreeTest, LongNamesAreSkippedOrShortenedToFitARecord) {
-  const std::string stem109(105, 'n');     // + ".txt" = 109 characters
-  const std::string stem110(106, 'm');     // + ".txt" = 110 characters
+TEST_F(TreeTest, LongNamesAreShortenedAndReportedNeverLeftOut) {
+  const std::string stem109(105, 'n');  // + ".txt" = 109 characters
+  const std::string stem110(106, 'n');  // + ".txt" = 110: the same once shortened
   scratch.File("f/" + stem109 + ".txt", "a");
   scratch.File("f/" + stem110 + ".txt", "b");
+  // Folders that agree in more characters than a Joliet name holds stay apart.
+  scratch.File("f/" + std::string(110, 'd') + "1/x.txt", "1");
+  scratch.File("f/" + std::string(110, 'd') + "2/x.txt", "2");
   Add("f");
-  // 110 characters: skipped by default.
-  EXPECT_EQ(image.FindFile(Root(), stem110 + ".txt"), nullptr);
-  // 109 characters: taken, but its Joliet record would be 256 bytes, so it is cut to what
-  // readers take whole, with its extension kept; it is still found by its full name.
-  const TFEntry* e = image.FindFile(Root(), stem109 + ".txt");
-  ASSERT_NE(e, nullptr);
-  EXPECT_EQ(e->LongName, std::string(kMaxJolietFileUnits - 4, 'n') + ".txt");
-  EXPECT_EQ(image.FileCount(), 1);
-
-  // A handler that clears Skip lets a long name in; it is shortened too and stays unique.
-  image.ClearAll(100, 100);
-  scratch.File("g/" + std::string(150, 'x') + "1.dat", "1");
-  scratch.File("g/" + std::string(150, 'x') + "2.dat", "2");
-  image.OnAddFile = [](TIsoImage*, const std::string&, std::string&, std::string&, double&,
-                       int32_t, int64_t, bool& skip) { skip = false; };
-  Add("g");
-  Add("g");  // adding them again finds them: no doubles
-  EXPECT_EQ(image.FileCount(), 2);
-  std::vector<std::string> names = Children(Root());
-  ASSERT_EQ(names.size(), 2u);
-  EXPECT_NE(names[0], names[1]);
-  for (const std::string& n : names) {
-    EXPECT_LE(Utf16Units(n), kMaxJolietFileUnits);
-    EXPECT_EQ(n.substr(n.size() - 4), ".dat");
+  Add("f");  // adding them again finds them: no doubles
+  EXPECT_EQ(image.FileCount(), 6);
+  EXPECT_EQ(image.DirCount(), 2);
+  std::set<std::string> names;
+  for (const std::string& n : Children(Root())) {
+    EXPECT_LE(Utf16Units(n), kMaxJolietDirUnits) << n;
+    names.insert(n);
   }
+  EXPECT_EQ(names.size(), 4u);
+  const TFEntry* e = image.FindFile(Root(), stem109 + ".txt");
+  ASSERT_NE(e, nullptr);  // found by its full name
+  EXPECT_EQ(e->LongName, std::string(kMaxJolietFileUnits - 4, 'n') + ".txt");
+  EXPECT_NE(image.FindFile(Root(), stem110 + ".txt"), nullptr);
+  EXPECT_EQ(image.SkippedSources().size(), 4u);
+  EXPECT_EQ(image.LeftOutCount(), 0);
+
   ASSERT_TRUE(image.PrepareImage());
   ASSERT_TRUE(image.BuildHeader());
   const auto sector = HeaderSector(image, image.JolietDirArea);
