@@ -224,33 +224,6 @@ std::string SelectedDiscFile(TKorbBurner& burner) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? path : std::string();
 }
 
-std::string RealPath(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return std::string();
-  std::string result = resolved;
-  std::free(resolved);
-  return result;
-}
-
-std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
-
-// A virtual recorder's disc (and its state file) inside a source folder is left out: it is
-// being written while the image would read it.
-void SkipOwnDisc(TKorbBurner& burner) {
-  const std::string disc = RealPath(SelectedDiscFile(burner));
-  if (disc.empty()) return;
-  const std::string discName = BaseName(disc);
-  const std::string stateName = discName + ".state";
-  burner.OnAddFile = [disc, discName, stateName](TIsoImage*, const std::string& fullPath,
-                                                  std::string&, std::string&, double&, int32_t,
-                                                  int64_t, bool& skip) {
-    const std::string name = BaseName(fullPath);
-    if (name != discName && name != stateName) return;
-    const std::string real = RealPath(fullPath);
-    if (real == disc || real == disc + ".state") skip = true;
-  };
-}
-
 }  // namespace
 
 int RunBurn(const Args& args) {
@@ -311,8 +284,15 @@ int RunBurn(const Args& args) {
   burner.ReadBufferCapacity(bufferLength, blankLength);
   burner.SetWriteSpeed(o.speed);
 
-  SkipOwnDisc(burner);
-  const QueueBuild queue = BuildTreeFromQueue(burner, o.sources, o.savePath);
+  // A virtual recorder's disc (and its state file) inside a source folder is left out: it is
+  // being written while the image would read it.
+  const std::string disc = SelectedDiscFile(burner);
+  const QueueBuild queue = BuildTreeFromQueue(
+      burner, o.sources, o.savePath,
+      disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"});
+  for (const std::string& path : queue.BeingWrittenFound)
+    std::fprintf(stderr, "brennix-cli: burn: left out: \"%s\": the disc being written\n", path.c_str());
+  const int leftOut = ReportSkippedSources(burner, "burn");
   if (!queue.Error.empty()) return Fail(queue.Error);
   if (burner.DirCount() == 0 && burner.FileCount() == 0)
     return Fail("nothing to write: the sources hold no files");
@@ -321,8 +301,8 @@ int RunBurn(const Args& args) {
   const std::string refused = burner.CheckDiscForImage();
   if (!refused.empty()) return Fail(refused);
 
-  const std::string question =
-      "Do you want to write " + QueueSizeText(queue.QueuedBytes) + " to the disc ?";
+  const std::string question = "Do you want to write " + QueueSizeText(queue.QueuedBytes) +
+                               " to the disc ?" + LeftOutNote(leftOut);
   if (o.yes) {
     Summary(question + " yes");
   } else if (!Confirm(question)) {
@@ -377,6 +357,8 @@ int RunBurn(const Args& args) {
     return Fail(error);
   }
   Summary("Burn process completed.");
+  if (leftOut > 0)
+    return Fail(std::to_string(leftOut) + " source(s) were left out of the disc (listed above)");
   return kExitSuccess;
 }
 

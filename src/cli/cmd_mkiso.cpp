@@ -19,6 +19,7 @@
 #include "cli/console.h"
 #include "cli/queue.h"
 #include "image/iso_image.h"
+#include "platform/temp_file.h"
 #include "recording/cache_thread.h"
 #include "recording/image_file_writer.h"
 
@@ -44,8 +45,7 @@ const char* const kMkisoUsage =
 struct Options {
   std::string output;
   std::string label;
-  bool savePath = false;
-  bool lastFolderOnly = false;
+  SavePathMode savePath = SavePathMode::None;
   bool joliet = true;
   int32_t cacheSize = kFileImageCacheSize;
   std::vector<std::string> sources;
@@ -86,12 +86,9 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       o.label = Trim(*v);
     } else if (a == "--save-path") {
       const std::string* v = value();
-      SavePathMode mode = SavePathMode::None;
       if (v == nullptr) return "--save-path needs full, last or none";
-      if (!ParseSavePathMode(*v, mode))
+      if (!ParseSavePathMode(*v, o.savePath))
         return "--save-path must be full, last or none, not '" + *v + "'";
-      o.savePath = mode != SavePathMode::None;
-      o.lastFolderOnly = mode == SavePathMode::Last;
     } else if (a == "--quiet" || a == "-q") {
       SetQuiet(true);
     } else if (a == "--no-joliet") {
@@ -159,14 +156,11 @@ int RunMkiso(const Args& args) {
   }
   if (!parseError.empty()) return MkisoError(parseError + " (see 'brennix-cli mkiso --help')");
 
-  // Every source must exist before anything is built; a folder row is one that names a
-  // folder now, anything else is a file row.
-  std::vector<bool> isFolder;
+  // Every source must exist before anything is built.
   for (const std::string& source : o.sources) {
     struct stat info {};
     if (::stat(source.c_str(), &info) != 0)
       return MkisoError("cannot use source '" + source + "': " + std::strerror(errno));
-    isFolder.push_back(S_ISDIR(info.st_mode));
     if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
       return MkisoError("source '" + source + "' is neither a file nor a folder");
   }
@@ -179,60 +173,21 @@ int RunMkiso(const Args& args) {
   image.JolietFileSystem = o.joliet;
   image.IdVolume = o.label;
   image.SetCacheSize(o.cacheSize);
-  // Diagnostics of the tree are shown as they come. Anything that left a source out of the
-  // image makes the run fail in the end; skipping a FIFO or a folder loop is by design.
-  int leftOut = 0;
-  image.OnDebugMessage = [&leftOut](const std::string& text, uint8_t type) {
-    if (type == 1 || text.rfind(">>> ", 0) == 0) return;
-    Complain("mkiso: " + text);
-    const bool byDesign = text.rfind("NOT A REGULAR FILE", 0) == 0 ||
-                          text.rfind("FOLDER LEADS BACK INTO ITSELF", 0) == 0;
-    if (!byDesign) ++leftOut;
-  };
-  int ownImageSkips = 0;
-  // An earlier image with the same name inside a source folder must not end up in the new
-  // one: it is about to be replaced while the cache would read it.
-  if (outExists) {
-    const std::string outName = o.output.substr(o.output.find_last_of('/') + 1);
-    image.OnAddFile = [outName, &outInfo, &ownImageSkips](
-                          TIsoImage*, const std::string& fullPath, std::string&, std::string&,
-                          double&, int32_t, int64_t, bool& skip) {
-      if (fullPath.size() < outName.size() ||
-          fullPath.compare(fullPath.size() - outName.size(), outName.size(), outName) != 0)
-        return;
-      struct stat info {};
-      if (::stat(fullPath.c_str(), &info) == 0 && info.st_dev == outInfo.st_dev &&
-          info.st_ino == outInfo.st_ino) {
-        skip = true;
-        ++ownImageSkips;
-      }
+  if (std::getenv("BRENNIX_DEBUG") != nullptr) {
+    image.OnDebugMessage = [](const std::string& text, uint8_t) {
+      std::fprintf(stderr, "%s\n", text.c_str());
     };
   }
-
-  image.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
-  image.LastFolderOnly = o.lastFolderOnly;
-  // A result of 0 does not stop the run: what could be added is written, and the run fails
-  // in the end. (AddDir's result is that of the last file it listed, so 0 may also stand for
-  // one refused file whose reason was already shown.)
-  for (size_t i = 0; i < o.sources.size(); ++i) {
-    const std::string& source = o.sources[i];
-    const int shownBefore = leftOut;
-    const int skipsBefore = ownImageSkips;
-    std::string problem;
-    if (isFolder[i]) {
-      if (image.AddDir(image.FindDir("\\"), source, "*.*", 63, true, o.savePath, false) == 0)
-        problem = "not everything in the folder '" + source + "' could be added";
-    } else {
-      const int added = image.AddFile("\\", source, o.savePath);
-      if (added == -1) problem = "the file '" + source + "' vanished while it was added";
-      if (added == 0) problem = "the file '" + source + "' could not be added";
-    }
-    if (!problem.empty() && leftOut == shownBefore && ownImageSkips == skipsBefore) {
-      Complain("mkiso: " + problem);
-      ++leftOut;
-    }
-  }
-  image.RemoveEmptyDirs();
+  const QueueBuild queue =
+      BuildTreeFromQueue(image, o.sources, o.savePath, std::vector<std::string>{o.output});
+  // The output replaces a file that is one of the sources (or lies in a queued folder): the
+  // image would destroy what it holds.
+  if (!queue.BeingWrittenFound.empty())
+    return MkisoError("'" + o.output + "' is one of the sources ('" +
+                      queue.BeingWrittenFound.front() +
+                      "'): writing the image there would destroy it; choose an output outside them");
+  const int leftOut = ReportSkippedSources(image, "mkiso");
+  if (!queue.Error.empty()) return Fail(queue.Error);
   if (image.DirCount() == 0 && image.FileCount() == 0)
     return Fail("nothing to write: the sources hold no files");
   if (!image.PrepareImage()) return Fail("cannot lay out the image");
@@ -240,9 +195,10 @@ int RunMkiso(const Args& args) {
 
   // Written under a temporary name and renamed at the end, so a failed run never leaves a
   // partial image under the name asked for (nor destroys an earlier image of that name).
-  const std::string partial = o.output + ".part";
-  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return Fail("cannot create '" + partial + "': " + std::strerror(errno));
+  // Each run has a file of its own, created new: never another run's, never through a link.
+  std::string partial;
+  const int fd = CreateFileBeside(o.output, ".part", 0666, partial);
+  if (fd < 0) return Fail("cannot create a file beside '" + o.output + "': " + std::strerror(errno));
 
   const int64_t expected = image.SectorsToWrite() * 2048;
   const bool terminal = ShowProgress();

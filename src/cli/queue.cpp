@@ -1,6 +1,6 @@
 #include "cli/queue.h"
 
-#include <sys/stat.h>
+#include <cstdio>
 
 namespace brennix::cli {
 
@@ -17,37 +17,37 @@ bool ParseSavePathMode(const std::string& text, SavePathMode& mode) {
   return true;
 }
 
-QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<std::string>& sources,
-                              SavePathMode mode) {
-  QueueBuild build;
-  const bool savePath = mode != SavePathMode::None;
-  image.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
-  image.LastFolderOnly = mode == SavePathMode::Last;
-  for (const std::string& source : sources) {
-    struct stat info {};
-    const bool folder = ::stat(source.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-    if (folder) {
-      const std::string path = source.back() == '/' ? source : source + "/";
-      build.QueuedBytes += static_cast<double>(image.DiskDirSize(path));
-      if (image.AddDir(image.FindDir("\\"), source, "*.*", 63, true, savePath, false) == 0) {
-        build.Error = "cannot add the folder '" + source + "' (too many files or folders?)";
-        return build;
-      }
+namespace {
+
+std::string Sources(int n) { return std::to_string(n) + (n == 1 ? " source" : " sources"); }
+
+}  // namespace
+
+int ReportSkippedSources(const TIsoImage& image, const std::string& command) {
+  const char* prefix = "brennix-cli: ";
+  int leftOut = 0, renamed = 0;
+  for (const TSkippedSource& s : image.SkippedSources()) {
+    if (s.NewName.empty()) {
+      ++leftOut;
+      std::fprintf(stderr, "%s%s: left out: \"%s\": %s\n", prefix, command.c_str(),
+                   s.Source.c_str(), s.Reason.c_str());
     } else {
-      build.QueuedBytes += static_cast<double>(image.DiskDirSize(source));
-      const int added = image.AddFile("\\", source, savePath);
-      if (added == -1) {
-        build.Error = "source '" + source + "' does not exist";
-        return build;
-      }
-      if (added == 0) {
-        build.Error = "cannot add the file '" + source + "'";
-        return build;
-      }
+      ++renamed;
+      std::fprintf(stderr, "%s%s: renamed: \"%s\" is \"%s\" on the disc: %s\n", prefix,
+                   command.c_str(), s.Source.c_str(), s.NewName.c_str(), s.Reason.c_str());
     }
   }
-  image.RemoveEmptyDirs();
-  return build;
+  if (leftOut + renamed > 0) {
+    std::fprintf(stderr, "%s%s: %s left out, %s renamed\n", prefix, command.c_str(),
+                 Sources(leftOut).c_str(), Sources(renamed).c_str());
+  }
+  std::fflush(stderr);
+  return leftOut;
+}
+
+std::string LeftOutNote(int leftOut) {
+  if (leftOut == 0) return std::string();
+  return " (" + Sources(leftOut) + " left out, listed above)";
 }
 
 }  // namespace brennix::cli

@@ -385,7 +385,7 @@ TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::stri
   if (stored != longName) {
     if (pix.Aliases.emplace(key, e).second) pix.AliasOf[e] = key;
     NoteSkipped(source.empty() ? DiscPath(parent, longName) : source,
-                inUse ? "NAME IN USE, RENAMED" : "NAME TOO LONG, SHORTENED",
+                inUse ? "NAME IN USE" : "NAME TOO LONG",
                 DiscPath(parent, stored));
   }
   return d;
@@ -495,8 +495,8 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   if (stored != longFileName) {
     const std::string original = AsciiUpper(longFileName);
     if (ix.Aliases.emplace(original, f).second) ix.AliasOf[f] = original;
-    NoteSkipped(fullPath, existing != nullptr && !replace ? "NAME IN USE, RENAMED"
-                                                          : "NAME TOO LONG, SHORTENED",
+    NoteSkipped(fullPath, existing != nullptr && !replace ? "NAME IN USE"
+                                                          : "NAME TOO LONG",
                 DiscPath(dir, stored));
   }
   f->ShortName = UniqueShortName(ix, AsciiUpper(shortFileName), true);

@@ -100,6 +100,9 @@ class TIsoImage {
   int LeftOutCount() const;
   // A table ran full: what came after it is not in the tree.
   bool TreeFull() const { return treeFull_; }
+  // Adds a note of the caller's (a source it could not offer at all).
+  void NoteSkipped(const std::string& source, const std::string& reason,
+                   const std::string& newName = std::string());
   int64_t DiskDirSize(const std::string& path);
 
   // ---- layout and head
@@ -159,8 +162,6 @@ class TIsoImage {
   TDEntry* AddDirEntry(TDEntry* parent, std::string longName, std::string shortName,
                        int32_t attr, double dateTime, bool& fatal,
                        const std::string& source = std::string());
-  void NoteSkipped(const std::string& source, const std::string& reason,
-                   const std::string& newName = std::string());
   int AddFileEntry(TDEntry* dir, const DirListEntry& entry, const std::string& fullPath,
                    bool& fatal);
   int AddDirRecursive(TDEntry* destDir, const std::string& source, const std::string& mask,

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/temp_file.h"
+
 namespace brennix {
 
 namespace {
@@ -411,10 +413,11 @@ bool LoadDiscState(const std::string& statePath, DiscState& disc, std::string& e
 bool SaveDiscState(const std::string& statePath, const DiscState& disc, std::string& error,
                    bool durable) {
   const std::string text = FormatDiscState(disc);
-  const std::string temporary = statePath + ".tmp";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A file of its own, created new: a link planted beside the state is never followed.
+  std::string temporary;
+  const int fd = CreateFileBeside(statePath, ".tmp", 0644, temporary);
   if (fd < 0) {
-    error = "cannot write " + temporary + ": " + std::strerror(errno);
+    error = "cannot write beside " + statePath + ": " + std::strerror(errno);
     return false;
   }
   size_t done = 0;

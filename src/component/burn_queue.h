@@ -1,0 +1,39 @@
+// The burn queue turned into the image tree, one policy for every front end: the burn
+// dialog, `burn` and `mkiso` of the command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "image/iso_image.h"
+
+namespace brennix {
+
+// "Save Path": full keeps each source's folder path below the root, last only its last
+// folder, none puts everything in the root.
+enum class SavePathMode { Full, Last, None };
+
+// What the dialog uses when it clears the tree.
+constexpr int kQueueMaxFiles = 600000;
+constexpr int kQueueMaxDirs = 20000;
+
+struct QueueBuild {
+  // Empty when the tree was built. Set only when a table ran full: what came after it is
+  // missing, so the tree must not be written.
+  std::string Error;
+  double QueuedBytes = 0;  // the sources' sizes as the queue measures them
+  // Files of `beingWritten` that were found among the sources and left out of the tree.
+  std::vector<std::string> BeingWrittenFound;
+};
+
+// Empties the tree and adds every source in order: a path that names a folder now is a
+// folder row (added recursively, "*.*", all attributes), anything else a file row. A row that
+// cannot be added whole does not stop the others: what it left out or renamed is in
+// image.SkippedSources(), whatever the order of the folders. Empty folders are removed at
+// the end. `beingWritten` names files this run writes (a virtual disc, an image file): they
+// are never read into the tree.
+QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<std::string>& sources,
+                              SavePathMode mode,
+                              const std::vector<std::string>& beingWritten = {});
+
+}  // namespace brennix
