@@ -85,10 +85,10 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       help = true;
       return "";
     } else if (a == "--device" || a.rfind("--device=", 0) == 0) {
+      // An empty value would pick the first recorder, which may be a real drive.
       const std::string* v = a == "--device" ? value() : nullptr;
-      if (a != "--device") o.device = a.substr(9);
-      else if (v == nullptr || v->empty()) return "--device needs a recorder";
-      else o.device = *v;
+      o.device = v != nullptr ? *v : a.size() > 9 ? a.substr(9) : std::string();
+      if (o.device.empty()) return a.substr(0, 9) + " needs a recorder";
     } else if (a == "--label") {
       const std::string* v = value();
       if (v == nullptr) return "--label needs a text";
@@ -163,7 +163,9 @@ class ProgressLine {
       : burner_(burner), sectors_(sectorsToWrite), terminal_(ShowProgress()),
         lastTick_(std::chrono::steady_clock::now()) {}
 
-  void Update(bool finalizing) {
+  // `completed`: the recording ended well, so the line shows its end rather than the
+  // dialog's bar, which stops at 90 % while the drive still closes the disc.
+  void Update(bool finalizing, bool completed = false) {
     if (!terminal_) return;
     const int verified = burner_.VerifyProgress();
     if (verified >= 0) {
@@ -181,14 +183,16 @@ class ProgressLine {
     std::string line = MBWrittenText(written, sectors_);
     const int64_t position = ProgressPosition(written, sectors_);
     const int percent =
-        sectors_ > 0 ? static_cast<int>(std::lround(static_cast<double>(position) * 100.0 /
-                                                    static_cast<double>(sectors_)))
-                     : 0;
+        completed     ? 100
+        : sectors_ > 0 ? static_cast<int>(std::lround(static_cast<double>(position) * 100.0 /
+                                                      static_cast<double>(sectors_)))
+                       : 0;
     line += "  " + std::to_string(percent) + "%";
     const int fill = BufferFillPercent(burner_.BufferSize(), burner_.FreeBufferSize());
     if (fill >= 0) line += "  buffer " + std::to_string(fill) + "%";
     line += "  " + XSpeedText(DiscType.load(), speed_);
-    if (finalizing || (sectors_ > 0 && written == sectors_ * 2048)) line += "  Finalizing...";
+    if (!completed && (finalizing || (sectors_ > 0 && written == sectors_ * 2048)))
+      line += "  Finalizing...";
     Show(line);
   }
 
@@ -338,7 +342,7 @@ int RunBurn(const Args& args) {
     }
     progress.Update(finalizing.load());
   }
-  if (error.empty()) progress.Update(true);
+  if (error.empty()) progress.Update(true, true);
   progress.Finish();
   const uint64_t dataMs = burner.DataWriteMs();
   if (dataMs > 0) {

@@ -90,7 +90,10 @@ int RunErase(const Args& arguments) {
   Summary("Erasing Data...");
   const bool progress = ShowProgress();
   if (!device.StartErase(full ? kBlankFull : kBlankQuick)) {
-    if (!done) return Failure("the drive did not become ready");
+    if (!done) {
+      return Failure("the drive did not become ready" +
+                     (device.LastErrorText.empty() ? "" : ": " + device.LastErrorText));
+    }
   } else {
     int shown = 0;
     uint64_t idleSince = 0;
@@ -111,7 +114,11 @@ int RunErase(const Args& arguments) {
     }
     if (progress) std::puts(done ? "\rProgress: 100%" : "");
   }
-  if (!done || withError) return Failure("Erase process completed with errors.");
+  if (!done || withError) {
+    // The drive's own words say why.
+    if (done && !device.EraseErrorText.empty()) Complain("erase: " + device.EraseErrorText);
+    return Failure("Erase process completed with errors.");
+  }
   Summary("Erase process completed.");
   return kExitSuccess;
 }

@@ -61,6 +61,11 @@ bool TakeDeviceOption(Args& args, std::string& device, std::string& error) {
       }
       device = args[++i];
     } else if (word.rfind("--device=", 0) == 0) {
+      // An empty value would pick the first recorder, which may be a real drive.
+      if (word.size() == 9) {
+        error = "--device= needs an entry or a drive letter";
+        return false;
+      }
       device = word.substr(9);
     } else {
       rest.push_back(word);

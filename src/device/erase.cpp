@@ -24,6 +24,7 @@ int TSCSIDevice::EraseProgress() const {
 bool TSCSIDevice::StartErase(uint8_t blankType) {
   // A second erase on the same drive would pull the thread object from under the first.
   if (Erasing) return false;
+  EraseErrorText.clear();
   // The previous thread has cleared Erasing and is about to return; its event, if still
   // queued, is delivered all the same.
   eraseThread_.reset();
@@ -80,6 +81,7 @@ bool TSCSIDevice::StartErase(uint8_t blankType) {
   if (!started) {
     hold.reset();
     Erasing = false;
+    EraseErrorText = LastErrorText.empty() ? "ERASE FAILED" : LastErrorText;
     if (OnEraseDone) OnEraseDone(this, true);
     return false;
   }

@@ -59,7 +59,7 @@ bool TEraseThread::TestReady() {
   const bool ready = device_.TestUnitReady(5000);
   // A medium or hardware error while the erase runs is the drive saying that it failed.
   const uint8_t key = device_.LastSense[2] & 0x0F;
-  if (!ready && (key == 0x03 || key == 0x04)) withError_.store(true);
+  if (!ready && (key == 0x03 || key == 0x04)) Fail(device_.LastErrorText);
   return ready;
 }
 
@@ -102,14 +102,14 @@ void TEraseThread::FollowDvdPlusRw() {
     Update();
     if (passes >= kDvdPlusRwFormatWaitPasses && NotReady()) {
       device_.DebugMessage("DVD+RW STILL FORMATTING AFTER ONE HOUR", 0);
-      withError_.store(true);
+      Fail("DVD+RW STILL FORMATTING AFTER ONE HOUR");
       return;
     }
   } while (NotReady());
 
   const uint32_t last = blankType_ == kBlankQuick ? kQuickZeroFillLast : kFullZeroFillLast;
   if (!ZeroFill(last)) {
-    if (!Terminated()) withError_.store(true);
+    if (!Terminated()) Fail(device_.LastErrorText);
     return;
   }
   if (!Nap(300)) return;
@@ -174,7 +174,7 @@ void TEraseThread::Execute() {
   } else if (t == kDiscDvdPlusRw) {
     FollowDvdPlusRw();
   } else if (t == kDiscDvdRam && blankType_ == kBlankQuick) {
-    if (!ZeroFill(kQuickZeroFillLast) && !Terminated()) withError_.store(true);
+    if (!ZeroFill(kQuickZeroFillLast) && !Terminated()) Fail(device_.LastErrorText);
     device_.SynchronizeCache(30000, false);
   }
   if (!Terminated()) {
@@ -182,7 +182,7 @@ void TEraseThread::Execute() {
     // However long the waits ran, a drive that is still not ready has not finished.
     if (!Terminated() && !TestReady()) {
       device_.DebugMessage("ERASE NOT FINISHED: " + device_.LastErrorText, 0);
-      withError_.store(true);
+      Fail("ERASE NOT FINISHED: " + device_.LastErrorText);
     }
   }
 
@@ -196,6 +196,11 @@ void TEraseThread::Execute() {
   Finish();
 }
 
+void TEraseThread::Fail(const std::string& reason) {
+  if (errorText_.empty()) errorText_ = reason.empty() ? "ERASE FAILED" : reason;
+  withError_.store(true);
+}
+
 void TEraseThread::Finish() {
   device_.Erasing = false;
   if (Terminated()) return;  // the device is going away: nobody to tell
@@ -204,8 +209,10 @@ void TEraseThread::Finish() {
   TSCSIDevice* device = &device_;
   const bool withError = withError_.load();
   auto alive = deviceAlive_;
-  PostToMainThread([device, withError, alive] {
-    if (alive->load() && device->OnEraseDone) device->OnEraseDone(device, withError);
+  PostToMainThread([device, withError, alive, text = errorText_] {
+    if (!alive->load()) return;
+    device->EraseErrorText = text;
+    if (device->OnEraseDone) device->OnEraseDone(device, withError);
   });
 }
 

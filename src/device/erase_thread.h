@@ -45,6 +45,8 @@ class TEraseThread final : public TThread {
   void WaitAfterwards();
   void RestoreDrive();
   void Finish();
+  // Marks the erase failed; the first reason given is the one reported.
+  void Fail(const std::string& reason);
 
   TSCSIDevice& device_;
   const int16_t eraseDiscType_;
@@ -58,6 +60,7 @@ class TEraseThread final : public TThread {
   std::atomic<int> progress_{0};
   std::atomic<bool> withError_{false};
   std::unique_ptr<TDriveHold> hold_;
+  std::string errorText_;  // this thread's alone until Finish hands it over
 };
 
 }  // namespace brennix

@@ -127,6 +127,8 @@ class TSCSIDevice {
   bool UnderrunProtection = false;
   bool TestWrite = false;
   std::string LastErrorText;
+  // Why the last erase failed, in the drive's words; set before OnEraseDone reports a failure.
+  std::string EraseErrorText;
   uint8_t DeviceType = kNoDeviceType;
   std::string DeviceName;
   uint8_t InquiryBuffer[131] = {};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "image/names.h"
 #include "platform/date_time.h"
@@ -99,13 +100,27 @@ void AppendPathTableRecord(const std::vector<uint8_t>& identifier, uint32_t exte
 }
 
 void PutPrimaryText(uint8_t* p, size_t length, const std::string& text) {
-  const std::string upper = AsciiUpper(text);
-  for (size_t i = 0; i < length; ++i) p[i] = i < upper.size() ? static_cast<uint8_t>(upper[i]) : 0x20;
+  // One character of the field per character of the text (a whole UTF-8 sequence is one),
+  // so that nothing is cut in half and only the standard's a-characters reach the disc.
+  static constexpr std::string_view kOthers = " !\"%&'()*+,-./:;<=>?_";
+  std::string field;
+  const std::u16string units = Utf8ToUtf16(AsciiUpper(text));
+  for (size_t i = 0; i < units.size() && field.size() < length; ++i) {
+    const char16_t u = units[i];
+    const bool allowed = (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+                         (u < 0x80 && kOthers.find(static_cast<char>(u)) != kOthers.npos);
+    field += allowed ? static_cast<char>(u) : '_';
+    if (u >= 0xD800 && u <= 0xDBFF) ++i;  // the pair is one character
+  }
+  for (size_t i = 0; i < length; ++i) p[i] = i < field.size() ? static_cast<uint8_t>(field[i]) : 0x20;
 }
 
 void PutJolietText(uint8_t* p, size_t length, const std::string& text) {
   const size_t chars = length / 2;
   std::u16string units = Utf8ToUtf16(text);
+  for (char16_t& u : units) {
+    if (u < 0x20 || u == 0x7F) u = u'_';
+  }
   if (units.size() > chars) {
     units.resize(chars);
     // A pair cut in half would leave a lone surrogate.

@@ -84,9 +84,12 @@ struct VolumeDescriptorFields {
   bool JolietEscape = false;  // primary: also mark bytes 88-90 as the Joliet one does
 };
 
-// Text field of the primary descriptor: ASCII letters upper-cased, cut and space-padded.
+// Text field of the primary descriptor: ASCII letters upper-cased, every character that is
+// not an a-character of the standard (control characters, non-ASCII ones) one "_", cut and
+// space-padded.
 void PutPrimaryText(uint8_t* p, size_t length, const std::string& text);
-// Text field of the Joliet descriptor: `length` bytes hold length / 2 UTF-16BE characters.
+// Text field of the Joliet descriptor: `length` bytes hold length / 2 UTF-16BE characters,
+// cut between characters; control characters become "_".
 void PutJolietText(uint8_t* p, size_t length, const std::string& text);
 // 16 ASCII digits and a zero offset byte; zeros when the value is no date.
 void PutDateField(uint8_t* p, double dateTime);

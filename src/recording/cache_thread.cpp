@@ -291,9 +291,16 @@ TCacheThread::Step TCacheThread::ReadFiles() {
       }
       if (fill_ >= BlockSize && AppendOpenBlock(true) == Step::Stop) return Step::Stop;
     }
-    if (shortFile) {
+    // A file that grew since it was added is cut at the size the layout gave it: say so,
+    // as for one that shrank.
+    struct stat now {};
+    const bool grown = !shortFile && ::fstat(stream->Handle, &now) == 0 &&
+                       static_cast<int64_t>(now.st_size) > entry->FileSize;
+    if (shortFile || grown) {
       std::lock_guard<std::recursive_mutex> guard(Lock);
-      fileErrors_ += "FILE \"" + entry->FullPath + "\" WAS SHORTER THAN EXPECTED, PADDED WITH ZEROS\n";
+      fileErrors_ += "FILE \"" + entry->FullPath +
+                     (shortFile ? "\" WAS SHORTER THAN EXPECTED, PADDED WITH ZEROS\n"
+                                : "\" WAS LONGER THAN EXPECTED, CUT TO ITS FORMER SIZE\n");
     }
   }
   // The open block stays open: the padding, if any, continues it.

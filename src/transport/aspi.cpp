@@ -85,10 +85,13 @@ void* ASPILibrary() { return State().library.load(); }
 bool ASPIUseSPTI() { return State().useSPTI.load(); }
 
 std::string ManagerLibraryCandidate(int attempt, const std::string& LibraryPath) {
+  // Never a path relative to the working folder: a library planted where the program runs
+  // would be executed. An absolute path, or a bare name the system's library folders serve.
+  const bool safe = LibraryPath.empty() || LibraryPath.front() == '/' ||
+                    LibraryPath.find('/') == std::string::npos;
   switch (attempt) {
-    case 0: return LibraryPath;
-    case 1: return std::string("./") + kManagerLibraryName;
-    case 2: return kManagerLibraryName;
+    case 0: return safe ? LibraryPath : std::string();
+    case 1: return kManagerLibraryName;
     default: return std::string();
   }
 }

@@ -37,7 +37,8 @@ bool ASPIReload();
 // Frees the manager library when one is loaded.
 bool ASPIUnload();
 
-// The names tried for the manager library, in order.
+// The names tried for the manager library, in order: LibraryPath when it is absolute or a
+// bare name, then the bare kManagerLibraryName (found in the system's library folders only).
 std::string ManagerLibraryCandidate(int attempt, const std::string& LibraryPath);
 
 }  // namespace brennix

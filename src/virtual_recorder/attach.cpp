@@ -45,6 +45,17 @@ std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& recorderT
     error = "virtual recorder '" + recorderText + "' has no disc file path";
     return nullptr;
   }
+  // A word after the last colon that is no profile name is taken for a mistyped profile,
+  // not for part of a new file's name: only an existing disc file may end that way.
+  const size_t colon = recorderText.rfind(':');
+  struct stat info {};
+  if (!profile && colon != std::string::npos &&
+      recorderText.find('/', colon) == std::string::npos &&
+      ::stat(recorderText.c_str(), &info) != 0) {
+    error = "virtual recorder '" + recorderText + "': unknown profile '" +
+            recorderText.substr(colon + 1) + "'";
+    return nullptr;
+  }
   auto recorder = VirtualRecorder::Create(path, profile, options, error);
   if (!recorder) return nullptr;
   ScsiAddress address;

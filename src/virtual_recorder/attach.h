@@ -25,7 +25,8 @@ void SplitRecorderText(const std::string& recorderText, std::string& path,
                        std::optional<MediaProfile>& profile);
 
 // Creates a virtual recorder for PATH[:PROFILE] with the given options and registers it as
-// an extra drive. Null with a message in error when the disc file cannot be used.
+// an extra drive. Null with a message in error when the disc file cannot be used, or when
+// the word after the last colon is no profile name and no file of the whole name exists.
 std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& recorderText,
                                                     const RecorderOptions& options,
                                                     std::string& error);

@@ -324,7 +324,8 @@ TEST_F(CacheThreadFlow, ShrunkFileIsPaddedAndNamedGrownFileIsCut) {
   EXPECT_TRUE(got.bytes == expected);
   EXPECT_TRUE(cache.ErrorText().empty());  // the image is whole; the writer must go on
   EXPECT_EQ(cache.FileErrors(),
-            "FILE \"" + shrunk + "\" WAS SHORTER THAN EXPECTED, PADDED WITH ZEROS\n");
+            "FILE \"" + shrunk + "\" WAS SHORTER THAN EXPECTED, PADDED WITH ZEROS\n"
+            "FILE \"" + grown + "\" WAS LONGER THAN EXPECTED, CUT TO ITS FORMER SIZE\n");
 }
 
 TEST_F(CacheThreadFlow, ImageSizeThatDisagreesWithTheDataEndsWithAnError) {

@@ -289,10 +289,21 @@ TEST(SptiRequests, DriveThatCannotBeOpenedAnymoreIsNoDevice) {
   EXPECT_EQ(SendASPI32Command(&srb), SS_NO_DEVICE);
 }
 
-TEST(AspiLayer, ManagerLibraryNamesInOrder) {
-  EXPECT_EQ(ManagerLibraryCandidate(0, "/opt/x.so"), "/opt/x.so");
-  EXPECT_EQ(ManagerLibraryCandidate(1, "/opt/x.so"), "./WNASPI32.DLL");
-  EXPECT_EQ(ManagerLibraryCandidate(2, "/opt/x.so"), "WNASPI32.DLL");
+TEST(AspiLayer, ManagerLibraryIsNeverLoadedByARelativePath) {
+  struct Case {
+    std::string libraryPath;
+    std::vector<std::string> tried;
+  };
+  for (const Case& c : std::vector<Case>{{"/opt/x.so", {"/opt/x.so", "WNASPI32.DLL"}},
+                                         {"", {"", "WNASPI32.DLL"}},
+                                         {"./x.so", {"", "WNASPI32.DLL"}},
+                                         {"lib/x.so", {"", "WNASPI32.DLL"}}}) {
+    std::vector<std::string> tried;
+    for (int attempt = 0; attempt < 3; ++attempt)
+      if (attempt < 2 || !ManagerLibraryCandidate(attempt, c.libraryPath).empty())
+        tried.push_back(ManagerLibraryCandidate(attempt, c.libraryPath));
+    EXPECT_EQ(tried, c.tried) << c.libraryPath;
+  }
 }
 
 TEST(AspiLayer, LibraryWithoutEntryPointsIsNoLayer) {
