@@ -30,6 +30,9 @@ class EraseStart : public ::testing::Test {
     device.OnEraseDone = [this](TSCSIDevice* sender, bool withError) {
       EXPECT_EQ(sender, &device);
       events.push_back(withError);
+      // A failure always carries its reason for the user.
+      EXPECT_EQ(withError, !device.EraseErrorText.empty()) << device.EraseErrorText;
+      reasons.push_back(device.EraseErrorText);
     };
   }
   void TearDown() override { test::DetachFakeDrives(); }
@@ -65,6 +68,7 @@ class EraseStart : public ::testing::Test {
   TSCSIDevice device;
   std::shared_ptr<test::DiscFakeDrive> drive;
   std::vector<bool> events;
+  std::vector<std::string> reasons;
   std::atomic<int> remaining{0};
 };
 
@@ -76,6 +80,7 @@ TEST_F(EraseStart, RefusedBlankReportsErrorBeforeReturning) {
   EXPECT_FALSE(device.StartErase(kBlankQuick));
   ASSERT_EQ(events.size(), 1u);  // raised directly, not queued
   EXPECT_TRUE(events[0]);
+  EXPECT_EQ(reasons[0], device.LastErrorText);  // the drive's own words
   EXPECT_FALSE(device.Erasing);
   EXPECT_EQ(device.EraseProgress(), 0);
 }
@@ -228,6 +233,7 @@ TEST_F(EraseStart, DvdPlusRwFailedZeroFillEndsWithError) {
   ASSERT_TRUE(device.StartErase(kBlankQuick));
   ASSERT_TRUE(WaitForEvent());
   EXPECT_TRUE(events[0]);
+  EXPECT_NE(reasons[0], "ERASE FAILED");  // the drive's words, not a stand-in
   EXPECT_EQ(drive->CountOf(0x2A), 1u);
 }
 

@@ -347,6 +347,33 @@ TEST_F(LayoutTest, LongVolumeIdentifierIsCut) {
   EXPECT_EQ(j[72], 0);
 }
 
+TEST_F(LayoutTest, VolumeLabelsAreNeverCutInsideACharacterNorCarryControlCharacters) {
+  const std::string emoji = "\xF0\x9F\x98\x80";  // two UTF-16 units
+  struct Case {
+    std::string label, primary;  // primary: before the space padding
+    std::u16string joliet;       // likewise
+  };
+  const std::vector<Case> cases = {
+      {"Grüße 2026", "GR__E 2026", u"Grüße 2026"},
+      {"line\nbreak\ttab", "LINE_BREAK_TAB", u"line_break_tab"},
+      {"a@b#c$\x7F", "A_B_C__", u"a@b#c$_"},
+      {"bad\xFF", "BAD_", u"bad\uFFFD"},
+      {std::string(31, 'a') + "é", std::string(31, 'A') + "_", std::u16string(16, u'a')},
+      {std::string(15, 'x') + emoji, std::string(15, 'X') + "_", std::u16string(15, u'x')},
+  };
+  for (const Case& c : cases) {
+    image.IdVolume = c.label;
+    Build();
+    const auto p = Sector(16);
+    std::string primary(reinterpret_cast<const char*>(p.data() + 40), 32);
+    EXPECT_EQ(primary, c.primary + std::string(32 - c.primary.size(), ' ')) << c.label;
+    const auto j = Sector(17);
+    std::u16string joliet;
+    for (size_t i = 0; i < 16; ++i) joliet += static_cast<char16_t>(j[40 + 2 * i] << 8 | j[41 + 2 * i]);
+    EXPECT_TRUE(joliet == c.joliet + std::u16string(16 - c.joliet.size(), u' ')) << c.label;
+  }
+}
+
 TEST_F(LayoutTest, JolietOffWritesNoJolietStructures) {
   image.JolietFileSystem = false;
   Build();
