@@ -250,6 +250,8 @@ void TIsoImage::DebugMessage(const std::string& text, uint8_t type) {
 
 void TIsoImage::NoteSkipped(const std::string& source, const std::string& reason,
                             const std::string& newName) {
+  // The same source queued twice is left out once.
+  if (newName.empty() && !leftOutNoted_.insert(source + '\0' + reason).second) return;
   skipped_.push_back({source, reason, newName});
 }
 
@@ -269,6 +271,7 @@ bool TIsoImage::ClearAll(int maxFiles, int maxDirs) {
   HeaderStream.Clear();
   FreeTree();
   skipped_.clear();
+  leftOutNoted_.clear();
   treeFull_ = false;
   ImageTables& t = Tables();
   t.MaxFiles = std::max(maxFiles, 0);

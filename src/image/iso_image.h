@@ -39,6 +39,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "image/image_tables.h"
@@ -176,6 +177,7 @@ class TIsoImage {
 
   int32_t cacheSize_ = 4194304;
   std::vector<TSkippedSource> skipped_;
+  std::unordered_set<std::string> leftOutNoted_;
   bool treeFull_ = false;
 };
 

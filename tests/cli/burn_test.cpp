@@ -18,6 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include <dlfcn.h>
+
+#include "name_table.h"
 #include "virtual_recorder/virtual_recorder.h"
 
 namespace fs = std::filesystem;
@@ -133,6 +136,10 @@ TEST_F(BurnCliTest, BurnsAsTheDialogDoesAndTheDiscReadsBack) {
   EXPECT_NE(run.output.find("MB Written: "), std::string::npos);
   EXPECT_NE(run.output.find("Finalizing..."), std::string::npos);
   EXPECT_NE(run.output.find("Burn process completed.\n"), std::string::npos);
+  // The last progress line shows the end, not the dialog's 90 %.
+  const size_t last = run.output.rfind("MB Written: ");
+  EXPECT_NE(run.output.substr(last, run.output.find('\n', last) - last).find("100%"), std::string::npos)
+      << run.output;
   EXPECT_EQ(ReadBack("src"), "");
   const CliRun info = Shell("isoinfo -d -i " + Quote((dir_ / "disc.img").string()));
   EXPECT_NE(info.output.find("Volume id: HOLIDAY 2026"), std::string::npos) << info.output;
@@ -158,6 +165,76 @@ TEST_F(BurnCliTest, VerifyReportsASectorStoredWrong) {
   EXPECT_EQ(run.status, 1) << run.output;
   EXPECT_NE(run.output.find("brennix-cli: burn: VERIFY FAILED AT SECTOR 40"), std::string::npos)
       << run.output;
+}
+
+TEST_F(BurnCliTest, CollidingAndOverlongNamesAllReachTheDiscUnderReportedNames) {
+  const brennix::test::NameTable table = brennix::test::MakeCollidingNames(dir_ / "names");
+  std::vector<std::string> words = {"--yes"};
+  words.insert(words.end(), table.Sources.begin(), table.Sources.end());
+  const CliRun run = Burn(":dvd+r", words);
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string disc = Quote((dir_ / "disc.img").string());
+  for (const std::string reader : {"xorriso", "bsdtar"}) {
+    if (Shell("command -v " + reader).status != 0) continue;
+    const fs::path out = dir_ / reader;
+    fs::create_directories(out);
+    const CliRun x = Shell(reader == "xorriso" ? "xorriso -osirrox on -indev " + disc + " -extract / " + Quote(out.string())
+                                               : "bsdtar -xf " + disc + " -C " + Quote(out.string()));
+    EXPECT_EQ(x.status, 0) << x.output;
+    EXPECT_EQ(brennix::test::CheckEveryFileCameBack(table, out, run.output), "") << reader << "\n" << run.output;
+  }
+}
+
+TEST_F(BurnCliTest, SourcesLeftOutAreListedBeforeTheQuestionAndFailTheBurn) {
+  ASSERT_EQ(::mkfifo((dir_ / "src/photos/pipe").c_str(), 0600), 0);
+  // A link planted where a fixed temporary state file would be is never followed.
+  Write(dir_ / "victim", 6, 9);
+  fs::create_symlink(dir_ / "victim", dir_ / "disc.img.state.tmp");
+  // The folder twice: its second listing adds nothing, which must not stop the burn.
+  const std::string src = (dir_ / "src").string();
+  const CliRun run = Burn(":cd-r", {"--yes", src, src});
+  EXPECT_EQ(run.status, 1) << run.output;
+  const size_t listed = run.output.find("left out: \"" + src + "/photos/pipe\": NOT A REGULAR FILE");
+  const size_t question = run.output.find("to the disc ? (1 source left out, listed above) yes");
+  EXPECT_NE(listed, std::string::npos) << run.output;
+  EXPECT_NE(question, std::string::npos) << run.output;
+  EXPECT_LT(listed, question);
+  EXPECT_NE(run.output.find("Burn process completed.\n"), std::string::npos) << run.output;
+  EXPECT_EQ(Content(dir_ / "victim").size(), 6u);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "disc.img.state.tmp"));
+}
+
+TEST_F(BurnCliTest, UnknownProfilesAndEmptyDevicesAreErrors) {
+  const std::string cli = Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote((dir_ / "disc.img").string() + ":cd-r");
+  for (const std::string& words :
+       {Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote((dir_ / "x.img").string() + ":bogusprofile") + " devices",
+        cli + " burn --yes --device= " + Quote((dir_ / "src").string()), cli + " info --device=",
+        cli + " erase --yes --device="}) {
+    const CliRun run = Shell(words + " </dev/null");
+    EXPECT_NE(run.status, 0) << words << ": " << run.output;
+    EXPECT_TRUE(run.output.find("unknown profile 'bogusprofile'") != std::string::npos ||
+                run.output.find("--device= needs") != std::string::npos)
+        << words << ": " << run.output;
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "x.img:bogusprofile"));
+  EXPECT_FALSE(fs::exists(dir_ / "x.img"));
+}
+
+TEST_F(BurnCliTest, ALibraryPlantedInTheWorkingFolderIsNeverLoaded) {
+  const fs::path marker = dir_ / "marker";
+  // The marker is what loading leaves: the library does its part.
+  ::setenv("BRENNIX_PLANTED_MARKER", marker.c_str(), 1);
+  void* handle = ::dlopen(BRENNIX_PLANTED_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr);
+  ::dlclose(handle);
+  ASSERT_TRUE(fs::exists(marker));
+  fs::remove(marker);
+  // No usable drive: the transport looks for a manager library.
+  fs::copy_file(BRENNIX_PLANTED_LIBRARY, dir_ / "WNASPI32.DLL");
+  for (const char* command : {"devices", "info", "eject"})
+    Shell("cd " + Quote(dir_.string()) + " && " + Quote(BRENNIX_CLI) + " " + command);
+  ::unsetenv("BRENNIX_PLANTED_MARKER");
+  EXPECT_FALSE(fs::exists(marker));
 }
 
 TEST_F(BurnCliTest, RefusesToAskWithoutATerminal) {
