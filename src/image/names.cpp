@@ -161,7 +161,7 @@ std::string FitLongName(const std::string& name, size_t maxUnits,
   std::string candidate = PrefixUnits(stem, room) + ext;
   if (!(taken && taken(candidate))) return candidate;
   for (uint32_t n = 1;; ++n) {
-    const std::string tail = "~" + std::to_string(n);
+    const std::string tail = std::string("~").append(std::to_string(n));  // -Wrestrict at -O3
     const size_t stemRoom = room > tail.size() ? room - tail.size() : 0;
     candidate = PrefixUnits(stem, stemRoom) + tail + ext;
     if (!taken(candidate)) return candidate;
