@@ -295,7 +295,7 @@ int RunBurn(const Args& args) {
       burner, o.sources, o.savePath,
       disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"});
   for (const std::string& path : queue.BeingWrittenFound)
-    std::fprintf(stderr, "brennix-cli: burn: left out: \"%s\": the disc being written\n", path.c_str());
+    Complain("burn: left out: \"" + path + "\": the disc being written");
   const int leftOut = ReportSkippedSources(burner, "burn");
   if (!queue.Error.empty()) return Fail(queue.Error);
   if (burner.DirCount() == 0 && burner.FileCount() == 0)

@@ -1,6 +1,6 @@
 #include "cli/queue.h"
 
-#include <cstdio>
+#include "cli/console.h"
 
 namespace brennix::cli {
 
@@ -24,24 +24,19 @@ std::string Sources(int n) { return std::to_string(n) + (n == 1 ? " source" : " 
 }  // namespace
 
 int ReportSkippedSources(const TIsoImage& image, const std::string& command) {
-  const char* prefix = "brennix-cli: ";
   int leftOut = 0, renamed = 0;
   for (const TSkippedSource& s : image.SkippedSources()) {
     if (s.NewName.empty()) {
       ++leftOut;
-      std::fprintf(stderr, "%s%s: left out: \"%s\": %s\n", prefix, command.c_str(),
-                   s.Source.c_str(), s.Reason.c_str());
+      Complain(command + ": left out: \"" + s.Source + "\": " + s.Reason);
     } else {
       ++renamed;
-      std::fprintf(stderr, "%s%s: renamed: \"%s\" is \"%s\" on the disc: %s\n", prefix,
-                   command.c_str(), s.Source.c_str(), s.NewName.c_str(), s.Reason.c_str());
+      Complain(command + ": renamed: \"" + s.Source + "\" is \"" + s.NewName +
+               "\" on the disc: " + s.Reason);
     }
   }
-  if (leftOut + renamed > 0) {
-    std::fprintf(stderr, "%s%s: %s left out, %s renamed\n", prefix, command.c_str(),
-                 Sources(leftOut).c_str(), Sources(renamed).c_str());
-  }
-  std::fflush(stderr);
+  if (leftOut + renamed > 0)
+    Complain(command + ": " + Sources(leftOut) + " left out, " + Sources(renamed) + " renamed");
   return leftOut;
 }
 
