@@ -101,7 +101,7 @@ class BurnCliTest : public ::testing::Test {
     const std::string recorder = (dir_ / "disc.img").string() + profile;
     std::string command = Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote(recorder) +
                           " burn --device " + Quote(VirtualEntry(recorder));
-    for (const std::string& w : words) command += " " + Quote(w);
+    for (const std::string& w : words) command.append(" ").append(Quote(w));  // -Wrestrict at -O3
     // On a terminal (script gives it one), as a person runs it: with the progress line.
     CliRun run = Shell("script -qec " + Quote(command + " <" + stdinFrom) + " /dev/null </dev/null");
     for (size_t at; (at = run.output.find("\r\n")) != std::string::npos;) run.output.erase(at, 1);

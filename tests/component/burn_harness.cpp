@@ -89,7 +89,7 @@ Rig::Rig(const std::string& disc, std::optional<MediaProfile> profile,
          const RecorderOptions& options) {
   ClearExtraDrives();
   std::string recorderText = disc;
-  if (profile) recorderText += ":" + std::string(ProfileName(*profile));
+  if (profile) recorderText.append(":").append(ProfileName(*profile));  // -Wrestrict at -O3
   const std::shared_ptr<DriveBackend> drive = AttachRecorder(recorderText, options, error_);
   if (!drive) return;
   // The component talks to the logging drive in front of the virtual one.
