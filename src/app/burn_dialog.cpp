@@ -1,0 +1,299 @@
+#include "app/burn_dialog.h"
+
+#include "app/dialog_host.h"
+#include "app/dialog_support.h"
+#include "app/size_text.h"
+#include "app/tray_actions.h"
+#include "component/korb_burner.h"
+#include "component/progress_text.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <sys/stat.h>
+
+namespace brennix {
+
+namespace {
+
+// Limits of the tree whenever the dialog empties it.
+constexpr int kMaxFiles = 600000;
+constexpr int kMaxDirs = 20000;
+constexpr int kProgressTickMs = 500;
+
+bool IsFolder(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
+                        int height) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(name);
+  button->setFixedSize(width, height);
+  return button;
+}
+
+}  // namespace
+
+TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
+    : QDialog(owner), host_(host), korbBurn_(std::make_unique<TKorbBurner>()) {
+  setObjectName("frmBurn");
+  setWindowTitle(kBurnCaption);
+  setModal(true);
+
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 6);
+  outer->setSpacing(4);
+
+  QHBoxLayout* top = nullptr;
+  outer->addWidget(MakeRecorderHeader(this, top));
+  lblDrive = new QLabel(this);
+  lblDrive->setObjectName("lblDrive");
+  lblDrive->setFixedWidth(301);
+  top->addWidget(lblDrive);
+  top->addStretch(1);
+  cmdEject = MakeButton(this, "cmdEject", "Eject", 45, 22);
+  cmdLoad = MakeButton(this, "cmdLoad", "Load", 45, 22);
+  cmdStartBurn = MakeButton(this, "cmdStartBurn", "Start Burn", 93, 22);
+  top->addWidget(cmdEject);
+  top->addWidget(cmdLoad);
+  top->addWidget(cmdStartBurn);
+
+  auto* body = new QVBoxLayout();
+  body->setContentsMargins(8, 0, 8, 0);
+  body->setSpacing(4);
+  outer->addLayout(body);
+  chkJoliet = new QCheckBox("Joliet File System", this);
+  chkJoliet->setObjectName("chkJoliet");
+  chkJoliet->setChecked(true);
+  chkCloseDisc = new QCheckBox("Close Disc", this);
+  chkCloseDisc->setObjectName("chkCloseDisc");
+  chkCloseDisc->setChecked(true);
+  body->addWidget(chkJoliet);
+  body->addWidget(chkCloseDisc);
+
+  body->addWidget(new QLabel("Progress: ", this));
+  auto* bar = new QHBoxLayout();
+  prgProgress = new QProgressBar(this);
+  prgProgress->setObjectName("prgProgress");
+  prgProgress->setFixedSize(433, 25);
+  prgProgress->setTextVisible(false);
+  prgProgress->setRange(0, 100);
+  prgProgress->setValue(0);
+  cmdAbort = MakeButton(this, "cmdAbort", "Abort", 93, 26);
+  cmdAbort->setEnabled(false);
+  bar->addWidget(prgProgress);
+  bar->addStretch(1);
+  bar->addWidget(cmdAbort);
+  body->addLayout(bar);
+
+  auto* status = new QHBoxLayout();
+  lblBurnState = new QLabel("Ready", this);
+  lblBurnState->setObjectName("lblBurnState");
+  lblMBWritten = new QLabel(this);
+  lblMBWritten->setObjectName("lblMBWritten");
+  lblMBWritten->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  status->addWidget(lblBurnState, 1);
+  status->addWidget(lblMBWritten);
+  body->addLayout(status);
+
+  tmrProgress = new QTimer(this);
+  tmrProgress->setObjectName("tmrProgress");
+  tmrProgress->setInterval(kProgressTickMs);
+
+  connect(cmdStartBurn, &QPushButton::clicked, this, &TfrmBurn::cmdStartBurnClick);
+  connect(cmdAbort, &QPushButton::clicked, this, &TfrmBurn::cmdAbortClick);
+  connect(cmdEject, &QPushButton::clicked, this, &TfrmBurn::cmdEjectClick);
+  connect(cmdLoad, &QPushButton::clicked, this, &TfrmBurn::cmdLoadClick);
+  connect(tmrProgress, &QTimer::timeout, this, &TfrmBurn::tmrProgressTimer);
+  korbBurn_->OnWriteDone = [this](TKorbBurner* sender, const std::string& error) {
+    korbBurnWriteDone(sender, error);
+  };
+
+  setFixedWidth(537);
+  setFixedHeight(sizeHint().height());
+}
+
+// A recording still running here (the program is going away) is aborted and waited for by
+// the component's destructor.
+TfrmBurn::~TfrmBurn() { korbBurn_->OnWriteDone = nullptr; }
+
+void TfrmBurn::Prepare() {
+  const QString recorder = host_.RecorderText();
+  lblDrive->setText(recorder);
+  lblDrive->setToolTip(recorder);
+  SetUpDialogComponent(*korbBurn_, host_.VirtualRecorders());
+  korbBurn_->SetDevice(recorder.toStdString());
+  cmdStartBurn->setEnabled(CanWrite(*korbBurn_));
+}
+
+std::vector<std::string> TfrmBurn::AddQueueRows(const std::vector<QueueRow>& rows) {
+  const Qt::CheckState savePathState = host_.SavePathState();
+  const bool savePath = savePathState != Qt::Unchecked;
+  std::vector<std::string> refused;
+  for (const QueueRow& row : rows) {
+    korbBurn_->LastFolderOnly = savePathState == Qt::PartiallyChecked;
+    // A folder that has gone since it was queued is tried as a file, and refused as one.
+    if (IsFolder(row.path)) {
+      if (korbBurn_->AddDir(korbBurn_->FindDir("\\"), row.path, "*.*", 63, row.recursive,
+                            savePath, false) == 0)
+        refused.push_back(row.path);
+    } else if (korbBurn_->AddFile("\\", row.path, savePath) <= 0) {
+      refused.push_back(row.path);
+    }
+  }
+  korbBurn_->RemoveEmptyDirs();
+  return refused;
+}
+
+void TfrmBurn::cmdStartBurnClick() {
+  if (starting_ || writing_) return;
+  starting_ = true;
+  cmdStartBurn->setEnabled(false);
+  struct Restart {
+    TfrmBurn* dialog;
+    ~Restart() {
+      dialog->starting_ = false;
+      if (!dialog->writing_) dialog->cmdStartBurn->setEnabled(true);
+    }
+  } restart{this};
+
+  TKorbBurner& korb = *korbBurn_;
+  korb.JolietFileSystem = chkJoliet->isChecked();
+  korb.IdVolume = host_.VolumeLabel().trimmed().toStdString();
+  korb.FinalizeDisc = chkCloseDisc->isChecked();
+  korb.UnderrunProtection = true;
+  uint32_t bufferLength = 0, blankLength = 0;
+  korb.ReadBufferCapacity(bufferLength, blankLength);
+  korb.SetWriteSpeed(0);
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+
+  korb.ClearAll(kMaxFiles, kMaxDirs);
+  std::vector<std::string> refused;
+  const std::vector<QueueRow> rows = host_.QueueRows();
+  if (rows.empty()) {
+    ShowMessage(this, QMessageBox::Warning, "Warning",
+                "Please add one or more files to the burn queue and try again.");
+  } else {
+    refused = AddQueueRows(rows);
+  }
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (korb.DirCount() == 0 && korb.FileCount() == 0) {
+    if (!refused.empty())
+      ShowMessage(this, QMessageBox::Warning, "Warning",
+                  "Nothing in the burn queue can go on the disc.", LinesText(refused));
+    return;
+  }
+  korb.PrepareImage();
+  prgProgress->setMaximum(static_cast<int>(korb.SectorsToWrite()));
+
+  QString leftOut;
+  if (!refused.empty())
+    leftOut = QString("%1 of the queued sources cannot go on the disc and will be left out.")
+                  .arg(refused.size());
+  const QString question = "Do you want to write " +
+                           SizeToText(static_cast<double>(host_.QueuedBytes())) +
+                           " to the disc ?";
+  if (!AskYesNo(this, QMessageBox::Question, question, QMessageBox::Yes, leftOut,
+                LinesText(refused))) {
+    tmrProgress->stop();
+    return;
+  }
+
+  SetWriting(true);
+  prgProgress->setValue(0);
+  lblMBWritten->clear();
+  lblBurnState->setText("Writing Data...");
+  tmrProgress->start();
+  // A failure before the writer starts comes back through OnWriteDone, on this thread,
+  // before Burn returns.
+  korb.Burn();
+}
+
+void TfrmBurn::SetWriting(bool writing) {
+  writing_ = writing;
+  cmdEject->setEnabled(!writing);
+  cmdLoad->setEnabled(!writing);
+  cmdStartBurn->setEnabled(!writing && CanWrite(*korbBurn_));
+  cmdAbort->setEnabled(writing);
+  host_.SetRecorderSelectorEnabled(!writing);
+}
+
+void TfrmBurn::tmrProgressTimer() {
+  const int64_t written = korbBurn_->BytesWritten();
+  const int64_t sectors = korbBurn_->SectorsToWrite();
+  lblMBWritten->setText(QString::fromStdString(MBWrittenText(written, sectors)));
+  prgProgress->setMaximum(static_cast<int>(sectors));
+  if (writing_ && !closeWhenDone_ && written == sectors * 2048) lblBurnState->setText("Finalizing...");
+  // The bar waits at 90 % while the drive closes the track and session.
+  prgProgress->setValue(static_cast<int>(ProgressPosition(written, sectors)));
+}
+
+void TfrmBurn::korbBurnWriteDone(TKorbBurner*, const std::string& Error) {
+  tmrProgress->stop();
+  lblBurnState->setText("Ready");
+  prgProgress->setValue(prgProgress->maximum());
+  if (!closeWhenDone_) {
+    if (!Error.empty())
+      ShowMessage(this, QMessageBox::Information, "Error", "Burn process completed with errors.",
+                  QString::fromStdString(Error));
+    else
+      ShowMessage(this, QMessageBox::Information, "Ready", "Burn process completed.");
+  }
+  korbBurn_->ClearAll(kMaxFiles, kMaxDirs);
+  SetWriting(false);
+  if (closeWhenDone_) {
+    closeWhenDone_ = false;
+    QDialog::reject();
+  }
+}
+
+void TfrmBurn::cmdAbortClick() {
+  if (!writing_) return;
+  cmdAbort->setEnabled(false);
+  lblBurnState->setText("Aborting...");
+  korbBurn_->Abort();
+}
+
+void TfrmBurn::cmdEjectClick() { EjectDevice(this, *korbBurn_); }
+void TfrmBurn::cmdLoadClick() { LoadDevice(this, *korbBurn_); }
+
+void TfrmBurn::reject() {
+  if (starting_) return;
+  if (!writing_) {
+    QDialog::reject();
+    return;
+  }
+  if (closeWhenDone_) return;  // already aborting; the window closes when the disc is done
+  if (!AskYesNo(this, QMessageBox::Question,
+                "The disc is being written. Do you want to abort the recording?",
+                QMessageBox::No))
+    return;
+  // The recording may have ended while the question was open.
+  if (!writing_) {
+    QDialog::reject();
+    return;
+  }
+  closeWhenDone_ = true;
+  cmdAbortClick();
+}
+
+void TfrmBurn::done(int result) {
+  QDialog::done(result);
+  host_.RecorderChanged();
+}
+
+void ShowBurnDialog(TDialogHost& host, QWidget* owner) {
+  TfrmBurn dialog(host, owner);
+  dialog.Prepare();
+  dialog.exec();
+}
+
+}  // namespace brennix

@@ -1,0 +1,134 @@
+#include "app/dialog_support.h"
+
+#include "component/korb_burner.h"
+#include "transport/aspi.h"
+#include "transport/drive_backend.h"
+#include "virtual_recorder/attach.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+
+#include <cstdlib>
+
+namespace brennix {
+
+namespace {
+
+constexpr int32_t kDialogCacheSize = 8392704;
+
+// Two spellings of one disc file are the same recorder.
+std::string SameFileKey(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string key = resolved;
+  std::free(resolved);
+  return key;
+}
+
+QPixmap DiscPicture() {
+  QPixmap picture(32, 32);
+  picture.fill(Qt::transparent);
+  QPainter p(&picture);
+  p.setRenderHint(QPainter::Antialiasing);
+  QRadialGradient shine(QPointF(12, 10), 22);
+  shine.setColorAt(0, QColor(250, 250, 255));
+  shine.setColorAt(0.5, QColor(190, 205, 230));
+  shine.setColorAt(1, QColor(150, 160, 200));
+  p.setPen(QPen(QColor(90, 90, 110), 1));
+  p.setBrush(shine);
+  p.drawEllipse(QRectF(1.5, 1.5, 29, 29));
+  p.setBrush(QColor(235, 235, 240));
+  p.drawEllipse(QRectF(11, 11, 10, 10));
+  p.setBrush(QColor(254, 240, 133));
+  p.drawEllipse(QRectF(14, 14, 4, 4));
+  return picture;
+}
+
+}  // namespace
+
+QString LinesText(const std::vector<std::string>& lines) {
+  QString text;
+  for (const std::string& line : lines) text += QString::fromStdString(line) + "\n";
+  return text;
+}
+
+void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
+                 const QString& text, const QString& details) {
+  QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
+  if (!details.isEmpty()) box.setDetailedText(details);
+  box.exec();
+}
+
+bool AskYesNo(QWidget* owner, QMessageBox::Icon icon, const QString& text,
+              QMessageBox::StandardButton defaultButton, const QString& informative,
+              const QString& details) {
+  QMessageBox box(icon, "Confirm Action", text, QMessageBox::Yes | QMessageBox::No, owner);
+  box.setDefaultButton(defaultButton);
+  if (!informative.isEmpty()) box.setInformativeText(informative);
+  if (!details.isEmpty()) box.setDetailedText(details);
+  return box.exec() == QMessageBox::Yes;
+}
+
+bool AttachHostRecorders(const std::vector<std::string>& specs, std::string& error) {
+  bool attachedAny = false;
+  for (const std::string& spec : specs) {
+    std::string path;
+    std::optional<MediaProfile> profile;
+    SplitRecorderText(spec, path, profile);
+    const std::string key = SameFileKey(path);
+    bool attached = false;
+    for (const auto& drive : ExtraDrives())
+      if (SameFileKey(drive->DevicePath()) == key) attached = true;
+    if (attached) continue;
+    if (!AttachVirtualRecorder(spec, error)) return false;
+    attachedAny = true;
+  }
+  // A transport that is up already lists its drives again, now with the new ones.
+  if (attachedAny && ASPIUsesEmulation()) ASPIReload();
+  return true;
+}
+
+bool SetUpDialogComponent(TKorbBurner& component,
+                          const std::vector<std::string>& virtualRecorders) {
+  component.UnderrunProtection = true;
+  component.DoDebug = true;
+  component.ReadSpeed = 0;
+  component.WriteSpeed = 0;
+  component.FinalizeDisc = false;
+  component.TestWrite = false;
+  component.ReplaceFile = false;
+  component.PerformOPC = true;
+  component.SetCacheSize(kDialogCacheSize);
+  component.WritePostGap = true;
+  std::string error;
+  // A recorder that cannot be attached is simply missing from the list; the main window
+  // has told the user about it already.
+  AttachHostRecorders(virtualRecorders, error);
+  return component.InitializeASPI(true, std::string());
+}
+
+bool CanWrite(const TSCSIDevice& component) {
+  return (component.Capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) != 0;
+}
+
+QFrame* MakeRecorderHeader(QWidget* parent, QHBoxLayout*& layout) {
+  auto* header = new QFrame(parent);
+  header->setFixedHeight(40);
+  header->setAutoFillBackground(true);
+  QPalette colours = header->palette();
+  colours.setColor(QPalette::Window, QColor(254, 240, 133));
+  header->setPalette(colours);
+  layout = new QHBoxLayout(header);
+  layout->setContentsMargins(4, 4, 6, 4);
+  layout->setSpacing(6);
+  auto* picture = new QLabel(header);
+  picture->setFixedSize(32, 32);
+  picture->setPixmap(DiscPicture());
+  layout->addWidget(picture);
+  return header;
+}
+
+}  // namespace brennix

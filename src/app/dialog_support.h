@@ -1,0 +1,50 @@
+// What the burn and erase dialogs share: their component's set-up on the host's recorders,
+// the yellow header with the disc picture, and their message boxes.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <string>
+#include <vector>
+
+class QFrame;
+class QHBoxLayout;
+class QWidget;
+
+namespace brennix {
+
+class TKorbBurner;
+class TSCSIDevice;
+
+// Lines of a message are separated by CR LF.
+inline constexpr const char* kLineBreak = "\r\n";
+
+// One line per text, for the details of a message box.
+QString LinesText(const std::vector<std::string>& lines);
+
+// A modal box owned by owner with an OK button.
+void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
+                 const QString& text, const QString& details = QString());
+// A modal Yes/No question; true for Yes.
+bool AskYesNo(QWidget* owner, QMessageBox::Icon icon, const QString& text,
+              QMessageBox::StandardButton defaultButton = QMessageBox::Yes,
+              const QString& informative = QString(), const QString& details = QString());
+
+// Attaches every PATH[:PROFILE] that no attached virtual recorder serves yet, with the
+// options the command line also takes from the environment. False with the message of the
+// first that failed.
+bool AttachHostRecorders(const std::vector<std::string>& specs, std::string& error);
+
+// The settings that both dialogs give their component, then the transport and the
+// device list. False when no transport could be started.
+bool SetUpDialogComponent(TKorbBurner& component, const std::vector<std::string>& virtualRecorders);
+
+// The selected recorder writes CD-R, DVD-R or DVD-RAM media.
+bool CanWrite(const TSCSIDevice& component);
+
+// The 40-pixel header strip in the recorder colour, holding the disc picture; the caller
+// adds its controls to the returned layout.
+QFrame* MakeRecorderHeader(QWidget* parent, QHBoxLayout*& layout);
+
+}  // namespace brennix

@@ -1,0 +1,302 @@
+// The burn and erase dialogs driven as a person drives them, on a real X server, against
+// virtual recorders: every message box is read and answered, and each disc is read back
+// with osirrox.
+#include "app/application.h"
+#include "app/burn_dialog.h"
+#include "app/dialog_host.h"
+#include "app/dialog_support.h"
+#include "app/erase_dialog.h"
+#include "component/korb_burner.h"
+#include "device/device_entry.h"
+#include "transport/spti.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace brennix;
+
+namespace {
+
+constexpr int kLongWaitMs = 120000;
+
+class TestHost : public TDialogHost {
+ public:
+  std::vector<QueueRow> rows;
+  Qt::CheckState savePath = Qt::Unchecked;
+  QString label = "  DATA  ";
+  QString recorder;
+  std::vector<std::string> recorders;
+  std::vector<bool> selectorStates;
+  int recorderChanges = 0;
+
+  std::vector<QueueRow> QueueRows() const override { return rows; }
+  Qt::CheckState SavePathState() const override { return savePath; }
+  QString VolumeLabel() const override { return label; }
+  QString RecorderText() const override { return recorder; }
+  int64_t QueuedBytes() const override { return 4096; }
+  void SetRecorderSelectorEnabled(bool enabled) override { selectorStates.push_back(enabled); }
+  void RecorderChanged() override { ++recorderChanges; }
+  std::vector<std::string> VirtualRecorders() const override { return recorders; }
+};
+
+// Answers every message box that opens: Yes (or No) to a question, OK to the rest, and
+// keeps what each said as "Caption: text".
+class MessageAnswerer : public QObject {
+ public:
+  QStringList seen;
+  QMessageBox::StandardButton answer = QMessageBox::Yes;
+
+  MessageAnswerer() {
+    connect(&timer_, &QTimer::timeout, this, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || !box->isVisible()) return;
+      seen << box->windowTitle() + ": " + box->text();
+      QAbstractButton* button = box->button(answer);
+      if (button == nullptr) button = box->button(QMessageBox::Ok);
+      if (button != nullptr) button->click();
+    });
+    timer_.start(20);
+  }
+  bool Saw(const QString& text) const { return seen.filter(text).size() > 0; }
+
+ private:
+  QTimer timer_;
+};
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+}
+
+// Attaches a recorder as the dialogs do and returns its device entry.
+QString AttachRecorder(const QString& spec, bool simulated = false) {
+  if (simulated) qputenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "speed=simulated");
+  std::string error;
+  const bool attached = AttachHostRecorders({spec.toStdString()}, error);
+  qunsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
+  if (!attached) qWarning("%s", error.c_str());
+  TSCSIDevice probe;
+  probe.InitializeASPI(true, std::string());
+  const std::string path = spec.section(':', 0, 0).toStdString();
+  for (const std::string& entry : probe.Devices) {
+    const char letter = DeviceEntryLetter(entry);
+    if (letter < 'A' || letter > 'Z') continue;
+    const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
+    if (drive.Backend && drive.Backend->DevicePath() == path) return QString::fromStdString(entry);
+  }
+  return QString();
+}
+
+// Every file below root as "relative/path" -> contents.
+QMap<QString, QByteArray> FilesBelow(const QString& root) {
+  QMap<QString, QByteArray> files;
+  QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) files[QDir(root).relativeFilePath(path)] = file.readAll();
+  }
+  return files;
+}
+
+QMap<QString, QByteArray> ReadDisc(const QString& disc, const QString& into) {
+  QProcess osirrox;
+  osirrox.start("osirrox", {"-indev", disc, "-extract", "/", into});
+  osirrox.waitForFinished(kLongWaitMs);
+  if (osirrox.exitCode() != 0) qWarning() << osirrox.readAllStandardError();
+  return FilesBelow(into);
+}
+
+// Starts a burn and answers its question; returns when the recording has ended.
+void Burn(TfrmBurn& dialog, MessageAnswerer& answers) {
+  QVERIFY(dialog.cmdStartBurn->isEnabled());
+  QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(!dialog.Writing() && answers.Saw("Burn process completed"), kLongWaitMs);
+}
+
+}  // namespace
+
+class DialogsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir scratch_;
+  QString sources_;  // photos/ (two files, one in a subfolder) and notes.txt
+  QMap<QString, QByteArray> photos_;
+
+  QString NewDisc(const QString& name) { return scratch_.path() + "/" + name + ".disc"; }
+  std::vector<QueueRow> Queue() const {
+    return {{(sources_ + "/photos/").toStdString(), true}, {(sources_ + "/notes.txt").toStdString(), false}};
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(scratch_.isValid());
+    sources_ = scratch_.path() + "/src";
+    photos_["a.jpg"] = QByteArray(300000, 'a');
+    photos_["trip/b.txt"] = "a longer name than eight dots three\n";
+    for (auto it = photos_.cbegin(); it != photos_.cend(); ++it)
+      WriteFile(sources_ + "/photos/" + it.key(), it.value());
+    WriteFile(sources_ + "/notes.txt", "notes\n");
+  }
+
+  void burnReadsBack_data() {
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<int>("savePath");
+    QTest::addColumn<bool>("closeDisc");
+    QTest::addColumn<QString>("folderOnDisc");  // where the folder's contents land
+    QTest::addColumn<QString>("fileOnDisc");
+    QTest::newRow("DVD+R, no path, open") << "dvd+r" << int(Qt::Unchecked) << false << "" << "notes.txt";
+    QTest::newRow("DVD-R, last folder, closed") << "dvd-r" << int(Qt::PartiallyChecked) << true << "photos/" << "src/notes.txt";
+  }
+
+  void burnReadsBack() {
+    QFETCH(QString, profile);
+    QFETCH(int, savePath);
+    QFETCH(bool, closeDisc);
+    QFETCH(QString, folderOnDisc);
+    QFETCH(QString, fileOnDisc);
+    const QString disc = NewDisc(profile);
+    TestHost host;
+    host.recorders = {(disc + ":" + profile).toStdString()};
+    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
+    QVERIFY(!host.recorder.isEmpty());
+    host.rows = Queue();
+    host.savePath = static_cast<Qt::CheckState>(savePath);
+
+    MessageAnswerer answers;
+    {
+      TfrmBurn dialog(host);
+      dialog.Prepare();
+      dialog.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+      QCOMPARE(dialog.windowTitle(), QString("Burn CD or DVD"));
+      QCOMPARE(dialog.lblDrive->text(), host.recorder);
+      QVERIFY(dialog.cmdStartBurn->isEnabled());
+      dialog.chkCloseDisc->setChecked(closeDisc);
+      Burn(dialog, answers);
+      QCOMPARE(dialog.korbBurn().FinalizeDisc, closeDisc);
+      QCOMPARE(dialog.lblBurnState->text(), QString("Ready"));
+      QCOMPARE(dialog.prgProgress->value(), dialog.prgProgress->maximum());
+      dialog.close();
+    }
+    QCOMPARE(answers.seen, QStringList({"Confirm Action: Do you want to write 4.00 KB to the disc ?",
+                                        "Ready: Burn process completed."}));
+    QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
+    QCOMPARE(host.recorderChanges, 1);
+
+    QMap<QString, QByteArray> expected;
+    for (auto it = photos_.cbegin(); it != photos_.cend(); ++it) expected[folderOnDisc + it.key()] = it.value();
+    expected[fileOnDisc] = "notes\n";
+    QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-" + profile), expected);
+  }
+
+  // A CD-RW holding a session is quick-erased from the erase dialog and burned anew.
+  void eraseThenBurn() {
+    const QString disc = NewDisc("cd-rw");
+    TestHost host;
+    host.recorders = {(disc + ":cd-rw").toStdString()};
+    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
+    host.rows = Queue();
+    MessageAnswerer answers;
+    {
+      TfrmBurn burn(host);
+      burn.Prepare();
+      burn.show();
+      Burn(burn, answers);
+      burn.close();
+    }
+    {
+      TfrmErase erase(host);
+      erase.Prepare();
+      erase.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&erase));
+      QCOMPARE(erase.windowTitle(), QString("Erase CD or DVD"));
+      erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
+      QVERIFY(erase.cmdStartErase->isEnabled());
+      QVERIFY(!erase.cmdAbort->isEnabled());
+      QTest::mouseClick(erase.cmdStartErase, Qt::LeftButton);
+      QTRY_VERIFY_WITH_TIMEOUT(answers.Saw("Erase process completed"), kLongWaitMs);
+      QCOMPARE(erase.prgProgress->value(), 100);
+      QVERIFY(erase.cmbDrives->isEnabled());
+      erase.close();
+    }
+    QCOMPARE(answers.seen.mid(2), QStringList({"Confirm Action: All data on the disc will be lost.\r\n"
+                                               "Do you want to quick erase the disc ?",
+                                               "Ready: Erase process completed."}));
+    QCOMPARE(host.recorderChanges, 2);
+
+    WriteFile(scratch_.path() + "/second/new.txt", "after the erase\n");
+    host.rows = {{(scratch_.path() + "/second/new.txt").toStdString(), false}};
+    {
+      TfrmBurn burn(host);
+      burn.Prepare();
+      burn.show();
+      Burn(burn, answers);
+      burn.close();
+    }
+    QCOMPARE(answers.seen.last(), QString("Ready: Burn process completed."));
+    QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-cd-rw"),
+             (QMap<QString, QByteArray>{{"new.txt", "after the erase\n"}}));
+  }
+
+  // Closing mid-write asks; Yes aborts, the window closes once the recording has ended, and
+  // the disc still takes a new session.
+  void closeWhileWritingAborts() {
+    const QString disc = NewDisc("slow-dvd+rw");
+    WriteFile(scratch_.path() + "/big/big.bin", QByteArray(48 << 20, 'x'));
+    TestHost host;
+    host.recorders = {(disc + ":dvd+rw").toStdString()};
+    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]), true);
+    host.rows = {{(scratch_.path() + "/big/").toStdString(), true}};
+    MessageAnswerer answers;
+    TfrmBurn dialog(host);
+    dialog.Prepare();
+    dialog.show();
+    QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.korbBurn().BytesWritten() > 0, kLongWaitMs);
+    QVERIFY(dialog.Writing());
+    dialog.close();
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), kLongWaitMs);
+    QVERIFY(!dialog.Writing());
+    QCOMPARE(answers.seen.size(), 2);
+    QVERIFY(answers.seen[1].contains("abort"));
+    QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
+
+    TSCSIDevice probe;
+    probe.InitializeASPI(true, std::string());
+    probe.SetDevice(host.recorder.toStdString());
+    QVERIFY(probe.DiscStatus() != -1);
+
+    host.rows = Queue();
+    TfrmBurn again(host);
+    again.Prepare();
+    again.show();
+    Burn(again, answers);
+    QCOMPARE(answers.seen.last(), QString("Ready: Burn process completed."));
+  }
+};
+
+int main(int argc, char** argv) {
+  QTemporaryDir home;
+  qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
+  TBrennixApplication app(argc, argv);
+  DialogsTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "dialogs_test.moc"
