@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Starts brennix under Xvfb and saves what a person would see: the splash window at
-# start-up, the About box, and the main window with a queue on a virtual DVD+R that already
-# holds one session, as PNG files in the build folder.
+# start-up, the About box, the main window with a queue on a virtual DVD+R that already
+# holds one session, and the burn and erase dialogs halfway through their work on a slow
+# virtual recorder, as PNG files in the build folder.
 #   scripts/screenshots.sh [build folder]     (default: build)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ "${1:-}" = "--inside-x" ]; then
   # Runs under the X server that the outer call started.
-  app=$2 grab=$3 out=$4 cli=$5
+  app=$2 grab=$3 out=$4 cli=$5 demo=$6
   shoot() {  # shoot <png> <seconds before the shot> <splash ms> [app arguments]
     local png=$1 wait=$2 splash=$3
     shift 3
@@ -33,12 +34,32 @@ if [ "${1:-}" = "--inside-x" ]; then
   shoot "$out/screenshot-main.png" 4 300 --virtual-recorder "$work/dvd.img" \
     "$here/scripts/sample" "$work/holiday-video.mkv" "$work/backup-2026-12.tar"
   rm -rf "$work"
+
+  # The dialogs mid-run: a recorder that takes the time a real drive takes.
+  shoot_dialog() {  # shoot_dialog <png> <seconds before the shot> <demo arguments>
+    local png=$1 wait=$2
+    shift 2
+    BRENNIX_VIRTUAL_RECORDER_OPTIONS=speed=simulated "$demo" "$@" &
+    local pid=$!
+    sleep "$wait"
+    "$grab" "$png"
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  }
+  work=$(mktemp -d)
+  mkdir -p "$work/holiday/day 1"
+  truncate -s 120M "$work/holiday/day 1/video.mov"
+  echo "Beach, then the old town." > "$work/holiday/notes.txt"
+  shoot_dialog "$out/screenshot-burn.png" 12 burn "$work/burn.disc:cd-r" "$work/holiday/"
+  "$cli" --virtual-recorder "$work/erase.disc:cd-rw" burn --yes "$work/holiday/notes.txt" >/dev/null
+  shoot_dialog "$out/screenshot-erase.png" 15 erase "$work/erase.disc:cd-rw"
+  rm -rf "$work"
   exit 0
 fi
 
 build=$(cd "${1:-$here/build}" 2>/dev/null && pwd || echo "${1:-$here/build}")
 [ -f "$build/CMakeCache.txt" ] || "$here/scripts/build.sh" "$build"
-cmake --build "$build" --target brennix brennix-cli brennix_screen_grab
+cmake --build "$build" --target brennix brennix-cli brennix_screen_grab brennix_dialog_demo
 
 # A private settings and runtime folder: the shots never touch the user's own.
 scratch=$(mktemp -d)
@@ -49,5 +70,6 @@ export XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch/runtime"
 unset QT_QPA_PLATFORM
 
 xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-x "$build/src/app/brennix" \
-  "$build/src/app/brennix_screen_grab" "$build" "$build/src/cli/brennix-cli"
-echo "saved $build/screenshot-splash.png, $build/screenshot-about.png and $build/screenshot-main.png"
+  "$build/src/app/brennix_screen_grab" "$build" "$build/src/cli/brennix-cli" \
+  "$build/src/app/brennix_dialog_demo"
+echo "saved $build/screenshot-{splash,about,main,burn,erase}.png"

@@ -1,8 +1,10 @@
 #include "app/dialog_support.h"
 
 #include "component/korb_burner.h"
+#include "device/device_entry.h"
 #include "transport/aspi.h"
 #include "transport/drive_backend.h"
+#include "transport/spti.h"
 #include "virtual_recorder/attach.h"
 
 #include <QFrame>
@@ -89,6 +91,20 @@ bool AttachHostRecorders(const std::vector<std::string>& specs, std::string& err
   // A transport that is up already lists its drives again, now with the new ones.
   if (attachedAny && ASPIUsesEmulation()) ASPIReload();
   return true;
+}
+
+std::string VirtualRecorderEntry(const TSCSIDevice& device, const std::string& recorderText) {
+  std::string path;
+  std::optional<MediaProfile> profile;
+  SplitRecorderText(recorderText, path, profile);
+  const std::string key = SameFileKey(path);
+  for (const std::string& entry : device.Devices) {
+    const char letter = DeviceEntryLetter(entry);
+    if (letter < 'A' || letter > 'Z') continue;
+    const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
+    if (drive.Backend && SameFileKey(drive.Backend->DevicePath()) == key) return entry;
+  }
+  return std::string();
 }
 
 bool SetUpDialogComponent(TKorbBurner& component,

@@ -36,6 +36,10 @@ bool AskYesNo(QWidget* owner, QMessageBox::Icon icon, const QString& text,
 // first that failed.
 bool AttachHostRecorders(const std::vector<std::string>& specs, std::string& error);
 
+// The entry of device.Devices that serves the virtual recorder PATH[:PROFILE]; empty when
+// none does.
+std::string VirtualRecorderEntry(const TSCSIDevice& device, const std::string& recorderText);
+
 // The settings that both dialogs give their component, then the transport and the
 // device list. False when no transport could be started.
 bool SetUpDialogComponent(TKorbBurner& component, const std::vector<std::string>& virtualRecorders);

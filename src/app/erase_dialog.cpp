@@ -47,10 +47,11 @@ TfrmErase::TfrmErase(TDialogHost& host, QWidget* owner)
   outer->addWidget(MakeRecorderHeader(this, top));
   cmbDrives = new QComboBox(this);
   cmbDrives->setObjectName("cmbDrives");
-  cmbDrives->setFixedWidth(301);
+  // 301 wide where the header has room; a little less rather than crowding the buttons.
+  cmbDrives->setMaximumWidth(301);
+  cmbDrives->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   cmbDrives->setFont(QFont("Courier New"));
-  top->addWidget(cmbDrives);
-  top->addStretch(1);
+  top->addWidget(cmbDrives, 1);
   cmdEject = MakeButton(this, "cmdEject", "Eject", 45, 22);
   cmdLoad = MakeButton(this, "cmdLoad", "Load", 45, 22);
   cmdStartErase = MakeButton(this, "cmdStartErase", "Start Erase", 93, 22);

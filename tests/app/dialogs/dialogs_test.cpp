@@ -7,8 +7,6 @@
 #include "app/dialog_support.h"
 #include "app/erase_dialog.h"
 #include "component/korb_burner.h"
-#include "device/device_entry.h"
-#include "transport/spti.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -91,14 +89,7 @@ QString AttachRecorder(const QString& spec, bool simulated = false) {
   if (!attached) qWarning("%s", error.c_str());
   TSCSIDevice probe;
   probe.InitializeASPI(true, std::string());
-  const std::string path = spec.section(':', 0, 0).toStdString();
-  for (const std::string& entry : probe.Devices) {
-    const char letter = DeviceEntryLetter(entry);
-    if (letter < 'A' || letter > 'Z') continue;
-    const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
-    if (drive.Backend && drive.Backend->DevicePath() == path) return QString::fromStdString(entry);
-  }
-  return QString();
+  return QString::fromStdString(VirtualRecorderEntry(probe, spec.toStdString()));
 }
 
 // Every file below root as "relative/path" -> contents.

@@ -1,0 +1,86 @@
+// Opens the burn or erase dialog on a virtual recorder and starts it as a person would,
+// answering its question with Yes, so that scripts/screenshots.sh can take the dialog
+// mid-run:
+//   brennix_dialog_demo burn DISC[:PROFILE] SOURCE...
+//   brennix_dialog_demo erase DISC[:PROFILE]
+// BRENNIX_VIRTUAL_RECORDER_OPTIONS (e.g. speed=simulated) sets the recorder's pace.
+#include "app/application.h"
+#include "app/burn_dialog.h"
+#include "app/dialog_host.h"
+#include "app/dialog_support.h"
+#include "app/erase_dialog.h"
+#include "component/korb_burner.h"
+
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstring>
+
+using namespace brennix;
+
+namespace {
+
+class DemoHost : public TDialogHost {
+ public:
+  std::vector<QueueRow> rows;
+  std::vector<std::string> recorders;
+  QString recorder;
+
+  std::vector<QueueRow> QueueRows() const override { return rows; }
+  Qt::CheckState SavePathState() const override { return Qt::Checked; }
+  QString VolumeLabel() const override { return "HOLIDAY 2026"; }
+  QString RecorderText() const override { return recorder; }
+  int64_t QueuedBytes() const override { return 0; }
+  void SetRecorderSelectorEnabled(bool) override {}
+  void RecorderChanged() override {}
+  std::vector<std::string> VirtualRecorders() const override { return recorders; }
+};
+
+// Says Yes to the dialog's question; later boxes stay open for the picture.
+void AnswerQuestions(QTimer& timer) {
+  QObject::connect(&timer, &QTimer::timeout, [] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box != nullptr && box->button(QMessageBox::Yes) != nullptr) box->button(QMessageBox::Yes)->click();
+  });
+  timer.start(50);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TBrennixApplication app(argc, argv);
+  const bool burn = argc >= 4 && std::strcmp(argv[1], "burn") == 0;
+  const bool erase = argc == 3 && std::strcmp(argv[1], "erase") == 0;
+  if (!burn && !erase) {
+    std::fprintf(stderr, "usage: %s burn DISC[:PROFILE] SOURCE... | erase DISC[:PROFILE]\n", argv[0]);
+    return 2;
+  }
+  DemoHost host;
+  host.recorders = {argv[2]};
+  for (int i = 3; i < argc; ++i) host.rows.push_back({argv[i], true});
+  std::string error;
+  if (!AttachHostRecorders(host.recorders, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  QTimer answers;
+  AnswerQuestions(answers);
+  // Never a real drive: the recorder is looked up by its disc file.
+  TfrmErase lister(host);
+  lister.Prepare();
+  host.recorder = QString::fromStdString(VirtualRecorderEntry(lister.korbErase(), argv[2]));
+  if (erase) {
+    TfrmErase dialog(host);
+    dialog.Prepare();
+    dialog.cmbDrives->setCurrentIndex(dialog.cmbDrives->findText(host.recorder));
+    QTimer::singleShot(500, &dialog, [&dialog] { dialog.cmdStartErase->click(); });
+    return dialog.exec();
+  }
+  TfrmBurn dialog(host);
+  dialog.Prepare();
+  QTimer::singleShot(500, &dialog, [&dialog] { dialog.cmdStartBurn->click(); });
+  return dialog.exec();
+}
