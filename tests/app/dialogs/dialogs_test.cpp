@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -50,7 +51,7 @@ class TestHost : public TDialogHost {
 };
 
 // Answers every message box that opens: Yes (or No) to a question, OK to the rest, and
-// keeps what each said as "Caption: text".
+// keeps what each said as "Caption: text[ | informative text]".
 class MessageAnswerer : public QObject {
  public:
   QStringList seen;
@@ -60,7 +61,8 @@ class MessageAnswerer : public QObject {
     connect(&timer_, &QTimer::timeout, this, [this] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (box == nullptr || !box->isVisible()) return;
-      seen << box->windowTitle() + ": " + box->text();
+      seen << box->windowTitle() + ": " + box->text() +
+                  (box->informativeText().isEmpty() ? "" : " | " + box->informativeText());
       QAbstractButton* button = box->button(answer);
       if (button == nullptr) button = box->button(QMessageBox::Ok);
       if (button != nullptr) button->click();
@@ -104,11 +106,17 @@ QMap<QString, QByteArray> FilesBelow(const QString& root) {
   return files;
 }
 
-QMap<QString, QByteArray> ReadDisc(const QString& disc, const QString& into) {
+// The files of the disc's volume, and its label in volumeId.
+QMap<QString, QByteArray> ReadDisc(const QString& disc, const QString& into,
+                                   QString* volumeId = nullptr) {
   QProcess osirrox;
+  osirrox.setProcessChannelMode(QProcess::MergedChannels);
   osirrox.start("osirrox", {"-indev", disc, "-extract", "/", into});
   osirrox.waitForFinished(kLongWaitMs);
-  if (osirrox.exitCode() != 0) qWarning() << osirrox.readAllStandardError();
+  const QString report = QString::fromUtf8(osirrox.readAll());
+  if (osirrox.exitCode() != 0) qWarning() << report;
+  const QRegularExpressionMatch id = QRegularExpression("Volume id\\s*:\\s*'([^']*)'").match(report);
+  if (volumeId != nullptr) *volumeId = id.captured(1);
   return FilesBelow(into);
 }
 
@@ -193,7 +201,80 @@ class DialogsTest : public QObject {
     QMap<QString, QByteArray> expected;
     for (auto it = photos_.cbegin(); it != photos_.cend(); ++it) expected[folderOnDisc + it.key()] = it.value();
     expected[fileOnDisc] = "notes\n";
-    QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-" + profile), expected);
+    QString volumeId;
+    QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-" + profile, &volumeId), expected);
+    QCOMPARE(volumeId, QString("DATA"));
+  }
+
+  // Starts that end before anything is written leave the dialog idle and the disc blank.
+  void burnStartsThatStop_data() {
+    QTest::addColumn<bool>("queued");
+    QTest::addColumn<bool>("folderGone");
+    QTest::addColumn<QStringList>("messages");
+    const QString question = "Confirm Action: Do you want to write 4.00 KB to the disc ?";
+    QTest::newRow("empty queue") << false << false << QStringList{
+        "Warning: Please add one or more files to the burn queue and try again."};
+    QTest::newRow("answered No") << true << false << QStringList{question};
+    QTest::newRow("folder gone") << true << true << QStringList{
+        question + " | 1 of the queued sources cannot go on the disc and will be left out."};
+  }
+
+  void burnStartsThatStop() {
+    QFETCH(bool, queued);
+    QFETCH(bool, folderGone);
+    QFETCH(QStringList, messages);
+    const QString disc = NewDisc(QString("stop-%1-%2").arg(queued).arg(folderGone));
+    TestHost host;
+    host.recorders = {(disc + ":cd-r").toStdString()};
+    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
+    if (queued) host.rows = Queue();
+    if (folderGone) host.rows.push_back({(scratch_.path() + "/gone/").toStdString(), true});
+    MessageAnswerer answers;
+    answers.answer = QMessageBox::No;
+    TfrmBurn dialog(host);
+    dialog.Prepare();
+    dialog.show();
+    QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
+    QCOMPARE(answers.seen, messages);
+    QVERIFY(dialog.cmdStartBurn->isEnabled());
+    QVERIFY(!dialog.cmdAbort->isEnabled());
+    QVERIFY(!dialog.tmrProgress->isActive());
+    QVERIFY(host.selectorStates.empty());
+    TSCSIDevice probe;
+    probe.InitializeASPI(true, std::string());
+    probe.SetDevice(host.recorder.toStdString());
+    QCOMPARE(probe.DiscStatus(), 0);
+  }
+
+  // What the erase dialog asks, or refuses, by disc and kind of erase (answered No).
+  void eraseQuestions_data() {
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<bool>("quick");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("DVD+R") << "dvd+r" << true << "Warning: This disc is not erasable.";
+    QTest::newRow("CD-RW, full") << "cd-rw" << false
+        << "Confirm Action: All data on the disc will be lost\r\nDo you want to completely "
+           "erase the disc ?\r\nThis may take 10-70 minutes.";
+  }
+
+  void eraseQuestions() {
+    QFETCH(QString, profile);
+    QFETCH(bool, quick);
+    QFETCH(QString, message);
+    TestHost host;
+    const QString spec = NewDisc("ask-" + profile) + ":" + profile;
+    host.recorder = AttachRecorder(spec);
+    MessageAnswerer answers;
+    answers.answer = QMessageBox::No;
+    TfrmErase erase(host);
+    erase.Prepare();
+    erase.show();
+    erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
+    erase.chkQuickErase->setChecked(quick);
+    QTest::mouseClick(erase.cmdStartErase, Qt::LeftButton);
+    QCOMPARE(answers.seen, QStringList{message});
+    QVERIFY(erase.cmdStartErase->isEnabled());
+    QVERIFY(!erase.Erasing());
   }
 
   // A CD-RW holding a session is quick-erased from the erase dialog and burned anew.
@@ -221,6 +302,12 @@ class DialogsTest : public QObject {
       QVERIFY(erase.cmdStartErase->isEnabled());
       QVERIFY(!erase.cmdAbort->isEnabled());
       QTest::mouseClick(erase.cmdStartErase, Qt::LeftButton);
+      // The end of the erase arrives through the event loop, which has not run yet.
+      QVERIFY(erase.Erasing());
+      QVERIFY(!erase.cmbDrives->isEnabled());
+      erase.close();
+      QVERIFY(erase.isVisible());
+      QVERIFY(erase.lblBurnState->text().contains("must finish"));
       QTRY_VERIFY_WITH_TIMEOUT(answers.Saw("Erase process completed"), kLongWaitMs);
       QCOMPARE(erase.prgProgress->value(), 100);
       QVERIFY(erase.cmbDrives->isEnabled());
