@@ -22,6 +22,9 @@ namespace {
 constexpr int kProgressTickMs = 500;
 constexpr uint8_t kQuickBlank = 1;
 constexpr uint8_t kFullBlank = 0;
+constexpr const char* kCannotStopHint =
+    "The drive blanks or formats the disc by itself; this cannot be stopped.";
+constexpr const char* kCanStopHint = "Stop writing zeros over the disc.";
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
                         int height) {
@@ -78,7 +81,7 @@ TfrmErase::TfrmErase(TDialogHost& host, QWidget* owner)
   prgProgress->setValue(0);
   cmdAbort = MakeButton(this, "cmdAbort", "Abort", 93, 26);
   cmdAbort->setEnabled(false);
-  cmdAbort->setToolTip("An erase cannot be stopped once the drive has begun it.");
+  cmdAbort->setToolTip(kCannotStopHint);
   bar->addWidget(prgProgress);
   bar->addStretch(1);
   bar->addWidget(cmdAbort);
@@ -178,6 +181,9 @@ void TfrmErase::tmrProgressTimer() {
   // The estimate may fall back when the drive reports less; the bar does not.
   const int p = korbErase_->EraseProgress();
   if (p >= prgProgress->value()) prgProgress->setValue(p);
+  const bool stoppable = erasing_ && !stopping_ && korbErase_->EraseStoppable();
+  cmdAbort->setEnabled(stoppable);
+  cmdAbort->setToolTip(stoppable ? kCanStopHint : kCannotStopHint);
 }
 
 void TfrmErase::korbEraseEraseDone(TSCSIDevice*, bool WithError) {
@@ -186,14 +192,22 @@ void TfrmErase::korbEraseEraseDone(TSCSIDevice*, bool WithError) {
   lblBurnState->setText("Ready");
   prgProgress->setValue(prgProgress->maximum());
   SetErasing(false);
+  stopping_ = false;
+  cmdAbort->setEnabled(false);
+  cmdAbort->setToolTip(kCannotStopHint);
   if (WithError)
     ShowMessage(this, QMessageBox::Information, "Error", "Erase process completed with errors.");
   else
     ShowMessage(this, QMessageBox::Information, "Ready", "Erase process completed.");
 }
 
-// Never enabled: nothing can stop an erase that the drive has begun.
-void TfrmErase::cmdAbortClick() {}
+void TfrmErase::cmdAbortClick() {
+  if (!erasing_ || stopping_ || !korbErase_->EraseStoppable()) return;
+  stopping_ = true;
+  cmdAbort->setEnabled(false);
+  lblBurnState->setText("Stopping the erase...");
+  korbErase_->StopErase();
+}
 
 void TfrmErase::cmdEjectClick() { EjectDevice(this, *korbErase_); }
 void TfrmErase::cmdLoadClick() { LoadDevice(this, *korbErase_); }

@@ -2,8 +2,9 @@
 // its component, asks before it erases, follows the erase with a 500 ms timer and reports
 // the end.
 //
-// An erase cannot be stopped once the drive has begun it, so while it runs the recorder
-// selector is locked, "Abort" stays disabled and the window refuses to close.
+// While an erase runs the recorder selector is locked and the window refuses to close: a
+// blank or format that the drive runs cannot be stopped. "Abort" is enabled only while the
+// program itself writes zeros over the disc (DVD+RW, DVD-RAM), which it can stop.
 #pragma once
 
 #include <QDialog>
@@ -66,6 +67,7 @@ class TfrmErase : public QDialog {
   TDialogHost& host_;
   std::unique_ptr<TKorbBurner> korbErase_;
   bool erasing_ = false;
+  bool stopping_ = false;
   int eraseDoneCount_ = 0;
 };
 

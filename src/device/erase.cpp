@@ -21,6 +21,12 @@ int TSCSIDevice::EraseProgress() const {
   return eraseThread_->Progress();
 }
 
+bool TSCSIDevice::EraseStoppable() const { return Erasing && eraseThread_ && eraseThread_->Filling(); }
+
+void TSCSIDevice::StopErase() {
+  if (Erasing && eraseThread_) eraseThread_->StopFill();
+}
+
 bool TSCSIDevice::StartErase(uint8_t blankType) {
   // A second erase on the same drive would pull the thread object from under the first.
   if (Erasing) return false;

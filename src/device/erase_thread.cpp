@@ -65,14 +65,20 @@ bool TEraseThread::TestReady() {
 
 bool TEraseThread::ZeroFill(uint32_t lastAddress) {
   const uint32_t bytes = kZeroFillBlocks * 2048;
-  for (uint32_t address = 0; address <= lastAddress; address += kZeroFillBlocks) {
-    if (Terminated()) return false;
-    if (!device_.WriteSectors(address, kZeroFillBlocks, bytes, zeros_.data())) return false;
+  filling_.store(true);
+  bool filled = true;
+  for (uint32_t address = 0; address <= lastAddress && filled; address += kZeroFillBlocks) {
+    if (Terminated() || stopFill_.load()) {
+      filled = false;
+      break;
+    }
+    filled = device_.WriteSectors(address, kZeroFillBlocks, bytes, zeros_.data());
     // A full fill is most of the erase and takes minutes: let the progress follow it.
-    const int filled = static_cast<int>(uint64_t{address} * 95 / (uint64_t{lastAddress} + 1));
-    if (filled > progress_.load()) progress_.store(filled);
+    const int done = static_cast<int>(uint64_t{address} * 95 / (uint64_t{lastAddress} + 1));
+    if (filled && done > progress_.load()) progress_.store(done);
   }
-  return true;
+  filling_.store(false);
+  return filled;
 }
 
 void TEraseThread::WaitDvdRw() {
@@ -109,8 +115,15 @@ void TEraseThread::FollowDvdPlusRw() {
 
   const uint32_t last = blankType_ == kBlankQuick ? kQuickZeroFillLast : kFullZeroFillLast;
   if (!ZeroFill(last)) {
-    if (!Terminated()) Fail(device_.LastErrorText);
-    return;
+    if (Terminated()) return;
+    // Stopped by the user: the start of the disc is zero already, so the old volume is
+    // gone; the drive still ends its format as after a whole fill.
+    if (stopFill_.load()) {
+      Fail("ERASE STOPPED BY USER");
+    } else {
+      Fail(device_.LastErrorText);
+      return;
+    }
   }
   if (!Nap(300)) return;
   elapsed_ += 1;
@@ -174,7 +187,8 @@ void TEraseThread::Execute() {
   } else if (t == kDiscDvdPlusRw) {
     FollowDvdPlusRw();
   } else if (t == kDiscDvdRam && blankType_ == kBlankQuick) {
-    if (!ZeroFill(kQuickZeroFillLast) && !Terminated()) Fail(device_.LastErrorText);
+    if (!ZeroFill(kQuickZeroFillLast) && !Terminated())
+      Fail(stopFill_.load() ? "ERASE STOPPED BY USER" : device_.LastErrorText);
     device_.SynchronizeCache(30000, false);
   }
   if (!Terminated()) {

@@ -27,6 +27,12 @@ class TEraseThread final : public TThread {
   ~TEraseThread() override;  // stops the loops early and joins
 
   int Progress() const { return progress_.load(); }
+  // The zero fill runs: the one part of an erase that the program, not the drive, carries
+  // out, and so the one part that can be stopped.
+  bool Filling() const { return filling_.load(); }
+  // Ends the zero fill after the block being written; the erase then finishes as usual
+  // (the drive restored, the end reported) and counts as failed.
+  void StopFill() { stopFill_.store(true); }
   bool WithError() const { return withError_.load(); }
   int16_t EraseDiscType() const { return eraseDiscType_; }
   uint16_t Estimate() const { return estimate_; }
@@ -59,6 +65,8 @@ class TEraseThread final : public TThread {
   const std::vector<uint8_t> zeros_;
   std::atomic<int> progress_{0};
   std::atomic<bool> withError_{false};
+  std::atomic<bool> filling_{false};
+  std::atomic<bool> stopFill_{false};
   std::unique_ptr<TDriveHold> hold_;
   std::string errorText_;  // this thread's alone until Finish hands it over
 };

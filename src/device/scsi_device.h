@@ -239,6 +239,11 @@ class TSCSIDevice {
   // thread. EraseProgress is in percent, 0 when no erase runs.
   bool StartErase(uint8_t blankType);
   int EraseProgress() const;
+  // The running erase is zero-filling the disc (DVD+RW, DVD-RAM) and StopErase would end
+  // it; false while the drive blanks or formats by itself, which nothing can interrupt.
+  bool EraseStoppable() const;
+  // Ends a running zero fill early; the erase then finishes as usual and reports an error.
+  void StopErase();
 
  private:
   int16_t PrepareDiscQuery();

@@ -237,6 +237,30 @@ TEST_F(EraseStart, DvdPlusRwFailedZeroFillEndsWithError) {
   EXPECT_EQ(drive->CountOf(0x2A), 1u);
 }
 
+// The user stops a full erase during its zero fill: the fill ends after the block being
+// written, the drive still closes its format, and the erase reports an error.
+TEST_F(EraseStart, StoppedZeroFillEndsEarlyClosesAndReportsAnError) {
+  Rewritable(0x001A, 0x04, 0);
+  std::atomic<int> writes{0};
+  std::atomic<bool> stoppableWhileFilling{false};
+  drive->Handlers[0x2A] = [&](const uint8_t*, const uint8_t*, uint32_t) {
+    if (++writes == 3) {
+      stoppableWhileFilling = device.EraseStoppable();
+      device.StopErase();
+    }
+    return FakeAnswer::Good();
+  };
+  drive->Handlers[0x35] = [](const uint8_t*, const uint8_t*, uint32_t) { return FakeAnswer::Good(); };
+  drive->Handlers[0x5B] = drive->Handlers[0x35];
+  ASSERT_TRUE(device.StartErase(kBlankFull));
+  ASSERT_TRUE(WaitForEvent());
+  EXPECT_TRUE(events[0]);
+  EXPECT_TRUE(stoppableWhileFilling.load());
+  EXPECT_FALSE(device.EraseStoppable());
+  EXPECT_EQ(writes.load(), 3);
+  EXPECT_EQ(drive->CountOf(0x5B), 1u);
+}
+
 TEST_F(EraseStart, DvdPlusRwThatNeverFinishesFormattingIsGivenUpOn) {
   Rewritable(0x001A, 0x04, 0);
   drive->Handlers[0x51] = [](const uint8_t*, const uint8_t*, uint32_t) {

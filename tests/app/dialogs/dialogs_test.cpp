@@ -332,6 +332,25 @@ class DialogsTest : public QObject {
              (QMap<QString, QByteArray>{{"new.txt", "after the erase\n"}}));
   }
 
+  // "Abort" is offered only while zeros are written over a DVD+RW, and stops them.
+  void eraseFillStops() {
+    TestHost host;
+    host.recorder = AttachRecorder(NewDisc("slow-dvd+rw-erase") + ":dvd+rw", true);
+    MessageAnswerer answers;
+    TfrmErase erase(host);
+    erase.Prepare();
+    erase.show();
+    erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
+    erase.chkQuickErase->setChecked(false);
+    QTest::mouseClick(erase.cmdStartErase, Qt::LeftButton);
+    QVERIFY(!erase.cmdAbort->isEnabled());  // the drive formats first
+    QTRY_VERIFY_WITH_TIMEOUT(erase.cmdAbort->isEnabled(), kLongWaitMs);
+    QTest::mouseClick(erase.cmdAbort, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!erase.Erasing(), kLongWaitMs);
+    QCOMPARE(answers.seen.last(), QString("Error: Erase process completed with errors."));
+    QVERIFY(erase.korbErase().EraseProgress() == 0 && !erase.cmdAbort->isEnabled());
+  }
+
   // Closing mid-write asks; Yes aborts, the window closes once the recording has ended, and
   // the disc still takes a new session.
   void closeWhileWritingAborts() {
