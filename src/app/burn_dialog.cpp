@@ -219,6 +219,7 @@ void TfrmBurn::cmdStartBurnClick() {
 
 void TfrmBurn::SetWriting(bool writing) {
   writing_ = writing;
+  aborting_ = false;
   cmdEject->setEnabled(!writing);
   cmdLoad->setEnabled(!writing);
   cmdStartBurn->setEnabled(!writing && CanWrite(*korbBurn_));
@@ -231,7 +232,7 @@ void TfrmBurn::tmrProgressTimer() {
   const int64_t sectors = korbBurn_->SectorsToWrite();
   lblMBWritten->setText(QString::fromStdString(MBWrittenText(written, sectors)));
   prgProgress->setMaximum(static_cast<int>(sectors));
-  if (writing_ && !closeWhenDone_ && written == sectors * 2048) lblBurnState->setText("Finalizing...");
+  if (writing_ && !aborting_ && written == sectors * 2048) lblBurnState->setText("Finalizing...");
   // The bar waits at 90 % while the drive closes the track and session.
   prgProgress->setValue(static_cast<int>(ProgressPosition(written, sectors)));
 }
@@ -256,7 +257,8 @@ void TfrmBurn::korbBurnWriteDone(TKorbBurner*, const std::string& Error) {
 }
 
 void TfrmBurn::cmdAbortClick() {
-  if (!writing_) return;
+  if (!writing_ || aborting_) return;
+  aborting_ = true;
   cmdAbort->setEnabled(false);
   lblBurnState->setText("Aborting...");
   korbBurn_->Abort();
@@ -271,8 +273,10 @@ void TfrmBurn::reject() {
     QDialog::reject();
     return;
   }
-  if (closeWhenDone_) return;  // already aborting; the window closes when the disc is done
-  if (!AskYesNo(this, QMessageBox::Question,
+  if (closeWhenDone_) return;  // the window closes when the recording has ended
+  // Once aborted, closing needs no question: the window goes when the drive is done.
+  if (!aborting_ &&
+      !AskYesNo(this, QMessageBox::Question,
                 "The disc is being written. Do you want to abort the recording?",
                 QMessageBox::No))
     return;

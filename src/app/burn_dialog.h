@@ -71,6 +71,7 @@ class TfrmBurn : public QDialog {
   std::unique_ptr<TKorbBurner> korbBurn_;
   bool starting_ = false;       // between Start Burn and the recording (or giving up)
   bool writing_ = false;        // from Burn until OnWriteDone
+  bool aborting_ = false;       // Abort asked, OnWriteDone not yet here
   bool closeWhenDone_ = false;  // the user chose to abort and close
 };
 
