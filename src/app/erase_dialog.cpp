@@ -117,7 +117,8 @@ void TfrmErase::Prepare() {
   SetUpDialogComponent(*korbErase_, host_.VirtualRecorders());
   const QSignalBlocker quiet(cmbDrives);
   cmbDrives->clear();
-  for (const std::string& entry : korbErase_->Devices) cmbDrives->addItem(QString::fromStdString(entry));
+  for (const std::string& entry : korbErase_->Devices)
+    cmbDrives->addItem(QString::fromStdString(entry));
   if (cmbDrives->count() == 0) return;
   cmbDrives->setCurrentIndex(0);
   cmbDrivesChange();

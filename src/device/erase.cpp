@@ -21,7 +21,9 @@ int TSCSIDevice::EraseProgress() const {
   return eraseThread_->Progress();
 }
 
-bool TSCSIDevice::EraseStoppable() const { return Erasing && eraseThread_ && eraseThread_->Filling(); }
+bool TSCSIDevice::EraseStoppable() const {
+  return Erasing && eraseThread_ && eraseThread_->Filling();
+}
 
 void TSCSIDevice::StopErase() {
   if (Erasing && eraseThread_) eraseThread_->StopFill();

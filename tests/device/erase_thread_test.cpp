@@ -250,7 +250,9 @@ TEST_F(EraseStart, StoppedZeroFillEndsEarlyClosesAndReportsAnError) {
     }
     return FakeAnswer::Good();
   };
-  drive->Handlers[0x35] = [](const uint8_t*, const uint8_t*, uint32_t) { return FakeAnswer::Good(); };
+  drive->Handlers[0x35] = [](const uint8_t*, const uint8_t*, uint32_t) {
+    return FakeAnswer::Good();
+  };
   drive->Handlers[0x5B] = drive->Handlers[0x35];
   ASSERT_TRUE(device.StartErase(kBlankFull));
   ASSERT_TRUE(WaitForEvent());

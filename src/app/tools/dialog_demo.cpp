@@ -43,7 +43,8 @@ class DemoHost : public TDialogHost {
 void AnswerQuestions(QTimer& timer) {
   QObject::connect(&timer, &QTimer::timeout, [] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box != nullptr && box->button(QMessageBox::Yes) != nullptr) box->button(QMessageBox::Yes)->click();
+    QAbstractButton* yes = box != nullptr ? box->button(QMessageBox::Yes) : nullptr;
+    if (yes != nullptr) yes->click();
   });
   timer.start(50);
 }
@@ -55,7 +56,8 @@ int main(int argc, char** argv) {
   const bool burn = argc >= 4 && std::strcmp(argv[1], "burn") == 0;
   const bool erase = argc == 3 && std::strcmp(argv[1], "erase") == 0;
   if (!burn && !erase) {
-    std::fprintf(stderr, "usage: %s burn DISC[:PROFILE] SOURCE... | erase DISC[:PROFILE]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s burn DISC[:PROFILE] SOURCE... | erase DISC[:PROFILE]\n",
+                 argv[0]);
     return 2;
   }
   DemoHost host;

@@ -115,8 +115,8 @@ QMap<QString, QByteArray> ReadDisc(const QString& disc, const QString& into,
   osirrox.waitForFinished(kLongWaitMs);
   const QString report = QString::fromUtf8(osirrox.readAll());
   if (osirrox.exitCode() != 0) qWarning() << report;
-  const QRegularExpressionMatch id = QRegularExpression("Volume id\\s*:\\s*'([^']*)'").match(report);
-  if (volumeId != nullptr) *volumeId = id.captured(1);
+  const QRegularExpression id("Volume id\\s*:\\s*'([^']*)'");
+  if (volumeId != nullptr) *volumeId = id.match(report).captured(1);
   return FilesBelow(into);
 }
 
@@ -139,7 +139,8 @@ class DialogsTest : public QObject {
 
   QString NewDisc(const QString& name) { return scratch_.path() + "/" + name + ".disc"; }
   std::vector<QueueRow> Queue() const {
-    return {{(sources_ + "/photos/").toStdString(), true}, {(sources_ + "/notes.txt").toStdString(), false}};
+    return {{(sources_ + "/photos/").toStdString(), true},
+            {(sources_ + "/notes.txt").toStdString(), false}};
   }
 
  private slots:
@@ -159,8 +160,10 @@ class DialogsTest : public QObject {
     QTest::addColumn<bool>("closeDisc");
     QTest::addColumn<QString>("folderOnDisc");  // where the folder's contents land
     QTest::addColumn<QString>("fileOnDisc");
-    QTest::newRow("DVD+R, no path, open") << "dvd+r" << int(Qt::Unchecked) << false << "" << "notes.txt";
-    QTest::newRow("DVD-R, last folder, closed") << "dvd-r" << int(Qt::PartiallyChecked) << true << "photos/" << "src/notes.txt";
+    QTest::newRow("DVD+R, no path, open")
+        << "dvd+r" << int(Qt::Unchecked) << false << "" << "notes.txt";
+    QTest::newRow("DVD-R, last folder, closed")
+        << "dvd-r" << int(Qt::PartiallyChecked) << true << "photos/" << "src/notes.txt";
   }
 
   void burnReadsBack() {
@@ -193,13 +196,15 @@ class DialogsTest : public QObject {
       QCOMPARE(dialog.prgProgress->value(), dialog.prgProgress->maximum());
       dialog.close();
     }
-    QCOMPARE(answers.seen, QStringList({"Confirm Action: Do you want to write 4.00 KB to the disc ?",
-                                        "Ready: Burn process completed."}));
+    QCOMPARE(answers.seen,
+             QStringList({"Confirm Action: Do you want to write 4.00 KB to the disc ?",
+                          "Ready: Burn process completed."}));
     QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
     QCOMPARE(host.recorderChanges, 1);
 
     QMap<QString, QByteArray> expected;
-    for (auto it = photos_.cbegin(); it != photos_.cend(); ++it) expected[folderOnDisc + it.key()] = it.value();
+    for (auto it = photos_.cbegin(); it != photos_.cend(); ++it)
+      expected[folderOnDisc + it.key()] = it.value();
     expected[fileOnDisc] = "notes\n";
     QString volumeId;
     QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-" + profile, &volumeId), expected);
@@ -313,9 +318,10 @@ class DialogsTest : public QObject {
       QVERIFY(erase.cmbDrives->isEnabled());
       erase.close();
     }
-    QCOMPARE(answers.seen.mid(2), QStringList({"Confirm Action: All data on the disc will be lost.\r\n"
-                                               "Do you want to quick erase the disc ?",
-                                               "Ready: Erase process completed."}));
+    QCOMPARE(answers.seen.mid(2),
+             QStringList({"Confirm Action: All data on the disc will be lost.\r\n"
+                          "Do you want to quick erase the disc ?",
+                          "Ready: Erase process completed."}));
     QCOMPARE(host.recorderChanges, 2);
 
     WriteFile(scratch_.path() + "/second/new.txt", "after the erase\n");
