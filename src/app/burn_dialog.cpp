@@ -166,6 +166,7 @@ void TfrmBurn::cmdStartBurnClick() {
   } restart{this};
 
   TKorbBurner& korb = *korbBurn_;
+  if (!RecorderFreeForWriting(this, korb)) return;
   korb.JolietFileSystem = chkJoliet->isChecked();
   korb.IdVolume = host_.VolumeLabel().trimmed().toStdString();
   korb.FinalizeDisc = chkCloseDisc->isChecked();

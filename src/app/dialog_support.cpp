@@ -2,6 +2,7 @@
 
 #include "component/korb_burner.h"
 #include "device/device_entry.h"
+#include "device/drive_hold.h"
 #include "transport/aspi.h"
 #include "transport/drive_backend.h"
 #include "transport/spti.h"
@@ -124,6 +125,25 @@ bool SetUpDialogComponent(TKorbBurner& component,
   // has told the user about it already.
   AttachHostRecorders(virtualRecorders, error);
   return component.InitializeASPI(true, std::string());
+}
+
+bool RecorderFreeForWriting(QWidget* owner, TSCSIDevice& component) {
+  DriveBusy busy = RecorderBusy(component);
+  if (busy.Reason == DriveBusyReason::Mounted &&
+      AskYesNo(owner, QMessageBox::Question,
+               "The disc in the recorder is mounted at " +
+                   QString::fromStdString(busy.MountPoint) + "." + kLineBreak +
+                   "Do you want to unmount it?")) {
+    std::string why;
+    if (!UnmountRecorderDisc(component, why)) {
+      ShowMessage(owner, QMessageBox::Warning, "Warning", QString::fromStdString(why));
+      return false;
+    }
+    busy = RecorderBusy(component);
+  }
+  if (busy.Free()) return true;
+  ShowMessage(owner, QMessageBox::Warning, "Warning", QString::fromStdString(DriveBusyText(busy)));
+  return false;
 }
 
 bool CanWrite(const TSCSIDevice& component) {

@@ -44,6 +44,11 @@ std::string VirtualRecorderEntry(const TSCSIDevice& device, const std::string& r
 // device list. False when no transport could be started.
 bool SetUpDialogComponent(TKorbBurner& component, const std::vector<std::string>& virtualRecorders);
 
+// Whether the dialog may go on to change the disc: no other program holds the recorder and
+// the disc is not mounted. A mounted disc is unmounted when the user agrees; anything else
+// in the way is named in a warning. True when the recorder is free.
+bool RecorderFreeForWriting(QWidget* owner, TSCSIDevice& component);
+
 // The selected recorder writes CD-R, DVD-R or DVD-RAM media.
 bool CanWrite(const TSCSIDevice& component);
 

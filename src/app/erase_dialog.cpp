@@ -149,7 +149,9 @@ void TfrmErase::cmdStartEraseClick() {
             : QString("All data on the disc will be lost") + kLineBreak +
                   "Do you want to completely erase the disc ?" + kLineBreak +
                   "This may take 10-70 minutes.";
-  if (!AskYesNo(this, QMessageBox::Warning, question, QMessageBox::No)) return;
+  if (!RecorderFreeForWriting(this, korb) ||
+      !AskYesNo(this, QMessageBox::Warning, question, QMessageBox::No))
+    return;
 
   SetErasing(true);
   prgProgress->setValue(0);
