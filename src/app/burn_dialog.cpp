@@ -290,11 +290,6 @@ void TfrmBurn::reject() {
   cmdAbortClick();
 }
 
-void TfrmBurn::done(int result) {
-  QDialog::done(result);
-  host_.RecorderChanged();
-}
-
 void ShowBurnDialog(TDialogHost& host, QWidget* owner) {
   TfrmBurn dialog(host, owner);
   dialog.Prepare();

@@ -60,7 +60,6 @@ class TfrmBurn : public QDialog {
 
  public slots:
   void reject() override;  // the close box and Esc
-  void done(int result) override;
 
  private:
   // Fills the tree from the queue rows; returns the sources that could not be added.

@@ -1,6 +1,7 @@
 // What the burn and erase dialogs need of the window that opens them: the burn queue, the
 // "Save Path" state, the volume label, the recorder chosen there and its selector, and the
 // virtual recorders it works with. The main window implements it; tests bring their own.
+// The opener selects its recorder again once a dialog has closed.
 #pragma once
 
 #include <QString>
@@ -32,8 +33,6 @@ class TDialogHost {
   virtual int64_t QueuedBytes() const = 0;
   // Locked while a dialog writes, so nobody re-selects the drive under the recording.
   virtual void SetRecorderSelectorEnabled(bool enabled) = 0;
-  // A dialog has closed: select the recorder again, which re-reads the disc.
-  virtual void RecorderChanged() = 0;
   // PATH[:PROFILE] of every virtual recorder the window offers.
   virtual std::vector<std::string> VirtualRecorders() const = 0;
 };

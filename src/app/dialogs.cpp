@@ -1,40 +1,53 @@
 #include "app/dialogs.h"
 
+#include "app/burn_dialog.h"
+#include "app/burn_queue.h"
+#include "app/dialog_host.h"
+#include "app/erase_dialog.h"
 #include "app/main_window.h"
 
-#include <QDialog>
-#include <QDialogButtonBox>
-#include <QLabel>
-#include <QVBoxLayout>
+#include <QCheckBox>
+#include <QLineEdit>
 
 namespace brennix {
 
 namespace {
 
-void RunStandIn(TfrmMain& owner, const QString& caption, const QString& text) {
-  QDialog dialog(&owner);
-  dialog.setObjectName("frmStandIn");
-  dialog.setWindowTitle(caption);
-  auto* layout = new QVBoxLayout(&dialog);
-  layout->addWidget(new QLabel(text, &dialog));
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
-  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  layout->addWidget(buttons);
-  dialog.exec();
-}
+// The main window as the dialogs see it. Its virtual recorders were attached at start-up,
+// for every component of the program at once.
+class TMainWindowHost : public TDialogHost {
+ public:
+  explicit TMainWindowHost(TfrmMain& window) : window_(window) {}
+
+  std::vector<QueueRow> QueueRows() const override {
+    std::vector<QueueRow> rows;
+    for (int i = 0; i < window_.lvwFiles->topLevelItemCount(); ++i) {
+      const QTreeWidgetItem* row = window_.lvwFiles->topLevelItem(i);
+      rows.push_back({TfrmMain::RowPath(row).toStdString(), TfrmMain::RowRecursive(row)});
+    }
+    return rows;
+  }
+  Qt::CheckState SavePathState() const override { return window_.chkPathInfo->checkState(); }
+  QString VolumeLabel() const override { return window_.txtVolumeLabel->text(); }
+  QString RecorderText() const override { return window_.cmbDrives->currentText(); }
+  int64_t QueuedBytes() const override { return static_cast<int64_t>(brennix::QueuedBytes); }
+  void SetRecorderSelectorEnabled(bool enabled) override { window_.cmbDrives->setEnabled(enabled); }
+  std::vector<std::string> VirtualRecorders() const override { return {}; }
+
+ private:
+  TfrmMain& window_;
+};
 
 }  // namespace
 
 void RunBurnDialog(TfrmMain& owner) {
-  RunStandIn(owner, "Burn CD or DVD",
-             "Burning from this window is not available yet.\n"
-             "Use brennix-cli burn to write the queued files.");
+  TMainWindowHost host(owner);
+  ShowBurnDialog(host, &owner);
 }
 
 void RunEraseDialog(TfrmMain& owner) {
-  RunStandIn(owner, "Erase CD or DVD",
-             "Erasing from this window is not available yet.\n"
-             "Use brennix-cli erase to blank the disc.");
+  TMainWindowHost host(owner);
+  ShowEraseDialog(host, &owner);
 }
 
 }  // namespace brennix

@@ -1,5 +1,4 @@
-// The burn and erase dialogs as the main window opens them. For now each is a small
-// stand-in window that says the work cannot be started from the desktop yet.
+// The burn and erase dialogs as the main window opens them.
 #pragma once
 
 namespace brennix {

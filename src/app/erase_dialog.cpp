@@ -223,11 +223,6 @@ void TfrmErase::reject() {
   lblBurnState->setText("Erasing Data... The erase must finish before this window can close.");
 }
 
-void TfrmErase::done(int result) {
-  QDialog::done(result);
-  host_.RecorderChanged();
-}
-
 void ShowEraseDialog(TDialogHost& host, QWidget* owner) {
   TfrmErase dialog(host, owner);
   dialog.Prepare();

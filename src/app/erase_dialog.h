@@ -59,7 +59,6 @@ class TfrmErase : public QDialog {
 
  public slots:
   void reject() override;  // the close box and Esc
-  void done(int result) override;
 
  private:
   void SetErasing(bool erasing);

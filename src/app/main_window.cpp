@@ -7,6 +7,7 @@
 #include "app/message_box.h"
 #include "app/options.h"
 #include "app/splash.h"
+#include "app/tray_actions.h"
 #include "app/web_page.h"
 #include "component/korb_burner.h"
 #include "image/image_tables.h"
@@ -527,6 +528,10 @@ void TfrmMain::cmdNetworkClick() {
 
 QString TfrmMain::RowPath(const QTreeWidgetItem* row) { return row->text(kColumnName); }
 
+bool TfrmMain::RowRecursive(const QTreeWidgetItem* row) {
+  return row->checkState(kColumnCheck) == Qt::Checked;
+}
+
 qint64 TfrmMain::RowBytes(const QTreeWidgetItem* row) {
   return row->text(kColumnBytes).toLongLong();
 }
@@ -662,21 +667,8 @@ void TfrmMain::korbMainDeviceChange() {
   UpdateSizes();
 }
 
-void TfrmMain::EjectDevice(TKorbBurner& c) {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  c.SynchronizeCache(300000, false);
-  c.PreventAllowRemoval(true);
-  const bool ejected = c.StartStopUnit(true);
-  QApplication::restoreOverrideCursor();
-  if (!ejected) ShowMessageBox(this, QMessageBox::Warning, "Warning", "Unable to eject the device.");
-}
-
-void TfrmMain::LoadDevice(TKorbBurner& c) {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool loaded = c.StartStopUnit(false);
-  QApplication::restoreOverrideCursor();
-  if (!loaded) ShowMessageBox(this, QMessageBox::Warning, "Warning", "Unable to load the device.");
-}
+void TfrmMain::EjectDevice(TKorbBurner& c) { brennix::EjectDevice(this, c); }
+void TfrmMain::LoadDevice(TKorbBurner& c) { brennix::LoadDevice(this, c); }
 
 void TfrmMain::cmdEjectClick() { EjectDevice(*korbMain_); }
 void TfrmMain::cmdLoadClick() { LoadDevice(*korbMain_); }

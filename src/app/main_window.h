@@ -113,6 +113,8 @@ class TfrmMain : public QMainWindow {
   // Queue row contents: sub-item 0 (path), 1 (size cell) and 2 (bytes, plain).
   static QString RowPath(const QTreeWidgetItem* row);
   static qint64 RowBytes(const QTreeWidgetItem* row);
+  // A folder row's check box: its subfolders go along.
+  static bool RowRecursive(const QTreeWidgetItem* row);
 
   // The browser's current folder, and moving it (the drive selector follows).
   QString CurrentFolder() const;

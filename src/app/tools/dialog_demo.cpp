@@ -35,7 +35,6 @@ class DemoHost : public TDialogHost {
   QString RecorderText() const override { return recorder; }
   int64_t QueuedBytes() const override { return 0; }
   void SetRecorderSelectorEnabled(bool) override {}
-  void RecorderChanged() override {}
   std::vector<std::string> VirtualRecorders() const override { return recorders; }
 };
 

@@ -6,6 +6,8 @@
 #include "app/dialog_host.h"
 #include "app/dialog_support.h"
 #include "app/erase_dialog.h"
+#include "app/main_window.h"
+#include "app/options.h"
 #include "component/korb_burner.h"
 
 #include <QApplication>
@@ -15,6 +17,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
@@ -38,7 +41,6 @@ class TestHost : public TDialogHost {
   QString recorder;
   std::vector<std::string> recorders;
   std::vector<bool> selectorStates;
-  int recorderChanges = 0;
 
   std::vector<QueueRow> QueueRows() const override { return rows; }
   Qt::CheckState SavePathState() const override { return savePath; }
@@ -46,7 +48,6 @@ class TestHost : public TDialogHost {
   QString RecorderText() const override { return recorder; }
   int64_t QueuedBytes() const override { return 4096; }
   void SetRecorderSelectorEnabled(bool enabled) override { selectorStates.push_back(enabled); }
-  void RecorderChanged() override { ++recorderChanges; }
   std::vector<std::string> VirtualRecorders() const override { return recorders; }
 };
 
@@ -160,8 +161,8 @@ class DialogsTest : public QObject {
     QTest::addColumn<bool>("closeDisc");
     QTest::addColumn<QString>("folderOnDisc");  // where the folder's contents land
     QTest::addColumn<QString>("fileOnDisc");
-    QTest::newRow("DVD+R, no path, open")
-        << "dvd+r" << int(Qt::Unchecked) << false << "" << "notes.txt";
+    QTest::newRow("CD-R, no path, open")
+        << "cd-r" << int(Qt::Unchecked) << false << "" << "notes.txt";
     QTest::newRow("DVD-R, last folder, closed")
         << "dvd-r" << int(Qt::PartiallyChecked) << true << "photos/" << "src/notes.txt";
   }
@@ -200,7 +201,6 @@ class DialogsTest : public QObject {
              QStringList({"Confirm Action: Do you want to write 4.00 KB to the disc ?",
                           "Ready: Burn process completed."}));
     QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
-    QCOMPARE(host.recorderChanges, 1);
 
     QMap<QString, QByteArray> expected;
     for (auto it = photos_.cbegin(); it != photos_.cend(); ++it)
@@ -209,6 +209,52 @@ class DialogsTest : public QObject {
     QString volumeId;
     QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-" + profile, &volumeId), expected);
     QCOMPARE(volumeId, QString("DATA"));
+  }
+
+  // The whole job from the main window: queue a folder and a file, "Burn CD or DVD", "Start
+  // Burn", Yes. The selector is locked while the disc is written, and the disc reads back
+  // with each source's full path.
+  void mainWindowBurns() {
+    const QString disc = NewDisc("main-dvd+r");
+    const QString entry = AttachRecorder(disc + ":dvd+r");
+    TOptions options;
+    TfrmMain main(options, false, NoticeSites{"127.0.0.1:9", "127.0.0.1:9"});
+    main.cmbDrives->setCurrentIndex(main.cmbDrives->findText(entry));
+    main.cmbDrivesChange();
+    main.QueuePaths({sources_ + "/photos", sources_ + "/notes.txt"});
+    QTRY_COMPARE_WITH_TIMEOUT(main.MeasurementsRunning(), size_t{0}, kLongWaitMs);
+    main.txtVolumeLabel->setText(" DATA ");
+
+    MessageAnswerer answers;
+    TfrmBurn* dialog = nullptr;
+    bool selectorLocked = false;
+    QTimer person;  // in front of the modal dialog
+    connect(&person, &QTimer::timeout, [&] {
+      if (dialog == nullptr) {
+        dialog = qobject_cast<TfrmBurn*>(QApplication::activeModalWidget());
+        if (dialog != nullptr) dialog->cmdStartBurn->click();  // returns once writing
+      } else if (dialog->Writing()) {
+        selectorLocked = selectorLocked || !main.cmbDrives->isEnabled();
+      } else if (answers.Saw("Burn process completed") && dialog->isVisible()) {
+        dialog->close();
+      }
+    });
+    person.start(20);
+    main.cmdBurn->click();  // returns when the dialog has closed
+    person.stop();
+    QVERIFY(dialog != nullptr);
+    QVERIFY(selectorLocked);
+    QVERIFY(main.cmbDrives->isEnabled());
+    QCOMPARE(answers.seen.size(), 2);
+    QVERIFY(answers.seen[0].startsWith("Confirm Action: Do you want to write 293"));
+    QCOMPARE(answers.seen[1], QString("Ready: Burn process completed."));
+
+    QMap<QString, QByteArray> expected;
+    const QString below = sources_.mid(1);  // the full path, below the disc's root
+    for (auto it = photos_.cbegin(); it != photos_.cend(); ++it)
+      expected[below + "/photos/" + it.key()] = it.value();
+    expected[below + "/notes.txt"] = "notes\n";
+    QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-main"), expected);
   }
 
   // Starts that end before anything is written leave the dialog idle and the disc blank.
@@ -322,7 +368,6 @@ class DialogsTest : public QObject {
              QStringList({"Confirm Action: All data on the disc will be lost.\r\n"
                           "Do you want to quick erase the disc ?",
                           "Ready: Erase process completed."}));
-    QCOMPARE(host.recorderChanges, 2);
 
     WriteFile(scratch_.path() + "/second/new.txt", "after the erase\n");
     host.rows = {{(scratch_.path() + "/second/new.txt").toStdString(), false}};
