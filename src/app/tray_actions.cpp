@@ -18,7 +18,8 @@ bool EjectDevice(QWidget* owner, TSCSIDevice& component) {
   component.PreventAllowRemoval(true);
   const bool ejected = component.StartStopUnit(true);
   QApplication::restoreOverrideCursor();
-  if (!ejected) ShowMessageBox(owner, QMessageBox::Warning, "Warning", "Unable to eject the device.");
+  if (!ejected)
+    ShowMessageBox(owner, QMessageBox::Warning, "Warning", "Unable to eject the device.");
   return ejected;
 }
 
