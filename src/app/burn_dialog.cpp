@@ -2,6 +2,7 @@
 
 #include "app/dialog_host.h"
 #include "app/dialog_support.h"
+#include "app/options.h"
 #include "app/size_text.h"
 #include "app/tray_actions.h"
 #include "component/korb_burner.h"
@@ -13,6 +14,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -26,6 +28,22 @@ namespace {
 constexpr int kMaxFiles = 600000;
 constexpr int kMaxDirs = 20000;
 constexpr int kProgressTickMs = 500;
+
+QString VerifySettingName() {
+  return QString(kSettingsKey).replace('\\', '/') + "/Burn/VerifyWrittenData";
+}
+
+bool VerifySetting() {
+  const QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+  return settings.value(VerifySettingName(), false).toBool();
+}
+
+void SaveVerifySetting(bool verify) {
+  QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+  if (!settings.isWritable()) return;
+  settings.setValue(VerifySettingName(), verify);
+  settings.sync();
+}
 
 bool IsFolder(const std::string& path) {
   struct stat info {};
@@ -76,8 +94,19 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   chkCloseDisc = new QCheckBox("Close Disc", this);
   chkCloseDisc->setObjectName("chkCloseDisc");
   chkCloseDisc->setChecked(true);
-  body->addWidget(chkJoliet);
-  body->addWidget(chkCloseDisc);
+  chkVerify = new QCheckBox("Verify written data", this);
+  chkVerify->setObjectName("chkVerify");
+  chkVerify->setToolTip("Read the new session back and compare it with what was written");
+  chkVerify->setChecked(VerifySetting());
+  connect(chkVerify, &QCheckBox::toggled, this, &SaveVerifySetting);
+  auto* options = new QHBoxLayout();
+  auto* left = new QVBoxLayout();
+  left->addWidget(chkJoliet);
+  left->addWidget(chkCloseDisc);
+  options->addLayout(left);
+  options->addStretch(1);
+  options->addWidget(chkVerify, 0, Qt::AlignBottom);
+  body->addLayout(options);
 
   body->addWidget(new QLabel("Progress: ", this));
   auto* bar = new QHBoxLayout();
@@ -170,6 +199,7 @@ void TfrmBurn::cmdStartBurnClick() {
   korb.JolietFileSystem = chkJoliet->isChecked();
   korb.IdVolume = host_.VolumeLabel().trimmed().toStdString();
   korb.FinalizeDisc = chkCloseDisc->isChecked();
+  korb.Verify = chkVerify->isChecked();
   korb.UnderrunProtection = true;
   uint32_t bufferLength = 0, blankLength = 0;
   korb.ReadBufferCapacity(bufferLength, blankLength);
@@ -194,6 +224,12 @@ void TfrmBurn::cmdStartBurnClick() {
   }
   korb.PrepareImage();
   prgProgress->setMaximum(static_cast<int>(korb.SectorsToWrite()));
+  // A disc that cannot take the image is named now, before the question, not part-way.
+  const std::string refusal = korb.CheckDiscForImage();
+  if (!refusal.empty()) {
+    ShowMessage(this, QMessageBox::Warning, "Warning", QString::fromStdString(refusal));
+    return;
+  }
 
   QString leftOut;
   if (!refused.empty())
@@ -232,6 +268,14 @@ void TfrmBurn::tmrProgressTimer() {
   const int64_t written = korbBurn_->BytesWritten();
   const int64_t sectors = korbBurn_->SectorsToWrite();
   lblMBWritten->setText(QString::fromStdString(MBWrittenText(written, sectors)));
+  // Once the session is closed, the bar follows the read-back.
+  const int verified = korbBurn_->VerifyProgress();
+  if (verified >= 0 && !aborting_) {
+    lblBurnState->setText("Verifying...");
+    prgProgress->setMaximum(100);
+    prgProgress->setValue(verified);
+    return;
+  }
   prgProgress->setMaximum(static_cast<int>(sectors));
   if (writing_ && !aborting_ && written == sectors * 2048) lblBurnState->setText("Finalizing...");
   // The bar waits at 90 % while the drive closes the track and session.

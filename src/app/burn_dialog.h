@@ -42,6 +42,7 @@ class TfrmBurn : public QDialog {
   QPushButton* cmdStartBurn = nullptr;
   QCheckBox* chkJoliet = nullptr;
   QCheckBox* chkCloseDisc = nullptr;
+  QCheckBox* chkVerify = nullptr;  // off at first; the choice is kept in the settings
   QProgressBar* prgProgress = nullptr;
   QPushButton* cmdAbort = nullptr;
   QLabel* lblBurnState = nullptr;

@@ -161,10 +161,11 @@ class DialogsTest : public QObject {
     QTest::addColumn<bool>("closeDisc");
     QTest::addColumn<QString>("folderOnDisc");  // where the folder's contents land
     QTest::addColumn<QString>("fileOnDisc");
+    QTest::addColumn<int>("discStatus");  // 1 appendable, 2 closed
     QTest::newRow("CD-R, no path, open")
-        << "cd-r" << int(Qt::Unchecked) << false << "" << "notes.txt";
-    QTest::newRow("DVD-R, last folder, closed")
-        << "dvd-r" << int(Qt::PartiallyChecked) << true << "photos/" << "src/notes.txt";
+        << "cd-r" << int(Qt::Unchecked) << false << "" << "notes.txt" << 1;
+    QTest::newRow("DVD-R, last folder, closed, verified")
+        << "dvd-r" << int(Qt::PartiallyChecked) << true << "photos/" << "src/notes.txt" << 2;
   }
 
   void burnReadsBack() {
@@ -173,6 +174,7 @@ class DialogsTest : public QObject {
     QFETCH(bool, closeDisc);
     QFETCH(QString, folderOnDisc);
     QFETCH(QString, fileOnDisc);
+    QFETCH(int, discStatus);
     const QString disc = NewDisc(profile);
     TestHost host;
     host.recorders = {(disc + ":" + profile).toStdString()};
@@ -190,9 +192,11 @@ class DialogsTest : public QObject {
       QCOMPARE(dialog.windowTitle(), QString("Burn CD or DVD"));
       QCOMPARE(dialog.lblDrive->text(), host.recorder);
       QVERIFY(dialog.cmdStartBurn->isEnabled());
+      QVERIFY(!dialog.chkVerify->isChecked());
       dialog.chkCloseDisc->setChecked(closeDisc);
+      dialog.chkVerify->setChecked(closeDisc);
       Burn(dialog, answers);
-      QCOMPARE(dialog.korbBurn().FinalizeDisc, closeDisc);
+      QCOMPARE(dialog.korbBurn().VerifyProgress(), closeDisc ? 100 : -1);
       QCOMPARE(dialog.lblBurnState->text(), QString("Ready"));
       QCOMPARE(dialog.prgProgress->value(), dialog.prgProgress->maximum());
       dialog.close();
@@ -209,6 +213,14 @@ class DialogsTest : public QObject {
     QString volumeId;
     QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-" + profile, &volumeId), expected);
     QCOMPARE(volumeId, QString("DATA"));
+    TSCSIDevice probe;
+    probe.InitializeASPI(true, std::string());
+    probe.SetDevice(host.recorder.toStdString());
+    QCOMPARE(probe.DiscStatus(), discStatus);
+    // The box is remembered for the next dialog.
+    TfrmBurn next(host);
+    QCOMPARE(next.chkVerify->isChecked(), closeDisc);
+    next.chkVerify->setChecked(false);
   }
 
   // The whole job from the main window: queue a folder and a file, "Burn CD or DVD", "Start
@@ -266,6 +278,8 @@ class DialogsTest : public QObject {
     QTest::newRow("empty queue") << false << false << QStringList{
         "Warning: Please add one or more files to the burn queue and try again."};
     QTest::newRow("answered No") << true << false << QStringList{question};
+    QTest::newRow("no disc") << true << false << QStringList{
+        "Warning: NO DISC IN THE RECORDER"};
     QTest::newRow("folder gone") << true << true << QStringList{
         question + " | 1 of the queued sources cannot go on the disc and will be left out."};
   }
@@ -274,9 +288,10 @@ class DialogsTest : public QObject {
     QFETCH(bool, queued);
     QFETCH(bool, folderGone);
     QFETCH(QStringList, messages);
-    const QString disc = NewDisc(QString("stop-%1-%2").arg(queued).arg(folderGone));
+    const bool noDisc = QTest::currentDataTag() == QString("no disc");
+    const QString disc = NewDisc(QString("stop-") + QTest::currentDataTag());
     TestHost host;
-    host.recorders = {(disc + ":cd-r").toStdString()};
+    host.recorders = {(disc + (noDisc ? ":none" : ":cd-r")).toStdString()};
     host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
     if (queued) host.rows = Queue();
     if (folderGone) host.rows.push_back({(scratch_.path() + "/gone/").toStdString(), true});
@@ -294,7 +309,7 @@ class DialogsTest : public QObject {
     TSCSIDevice probe;
     probe.InitializeASPI(true, std::string());
     probe.SetDevice(host.recorder.toStdString());
-    QCOMPARE(probe.DiscStatus(), 0);
+    QCOMPARE(probe.DiscStatus(), noDisc ? -1 : 0);
   }
 
   // What the erase dialog asks, or refuses, by disc and kind of erase (answered No).
@@ -405,10 +420,10 @@ class DialogsTest : public QObject {
   // Closing mid-write asks; Yes aborts, the window closes once the recording has ended, and
   // the disc still takes a new session.
   void closeWhileWritingAborts() {
-    const QString disc = NewDisc("slow-dvd+rw");
+    const QString disc = NewDisc("slow-dvd+r");
     WriteFile(scratch_.path() + "/big/big.bin", QByteArray(48 << 20, 'x'));
     TestHost host;
-    host.recorders = {(disc + ":dvd+rw").toStdString()};
+    host.recorders = {(disc + ":dvd+r").toStdString()};
     host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]), true);
     host.rows = {{(scratch_.path() + "/big/").toStdString(), true}};
     MessageAnswerer answers;
@@ -428,7 +443,7 @@ class DialogsTest : public QObject {
     TSCSIDevice probe;
     probe.InitializeASPI(true, std::string());
     probe.SetDevice(host.recorder.toStdString());
-    QVERIFY(probe.DiscStatus() != -1);
+    QCOMPARE(probe.DiscStatus(), 1);  // the broken session sealed, the disc still open
 
     host.rows = Queue();
     TfrmBurn again(host);
