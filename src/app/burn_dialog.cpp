@@ -5,6 +5,7 @@
 #include "app/options.h"
 #include "app/size_text.h"
 #include "app/tray_actions.h"
+#include "component/burn_queue.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
 
@@ -18,15 +19,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <sys/stat.h>
-
 namespace brennix {
 
 namespace {
 
-// Limits of the tree whenever the dialog empties it.
-constexpr int kMaxFiles = 600000;
-constexpr int kMaxDirs = 20000;
 constexpr int kProgressTickMs = 500;
 
 QString VerifySettingName() {
@@ -43,11 +39,6 @@ void SaveVerifySetting(bool verify) {
   if (!settings.isWritable()) return;
   settings.setValue(VerifySettingName(), verify);
   settings.sync();
-}
-
-bool IsFolder(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
@@ -163,23 +154,33 @@ void TfrmBurn::Prepare() {
   cmdStartBurn->setEnabled(CanWrite(*korbBurn_));
 }
 
-std::vector<std::string> TfrmBurn::AddQueueRows(const std::vector<QueueRow>& rows) {
-  const Qt::CheckState savePathState = host_.SavePathState();
-  const bool savePath = savePathState != Qt::Unchecked;
-  std::vector<std::string> refused;
-  for (const QueueRow& row : rows) {
-    korbBurn_->LastFolderOnly = savePathState == Qt::PartiallyChecked;
-    // A folder that has gone since it was queued is tried as a file, and refused as one.
-    if (IsFolder(row.path)) {
-      if (korbBurn_->AddDir(korbBurn_->FindDir("\\"), row.path, "*.*", 63, row.recursive,
-                            savePath, false) == 0)
-        refused.push_back(row.path);
-    } else if (korbBurn_->AddFile("\\", row.path, savePath) <= 0) {
-      refused.push_back(row.path);
+std::string TfrmBurn::AddQueueRows(const std::vector<QueueRow>& rows,
+                                   std::vector<std::string>& notes, int& leftOut,
+                                   int& renamed) {
+  std::vector<QueueSource> sources;
+  for (const QueueRow& row : rows) sources.push_back({row.path, row.recursive});
+  const Qt::CheckState state = host_.SavePathState();
+  const SavePathMode mode = state == Qt::Checked            ? SavePathMode::Full
+                            : state == Qt::PartiallyChecked ? SavePathMode::Last
+                                                            : SavePathMode::None;
+  std::vector<std::string> beingWritten;
+  const std::string disc = SelectedDiscFile(*korbBurn_);
+  if (!disc.empty()) beingWritten.push_back(disc);
+  const QueueBuild build = BuildTreeFromQueue(*korbBurn_, sources, mode, beingWritten);
+  for (const TSkippedSource& s : korbBurn_->SkippedSources()) {
+    if (s.NewName.empty()) {
+      ++leftOut;
+      notes.push_back(s.Source + ": " + s.Reason);
+    } else {
+      ++renamed;
+      notes.push_back(s.Source + " -> " + s.NewName + " (" + s.Reason + ")");
     }
   }
-  korbBurn_->RemoveEmptyDirs();
-  return refused;
+  for (const std::string& file : build.BeingWrittenFound) {
+    ++leftOut;
+    notes.push_back(file + ": THE DISC BEING WRITTEN");
+  }
+  return build.Error;
 }
 
 void TfrmBurn::cmdStartBurnClick() {
@@ -206,20 +207,25 @@ void TfrmBurn::cmdStartBurnClick() {
   korb.SetWriteSpeed(0);
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
-  korb.ClearAll(kMaxFiles, kMaxDirs);
-  std::vector<std::string> refused;
+  korb.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
+  std::vector<std::string> notes;
+  int leftOut = 0, renamed = 0;
   const std::vector<QueueRow> rows = host_.QueueRows();
   if (rows.empty()) {
     ShowMessage(this, QMessageBox::Warning, "Warning",
                 "Please add one or more files to the burn queue and try again.");
   } else {
-    refused = AddQueueRows(rows);
+    const std::string error = AddQueueRows(rows, notes, leftOut, renamed);
+    if (!error.empty()) {
+      ShowMessage(this, QMessageBox::Warning, "Warning", QString::fromStdString(error));
+      return;
+    }
   }
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   if (korb.DirCount() == 0 && korb.FileCount() == 0) {
-    if (!refused.empty())
+    if (!notes.empty())
       ShowMessage(this, QMessageBox::Warning, "Warning",
-                  "Nothing in the burn queue can go on the disc.", LinesText(refused));
+                  "Nothing in the burn queue can go on the disc.", LinesText(notes));
     return;
   }
   korb.PrepareImage();
@@ -231,15 +237,16 @@ void TfrmBurn::cmdStartBurnClick() {
     return;
   }
 
-  QString leftOut;
-  if (!refused.empty())
-    leftOut = QString("%1 of the queued sources cannot go on the disc and will be left out.")
-                  .arg(refused.size());
+  QStringList changes;
+  if (leftOut > 0)
+    changes << QString("%1 files or folders cannot go on the disc and will be left out.")
+                   .arg(leftOut);
+  if (renamed > 0) changes << QString("%1 will go on the disc under another name.").arg(renamed);
   const QString question = "Do you want to write " +
                            SizeToText(static_cast<double>(host_.QueuedBytes())) +
                            " to the disc ?";
-  if (!AskYesNo(this, QMessageBox::Question, question, QMessageBox::Yes, leftOut,
-                LinesText(refused))) {
+  if (!AskYesNo(this, QMessageBox::Question, question, QMessageBox::Yes, changes.join(' '),
+                LinesText(notes))) {
     tmrProgress->stop();
     return;
   }
@@ -293,7 +300,7 @@ void TfrmBurn::korbBurnWriteDone(TKorbBurner*, const std::string& Error) {
     else
       ShowMessage(this, QMessageBox::Information, "Ready", "Burn process completed.");
   }
-  korbBurn_->ClearAll(kMaxFiles, kMaxDirs);
+  korbBurn_->ClearAll(kQueueMaxFiles, kQueueMaxDirs);
   SetWriting(false);
   if (closeWhenDone_) {
     closeWhenDone_ = false;

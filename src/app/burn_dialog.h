@@ -63,8 +63,11 @@ class TfrmBurn : public QDialog {
   void reject() override;  // the close box and Esc
 
  private:
-  // Fills the tree from the queue rows; returns the sources that could not be added.
-  std::vector<std::string> AddQueueRows(const std::vector<QueueRow>& rows);
+  // Fills the tree from the queue rows with the program's one queue builder. Empty when the
+  // tree may be written, else why not; notes gets a line for every source left out or
+  // renamed, and the counts of both.
+  std::string AddQueueRows(const std::vector<QueueRow>& rows, std::vector<std::string>& notes,
+                           int& leftOut, int& renamed);
   void SetWriting(bool writing);
 
   TDialogHost& host_;

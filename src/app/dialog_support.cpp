@@ -14,6 +14,8 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
 namespace brennix {
@@ -106,6 +108,16 @@ std::string VirtualRecorderEntry(const TSCSIDevice& device, const std::string& r
     if (drive.Backend && SameFileKey(drive.Backend->DevicePath()) == key) return entry;
   }
   return std::string();
+}
+
+std::string SelectedDiscFile(TSCSIDevice& device) {
+  const char letter = device.DriveLetter();
+  if (letter < 'A' || letter > 'Z') return std::string();
+  const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
+  if (!drive.Backend) return std::string();
+  struct stat info {};
+  const std::string path = drive.Backend->DevicePath();
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? path : std::string();
 }
 
 bool SetUpDialogComponent(TKorbBurner& component,

@@ -21,6 +21,13 @@ std::string BaseName(const std::string& path) { return path.substr(path.find_las
 
 QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<std::string>& sources,
                               SavePathMode mode, const std::vector<std::string>& beingWritten) {
+  std::vector<QueueSource> rows;
+  for (const std::string& source : sources) rows.push_back({source, true});
+  return BuildTreeFromQueue(image, rows, mode, beingWritten);
+}
+
+QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<QueueSource>& sources,
+                              SavePathMode mode, const std::vector<std::string>& beingWritten) {
   QueueBuild build;
   const bool savePath = mode != SavePathMode::None;
   image.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
@@ -51,7 +58,8 @@ QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<std::string>& 
     };
   }
 
-  for (const std::string& source : sources) {
+  for (const QueueSource& row : sources) {
+    const std::string& source = row.Path;
     struct stat info {};
     if (::stat(source.c_str(), &info) != 0) {
       image.NoteSkipped(source, "NOT FOUND");
@@ -61,7 +69,7 @@ QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<std::string>& 
       const std::string path = source.back() == '/' ? source : source + "/";
       build.QueuedBytes += static_cast<double>(image.DiskDirSize(path));
       // The result is that of the folder's last file: a skipped last file is no failure.
-      image.AddDir(image.FindDir("\\"), source, "*.*", 63, true, savePath, false);
+      image.AddDir(image.FindDir("\\"), source, "*.*", 63, row.Recursive, savePath, false);
     } else {
       build.QueuedBytes += static_cast<double>(image.DiskDirSize(source));
       if (image.AddFile("\\", source, savePath) == -1) image.NoteSkipped(source, "NOT FOUND");

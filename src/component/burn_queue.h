@@ -26,12 +26,22 @@ struct QueueBuild {
   std::vector<std::string> BeingWrittenFound;
 };
 
+// One queued source; a folder's subfolders go along unless `recursive` is off (the burn
+// dialog's folder rows carry that choice).
+struct QueueSource {
+  std::string Path;
+  bool Recursive = true;
+};
+
 // Empties the tree and adds every source in order: a path that names a folder now is a
 // folder row (added recursively, "*.*", all attributes), anything else a file row. A row that
 // cannot be added whole does not stop the others: what it left out or renamed is in
 // image.SkippedSources(), whatever the order of the folders. Empty folders are removed at
 // the end. `beingWritten` names files this run writes (a virtual disc, an image file): they
 // are never read into the tree.
+QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<QueueSource>& sources,
+                              SavePathMode mode,
+                              const std::vector<std::string>& beingWritten = {});
 QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<std::string>& sources,
                               SavePathMode mode,
                               const std::vector<std::string>& beingWritten = {});

@@ -281,7 +281,7 @@ class DialogsTest : public QObject {
     QTest::newRow("no disc") << true << false << QStringList{
         "Warning: NO DISC IN THE RECORDER"};
     QTest::newRow("folder gone") << true << true << QStringList{
-        question + " | 1 of the queued sources cannot go on the disc and will be left out."};
+        question + " | 1 files or folders cannot go on the disc and will be left out."};
   }
 
   void burnStartsThatStop() {
