@@ -36,7 +36,7 @@ constexpr uint32_t kProgressTickMs = 500;
 const char* const kBurnUsage =
     "usage: brennix-cli burn [--device D] [--label TEXT] [--save-path full|last|none]\n"
     "                        [--close-disc] [--test-write] [--verify] [--speed KBS]\n"
-    "                        [--unmount] [--yes] [--quiet] SOURCE...\n"
+    "                        [--unmount] [--no-rock-ridge] [--yes] [--quiet] SOURCE...\n"
     "\n"
     "Writes the files and folders SOURCE... to the disc in the recorder D (default: the\n"
     "first) as a new session. A folder contributes its contents (recursively); --save-path\n"
@@ -46,7 +46,8 @@ const char* const kBurnUsage =
     "reads the new session back and compares it with what was sent; --speed sets the write\n"
     "speed in KB/s (0, the default, is the drive's maximum). A disc that is mounted is not\n"
     "written; --unmount unmounts it first. Before it asks, the command checks that the disc\n"
-    "can take the image. Without --yes it asks before it writes. Ctrl-C aborts the\n"
+    "can take the image. --no-rock-ridge leaves out the Rock Ridge names, modes and times\n"
+    "Linux readers use. Without --yes it asks before it writes. Ctrl-C aborts the\n"
     "recording.\n";
 
 struct Options {
@@ -59,6 +60,7 @@ struct Options {
   uint16_t speed = 0;
   bool yes = false;
   bool unmount = false;
+  bool rockRidge = true;
   std::vector<std::string> sources;
 };
 
@@ -111,6 +113,8 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       const unsigned long kbs = std::strtoul(v->c_str(), nullptr, 10);
       if (errno != 0 || kbs > 0xFFFF) return "--speed must be at most 65535 KB/s";
       o.speed = static_cast<uint16_t>(kbs);
+    } else if (a == "--no-rock-ridge") {
+      o.rockRidge = false;
     } else if (a == "--yes" || a == "-y") {
       o.yes = true;
     } else if (a == "--quiet" || a == "-q") {
@@ -281,6 +285,7 @@ int RunBurn(const Args& args) {
   burner.SetCacheSize(kDialogCacheSize);
   burner.WritePostGap = true;
   burner.JolietFileSystem = true;
+  burner.RockRidge = o.rockRidge;
   burner.IdVolume = o.label;
   burner.FinalizeDisc = o.closeDisc;
   burner.Verify = o.verify;

@@ -34,19 +34,22 @@ constexpr int32_t kFileImageCacheSize = 2097152;
 
 const char* const kMkisoUsage =
     "usage: brennix-cli mkiso -o OUT.iso [--label TEXT] [--save-path full|last|none]\n"
-    "                         [--no-joliet] [--cache-size BYTES] [--quiet] SOURCE...\n"
+    "                         [--no-joliet] [--no-rock-ridge] [--cache-size BYTES] [--quiet]\n"
+    "                         SOURCE...\n"
     "\n"
-    "Writes the files and folders SOURCE... as an ISO 9660 image with a Joliet tree to\n"
-    "OUT.iso. A folder contributes its contents (recursively); --save-path full keeps each\n"
-    "source's folder path below the root, last keeps only its last folder, none (default)\n"
-    "puts everything in the root. --cache-size sets the read-ahead cache (default and\n"
-    "minimum 2097152; a burn uses 8392704).\n";
+    "Writes the files and folders SOURCE... as an ISO 9660 image with Rock Ridge entries and\n"
+    "a Joliet tree to OUT.iso. A folder contributes its contents (recursively); --save-path\n"
+    "full keeps each source's folder path below the root, last keeps only its last folder,\n"
+    "none (default) puts everything in the root. --no-rock-ridge leaves out the full names,\n"
+    "modes and times Linux readers take from Rock Ridge. --cache-size sets the read-ahead\n"
+    "cache (default and minimum 2097152; a burn uses 8392704).\n";
 
 struct Options {
   std::string output;
   std::string label;
   SavePathMode savePath = SavePathMode::None;
   bool joliet = true;
+  bool rockRidge = true;
   int32_t cacheSize = kFileImageCacheSize;
   std::vector<std::string> sources;
 };
@@ -93,6 +96,8 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       SetQuiet(true);
     } else if (a == "--no-joliet") {
       o.joliet = false;
+    } else if (a == "--no-rock-ridge") {
+      o.rockRidge = false;
     } else if (a == "--cache-size") {
       const std::string* v = value();
       if (v == nullptr) return "--cache-size needs a number of bytes";
@@ -171,6 +176,7 @@ int RunMkiso(const Args& args) {
 
   TIsoImage image;
   image.JolietFileSystem = o.joliet;
+  image.RockRidge = o.rockRidge;
   image.IdVolume = o.label;
   image.SetCacheSize(o.cacheSize);
   if (std::getenv("BRENNIX_DEBUG") != nullptr) {

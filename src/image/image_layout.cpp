@@ -6,6 +6,7 @@
 #include "image/iso_image.h"
 #include "image/names.h"
 #include "image/records.h"
+#include "image/rock_ridge.h"
 
 namespace brennix {
 namespace {
@@ -42,6 +43,54 @@ int64_t DirectorySectors(const TDEntry* d, RecordLength length) {
   packer.Add(34);
   for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) packer.Add(length(e));
   return static_cast<int64_t>(packer.Sectors());
+}
+
+uint32_t SubDirCount(const TDEntry* d) {
+  uint32_t n = 0;
+  for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) n += e->Dir != nullptr;
+  return n;
+}
+
+// The Rock Ridge entries of one ISO record: `self` is the directory a "." or ".." record
+// describes (nullptr for a child entry `e`). The layout and the writer both ask here, so
+// record lengths and continuation areas agree by construction.
+SystemUse IsoSystemUse(const TDEntry* self, bool isRootDot, const TFEntry* e, size_t idLength,
+                       const std::array<uint8_t, 7>& recordDate) {
+  RockRidgeRecord r;
+  const TFEntry* source = self != nullptr ? self->OwnEntry : e;
+  r.Root = isRootDot;
+  if (self != nullptr || e->Dir != nullptr) {
+    r.Mode = kRationalDirMode;
+    r.Links = 2 + SubDirCount(self != nullptr ? self : e->Dir);
+  } else {
+    r.Mode = RationalFileMode(e->Mode);
+  }
+  r.Modified = source != nullptr && source->ModTime != kNoModTime ? RockRidgeDate(source->ModTime)
+                                                                   : recordDate;
+  if (e != nullptr) r.Name = e->SourceName.empty() ? e->LongName : e->SourceName;
+  return SplitSystemUse(RockRidgeEntries(r), SystemUseRoom(idLength));
+}
+
+// Visits the records of `d` in order: "." and ".." (`self` the directory they describe,
+// `e` nullptr), then every child `e`, each with the system use it carries in the ISO tree
+// (empty without Rock Ridge).
+template <typename Visit>
+void ForEachRecord(const TDEntry* d, bool rockRidge, const std::array<uint8_t, 7>& dotDate,
+                   int32_t timeZoneOffset, Visit visit) {
+  const bool isRoot = d->Parent == d;
+  for (int dots = 0; dots < 2; ++dots) {
+    const TDEntry* self = dots == 0 ? d : d->Parent;
+    SystemUse su;
+    if (rockRidge) su = IsoSystemUse(self, dots == 0 && isRoot, nullptr, 1, dotDate);
+    visit(self, static_cast<uint8_t>(dots), static_cast<const TFEntry*>(nullptr), su);
+  }
+  for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) {
+    SystemUse su;
+    if (rockRidge) {
+      su = IsoSystemUse(nullptr, false, e, IsoIdLength(e), RecordingDate(e->DateTime, timeZoneOffset));
+    }
+    visit(static_cast<const TDEntry*>(nullptr), uint8_t{0}, e, su);
+  }
 }
 
 void PadToSector(std::vector<uint8_t>& bytes) {
@@ -107,11 +156,26 @@ bool TIsoImage::PrepareImage() {
   ISODirArea = static_cast<int32_t>(cursor);
   int64_t area = 0;
   for (TDEntry* d : t.Dirs) {
-    const int64_t sectors =
-        DirectorySectors(d, [](const TFEntry* e) { return DirectoryRecordLength(IsoIdLength(e)); });
+    int64_t sectors = 0;
+    int64_t continuationSectors = 0;
+    if (RockRidge) {
+      SectorPacker packer, continuation;
+      ForEachRecord(d, true, {}, TimeZoneOffset,
+                    [&](const TDEntry*, uint8_t, const TFEntry* e, const SystemUse& su) {
+                      packer.Add(DirectoryRecordLength(e ? IsoIdLength(e) : 1, su.InRecord.size()));
+                      if (!su.Continuation.empty()) continuation.Add(su.Continuation.size());
+                    });
+      sectors = static_cast<int64_t>(packer.Sectors());
+      continuationSectors = static_cast<int64_t>(continuation.Sectors());
+    } else {
+      sectors = DirectorySectors(
+          d, [](const TFEntry* e) { return DirectoryRecordLength(IsoIdLength(e)); });
+    }
     d->ISOLocation = static_cast<int32_t>(area);
     d->ISOSize = sectors * static_cast<int64_t>(kSector);
-    area += sectors;
+    // A directory's continuation areas follow its records: readers that stream the image
+    // pick them up right after the directory they belong to.
+    area += sectors + continuationSectors;
   }
   ISODirSectors = static_cast<int32_t>(area);
   cursor += area;
@@ -248,49 +312,61 @@ bool TIsoImage::BuildHeader() {
 
   // Directory records, one directory after another, none straddling a sector.
   const auto dotDate = RecordingDate(now, TimeZoneOffset);
+  std::vector<uint8_t> continuationBytes;
   auto writeDirs = [&](bool joliet) {
     const int32_t areaStart = joliet ? JolietDirArea : ISODirArea;
     for (const TDEntry* d : t.Dirs) {
       bytes.clear();
-      SectorPacker packer;
-      auto put = [&](const DirectoryRecord& r) {
-        const size_t length = DirectoryRecordLength(r.Identifier.size());
+      continuationBytes.clear();
+      SectorPacker packer, continuation;
+      const int64_t continuationStart = areaStart + d->ISOLocation + d->ISOSize / static_cast<int64_t>(kSector);
+      ForEachRecord(d, RockRidge && !joliet, dotDate, TimeZoneOffset,
+                    [&](const TDEntry* self, uint8_t dots, const TFEntry* e, SystemUse su) {
+        DirectoryRecord r;
+        if (e == nullptr) {  // "." or ".."
+          r.Date = dotDate;
+          r.Flags = kFlagDirectory;
+          r.Extent = static_cast<uint32_t>(areaStart + (joliet ? self->JolietLocation : self->ISOLocation));
+          r.DataLength = static_cast<uint32_t>(joliet ? self->JolietSize : self->ISOSize);
+          r.Identifier = {dots};
+        } else {
+          r.Date = RecordingDate(e->DateTime, TimeZoneOffset);
+          r.Flags = static_cast<uint8_t>((e->Dir ? kFlagDirectory : 0) |
+                                         ((MarkHidden && (e->Attr & kAttrHidden)) ? kFlagHidden : 0));
+          const int32_t location = joliet ? e->JolietLocation : e->Location;
+          const int64_t size = joliet ? e->JolietSize : e->FileSize;
+          if (e->Dir != nullptr) {
+            r.Extent = static_cast<uint32_t>(areaStart + location);
+          } else {
+            r.Extent = size > 0 ? static_cast<uint32_t>(FirstFileSector + location) : 0;
+          }
+          r.DataLength = static_cast<uint32_t>(size & 0xFFFFFFFF);
+          if (joliet) {
+            r.Identifier = JolietIdentifier(e->Dir ? e->LongName : e->LongName + ";1");
+          } else {
+            const std::string id = e->Dir ? e->ShortName : e->ShortName + ";1";
+            r.Identifier.assign(id.begin(), id.end());
+          }
+        }
+        if (!su.Continuation.empty()) {
+          const size_t length = su.Continuation.size();
+          continuationBytes.resize(continuationBytes.size() + continuation.PaddingBefore(length), 0);
+          continuation.Add(length);
+          const size_t at = continuationBytes.size();
+          PutCeLocation(su, static_cast<uint32_t>(continuationStart + static_cast<int64_t>(at / kSector)),
+                        static_cast<uint32_t>(at % kSector));
+          continuationBytes.insert(continuationBytes.end(), su.Continuation.begin(), su.Continuation.end());
+        }
+        r.SystemUse = std::move(su.InRecord);
+        const size_t length = DirectoryRecordLength(r.Identifier.size(), r.SystemUse.size());
         bytes.resize(bytes.size() + packer.PaddingBefore(length), 0);
         packer.Add(length);
         AppendDirectoryRecord(r, bytes);
-      };
-      DirectoryRecord r;
-      r.Date = dotDate;
-      r.Flags = kFlagDirectory;
-      for (uint8_t dots = 0; dots < 2; ++dots) {  // "." then ".."
-        const TDEntry* self = dots == 0 ? d : d->Parent;
-        r.Extent = static_cast<uint32_t>(areaStart + (joliet ? self->JolietLocation : self->ISOLocation));
-        r.DataLength = static_cast<uint32_t>(joliet ? self->JolietSize : self->ISOSize);
-        r.Identifier = {dots};
-        put(r);
-      }
-      for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) {
-        r.Date = RecordingDate(e->DateTime, TimeZoneOffset);
-        r.Flags = static_cast<uint8_t>((e->Dir ? kFlagDirectory : 0) |
-                                       ((MarkHidden && (e->Attr & kAttrHidden)) ? kFlagHidden : 0));
-        const int32_t location = joliet ? e->JolietLocation : e->Location;
-        const int64_t size = joliet ? e->JolietSize : e->FileSize;
-        if (e->Dir != nullptr) {
-          r.Extent = static_cast<uint32_t>(areaStart + location);
-        } else {
-          r.Extent = size > 0 ? static_cast<uint32_t>(FirstFileSector + location) : 0;
-        }
-        r.DataLength = static_cast<uint32_t>(size & 0xFFFFFFFF);
-        if (joliet) {
-          r.Identifier = JolietIdentifier(e->Dir ? e->LongName : e->LongName + ";1");
-        } else {
-          const std::string id = e->Dir ? e->ShortName : e->ShortName + ";1";
-          r.Identifier.assign(id.begin(), id.end());
-        }
-        put(r);
-      }
+      });
       PadToSector(bytes);
       HeaderStream.Write(bytes.data(), bytes.size());
+      PadToSector(continuationBytes);
+      HeaderStream.Write(continuationBytes.data(), continuationBytes.size());
     }
   };
   writeDirs(false);

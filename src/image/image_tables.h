@@ -37,11 +37,18 @@ struct TFEntry {
   int32_t Location = 0;
   int32_t JolietLocation = 0;
   int32_t Attr = 0;  // 0x10 directory, 0x02 hidden, 0x20 archive, 0x01 read-only
+  // For the Rock Ridge entries: the source's own name (case kept, up to 255 bytes; empty:
+  // LongName), its permission bits and its last write in seconds since 1970 (kNoModTime:
+  // the record's date stands).
+  std::string SourceName;
+  uint32_t Mode = 0;
+  int64_t ModTime = INT64_MIN;
   TDEntry* Dir = nullptr;  // the directory a directory entry stands for
   TFEntry* Next = nullptr;
   TFEntry* Prev = nullptr;  // so an entry leaves its list without a walk
 };
 
+constexpr int64_t kNoModTime = INT64_MIN;
 constexpr int32_t kAttrReadOnly = 0x01;
 constexpr int32_t kAttrHidden = 0x02;
 constexpr int32_t kAttrDirectory = 0x10;

@@ -231,6 +231,15 @@ TDEntry* FolderNamed(const DirIndex& ix, const std::string& key) {
   return nullptr;
 }
 
+// At most 255 bytes, never splitting a UTF-8 sequence.
+std::string RockRidgeName(std::string name) {
+  if (name.size() <= 255) return name;
+  size_t cut = 255;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  name.resize(cut);
+  return name;
+}
+
 bool InAncestry(const Ancestry& ancestry, uint64_t dev, uint64_t ino) {
   return std::find(ancestry.begin(), ancestry.end(), std::make_pair(dev, ino)) != ancestry.end();
 }
@@ -329,9 +338,10 @@ int TIsoImage::FileCount() const { return static_cast<int>(Index().LiveFiles); }
 
 TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::string shortName,
                                 int32_t attr, double dateTime, bool& fatal,
-                                const std::string& source) {
+                                const std::string& source, int64_t modTime) {
   longName = CleanLongName(longName);
   if (longName.empty()) longName = "_";
+  const std::string sourceName = RockRidgeName(longName);
   DirIndex& pix = IndexOf(parent);
   const std::string key = AsciiUpper(longName);
   // The same folder name merges, also when that folder had to be shortened or renamed.
@@ -369,6 +379,9 @@ TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::stri
   auto* e = new TFEntry;
   d->ShortName = e->ShortName = UniqueShortName(pix, wanted, false);
   d->LongName = e->LongName = stored;
+  e->SourceName = sourceName;
+  e->Mode = 0555;
+  e->ModTime = modTime;
   d->Path = path;
   d->Parent = parent;
   d->OwnEntry = e;
@@ -447,6 +460,7 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   std::string shortFileName = shortName.empty() ? AsciiUpper(longName) : shortName;
   double dateTime = 0.0;
   if (!DosDateTimeToDateTime(entry.DosTime, dateTime)) dateTime = CurrentTime();
+  const double listedTime = dateTime;
   // A long name is shortened below rather than left out: a handler still may skip it.
   bool skip = false;
   if (OnAddFile) {
@@ -510,6 +524,11 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   f->DateTime = dateTime;
   f->FullPath = fullPath;
   f->Dir = nullptr;
+  // The name as the source has it, without the "." that dotless names get for Joliet,
+  // unless a handler chose another.
+  f->SourceName = RockRidgeName(longFileName == longName ? CleanLongName(entry.Name) : longFileName);
+  f->Mode = entry.Mode;
+  f->ModTime = dateTime == listedTime ? entry.ModTime : kNoModTime;
   IndexChild(dir, f);
   return 1;
 }
@@ -610,7 +629,8 @@ int TIsoImage::AddDirRecursive(TDEntry* destDir, const std::string& source,
       if (skip) continue;
       double dateTime = 0.0;
       if (!DosDateTimeToDateTime(e.DosTime, dateTime)) dateTime = CurrentTime();
-      TDEntry* sub = AddDirEntry(destDir, longName, shortName, e.Attr, dateTime, fatal, child);
+      TDEntry* sub = AddDirEntry(destDir, longName, shortName, e.Attr, dateTime, fatal, child,
+                                 e.ModTime);
       if (sub == nullptr) return 0;
       if (e.Name == "Installer" && OnBeep) OnBeep();
       ancestry.emplace_back(e.Device, e.Inode);

@@ -124,6 +124,9 @@ class TIsoImage {
   // directory records. Off by default: isovfy counts the bit as an error and desktop readers
   // then hide files the user chose to burn.
   bool MarkHidden = false;
+  // Rock Ridge entries in the ISO tree: full names with their case, modes and times for
+  // POSIX readers (Linux mounts and libarchive read this before Joliet).
+  bool RockRidge = false;
   int32_t CacheSize() const { return cacheSize_; }
   void SetCacheSize(int32_t value);
   std::string IdVolume, IdSystem, IdVolumeSet, IdPublisher, IdPreparer, IdApplication;
@@ -162,7 +165,8 @@ class TIsoImage {
  private:
   TDEntry* AddDirEntry(TDEntry* parent, std::string longName, std::string shortName,
                        int32_t attr, double dateTime, bool& fatal,
-                       const std::string& source = std::string());
+                       const std::string& source = std::string(),
+                       int64_t modTime = kNoModTime);
   int AddFileEntry(TDEntry* dir, const DirListEntry& entry, const std::string& fullPath,
                    bool& fatal);
   int AddDirRecursive(TDEntry* destDir, const std::string& source, const std::string& mask,

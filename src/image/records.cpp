@@ -35,7 +35,9 @@ void PutBoth32(uint8_t* p, uint32_t v) {
 
 void AppendDirectoryRecord(const DirectoryRecord& r, std::vector<uint8_t>& out) {
   const size_t idLength = std::min<size_t>(r.Identifier.size(), 222);
-  const size_t length = DirectoryRecordLength(idLength);
+  const size_t base = DirectoryRecordLength(idLength);
+  const size_t systemUse = std::min(r.SystemUse.size(), SystemUseRoom(idLength));
+  const size_t length = DirectoryRecordLength(idLength, systemUse);
   const size_t start = out.size();
   out.resize(start + length, 0);
   uint8_t* p = out.data() + start;
@@ -47,6 +49,7 @@ void AppendDirectoryRecord(const DirectoryRecord& r, std::vector<uint8_t>& out) 
   PutBoth16(p + 28, 1);
   p[32] = static_cast<uint8_t>(idLength);
   if (idLength != 0) std::memcpy(p + 33, r.Identifier.data(), idLength);
+  if (systemUse != 0) std::memcpy(p + base, r.SystemUse.data(), systemUse);
 }
 
 std::array<uint8_t, 7> RecordingDate(double dateTime, int32_t timeZoneOffset) {

@@ -23,9 +23,13 @@ void PutBoth32(uint8_t* p, uint32_t v);  // 8 bytes: little-endian, then big-end
 // ---- directory records
 
 // Length of a record with an identifier of `idLength` bytes: 33 + L, plus a pad byte when L
-// is even.
-constexpr size_t DirectoryRecordLength(size_t idLength) {
-  return 33 + idLength + (idLength % 2 == 0 ? 1 : 0);
+// is even, then `systemUse` bytes, padded to keep the length even.
+constexpr size_t DirectoryRecordLength(size_t idLength, size_t systemUse = 0) {
+  return 33 + idLength + (idLength % 2 == 0 ? 1 : 0) + systemUse + systemUse % 2;
+}
+// System-use bytes a record with this identifier can carry within 255 bytes (even length).
+constexpr size_t SystemUseRoom(size_t idLength) {
+  return DirectoryRecordLength(idLength) >= 254 ? 0 : 254 - DirectoryRecordLength(idLength);
 }
 
 constexpr uint8_t kFlagHidden = 0x01;
@@ -37,9 +41,10 @@ struct DirectoryRecord {
   std::array<uint8_t, 7> Date{};  // recording date, see RecordingDate
   uint8_t Flags = 0;
   std::vector<uint8_t> Identifier;
+  std::vector<uint8_t> SystemUse;  // after the identifier (and its pad byte)
 };
 
-// Appends the record (DirectoryRecordLength(Identifier.size()) bytes). The identifier must be
+// Appends the record (DirectoryRecordLength(Identifier.size(), SystemUse.size()) bytes). The identifier must be
 // at most 222 bytes so that the length fits its byte.
 void AppendDirectoryRecord(const DirectoryRecord& record, std::vector<uint8_t>& out);
 

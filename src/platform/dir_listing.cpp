@@ -47,6 +47,8 @@ bool Fill(const struct stat& st, const std::string& name, bool isLink, DirListEn
   if ((st.st_mode & S_IWUSR) == 0) e.Attr |= kListAttrReadOnly;
   e.Size = e.IsDirectory ? 0 : static_cast<int64_t>(st.st_size);
   e.DosTime = DosDateTimeFromUnix(st.st_mtime);
+  e.ModTime = static_cast<int64_t>(st.st_mtime);
+  e.Mode = static_cast<uint32_t>(st.st_mode & 07777);
   e.Device = st.st_dev;
   e.Inode = st.st_ino;
   return true;

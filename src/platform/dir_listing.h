@@ -23,6 +23,8 @@ struct DirListEntry {
   std::string AlternateName;  // 8.3 name, upper case; empty when Name is a valid 8.3 name
   int32_t Attr = 0;
   uint32_t DosTime = 0;  // packed, local time; 0 when the time has no DOS form
+  int64_t ModTime = 0;   // last write, seconds since 1970 (UTC), to the second
+  uint32_t Mode = 0;     // permission bits of the target (st_mode & 07777)
   int64_t Size = 0;      // 0 for directories
   bool IsDirectory = false;
   bool IsLink = false;  // reached through a symbolic link
