@@ -1,7 +1,9 @@
 // Layout (where every structure and file lies) and the image head built from it.
 #include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 #include "image/iso_image.h"
 #include "image/names.h"
@@ -45,51 +47,19 @@ int64_t DirectorySectors(const TDEntry* d, RecordLength length) {
   return static_cast<int64_t>(packer.Sectors());
 }
 
-uint32_t SubDirCount(const TDEntry* d) {
-  uint32_t n = 0;
-  for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) n += e->Dir != nullptr;
-  return n;
-}
-
-// The Rock Ridge entries of one ISO record: `self` is the directory a "." or ".." record
-// describes (nullptr for a child entry `e`). The layout and the writer both ask here, so
-// record lengths and continuation areas agree by construction.
-SystemUse IsoSystemUse(const TDEntry* self, bool isRootDot, const TFEntry* e, size_t idLength,
-                       const std::array<uint8_t, 7>& recordDate) {
-  RockRidgeRecord r;
-  const TFEntry* source = self != nullptr ? self->OwnEntry : e;
-  r.Root = isRootDot;
-  if (self != nullptr || e->Dir != nullptr) {
-    r.Mode = kRationalDirMode;
-    r.Links = 2 + SubDirCount(self != nullptr ? self : e->Dir);
-  } else {
-    r.Mode = RationalFileMode(e->Mode);
-  }
-  r.Modified = source != nullptr && source->ModTime != kNoModTime ? RockRidgeDate(source->ModTime)
-                                                                   : recordDate;
-  if (e != nullptr) r.Name = e->SourceName.empty() ? e->LongName : e->SourceName;
-  return SplitSystemUse(RockRidgeEntries(r), SystemUseRoom(idLength));
-}
+const TDEntry* IsoParentOf(const TDEntry* d) { return d->IsoParent != nullptr ? d->IsoParent : d->Parent; }
+bool IsRelocated(const TDEntry* d) { return d->IsoParent != nullptr && d->IsoParent != d->Parent; }
+const std::string& IsoNameOf(const TDEntry* d) { return d->IsoName.empty() ? d->ShortName : d->IsoName; }
 
 // Visits the records of `d` in order: "." and ".." (`self` the directory they describe,
-// `e` nullptr), then every child `e`, each with the system use it carries in the ISO tree
-// (empty without Rock Ridge).
+// `e` nullptr), then every child `e`.
 template <typename Visit>
-void ForEachRecord(const TDEntry* d, bool rockRidge, const std::array<uint8_t, 7>& dotDate,
-                   int32_t timeZoneOffset, Visit visit) {
-  const bool isRoot = d->Parent == d;
+void ForEachRecord(const TDEntry* d, Visit visit) {
   for (int dots = 0; dots < 2; ++dots) {
-    const TDEntry* self = dots == 0 ? d : d->Parent;
-    SystemUse su;
-    if (rockRidge) su = IsoSystemUse(self, dots == 0 && isRoot, nullptr, 1, dotDate);
-    visit(self, static_cast<uint8_t>(dots), static_cast<const TFEntry*>(nullptr), su);
+    visit(dots == 0 ? d : d->Parent, static_cast<uint8_t>(dots), static_cast<const TFEntry*>(nullptr));
   }
   for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) {
-    SystemUse su;
-    if (rockRidge) {
-      su = IsoSystemUse(nullptr, false, e, IsoIdLength(e), RecordingDate(e->DateTime, timeZoneOffset));
-    }
-    visit(static_cast<const TDEntry*>(nullptr), uint8_t{0}, e, su);
+    visit(static_cast<const TDEntry*>(nullptr), uint8_t{0}, e);
   }
 }
 
@@ -119,6 +89,8 @@ bool TIsoImage::PrepareImage() {
   for (size_t i = 0; i < order.size(); ++i) order[i]->Number = static_cast<int32_t>(i + 1);
   t.DirsISO = order;
   t.DirsJoliet = order;
+  isoOrder_ = order;
+  PlanRelocation();
 
   // Records must fit their length byte.
   for (const TFEntry* e : t.Files) {
@@ -136,8 +108,10 @@ bool TIsoImage::PrepareImage() {
   TerminatorSector = static_cast<int32_t>(cursor++);
   int64_t isoTable = 10, jolietTable = 10;
   for (size_t i = 1; i < order.size(); ++i) {
-    isoTable += static_cast<int64_t>(PathTableRecordLength(order[i]->ShortName.size()));
     jolietTable += static_cast<int64_t>(PathTableRecordLength(2 * Utf16Units(order[i]->LongName)));
+  }
+  for (size_t i = 1; i < isoOrder_.size(); ++i) {
+    isoTable += static_cast<int64_t>(PathTableRecordLength(IsoNameOf(isoOrder_[i]).size()));
   }
   PathTableSize = static_cast<int32_t>(isoTable);
   PathTableL = static_cast<int32_t>(cursor);
@@ -155,16 +129,17 @@ bool TIsoImage::PrepareImage() {
   // 3. Directory areas, in creation order.
   ISODirArea = static_cast<int32_t>(cursor);
   int64_t area = 0;
-  for (TDEntry* d : t.Dirs) {
+  std::vector<PlannedRecord> planned;
+  auto placeIsoDir = [&](TDEntry* d) {
     int64_t sectors = 0;
     int64_t continuationSectors = 0;
     if (RockRidge) {
       SectorPacker packer, continuation;
-      ForEachRecord(d, true, {}, TimeZoneOffset,
-                    [&](const TDEntry*, uint8_t, const TFEntry* e, const SystemUse& su) {
-                      packer.Add(DirectoryRecordLength(e ? IsoIdLength(e) : 1, su.InRecord.size()));
-                      if (!su.Continuation.empty()) continuation.Add(su.Continuation.size());
-                    });
+      RockRidgeRecords(d, {}, planned);
+      for (const PlannedRecord& p : planned) {
+        packer.Add(DirectoryRecordLength(p.Record.Identifier.size(), p.Su.InRecord.size()));
+        if (!p.Su.Continuation.empty()) continuation.Add(p.Su.Continuation.size());
+      }
       sectors = static_cast<int64_t>(packer.Sectors());
       continuationSectors = static_cast<int64_t>(continuation.Sectors());
     } else {
@@ -176,7 +151,8 @@ bool TIsoImage::PrepareImage() {
     // A directory's continuation areas follow its records: readers that stream the image
     // pick them up right after the directory they belong to.
     area += sectors + continuationSectors;
-  }
+  };
+  for (TDEntry* d : relocated_.empty() ? t.Dirs : isoPlacement_) placeIsoDir(d);
   ISODirSectors = static_cast<int32_t>(area);
   cursor += area;
   JolietDirArea = static_cast<int32_t>(cursor);
@@ -210,6 +186,8 @@ bool TIsoImage::PrepareImage() {
   }
 
   // 5. Files.
+  relocationEntry_.FileSize = relocationDir_.ISOSize;
+  relocationEntry_.Location = relocationDir_.ISOLocation;
   int64_t fileSectors = 0;
   for (TFEntry* e : t.Files) {
     if (e->Dir != nullptr) {
@@ -298,56 +276,31 @@ bool TIsoImage::BuildHeader() {
         const TDEntry* d = dirs[i];
         const std::vector<uint8_t> id =
             joliet ? JolietIdentifier(d->LongName)
-                   : std::vector<uint8_t>(d->ShortName.begin(), d->ShortName.end());
+                   : std::vector<uint8_t>(IsoNameOf(d).begin(), IsoNameOf(d).end());
         const int32_t extent = areaStart + (joliet ? d->JolietLocation : d->ISOLocation);
-        AppendPathTableRecord(id, static_cast<uint32_t>(extent),
-                              static_cast<uint16_t>(d->Parent->Number), bigEndian, bytes);
+        const int32_t parent = joliet ? d->Parent->Number : IsoParentOf(d)->IsoNumber;
+        AppendPathTableRecord(id, static_cast<uint32_t>(extent), static_cast<uint16_t>(parent),
+                              bigEndian, bytes);
       }
       PadToSector(bytes);
       HeaderStream.Write(bytes.data(), bytes.size());
     }
   };
-  writeTable(t.DirsISO, false, ISODirArea);
+  writeTable(isoOrder_, false, ISODirArea);
   if (JolietFileSystem) writeTable(t.DirsJoliet, true, JolietDirArea);
 
   // Directory records, one directory after another, none straddling a sector.
   const auto dotDate = RecordingDate(now, TimeZoneOffset);
   std::vector<uint8_t> continuationBytes;
+  std::vector<PlannedRecord> planned;
   auto writeDirs = [&](bool joliet) {
     const int32_t areaStart = joliet ? JolietDirArea : ISODirArea;
-    for (const TDEntry* d : t.Dirs) {
+    auto writeDir = [&](const TDEntry* d) {
       bytes.clear();
       continuationBytes.clear();
       SectorPacker packer, continuation;
       const int64_t continuationStart = areaStart + d->ISOLocation + d->ISOSize / static_cast<int64_t>(kSector);
-      ForEachRecord(d, RockRidge && !joliet, dotDate, TimeZoneOffset,
-                    [&](const TDEntry* self, uint8_t dots, const TFEntry* e, SystemUse su) {
-        DirectoryRecord r;
-        if (e == nullptr) {  // "." or ".."
-          r.Date = dotDate;
-          r.Flags = kFlagDirectory;
-          r.Extent = static_cast<uint32_t>(areaStart + (joliet ? self->JolietLocation : self->ISOLocation));
-          r.DataLength = static_cast<uint32_t>(joliet ? self->JolietSize : self->ISOSize);
-          r.Identifier = {dots};
-        } else {
-          r.Date = RecordingDate(e->DateTime, TimeZoneOffset);
-          r.Flags = static_cast<uint8_t>((e->Dir ? kFlagDirectory : 0) |
-                                         ((MarkHidden && (e->Attr & kAttrHidden)) ? kFlagHidden : 0));
-          const int32_t location = joliet ? e->JolietLocation : e->Location;
-          const int64_t size = joliet ? e->JolietSize : e->FileSize;
-          if (e->Dir != nullptr) {
-            r.Extent = static_cast<uint32_t>(areaStart + location);
-          } else {
-            r.Extent = size > 0 ? static_cast<uint32_t>(FirstFileSector + location) : 0;
-          }
-          r.DataLength = static_cast<uint32_t>(size & 0xFFFFFFFF);
-          if (joliet) {
-            r.Identifier = JolietIdentifier(e->Dir ? e->LongName : e->LongName + ";1");
-          } else {
-            const std::string id = e->Dir ? e->ShortName : e->ShortName + ";1";
-            r.Identifier.assign(id.begin(), id.end());
-          }
-        }
+      auto put = [&](DirectoryRecord& r, SystemUse& su) {
         if (!su.Continuation.empty()) {
           const size_t length = su.Continuation.size();
           continuationBytes.resize(continuationBytes.size() + continuation.PaddingBefore(length), 0);
@@ -362,12 +315,48 @@ bool TIsoImage::BuildHeader() {
         bytes.resize(bytes.size() + packer.PaddingBefore(length), 0);
         packer.Add(length);
         AppendDirectoryRecord(r, bytes);
-      });
+      };
+      if (RockRidge && !joliet) {
+        RockRidgeRecords(d, dotDate, planned);
+        for (PlannedRecord& p : planned) put(p.Record, p.Su);
+      } else {
+        ForEachRecord(d, [&](const TDEntry* self, uint8_t dots, const TFEntry* e) {
+          DirectoryRecord r;
+          if (e == nullptr) {  // "." or ".."
+            r.Date = dotDate;
+            r.Flags = kFlagDirectory;
+            r.Extent = static_cast<uint32_t>(areaStart + (joliet ? self->JolietLocation : self->ISOLocation));
+            r.DataLength = static_cast<uint32_t>(joliet ? self->JolietSize : self->ISOSize);
+            r.Identifier = {dots};
+          } else {
+            r.Date = RecordingDate(e->DateTime, TimeZoneOffset);
+            r.Flags = static_cast<uint8_t>((e->Dir ? kFlagDirectory : 0) |
+                                           ((MarkHidden && (e->Attr & kAttrHidden)) ? kFlagHidden : 0));
+            const int32_t location = joliet ? e->JolietLocation : e->Location;
+            const int64_t size = joliet ? e->JolietSize : e->FileSize;
+            if (e->Dir != nullptr) {
+              r.Extent = static_cast<uint32_t>(areaStart + location);
+            } else {
+              r.Extent = size > 0 ? static_cast<uint32_t>(FirstFileSector + location) : 0;
+            }
+            r.DataLength = static_cast<uint32_t>(size & 0xFFFFFFFF);
+            if (joliet) {
+              r.Identifier = JolietIdentifier(e->Dir ? e->LongName : e->LongName + ";1");
+            } else {
+              const std::string id = e->Dir ? e->ShortName : e->ShortName + ";1";
+              r.Identifier.assign(id.begin(), id.end());
+            }
+          }
+          SystemUse none;
+          put(r, none);
+        });
+      }
       PadToSector(bytes);
       HeaderStream.Write(bytes.data(), bytes.size());
       PadToSector(continuationBytes);
       HeaderStream.Write(continuationBytes.data(), continuationBytes.size());
-    }
+    };
+    for (const TDEntry* d : joliet || relocated_.empty() ? t.Dirs : isoPlacement_) writeDir(d);
   };
   writeDirs(false);
   if (JolietFileSystem) writeDirs(true);
@@ -388,6 +377,179 @@ bool TIsoImage::BuildHeader() {
     return false;
   }
   return true;
+}
+
+// ISO 9660 allows eight levels. With Rock Ridge, a folder that would lie deeper moves to a
+// relocation folder below the root (its place keeps a CL placeholder, its ".." a PL back
+// to the real parent, its own record there an RE), so POSIX readers see the tree whole
+// while the ISO tree stays within the limit. Joliet keeps the tree as it is.
+void TIsoImage::PlanRelocation() {
+  ImageTables& t = Tables();
+  TDEntry* root = t.Dirs.front();
+  relocated_.clear();
+  for (TDEntry* d : t.Dirs) {
+    d->IsoParent = nullptr;
+    d->IsoName.clear();
+    d->IsoNumber = d->Number;
+  }
+  if (!RockRidge) return;
+  std::unordered_map<const TDEntry*, int> level{{root, 1}};
+  for (size_t i = 1; i < t.Dirs.size(); ++i) {
+    TDEntry* d = t.Dirs[i];
+    auto parent = level.find(d->Parent);
+    int depth = (parent == level.end() ? 1 : parent->second) + 1;
+    if (depth > 8) {
+      d->IsoParent = &relocationDir_;
+      relocated_.push_back(d);
+      char name[16];
+      std::snprintf(name, sizeof name, "%06zu", relocated_.size());
+      d->IsoName = name;
+      depth = 3;
+    }
+    level[d] = depth;
+  }
+  if (relocated_.empty()) return;
+  std::string name = "RR_MOVED";
+  for (bool taken = true; taken;) {
+    taken = false;
+    for (const TFEntry* e = root->FirstEntry; e != nullptr; e = e->Next) taken |= e->ShortName == name;
+    if (taken) name += "_";
+  }
+  relocationDir_ = TDEntry{};
+  relocationEntry_ = TFEntry{};
+  relocationDir_.ShortName = relocationEntry_.ShortName = name;
+  relocationDir_.LongName = relocationEntry_.LongName = "rr_moved";
+  relocationDir_.Path = "\\" + name;
+  relocationDir_.Parent = root;
+  relocationDir_.OwnEntry = &relocationEntry_;
+  relocationEntry_.Attr = kAttrDirectory;
+  relocationEntry_.Dir = &relocationDir_;
+  relocationEntry_.DateTime = CurrentTime();
+  // The ISO tree's path-table order: as the tree's, with the moved folders under the
+  // relocation folder, siblings by identifier.
+  isoOrder_.assign(1, root);
+  std::vector<TDEntry*> siblings;
+  for (size_t i = 0; i < isoOrder_.size(); ++i) {
+    TDEntry* d = isoOrder_[i];
+    siblings.clear();
+    if (d == &relocationDir_) {
+      siblings = relocated_;
+    } else {
+      for (TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) {
+        if (e->Dir != nullptr && !IsRelocated(e->Dir)) siblings.push_back(e->Dir);
+      }
+      if (d == root) siblings.push_back(&relocationDir_);
+    }
+    std::stable_sort(siblings.begin(), siblings.end(), [](const TDEntry* a, const TDEntry* b) {
+      return IsoNameOf(a) < IsoNameOf(b);
+    });
+    isoOrder_.insert(isoOrder_.end(), siblings.begin(), siblings.end());
+  }
+  for (size_t i = 0; i < isoOrder_.size(); ++i) isoOrder_[i]->IsoNumber = static_cast<int32_t>(i + 1);
+  // Where the ISO directories lie: the root, the relocation folder, every moved folder with
+  // all below it, then the rest. Readers that stream the image take directories in the
+  // order they lie and must meet a moved folder before the placeholder that points to it.
+  std::unordered_map<const TDEntry*, bool> moved{{root, false}};
+  std::vector<TDEntry*> rest;
+  isoPlacement_.assign({root, &relocationDir_});
+  for (size_t i = 1; i < t.Dirs.size(); ++i) {
+    TDEntry* d = t.Dirs[i];
+    const bool below = IsRelocated(d) || moved[d->Parent];
+    moved[d] = below;
+    (below ? isoPlacement_ : rest).push_back(d);
+  }
+  isoPlacement_.insert(isoPlacement_.end(), rest.begin(), rest.end());
+}
+
+void TIsoImage::RockRidgeRecords(const TDEntry* d, const std::array<uint8_t, 7>& dotDate,
+                                 std::vector<PlannedRecord>& out) const {
+  out.clear();
+  const TDEntry* root = Tables().Dirs.front();
+  auto extent = [&](const TDEntry* x) { return static_cast<uint32_t>(ISODirArea + x->ISOLocation); };
+  auto subDirs = [&](const TDEntry* x) {
+    if (x == &relocationDir_) return static_cast<uint32_t>(relocated_.size());
+    uint32_t n = x == root && !relocated_.empty() ? 1 : 0;
+    for (const TFEntry* e = x->FirstEntry; e != nullptr; e = e->Next) n += e->Dir != nullptr && !IsRelocated(e->Dir);
+    return n;
+  };
+  auto modified = [&](const TFEntry* source, const std::array<uint8_t, 7>& recordDate) {
+    return source != nullptr && source->ModTime != kNoModTime ? RockRidgeDate(source->ModTime) : recordDate;
+  };
+  auto add = [&](DirectoryRecord& r, const RockRidgeRecord& rr) {
+    PlannedRecord p;
+    p.Su = SplitSystemUse(RockRidgeEntries(rr), SystemUseRoom(r.Identifier.size()));
+    p.Record = std::move(r);
+    out.push_back(std::move(p));
+  };
+  // A directory's own record wherever it stands (its parent's list or the relocation folder).
+  auto dirRecord = [&](const TDEntry* x, const TFEntry* e, const std::string& id) {
+    DirectoryRecord r;
+    r.Date = RecordingDate(e->DateTime, TimeZoneOffset);
+    r.Flags = static_cast<uint8_t>(kFlagDirectory | ((MarkHidden && (e->Attr & kAttrHidden)) ? kFlagHidden : 0));
+    r.Extent = extent(x);
+    r.DataLength = static_cast<uint32_t>(x->ISOSize);
+    r.Identifier.assign(id.begin(), id.end());
+    RockRidgeRecord rr;
+    rr.Mode = kRationalDirMode;
+    rr.Links = 2 + subDirs(x);
+    rr.Modified = modified(e, r.Date);
+    rr.Name = e->SourceName.empty() ? e->LongName : e->SourceName;
+    return std::make_pair(r, rr);
+  };
+  for (uint8_t dots = 0; dots < 2; ++dots) {
+    const TDEntry* self = dots == 0 ? d : IsoParentOf(d);
+    DirectoryRecord r;
+    r.Date = dotDate;
+    r.Flags = kFlagDirectory;
+    r.Extent = extent(self);
+    r.DataLength = static_cast<uint32_t>(self->ISOSize);
+    r.Identifier = {dots};
+    RockRidgeRecord rr;
+    rr.Root = dots == 0 && d == root;
+    rr.Mode = kRationalDirMode;
+    rr.Links = 2 + subDirs(self);
+    rr.Modified = modified(self->OwnEntry, dotDate);
+    if (dots == 1 && IsRelocated(d)) rr.ParentLink = extent(d->Parent);
+    add(r, rr);
+  }
+  if (d == &relocationDir_) {
+    for (const TDEntry* x : relocated_) {
+      auto [r, rr] = dirRecord(x, x->OwnEntry, x->IsoName);
+      rr.Relocated = true;
+      add(r, rr);
+    }
+    return;
+  }
+  for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) {
+    if (e->Dir != nullptr) {
+      auto [r, rr] = dirRecord(e->Dir, e, e->ShortName);
+      if (IsRelocated(e->Dir)) {
+        // The placeholder: an empty file that points at where the folder went.
+        r.Flags &= static_cast<uint8_t>(~kFlagDirectory);
+        r.Extent = 0;
+        r.DataLength = 0;
+        rr.ChildLink = extent(e->Dir);
+      }
+      add(r, rr);
+      continue;
+    }
+    DirectoryRecord r;
+    r.Date = RecordingDate(e->DateTime, TimeZoneOffset);
+    r.Flags = (MarkHidden && (e->Attr & kAttrHidden)) ? kFlagHidden : 0;
+    r.Extent = e->FileSize > 0 ? static_cast<uint32_t>(FirstFileSector + e->Location) : 0;
+    r.DataLength = static_cast<uint32_t>(e->FileSize & 0xFFFFFFFF);
+    const std::string id = e->ShortName + ";1";
+    r.Identifier.assign(id.begin(), id.end());
+    RockRidgeRecord rr;
+    rr.Mode = RationalFileMode(e->Mode);
+    rr.Modified = modified(e, r.Date);
+    rr.Name = e->SourceName.empty() ? e->LongName : e->SourceName;
+    add(r, rr);
+  }
+  if (d == root && !relocated_.empty()) {
+    auto [r, rr] = dirRecord(&relocationDir_, &relocationEntry_, relocationDir_.ShortName);
+    add(r, rr);
+  }
 }
 
 }  // namespace brennix

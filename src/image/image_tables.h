@@ -24,6 +24,11 @@ struct TDEntry {
   TFEntry* FirstEntry = nullptr;
   TFEntry* LastEntry = nullptr;  // tail of the child list, so appending is O(1)
   TFEntry* OwnEntry = nullptr;   // the entry that stands for it in its parent; none for the root
+  // The ISO tree with Rock Ridge moves folders deeper than eight levels into a relocation
+  // folder (layout): their parent there, their identifier in it and their path-table number.
+  TDEntry* IsoParent = nullptr;  // nullptr: Parent
+  std::string IsoName;           // empty: ShortName
+  int32_t IsoNumber = 0;
 };
 
 // One child of a directory: a file, or the entry that stands for a subdirectory.

@@ -35,6 +35,7 @@
 // leading back into itself is not listed: its files are in the tree already.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -49,6 +50,7 @@ namespace brennix {
 
 class TIsoImage;
 struct DirListEntry;
+struct PlannedRecord;
 
 // (Sender, FullPath, var LongFileName, var ShortFileName, var DateTime, Attr, FileSize, var Skip)
 using TAddFileEvent = std::function<void(TIsoImage* sender, const std::string& fullPath,
@@ -163,6 +165,10 @@ class TIsoImage {
   double CurrentTime() const;
 
  private:
+  void PlanRelocation();
+  // The ISO records of `d` with their Rock Ridge entries, as layout and writer both use them.
+  void RockRidgeRecords(const TDEntry* d, const std::array<uint8_t, 7>& dotDate,
+                        std::vector<PlannedRecord>& out) const;
   TDEntry* AddDirEntry(TDEntry* parent, std::string longName, std::string shortName,
                        int32_t attr, double dateTime, bool& fatal,
                        const std::string& source = std::string(),
@@ -183,6 +189,13 @@ class TIsoImage {
   std::vector<TSkippedSource> skipped_;
   std::unordered_set<std::string> leftOutNoted_;
   bool treeFull_ = false;
+  // The relocation folder of the ISO tree, the folders moved into it, and the ISO tree's
+  // path-table order (the tree's own order when nothing moved).
+  TDEntry relocationDir_;
+  TFEntry relocationEntry_;
+  std::vector<TDEntry*> relocated_;
+  std::vector<TDEntry*> isoOrder_;
+  std::vector<TDEntry*> isoPlacement_;  // the order of the ISO directory area
 };
 
 }  // namespace brennix

@@ -125,6 +125,11 @@ uint32_t RationalFileMode(uint32_t sourceMode) {
 std::vector<SuspEntry> RockRidgeEntries(const RockRidgeRecord& r) {
   std::vector<SuspEntry> out;
   if (r.Root) out.push_back(SpEntry());
+  // The summary of the entries that follow, which older readers look for first.
+  SuspEntry rr = Header('R', 'R', kRrLength);
+  rr[4] = static_cast<uint8_t>(0x01 | 0x80 | (r.Name.empty() ? 0 : 0x08) | (r.ChildLink >= 0 ? 0x10 : 0) |
+                               (r.ParentLink >= 0 ? 0x20 : 0) | (r.Relocated ? 0x40 : 0));
+  out.push_back(std::move(rr));
   // The name first: readers that follow no continuation area still find it whenever it
   // fits into the record.
   if (!r.Name.empty()) {

@@ -11,12 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "image/records.h"
+
 namespace brennix {
 
 using SuspEntry = std::vector<uint8_t>;
 
 // Lengths of the fixed-size entries.
 constexpr size_t kSpLength = 7;
+constexpr size_t kRrLength = 5;
 constexpr size_t kCeLength = 28;
 constexpr size_t kPxLength = 36;   // the 1991A form, without a serial number
 constexpr size_t kTfLength = 5 + 2 * 7;  // modify and access time, short form
@@ -70,5 +73,11 @@ struct SystemUse {
 SystemUse SplitSystemUse(const std::vector<SuspEntry>& entries, size_t room);
 // Points the record's CE entry at the continuation bytes.
 void PutCeLocation(SystemUse& su, uint32_t block, uint32_t offset);
+
+// A directory record with the system use it will carry.
+struct PlannedRecord {
+  DirectoryRecord Record;
+  SystemUse Su;
+};
 
 }  // namespace brennix

@@ -3,6 +3,7 @@
 // byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -76,6 +77,11 @@ void MakeAwkwardTree(ScratchDir& scratch) {
   for (size_t i = 0; i < names.size(); ++i) scratch.SizedFile("src/" + names[i], 100 + 997 * i);
   scratch.SizedFile("src/" + std::string(255, 'F') + "/" + std::string(200, 'g'), 5000);
   for (int i = 0; i < 3000; ++i) scratch.SizedFile("src/many/entry " + std::to_string(i), i % 7);
+  std::string deep = "src";  // 30 levels, a path of over 600 bytes, files along the way
+  for (int level = 1; level <= 30; ++level) {
+    deep += "/level " + std::to_string(level) + " of the deep tree";
+    if (level % 4 == 0 || level >= 29) scratch.SizedFile(deep + "/at " + std::to_string(level), level);
+  }
   // Modes are rationalised (any execute bit gives all three), times kept to the second.
   const std::string tool = scratch.Path() + "/src/" + names[5];
   fs::permissions(tool, fs::perms::owner_all | fs::perms::group_read);
@@ -232,8 +238,9 @@ TEST_P(ReaderTest, IndependentReadersAgree) {
     std::set<std::string> listed;
     for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
       listed.insert(Normalize(out.substr(at + 1, end - at - 1), false));
+    // isoinfo follows no CL link: what lies below a moved folder it lists under rr_moved.
     for (const auto& [path, full] : expected) {
-      if (listed.count(path) == 0) missing += "\n  " + path;
+      if (std::count(path.begin(), path.end(), '/') <= 8 && listed.count(path) == 0) missing += "\n  " + path;
     }
     EXPECT_TRUE(missing.empty()) << "isoinfo -R: missing" << missing;
   }
