@@ -43,7 +43,10 @@ int64_t DirectorySectors(const TDEntry* d, RecordLength length) {
   SectorPacker packer;
   packer.Add(34);
   packer.Add(34);
-  for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) packer.Add(length(e));
+  for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) {
+    const size_t l = length(e);
+    for (int64_t k = e->Dir ? 1 : ExtentCount(e->FileSize); k > 0; --k) packer.Add(l);
+  }
   return static_cast<int64_t>(packer.Sectors());
 }
 
@@ -60,6 +63,25 @@ void ForEachRecord(const TDEntry* d, Visit visit) {
   }
   for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) {
     visit(static_cast<const TDEntry*>(nullptr), uint8_t{0}, e);
+  }
+}
+
+// Splits the record of a file of `size` bytes whose first extent `r` names into one record
+// per extent.
+template <typename Put>
+void PutExtents(DirectoryRecord& r, int64_t size, Put put) {
+  const int64_t count = ExtentCount(size);
+  if (count == 1) {
+    put(r);
+    return;
+  }
+  const uint32_t first = r.Extent;
+  for (int64_t k = 0; k < count; ++k) {
+    DirectoryRecord part = r;
+    part.Extent = first + static_cast<uint32_t>(k * (kMaxExtentBytes / static_cast<int64_t>(kSector)));
+    part.DataLength = static_cast<uint32_t>(std::min(kMaxExtentBytes, size - k * kMaxExtentBytes));
+    if (k + 1 < count) part.Flags |= kFlagMultiExtent;
+    put(part);
   }
 }
 
@@ -348,7 +370,12 @@ bool TIsoImage::BuildHeader() {
             }
           }
           SystemUse none;
-          put(r, none);
+          if (e == nullptr || e->Dir != nullptr) {
+            put(r, none);
+            return;
+          }
+          const int64_t size = joliet ? e->JolietSize : e->FileSize;
+          PutExtents(r, size, [&](DirectoryRecord& part) { put(part, none); });
         });
       }
       PadToSector(bytes);
@@ -544,7 +571,8 @@ void TIsoImage::RockRidgeRecords(const TDEntry* d, const std::array<uint8_t, 7>&
     rr.Mode = RationalFileMode(e->Mode);
     rr.Modified = modified(e, r.Date);
     rr.Name = e->SourceName.empty() ? e->LongName : e->SourceName;
-    add(r, rr);
+    // Every extent's record carries the same entries, as readers take them from any.
+    PutExtents(r, e->FileSize, [&](DirectoryRecord& part) { add(part, rr); });
   }
   if (d == root && !relocated_.empty()) {
     auto [r, rr] = dirRecord(&relocationDir_, &relocationEntry_, relocationDir_.ShortName);

@@ -444,12 +444,6 @@ TDEntry* TIsoImage::SavePathDestination(TDEntry* base, const std::string& native
 
 int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
                             const std::string& fullPath, bool& fatal) {
-  if (entry.Size > kMaxImageFileSize) {
-    // One extent describes at most 4 GiB - 1 bytes; a cut file would be corrupt on disc.
-    DebugMessage("FILE IS 4 GB OR LARGER, NOT ADDED \"" + fullPath + "\"", 0);
-    NoteSkipped(fullPath, "FILE IS 4 GB OR LARGER");
-    return 0;
-  }
   std::string longName = CleanLongName(entry.Name);
   std::string shortName = entry.AlternateName;
   if (longName.find('.') == std::string::npos) {

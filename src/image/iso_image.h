@@ -6,8 +6,8 @@
 // (exactly FirstFileSector - StartSector sectors), then, walking Tables().Files in order, the
 // data of every entry with FullPath not empty and FileSize > 0, each padded with zeros to
 // ceil(FileSize / 2048) sectors; directory entries have an empty FullPath. ImageSectors is the
-// total, SectorsToWrite() what the recording sends (at least 300 with WritePostGap). Sizes are
-// below 4 GiB: larger files are refused when added.
+// total, SectorsToWrite() what the recording sends (at least 300 with WritePostGap). Files of
+// 4 GiB and more lie in consecutive extents, each with its own directory record.
 //
 // Paths. The tree's own paths use "\" ("\DOCS\2024", FindDir("\\DOCS")). Source paths are
 // native ("/home/u/docs"). With "Save Path" a native folder maps to the tree by its folder
@@ -24,8 +24,8 @@
 // "Installer"); Now gives the current local time as days since 1899-12-30 (tests fix it).
 //
 // Diagnostics and what they mean for the caller: type 3 for a full table, type 4 for
-// "INVALID DESTINATION PATH", type 0 for sources left out (special files, files of 4 GiB or
-// more, folders that cannot be read or lead back into themselves).
+// "INVALID DESTINATION PATH", type 0 for sources left out (special files, folders that
+// cannot be read or lead back into themselves).
 //
 // Nothing is lost without a word: every source the add operations leave out, and every one
 // they take under another name than its own, is kept in SkippedSources() until ClearAll. A
@@ -63,8 +63,6 @@ using TAddDirEvent = std::function<void(TIsoImage* sender, std::string& longName
 
 constexpr int kSectorSize = 2048;
 constexpr int kDescriptorCopyBytes = 65537;
-// Largest file one 32-bit extent can describe.
-constexpr int64_t kMaxImageFileSize = 0xFFFFFFFFLL;
 
 // The byte total of a file, or of every file below a folder (links to a folder that holds
 // them are not followed twice). It only reads the disk, so any thread may call it; when
@@ -74,7 +72,7 @@ int64_t MeasureDiskSize(const std::string& path, const std::atomic<bool>* cancel
 // A source that the tree left out, or took under another name than its own.
 struct TSkippedSource {
   std::string Source;   // the native path (the tree path for a folder made from a path)
-  std::string Reason;   // in the component's words, e.g. "FILE IS 4 GB OR LARGER"
+  std::string Reason;   // in the component's words, e.g. "NOT A REGULAR FILE"
   std::string NewName;  // renamed: its path on the disc ("docs/b~1.txt"); empty: left out
 };
 

@@ -34,6 +34,15 @@ constexpr size_t SystemUseRoom(size_t idLength) {
 
 constexpr uint8_t kFlagHidden = 0x01;
 constexpr uint8_t kFlagDirectory = 0x02;
+constexpr uint8_t kFlagMultiExtent = 0x80;
+
+// A file larger than one 32-bit data length is written as several records for consecutive
+// extents (ISO 9660 level 3), each of at most this many bytes (whole sectors), all but the
+// last with kFlagMultiExtent.
+constexpr int64_t kMaxExtentBytes = 0xFFFFF800LL;
+constexpr int64_t ExtentCount(int64_t fileSize) {
+  return fileSize <= kMaxExtentBytes ? 1 : (fileSize + kMaxExtentBytes - 1) / kMaxExtentBytes;
+}
 
 struct DirectoryRecord {
   uint32_t Extent = 0;

@@ -420,10 +420,10 @@ TEST_F(TreeTest, FolderBeyondThePathLimitIsSkippedWithADebugLine) {
   close(fds[0]);
 }
 
-TEST_F(TreeTest, FilesOfFourGibibytesAreRefused) {
+TEST_F(TreeTest, FilesOfFourGibibytesTakeSeveralExtents) {
   const std::string big = scratch.Path() + "/big.bin";
   const std::string fits = scratch.Path() + "/fits.bin";
-  for (const auto& [path, size] : {std::make_pair(big, 4294967296LL), std::make_pair(fits, 4294967295LL)}) {
+  for (const auto& [path, size] : {std::make_pair(big, 4294967296LL), std::make_pair(fits, 4294965248LL)}) {
     const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
     ASSERT_GE(fd, 0);
     if (ftruncate(fd, size) != 0) {
@@ -431,18 +431,26 @@ TEST_F(TreeTest, FilesOfFourGibibytesAreRefused) {
       GTEST_SKIP() << "no sparse files here";
     }
     close(fd);
+    EXPECT_EQ(image.AddFile("\\", path, false), 1);
   }
-  EXPECT_EQ(image.AddFile("\\", big, false), 1);  // offered, but not taken
-  EXPECT_EQ(image.FindFile(Root(), "big.bin"), nullptr);
-  EXPECT_TRUE(Logged("4 GB"));
-  EXPECT_EQ(image.AddFile("\\", fits, false), 1);
-  const TFEntry* e = image.FindFile(Root(), "fits.bin");
-  ASSERT_NE(e, nullptr);
   ASSERT_TRUE(image.PrepareImage());
   ASSERT_TRUE(image.BuildHeader());
-  const auto sector = HeaderSector(image, image.ISODirArea);
-  EXPECT_EQ(LE32(sector.data() + 68 + 10), 4294967295u);
-  EXPECT_EQ(image.VolumeSectors, 150 + 2097152);
+  for (const bool joliet : {false, true}) {
+    const auto sector = HeaderSector(image, joliet ? image.JolietDirArea : image.ISODirArea);
+    // (extent, data length, flags) of big.bin's two records and of fits.bin's one: an
+    // extent holds whole sectors, 4 GiB - 2048 bytes at most.
+    const uint32_t expected[3][3] = {{150, 0xFFFFF800u, 0x80},
+                                     {150 + 2097151, 2048, 0},
+                                     {150 + 2097152, 0xFFFFF800u, 0}};
+    size_t at = 68;
+    for (const auto& [extent, length, flags] : expected) {
+      EXPECT_EQ(LE32(sector.data() + at + 2), extent) << joliet << " record at " << at;
+      EXPECT_EQ(LE32(sector.data() + at + 10), length) << joliet << " record at " << at;
+      EXPECT_EQ(sector[at + 25], flags) << joliet << " record at " << at;
+      at += sector[at];
+    }
+  }
+  EXPECT_EQ(image.VolumeSectors, 150 + 2097152 + 2097151);
 }
 
 TEST_F(TreeTest, UnusualNamesNeverBreakTheImage) {
