@@ -23,6 +23,9 @@ struct DirIndex {
   std::unordered_map<const TFEntry*, std::string> AliasOf;
   // Files by their source path: the same source added again is found whatever its name.
   std::unordered_map<std::string, TFEntry*> BySource;
+  // The Rock Ridge name each child carries, case kept: Linux readers tell names apart only
+  // byte for byte.
+  std::unordered_map<std::string, const TFEntry*> RockRidgeNames;
   ShortNameGenerator ShortNames;  // ISO names in use
   bool HasDuplicates = false;     // two children share a long name (file beside folder)
 };
@@ -69,6 +72,7 @@ void IndexChild(TDEntry* dir, TFEntry* e) {
   DirIndex& ix = IndexOf(dir);
   if (!ix.Children.emplace(AsciiUpper(e->LongName), e).second) ix.HasDuplicates = true;
   if (!e->FullPath.empty()) ix.BySource.emplace(e->FullPath, e);
+  ix.RockRidgeNames.emplace(e->SourceName.empty() ? e->LongName : e->SourceName, e);
 }
 
 void UnindexChild(TDEntry* dir, TFEntry* e) {
@@ -88,6 +92,8 @@ void UnindexChild(TDEntry* dir, TFEntry* e) {
   }
   auto source = ix.BySource.find(e->FullPath);
   if (source != ix.BySource.end() && source->second == e) ix.BySource.erase(source);
+  auto rr = ix.RockRidgeNames.find(e->SourceName.empty() ? e->LongName : e->SourceName);
+  if (rr != ix.RockRidgeNames.end() && rr->second == e) ix.RockRidgeNames.erase(rr);
   auto alias = ix.AliasOf.find(e);
   if (alias != ix.AliasOf.end()) {
     auto a = ix.Aliases.find(alias->second);
@@ -240,6 +246,18 @@ std::string RockRidgeName(std::string name) {
   return name;
 }
 
+// The Rock Ridge name of a new child of `ix`: the source's own, unless a sibling carries
+// exactly that name already (two sources of one name, or names that agree in their first 255
+// bytes); then the name it is stored under, which no sibling has, without the "." that
+// dotless names get for Joliet.
+std::string UniqueRockRidgeName(const DirIndex& ix, const std::string& own,
+                                const std::string& stored) {
+  if (ix.RockRidgeNames.count(own) == 0) return own;
+  std::string name = stored;
+  if (own.find('.') == std::string::npos && !name.empty() && name.back() == '.') name.pop_back();
+  return RockRidgeName(name);
+}
+
 bool InAncestry(const Ancestry& ancestry, uint64_t dev, uint64_t ino) {
   return std::find(ancestry.begin(), ancestry.end(), std::make_pair(dev, ino)) != ancestry.end();
 }
@@ -379,7 +397,7 @@ TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::stri
   auto* e = new TFEntry;
   d->ShortName = e->ShortName = UniqueShortName(pix, wanted, false);
   d->LongName = e->LongName = stored;
-  e->SourceName = sourceName;
+  e->SourceName = UniqueRockRidgeName(pix, sourceName, stored);
   e->Mode = 0555;
   e->ModTime = modTime;
   d->Path = path;
@@ -520,7 +538,9 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   f->Dir = nullptr;
   // The name as the source has it, without the "." that dotless names get for Joliet,
   // unless a handler chose another.
-  f->SourceName = RockRidgeName(longFileName == longName ? CleanLongName(entry.Name) : longFileName);
+  f->SourceName = UniqueRockRidgeName(
+      ix, RockRidgeName(longFileName == longName ? CleanLongName(entry.Name) : longFileName),
+      stored);
   f->Mode = entry.Mode;
   f->ModTime = dateTime == listedTime ? entry.ModTime : kNoModTime;
   IndexChild(dir, f);

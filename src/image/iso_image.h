@@ -32,7 +32,9 @@
 // file whose name is in use in its folder by another source (or by a folder) gets a "~N"
 // name; a name too long for its Joliet record is shortened, extension kept. Only the same
 // source added twice is passed over silently. Folders of the same name merge. A folder
-// leading back into itself is not listed: its files are in the tree already.
+// leading back into itself is not listed: its files are in the tree already. The Rock Ridge
+// name of an entry is the source's own, unless a sibling carries exactly that name already:
+// then it is the name stored for Joliet.
 #pragma once
 
 #include <array>

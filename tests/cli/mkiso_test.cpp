@@ -316,20 +316,25 @@ TEST_F(MkisoTest, AFileOfFourAndAHalfGibibytesReadsBackWhole) {
 
 TEST_F(MkisoTest, CollidingAndOverlongNamesAllReachTheImageUnderReportedNames) {
   const brennix::test::NameTable table = brennix::test::MakeCollidingNames(src_);
-  const fs::path iso = root_ / "names.iso";
-  std::vector<std::string> words = {"-o", iso.string()};
-  words.insert(words.end(), table.Sources.begin(), table.Sources.end());
-  const Outcome made = Mkiso(words);
-  ASSERT_EQ(made.status, 0) << made.output;  // renamed is not left out
-  for (const std::string reader : {"osirrox", "bsdtar"}) {
-    if (!Have(reader == "osirrox" ? "xorriso" : reader)) continue;
-    const fs::path out = root_ / reader;
-    fs::create_directories(out);
-    const Outcome x = Shell(reader == "osirrox" ? "xorriso -osirrox on -indev " + Quote(iso.string()) +
-                                                      " -extract / " + Quote(out.string())
-                                                : "bsdtar -xf " + Quote(iso.string()) + " -C " + Quote(out.string()));
-    EXPECT_EQ(x.status, 0) << x.output;
-    EXPECT_EQ(brennix::test::CheckEveryFileCameBack(table, out, made.output), "") << reader << "\n" << made.output;
+  // Readers take the Joliet names without Rock Ridge, the Rock Ridge ones with it.
+  for (const bool rockRidge : {false, true}) {
+    const fs::path iso = root_ / "names.iso";
+    std::vector<std::string> words = {"-o", iso.string()};
+    if (!rockRidge) words.push_back("--no-rock-ridge");
+    words.insert(words.end(), table.Sources.begin(), table.Sources.end());
+    const Outcome made = Mkiso(words);
+    ASSERT_EQ(made.status, 0) << made.output;  // renamed is not left out
+    for (const std::string reader : {"osirrox", "bsdtar"}) {
+      if (!Have(reader == "osirrox" ? "xorriso" : reader)) continue;
+      const fs::path out = root_ / (reader + (rockRidge ? "-rr" : ""));
+      fs::create_directories(out);
+      const Outcome x = Shell(reader == "osirrox" ? "xorriso -osirrox on -indev " + Quote(iso.string()) +
+                                                        " -extract / " + Quote(out.string())
+                                                  : "bsdtar -xf " + Quote(iso.string()) + " -C " + Quote(out.string()));
+      EXPECT_EQ(x.status, 0) << x.output;
+      EXPECT_EQ(brennix::test::CheckEveryFileCameBack(table, out, made.output, rockRidge), "")
+          << reader << (rockRidge ? " with Rock Ridge\n" : "\n") << made.output;
+    }
   }
 }
 

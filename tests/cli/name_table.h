@@ -23,8 +23,9 @@ struct NameTable {
 NameTable MakeCollidingNames(const std::filesystem::path& root);
 
 // Empty when every file of the table is in `extracted` exactly once, at its own name or at
-// the one `output` reported for it, and nothing is left out; otherwise what is wrong.
+// the one `output` reported for it, and nothing is left out; otherwise what is wrong. With
+// `rockRidge` a reader may show a renamed source under its own name instead.
 std::string CheckEveryFileCameBack(const NameTable& table, const std::filesystem::path& extracted,
-                                   const std::string& output);
+                                   const std::string& output, bool rockRidge);
 
 }  // namespace brennix::test

@@ -75,6 +75,8 @@ void MakeAwkwardTree(ScratchDir& scratch) {
       "no extension at all",
   };
   for (size_t i = 0; i < names.size(); ++i) scratch.SizedFile("src/" + names[i], 100 + 997 * i);
+  scratch.SizedFile("src/readme.txt", 11);  // case twins: one is renamed for Joliet only
+  scratch.SizedFile("src/README.TXT", 12);
   scratch.SizedFile("src/" + std::string(255, 'F') + "/" + std::string(200, 'g'), 5000);
   for (int i = 0; i < 3000; ++i) scratch.SizedFile("src/many/entry " + std::to_string(i), i % 7);
   std::string deep = "src";  // 30 levels, a path of over 600 bytes, files along the way
