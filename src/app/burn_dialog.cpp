@@ -198,6 +198,8 @@ void TfrmBurn::cmdStartBurnClick() {
   TKorbBurner& korb = *korbBurn_;
   if (!RecorderFreeForWriting(this, korb)) return;
   korb.JolietFileSystem = chkJoliet->isChecked();
+  // Linux readers take full names, modes and times from Rock Ridge.
+  korb.RockRidge = true;
   korb.IdVolume = host_.VolumeLabel().trimmed().toStdString();
   korb.FinalizeDisc = chkCloseDisc->isChecked();
   korb.Verify = chkVerify->isChecked();
