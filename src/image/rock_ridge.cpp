@@ -9,8 +9,12 @@ namespace brennix {
 namespace {
 
 SuspEntry Header(char a, char b, size_t length) {
-  SuspEntry e{static_cast<uint8_t>(a), static_cast<uint8_t>(b), static_cast<uint8_t>(length), 1};
-  e.resize(std::max<size_t>(length, 4), 0);
+  // Sized first, then filled: g++ 12 at -O3 warns about a four-byte list grown by resize().
+  SuspEntry e(std::max<size_t>(length, 4), 0);
+  e[0] = static_cast<uint8_t>(a);
+  e[1] = static_cast<uint8_t>(b);
+  e[2] = static_cast<uint8_t>(length);
+  e[3] = 1;  // SUSP version
   return e;
 }
 
