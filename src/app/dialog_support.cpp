@@ -77,18 +77,18 @@ bool AskYesNo(QWidget* owner, QMessageBox::Icon icon, const QString& text,
   return box.exec() == QMessageBox::Yes;
 }
 
-bool AttachHostRecorders(const std::vector<std::string>& specs, std::string& error) {
+bool AttachHostRecorders(const std::vector<std::string>& recorderTexts, std::string& error) {
   bool attachedAny = false;
-  for (const std::string& spec : specs) {
+  for (const std::string& recorderText : recorderTexts) {
     std::string path;
     std::optional<MediaProfile> profile;
-    SplitRecorderText(spec, path, profile);
+    SplitRecorderText(recorderText, path, profile);
     const std::string key = SameFileKey(path);
     bool attached = false;
     for (const auto& drive : ExtraDrives())
       if (SameFileKey(drive->DevicePath()) == key) attached = true;
     if (attached) continue;
-    if (!AttachVirtualRecorder(spec, error)) return false;
+    if (!AttachVirtualRecorder(recorderText, error)) return false;
     attachedAny = true;
   }
   // A transport that is up already lists its drives again, now with the new ones.

@@ -34,7 +34,7 @@ bool AskYesNo(QWidget* owner, QMessageBox::Icon icon, const QString& text,
 // Attaches every PATH[:PROFILE] that no attached virtual recorder serves yet, with the
 // options the command line also takes from the environment. False with the message of the
 // first that failed.
-bool AttachHostRecorders(const std::vector<std::string>& specs, std::string& error);
+bool AttachHostRecorders(const std::vector<std::string>& recorderTexts, std::string& error);
 
 // The entry of device.Devices that serves the virtual recorder PATH[:PROFILE]; empty when
 // none does.

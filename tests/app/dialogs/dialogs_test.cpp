@@ -84,15 +84,15 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
 }
 
 // Attaches a recorder as the dialogs do and returns its device entry.
-QString AttachRecorder(const QString& spec, bool simulated = false) {
+QString AttachRecorder(const QString& recorderText, bool simulated = false) {
   if (simulated) qputenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "speed=simulated");
   std::string error;
-  const bool attached = AttachHostRecorders({spec.toStdString()}, error);
+  const bool attached = AttachHostRecorders({recorderText.toStdString()}, error);
   qunsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
   if (!attached) qWarning("%s", error.c_str());
   TSCSIDevice probe;
   probe.InitializeASPI(true, std::string());
-  return QString::fromStdString(VirtualRecorderEntry(probe, spec.toStdString()));
+  return QString::fromStdString(VirtualRecorderEntry(probe, recorderText.toStdString()));
 }
 
 // Every file below root as "relative/path" -> contents.
@@ -328,8 +328,8 @@ class DialogsTest : public QObject {
     QFETCH(bool, quick);
     QFETCH(QString, message);
     TestHost host;
-    const QString spec = NewDisc("ask-" + profile) + ":" + profile;
-    host.recorder = AttachRecorder(spec);
+    const QString recorderText = NewDisc("ask-" + profile) + ":" + profile;
+    host.recorder = AttachRecorder(recorderText);
     MessageAnswerer answers;
     answers.answer = QMessageBox::No;
     TfrmErase erase(host);
