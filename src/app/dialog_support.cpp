@@ -110,15 +110,6 @@ std::string VirtualRecorderEntry(const TSCSIDevice& device, const std::string& r
   return std::string();
 }
 
-std::string SelectedDiscFile(TSCSIDevice& device) {
-  const char letter = device.DriveLetter();
-  if (letter < 'A' || letter > 'Z') return std::string();
-  const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
-  if (!drive.Backend) return std::string();
-  struct stat info {};
-  const std::string path = drive.Backend->DevicePath();
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? path : std::string();
-}
 
 bool SetUpDialogComponent(TKorbBurner& component,
                           const std::vector<std::string>& virtualRecorders) {

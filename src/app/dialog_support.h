@@ -40,8 +40,6 @@ bool AttachHostRecorders(const std::vector<std::string>& recorderTexts, std::str
 // none does.
 std::string VirtualRecorderEntry(const TSCSIDevice& device, const std::string& recorderText);
 
-// The disc file behind the selected recorder when it is a virtual one; empty otherwise.
-std::string SelectedDiscFile(TSCSIDevice& device);
 
 // The settings that both dialogs give their component, then the transport and the
 // device list. False when no transport could be started.

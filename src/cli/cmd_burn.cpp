@@ -221,16 +221,6 @@ class ProgressLine {
   bool shown_ = false;
 };
 
-// The file behind the selected drive when it is a virtual recorder (empty for a real drive).
-std::string SelectedDiscFile(TKorbBurner& burner) {
-  const char letter = burner.DriveLetter();
-  if (letter < 'A' || letter > 'Z') return std::string();
-  const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
-  if (!drive.Backend) return std::string();
-  struct stat info {};
-  const std::string path = drive.Backend->DevicePath();
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? path : std::string();
-}
 
 }  // namespace
 

@@ -1,5 +1,8 @@
 #include "component/burn_queue.h"
 
+#include "device/scsi_device.h"
+#include "transport/spti.h"
+
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -84,6 +87,16 @@ QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<QueueSource>& 
   image.OnAddFile = handler;
   if (build.Error.empty()) image.RemoveEmptyDirs();
   return build;
+}
+
+std::string SelectedDiscFile(TSCSIDevice& device) {
+  const char letter = device.DriveLetter();
+  if (letter < 'A' || letter > 'Z') return std::string();
+  const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
+  if (!drive.Backend) return std::string();
+  struct stat info {};
+  const std::string path = drive.Backend->DevicePath();
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? path : std::string();
 }
 
 }  // namespace brennix

@@ -9,6 +9,12 @@
 
 namespace brennix {
 
+class TSCSIDevice;
+
+// The file behind the device's selected drive when it is a virtual recorder (empty for a real
+// drive): the disc being written, which must never be read into its own image.
+std::string SelectedDiscFile(TSCSIDevice& device);
+
 // "Save Path": full keeps each source's folder path below the root, last only its last
 // folder, none puts everything in the root.
 enum class SavePathMode { Full, Last, None };
