@@ -54,6 +54,8 @@ bool ParseFault(const std::string& text, RecorderFault& fault) {
     fault.kind = RecorderFault::Kind::Sense;
   } else if (kind == "no-answer") {
     fault.kind = RecorderFault::Kind::NoAnswer;
+  } else if (kind == "slow") {
+    fault.kind = RecorderFault::Kind::Slow;
   } else {
     return false;
   }
@@ -75,6 +77,14 @@ bool ParseFault(const std::string& text, RecorderFault& fault) {
   } else {
     if (!ParseUnsigned(count, UINT32_MAX, number) || number == 0) return false;
     fault.count = static_cast<uint32_t>(number);
+  }
+  if (fault.kind == RecorderFault::Kind::Slow) {
+    const std::string delay = parts.size() == 4 ? parts[3] : std::string();
+    if (delay.size() <= 2 || delay.compare(delay.size() - 2, 2, "ms") != 0 ||
+        !ParseUnsigned(delay.substr(0, delay.size() - 2), 24u * 3600 * 1000, number) || number == 0)
+      return false;
+    fault.delayMs = static_cast<uint32_t>(number);
+    return true;
   }
   if (parts.size() == 4) {
     if (fault.kind == RecorderFault::Kind::NotReady) return ParseHexByte(parts[3], fault.ascq);

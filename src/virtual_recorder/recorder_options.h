@@ -26,6 +26,7 @@ struct RecorderFault {
     NotReady,  // CHECK CONDITION 02h/04h/ascq
     Sense,     // CHECK CONDITION with key/asc/ascq
     NoAnswer,  // the command never completes: the caller's time-out runs out
+    Slow,      // the command is answered as usual, but only after delayMs
   };
   Kind kind = Kind::Sense;
   int opcode = -1;          // the operation code it applies to; -1 for every command
@@ -34,6 +35,7 @@ struct RecorderFault {
   uint8_t key = 0x05;
   uint8_t asc = 0x24;
   uint8_t ascq = 0x00;
+  uint32_t delayMs = 0;  // Slow: how long each command it meets takes
 };
 
 struct RecorderOptions {
@@ -70,7 +72,9 @@ struct RecorderOptions {
 // strict-mmc=0|1, and, repeatable, fault=KIND:OPCODE:COUNT[:SENSE] and bad-sector=LBA) over
 // the defaults in options. A fault: KIND busy, not-ready, sense or no-answer; OPCODE in hex
 // (2a) or "any"; COUNT the commands it answers, or a time such as 3000ms from the first one it
-// meets; SENSE for "sense" KEY/ASC/ASCQ in hex (3/0c/00), for "not-ready" the ASCQ. False
+// meets; SENSE for "sense" KEY/ASC/ASCQ in hex (3/0c/00), for "not-ready" the ASCQ. KIND slow
+// answers as usual after a delay given last (slow:1b:1:10000ms: a START STOP UNIT that takes
+// 10 s; a delay past the caller's time-out is no answer). False
 // with a message for an unknown key or bad value.
 bool ParseRecorderOptions(const std::string& text, RecorderOptions& options, std::string& error);
 

@@ -269,8 +269,12 @@ CommandResult VirtualRecorder::Execute(const uint8_t* cdb, size_t cdbLength,
     return reply.result();
   }
   std::lock_guard lock(mutex_);
+  slowDelayMs_ = 0;
   Dispatch(cdb, cdbLength, reply);
-  return reply.result();
+  CommandResult result = reply.result();
+  result.durationMs = static_cast<uint32_t>(
+      std::min<uint64_t>(uint64_t{result.durationMs} + slowDelayMs_, UINT32_MAX));
+  return result;
 }
 
 bool VirtualRecorder::ApplyFault(uint8_t opcode, Reply& reply) {
@@ -292,7 +296,14 @@ bool VirtualRecorder::ApplyFault(uint8_t opcode, Reply& reply) {
       continue;
     }
     if (!timed) --active.remaining;
+    if (fault.kind == RecorderFault::Kind::Slow) {  // slows the answer, does not replace it
+      slowDelayMs_ += fault.delayMs;
+      ++i;
+      continue;
+    }
     switch (fault.kind) {
+      case RecorderFault::Kind::Slow:
+        break;
       case RecorderFault::Kind::Busy:
         reply.Busy();
         break;

@@ -68,6 +68,23 @@ TEST_F(RecorderFaults, NoAnswerWaitsTheTimeOutAndFails) {
   EXPECT_TRUE(drive.TestUnitReady().Good());
 }
 
+TEST_F(RecorderFaults, SlowAnswersAsUsualAfterItsDelayOrNotAtAllPastTheTimeOut) {
+  Drive drive(folder.File("disc"), MediaProfile::CdR);
+  ASSERT_TRUE(drive.ok());
+  RecorderFault slow{RecorderFault::Kind::Slow, 0x00, 2, 0};
+  slow.delayMs = 4000;
+  drive.recorder().AddFault(slow);
+  uint64_t start = TickCount();
+  EXPECT_TRUE(drive.TestUnitReady().Good());
+  EXPECT_EQ(TickCount() - start, 4000u);
+  start = TickCount();
+  EXPECT_FALSE(drive.None({0x00, 0, 0, 0, 0, 0}, 3).answered);
+  EXPECT_EQ(TickCount() - start, 3000u);
+  start = TickCount();
+  EXPECT_TRUE(drive.TestUnitReady().Good());
+  EXPECT_EQ(TickCount() - start, 0u);
+}
+
 TEST_F(RecorderFaults, FaultsApplyInOrderAndExpire) {
   Drive drive(folder.File("disc"), MediaProfile::CdR);
   drive.recorder().AddFault({RecorderFault::Kind::Busy, -1, 1, 0});

@@ -193,9 +193,9 @@ TEST_F(RecorderPersistence, SpecSplitsAtTheLastColonOnlyForProfileNames) {
   // Scripted faults and a sector stored wrong, as scripts give them.
   ASSERT_TRUE(ParseRecorderOptions(
       "fault=busy:2a:5,fault=not-ready:any:3000ms:08,fault=sense:28:2:3/11/00,"
-      "fault=no-answer:35:1,bad-sector=20,bad-sector=7",
+      "fault=no-answer:35:1,fault=slow:1b:1:10000ms,bad-sector=20,bad-sector=7",
       options, error)) << error;
-  ASSERT_EQ(options.faults.size(), 4u);
+  ASSERT_EQ(options.faults.size(), 5u);
   EXPECT_EQ(options.faults[0].kind, RecorderFault::Kind::Busy);
   EXPECT_EQ(options.faults[0].opcode, 0x2A);
   EXPECT_EQ(options.faults[0].count, 5u);
@@ -205,10 +205,12 @@ TEST_F(RecorderPersistence, SpecSplitsAtTheLastColonOnlyForProfileNames) {
   EXPECT_EQ(options.faults[2].key, 0x03);
   EXPECT_EQ(options.faults[2].asc, 0x11);
   EXPECT_EQ(options.faults[3].kind, RecorderFault::Kind::NoAnswer);
+  EXPECT_EQ(options.faults[4].kind, RecorderFault::Kind::Slow);
+  EXPECT_EQ(options.faults[4].delayMs, 10000u);
   EXPECT_EQ(options.badSectors, (std::vector<uint32_t>{20, 7}));
   for (const char* bad : {"fault=busy", "fault=busy:2a", "fault=late:2a:1", "fault=busy:2a:0",
                           "fault=busy:zz:1", "fault=sense:2a:1:3/0c", "fault=busy:2a:1:3/0c/00",
-                          "bad-sector=-1"}) {
+                          "fault=slow:1b:1", "fault=slow:1b:1:10", "bad-sector=-1"}) {
     EXPECT_FALSE(ParseRecorderOptions(bad, options, error)) << bad;
   }
 }
