@@ -3,10 +3,19 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
 #include <QStandardPaths>
 
 namespace brennix {
+
+namespace {
+
+// Paths travel as UTF-8, each ended by a NUL; a sender that says more than this is cut off.
+constexpr qint64 kMostPathBytes = 4 << 20;
+
+}  // namespace
 
 TSingleInstance::TSingleInstance(const QString& name) {
   QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -21,6 +30,7 @@ TSingleInstance::TSingleInstance(const QString& name) {
 }
 
 TSingleInstance::~TSingleInstance() {
+  server_.reset();
   if (held_) lock_->unlock();
 }
 
@@ -46,5 +56,58 @@ bool TSingleInstance::Acquire() {
 }
 
 QString TSingleInstance::LockFilePath() const { return path_; }
+
+QString TSingleInstance::SocketPath() const {
+  QString socket = path_;
+  socket.chop(int(QStringLiteral(".lock").size()));
+  return socket + ".socket";
+}
+
+bool TSingleInstance::ListenForPaths(std::function<void(const QStringList&)> onPaths) {
+  if (!held_) return false;
+  // Whoever made a socket file here before is gone: this copy holds the guard.
+  QLocalServer::removeServer(SocketPath());
+  server_ = std::make_unique<QLocalServer>();
+  server_->setSocketOptions(QLocalServer::UserAccessOption);
+  QLocalServer* server = server_.get();
+  QObject::connect(server, &QLocalServer::newConnection, server, [server, onPaths] {
+    while (QLocalSocket* socket = server->nextPendingConnection()) {
+      auto buffer = std::make_shared<QByteArray>();
+      QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, buffer] {
+        buffer->append(socket->readAll());
+        if (buffer->size() > kMostPathBytes) socket->abort();
+      });
+      QObject::connect(socket, &QLocalSocket::disconnected, socket, [socket, buffer, onPaths] {
+        buffer->append(socket->readAll());
+        socket->deleteLater();
+        // Only what a sender ended completely counts: a cut-off last path is dropped.
+        QStringList paths;
+        const qsizetype end = buffer->lastIndexOf('\0');
+        for (const QByteArray& word : buffer->left(end + 1).split('\0'))
+          if (!word.isEmpty()) paths << QString::fromUtf8(word);
+        if (!paths.isEmpty() && onPaths) onPaths(paths);
+      });
+    }
+  });
+  if (server_->listen(SocketPath())) return true;
+  server_.reset();
+  return false;
+}
+
+bool TSingleInstance::SendPaths(const QStringList& paths, int timeoutMs) const {
+  QLocalSocket socket;
+  socket.connectToServer(SocketPath());
+  if (!socket.waitForConnected(timeoutMs)) return false;
+  QByteArray message;
+  for (const QString& path : paths) {
+    message += QFileInfo(path).absoluteFilePath().toUtf8();
+    message += '\0';
+  }
+  socket.write(message);
+  const bool sent = socket.waitForBytesWritten(timeoutMs) || socket.bytesToWrite() == 0;
+  socket.disconnectFromServer();
+  if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(timeoutMs);
+  return sent;
+}
 
 }  // namespace brennix

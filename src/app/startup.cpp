@@ -76,8 +76,11 @@ int RunBrennix(QApplication& app, const StartupSettings& settings) {
   TSingleInstance guard;
   int result = 0;
   if (!guard.Acquire()) {
-    QMessageBox box(QMessageBox::Information, "Information", kAlreadyRunning, QMessageBox::Ok);
-    box.exec();
+    // Files given to a second copy go to the queue of the first, which raises its window.
+    if (settings.paths.isEmpty() || !guard.SendPaths(settings.paths)) {
+      QMessageBox box(QMessageBox::Information, "Information", kAlreadyRunning, QMessageBox::Ok);
+      box.exec();
+    }
   } else {
     splash->SetCloseInterval(settings.splashMs);
     splash->SetMode(false);
@@ -85,6 +88,12 @@ int RunBrennix(QApplication& app, const StartupSettings& settings) {
     splash->repaint();
     auto main = std::make_unique<TfrmMain>(*options, settings.aboutAtStart, settings.sites);
     main->QueuePaths(settings.paths);
+    guard.ListenForPaths([window = main.get()](const QStringList& paths) {
+      window->QueuePaths(paths);
+      window->showNormal();
+      window->raise();
+      window->activateWindow();
+    });
     if (!settings.problems.isEmpty()) {
       QTimer::singleShot(0, main.get(), [window = main.get(), text = settings.problems.join('\n')] {
         ShowMessageBox(window, QMessageBox::Warning, "Warning", text);

@@ -157,6 +157,21 @@ TEST(SingleInstance, ASecondCopyIsRefusedAndTheFirstKeepsItsLock) {
   EXPECT_FALSE(later.Acquire());
 }
 
+TEST(SingleInstance, FilesGivenToASecondCopyReachTheFirst) {
+  TSingleInstance second;
+  EXPECT_FALSE(second.SendPaths({"/tmp"}, 200)) << "no first copy listens yet";
+  TSingleInstance first;
+  ASSERT_TRUE(first.Acquire());
+  std::vector<QStringList> received;
+  ASSERT_TRUE(first.ListenForPaths([&](const QStringList& paths) { received.push_back(paths); }));
+  const QStringList sent{"relative name.txt", "/tmp/b\u00e9/c", "/tmp/line\nbreak"};
+  ASSERT_TRUE(second.SendPaths(sent));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !received.empty(); }, 5000));
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0], (QStringList{QDir::current().absoluteFilePath("relative name.txt"),
+                                      "/tmp/b\u00e9/c", "/tmp/line\nbreak"}));
+}
+
 TEST(SingleInstance, ALockLeftByACrashedCopyDoesNotBlockTheNextStart) {
   QString lockPath;
   {
