@@ -1,14 +1,16 @@
 #!/usr/bin/perl
-# Generates the two benchmark trees (perl is part of every Debian system):
+# Generates the benchmark trees (perl is part of every Debian system):
 #   small DIR  - 200,000 files of 1..4096 bytes in 20,000 folders (DIR itself and 19,999
 #                below it; with the root that is the 20,000 folders a burn allows)
 #   large DIR  - three files of 1 GiB each (about 3 GiB)
+#   flat DIR   - 20,000 files of 2..14 KiB in DIR itself (about 160 MB)
 # The content is a cheap deterministic pattern, distinct per file.
 use strict;
 use warnings;
 
 my ($kind, $dir) = @ARGV;
-die "usage: gen_tree.pl small|large DIR\n" unless defined $dir && $kind =~ /^(small|large)$/;
+die "usage: gen_tree.pl small|large|flat DIR\n"
+  unless defined $dir && $kind =~ /^(small|large|flat)$/;
 mkdir $dir or die "mkdir $dir: $!\n" unless -d $dir;
 
 my $block = join('', map { chr(($_ * 7) & 0xFF) } 0 .. 65535);
@@ -29,6 +31,13 @@ sub write_file {
 if ($kind eq 'large') {
   for my $i (1 .. 3) {
     write_file("$dir/large-$i.bin", 1024 * 1024 * 1024, $i);
+  }
+  exit 0;
+}
+
+if ($kind eq 'flat') {
+  for my $n (1 .. 20_000) {
+    write_file(sprintf("%s/file %05d.dat", $dir, $n), 2048 + ($n * 2654435761) % 12288, $n);
   }
   exit 0;
 }
