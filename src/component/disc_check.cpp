@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "component/korb_burner.h"
+#include "platform/clock.h"
 #include "device/disc_types.h"
 #include "recording/write_preparation.h"
 
@@ -13,6 +14,17 @@ namespace {
 
 constexpr uint8_t kNoMediumAsc = 0x3A;
 constexpr uint8_t kNotReadyAsc = 0x04;
+
+// A drive still at work (a disc just put in, a command of another program) answers BUSY or
+// NOT READY, "becoming ready" and its kin, for a while. It gets that while, within budgetMs.
+void WaitWhileDriveWorks(TSCSIDevice& drive, uint32_t budgetMs) {
+  const uint64_t start = TickCount();
+  while (!drive.TestUnitReady(5000)) {
+    const bool working = drive.TargetBusy.load() || drive.LastSense[12] == kNotReadyAsc;
+    if (!working || TickCount() - start >= budgetMs) return;
+    SleepMs(250);
+  }
+}
 
 std::string MegabytesText(int64_t sectors) {
   char text[32];
@@ -34,9 +46,9 @@ int64_t SectorsOccupied(int16_t discType, int64_t sectorsToWrite) {
 
 std::string TKorbBurner::CheckDiscForImage() {
   auto type = static_cast<int16_t>(GetDiscType());
-  if (type == kDiscUnknown && !TestUnitReady(5000) && LastSense[12] == kNotReadyAsc) {
-    // A disc that was just put in is still being read by the drive.
-    WaitReady(10000, 500);
+  if (type == kDiscUnknown && !TestUnitReady(5000) &&
+      (LastSense[12] == kNotReadyAsc || TargetBusy.load())) {
+    WaitWhileDriveWorks(*this, 30000);
     type = static_cast<int16_t>(GetDiscType());
   }
   if (type == kDiscUnknown) {

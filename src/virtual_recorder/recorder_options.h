@@ -31,7 +31,7 @@ struct RecorderFault {
   Kind kind = Kind::Sense;
   int opcode = -1;          // the operation code it applies to; -1 for every command
   uint32_t count = 1;       // commands it answers; 0 with durationMs for a span of time
-  uint32_t durationMs = 0;  // when not 0: active this long from the first command it meets
+  uint32_t durationMs = 0;  // when not 0: active this long from the moment it is added
   uint8_t key = 0x05;
   uint8_t asc = 0x24;
   uint8_t ascq = 0x00;
@@ -71,8 +71,8 @@ struct RecorderOptions {
 // speed=unlimited|simulated, block-descriptor=0|1, page30=0|1, buffer=BYTES, cd=74|80,
 // strict-mmc=0|1, and, repeatable, fault=KIND:OPCODE:COUNT[:SENSE] and bad-sector=LBA) over
 // the defaults in options. A fault: KIND busy, not-ready, sense or no-answer; OPCODE in hex
-// (2a) or "any"; COUNT the commands it answers, or a time such as 3000ms from the first one it
-// meets; SENSE for "sense" KEY/ASC/ASCQ in hex (3/0c/00), for "not-ready" the ASCQ. KIND slow
+// (2a) or "any"; COUNT the commands it answers, or a time such as 3000ms from the moment the
+// recorder is attached; SENSE for "sense" KEY/ASC/ASCQ in hex (3/0c/00), for "not-ready" the ASCQ. KIND slow
 // answers as usual after a delay given last (slow:1b:1:10000ms: a START STOP UNIT that takes
 // 10 s; a delay past the caller's time-out is no answer). False
 // with a message for an unknown key or bad value.

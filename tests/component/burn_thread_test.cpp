@@ -473,6 +473,26 @@ TEST_F(BurnTest, ADriveBusyForTenThousandAttemptsGivesUp) {
   EXPECT_EQ(Count(rig.drive().Log(), kCloseTrackSession), 0);
 }
 
+// A drive still at work when the burn starts (busy, or becoming ready) is given the time it
+// needs rather than called unable to write.
+TEST_F(BurnTest, ADriveStillAtWorkWhenTheBurnStartsIsWaitedFor) {
+  MakeTree("src", 141);
+  for (const RecorderFault::Kind kind : {RecorderFault::Kind::Busy, RecorderFault::Kind::NotReady}) {
+    Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+    ASSERT_TRUE(rig.ok()) << rig.error();
+    RecorderFault fault;
+    fault.kind = kind;
+    fault.count = 6;
+    fault.ascq = 0x01;
+    rig.drive().AddFault(fault);
+    ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+    const BurnOutcome out = rig.Burn();
+    EXPECT_EQ(out.error, "") << static_cast<int>(kind);
+    EXPECT_GT(Count(rig.drive().Log(), kWrite10), 0);
+    std::filesystem::remove(dir_ / "disc.img");
+  }
+}
+
 TEST_F(BurnTest, ASourceThatVanishedEndsBeforeTheWriterStarts) {
   MakeTree("src", 131);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
