@@ -1,14 +1,632 @@
 #include "image/session_reader.h"
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "image/records.h"
+
 namespace brennix {
+namespace {
+
+// Bounds of what one earlier session may ask of us. A folder of 64 MiB holds about a
+// million records; the sum keeps a disc of many such folders from reading for hours.
+constexpr uint32_t kMaxDescriptors = 64;
+constexpr uint64_t kMaxFolderBytes = 64ull << 20;
+constexpr uint64_t kMaxBytesRead = 256ull << 20;
+constexpr int kMaxDepth = 255;
+constexpr uint64_t kMaxEntries = 2000000;
+constexpr int kMaxContinuations = 16;
+constexpr uint32_t kMaxContinuationBytes = 64u << 10;
+constexpr size_t kMaxNameBytes = 255;
+constexpr size_t kCachedSectors = 1024;
+
+uint32_t LE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+uint64_t SectorsFor(uint64_t bytes) { return (bytes + kSector - 1) / kSector; }
+
+std::string Number(uint64_t v) { return std::to_string(v); }
+
+// ---- dates
+
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2 ? 1 : 0;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// Local calendar fields and an offset in 15-minute units to seconds since 1970 in UTC;
+// false when the fields are no date (then the entry simply has no time).
+bool UtcSeconds(int year, int month, int day, int hour, int minute, int second, int offset,
+                int64_t& out) {
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    return false;
+  if (offset < -48 || offset > 52) offset = 0;
+  out = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second -
+        static_cast<int64_t>(offset) * 900;
+  return true;
+}
+
+bool ShortDate(const uint8_t* p, int64_t& out) {
+  return UtcSeconds(1900 + p[0], p[1], p[2], p[3], p[4], p[5], static_cast<int8_t>(p[6]), out);
+}
+
+// "YYYYMMDDHHMMSScc" and an offset byte.
+bool LongDate(const uint8_t* p, int64_t& out) {
+  int v[7] = {};
+  const int widths[7] = {4, 2, 2, 2, 2, 2, 2};
+  for (int i = 0, at = 0; i < 7; at += widths[i], ++i) {
+    for (int k = 0; k < widths[i]; ++k) {
+      const uint8_t c = p[at + k];
+      if (c < '0' || c > '9') return false;
+      v[i] = v[i] * 10 + (c - '0');
+    }
+  }
+  return UtcSeconds(v[0], v[1], v[2], v[3], v[4], v[5], static_cast<int8_t>(p[16]), out);
+}
+
+// ---- names
+
+void AppendUtf8(uint32_t c, std::string& out) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | c >> 6);
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | c >> 12);
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | c >> 18);
+    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// Length of the valid UTF-8 sequence at p (0 when there is none).
+size_t Utf8SequenceAt(const std::string& s, size_t i) {
+  const auto b = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
+  const uint8_t c = b(i);
+  if (c < 0x80) return 1;
+  size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+  if (n == 0 || c > 0xF4 || i + n > s.size()) return 0;
+  for (size_t k = 1; k < n; ++k) {
+    if ((b(i + k) & 0xC0) != 0x80) return 0;
+  }
+  if (c == 0xE0 && b(i + 1) < 0xA0) return 0;   // overlong
+  if (c == 0xED && b(i + 1) >= 0xA0) return 0;  // an encoded surrogate
+  if (c == 0xF0 && b(i + 1) < 0x90) return 0;   // overlong
+  if (c == 0xF4 && b(i + 1) >= 0x90) return 0;  // past U+10FFFF
+  return n;
+}
+
+bool ValidUtf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = Utf8SequenceAt(s, i);
+    if (n == 0) return false;
+    i += n;
+  }
+  return true;
+}
+
+// A name as it may stand in a message: invalid bytes and control characters become "?".
+std::string Printable(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size();) {
+    const size_t n = Utf8SequenceAt(s, i);
+    if (n == 0 || static_cast<uint8_t>(s[i]) < 0x20 || s[i] == 0x7F) {
+      out += '?';
+      i += n == 0 ? 1 : n;
+    } else {
+      out.append(s, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
+// UCS-2 big-endian with surrogate pairs to UTF-8; false (with "?" in place) when a
+// surrogate stands alone or the length is odd.
+bool JolietToUtf8(const std::string& id, std::string& out) {
+  bool valid = id.size() % 2 == 0;
+  const size_t units = id.size() / 2;
+  const auto unit = [&](size_t k) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(id[2 * k])) << 8 | static_cast<uint8_t>(id[2 * k + 1]);
+  };
+  for (size_t k = 0; k < units; ++k) {
+    const uint32_t u = unit(k);
+    if (u >= 0xD800 && u <= 0xDBFF && k + 1 < units && unit(k + 1) >= 0xDC00 && unit(k + 1) <= 0xDFFF) {
+      AppendUtf8(0x10000 + ((u - 0xD800) << 10) + (unit(k + 1) - 0xDC00), out);
+      ++k;
+    } else if (u >= 0xD800 && u <= 0xDFFF) {
+      out += '?';
+      valid = false;
+    } else {
+      AppendUtf8(u, out);
+    }
+  }
+  return valid;
+}
+
+// File identifiers end in ";" and a version number, which is no part of the name.
+void DropVersion(std::string& name) {
+  const size_t semicolon = name.rfind(';');
+  if (semicolon == std::string::npos || semicolon + 1 == name.size() || name.size() - semicolon > 6) return;
+  for (size_t i = semicolon + 1; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return;
+  }
+  name.resize(semicolon);
+}
+
+// Empty when the name may stand in the new tree, else why not.
+std::string NameFault(const std::string& name) {
+  if (name.empty()) return "IS EMPTY";
+  if (name == "." || name == "..") return "IS A DOT NAME";
+  if (name.size() > kMaxNameBytes) return "IS LONGER THAN 255 BYTES";
+  if (!ValidUtf8(name)) return "IS NOT VALID UTF-8";
+  if (name.find('\0') != std::string::npos) return "HOLDS A NUL CHARACTER";
+  if (name.find('/') != std::string::npos) return "HOLDS A SLASH";
+  return std::string();
+}
+
+// ---- system use entries
+
+struct RockRidgeInfo {
+  bool HasSp = false;
+  uint8_t SkipBytes = 0;  // SP: bytes before the entries of every other record
+  bool HasRr = false;
+  bool HasRripEr = false;
+  bool HasEr = false;
+  bool HasName = false;
+  bool NameTooLong = false;
+  bool NameSpecial = false;  // NM for "." or ".." on an entry
+  std::string Name;
+  bool HasMode = false;
+  uint32_t Mode = 0;
+  bool HasTime = false;
+  int64_t ModTime = 0;
+  int64_t ChildLink = -1;
+  bool Relocated = false;
+  bool Symlink = false;
+};
+
+struct Continuation {
+  bool Present = false;
+  uint32_t Block = 0, Offset = 0, Length = 0;
+};
+
+void ScanTimes(const uint8_t* e, size_t len, RockRidgeInfo& info) {
+  if (len < 5) return;
+  const uint8_t flags = e[4];
+  const size_t stamp = (flags & 0x80) != 0 ? 17 : 7;
+  size_t at = 5;
+  for (int bit = 0; bit < 7; ++bit) {
+    if ((flags & (1 << bit)) == 0) continue;
+    if (at + stamp > len) return;
+    if (bit == 1) {
+      int64_t t = 0;
+      if (stamp == 17 ? LongDate(e + at, t) : ShortDate(e + at, t)) info.ModTime = t, info.HasTime = true;
+      return;
+    }
+    at += stamp;
+  }
+}
+
+// One system-use area: the entries this reader uses, and where the area continues. An
+// entry whose length is impossible ends the area, as does ST.
+void ScanArea(const uint8_t* p, size_t n, RockRidgeInfo& info, Continuation& next) {
+  size_t at = 0;
+  while (at + 4 <= n) {
+    const uint8_t* e = p + at;
+    const size_t len = e[2];
+    if (len < 4 || len > n - at) return;
+    const auto is = [&](const char* sig) { return e[0] == sig[0] && e[1] == sig[1]; };
+    if (is("ST")) return;
+    if (is("SP") && len >= 7 && e[4] == 0xBE && e[5] == 0xEF) {
+      info.HasSp = true;
+      info.SkipBytes = e[6];
+    } else if (is("CE") && len >= 28) {
+      next = Continuation{true, LE32(e + 4), LE32(e + 12), LE32(e + 20)};
+    } else if (is("ER") && len >= 8) {
+      info.HasEr = true;
+      const size_t idLength = e[4];
+      if (8 + idLength <= len) {
+        const std::string id(reinterpret_cast<const char*>(e + 8), idLength);
+        if (id.rfind("RRIP_", 0) == 0 || id.rfind("IEEE_P1282", 0) == 0 || id.rfind("IEEE_1282", 0) == 0)
+          info.HasRripEr = true;
+      }
+    } else if (is("RR")) {
+      info.HasRr = true;
+    } else if (is("NM") && len >= 5) {
+      info.HasName = true;
+      if ((e[4] & 0x06) != 0) info.NameSpecial = true;
+      if (info.Name.size() + (len - 5) > kMaxNameBytes) {
+        info.NameTooLong = true;
+      } else {
+        info.Name.append(reinterpret_cast<const char*>(e + 5), len - 5);
+      }
+    } else if (is("PX") && len >= 12) {
+      info.HasMode = true;
+      info.Mode = LE32(e + 4);
+    } else if (is("TF")) {
+      ScanTimes(e, len, info);
+    } else if (is("CL") && len >= 12) {
+      info.ChildLink = LE32(e + 4);
+    } else if (is("RE")) {
+      info.Relocated = true;
+    } else if (is("SL")) {
+      info.Symlink = true;
+    }
+    at += len;
+  }
+}
+
+// ---- the directory records of one folder
+
+struct RawRecord {
+  uint32_t Extent = 0;  // where the data begins (after any extended attribute record)
+  uint32_t Length = 0;
+  uint8_t Flags = 0;
+  std::array<uint8_t, 7> Date{};
+  std::string Id;
+  RockRidgeInfo Rr;
+  bool Dot() const { return Id.size() == 1 && (Id[0] == '\0' || Id[0] == '\1'); }
+};
+
+enum class Tree { RockRidge, Joliet, Iso };
+
+struct FolderToRead {
+  size_t Index = 0;  // in the parent's Children
+  uint32_t Extent = 0, Size = 0;
+  bool Linked = false;  // a CL entry: the size is in the folder's own "." record
+};
+
+
+class Reader {
+ public:
+  Reader(const TSectorReader& read, uint32_t discSectors, std::string& error)
+      : read_(read), discSectors_(discSectors), error_(error) {}
+
+  bool Run(uint32_t sessionStart, TImportedSession& out);
+
+ private:
+  bool Fail(const std::string& why) {
+    error_ = std::string(kEarlierSessionErrorPrefix) + why;
+    return false;
+  }
+  bool Read(uint32_t sector, uint32_t count, std::vector<uint8_t>& out);
+  bool Within(uint64_t sector, uint64_t sectors) const { return sector + sectors <= discSectors_; }
+  bool SystemUse(const uint8_t* p, size_t n, RockRidgeInfo& info, const std::string& folder);
+  bool ParseRecords(const std::vector<uint8_t>& bytes, uint32_t size, const std::string& path,
+                    std::vector<RawRecord>& out);
+  bool ReadFolder(TImportedEntry& dir, uint32_t extent, uint32_t size, bool linked,
+                  const std::string& path, int depth, bool& relocationFolder);
+  bool AddEntries(TImportedEntry& dir, std::vector<RawRecord>& records, const std::string& path,
+                  std::vector<FolderToRead>& folders, size_t& relocatedSeen);
+  std::string NameOf(const RawRecord& r, bool isDir, std::string& fault) const;
+  bool Place(const RawRecord& r, TImportedEntry& file, const std::string& path);
+
+  const TSectorReader& read_;
+  const uint32_t discSectors_;
+  std::string& error_;
+  Tree tree_ = Tree::Iso;
+  uint8_t skipBytes_ = 0;
+  uint64_t bytesRead_ = 0;
+  uint64_t entries_ = 0;
+  std::unordered_set<uint32_t> foldersRead_;
+  std::unordered_map<uint32_t, std::vector<uint8_t>> cache_;  // sectors of continuation areas
+  TImportedSession* session_ = nullptr;
+};
+
+bool Reader::Read(uint32_t sector, uint32_t count, std::vector<uint8_t>& out) {
+  out.assign(static_cast<size_t>(count) * kSector, 0);
+  std::string why;
+  if (!read_(sector, count, out.data(), why)) {
+    return Fail("READ ERROR AT SECTOR " + Number(sector) + (why.empty() ? "" : ": " + why));
+  }
+  bytesRead_ += out.size();
+  if (bytesRead_ > kMaxBytesRead) return Fail("ITS FOLDERS HOLD MORE THAN 256 MIB OF RECORDS");
+  return true;
+}
+
+// The entries of one record's system-use area and of the continuation areas it leads to.
+bool Reader::SystemUse(const uint8_t* p, size_t n, RockRidgeInfo& info, const std::string& folder) {
+  Continuation next;
+  ScanArea(p, n, info, next);
+  std::vector<uint8_t> area, bytes;
+  for (int hops = 0; next.Present; ++hops) {
+    if (hops == kMaxContinuations)
+      return Fail("THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER " + folder + " CONTINUE TOO OFTEN");
+    const Continuation ce = next;
+    const uint64_t end = static_cast<uint64_t>(ce.Offset) + ce.Length;
+    if (ce.Length > kMaxContinuationBytes || ce.Offset >= kSector || !Within(ce.Block, SectorsFor(end)))
+      return Fail("THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER " + folder + " POINT PAST THE END OF THE DISC");
+    const uint32_t count = static_cast<uint32_t>(SectorsFor(end));
+    bool cached = true;
+    for (uint32_t s = 0; s < count && cached; ++s) cached = cache_.count(ce.Block + s) != 0;
+    if (!cached) {
+      if (!Read(ce.Block, count, bytes)) return false;
+      if (cache_.size() + count > kCachedSectors) cache_.clear();
+      for (uint32_t s = 0; s < count; ++s)
+        cache_[ce.Block + s].assign(bytes.begin() + s * kSector, bytes.begin() + (s + 1) * kSector);
+    }
+    area.clear();
+    for (uint32_t s = 0; s < count; ++s) {
+      const std::vector<uint8_t>& sector = cache_[ce.Block + s];
+      area.insert(area.end(), sector.begin(), sector.end());
+    }
+    next = Continuation{};
+    ScanArea(area.data() + ce.Offset, ce.Length, info, next);
+  }
+  return true;
+}
+
+bool Reader::ParseRecords(const std::vector<uint8_t>& bytes, uint32_t size, const std::string& path,
+                          std::vector<RawRecord>& out) {
+  for (size_t sector = 0; sector * kSector < size; ++sector) {
+    size_t at = sector * kSector;
+    const size_t end = std::min<size_t>(size, at + kSector);
+    // A zero length byte: the rest of the sector is padding.
+    while (at < end && bytes[at] != 0) {
+      const uint8_t* p = bytes.data() + at;
+      const size_t len = p[0];
+      if (len > end - at) return Fail("A RECORD IN FOLDER " + path + " RUNS PAST THE END OF ITS SECTOR");
+      if (len < 34 || 33u + p[32] > len) return Fail("A RECORD IN FOLDER " + path + " IS TOO SHORT FOR ITS CONTENTS");
+      RawRecord r;
+      const uint64_t extent = static_cast<uint64_t>(LE32(p + 2)) + p[1];  // after any extended attributes
+      if (extent > UINT32_MAX) return Fail("A RECORD IN FOLDER " + path + " POINTS PAST THE END OF THE DISC");
+      r.Extent = static_cast<uint32_t>(extent);
+      r.Length = LE32(p + 10);
+      std::memcpy(r.Date.data(), p + 18, 7);
+      r.Flags = p[25];
+      const size_t idLength = p[32];
+      r.Id.assign(reinterpret_cast<const char*>(p + 33), idLength);
+      if (!r.Dot() && ++entries_ > kMaxEntries)
+        return Fail("IT HOLDS MORE THAN " + Number(kMaxEntries) + " ENTRIES");
+      if (tree_ == Tree::RockRidge) {
+        const size_t su = 33 + idLength + (idLength % 2 == 0 ? 1 : 0) + skipBytes_;
+        if (su < len && !SystemUse(p + su, len - su, r.Rr, path)) return false;
+      }
+      out.push_back(std::move(r));
+      at += len;
+    }
+  }
+  return true;
+}
+
+std::string Reader::NameOf(const RawRecord& r, bool isDir, std::string& fault) const {
+  std::string name;
+  if (tree_ == Tree::RockRidge && r.Rr.HasName) {
+    if (r.Rr.NameTooLong) fault = "IS LONGER THAN 255 BYTES";
+    if (r.Rr.NameSpecial) fault = "IS A DOT NAME";
+    name = r.Rr.Name;
+  } else {
+    if (tree_ != Tree::Joliet) {
+      name = r.Id;
+    } else if (!JolietToUtf8(r.Id, name)) {
+      fault = "IS NOT VALID UCS-2";
+    }
+    // "README.;1" stands for README.
+    if (!isDir) {
+      DropVersion(name);
+      if (!name.empty() && name.back() == '.') name.pop_back();
+    }
+  }
+  if (fault.empty()) fault = NameFault(name);
+  return name;
+}
+
+bool Reader::Place(const RawRecord& r, TImportedEntry& file, const std::string& path) {
+  if (r.Length == 0) return true;
+  if (!Within(r.Extent, SectorsFor(r.Length))) return Fail("FILE " + path + " POINTS PAST THE END OF THE DISC");
+  file.Extents.push_back(TImportedExtent{r.Extent, r.Length});
+  file.Size += r.Length;
+  return true;
+}
+
+bool Reader::AddEntries(TImportedEntry& dir, std::vector<RawRecord>& records, const std::string& path,
+                        std::vector<FolderToRead>& folders, size_t& relocatedSeen) {
+  const bool rr = tree_ == Tree::RockRidge;
+  std::unordered_set<std::string> names;
+  for (size_t i = 0; i < records.size(); ++i) {
+    const RawRecord& r = records[i];
+    if (r.Dot()) continue;
+    // A folder moved here to keep the tree shallow is listed where its CL entry stands.
+    if (rr && r.Rr.Relocated) {
+      ++relocatedSeen;
+      continue;
+    }
+    const bool isDir = (r.Flags & kFlagDirectory) != 0 || (rr && r.Rr.ChildLink >= 0);
+    std::string fault;
+    const std::string name = NameOf(r, isDir, fault);
+    const std::string where = (path == "\\" ? "" : path) + "\\" + Printable(name);
+    // The parts of a file of 4 GiB and more follow one another under one identifier.
+    size_t last = i;
+    while (!isDir && (records[last].Flags & kFlagMultiExtent) != 0) {
+      if (last + 1 == records.size() || records[last + 1].Id != r.Id ||
+          (records[last + 1].Flags & kFlagDirectory) != 0)
+        return Fail("FILE " + where + " ENDS WITHOUT ITS LAST PART");
+      ++last;
+    }
+    const size_t first = i;
+    i = last;
+    if ((r.Flags & 0x04) != 0) {  // an associated file (a resource fork): no file of its own
+      session_->LeftOut.push_back(where + ": AN ASSOCIATED FILE");
+      continue;
+    }
+    const uint32_t type = r.Rr.Mode & 0170000;
+    if (rr && !isDir && (r.Rr.Symlink || (r.Rr.HasMode && type != 0100000 && type != 0))) {
+      session_->LeftOut.push_back(where + ": NOT A REGULAR FILE");
+      continue;
+    }
+    if (!fault.empty()) return Fail("THE NAME OF " + where + " " + fault);
+    if (!names.insert(name).second) return Fail("FOLDER " + path + " HOLDS TWO ENTRIES NAMED " + Printable(name));
+    TImportedEntry e;
+    e.Name = name;
+    e.IsDir = isDir;
+    e.Hidden = (r.Flags & kFlagHidden) != 0;
+    if (rr && r.Rr.HasTime) {
+      e.ModTime = r.Rr.ModTime;
+    } else if (!ShortDate(r.Date.data(), e.ModTime)) {
+      e.ModTime = 0;
+    }
+    if (rr && r.Rr.HasMode) e.Mode = r.Rr.Mode & 07777;
+    if (isDir) {
+      const bool linked = rr && r.Rr.ChildLink >= 0;
+      folders.push_back(FolderToRead{dir.Children.size(), linked ? static_cast<uint32_t>(r.Rr.ChildLink) : r.Extent,
+                                     linked ? 0 : r.Length, linked});
+    } else {
+      for (size_t k = first; k <= last; ++k) {
+        if (!Place(records[k], e, where)) return false;
+      }
+    }
+    dir.Children.push_back(std::move(e));
+  }
+  return true;
+}
+
+bool Reader::ReadFolder(TImportedEntry& dir, uint32_t extent, uint32_t size, bool linked,
+                        const std::string& path, int depth, bool& relocationFolder) {
+  if (depth > kMaxDepth) return Fail("FOLDER " + path + " LIES MORE THAN " + Number(kMaxDepth) + " LEVELS DEEP");
+  if (!Within(extent, 1)) return Fail("FOLDER " + path + " POINTS PAST THE END OF THE DISC");
+  if (!foldersRead_.insert(extent).second) return Fail("FOLDER " + path + " LEADS BACK TO A FOLDER READ BEFORE");
+  std::vector<uint8_t> bytes;
+  if (linked) {
+    if (!Read(extent, 1, bytes)) return false;
+    const uint8_t* p = bytes.data();
+    if (p[0] < 34 || p[32] != 1 || p[33] != 0 || (p[25] & kFlagDirectory) == 0)
+      return Fail("FOLDER " + path + " IS LINKED TO A PLACE THAT HOLDS NO FOLDER");
+    size = LE32(p + 10);
+  }
+  if (size == 0) return Fail("FOLDER " + path + " HAS NO RECORDS");
+  if (size > kMaxFolderBytes) return Fail("FOLDER " + path + " IS LARGER THAN 64 MIB");
+  const uint32_t count = static_cast<uint32_t>(SectorsFor(size));
+  if (!Within(extent, count)) return Fail("FOLDER " + path + " POINTS PAST THE END OF THE DISC");
+  if ((!linked || count > 1) && !Read(extent, count, bytes)) return false;
+  std::vector<RawRecord> records;
+  if (!ParseRecords(bytes, size, path, records)) return false;
+  bytes = {};
+  if (depth == 0 && !records.empty() && records[0].Dot()) {
+    const RawRecord& dot = records[0];
+    if (tree_ == Tree::RockRidge && dot.Rr.HasTime) {
+      dir.ModTime = dot.Rr.ModTime;
+    } else if (!ShortDate(dot.Date.data(), dir.ModTime)) {
+      dir.ModTime = 0;
+    }
+    if (tree_ == Tree::RockRidge && dot.Rr.HasMode) dir.Mode = dot.Rr.Mode & 07777;
+  }
+  std::vector<FolderToRead> folders;
+  size_t relocatedSeen = 0;
+  if (!AddEntries(dir, records, path, folders, relocatedSeen)) return false;
+  records = {};
+  std::vector<size_t> drop;
+  for (const FolderToRead& f : folders) {
+    TImportedEntry& child = dir.Children[f.Index];
+    bool relocation = false;
+    const std::string childPath = (path == "\\" ? "" : path) + "\\" + child.Name;
+    if (!ReadFolder(child, f.Extent, f.Size, f.Linked, childPath, depth + 1, relocation)) return false;
+    if (relocation) drop.push_back(f.Index);
+  }
+  for (auto it = drop.rbegin(); it != drop.rend(); ++it)
+    dir.Children.erase(dir.Children.begin() + static_cast<std::ptrdiff_t>(*it));
+  // The folder that holds the moved folders is no folder of the user's.
+  relocationFolder = relocatedSeen > 0 && dir.Children.empty();
+  return true;
+}
+
+bool RootUsable(const uint8_t* d) {
+  return LE16(d + 128) == kSector && d[156] >= 34 && (d[156 + 25] & kFlagDirectory) != 0 &&
+         LE32(d + 156 + 10) != 0;
+}
+
+void Count(const TImportedEntry& dir, TImportedSession& out) {
+  for (const TImportedEntry& e : dir.Children) {
+    if (e.IsDir) {
+      ++out.DirCount;
+      Count(e, out);
+    } else {
+      ++out.FileCount;
+    }
+  }
+}
+
+bool Reader::Run(uint32_t sessionStart, TImportedSession& out) {
+  session_ = &out;
+  std::vector<uint8_t> bytes;
+  std::vector<uint8_t> primary, joliet;
+  const uint64_t first = static_cast<uint64_t>(sessionStart) + 16;
+  for (uint32_t i = 0; i < kMaxDescriptors; ++i) {
+    if (!Within(first + i, 1)) {
+      if (i == 0) return Fail("THE DISC ENDS BEFORE SECTOR " + Number(first));
+      break;
+    }
+    if (!Read(static_cast<uint32_t>(first + i), 1, bytes)) return false;
+    if (std::memcmp(bytes.data() + 1, "CD001", 5) != 0) {
+      if (i == 0) return Fail("NO ISO 9660 VOLUME BEGINS AT SECTOR " + Number(first));
+      break;
+    }
+    const uint8_t type = bytes[0];
+    if (type == 255) break;
+    if (type == 1 && primary.empty() && bytes[6] == 1) primary = bytes;
+    if (type == 2 && joliet.empty() && bytes[6] == 1 && bytes[88] == 0x25 && bytes[89] == 0x2F &&
+        (bytes[90] == 0x40 || bytes[90] == 0x43 || bytes[90] == 0x45))
+      joliet = bytes;
+  }
+  if (primary.empty()) return Fail("THE VOLUME AT SECTOR " + Number(first) + " HAS NO PRIMARY DESCRIPTOR");
+  if (LE16(primary.data() + 128) != kSector)
+    return Fail("THE VOLUME USES BLOCKS OF " + Number(LE16(primary.data() + 128)) + " BYTES");
+  if (!RootUsable(primary.data())) return Fail("THE ROOT FOLDER RECORD OF THE VOLUME IS DAMAGED");
+  std::string id(reinterpret_cast<const char*>(primary.data() + 40), 32);
+  while (!id.empty() && (id.back() == ' ' || id.back() == '\0')) id.pop_back();
+  out.VolumeId = Printable(id);
+  out.VolumeSectors = LE32(primary.data() + 80);
+
+  // Rock Ridge when the root's own record starts the entries and says which protocol they
+  // follow (discs of before the ER entry carry RR instead).
+  const uint32_t isoRoot = LE32(primary.data() + 156 + 2);
+  if (!Within(isoRoot, 1)) return Fail("FOLDER \\ POINTS PAST THE END OF THE DISC");
+  if (!Read(isoRoot, 1, bytes)) return false;
+  const uint8_t* dot = bytes.data();
+  if (dot[0] >= 34 && dot[32] == 1 && dot[33] == 0) {
+    RockRidgeInfo info;
+    if (!SystemUse(dot + 34, dot[0] - 34u, info, "\\")) return false;
+    if (info.HasSp && (info.HasRripEr || (!info.HasEr && info.HasRr))) {
+      tree_ = Tree::RockRidge;
+      skipBytes_ = info.SkipBytes;
+    }
+  }
+  if (tree_ != Tree::RockRidge && !joliet.empty() && RootUsable(joliet.data())) tree_ = Tree::Joliet;
+  const uint8_t* root = (tree_ == Tree::Joliet ? joliet : primary).data() + 156;
+  out.TreeRead = tree_ == Tree::RockRidge ? "Rock Ridge" : tree_ == Tree::Joliet ? "Joliet" : "ISO 9660";
+  out.Root.Name = "/";
+  out.Root.IsDir = true;
+  bool relocation = false;
+  if (!ReadFolder(out.Root, LE32(root + 2), LE32(root + 10), false, "\\", 0, relocation)) return false;
+  Count(out.Root, out);
+  return true;
+}
+
+}  // namespace
 
 bool ReadEarlierSession(const TSectorReader& read, uint32_t sessionStart, uint32_t discSectors,
                         TImportedSession& out, std::string& error) {
-  (void)read;
-  (void)sessionStart;
-  (void)discSectors;
   out = TImportedSession{};
-  error = std::string(kEarlierSessionErrorPrefix) + "NOT IMPLEMENTED YET";
+  error.clear();
+  Reader reader(read, discSectors, error);
+  if (reader.Run(sessionStart, out)) return true;
+  out = TImportedSession{};
   return false;
 }
 

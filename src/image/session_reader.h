@@ -42,6 +42,9 @@ struct TImportedSession {
   uint32_t VolumeSectors = 0;  // the primary descriptor's volume space size
   std::string TreeRead;    // "Rock Ridge", "Joliet" or "ISO 9660"
   uint64_t FileCount = 0, DirCount = 0;  // below the root
+  // Entries that a new session cannot list again, each "\DOCS\LINK: WHY" (symbolic links and
+  // special files of a Rock Ridge tree, associated files). They are not in Root.
+  std::vector<std::string> LeftOut;
 };
 
 // Reads count sectors of 2048 bytes from sector on into out; false with a reason in error.

@@ -1,0 +1,233 @@
+// The reader of an earlier session: our own images and xorriso's read back as the tree they
+// were made from (names, sizes, bytes behind the extents, times), and damaged discs end in
+// an error with the reader's prefix, never in a crash, a hang or a read past the disc.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <random>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "image/records.h"
+#include "image/session_reader.h"
+#include "image_fixture.h"
+
+namespace brennix::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A disc of which only some stretches hold bytes; the rest reads as zeros (the data of a
+// sparse file of several GiB need not sit in memory).
+struct Disc {
+  std::map<uint32_t, std::vector<uint8_t>> Chunks;  // first sector -> bytes
+  uint32_t Sectors = 0;
+  int Reads = 0;
+
+  TSectorReader Reader() {
+    return [this](uint32_t sector, uint32_t count, uint8_t* out, std::string& error) {
+      ++Reads;
+      if (count == 0 || static_cast<uint64_t>(sector) + count > Sectors) {
+        error = "READ PAST THE END";
+        ADD_FAILURE() << "read of " << count << " at " << sector << " past " << Sectors;
+        return false;
+      }
+      std::memset(out, 0, static_cast<size_t>(count) * kSector);
+      const uint64_t from = static_cast<uint64_t>(sector) * kSector, to = from + count * uint64_t{kSector};
+      for (const auto& [first, bytes] : Chunks) {
+        const uint64_t start = static_cast<uint64_t>(first) * kSector, end = start + bytes.size();
+        const uint64_t lo = std::max(from, start), hi = std::min(to, end);
+        if (lo < hi) std::memcpy(out + (lo - from), bytes.data() + (lo - start), hi - lo);
+      }
+      return true;
+    };
+  }
+  std::vector<uint8_t> Bytes(const TImportedEntry& file) {
+    std::vector<uint8_t> all, part;
+    for (const TImportedExtent& e : file.Extents) {
+      part.resize((e.Bytes + kSector - 1) / kSector * kSector);
+      std::string error;
+      Reader()(e.Sector, static_cast<uint32_t>(part.size() / kSector), part.data(), error);
+      all.insert(all.end(), part.begin(), part.begin() + e.Bytes);
+    }
+    return all;
+  }
+};
+
+enum class Tree { Plain, Long, Awkward, Huge };
+enum class Maker { Ours, Xorriso };
+
+constexpr int64_t kHugeSize = 4608LL << 20;  // 4.5 GiB: two extents
+constexpr time_t kOldTime = 1000000001;
+
+// Plain: names every tree keeps as they are. Long: names Joliet keeps (spaces, accents, a
+// folder of two sectors). Awkward: what only Rock Ridge keeps (names of 104, 107 and 255
+// bytes, characters beyond the BMP, case twins, a depth of 30). Huge: a sparse 4.5 GiB file.
+void MakeTree(ScratchDir& s, Tree tree) {
+  s.SizedFile("src/DOCS/ONE.TXT", 100);
+  s.File("src/DOCS/EMPTY.TXT");
+  s.SizedFile("src/DOCS/SUB/TWO.BIN", 5000);
+  s.SizedFile("src/README", 12);
+  s.SizedFile("src/EXACT.BIN", 2048);
+  if (tree == Tree::Huge) {
+    fs::resize_file(s.File("src/BIG.BIN"), kHugeSize);
+    return;
+  }
+  if (tree == Tree::Plain) return;
+  s.SizedFile("src/My File With Spaces.txt", 3000);
+  s.SizedFile("src/Ünïcödé 日本 name.txt", 77);
+  for (int i = 0; i < 60; ++i) s.SizedFile("src/many/file number " + std::to_string(i) + ".data", 100 + i);
+  if (tree == Tree::Long) return;
+  const std::string emoji = "\xF0\x9F\x98\x80";
+  s.SizedFile("src/" + std::string(100, 'n') + ".txt", 104);
+  s.SizedFile("src/" + std::string(103, 'N') + ".dat", 107);
+  s.SizedFile("src/" + std::string(251, 'l') + ".bin", 255);
+  s.SizedFile("src/\xF0\x9D\x84\x9E clef " + emoji + ".txt", 9);
+  s.SizedFile("src/readme.txt", 11);
+  s.SizedFile("src/README.TXT", 12);
+  s.SizedFile("src/" + std::string(255, 'F') + "/" + std::string(200, 'g'), 5000);
+  std::string deep = "src";
+  for (int level = 1; level <= 30; ++level) {
+    deep += "/level " + std::to_string(level) + " of the deep tree";
+    if (level % 7 == 0 || level == 30) s.SizedFile(deep + "/at " + std::to_string(level), level);
+  }
+  const std::string tool = s.Path() + "/src/tool";
+  s.SizedFile("src/tool", 20);
+  fs::permissions(tool, fs::perms::owner_all | fs::perms::group_read);
+  const struct timespec times[2] = {{kOldTime, 0}, {kOldTime, 0}};
+  utimensat(AT_FDCWD, tool.c_str(), times, 0);
+}
+
+// Our own image, laid out from StartSector on, as the recorder would find it on the disc.
+Disc OwnDisc(const std::string& source, bool joliet, bool rockRidge, int32_t startSector) {
+  TIsoImage image;
+  image.ClearAll(600000, 20000);
+  image.JolietFileSystem = joliet;
+  image.RockRidge = rockRidge;
+  image.StartSector = startSector;
+  image.IdVolume = "earlier";
+  EXPECT_EQ(image.AddDir(image.FindDir("\\"), source + "/", "*.*", 63, true, false, false), 1);
+  image.RemoveEmptyDirs();
+  EXPECT_TRUE(image.PrepareImage());
+  EXPECT_TRUE(image.BuildHeader());
+  Disc disc;
+  disc.Sectors = static_cast<uint32_t>(image.VolumeSectors);
+  disc.Chunks[static_cast<uint32_t>(startSector)] = image.HeaderStream.Bytes();
+  int64_t cursor = image.FirstFileSector;
+  for (const TFEntry* f : Tables().Files) {
+    if (f->Dir != nullptr || f->FileSize <= 0) continue;
+    if (f->FileSize < (64 << 20)) disc.Chunks[static_cast<uint32_t>(cursor)] = ReadAll(f->FullPath);
+    cursor += (f->FileSize + 2047) / 2048;
+  }
+  return disc;
+}
+
+Disc XorrisoDisc(ScratchDir& s, const std::string& options) {
+  const std::string iso = s.Path() + "/x.iso";
+  std::string log;
+  EXPECT_EQ(RunShell("xorriso -as mkisofs " + options + " -V EARLIER -o '" + iso + "' '" + s.Path() + "/src'", &log), 0)
+      << log;
+  Disc disc;
+  disc.Chunks[0] = ReadAll(iso);
+  disc.Sectors = static_cast<uint32_t>(disc.Chunks[0].size() / kSector);
+  return disc;
+}
+
+void Flatten(const TImportedEntry& dir, const std::string& path, std::map<std::string, const TImportedEntry*>& out) {
+  for (const TImportedEntry& e : dir.Children) {
+    out[path + e.Name] = &e;
+    if (e.IsDir) Flatten(e, path + e.Name + "/", out);
+  }
+}
+
+struct Case {
+  const char* name;
+  Maker maker;
+  Tree tree;
+  bool joliet, rockRidge;
+  int32_t startSector;
+  const char* treeRead;
+  const char* options = "";  // xorriso's, besides -J and -R
+};
+
+class SessionReaderTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(SessionReaderTest, ReadsTheTreeItWasMadeFrom) {
+  const Case c = GetParam();
+  if (c.maker == Maker::Xorriso && !HaveTool("xorriso")) GTEST_SKIP() << "no xorriso";
+  ScratchDir scratch;
+  MakeTree(scratch, c.tree);
+  const std::string source = scratch.Path() + "/src";
+  Disc disc = c.maker == Maker::Ours
+                  ? OwnDisc(source, c.joliet, c.rockRidge, c.startSector)
+                  : XorrisoDisc(scratch, std::string(c.joliet ? "-J " : "") + (c.rockRidge ? "-R " : "--norock ") + c.options);
+  TImportedSession session;
+  std::string error;
+  ASSERT_TRUE(ReadEarlierSession(disc.Reader(), static_cast<uint32_t>(c.startSector), disc.Sectors, session, error))
+      << error;
+  EXPECT_EQ(session.TreeRead, c.treeRead);
+  EXPECT_EQ(session.VolumeId, "EARLIER");
+  EXPECT_TRUE(session.LeftOut.empty()) << session.LeftOut.front();
+
+  std::map<std::string, const TImportedEntry*> read;
+  Flatten(session.Root, "", read);
+  std::string missing, unexpected;
+  uint64_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(source)) {
+    const std::string path = fs::relative(entry.path(), source).string();
+    const auto it = read.find(path);
+    if (it == read.end()) {
+      missing += "\n  " + path;
+      continue;
+    }
+    const TImportedEntry& e = *it->second;
+    EXPECT_EQ(e.IsDir, entry.is_directory()) << path;
+    if (c.rockRidge) {
+      struct stat st {};
+      stat(entry.path().c_str(), &st);
+      EXPECT_EQ(e.ModTime, st.st_mtime) << path;
+      if (c.maker == Maker::Ours) {
+        EXPECT_EQ(e.Mode, e.IsDir || (st.st_mode & 0111) != 0 ? 0555u : 0444u) << path;
+      }
+    }
+    if (e.IsDir) continue;
+    ++files;
+    EXPECT_EQ(e.Size, fs::file_size(entry.path())) << path;
+    if (e.Size < (64 << 20)) {
+      EXPECT_TRUE(disc.Bytes(e) == ReadAll(entry.path().string())) << path << ": other bytes";
+    } else {
+      ASSERT_EQ(e.Extents.size(), 2u) << path;  // one after the other, the first as large as allowed
+      EXPECT_EQ(e.Extents[0].Bytes, static_cast<uint32_t>(kMaxExtentBytes));
+      EXPECT_EQ(e.Extents[1].Sector, e.Extents[0].Sector + e.Extents[0].Bytes / kSector);
+    }
+  }
+  for (const auto& [path, e] : read) {
+    if (!fs::exists(source + "/" + path)) unexpected += "\n  " + path;
+  }
+  EXPECT_TRUE(missing.empty() && unexpected.empty()) << "missing" << missing << "\nunexpected" << unexpected;
+  EXPECT_EQ(session.FileCount, files);
+  EXPECT_EQ(session.FileCount + session.DirCount, read.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, SessionReaderTest,
+    ::testing::Values(Case{"OursIso", Maker::Ours, Tree::Plain, false, false, 0, "ISO 9660"},
+                      Case{"OursJoliet", Maker::Ours, Tree::Long, true, false, 0, "Joliet"},
+                      Case{"OursJolietLaterSession", Maker::Ours, Tree::Long, true, false, 5000, "Joliet"},
+                      Case{"OursRockRidgeJoliet", Maker::Ours, Tree::Awkward, true, true, 0, "Rock Ridge"},
+                      Case{"OursRockRidgeLaterSession", Maker::Ours, Tree::Awkward, false, true, 3000, "Rock Ridge"},
+                      Case{"OursHugeRockRidge", Maker::Ours, Tree::Huge, true, true, 0, "Rock Ridge"},
+                      Case{"OursHugeJoliet", Maker::Ours, Tree::Huge, true, false, 0, "Joliet"},
+                      Case{"XorrisoIso", Maker::Xorriso, Tree::Plain, false, false, 0, "ISO 9660"},
+                      Case{"XorrisoJoliet", Maker::Xorriso, Tree::Long, true, false, 0, "Joliet"},
+                      Case{"XorrisoRockRidgeRelocated", Maker::Xorriso, Tree::Awkward, false, true, 0, "Rock Ridge",
+                           "-rr_reloc_dir rr_moved"},
+                      Case{"XorrisoRockRidgeJoliet", Maker::Xorriso, Tree::Awkward, true, true, 0, "Rock Ridge"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace brennix::test
