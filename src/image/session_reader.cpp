@@ -20,7 +20,7 @@ constexpr uint64_t kMaxBytesRead = 256ull << 20;
 constexpr int kMaxDepth = 255;
 constexpr uint64_t kMaxEntries = 2000000;
 constexpr int kMaxContinuations = 16;
-constexpr uint32_t kMaxContinuationBytes = 64u << 10;
+constexpr uint64_t kMaxContinuationBytes = 512ull << 20;  // scanned, cached sectors included
 constexpr size_t kMaxNameBytes = 255;
 constexpr size_t kCachedSectors = 1024;
 
@@ -325,6 +325,7 @@ class Reader {
   uint8_t skipBytes_ = 0;
   uint64_t bytesRead_ = 0;
   uint64_t entries_ = 0;
+  uint64_t continuationBytes_ = 0;
   std::unordered_set<uint32_t> foldersRead_;
   std::unordered_map<uint32_t, std::vector<uint8_t>> cache_;  // sectors of continuation areas
   TImportedSession* session_ = nullptr;
@@ -345,30 +346,24 @@ bool Reader::Read(uint32_t sector, uint32_t count, std::vector<uint8_t>& out) {
 bool Reader::SystemUse(const uint8_t* p, size_t n, RockRidgeInfo& info, const std::string& folder) {
   Continuation next;
   ScanArea(p, n, info, next);
-  std::vector<uint8_t> area, bytes;
   for (int hops = 0; next.Present; ++hops) {
-    if (hops == kMaxContinuations)
-      return Fail("THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER " + folder + " CONTINUE TOO OFTEN");
+    const std::string record = "THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER " + folder;
+    if (hops == kMaxContinuations) return Fail(record + " CONTINUE TOO OFTEN");
     const Continuation ce = next;
-    const uint64_t end = static_cast<uint64_t>(ce.Offset) + ce.Length;
-    if (ce.Length > kMaxContinuationBytes || ce.Offset >= kSector || !Within(ce.Block, SectorsFor(end)))
-      return Fail("THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER " + folder + " POINT PAST THE END OF THE DISC");
-    const uint32_t count = static_cast<uint32_t>(SectorsFor(end));
-    bool cached = true;
-    for (uint32_t s = 0; s < count && cached; ++s) cached = cache_.count(ce.Block + s) != 0;
-    if (!cached) {
-      if (!Read(ce.Block, count, bytes)) return false;
-      if (cache_.size() + count > kCachedSectors) cache_.clear();
-      for (uint32_t s = 0; s < count; ++s)
-        cache_[ce.Block + s].assign(bytes.begin() + s * kSector, bytes.begin() + (s + 1) * kSector);
-    }
-    area.clear();
-    for (uint32_t s = 0; s < count; ++s) {
-      const std::vector<uint8_t>& sector = cache_[ce.Block + s];
-      area.insert(area.end(), sector.begin(), sector.end());
+    // A continuation area lies within one sector, as readers of these discs expect.
+    if (ce.Offset >= kSector || ce.Length > kSector - ce.Offset) return Fail(record + " CONTINUE ACROSS A SECTOR");
+    if (!Within(ce.Block, 1)) return Fail(record + " POINT PAST THE END OF THE DISC");
+    continuationBytes_ += ce.Length;
+    if (continuationBytes_ > kMaxContinuationBytes) return Fail("ITS ROCK RIDGE ENTRIES RUN TOO LONG");
+    auto it = cache_.find(ce.Block);
+    if (it == cache_.end()) {
+      std::vector<uint8_t> sector;
+      if (!Read(ce.Block, 1, sector)) return false;
+      if (cache_.size() == kCachedSectors) cache_.clear();
+      it = cache_.emplace(ce.Block, std::move(sector)).first;
     }
     next = Continuation{};
-    ScanArea(area.data() + ce.Offset, ce.Length, info, next);
+    ScanArea(it->second.data() + ce.Offset, ce.Length, info, next);
   }
   return true;
 }

@@ -26,6 +26,7 @@ namespace fs = std::filesystem;
 struct Disc {
   std::map<uint32_t, std::vector<uint8_t>> Chunks;  // first sector -> bytes
   uint32_t Sectors = 0;
+  uint32_t FailAt = UINT32_MAX;  // a sector that cannot be read
   int Reads = 0;
 
   TSectorReader Reader() {
@@ -34,6 +35,10 @@ struct Disc {
       if (count == 0 || static_cast<uint64_t>(sector) + count > Sectors) {
         error = "READ PAST THE END";
         ADD_FAILURE() << "read of " << count << " at " << sector << " past " << Sectors;
+        return false;
+      }
+      if (sector <= FailAt && FailAt - sector < count) {
+        error = "MEDIUM ERROR";
         return false;
       }
       std::memset(out, 0, static_cast<size_t>(count) * kSector);
@@ -58,7 +63,7 @@ struct Disc {
   }
 };
 
-enum class Tree { Plain, Long, Awkward, Huge };
+enum class Tree { Plain, Long, Awkward, Huge, Fuzz };
 enum class Maker { Ours, Xorriso };
 
 constexpr int64_t kHugeSize = 4608LL << 20;  // 4.5 GiB: two extents
@@ -67,16 +72,16 @@ constexpr time_t kOldTime = 1000000001;
 // Plain: names every tree keeps as they are. Long: names Joliet keeps (spaces, accents, a
 // folder of two sectors). Awkward: what only Rock Ridge keeps (names of 104, 107 and 255
 // bytes, characters beyond the BMP, case twins, a depth of 30). Huge: a sparse 4.5 GiB file.
+// Fuzz: all of it.
 void MakeTree(ScratchDir& s, Tree tree) {
   s.SizedFile("src/DOCS/ONE.TXT", 100);
+  s.SizedFile("src/DOCS/TWO.TXT", 200);
   s.File("src/DOCS/EMPTY.TXT");
   s.SizedFile("src/DOCS/SUB/TWO.BIN", 5000);
   s.SizedFile("src/README", 12);
   s.SizedFile("src/EXACT.BIN", 2048);
-  if (tree == Tree::Huge) {
-    fs::resize_file(s.File("src/BIG.BIN"), kHugeSize);
-    return;
-  }
+  if (tree == Tree::Huge || tree == Tree::Fuzz) fs::resize_file(s.File("src/BIG.BIN"), kHugeSize);
+  if (tree == Tree::Huge) return;
   if (tree == Tree::Plain) return;
   s.SizedFile("src/My File With Spaces.txt", 3000);
   s.SizedFile("src/Ünïcödé 日本 name.txt", 77);
@@ -228,6 +233,139 @@ INSTANTIATE_TEST_SUITE_P(
                            "-rr_reloc_dir rr_moved"},
                       Case{"XorrisoRockRidgeJoliet", Maker::Xorriso, Tree::Awkward, true, true, 0, "Rock Ridge"}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// Our image with every kind of structure (Rock Ridge with continuation areas and relocated
+// folders, Joliet, a file of two extents), its head in memory from sector 0, and the offset
+// of every directory record in it.
+struct Damageable {
+  ScratchDir Scratch;
+  Disc Clean;
+  std::vector<size_t> Records;
+
+  Damageable() {
+    MakeTree(Scratch, Tree::Fuzz);
+    Clean = OwnDisc(Scratch.Path() + "/src", true, true, 0);
+    const std::vector<uint8_t>& head = Clean.Chunks[0];
+    for (size_t sector = 17; (sector + 1) * kSector <= head.size(); ++sector) {
+      for (size_t at = sector * kSector; at < (sector + 1) * kSector && head[at] >= 34;) {
+        if (at + head[at] > (sector + 1) * kSector) break;
+        Records.push_back(at);
+        at += head[at];
+      }
+    }
+  }
+  // The first record (in the ISO tree) with this identifier.
+  size_t Record(const std::string& id) const {
+    const std::vector<uint8_t>& head = Clean.Chunks.at(0);
+    for (size_t at : Records) {
+      if (head[at + 32] == id.size() && std::memcmp(&head[at + 33], id.data(), id.size()) == 0) return at;
+    }
+    ADD_FAILURE() << "no record " << id;
+    return 0;
+  }
+  // The first system-use entry with this signature in the record at `at`.
+  size_t Entry(size_t at, const char* signature) const {
+    const std::vector<uint8_t>& head = Clean.Chunks.at(0);
+    for (size_t e = at + 33 + head[at + 32]; e + 2 < at + head[at]; ++e) {
+      if (head[e] == signature[0] && head[e + 1] == signature[1] && head[e + 3] == 1) return e;
+    }
+    ADD_FAILURE() << "no " << signature;
+    return at;
+  }
+};
+
+struct Damage {
+  const char* name;
+  std::function<void(const Damageable&, Disc&)> apply;
+  const char* message;
+};
+
+TEST(SessionReaderDamage, SaysWhatIsWrong) {
+  Damageable image;
+  const auto root = [](const Disc& d) { return LE32(d.Chunks.at(0).data() + 16 * kSector + 158); };
+  const std::vector<Damage> damages = {
+      {"no volume", [](const Damageable&, Disc& d) { d.Chunks[0][16 * kSector + 1] = 'X'; },
+       "NO ISO 9660 VOLUME BEGINS AT SECTOR 16"},
+      {"folder past the end",
+       [](const Damageable& m, Disc& d) { PutBoth32(&d.Chunks[0][m.Record("DOCS") + 2], d.Sectors + 9); },
+       "FOLDER \\DOCS POINTS PAST THE END OF THE DISC"},
+      {"folder too large",
+       [](const Damageable& m, Disc& d) { PutBoth32(&d.Chunks[0][m.Record("DOCS") + 10], 0xFFFFFFFF); },
+       "FOLDER \\DOCS IS LARGER THAN 64 MIB"},
+      {"folder loop",
+       [&](const Damageable& m, Disc& d) { PutBoth32(&d.Chunks[0][m.Record("SUB") + 2], root(d)); },
+       "FOLDER \\DOCS\\SUB LEADS BACK TO A FOLDER READ BEFORE"},
+      {"file past the end",
+       [](const Damageable& m, Disc& d) { PutBoth32(&d.Chunks[0][m.Record("TWO.BIN;1") + 2], d.Sectors - 1); },
+       "FILE \\DOCS\\SUB\\TWO.BIN POINTS PAST THE END OF THE DISC"},
+      {"slash in a name", [](const Damageable& m, Disc& d) { d.Chunks[0][m.Entry(m.Record("ONE.TXT;1"), "NM") + 5] = '/'; },
+       "THE NAME OF \\DOCS\\/NE.TXT HOLDS A SLASH"},
+      {"two entries of one name",
+       [](const Damageable& m, Disc& d) {
+         std::memcpy(&d.Chunks[0][m.Entry(m.Record("TWO.TXT;1"), "NM") + 5], "ONE", 3);
+       },
+       "FOLDER \\DOCS HOLDS TWO ENTRIES NAMED ONE.TXT"},
+      {"continuation into itself",
+       [&](const Damageable& m, Disc& d) {
+         const size_t ce = m.Entry(root(d) * kSector, "CE");
+         PutBoth32(&d.Chunks[0][ce + 4], static_cast<uint32_t>(ce / kSector));
+         PutBoth32(&d.Chunks[0][ce + 12], static_cast<uint32_t>(ce % kSector));
+         PutBoth32(&d.Chunks[0][ce + 20], 28);
+       },
+       "A RECORD IN FOLDER \\ CONTINUE TOO OFTEN"},
+      {"read failure", [](const Damageable& m, Disc& d) { d.FailAt = LE32(&d.Chunks[0][m.Record("DOCS") + 2]); },
+       "READ ERROR AT SECTOR"},
+  };
+  for (const Damage& damage : damages) {
+    Disc disc = image.Clean;
+    damage.apply(image, disc);
+    TImportedSession session;
+    std::string error;
+    EXPECT_FALSE(ReadEarlierSession(disc.Reader(), 0, disc.Sectors, session, error)) << damage.name;
+    EXPECT_EQ(error.rfind(kEarlierSessionErrorPrefix, 0), 0u) << damage.name << ": " << error;
+    EXPECT_NE(error.find(damage.message), std::string::npos) << damage.name << ": " << error;
+    EXPECT_TRUE(session.Root.Children.empty()) << damage.name;
+  }
+}
+
+// Thousands of damaged copies: whatever the reader makes of them, it answers, with the
+// prefix when it refuses, within a bounded number of reads, never past the disc.
+TEST(SessionReaderDamage, RandomDamageNeverCrashesOrHangs) {
+  Damageable image;
+  const size_t headBytes = image.Clean.Chunks[0].size();
+  std::mt19937 random(20261207);
+  const auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
+  int accepted = 0;
+  for (int round = 0; round < 3000; ++round) {
+    Disc disc = image.Clean;
+    std::vector<uint8_t>& head = disc.Chunks[0];
+    for (int k = 1 + pick(3); k > 0; --k) {
+      const size_t at = image.Records[pick(static_cast<uint32_t>(image.Records.size()))];
+      const uint32_t own = static_cast<uint32_t>(at / kSector);
+      const uint32_t places[] = {own, 16, 0, disc.Sectors - 1, disc.Sectors, disc.Sectors + pick(1000), UINT32_MAX, pick(disc.Sectors)};
+      const uint32_t lengths[] = {0, 1, 2048, 0xFFFFFFFF, (64u << 20) + 1, pick(UINT32_MAX), 0x7FFFF800};
+      switch (pick(8)) {
+        case 0: head[16 * kSector + pick(3 * kSector)] = static_cast<uint8_t>(random()); break;
+        case 1: head[17 * kSector + pick(static_cast<uint32_t>(headBytes - 17 * kSector))] = static_cast<uint8_t>(random()); break;
+        case 2: head[at] = std::array<uint8_t, 5>{0, 1, 33, 255, static_cast<uint8_t>(head[at] + 2)}[pick(5)]; break;
+        case 3: PutBoth32(&head[at + 2], places[pick(8)]); break;
+        case 4: PutBoth32(&head[at + 10], lengths[pick(7)]); break;
+        case 5: head[at + 25] ^= std::array<uint8_t, 4>{0x02, 0x80, 0x04, 0x01}[pick(4)]; break;
+        case 6: head[at + 32] = static_cast<uint8_t>(random()); break;
+        default: head[at + 33 + pick(head[at] > 33 ? head[at] - 33u : 1u)] = static_cast<uint8_t>(random()); break;
+      }
+    }
+    if (pick(50) == 0) disc.FailAt = pick(static_cast<uint32_t>(headBytes / kSector));
+    TImportedSession session;
+    std::string error;
+    const bool ok = ReadEarlierSession(disc.Reader(), 0, disc.Sectors, session, error);
+    accepted += ok;
+    ASSERT_TRUE(ok || error.rfind(kEarlierSessionErrorPrefix, 0) == 0) << "round " << round << ": " << error;
+    ASSERT_LT(disc.Reads, 5000) << "round " << round;
+  }
+  EXPECT_GT(accepted, 0);
+  EXPECT_LT(accepted, 3000);
+}
 
 }  // namespace
 }  // namespace brennix::test
