@@ -293,7 +293,6 @@ struct FolderToRead {
   bool Linked = false;  // a CL entry: the size is in the folder's own "." record
 };
 
-
 class Reader {
  public:
   Reader(const TSectorReader& read, uint32_t discSectors, std::string& error)
@@ -316,7 +315,6 @@ class Reader {
   bool AddEntries(TImportedEntry& dir, std::vector<RawRecord>& records, const std::string& path,
                   std::vector<FolderToRead>& folders, size_t& relocatedSeen);
   std::string NameOf(const RawRecord& r, bool isDir, std::string& fault) const;
-  bool Place(const RawRecord& r, TImportedEntry& file, const std::string& path);
 
   const TSectorReader& read_;
   const uint32_t discSectors_;
@@ -347,12 +345,13 @@ bool Reader::SystemUse(const uint8_t* p, size_t n, RockRidgeInfo& info, const st
   Continuation next;
   ScanArea(p, n, info, next);
   for (int hops = 0; next.Present; ++hops) {
-    const std::string record = "THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER " + folder;
-    if (hops == kMaxContinuations) return Fail(record + " CONTINUE TOO OFTEN");
+    const auto record = [&] { return "THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER " + folder; };
+    if (hops == kMaxContinuations) return Fail(record() + " CONTINUE TOO OFTEN");
     const Continuation ce = next;
     // A continuation area lies within one sector, as readers of these discs expect.
-    if (ce.Offset >= kSector || ce.Length > kSector - ce.Offset) return Fail(record + " CONTINUE ACROSS A SECTOR");
-    if (!Within(ce.Block, 1)) return Fail(record + " POINT PAST THE END OF THE DISC");
+    if (ce.Offset >= kSector || ce.Length > kSector - ce.Offset)
+      return Fail(record() + " CONTINUE ACROSS A SECTOR");
+    if (!Within(ce.Block, 1)) return Fail(record() + " POINT PAST THE END OF THE DISC");
     continuationBytes_ += ce.Length;
     if (continuationBytes_ > kMaxContinuationBytes) return Fail("ITS ROCK RIDGE ENTRIES RUN TOO LONG");
     auto it = cache_.find(ce.Block);
@@ -378,7 +377,8 @@ bool Reader::ParseRecords(const std::vector<uint8_t>& bytes, uint32_t size, cons
       const uint8_t* p = bytes.data() + at;
       const size_t len = p[0];
       if (len > end - at) return Fail("A RECORD IN FOLDER " + path + " RUNS PAST THE END OF ITS SECTOR");
-      if (len < 34 || 33u + p[32] > len) return Fail("A RECORD IN FOLDER " + path + " IS TOO SHORT FOR ITS CONTENTS");
+      if (len < 34 || 33u + p[32] > len)
+        return Fail("A RECORD IN FOLDER " + path + " IS TOO SHORT FOR ITS CONTENTS");
       RawRecord r;
       const uint64_t extent = static_cast<uint64_t>(LE32(p + 2)) + p[1];  // after any extended attributes
       if (extent > UINT32_MAX) return Fail("A RECORD IN FOLDER " + path + " POINTS PAST THE END OF THE DISC");
@@ -423,14 +423,6 @@ std::string Reader::NameOf(const RawRecord& r, bool isDir, std::string& fault) c
   return name;
 }
 
-bool Reader::Place(const RawRecord& r, TImportedEntry& file, const std::string& path) {
-  if (r.Length == 0) return true;
-  if (!Within(r.Extent, SectorsFor(r.Length))) return Fail("FILE " + path + " POINTS PAST THE END OF THE DISC");
-  file.Extents.push_back(TImportedExtent{r.Extent, r.Length});
-  file.Size += r.Length;
-  return true;
-}
-
 bool Reader::AddEntries(TImportedEntry& dir, std::vector<RawRecord>& records, const std::string& path,
                         std::vector<FolderToRead>& folders, size_t& relocatedSeen) {
   const bool rr = tree_ == Tree::RockRidge;
@@ -446,28 +438,30 @@ bool Reader::AddEntries(TImportedEntry& dir, std::vector<RawRecord>& records, co
     const bool isDir = (r.Flags & kFlagDirectory) != 0 || (rr && r.Rr.ChildLink >= 0);
     std::string fault;
     const std::string name = NameOf(r, isDir, fault);
-    const std::string where = (path == "\\" ? "" : path) + "\\" + Printable(name);
+    // Only a message needs the path.
+    const auto where = [&] { return (path == "\\" ? "" : path) + "\\" + Printable(name); };
     // The parts of a file of 4 GiB and more follow one another under one identifier.
     size_t last = i;
     while (!isDir && (records[last].Flags & kFlagMultiExtent) != 0) {
       if (last + 1 == records.size() || records[last + 1].Id != r.Id ||
           (records[last + 1].Flags & kFlagDirectory) != 0)
-        return Fail("FILE " + where + " ENDS WITHOUT ITS LAST PART");
+        return Fail("FILE " + where() + " ENDS WITHOUT ITS LAST PART");
       ++last;
     }
     const size_t first = i;
     i = last;
     if ((r.Flags & 0x04) != 0) {  // an associated file (a resource fork): no file of its own
-      session_->LeftOut.push_back(where + ": AN ASSOCIATED FILE");
+      session_->LeftOut.push_back(where() + ": AN ASSOCIATED FILE");
       continue;
     }
     const uint32_t type = r.Rr.Mode & 0170000;
     if (rr && !isDir && (r.Rr.Symlink || (r.Rr.HasMode && type != 0100000 && type != 0))) {
-      session_->LeftOut.push_back(where + ": NOT A REGULAR FILE");
+      session_->LeftOut.push_back(where() + ": NOT A REGULAR FILE");
       continue;
     }
-    if (!fault.empty()) return Fail("THE NAME OF " + where + " " + fault);
-    if (!names.insert(name).second) return Fail("FOLDER " + path + " HOLDS TWO ENTRIES NAMED " + Printable(name));
+    if (!fault.empty()) return Fail("THE NAME OF " + where() + " " + fault);
+    if (!names.insert(name).second)
+      return Fail("FOLDER " + path + " HOLDS TWO ENTRIES NAMED " + Printable(name));
     TImportedEntry e;
     e.Name = name;
     e.IsDir = isDir;
@@ -480,11 +474,16 @@ bool Reader::AddEntries(TImportedEntry& dir, std::vector<RawRecord>& records, co
     if (rr && r.Rr.HasMode) e.Mode = r.Rr.Mode & 07777;
     if (isDir) {
       const bool linked = rr && r.Rr.ChildLink >= 0;
-      folders.push_back(FolderToRead{dir.Children.size(), linked ? static_cast<uint32_t>(r.Rr.ChildLink) : r.Extent,
-                                     linked ? 0 : r.Length, linked});
+      const uint32_t at = linked ? static_cast<uint32_t>(r.Rr.ChildLink) : r.Extent;
+      folders.push_back(FolderToRead{dir.Children.size(), at, linked ? 0 : r.Length, linked});
     } else {
       for (size_t k = first; k <= last; ++k) {
-        if (!Place(records[k], e, where)) return false;
+        const RawRecord& part = records[k];
+        if (part.Length == 0) continue;
+        if (!Within(part.Extent, SectorsFor(part.Length)))
+          return Fail("FILE " + where() + " POINTS PAST THE END OF THE DISC");
+        e.Extents.push_back(TImportedExtent{part.Extent, part.Length});
+        e.Size += part.Length;
       }
     }
     dir.Children.push_back(std::move(e));
@@ -494,9 +493,11 @@ bool Reader::AddEntries(TImportedEntry& dir, std::vector<RawRecord>& records, co
 
 bool Reader::ReadFolder(TImportedEntry& dir, uint32_t extent, uint32_t size, bool linked,
                         const std::string& path, int depth, bool& relocationFolder) {
-  if (depth > kMaxDepth) return Fail("FOLDER " + path + " LIES MORE THAN " + Number(kMaxDepth) + " LEVELS DEEP");
+  if (depth > kMaxDepth)
+    return Fail("FOLDER " + path + " LIES MORE THAN " + Number(kMaxDepth) + " LEVELS DEEP");
   if (!Within(extent, 1)) return Fail("FOLDER " + path + " POINTS PAST THE END OF THE DISC");
-  if (!foldersRead_.insert(extent).second) return Fail("FOLDER " + path + " LEADS BACK TO A FOLDER READ BEFORE");
+  if (!foldersRead_.insert(extent).second)
+    return Fail("FOLDER " + path + " LEADS BACK TO A FOLDER READ BEFORE");
   std::vector<uint8_t> bytes;
   if (linked) {
     if (!Read(extent, 1, bytes)) return false;

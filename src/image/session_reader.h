@@ -6,7 +6,15 @@
 //
 // The richest tree the volume has is read: the ISO tree with its Rock Ridge entries (full
 // names, modes, times; relocated folders put back where they belong), else the Joliet tree,
-// else the plain ISO tree (";1" and a trailing "." taken off the names).
+// else the plain ISO tree (";1" and a trailing "." taken off the names, in Joliet as well).
+//
+// Limits: a folder of at most 64 MiB of records, 256 MiB of records in all, 255 levels below
+// the root (after relocated folders are put back), 2,000,000 entries. A name must be UTF-8 of
+// 1 to 255 bytes without NUL or "/" and not "." or "..". Two entries of one name in a folder
+// are an error rather than a choice, as readers differ in which of them they show. A Rock
+// Ridge continuation area must lie within one sector. Each folder is read in one request
+// (a folder reached through a relocation link in two: its first sector tells its size);
+// continuation areas are read a sector at a time and kept while the walk goes on.
 #pragma once
 
 #include <cstdint>
