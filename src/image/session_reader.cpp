@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -390,6 +389,11 @@ bool Reader::ParseRecords(const std::vector<uint8_t>& bytes, uint32_t size, cons
       r.Id.assign(reinterpret_cast<const char*>(p + 33), idLength);
       if (!r.Dot() && ++entries_ > kMaxEntries)
         return Fail("IT HOLDS MORE THAN " + Number(kMaxEntries) + " ENTRIES");
+      // Of "." and "..", only the first record says anything (the root's time).
+      if (r.Dot() && !out.empty()) {
+        at += len;
+        continue;
+      }
       if (tree_ == Tree::RockRidge) {
         const size_t su = 33 + idLength + (idLength % 2 == 0 ? 1 : 0) + skipBytes_;
         if (su < len && !SystemUse(p + su, len - su, r.Rr, path)) return false;
