@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <new>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -625,7 +626,13 @@ bool ReadEarlierSession(const TSectorReader& read, uint32_t sessionStart, uint32
   out = TImportedSession{};
   error.clear();
   Reader reader(read, discSectors, error);
-  if (reader.Run(sessionStart, out)) return true;
+  // Within the bounds above a tree can still need some hundred MiB; a machine without them
+  // gets a message, not an exception through the component.
+  try {
+    if (reader.Run(sessionStart, out)) return true;
+  } catch (const std::bad_alloc&) {
+    error = std::string(kEarlierSessionErrorPrefix) + "NOT ENOUGH MEMORY FOR ITS FOLDERS";
+  }
   out = TImportedSession{};
   return false;
 }
