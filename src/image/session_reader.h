@@ -56,6 +56,8 @@ struct TImportedSession {
 };
 
 // Reads count sectors of 2048 bytes from sector on into out; false with a reason in error.
+// count is up to 32768 (a folder of 64 MiB): a reader for a real drive splits it into
+// transfers the drive takes.
 using TSectorReader =
     std::function<bool(uint32_t sector, uint32_t count, uint8_t* out, std::string& error)>;
 
