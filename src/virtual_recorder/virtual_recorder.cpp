@@ -270,11 +270,20 @@ CommandResult VirtualRecorder::Execute(const uint8_t* cdb, size_t cdbLength,
   }
   std::lock_guard lock(mutex_);
   slowDelayMs_ = 0;
+  ++commandsSeen_[cdb[0]];
   Dispatch(cdb, cdbLength, reply);
   CommandResult result = reply.result();
   result.durationMs = static_cast<uint32_t>(
       std::min<uint64_t>(uint64_t{result.durationMs} + slowDelayMs_, UINT32_MAX));
   return result;
+}
+
+uint32_t VirtualRecorder::CommandsSeen(int opcode) const {
+  std::lock_guard lock(mutex_);
+  if (opcode >= 0 && opcode < 256) return commandsSeen_[static_cast<size_t>(opcode)];
+  uint32_t all = 0;
+  for (const uint32_t seen : commandsSeen_) all += seen;
+  return all;
 }
 
 bool VirtualRecorder::ApplyFault(uint8_t opcode, Reply& reply) {

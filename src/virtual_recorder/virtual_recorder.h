@@ -8,6 +8,7 @@
 // caller waits on the shared clock.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -60,6 +61,8 @@ class VirtualRecorder {
   bool TrayOpen() const;
   // PREVENT ALLOW MEDIUM REMOVAL's last word: the tray is locked.
   bool RemovalPrevented() const;
+  // Commands with this operation code the drive has been sent (-1: all of them).
+  uint32_t CommandsSeen(int opcode = -1) const;
   // Writes the state file now (it is also written after every change of the layout).
   bool Flush(std::string& error);
   // Writes the volume of a session of the disc in the drive as an .iso file (see
@@ -146,6 +149,7 @@ class VirtualRecorder {
   uint32_t writesSinceSave_ = 0;
   bool dirty_ = false;
   std::vector<ActiveFault> faults_;
+  std::array<uint32_t, 256> commandsSeen_{};
 };
 
 }  // namespace brennix
