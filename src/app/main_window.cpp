@@ -9,6 +9,7 @@
 #include "app/splash.h"
 #include "app/tray_actions.h"
 #include "app/web_page.h"
+#include "component/drive_guard.h"
 #include "component/korb_burner.h"
 #include "image/image_tables.h"
 #include "transport/sg_drive.h"
@@ -51,6 +52,11 @@ namespace {
 constexpr int kColumnCheck = 0, kColumnName = 1, kColumnSize = 2, kColumnBytes = 3;
 constexpr int kWalkRole = Qt::UserRole + 1;  // on a folder row being measured: its walk
 constexpr const char* kMeasuringText = "measuring\u2026";
+// A read-out that finds its recorder held by another step tries again this often, for at
+// most a minute; a dialog's step lets go when it ends, long before that.
+constexpr int kRereadRetryMs = 250;
+constexpr int kRereadTries = 240;
+constexpr const char* kReadingHolder = "reading the disc";
 
 const QColor kHeaderColour(254, 240, 133);
 const QColor kBrowserColour(215, 215, 255);
@@ -419,7 +425,10 @@ QWidget* TfrmMain::BuildLowerHalf() {
 }
 
 void TfrmMain::InitializeDevices() {
-  korbMain_->OnDeviceChange = [this](TSCSIDevice*) { korbMainDeviceChange(); };
+  rereadRetry_ = new QTimer(this);
+  rereadRetry_->setSingleShot(true);
+  rereadRetry_->setInterval(kRereadRetryMs);
+  connect(rereadRetry_, &QTimer::timeout, this, &TfrmMain::StartReread);
   if (!korbMain_->InitializeASPI(true, std::string())) {
     // Shown once the event loop runs: start-up still has to hand this window to the splash.
     QTimer::singleShot(0, this, [this] {
@@ -593,7 +602,9 @@ void TfrmMain::QueuePaths(const QStringList& paths) {
 }
 
 void TfrmMain::UpdateSizes() {
-  const double used = double(int64_t{korbMain_->UsedSectors()} * 2048);
+  // As the last read-out found it: asking the drive here would make every queue change wait
+  // for it.
+  const double used = double(int64_t{disc_.used} * 2048);
   double added = 0;
   for (int i = 0; i < lvwFiles->topLevelItemCount(); ++i)
     added += double(RowBytes(lvwFiles->topLevelItem(i)));
@@ -651,24 +662,109 @@ void TfrmMain::lvwFilesDragDrop(QDropEvent* event) {
 // ---- the recorder
 
 void TfrmMain::cmbDrivesChange() {
-  const QString entry = cmbDrives->currentText();
-  korbMain_->SetDevice(entry.toStdString());
-  cmbDrives->setToolTip(entry);
-  const uint32_t caps = korbMain_->Capabilities;
-  cmdBurn->setEnabled((caps & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) != 0);
+  cmbDrives->setToolTip(cmbDrives->currentText());
+  rereadWanted_ = true;
+  rereadTries_ = 0;
+  StartReread();
+}
+
+void TfrmMain::StartReread() {
+  // A step that runs now reads the disc again when it ends.
+  if (!rereadWanted_ || driveTask_.Running()) return;
+  const std::string entry = cmbDrives->currentText().toStdString();
+  auto guard = std::make_shared<TDriveGuard>(TDriveGuard::TryAcquire(entry, kReadingHolder));
+  if (!guard->Held() && !entry.empty()) {
+    // Another step has the recorder: its commands go first, this read-out waits its turn.
+    rereadWanted_ = ++rereadTries_ < kRereadTries;
+    if (rereadWanted_) rereadRetry_->start();
+    SetDriveBusy(rereadWanted_);
+    return;
+  }
+  rereadWanted_ = false;
+  rereadRetry_->stop();
+  // Only the worker touches the reading until the step's end hands it over.
+  auto reading = std::make_shared<DiscReading>();
+  TKorbBurner& korb = *korbMain_;
+  korb.OnDeviceChange = [reading](TSCSIDevice* sender) {
+    auto& device = static_cast<TKorbBurner&>(*sender);
+    reading->selected = true;
+    reading->idVolume = device.IdVolume;
+    reading->status = device.DiscStatus();
+    if (reading->status != -1) reading->capacity = device.DiscCapacity();
+  };
+  driveTask_.Start(
+      [&korb, entry, guard, reading] {
+        korb.SetDevice(entry);
+        reading->capabilities = korb.Capabilities;
+        reading->used = korb.UsedSectors();
+        guard->Release();
+      },
+      [this, reading] {
+        ApplyReading(*reading);
+        DriveStepDone();
+      });
+  SetDriveBusy(true);
+}
+
+void TfrmMain::ApplyReading(const DiscReading& reading) {
+  const int status = disc_.status;
+  disc_ = reading;
+  // A disc that cannot be read leaves the bar's scale as it was.
+  if (reading.status == -1) disc_.status = status;
+  burnCapable_ = (reading.capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) != 0;
+  if (reading.selected) {
+    disc_.status = reading.status;
+    korbMainDeviceChange();
+  }
 }
 
 void TfrmMain::korbMainDeviceChange() {
-  txtVolumeLabel->setText(QString::fromStdString(korbMain_->IdVolume));
-  if (korbMain_->DiscStatus() == -1) return;
-  const DiscScale scale = DiscScaleFor(korbMain_->DiscCapacity());
+  txtVolumeLabel->setText(QString::fromStdString(disc_.idVolume));
+  if (disc_.status == -1) return;
+  const DiscScale scale = DiscScaleFor(disc_.capacity);
   cdsSize->SetMaxMemory(scale.MaxMemory);
   cdsSize->SetMaxCDSize(scale.MaxCDSize);
   UpdateSizes();
 }
 
-void TfrmMain::EjectDevice(TKorbBurner& c) { brennix::EjectDevice(this, c); }
-void TfrmMain::LoadDevice(TKorbBurner& c) { brennix::LoadDevice(this, c); }
+bool TfrmMain::DriveBusy() const { return driveTask_.Running() || rereadWanted_; }
+
+void TfrmMain::SetDriveBusy(bool busy) {
+  for (QPushButton* button : {cmdEject, cmdLoad, cmdErase}) button->setEnabled(!busy);
+  cmdBurn->setEnabled(!busy && burnCapable_);
+  cmbDrives->setEnabled(!busy);
+  if (busy) setCursor(Qt::BusyCursor);
+  else unsetCursor();
+}
+
+void TfrmMain::DriveStepDone() {
+  SetDriveBusy(false);
+  if (closeWhenIdle_) {
+    QTimer::singleShot(0, this, &QWidget::close);
+    return;
+  }
+  StartReread();
+}
+
+void TfrmMain::StartTray(TKorbBurner& c, TrayMove move) {
+  if (DriveBusy()) return;
+  const bool own = &c == korbMain_.get();
+  auto used = std::make_shared<std::atomic<uint32_t>>(disc_.used);
+  const bool started = StartTrayMove(
+      this, c, move, driveTask_,
+      [this, own, used](bool) {
+        if (own) disc_.used = used->load();
+        DriveStepDone();
+      },
+      // The size line counts what the disc in the drive holds, which the tray may have changed.
+      [&c, own, used] {
+        if (own) used->store(c.UsedSectors());
+      });
+  if (started) SetDriveBusy(true);
+}
+
+void TfrmMain::EjectDevice(TKorbBurner& c) { StartTray(c, TrayMove::Eject); }
+void TfrmMain::LoadDevice(TKorbBurner& c) { StartTray(c, TrayMove::Load); }
 
 void TfrmMain::cmdEjectClick() { EjectDevice(*korbMain_); }
 void TfrmMain::cmdLoadClick() { LoadDevice(*korbMain_); }
@@ -688,6 +784,7 @@ bool TfrmMain::WaitForMeasurements() {
 }
 
 void TfrmMain::cmdBurnClick() {
+  if (DriveBusy()) return;
   if (lvwFiles->topLevelItemCount() == 0) {
     ShowMessageBox(this, QMessageBox::Warning, "Warning",
                    "At least one file/directory should be selected.");
@@ -699,6 +796,7 @@ void TfrmMain::cmdBurnClick() {
 }
 
 void TfrmMain::cmdEraseClick() {
+  if (DriveBusy()) return;
   if (EraseDialog) EraseDialog(*this);
   cmbDrivesChange();
 }
@@ -736,6 +834,28 @@ void TfrmMain::showEvent(QShowEvent* event) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (driveTask_.Running()) {
+    // A command half sent leaves the drive in a state nobody knows; the step ends within the
+    // drive's time-outs, and the window closes then.
+    event->ignore();
+    if (closeWhenIdle_) return;
+    const auto answer = ShowMessageBox(
+        this, QMessageBox::Question, "Confirm Action",
+        "Brennix is still talking to the recorder.\n"
+        "Do you want to close the window as soon as the recorder has answered?",
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    if (answer != QMessageBox::Yes || !driveTask_.Running()) {
+      if (answer == QMessageBox::Yes) QTimer::singleShot(0, this, &QWidget::close);
+      return;
+    }
+    closeWhenIdle_ = true;
+    centralWidget()->setEnabled(false);
+    menuBar()->setEnabled(false);
+    return;
+  }
+  // A read-out still waiting for its turn is simply dropped.
+  rereadWanted_ = false;
+  rereadRetry_->stop();
   QMainWindow::closeEvent(event);
   if (!event->isAccepted()) return;
   SavePlacement();

@@ -4,6 +4,7 @@
 // the image tree; it never builds an image itself.
 #pragma once
 
+#include "app/background_task.h"
 #include "app/folder_measurer.h"
 #include "app/volumes.h"
 #include "app/web_notices.h"
@@ -14,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QAction;
 class QCheckBox;
@@ -23,12 +25,14 @@ class QLineEdit;
 class QListView;
 class QPushButton;
 class QSplitter;
+class QTimer;
 class QTreeView;
 
 namespace brennix {
 
 class TCDSize;
 class TKorbBurner;
+enum class TrayMove;
 class TVolumeFilter;
 
 // The queue list: its drag-over, drop and Delete-key handling belong to the window.
@@ -106,8 +110,12 @@ class TfrmMain : public QMainWindow {
   // rows; paths that do not exist are left out. Then UpdateSizes.
   void QueuePaths(const QStringList& paths);
   void UpdateSizes();
+  // Both run on a worker; the window stays usable and its recorder buttons wait.
   void EjectDevice(TKorbBurner& c);
   void LoadDevice(TKorbBurner& c);
+  // A step talks to the recorder (a tray move or the disc's read-out), or a read-out waits
+  // for its turn on a recorder that another step holds.
+  bool DriveBusy() const;
   // Queued folders whose size is still being measured.
   size_t MeasurementsRunning() const;
   // Queue row contents: sub-item 0 (path), 1 (size cell) and 2 (bytes, plain).
@@ -155,12 +163,34 @@ class TfrmMain : public QMainWindow {
   void AppendRow(const QString& path, bool folder);
   void MeasurementDone(uint64_t walk, int64_t bytes);
   bool WaitForMeasurements();
+  // What a read-out of the selected recorder found, handed from the worker to this thread.
+  struct DiscReading {
+    bool selected = false;  // the entry named a CD or DVD device
+    uint32_t capabilities = 0;
+    std::string idVolume;
+    int status = -1;
+    uint32_t capacity = 0;
+    uint32_t used = 0;
+  };
+  void StartReread();
+  void ApplyReading(const DiscReading& reading);
+  void StartTray(TKorbBurner& c, TrayMove move);
+  void SetDriveBusy(bool busy);
+  void DriveStepDone();
   void RestorePlacement();
   void SavePlacement() const;
   void PlaceSplitters();
 
   std::unique_ptr<TWebNotices> notices_;
   std::unique_ptr<TKorbBurner> korbMain_;
+  // After korbMain_: a step still running is waited for before the component goes.
+  TBackgroundTask driveTask_;
+  DiscReading disc_;         // the last read-out, which the sizes and the bar follow
+  bool rereadWanted_ = false;
+  int rereadTries_ = 0;
+  QTimer* rereadRetry_ = nullptr;
+  bool burnCapable_ = true;  // an empty device list leaves "Burn" as it starts: enabled
+  bool closeWhenIdle_ = false;
   QFileSystemModel* folderModel_ = nullptr;
   TVolumeFilter* folderFilter_ = nullptr;
   QFileSystemModel* fileModel_ = nullptr;

@@ -1,17 +1,51 @@
 // Opening and closing the tray of the recorder selected in a component, with the warnings
-// every window shows when the drive refuses.
+// every window shows when the drive refuses, and the one way the windows send a recorder
+// commands: on a worker, holding the recorder's guard.
 #pragma once
+
+#include <QString>
+
+#include <functional>
+#include <string>
 
 class QWidget;
 
 namespace brennix {
 
+class TBackgroundTask;
+class TDriveGuard;
 class TSCSIDevice;
 
-// Flushes the drive's cache, allows removal and ejects; "Unable to eject the device." when
-// the tray did not open. True when it did.
+enum class TrayMove { Eject, Load };
+
+// The commands of a tray move, for any thread and without a word to the user. An eject first
+// flushes whatever the drive still holds in its cache (this may take minutes) and allows
+// removal. True when the tray moved.
+bool MoveTray(TSCSIDevice& component, TrayMove move);
+// "Unable to eject the device." or "Unable to load the device."
+QString TrayFailureText(TrayMove move);
+// What a window says when a button finds its recorder busy with another step.
+QString DriveHeldText(const std::string& holder);
+
+// The guard of the recorder selected in component, for holder. When another step holds it,
+// an empty guard, and owner (when given) tells the user so.
+TDriveGuard AcquireDrive(QWidget* owner, const TSCSIDevice& component, const std::string& holder);
+
+// Runs work on task's worker while holding the recorder's guard, which is let go as soon as
+// work returns; done follows on the main thread. False when nothing started: task is busy,
+// or the recorder is held elsewhere (owner, when given, has told the user).
+bool StartDriveStep(QWidget* owner, const TSCSIDevice& component, const std::string& holder,
+                    TBackgroundTask& task, std::function<void()> work, std::function<void()> done);
+
+// A tray move as a step of task; afterMove (optional) runs on the worker right after it,
+// still holding the recorder. On the main thread, done(moved) runs when the drive has
+// answered, then the warning of a move that failed. False when nothing started.
+bool StartTrayMove(QWidget* owner, TSCSIDevice& component, TrayMove move, TBackgroundTask& task,
+                   std::function<void(bool moved)> done, std::function<void()> afterMove = {});
+
+// The same moves waited for on the calling thread, for windows without a step of their own;
+// refused with a warning while another step holds the recorder. True when the tray moved.
 bool EjectDevice(QWidget* owner, TSCSIDevice& component);
-// Closes the tray; "Unable to load the device." when it did not. True when it did.
 bool LoadDevice(QWidget* owner, TSCSIDevice& component);
 
 }  // namespace brennix

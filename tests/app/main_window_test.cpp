@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/options.h"
+#include "app/tray_actions.h"
 #include "app/volumes.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"
@@ -25,6 +26,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -53,6 +55,8 @@ class Recorder {
     SPTIDone();
     SetSPTICloseAfterCommand(true);
   }
+
+ VirtualRecorder& Drive() { return drive_->Recorder(); }
 
  private:
   QTemporaryDir dir_;
@@ -94,6 +98,7 @@ class Files {
 struct Window {
   explicit Window(const std::string& profile = "cd-r", RecorderOptions o = {}) : recorder(profile, o) {
     ProcessEventsUntil([] { return false; }, 20);  // the start-up warning, when there is one
+    Settled();                                     // and the disc's first read-out
   }
   Recorder recorder;
   Messages messages;
@@ -104,6 +109,10 @@ struct Window {
     for (int i = 0; i < main.lvwFiles->topLevelItemCount(); ++i)
       cells << main.lvwFiles->topLevelItem(i)->text(column);
     return cells;
+  }
+  // The steps that talk to the recorder have ended.
+  bool Settled() const {
+    return ProcessEventsUntil([this] { return !main.DriveBusy(); }, 30000);
   }
   bool Measured() const {
     return ProcessEventsUntil([this] { return main.MeasurementsRunning() == 0; }, 10000);
@@ -277,6 +286,7 @@ TEST_F(MainWindow, WarningsOfAnEmptyQueueAndOfATrayThatWillNotMove) {
     w.main.BurnDialog = [&](TfrmMain&) { ++dialogs; };
     w.main.EraseDialog = [&](TfrmMain&) { ++dialogs; };
     c.act(w.main);
+    EXPECT_TRUE(w.Settled()) << c.name;
     EXPECT_EQ(dialogs, c.dialogs) << c.name;
     if (c.warning.isEmpty()) {
       EXPECT_TRUE(w.messages.said.empty()) << c.name;
@@ -285,6 +295,63 @@ TEST_F(MainWindow, WarningsOfAnEmptyQueueAndOfATrayThatWillNotMove) {
       EXPECT_EQ(w.messages.said[0].caption, "Warning");
       EXPECT_EQ(w.messages.said[0].text, c.warning);
     }
+  }
+}
+
+// A recorder that takes seconds to answer: the window keeps answering, shows that it waits,
+// lets nothing else send that recorder commands meanwhile, and closes only once it answered.
+TEST_F(MainWindow, ASlowRecorderNeitherFreezesTheWindowNorTakesTwoCommandSequences) {
+  struct Case {
+    const char* name;
+    uint8_t slowOpcode;
+    std::function<void(TfrmMain&)> act;
+    uint32_t trayCommands;  // START STOP UNITs the step itself sends
+  };
+  const Case cases[] = {
+      {"eject", op::START_STOP_UNIT, [](TfrmMain& m) { m.cmdEject->click(); }, 1},
+      {"eject's flush", op::SYNCHRONIZE_CACHE, [](TfrmMain& m) { m.cmdEject->click(); }, 1},
+      {"load", op::START_STOP_UNIT, [](TfrmMain& m) { m.cmdLoad->click(); }, 1},
+      {"disc read-out", op::READ_DISC_INFORMATION, [](TfrmMain& m) { m.cmbDrivesChange(); }, 0},
+  };
+  for (const Case& c : cases) {
+    Window w("cd-rw");
+    TfrmMain& main = w.main;
+    main.show();
+    RecorderFault slow{RecorderFault::Kind::Slow, c.slowOpcode, 1, 0};
+    slow.delayMs = 2000;
+    w.recorder.Drive().AddFault(slow);
+    const uint32_t trayBefore = w.recorder.Drive().CommandsSeen(op::START_STOP_UNIT);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+
+    c.act(main);
+    EXPECT_TRUE(main.DriveBusy()) << c.name;
+    const std::vector<QWidget*> controls = {main.cmdEject, main.cmdLoad, main.cmdErase,
+                                            main.cmdBurn, main.cmbDrives};
+    for (QWidget* control : controls)
+      EXPECT_FALSE(control->isEnabled()) << c.name << " " << control->objectName().toStdString();
+    EXPECT_EQ(main.cursor().shape(), Qt::BusyCursor) << c.name;
+    // Neither this window's buttons nor another window's tray reach the recorder meanwhile.
+    main.cmdLoadClick();
+    main.cmdEjectClick();
+    EXPECT_FALSE(LoadDevice(nullptr, main.korbMain())) << c.name;
+    main.close();
+    ASSERT_EQ(w.messages.said.size(), 1u) << c.name;
+    EXPECT_TRUE(w.messages.said[0].text.contains("still talking to the recorder")) << c.name;
+    EXPECT_TRUE(main.isVisible()) << c.name;
+
+    EXPECT_TRUE(w.Settled()) << c.name;
+    EXPECT_GE(ticks, 20) << c.name;  // about 200 when the window never waited
+    EXPECT_EQ(w.recorder.Drive().CommandsSeen(op::START_STOP_UNIT) - trayBefore, c.trayCommands)
+        << c.name;
+    // (The window itself stays locked: it closes now.)
+    for (QWidget* control : controls)
+      EXPECT_TRUE(control->isEnabledTo(main.centralWidget())) << c.name;
+    EXPECT_NE(main.cursor().shape(), Qt::BusyCursor) << c.name;
+    EXPECT_TRUE(ProcessEventsUntil([&] { return !main.isVisible(); }, 2000)) << c.name;
+    EXPECT_EQ(w.messages.said.size(), 1u) << c.name;
   }
 }
 
