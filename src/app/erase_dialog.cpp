@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -25,6 +26,8 @@ constexpr uint8_t kFullBlank = 0;
 constexpr const char* kCannotStopHint =
     "The drive blanks or formats the disc by itself; this cannot be stopped.";
 constexpr const char* kCanStopHint = "Stop writing zeros over the disc.";
+constexpr const char* kReadingHolder = "reading the disc";
+constexpr const char* kErasingHolder = "erasing";
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
                         int height) {
@@ -102,6 +105,13 @@ TfrmErase::TfrmErase(TDialogHost& host, QWidget* owner)
   connect(cmdLoad, &QPushButton::clicked, this, &TfrmErase::cmdLoadClick);
   connect(tmrProgress, &QTimer::timeout, this, &TfrmErase::tmrProgressTimer);
   korbErase_->OnEraseDone = [this](TSCSIDevice* sender, bool withError) {
+    // An erase that fails to start says so on the worker that starts it, and a short one may
+    // end before the step that started it has: the step's end shows it here.
+    if (QThread::currentThread() != thread() || driveTask_.Running()) {
+      startWithError_.store(withError);
+      startReported_.store(true);
+      return;
+    }
     korbEraseEraseDone(sender, withError);
   };
 
@@ -110,36 +120,139 @@ TfrmErase::TfrmErase(TDialogHost& host, QWidget* owner)
 }
 
 // An erase still running here (the program is going away) is stopped and joined by the
-// component's destructor, which then reports nothing.
-TfrmErase::~TfrmErase() { korbErase_->OnEraseDone = nullptr; }
+// component's destructor, which then reports nothing; a step still running is waited for.
+TfrmErase::~TfrmErase() {
+  driveTask_.Wait();
+  korbErase_->OnEraseDone = nullptr;
+}
 
 void TfrmErase::Prepare() {
-  SetUpDialogComponent(*korbErase_, host_.VirtualRecorders());
-  const QSignalBlocker quiet(cmbDrives);
-  cmbDrives->clear();
-  for (const std::string& entry : korbErase_->Devices)
-    cmbDrives->addItem(QString::fromStdString(entry));
-  if (cmbDrives->count() == 0) return;
-  cmbDrives->setCurrentIndex(0);
-  cmbDrivesChange();
+  TKorbBurner& korb = *korbErase_;
+  const std::vector<std::string> recorders = host_.VirtualRecorders();
+  driveTask_.Start(
+      [&korb, recorders] {
+        SetUpDialogComponent(korb, recorders);
+        if (korb.Devices.empty()) return;
+        // A recorder that another step holds is selected once the user chooses it.
+        const TDriveGuard guard = TDriveGuard::TryAcquire(korb.Devices.front(), kReadingHolder);
+        if (guard.Held()) korb.SetDevice(korb.Devices.front());
+      },
+      [this] {
+        {
+          const QSignalBlocker quiet(cmbDrives);
+          cmbDrives->clear();
+          for (const std::string& entry : korbErase_->Devices)
+            cmbDrives->addItem(QString::fromStdString(entry));
+          if (cmbDrives->count() > 0) {
+            cmbDrives->setCurrentIndex(0);
+            cmbDrives->setToolTip(cmbDrives->currentText());
+          }
+        }
+        StepDone();
+      });
+  SetBusy(true);
+}
+
+bool TfrmErase::StartStep(const std::string& drive, const std::string& holder,
+                          std::function<void()> work, std::function<void()> done) {
+  if (driveTask_.Running()) return false;
+  auto guard = std::make_shared<TDriveGuard>();
+  // The steps of an erase run under the guard the erase holds from its first question on.
+  if (!(eraseGuard_.Held() && eraseGuard_.Drive() == drive)) {
+    *guard = TDriveGuard::TryAcquire(drive, holder);
+    if (!guard->Held() && !drive.empty()) {
+      ShowMessage(this, QMessageBox::Warning, "Warning",
+                  DriveHeldText(TDriveGuard::Holder(drive)));
+      return false;
+    }
+  }
+  driveTask_.Start(
+      [guard, work = std::move(work)] {
+        work();
+        guard->Release();
+      },
+      std::move(done));
+  SetBusy(true);
+  return true;
+}
+
+void TfrmErase::SetBusy(bool busy) {
+  const int value = prgProgress->value();
+  if (busy) {
+    stateBefore_ = lblBurnState->text();
+    lblBurnState->setText("Preparing...");
+    prgProgress->setRange(0, 0);  // indeterminate: the drive does not say how long
+    setCursor(Qt::BusyCursor);
+  } else {
+    lblBurnState->setText(stateBefore_);
+    prgProgress->setRange(0, 100);
+    unsetCursor();
+  }
+  prgProgress->setValue(std::max(0, value));
+  SetErasing(erasing_);
+}
+
+bool TfrmErase::StepDone() {
+  SetBusy(false);
+  if (closeWhenIdle_ && !erasing_) {
+    eraseGuard_.Release();
+    QDialog::reject();
+    return false;
+  }
+  if (selectPending_ && !eraseGuard_.Held()) {
+    selectPending_ = false;
+    cmbDrivesChange();
+  }
+  return true;
 }
 
 void TfrmErase::cmbDrivesChange() {
   if (erasing_) return;
+  if (driveTask_.Running()) {
+    selectPending_ = true;
+    return;
+  }
   const QString entry = cmbDrives->currentText();
-  korbErase_->SetDevice(entry.toStdString());
   cmbDrives->setToolTip(entry);
-  cmdStartErase->setEnabled(CanWrite(*korbErase_));
+  TKorbBurner& korb = *korbErase_;
+  const std::string drive = entry.toStdString();
+  // Refused (the recorder is busy elsewhere): nothing may be erased on it until chosen again.
+  if (!StartStep(drive, kReadingHolder, [&korb, drive] { korb.SetDevice(drive); },
+                 [this] { StepDone(); }))
+    cmdStartErase->setEnabled(false);
 }
 
 void TfrmErase::cmdStartEraseClick() {
-  if (erasing_) return;
-  cmbDrivesChange();
+  if (erasing_ || driveTask_.Running()) return;
+  const QString entry = cmbDrives->currentText();
+  cmbDrives->setToolTip(entry);
+  const std::string drive = entry.toStdString();
+  eraseGuard_ = TDriveGuard::TryAcquire(drive, kErasingHolder);
+  if (!eraseGuard_.Held() && !drive.empty()) {
+    ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(TDriveGuard::Holder(drive)));
+    return;
+  }
   TKorbBurner& korb = *korbErase_;
   const bool quick = chkQuickErase->isChecked();
-  // A DVD-RAM is rewritable whatever the drive says; its quick erase only clears the start.
-  const bool erasable = korb.IsErasable() || (quick && korb.GetDiscType() == kDiscDvdRam);
+  auto erasable = std::make_shared<std::atomic<bool>>(false);
+  const bool started = StartStep(
+      drive, kErasingHolder,
+      [&korb, drive, quick, erasable] {
+        korb.SetDevice(drive);
+        // A DVD-RAM is rewritable whatever the drive says; its quick erase only clears the
+        // start.
+        erasable->store(korb.IsErasable() || (quick && korb.GetDiscType() == kDiscDvdRam));
+      },
+      [this, erasable] {
+        if (StepDone()) ConfirmErase(erasable->load());
+      });
+  if (!started) eraseGuard_.Release();
+}
+
+void TfrmErase::ConfirmErase(bool erasable) {
+  const bool quick = chkQuickErase->isChecked();
   if (!erasable) {
+    eraseGuard_.Release();
     ShowMessage(this, QMessageBox::Warning, "Warning", "This disc is not erasable.");
     return;
   }
@@ -149,34 +262,51 @@ void TfrmErase::cmdStartEraseClick() {
             : QString("All data on the disc will be lost") + kLineBreak +
                   "Do you want to completely erase the disc ?" + kLineBreak +
                   "This may take 10-70 minutes.";
-  if (!RecorderFreeForWriting(this, korb) ||
-      !AskYesNo(this, QMessageBox::Warning, question, QMessageBox::No))
+  if (!RecorderFreeForWriting(this, *korbErase_) ||
+      !AskYesNo(this, QMessageBox::Warning, question, QMessageBox::No)) {
+    eraseGuard_.Release();
     return;
-
-  SetErasing(true);
-  prgProgress->setValue(0);
-  tmrProgress->start();
-  korb.WriteSpeed = 0;
-  lblBurnState->setText("Erasing Data...");
-  const int eventsBefore = eraseDoneCount_;
-  // A drive that fails the erase command reports through OnEraseDone before this returns;
-  // one that never became ready returns false without a word.
-  if (!korb.StartErase(quick ? kQuickBlank : kFullBlank) && eraseDoneCount_ == eventsBefore) {
-    tmrProgress->stop();
-    SetErasing(false);
-    lblBurnState->setText("Ready");
-    ShowMessage(this, QMessageBox::Warning, "Warning",
-                QString("The drive did not become ready.") + kLineBreak +
-                    "Nothing was erased; check the disc and try again.");
   }
+  StartErase(quick ? kQuickBlank : kFullBlank);
+}
+
+void TfrmErase::StartErase(uint8_t blankType) {
+  TKorbBurner& korb = *korbErase_;
+  korb.WriteSpeed = 0;
+  startReported_.store(false);
+  auto started = std::make_shared<std::atomic<bool>>(false);
+  // The drive may first have to become ready, which can take half a minute.
+  driveTask_.Start([&korb, blankType, started] { started->store(korb.StartErase(blankType)); },
+                   [this, started] {
+                     SetBusy(false);
+                     if (startReported_.load()) {
+                       korbEraseEraseDone(korbErase_.get(), startWithError_.load());
+                       return;
+                     }
+                     if (!started->load()) {
+                       eraseGuard_.Release();
+                       SetErasing(false);
+                       lblBurnState->setText("Ready");
+                       ShowMessage(this, QMessageBox::Warning, "Warning",
+                                   QString("The drive did not become ready.") + kLineBreak +
+                                       "Nothing was erased; check the disc and try again.");
+                       return;
+                     }
+                     lblBurnState->setText("Erasing Data...");
+                     tmrProgress->start();
+                   });
+  erasing_ = true;
+  prgProgress->setValue(0);
+  SetBusy(true);
 }
 
 void TfrmErase::SetErasing(bool erasing) {
   erasing_ = erasing;
-  cmdEject->setEnabled(!erasing);
-  cmdLoad->setEnabled(!erasing);
-  cmdStartErase->setEnabled(!erasing && CanWrite(*korbErase_));
-  cmbDrives->setEnabled(!erasing);
+  const bool idle = !erasing && !driveTask_.Running();
+  cmdEject->setEnabled(idle);
+  cmdLoad->setEnabled(idle);
+  cmdStartErase->setEnabled(idle && CanWrite(*korbErase_));
+  cmbDrives->setEnabled(idle);
 }
 
 void TfrmErase::tmrProgressTimer() {
@@ -190,7 +320,7 @@ void TfrmErase::tmrProgressTimer() {
 }
 
 void TfrmErase::korbEraseEraseDone(TSCSIDevice*, bool WithError) {
-  ++eraseDoneCount_;
+  eraseGuard_.Release();
   tmrProgress->stop();
   lblBurnState->setText("Ready");
   prgProgress->setValue(prgProgress->maximum());
@@ -212,15 +342,28 @@ void TfrmErase::cmdAbortClick() {
   korbErase_->StopErase();
 }
 
-void TfrmErase::cmdEjectClick() { EjectDevice(this, *korbErase_); }
-void TfrmErase::cmdLoadClick() { LoadDevice(this, *korbErase_); }
+void TfrmErase::StartTray(TrayMove move) {
+  if (erasing_ || driveTask_.Running()) return;
+  if (StartTrayMove(this, *korbErase_, move, driveTask_, [this](bool) { StepDone(); }))
+    SetBusy(true);
+}
+
+void TfrmErase::cmdEjectClick() { StartTray(TrayMove::Eject); }
+void TfrmErase::cmdLoadClick() { StartTray(TrayMove::Load); }
 
 void TfrmErase::reject() {
-  if (!erasing_) {
+  if (erasing_) {
+    lblBurnState->setText("Erasing Data... The erase must finish before this window can close.");
+    return;
+  }
+  if (!driveTask_.Running()) {
     QDialog::reject();
     return;
   }
-  lblBurnState->setText("Erasing Data... The erase must finish before this window can close.");
+  // A command half sent leaves the drive in a state nobody knows: the step ends first.
+  closeWhenIdle_ = true;
+  stateBefore_ = "Preparing... The window closes once the drive has answered.";
+  lblBurnState->setText(stateBefore_);
 }
 
 void ShowEraseDialog(TDialogHost& host, QWidget* owner) {

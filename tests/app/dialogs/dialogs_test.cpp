@@ -8,7 +8,11 @@
 #include "app/erase_dialog.h"
 #include "app/main_window.h"
 #include "app/options.h"
+#include "app/tray_actions.h"
 #include "component/korb_burner.h"
+#include "device/cdb.h"
+#include "transport/drive_backend.h"
+#include "virtual_recorder/virtual_drive.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -93,6 +97,20 @@ QString AttachRecorder(const QString& recorderText, bool simulated = false) {
   TSCSIDevice probe;
   probe.InitializeASPI(true, std::string());
   return QString::fromStdString(VirtualRecorderEntry(probe, recorderText.toStdString()));
+}
+
+// The virtual recorder that serves the disc file; null when none does.
+VirtualRecorder* RecorderOf(const QString& disc) {
+  for (const auto& drive : ExtraDrives())
+    if (auto* recorder = dynamic_cast<VirtualDrive*>(drive.get());
+        recorder != nullptr && recorder->DevicePath() == disc.toStdString())
+      return &recorder->Recorder();
+  return nullptr;
+}
+
+// Waits for the erase dialog's step that talks to the drive.
+bool Settled(const TfrmErase& erase) {
+  return QTest::qWaitFor([&] { return !erase.Busy(); }, kLongWaitMs);
 }
 
 // Every file below root as "relative/path" -> contents.
@@ -233,6 +251,7 @@ class DialogsTest : public QObject {
     TfrmMain main(options, false, NoticeSites{"127.0.0.1:9", "127.0.0.1:9"});
     main.cmbDrives->setCurrentIndex(main.cmbDrives->findText(entry));
     main.cmbDrivesChange();
+    QTRY_VERIFY_WITH_TIMEOUT(!main.DriveBusy(), kLongWaitMs);
     main.QueuePaths({sources_ + "/photos", sources_ + "/notes.txt"});
     QTRY_COMPARE_WITH_TIMEOUT(main.MeasurementsRunning(), size_t{0}, kLongWaitMs);
     main.txtVolumeLabel->setText(" DATA ");
@@ -256,7 +275,7 @@ class DialogsTest : public QObject {
     person.stop();
     QVERIFY(dialog != nullptr);
     QVERIFY(selectorLocked);
-    QVERIFY(main.cmbDrives->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(main.cmbDrives->isEnabled(), kLongWaitMs);
     QCOMPARE(answers.seen.size(), 2);
     QVERIFY(answers.seen[0].startsWith("Confirm Action: Do you want to write 293"));
     QCOMPARE(answers.seen[1], QString("Ready: Burn process completed."));
@@ -335,10 +354,13 @@ class DialogsTest : public QObject {
     TfrmErase erase(host);
     erase.Prepare();
     erase.show();
+    QVERIFY(Settled(erase));
     erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
+    QVERIFY(Settled(erase));
     erase.chkQuickErase->setChecked(quick);
     QTest::mouseClick(erase.cmdStartErase, Qt::LeftButton);
-    QCOMPARE(answers.seen, QStringList{message});
+    QTRY_COMPARE_WITH_TIMEOUT(answers.seen, QStringList{message}, kLongWaitMs);
+    QVERIFY(Settled(erase));
     QVERIFY(erase.cmdStartErase->isEnabled());
     QVERIFY(!erase.Erasing());
   }
@@ -364,12 +386,19 @@ class DialogsTest : public QObject {
       erase.show();
       QVERIFY(QTest::qWaitForWindowExposed(&erase));
       QCOMPARE(erase.windowTitle(), QString("Erase CD or DVD"));
+      QVERIFY(Settled(erase));
       erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
+      QVERIFY(Settled(erase));
       QVERIFY(erase.cmdStartErase->isEnabled());
       QVERIFY(!erase.cmdAbort->isEnabled());
+      // A drive that takes a second to load the disc before the erase keeps the erase
+      // running long enough to be looked at.
+      RecorderFault slowLoad{RecorderFault::Kind::Slow, op::START_STOP_UNIT, 1, 0};
+      slowLoad.delayMs = 1000;
+      RecorderOf(disc)->AddFault(slowLoad);
       QTest::mouseClick(erase.cmdStartErase, Qt::LeftButton);
-      // The end of the erase arrives through the event loop, which has not run yet.
-      QVERIFY(erase.Erasing());
+      // Asked and answered; the erase then starts on a worker.
+      QTRY_VERIFY_WITH_TIMEOUT(erase.Erasing(), kLongWaitMs);
       QVERIFY(!erase.cmbDrives->isEnabled());
       erase.close();
       QVERIFY(erase.isVisible());
@@ -398,6 +427,74 @@ class DialogsTest : public QObject {
              (QMap<QString, QByteArray>{{"new.txt", "after the erase\n"}}));
   }
 
+  // A drive that takes seconds to answer: the dialog keeps answering and shows that it
+  // waits, its buttons wait too, no other caller reaches the drive meanwhile, and closing
+  // waits for the drive's answer.
+  void eraseDialogWaitsForASlowDrive_data() {
+    QTest::addColumn<int>("slowOpcode");
+    QTest::addColumn<int>("trayCommands");  // START STOP UNITs by the end
+    QTest::newRow("eject") << int{op::START_STOP_UNIT} << 1;
+    QTest::newRow("load") << int{op::START_STOP_UNIT} << 1;
+    QTest::newRow("selection") << int{op::MODE_SENSE_10} << 0;
+    // One loads the disc before the erase, one after it.
+    QTest::newRow("erase") << int{op::START_STOP_UNIT} << 2;
+  }
+
+  void eraseDialogWaitsForASlowDrive() {
+    QFETCH(int, slowOpcode);
+    QFETCH(int, trayCommands);
+    const QString row = QTest::currentDataTag();
+    const QString disc = NewDisc("slow-" + row);
+    TestHost host;
+    host.recorder = AttachRecorder(disc + ":cd-rw");
+    VirtualRecorder* drive = RecorderOf(disc);
+    QVERIFY(drive != nullptr);
+    MessageAnswerer answers;
+    TfrmErase erase(host);
+    erase.Prepare();
+    erase.show();
+    QVERIFY(Settled(erase));
+    erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
+    QVERIFY(Settled(erase));
+    RecorderFault slow{RecorderFault::Kind::Slow, slowOpcode, 1, 0};
+    slow.delayMs = 2000;
+    drive->AddFault(slow);
+    const uint32_t trayBefore = drive->CommandsSeen(op::START_STOP_UNIT);
+    int ticks = 0;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.start(10);
+
+    if (row == "eject") erase.cmdEject->click();
+    if (row == "load") erase.cmdLoad->click();
+    if (row == "selection") erase.cmbDrivesChange();
+    if (row == "erase") erase.cmdStartErase->click();  // the question comes first
+    QTRY_VERIFY_WITH_TIMEOUT(erase.Busy() && (row != "erase" || erase.Erasing()), kLongWaitMs);
+    QCOMPARE(erase.lblBurnState->text(), QString("Preparing..."));
+    QCOMPARE(erase.prgProgress->maximum(), 0);
+    QCOMPARE(erase.cursor().shape(), Qt::BusyCursor);
+    for (QWidget* control : std::vector<QWidget*>{erase.cmdEject, erase.cmdLoad,
+                                                  erase.cmdStartErase, erase.cmbDrives})
+      QVERIFY(!control->isEnabled());
+    erase.cmdLoadClick();
+    erase.cmdEjectClick();
+    QVERIFY(!LoadDevice(nullptr, erase.korbErase()));
+    erase.close();
+    QVERIFY(erase.isVisible());
+
+    QVERIFY(Settled(erase));
+    QVERIFY(ticks >= 20);  // about 200 when the dialog never waited
+    QTRY_VERIFY_WITH_TIMEOUT(!erase.Erasing(), kLongWaitMs);
+    QCOMPARE(drive->CommandsSeen(op::START_STOP_UNIT) - trayBefore, uint32_t(trayCommands));
+    QVERIFY(erase.cursor().shape() != Qt::BusyCursor);
+    if (row == "erase") {
+      QTRY_VERIFY_WITH_TIMEOUT(answers.Saw("Ready: Erase process completed."), kLongWaitMs);
+      QVERIFY(erase.cmdStartErase->isEnabled());
+      erase.close();
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!erase.isVisible(), kLongWaitMs);
+  }
+
   // "Abort" is offered only while zeros are written over a DVD+RW, and stops them.
   void eraseFillStops() {
     TestHost host;
@@ -406,7 +503,9 @@ class DialogsTest : public QObject {
     TfrmErase erase(host);
     erase.Prepare();
     erase.show();
+    QVERIFY(Settled(erase));
     erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
+    QVERIFY(Settled(erase));
     erase.chkQuickErase->setChecked(false);
     QTest::mouseClick(erase.cmdStartErase, Qt::LeftButton);
     QVERIFY(!erase.cmdAbort->isEnabled());  // the drive formats first
