@@ -707,15 +707,10 @@ void TfrmMain::StartReread() {
 }
 
 void TfrmMain::ApplyReading(const DiscReading& reading) {
-  const int status = disc_.status;
   disc_ = reading;
-  // A disc that cannot be read leaves the bar's scale as it was.
-  if (reading.status == -1) disc_.status = status;
   burnCapable_ = (reading.capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) != 0;
-  if (reading.selected) {
-    disc_.status = reading.status;
-    korbMainDeviceChange();
-  }
+  // The component raised its device change on the worker; the window follows it here.
+  if (reading.selected) korbMainDeviceChange();
 }
 
 void TfrmMain::korbMainDeviceChange() {
