@@ -8,6 +8,7 @@
 #include "app/options.h"
 #include "app/tray_actions.h"
 #include "app/volumes.h"
+#include "component/drive_guard.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"
 #include "test_support.h"
@@ -353,6 +354,33 @@ TEST_F(MainWindow, ASlowRecorderNeitherFreezesTheWindowNorTakesTwoCommandSequenc
     EXPECT_TRUE(ProcessEventsUntil([&] { return !main.isVisible(); }, 2000)) << c.name;
     EXPECT_EQ(w.messages.said.size(), 1u) << c.name;
   }
+}
+
+// Another step holds the recorder: a tray button is refused with a word, the disc read-out
+// waits its turn silently, and neither reaches the drive until the holder lets go.
+TEST_F(MainWindow, ARecorderHeldElsewhereGetsNoCommandsUntilItIsLetGo) {
+  Window w("cd-rw");
+  TfrmMain& main = w.main;
+  VirtualRecorder& drive = w.recorder.Drive();
+  TDriveGuard burning = TDriveGuard::TryAcquire(main.cmbDrives->currentText().toStdString(),
+                                                "burning");
+  ASSERT_TRUE(burning.Held());
+  const uint32_t before = drive.CommandsSeen();
+  main.cmdEjectClick();
+  ASSERT_EQ(w.messages.said.size(), 1u);
+  EXPECT_EQ(w.messages.said[0].text,
+            "The device is busy (burning). Please try again when it has finished.");
+  main.cmbDrivesChange();
+  ProcessEventsUntil([] { return false; }, 600);  // a few turns of waiting
+  EXPECT_TRUE(main.DriveBusy());
+  EXPECT_FALSE(main.cmdErase->isEnabled());
+  EXPECT_EQ(drive.CommandsSeen(), before);
+
+  burning.Release();
+  EXPECT_TRUE(w.Settled());
+  EXPECT_GT(drive.CommandsSeen(), before);
+  EXPECT_TRUE(main.cmdErase->isEnabled());
+  EXPECT_EQ(w.messages.said.size(), 1u);
 }
 
 TEST_F(MainWindow, AFileManagersDropQueuesFoldersAndFilesAndDeleteRemovesARow) {
