@@ -48,6 +48,11 @@ void AnswerQuestions(QTimer& timer) {
   timer.start(50);
 }
 
+// The dialog lists and selects its recorders on a worker; the demo goes on once it has.
+void WaitUntilPrepared(const TfrmErase& dialog) {
+  while (dialog.Busy()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -72,10 +77,12 @@ int main(int argc, char** argv) {
   // Never a real drive: the recorder is looked up by its disc file.
   TfrmErase lister(host);
   lister.Prepare();
+  WaitUntilPrepared(lister);
   host.recorder = QString::fromStdString(VirtualRecorderEntry(lister.korbErase(), argv[2]));
   if (erase) {
     TfrmErase dialog(host);
     dialog.Prepare();
+    WaitUntilPrepared(dialog);
     dialog.cmbDrives->setCurrentIndex(dialog.cmbDrives->findText(host.recorder));
     QTimer::singleShot(500, &dialog, [&dialog] { dialog.cmdStartErase->click(); });
     return dialog.exec();

@@ -231,7 +231,9 @@ class Bench {
            Start();
            Click(main_.cmdErase);
          }},
-        {"choose the recorder and quick erase", [this] { return Modal("frmErase") != nullptr; },
+        // Once the dialog has listed its recorders, which it does on a worker.
+        {"choose the recorder and quick erase",
+         [this] { return Button("frmErase", "cmdStartErase") != nullptr; },
          [this] {
            // The dialog lists every recorder and takes the first; a real one may come first.
            auto* drives = Modal("frmErase")->findChild<QComboBox*>("cmbDrives");
