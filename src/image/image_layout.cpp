@@ -38,6 +38,13 @@ std::vector<TDEntry*> PathTableOrder(TDEntry* root, size_t count) {
   return order;
 }
 
+// Records a child takes: one per extent of a file.
+int64_t RecordCount(const TFEntry* e) {
+  if (e->Dir != nullptr) return 1;
+  if (e->Imported) return std::max<int64_t>(1, static_cast<int64_t>(e->OldExtents.size()));
+  return ExtentCount(e->FileSize);
+}
+
 template <typename RecordLength>
 int64_t DirectorySectors(const TDEntry* d, RecordLength length) {
   SectorPacker packer;
@@ -45,7 +52,7 @@ int64_t DirectorySectors(const TDEntry* d, RecordLength length) {
   packer.Add(34);
   for (const TFEntry* e = d->FirstEntry; e != nullptr; e = e->Next) {
     const size_t l = length(e);
-    for (int64_t k = e->Dir ? 1 : ExtentCount(e->FileSize); k > 0; --k) packer.Add(l);
+    for (int64_t k = RecordCount(e); k > 0; --k) packer.Add(l);
   }
   return static_cast<int64_t>(packer.Sectors());
 }
@@ -81,6 +88,29 @@ void PutExtents(DirectoryRecord& r, int64_t size, Put put) {
     part.Extent = first + static_cast<uint32_t>(k * (kMaxExtentBytes / static_cast<int64_t>(kSector)));
     part.DataLength = static_cast<uint32_t>(std::min(kMaxExtentBytes, size - k * kMaxExtentBytes));
     if (k + 1 < count) part.Flags |= kFlagMultiExtent;
+    put(part);
+  }
+}
+
+// The records of file `e` whose fields `r` holds: one per extent it is laid out in, or, for
+// a file kept from an earlier session, one per extent it already has on the disc.
+template <typename Put>
+void PutFileRecords(const TFEntry* e, DirectoryRecord& r, int64_t size, Put put) {
+  if (!e->Imported) {
+    PutExtents(r, size, put);
+    return;
+  }
+  if (e->OldExtents.empty()) {
+    r.Extent = 0;
+    r.DataLength = 0;
+    put(r);
+    return;
+  }
+  for (size_t k = 0; k < e->OldExtents.size(); ++k) {
+    DirectoryRecord part = r;
+    part.Extent = e->OldExtents[k].Sector;
+    part.DataLength = e->OldExtents[k].Bytes;
+    if (k + 1 < e->OldExtents.size()) part.Flags |= kFlagMultiExtent;
     put(part);
   }
 }
@@ -217,7 +247,7 @@ bool TIsoImage::PrepareImage() {
       e->JolietSize = e->Dir->JolietSize;
       e->Location = e->Dir->ISOLocation;
       e->JolietLocation = e->Dir->JolietLocation;
-    } else if (e->FileSize > 0) {
+    } else if (e->FileSize > 0 && !e->Imported) {
       e->Location = e->JolietLocation = static_cast<int32_t>(std::min<int64_t>(fileSectors, INT32_MAX));
       fileSectors += SectorsFor(e->FileSize);
     } else {
@@ -375,7 +405,7 @@ bool TIsoImage::BuildHeader() {
             return;
           }
           const int64_t size = joliet ? e->JolietSize : e->FileSize;
-          PutExtents(r, size, [&](DirectoryRecord& part) { put(part, none); });
+          PutFileRecords(e, r, size, [&](DirectoryRecord& part) { put(part, none); });
         });
       }
       PadToSector(bytes);
@@ -572,7 +602,7 @@ void TIsoImage::RockRidgeRecords(const TDEntry* d, const std::array<uint8_t, 7>&
     rr.Modified = modified(e, r.Date);
     rr.Name = e->SourceName.empty() ? e->LongName : e->SourceName;
     // Every extent's record carries the same entries, as readers take them from any.
-    PutExtents(r, e->FileSize, [&](DirectoryRecord& part) { add(part, rr); });
+    PutFileRecords(e, r, e->FileSize, [&](DirectoryRecord& part) { add(part, rr); });
   }
   if (d == root && !relocated_.empty()) {
     auto [r, rr] = dirRecord(&relocationDir_, &relocationEntry_, relocationDir_.ShortName);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "image/session_reader.h"
+
 namespace brennix {
 
 struct TFEntry;
@@ -48,6 +50,10 @@ struct TFEntry {
   std::string SourceName;
   uint32_t Mode = 0;
   int64_t ModTime = INT64_MIN;
+  // A file kept from the disc's earlier session: its data stays where it lies, in these
+  // extents (absolute sectors), so nothing reads it and the layout gives it no sectors.
+  bool Imported = false;
+  std::vector<TImportedExtent> OldExtents;
   TDEntry* Dir = nullptr;  // the directory a directory entry stands for
   TFEntry* Next = nullptr;
   TFEntry* Prev = nullptr;  // so an entry leaves its list without a walk
@@ -66,6 +72,8 @@ struct ImageTables {
   std::vector<TFEntry*> Files;       // creation order; the cache walks it
   int32_t MaxFiles = 0;
   int32_t MaxDirs = 0;
+  // The disc's earlier session has been merged into this tree (once per tree).
+  bool SessionImported = false;
 };
 
 // The process-wide tables.

@@ -301,6 +301,7 @@ bool TIsoImage::ClearAll(int maxFiles, int maxDirs) {
   leftOutNoted_.clear();
   treeFull_ = false;
   ImageTables& t = Tables();
+  t.SessionImported = false;
   t.MaxFiles = std::max(maxFiles, 0);
   t.MaxDirs = std::max(maxDirs, 0);
   // Sized for the limits up front (within reason), so filling never moves the tables.
@@ -496,7 +497,9 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
     return 1;
   }
   TFEntry* existing = FindFile(dir, longFileName);
-  const bool replace = existing != nullptr && existing->Dir == nullptr && ReplaceFile;
+  // A file kept from the disc's earlier session gives way to the queued one of its name.
+  const bool replace =
+      existing != nullptr && existing->Dir == nullptr && (ReplaceFile || existing->Imported);
   if (replace) {
     f = existing;
     UnindexChild(dir, f);  // keeps its place in the list
@@ -536,6 +539,8 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   f->DateTime = dateTime;
   f->FullPath = fullPath;
   f->Dir = nullptr;
+  f->Imported = false;
+  f->OldExtents.clear();
   // The name as the source has it, without the "." that dotless names get for Joliet,
   // unless a handler chose another.
   f->SourceName = UniqueRockRidgeName(
@@ -723,6 +728,107 @@ bool TIsoImage::RemoveEmptyDirs() {
 }
 
 int64_t TIsoImage::DiskDirSize(const std::string& path) { return MeasureDiskSize(path); }
+
+namespace {
+
+// The ISO name an entry of an earlier session asks for: its own when it is a valid 8.3
+// name, else one made as listings make them (UniqueShortName then keeps it unique).
+std::string EarlierShortName(DirIndex& ix, const std::string& name) {
+  if (IsValidShortName(name)) return AsciiUpper(name);
+  std::string generated = ix.ShortNames.Generate(name);
+  ix.ShortNames.Release(generated);
+  return generated;
+}
+
+double EarlierDateTime(const TImportedEntry& e) {
+  return UnixToDateTime(static_cast<time_t>(e.ModTime));
+}
+
+}  // namespace
+
+bool TIsoImage::EarlierSessionAdded() const { return Tables().SessionImported; }
+
+void TIsoImage::MarkEarlierSessionAdded() { Tables().SessionImported = true; }
+
+TIsoImage::TEarlierSessionCount TIsoImage::AddEarlierSession(const TImportedSession& session) {
+  TEarlierSessionCount count;
+  MarkEarlierSessionAdded();
+  TDEntry* root = FindDir("\\");
+  bool fatal = false;
+  if (root != nullptr) AddEarlierEntries(root, session.Root, count, fatal);
+  CompactTables();
+  return count;
+}
+
+void TIsoImage::AddEarlierEntries(TDEntry* dir, const TImportedEntry& from,
+                                  TEarlierSessionCount& count, bool& fatal) {
+  for (const TImportedEntry& child : from.Children) {
+    if (fatal) return;
+    if (child.IsDir) {
+      TDEntry* sub = nullptr;
+      if (TFEntry* existing = FindFile(dir, child.Name)) {
+        if (existing->Dir == nullptr) {  // a queued file of that name stands there
+          ++count.Replaced;
+          continue;
+        }
+        sub = existing->Dir;
+      } else {
+        const int32_t attr = kAttrDirectory | (child.Hidden ? kAttrHidden : 0);
+        sub = AddDirEntry(dir, child.Name, CreatedDirShortName(child.Name), attr,
+                          EarlierDateTime(child), fatal, std::string(), child.ModTime);
+        if (sub == nullptr) return;
+      }
+      AddEarlierEntries(sub, child, count, fatal);
+      continue;
+    }
+    std::string longName = CleanLongName(child.Name);
+    if (longName.find('.') == std::string::npos) longName += '.';
+    if (FindFile(dir, longName) != nullptr) {
+      ++count.Replaced;
+      continue;
+    }
+    if (AddImportedFile(dir, child, longName, fatal)) ++count.Files;
+  }
+}
+
+bool TIsoImage::AddImportedFile(TDEntry* dir, const TImportedEntry& from, std::string longName,
+                                bool& fatal) {
+  ImageTables& t = Tables();
+  if (Index().LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
+    DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles), 3);
+    NoteSkipped(DiscPath(dir, from.Name), "MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles));
+    treeFull_ = true;
+    fatal = true;
+    return false;
+  }
+  DirIndex& ix = IndexOf(dir);
+  auto* f = new TFEntry;
+  LinkChild(dir, f);
+  t.Files.push_back(f);
+  ++Index().LiveFiles;
+  const std::string stored =
+      FitLongName(longName, kMaxJolietFileUnits, [&ix](const std::string& n) {
+        const std::string key = AsciiUpper(n);
+        return ix.Children.count(key) != 0 || ix.Aliases.count(key) != 0;
+      });
+  if (stored != longName) {
+    const std::string original = AsciiUpper(longName);
+    if (ix.Aliases.emplace(original, f).second) ix.AliasOf[f] = original;
+  }
+  f->ShortName = UniqueShortName(ix, EarlierShortName(ix, longName), true);
+  f->LongName = stored;
+  f->FileSize = f->JolietSize = static_cast<int64_t>(from.Size);
+  f->Attr = kAttrArchive | (from.Hidden ? kAttrHidden : 0);
+  f->DateTime = EarlierDateTime(from);
+  f->SourceName = UniqueRockRidgeName(ix, RockRidgeName(CleanLongName(from.Name)), stored);
+  // Volumes without Rock Ridge say nothing of modes: the file stays readable by all.
+  f->Mode = from.Mode != 0 ? from.Mode : 0444;
+  f->ModTime = from.ModTime;
+  f->Imported = true;
+  f->OldExtents = from.Extents;
+  IndexChild(dir, f);
+  return true;
+}
 
 namespace {
 

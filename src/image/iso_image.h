@@ -35,6 +35,16 @@
 // leading back into itself is not listed: its files are in the tree already. The Rock Ridge
 // name of an entry is the source's own, unless a sibling carries exactly that name already:
 // then it is the name stored for Joliet.
+//
+// Entries of an earlier session. AddEarlierSession merges the tree of the volume already on
+// the disc into this one: its folders become ordinary folders (their records are written
+// anew), its files become imported entries (TFEntry::Imported) whose records point at the
+// extents where their data already lies. Imported files have an empty FullPath, so the
+// read-ahead cache passes them over; the layout gives them no sectors, so SectorsToWrite()
+// counts only what is new; every record of one (ISO, Joliet, Rock Ridge) carries the old
+// extents, one record per extent. What the queue holds wins: a queued file of the same name
+// (compared as FindFile does) replaces an imported one, added before or after it, and a
+// folder of the same name on both sides is one folder.
 #pragma once
 
 #include <array>
@@ -108,6 +118,16 @@ class TIsoImage {
                    const std::string& newName = std::string());
   int64_t DiskDirSize(const std::string& path);
 
+  // ---- the disc's earlier session (see the comment at the top)
+  struct TEarlierSessionCount {
+    int64_t Files = 0;     // imported files now in the tree
+    int64_t Replaced = 0;  // imported entries left out for a queued one of the same name
+  };
+  TEarlierSessionCount AddEarlierSession(const TImportedSession& session);
+  // Whether AddEarlierSession (or the component's import) has run since ClearAll.
+  bool EarlierSessionAdded() const;
+  void MarkEarlierSessionAdded();
+
   // ---- layout and head
   bool PrepareImage();
   int64_t SectorsToWrite() const;
@@ -175,6 +195,10 @@ class TIsoImage {
                        int64_t modTime = kNoModTime);
   int AddFileEntry(TDEntry* dir, const DirListEntry& entry, const std::string& fullPath,
                    bool& fatal);
+  void AddEarlierEntries(TDEntry* dir, const TImportedEntry& from, TEarlierSessionCount& count,
+                         bool& fatal);
+  bool AddImportedFile(TDEntry* dir, const TImportedEntry& from, std::string longName,
+                       bool& fatal);
   int AddDirRecursive(TDEntry* destDir, const std::string& source, const std::string& mask,
                       int attr, bool recursive, bool savePath, bool archiveOnly,
                       std::vector<std::pair<uint64_t, uint64_t>>& ancestry, bool& fatal);
