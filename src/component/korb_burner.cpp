@@ -1,5 +1,7 @@
 #include "component/korb_burner.h"
 
+#include <algorithm>
+
 #include "component/burner_drive.h"
 #include "device/disc_types.h"
 #include "platform/clock.h"
@@ -131,6 +133,20 @@ bool TKorbBurner::Burn() {
     return false;
   }
 
+  // The disc's own files join the tree before anything is checked or written: the check
+  // must see the whole image, and a disc whose tree cannot be read is left as it is.
+  if (ImportSession && !EarlierSessionAdded()) {
+    std::string error;
+    if (!ImportLastSession(error)) {
+      EndBurnEarly(error);
+      return false;
+    }
+    if (!PrepareImage()) {
+      EndBurnEarly(kLayoutFailedText);
+      return false;
+    }
+  }
+
   // Nothing may reach a disc that cannot take the whole image.
   const std::string refused = CheckDiscForImage();
   if (!refused.empty()) {
@@ -189,6 +205,11 @@ bool TKorbBurner::Burn() {
   job.StartSector = static_cast<uint32_t>(StartSector);
   job.SectorsToWrite = sectorsToWrite;
   job.DescriptorCopy = DescriptorCopy;
+  // Files kept from a volume another program wrote may lie right after its descriptors: of
+  // the new head, only the descriptors go over them.
+  if (importedFiles_ > 0 && EarlierSessionAdded()) {
+    job.DiscStartSectors = static_cast<uint32_t>(std::max(TerminatorSector - StartSector + 1, 1));
+  }
   job.AbortFlag = &AbortFlag;
   job.BytesWritten = &bytesWritten_;
   job.Stats = stats_.get();

@@ -67,6 +67,9 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // After a successful close, read the new session back and compare every sector with what
   // was sent; a difference ends the recording with "VERIFY FAILED AT SECTOR n".
   bool Verify = false;
+  // Keep the files of the disc's last session: the new session lists them too (see
+  // ImportLastSession). Off: the new session holds the tree alone.
+  bool ImportSession = false;
   std::string ISOFileName;  // kept; a recording always goes to the disc
   std::string Version() const { return kBurnerVersion; }
   void SetVersion(const std::string&) {}  // read-only in effect
@@ -78,6 +81,19 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // Layout for sizes: from sector 0, with the disc type refreshed. SectorsToWrite() is then
   // what a recording of the tree would send.
   bool PrepareImage();
+
+  // ---- the disc's last session
+  // Adds the files and folders of the last session on the disc to the tree, as entries
+  // whose data stays where it lies (once per tree; ClearAll starts over). Front ends call it
+  // after building the tree and before PrepareImage, so that sizes and checks see the whole
+  // image; Burn calls it itself when ImportSession is on and it has not run. A blank disc,
+  // or one without a volume, adds nothing. False, with error beginning "CANNOT READ THE
+  // EARLIER SESSION: ", when that tree cannot be read; the tree is then unchanged.
+  bool ImportLastSession(std::string& error);
+  // Files of the disc kept in the tree by the last ImportLastSession, and those of them a
+  // queued entry of the same name replaced.
+  int64_t ImportedFiles() const { return importedFiles_; }
+  int64_t ReplacedFiles() const { return replacedFiles_; }
 
   // ---- recording
   // Whether the disc in the recorder can take the image as laid out by the last
@@ -108,10 +124,16 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // Layout from the start the disc gives (a further session, or after the volume already on
   // an overwritable DVD).
   bool PrepareRecordingLayout();
+  // Where the last session's volume begins and how far a read of it may reach (0: there
+  // is nothing to import).
+  bool FindLastSession(int16_t discType, uint32_t& sessionStart, uint32_t& readable,
+                       std::string& error);
   void EndBurnEarly(const std::string& error);
   void FinishThreads();
   void DeliverWriteDone(const std::string& error);
 
+  int64_t importedFiles_ = 0;
+  int64_t replacedFiles_ = 0;
   std::atomic<bool> recording_{false};
   std::atomic<int64_t> bytesWritten_{0};
   std::atomic<uint32_t> bufferSize_{0};

@@ -118,6 +118,12 @@ std::optional<uint16_t> ParseCurrentProfile(std::span<const uint8_t> answer) {
   return Be16(answer, 6);
 }
 
+std::optional<uint32_t> ParseLastSessionStart(std::span<const uint8_t> answer) {
+  const auto a = ClampToDeclared16(answer);
+  if (a.size() < 12) return std::nullopt;
+  return Be32(a, 8);
+}
+
 std::optional<uint32_t> ParseVolumeSpaceSize(std::span<const uint8_t> sector) {
   if (sector.size() < 84) return std::nullopt;
   if (sector[0] != 1 && sector[0] != 2) return std::nullopt;

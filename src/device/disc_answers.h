@@ -75,6 +75,10 @@ std::optional<BufferCapacity> ParseBufferCapacity(std::span<const uint8_t> answe
 // Current profile (bytes 6-7) of a GET CONFIGURATION answer.
 std::optional<uint16_t> ParseCurrentProfile(std::span<const uint8_t> answer);
 
+// READ TOC format 1 (session information, LBA form): where the first track of the last
+// complete session starts; nothing when the answer stops short of it.
+std::optional<uint32_t> ParseLastSessionStart(std::span<const uint8_t> answer);
+
 // The volume space size of an ISO 9660 primary or supplementary volume descriptor sector;
 // nothing for any other sector.
 std::optional<uint32_t> ParseVolumeSpaceSize(std::span<const uint8_t> sector);

@@ -94,7 +94,8 @@ bool TThWrite::WriteDiscStart() {
   // An image that itself starts at sector 0 carries them already.
   if (job_.StartSector == 0) return true;
   TRecorderDrive& drive = *job_.Drive;
-  const uint32_t sectors = std::min<uint32_t>(job_.StartSector, kDVDBlockBytes / kSector);
+  const uint32_t sectors = std::min<uint32_t>(
+      {job_.StartSector, kDVDBlockBytes / kSector, std::max<uint32_t>(job_.DiscStartSectors, 1)});
   head_.assign(static_cast<size_t>(sectors) * kSector, 0xFF);
   std::memcpy(head_.data(), job_.DescriptorCopy.data(),
               std::min(head_.size(), job_.DescriptorCopy.size()));

@@ -39,6 +39,9 @@ struct TWriteJob {
   uint32_t StartSector = 0;
   int64_t SectorsToWrite = 0;
   std::vector<uint8_t> DescriptorCopy;  // the head of the new volume for sector 0 onward
+  // How many sectors of it go there at most (32 when the old volume's sectors below 32 may
+  // go; fewer when they hold data the new volume still lists).
+  uint32_t DiscStartSectors = 32;
   std::atomic<bool>* AbortFlag = nullptr;
   std::atomic<int64_t>* BytesWritten = nullptr;
   TWriteStats* Stats = nullptr;  // optional
