@@ -36,7 +36,8 @@ constexpr uint32_t kProgressTickMs = 500;
 const char* const kBurnUsage =
     "usage: brennix-cli burn [--device D] [--label TEXT] [--save-path full|last|none]\n"
     "                        [--close-disc] [--test-write] [--verify] [--speed KBS]\n"
-    "                        [--unmount] [--no-rock-ridge] [--yes] [--quiet] SOURCE...\n"
+    "                        [--unmount] [--no-rock-ridge] [--no-import] [--yes] [--quiet]\n"
+    "                        SOURCE...\n"
     "\n"
     "Writes the files and folders SOURCE... to the disc in the recorder D (default: the\n"
     "first) as a new session. A folder contributes its contents (recursively); --save-path\n"
@@ -47,8 +48,9 @@ const char* const kBurnUsage =
     "speed in KB/s (0, the default, is the drive's maximum). A disc that is mounted is not\n"
     "written; --unmount unmounts it first. Before it asks, the command checks that the disc\n"
     "can take the image. --no-rock-ridge leaves out the Rock Ridge names, modes and times\n"
-    "Linux readers use. Without --yes it asks before it writes. Ctrl-C aborts the\n"
-    "recording.\n";
+    "Linux readers use. The files of the disc's last session stay in the new one (a\n"
+    "SOURCE of the same name replaces one); --no-import writes the new files alone.\n"
+    "Without --yes it asks before it writes. Ctrl-C aborts the recording.\n";
 
 struct Options {
   std::string device;
@@ -61,6 +63,7 @@ struct Options {
   bool yes = false;
   bool unmount = false;
   bool rockRidge = true;
+  bool import = true;
   std::vector<std::string> sources;
 };
 
@@ -115,6 +118,8 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       o.speed = static_cast<uint16_t>(kbs);
     } else if (a == "--no-rock-ridge") {
       o.rockRidge = false;
+    } else if (a == "--no-import") {
+      o.import = false;
     } else if (a == "--yes" || a == "-y") {
       o.yes = true;
     } else if (a == "--quiet" || a == "-q") {
@@ -295,6 +300,20 @@ int RunBurn(const Args& args) {
   if (!queue.Error.empty()) return Fail(queue.Error);
   if (burner.DirCount() == 0 && burner.FileCount() == 0)
     return Fail("nothing to write: the sources hold no files");
+  // The disc's files join the tree before its size is known and the disc is checked.
+  burner.ImportSession = o.import;
+  if (o.import) {
+    std::string why;
+    if (!burner.ImportLastSession(why))
+      return Fail(why + " (--no-import writes the new files without those on the disc)");
+    if (burner.ImportedFiles() > 0 || burner.ReplacedFiles() > 0) {
+      std::string kept = "Keeping " + std::to_string(burner.ImportedFiles()) +
+                         " files of the earlier session";
+      if (burner.ReplacedFiles() > 0)
+        kept += " (" + std::to_string(burner.ReplacedFiles()) + " replaced by new ones)";
+      Summary(kept + ".");
+    }
+  }
   if (!burner.PrepareImage()) return Fail("cannot lay out the image");
   // Asking about a disc that cannot take the image would only lead to a spoiled one.
   const std::string refused = burner.CheckDiscForImage();
