@@ -41,6 +41,22 @@ void SaveVerifySetting(bool verify) {
   settings.sync();
 }
 
+QString ImportSettingName() {
+  return QString(kSettingsKey).replace('\\', '/') + "/Burn/KeepFilesOnDisc";
+}
+
+bool ImportSetting() {
+  const QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+  return settings.value(ImportSettingName(), true).toBool();
+}
+
+void SaveImportSetting(bool keep) {
+  QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+  if (!settings.isWritable()) return;
+  settings.setValue(ImportSettingName(), keep);
+  settings.sync();
+}
+
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
                         int height) {
   auto* button = new QPushButton(text, parent);
@@ -90,10 +106,17 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   chkVerify->setToolTip("Read the new session back and compare it with what was written");
   chkVerify->setChecked(VerifySetting());
   connect(chkVerify, &QCheckBox::toggled, this, &SaveVerifySetting);
+  chkImportSession = new QCheckBox("Keep the files already on the disc", this);
+  chkImportSession->setObjectName("chkImportSession");
+  chkImportSession->setToolTip(
+      "List the files of the disc's last session in the new one too, without writing them again");
+  chkImportSession->setChecked(ImportSetting());
+  connect(chkImportSession, &QCheckBox::toggled, this, &SaveImportSetting);
   auto* options = new QHBoxLayout();
   auto* left = new QVBoxLayout();
   left->addWidget(chkJoliet);
   left->addWidget(chkCloseDisc);
+  left->addWidget(chkImportSession);
   options->addLayout(left);
   options->addStretch(1);
   options->addWidget(chkVerify, 0, Qt::AlignBottom);
@@ -203,6 +226,7 @@ void TfrmBurn::cmdStartBurnClick() {
   korb.IdVolume = host_.VolumeLabel().trimmed().toStdString();
   korb.FinalizeDisc = chkCloseDisc->isChecked();
   korb.Verify = chkVerify->isChecked();
+  korb.ImportSession = chkImportSession->isChecked();
   korb.UnderrunProtection = true;
   uint32_t bufferLength = 0, blankLength = 0;
   korb.ReadBufferCapacity(bufferLength, blankLength);

@@ -43,6 +43,7 @@ class TfrmBurn : public QDialog {
   QCheckBox* chkJoliet = nullptr;
   QCheckBox* chkCloseDisc = nullptr;
   QCheckBox* chkVerify = nullptr;  // off at first; the choice is kept in the settings
+  QCheckBox* chkImportSession = nullptr;  // on at first; the choice is kept in the settings
   QProgressBar* prgProgress = nullptr;
   QPushButton* cmdAbort = nullptr;
   QLabel* lblBurnState = nullptr;
