@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -56,7 +57,7 @@ bool IsVolumeDescriptor(const uint8_t* sector) { return std::memcmp(sector + 1, 
 }  // namespace
 
 bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::string& outPath,
-                      std::string& error) {
+                      std::string& error, bool earlierData) {
   DiscState disc;
   if (!LoadDiscState(discPath + ".state", disc, error)) return false;
   uint32_t first = 0;
@@ -75,6 +76,22 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
   }
   constexpr uint32_t kChunk = 64;
   std::vector<uint8_t> buffer(static_cast<size_t>(kChunk) * kRecorderSectorSize);
+  const auto copy = [&](uint32_t from, uint32_t to) {
+    for (uint32_t lba = from; lba < to; lba += kChunk) {
+      const uint32_t count = std::min(kChunk, to - lba);
+      buffer.resize(static_cast<size_t>(count) * kRecorderSectorSize);
+      if (!in.Read(lba, count, buffer.data())) {
+        error = "cannot read " + discPath;
+        return false;
+      }
+      if (!AllZero(buffer) && !out.Write(lba, buffer.data(), buffer.size())) {
+        error = "cannot write " + outPath + ": " + std::strerror(errno);
+        return false;
+      }
+    }
+    return true;
+  };
+  if (earlierData && !copy(0, first)) return false;
   if (first != 0) {
     // System area and descriptor set, up to and including the set terminator.
     std::vector<uint8_t> sector(kRecorderSectorSize);
@@ -91,18 +108,7 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
       if (i >= 16 && sector[0] == 0xFF) break;
     }
   }
-  for (uint32_t lba = first; lba < end; lba += kChunk) {
-    const uint32_t count = std::min(kChunk, end - lba);
-    buffer.resize(static_cast<size_t>(count) * kRecorderSectorSize);
-    if (!in.Read(lba, count, buffer.data())) {
-      error = "cannot read " + discPath;
-      return false;
-    }
-    if (!AllZero(buffer) && !out.Write(lba, buffer.data(), buffer.size())) {
-      error = "cannot write " + outPath + ": " + std::strerror(errno);
-      return false;
-    }
-  }
+  if (!copy(first, end)) return false;
   if (!out.Finish(end)) {
     error = "cannot write " + outPath + ": " + std::strerror(errno);
     return false;

@@ -11,7 +11,10 @@ namespace brennix {
 // sectors before it are holes); for a later session the system area and volume
 // descriptors at the session's start are also placed at the start of the file, where a
 // reader looks for them. The first session of a disc comes out as the plain image.
+// With earlierData, the sectors before a later session are copied too (the descriptor set
+// still taken from the session): the volume then reads as a drive shows it, files that a
+// later session lists from earlier ones included.
 bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::string& outPath,
-                      std::string& error);
+                      std::string& error, bool earlierData = false);
 
 }  // namespace brennix

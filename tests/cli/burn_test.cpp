@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +22,7 @@
 #include <dlfcn.h>
 
 #include "name_table.h"
+#include "virtual_recorder/session_export.h"
 #include "virtual_recorder/virtual_recorder.h"
 
 namespace fs = std::filesystem;
@@ -143,6 +145,48 @@ TEST_F(BurnCliTest, BurnsAsTheDialogDoesAndTheDiscReadsBack) {
   EXPECT_EQ(ReadBack("src"), "");
   const CliRun info = Shell("isoinfo -d -i " + Quote((dir_ / "disc.img").string()));
   EXPECT_NE(info.output.find("Volume id: HOLIDAY 2026"), std::string::npos) << info.output;
+}
+
+TEST_F(BurnCliTest, KeepsTheDiscsFilesUnlessToldNotTo) {
+  if (Shell("command -v xorriso").status != 0) GTEST_SKIP() << "xorriso is not installed";
+  // What the newest session shows, as "path=content" lines.
+  const auto lastSession = [this] {
+    const fs::path iso = dir_ / "last.iso", out = dir_ / "last";
+    std::string error;
+    fs::remove_all(out);
+    if (!brennix::ExportSessionIso((dir_ / "disc.img").string(), 0, iso.string(), error, true))
+      return "export: " + error;
+    const CliRun x = Shell("xorriso -osirrox on -indev " + Quote(iso.string()) + " -extract / " +
+                           Quote(out.string()));
+    if (x.status != 0) return "xorriso: " + x.output;
+    std::set<std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(out))
+      if (e.is_regular_file()) files.insert(fs::relative(e.path(), out).string() + "=" + Content(e.path()));
+    std::string text;
+    for (const std::string& f : files) text += f + "\n";
+    return text;
+  };
+  ASSERT_EQ(Burn(":cd-r", {"--yes", (dir_ / "src").string()}).status, 0);
+  Write(dir_ / "more/readme.txt", 9, 7);
+  Write(dir_ / "more/photos/three.jpg", 3000, 8);
+  const CliRun kept = Burn("", {"--yes", (dir_ / "more").string()});
+  ASSERT_EQ(kept.status, 0) << kept.output;
+  EXPECT_NE(kept.output.find("Keeping 2 files of the earlier session (1 replaced by new ones)."),
+            std::string::npos) << kept.output;
+  // The question counts only what is new.
+  EXPECT_NE(kept.output.find("Do you want to write 2.94 KB to the disc ?"), std::string::npos)
+      << kept.output;
+  std::string expected;
+  for (const char* name : {"photos/one.jpg", "photos/three.jpg", "photos/two.jpg"})
+    expected += std::string(name) + "=" + Content(dir_ / (std::string(name) == "photos/three.jpg" ? "more" : "src") / name) + "\n";
+  expected += "readme.txt=" + Content(dir_ / "more/readme.txt") + "\n";
+  EXPECT_EQ(lastSession(), expected);
+
+  Write(dir_ / "alone/only.txt", 10, 9);
+  const CliRun alone = Burn("", {"--yes", "--no-import", (dir_ / "alone").string()});
+  ASSERT_EQ(alone.status, 0) << alone.output;
+  EXPECT_EQ(alone.output.find("Keeping"), std::string::npos) << alone.output;
+  EXPECT_EQ(lastSession(), "only.txt=" + Content(dir_ / "alone/only.txt") + "\n");
 }
 
 TEST_F(BurnCliTest, TheVirtualDiscInsideASourceIsLeftOut) {

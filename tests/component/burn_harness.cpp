@@ -182,18 +182,24 @@ BurnOutcome Rig::Burn(const std::function<void()>& onFinalizing) {
 
 bool HaveXorriso() { return std::system("xorriso -version >/dev/null 2>&1") == 0; }
 
-std::string CompareSession(const std::string& disc, uint32_t session,
-                           const std::map<std::string, std::string>& expected) {
+namespace {
+
+std::string CompareExport(const std::string& disc, uint32_t session,
+                          const std::map<std::string, std::string>& expected, bool earlierData,
+                          bool bsdtar) {
   TempDir out;
   const std::string iso = out / "session.iso";
   const std::string tree = out / "tree";
   std::string error;
-  if (!ExportSessionIso(disc, session, iso, error)) return "export failed: " + error;
-  const std::string command = "xorriso -osirrox on -indev '" + iso + "' -extract / '" + tree +
-                              "' >'" + (out / "xorriso.log") + "' 2>&1";
+  if (!ExportSessionIso(disc, session, iso, error, earlierData)) return "export failed: " + error;
+  fs::create_directories(tree);
+  const std::string command =
+      (bsdtar ? "bsdtar -xf '" + iso + "' -C '" + tree + "'"
+              : "xorriso -osirrox on -indev '" + iso + "' -extract / '" + tree + "'") +
+      " >'" + (out / "reader.log") + "' 2>&1";
   if (std::system(command.c_str()) != 0) {
-    const std::vector<uint8_t> log = ReadFile(out / "xorriso.log");
-    return "xorriso failed: " + std::string(log.begin(), log.end());
+    const std::vector<uint8_t> log = ReadFile(out / "reader.log");
+    return "reader failed: " + std::string(log.begin(), log.end());
   }
   std::set<std::string> found;
   for (const auto& entry : fs::recursive_directory_iterator(tree)) {
@@ -209,6 +215,18 @@ std::string CompareSession(const std::string& disc, uint32_t session,
   }
   for (const std::string& extra : found) problems += "unexpected " + extra + "; ";
   return problems;
+}
+
+}  // namespace
+
+std::string CompareSession(const std::string& disc, uint32_t session,
+                           const std::map<std::string, std::string>& expected) {
+  return CompareExport(disc, session, expected, false, false);
+}
+
+std::string CompareLastSession(const std::string& disc,
+                               const std::map<std::string, std::string>& expected, bool bsdtar) {
+  return CompareExport(disc, 0, expected, true, bsdtar);
 }
 
 }  // namespace brennix::burntest

@@ -116,6 +116,12 @@ class Rig {
 std::string CompareSession(const std::string& disc, uint32_t session,
                            const std::map<std::string, std::string>& expected);
 
+// The same for the last session as a drive shows it (files it lists from earlier sessions
+// included), extracted with xorriso, or with bsdtar when `bsdtar` is set.
+std::string CompareLastSession(const std::string& disc,
+                               const std::map<std::string, std::string>& expected,
+                               bool bsdtar = false);
+
 bool HaveXorriso();
 
 }  // namespace brennix::burntest
