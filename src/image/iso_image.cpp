@@ -815,7 +815,7 @@ bool TIsoImage::AddImportedFile(TDEntry* dir, const TImportedEntry& from, std::s
     const std::string original = AsciiUpper(longName);
     if (ix.Aliases.emplace(original, f).second) ix.AliasOf[f] = original;
   }
-  f->ShortName = UniqueShortName(ix, EarlierShortName(ix, longName), true);
+  f->ShortName = UniqueShortName(ix, EarlierShortName(ix, CleanLongName(from.Name)), true);
   f->LongName = stored;
   f->FileSize = f->JolietSize = static_cast<int64_t>(from.Size);
   f->Attr = kAttrArchive | (from.Hidden ? kAttrHidden : 0);
