@@ -548,6 +548,15 @@ class DialogsTest : public QObject {
     TfrmBurn again(host);
     again.Prepare();
     again.show();
+    // The last session is the aborted one: its files never all reached the disc, so it
+    // cannot be kept, and the burn says so before writing; without keeping it, it goes.
+    QVERIFY(again.chkImportSession->isChecked());
+    answers.seen.clear();
+    Burn(again, answers);
+    QCOMPARE(answers.seen.last(), QString("Error: Burn process completed with errors."));
+    QCOMPARE(probe.DiscStatus(), 1);
+    again.chkImportSession->setChecked(false);
+    answers.seen.clear();
     Burn(again, answers);
     QCOMPARE(answers.seen.last(), QString("Ready: Burn process completed."));
   }
