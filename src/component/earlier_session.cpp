@@ -32,12 +32,14 @@ bool KeepsVolumeInPlace(int16_t t) {
 bool TKorbBurner::FindLastSession(int16_t type, uint32_t& sessionStart, uint32_t& readable,
                                   std::string& error) {
   sessionStart = readable = 0;
-  if (type == kDiscUnknown || DiscStatus() <= 0) return true;  // no disc, or a blank one
+  if (type == kDiscUnknown) return true;
+  // Drives differ in the status they give a formatted rewritable disc: its descriptors
+  // alone tell whether it holds a volume.
   if (KeepsVolumeInPlace(type)) {
-    readable = ReadVolumeSize();  // 0: formatted, but holding no volume
+    readable = ReadVolumeSize();
     return true;
   }
-  if (SessionCount() == 0) return true;
+  if (DiscStatus() <= 0 || SessionCount() == 0) return true;  // blank
   uint8_t answer[12] = {};
   std::optional<uint32_t> start;
   if (ReadTOC(1, answer, 0, false, 0, sizeof answer)) {

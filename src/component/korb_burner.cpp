@@ -205,10 +205,11 @@ bool TKorbBurner::Burn() {
   job.StartSector = static_cast<uint32_t>(StartSector);
   job.SectorsToWrite = sectorsToWrite;
   job.DescriptorCopy = DescriptorCopy;
-  // Files kept from a volume another program wrote may lie right after its descriptors: of
-  // the new head, only the descriptors go over them.
-  if (importedFiles_ > 0 && EarlierSessionAdded()) {
-    job.DiscStartSectors = static_cast<uint32_t>(std::max(TerminatorSector - StartSector + 1, 1));
+  // Files kept from a volume another program wrote may lie right after its descriptors: the
+  // new head goes over the old one's descriptors, never over their data.
+  if (const uint32_t kept = FirstImportedSector(); kept != UINT32_MAX) {
+    const auto descriptors = static_cast<uint32_t>(std::max(TerminatorSector - StartSector + 1, 1));
+    job.DiscStartSectors = std::max(descriptors, kept);
   }
   job.AbortFlag = &AbortFlag;
   job.BytesWritten = &bytesWritten_;

@@ -750,6 +750,17 @@ bool TIsoImage::EarlierSessionAdded() const { return Tables().SessionImported; }
 
 void TIsoImage::MarkEarlierSessionAdded() { Tables().SessionImported = true; }
 
+uint32_t TIsoImage::FirstImportedSector() const {
+  uint32_t lowest = UINT32_MAX;
+  for (const TFEntry* f : Tables().Files) {
+    if (!f->Imported) continue;
+    for (const TImportedExtent& x : f->OldExtents) {
+      if (x.Bytes > 0) lowest = std::min(lowest, x.Sector);
+    }
+  }
+  return lowest;
+}
+
 TIsoImage::TEarlierSessionCount TIsoImage::AddEarlierSession(const TImportedSession& session) {
   TEarlierSessionCount count;
   MarkEarlierSessionAdded();

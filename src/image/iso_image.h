@@ -127,6 +127,8 @@ class TIsoImage {
   // Whether AddEarlierSession (or the component's import) has run since ClearAll.
   bool EarlierSessionAdded() const;
   void MarkEarlierSessionAdded();
+  // The lowest sector holding data of an imported file; UINT32_MAX when there is none.
+  uint32_t FirstImportedSector() const;
 
   // ---- layout and head
   bool PrepareImage();
