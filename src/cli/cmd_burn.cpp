@@ -300,12 +300,15 @@ int RunBurn(const Args& args) {
   if (!queue.Error.empty()) return Fail(queue.Error);
   if (burner.DirCount() == 0 && burner.FileCount() == 0)
     return Fail("nothing to write: the sources hold no files");
-  // The disc's files join the tree before its size is known and the disc is checked.
+  if (!burner.PrepareImage()) return Fail("cannot lay out the image");
+  // Asking about a disc that cannot take the image would only lead to a spoiled one.
+  std::string refused = burner.CheckDiscForImage();
+  if (!refused.empty()) return Fail(refused);
+  // The disc's files join the tree before the question, and the image is checked with them.
   burner.ImportSession = o.import;
   if (o.import) {
-    std::string why;
-    if (!burner.ImportLastSession(why))
-      return Fail(why + " (--no-import writes the new files without those on the disc)");
+    if (!burner.ImportLastSession(refused))
+      return Fail(refused + " (--no-import writes the new files without those on the disc)");
     if (burner.ImportedFiles() > 0 || burner.ReplacedFiles() > 0) {
       std::string kept = "Keeping " + std::to_string(burner.ImportedFiles()) +
                          " files of the earlier session";
@@ -313,11 +316,10 @@ int RunBurn(const Args& args) {
         kept += " (" + std::to_string(burner.ReplacedFiles()) + " replaced by new ones)";
       Summary(kept + ".");
     }
+    if (!burner.PrepareImage()) return Fail("cannot lay out the image");
+    refused = burner.CheckDiscForImage();
+    if (!refused.empty()) return Fail(refused);
   }
-  if (!burner.PrepareImage()) return Fail("cannot lay out the image");
-  // Asking about a disc that cannot take the image would only lead to a spoiled one.
-  const std::string refused = burner.CheckDiscForImage();
-  if (!refused.empty()) return Fail(refused);
 
   const std::string question = "Do you want to write " + QueueSizeText(queue.QueuedBytes) +
                                " to the disc ?" + LeftOutNote(leftOut);

@@ -133,22 +133,22 @@ bool TKorbBurner::Burn() {
     return false;
   }
 
-  // The disc's own files join the tree before anything is checked or written: the check
-  // must see the whole image, and a disc whose tree cannot be read is left as it is.
-  if (ImportSession && !EarlierSessionAdded()) {
-    std::string error;
-    if (!ImportLastSession(error)) {
-      EndBurnEarly(error);
+  // Nothing may reach a disc that cannot take the whole image. The disc's own files join
+  // the tree before anything is written, once the disc is known to take a session at all
+  // (a closed disc is named as such, whatever its tree), and the image is checked again
+  // with them.
+  std::string refused = CheckDiscForImage();
+  if (refused.empty() && ImportSession && !EarlierSessionAdded()) {
+    if (!ImportLastSession(refused)) {
+      EndBurnEarly(refused);
       return false;
     }
     if (!PrepareImage()) {
       EndBurnEarly(kLayoutFailedText);
       return false;
     }
+    refused = CheckDiscForImage();
   }
-
-  // Nothing may reach a disc that cannot take the whole image.
-  const std::string refused = CheckDiscForImage();
   if (!refused.empty()) {
     EndBurnEarly(refused);
     return false;
