@@ -112,6 +112,11 @@ bool TKorbBurner::ImportLastSession(std::string& error) {
   const TEarlierSessionCount count = AddEarlierSession(session);
   importedFiles_ = count.Files;
   replacedFiles_ = count.Replaced;
+  // A session that lists only part of the disc's files would lose the rest from sight.
+  if (TreeFull()) {
+    error = EarlierSessionError("IT HOLDS MORE FILES AND FOLDERS THAN THE NEW SESSION CAN LIST");
+    return false;
+  }
   return true;
 }
 

@@ -88,7 +88,9 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // after building the tree and before PrepareImage, so that sizes and checks see the whole
   // image; Burn calls it itself when ImportSession is on and it has not run. A blank disc,
   // or one without a volume, adds nothing. False, with error beginning "CANNOT READ THE
-  // EARLIER SESSION: ", when that tree cannot be read; the tree is then unchanged.
+  // EARLIER SESSION: ", when that tree cannot be read (the tree is then unchanged) or does
+  // not fit into the tree's tables (then only part of it is in the tree, which must not be
+  // written).
   bool ImportLastSession(std::string& error);
   // Files of the disc kept in the tree by the last ImportLastSession, and those of them a
   // queued entry of the same name replaced.
