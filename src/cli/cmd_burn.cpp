@@ -310,8 +310,10 @@ int RunBurn(const Args& args) {
     if (!burner.ImportLastSession(refused))
       return Fail(refused + " (--no-import writes the new files without those on the disc)");
     if (burner.ImportedFiles() > 0 || burner.ReplacedFiles() > 0) {
-      std::string kept = "Keeping " + std::to_string(burner.ImportedFiles()) +
-                         " files of the earlier session";
+      const auto files = [](int64_t n) {
+        return std::to_string(n) + (n == 1 ? " file" : " files");
+      };
+      std::string kept = "Keeping " + files(burner.ImportedFiles()) + " of the earlier session";
       if (burner.ReplacedFiles() > 0)
         kept += " (" + std::to_string(burner.ReplacedFiles()) + " replaced by new ones)";
       Summary(kept + ".");
