@@ -107,7 +107,7 @@ void TKorbBurner::DeliverWriteDone(const std::string& error) {
   if (handler) handler(this, error);
 }
 
-bool TKorbBurner::Burn() {
+bool TKorbBurner::Burn(const std::atomic<bool>* cancel) {
   TKorbBurner* none = nullptr;
   if (recording_.load() || !ActiveBurner.compare_exchange_strong(none, this)) {
     const TWriteDoneEvent handler = OnWriteDone;
@@ -133,6 +133,10 @@ bool TKorbBurner::Burn() {
     return false;
   }
 
+  if (cancel != nullptr && cancel->load()) {
+    EndBurnEarly(kAbortedByUser);
+    return false;
+  }
   // Nothing may reach a disc that cannot take the whole image. The disc's own files join
   // the tree before anything is written, once the disc is known to take a session at all
   // (a closed disc is named as such, whatever its tree), and the image is checked again
@@ -172,7 +176,7 @@ bool TKorbBurner::Burn() {
       EndBurnEarly(error);
       return false;
     }
-    if (AbortFlag.load()) {
+    if (AbortFlag.load() || (cancel != nullptr && cancel->load())) {
       EndBurnEarly(kAbortedByUser);
       return false;
     }

@@ -3,8 +3,15 @@
 // layout, head), and it runs a recording: Burn starts the read-ahead cache and, once that is
 // full, the writer thread; OnWriteDone reports the end on the main thread.
 //
-// Threads: every operation runs on the thread that owns the component (the "main thread",
-// which must pump PostToMainThread tasks to receive OnWriteDone). The component owns its
+// Threads: one thread at a time runs the component's operations. That is the thread that
+// owns it (the "main thread", which must pump PostToMainThread tasks to receive OnWriteDone)
+// or a worker the owner hands one step to (selecting the drive, building the tree, layout,
+// Burn with its wait for the cache) and waits for before it touches the component again.
+// While such a step runs, other threads only read the atomic counters (Recording,
+// BytesWritten, BufferSize, FreeBufferSize, LowestBufferFill, DataWriteMs, VerifyProgress)
+// and may call Abort. The writer's end reaches OnWriteDone through PostToMainThread; a Burn
+// that fails before the writer starts calls OnWriteDone on the thread that called Burn, so a
+// handler that must run on the main thread posts itself there. The component owns its
 // cache and writer threads and joins them; its destructor aborts a running recording and
 // waits for the writer to end.
 #pragma once
@@ -103,8 +110,11 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // runs it before anything that changes the disc.
   std::string CheckDiscForImage();
   // Starts a recording. True when the writer thread is running; false when it could not
-  // start, after OnWriteDone has been called (on this thread) with the reason.
-  bool Burn();
+  // start, after OnWriteDone has been called (on this thread) with the reason. The wait for
+  // the read-ahead cache also ends, as an abort, when cancel (if given) becomes true: an
+  // owner that runs Burn on a worker may ask to stop before Burn has started listening to
+  // Abort.
+  bool Burn(const std::atomic<bool>* cancel = nullptr);
   // Asks the running recording to stop; it ends through OnWriteDone.
   void Abort();
   // A recording started by Burn has not yet reported its end.
