@@ -8,9 +8,11 @@
 #include "component/burn_queue.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
+#include "device/drive_hold.h"
+#include "platform/clock.h"
+#include "platform/main_thread.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -19,11 +21,17 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <utility>
+
 namespace brennix {
 
 namespace {
 
 constexpr int kProgressTickMs = 500;
+// How long Prepare waits for another part of the program to let the recorder go.
+constexpr uint32_t kGuardWaitMs = 20000;
+constexpr uint32_t kGuardPollMs = 50;
 
 QString VerifySettingName() {
   return QString(kSettingsKey).replace('\\', '/') + "/Burn/VerifyWrittenData";
@@ -156,70 +164,173 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   connect(cmdEject, &QPushButton::clicked, this, &TfrmBurn::cmdEjectClick);
   connect(cmdLoad, &QPushButton::clicked, this, &TfrmBurn::cmdLoadClick);
   connect(tmrProgress, &QTimer::timeout, this, &TfrmBurn::tmrProgressTimer);
-  korbBurn_->OnWriteDone = [this](TKorbBurner* sender, const std::string& error) {
-    korbBurnWriteDone(sender, error);
+  // Burn may fail on the worker, which then raises the event there: the dialog always takes
+  // it on its own thread, and not at all once it is gone.
+  korbBurn_->OnWriteDone = [alive = alive_](TKorbBurner*, const std::string& error) {
+    PostToMainThread([alive, error] {
+      if (TfrmBurn* dialog = *alive) dialog->WriteDoneArrived(error);
+    });
   };
 
   setFixedWidth(537);
   setFixedHeight(sizeHint().height());
+  UpdateControls();  // Start Burn waits for Prepare's check
 }
 
 // A recording still running here (the program is going away) is aborted and waited for by
-// the component's destructor.
-TfrmBurn::~TfrmBurn() { korbBurn_->OnWriteDone = nullptr; }
+// the component's destructor; a step on the worker is stopped and waited for first, so the
+// component is never freed, nor its event cleared, under the worker.
+TfrmBurn::~TfrmBurn() {
+  *alive_ = nullptr;
+  cancel_.store(true);
+  if (writing_ && step_->Running()) korbBurn_->Abort();
+  step_.reset();
+  korbBurn_->OnWriteDone = nullptr;
+}
 
 void TfrmBurn::Prepare() {
   const QString recorder = host_.RecorderText();
   lblDrive->setText(recorder);
   lblDrive->setToolTip(recorder);
   SetUpDialogComponent(*korbBurn_, host_.VirtualRecorders());
-  korbBurn_->SetDevice(recorder.toStdString());
-  cmdStartBurn->setEnabled(CanWrite(*korbBurn_));
+  lblBurnState->setText("Preparing...");
+  auto holder = std::make_shared<std::string>();
+  auto canWrite = std::make_shared<bool>(false);
+  RunStep(
+      [this, drive = recorder.toStdString(), holder, canWrite] {
+        // The main window may still be reading the disc it has just selected: wait a while.
+        TDriveGuard guard;
+        for (uint32_t waited = 0; !drive.empty(); waited += kGuardPollMs) {
+          guard = TDriveGuard::TryAcquire(drive, "checking the recorder");
+          if (guard.Held() || cancel_.load() || waited >= kGuardWaitMs) break;
+          SleepMs(kGuardPollMs);
+        }
+        if (!drive.empty() && !guard.Held()) {
+          *holder = TDriveGuard::Holder(drive);
+          if (holder->empty()) *holder = "in use";
+          return;
+        }
+        korbBurn_->SetDevice(drive);
+        *canWrite = CanWrite(*korbBurn_);
+      },
+      [this, holder, canWrite] {
+        canWrite_ = *canWrite;
+        lblBurnState->setText("Ready");
+        UpdateControls();
+        if (!holder->empty())
+          ShowMessage(this, QMessageBox::Warning, "Warning", RecorderBusyText(*holder));
+      });
 }
 
-std::string TfrmBurn::AddQueueRows(const std::vector<QueueRow>& rows,
-                                   std::vector<std::string>& notes, int& leftOut,
-                                   int& renamed) {
+void TfrmBurn::RunStep(std::function<void()> work, std::function<void()> next) {
+  const bool started = step_->Start(std::move(work), [this, next] {
+    // The close question is open: its answer decides whether the start goes on.
+    if (askingClose_) {
+      afterQuestion_ = next;
+      return;
+    }
+    StepDone(next);
+  });
+  UpdateControls();
+  if (!started) EndStart();  // never while steps follow one another as they do
+}
+
+void TfrmBurn::StepDone(const std::function<void()>& next) {
+  UpdateControls();
+  if (cancel_.load() && !writing_) {
+    EndStart();
+    return;
+  }
+  next();
+}
+
+void TfrmBurn::UpdateControls() {
+  const bool stepRunning = step_->Running();
+  const bool busy = stepRunning || starting_ || writing_;
+  cmdEject->setEnabled(!busy);
+  cmdLoad->setEnabled(!busy);
+  cmdStartBurn->setEnabled(!busy && canWrite_);
+  cmdAbort->setEnabled(writing_ && !aborting_);
+  for (QCheckBox* box : findChildren<QCheckBox*>()) box->setEnabled(!busy);
+  if (stepRunning || starting_) {
+    prgProgress->setRange(0, 0);  // moves to and fro: how long this takes is unknown
+  } else if (prgProgress->maximum() == 0) {
+    prgProgress->setRange(0, sectors_ > 0 ? sectors_ : 100);
+    prgProgress->setValue(0);
+  }
+  if (stepRunning)
+    setCursor(Qt::BusyCursor);
+  else
+    unsetCursor();
+}
+
+void TfrmBurn::AddQueueRows(const std::vector<QueueRow>& rows, SavePathMode mode,
+                            TreeBuild& tree) {
   std::vector<QueueSource> sources;
   for (const QueueRow& row : rows) sources.push_back({row.path, row.recursive});
-  const Qt::CheckState state = host_.SavePathState();
-  const SavePathMode mode = state == Qt::Checked            ? SavePathMode::Full
-                            : state == Qt::PartiallyChecked ? SavePathMode::Last
-                                                            : SavePathMode::None;
   std::vector<std::string> beingWritten;
   const std::string disc = SelectedDiscFile(*korbBurn_);
   if (!disc.empty()) beingWritten.push_back(disc);
   const QueueBuild build = BuildTreeFromQueue(*korbBurn_, sources, mode, beingWritten);
   for (const TSkippedSource& s : korbBurn_->SkippedSources()) {
     if (s.NewName.empty()) {
-      ++leftOut;
-      notes.push_back(s.Source + ": " + s.Reason);
+      ++tree.leftOut;
+      tree.notes.push_back(s.Source + ": " + s.Reason);
     } else {
-      ++renamed;
-      notes.push_back(s.Source + " -> " + s.NewName + " (" + s.Reason + ")");
+      ++tree.renamed;
+      tree.notes.push_back(s.Source + " -> " + s.NewName + " (" + s.Reason + ")");
     }
   }
   for (const std::string& file : build.BeingWrittenFound) {
-    ++leftOut;
-    notes.push_back(file + ": THE DISC BEING WRITTEN");
+    ++tree.leftOut;
+    tree.notes.push_back(file + ": THE DISC BEING WRITTEN");
   }
-  return build.Error;
+  tree.error = build.Error;
 }
 
 void TfrmBurn::cmdStartBurnClick() {
-  if (starting_ || writing_) return;
+  if (Busy() || writing_) return;
+  const std::string drive = korbBurn_->Device();
+  guard_ = TDriveGuard::TryAcquire(drive, "burning");
+  if (!drive.empty() && !guard_.Held()) {
+    ShowMessage(this, QMessageBox::Warning, "Warning",
+                RecorderBusyText(TDriveGuard::Holder(drive)));
+    return;
+  }
   starting_ = true;
-  cmdStartBurn->setEnabled(false);
-  struct Restart {
-    TfrmBurn* dialog;
-    ~Restart() {
-      dialog->starting_ = false;
-      if (!dialog->writing_) dialog->cmdStartBurn->setEnabled(true);
-    }
-  } restart{this};
+  cancel_.store(false);
+  lblBurnState->setText("Preparing...");
+  host_.SetRecorderSelectorEnabled(false);
+  UpdateControls();
+  CheckRecorderFree();
+}
 
+void TfrmBurn::CheckRecorderFree() {
+  auto busy = std::make_shared<DriveBusy>();
+  RunStep([this, busy] { *busy = RecorderBusy(*korbBurn_); },
+          [this, busy] {
+            if (busy->Reason != DriveBusyReason::Mounted ||
+                !AskYesNo(this, QMessageBox::Question, UnmountQuestion(busy->MountPoint))) {
+              RecorderChecked(std::string(), *busy);
+              return;
+            }
+            auto why = std::make_shared<std::string>();
+            RunStep(
+                [this, busy, why] {
+                  if (UnmountRecorderDisc(*korbBurn_, *why)) *busy = RecorderBusy(*korbBurn_);
+                },
+                [this, busy, why] { RecorderChecked(*why, *busy); });
+          });
+}
+
+void TfrmBurn::RecorderChecked(const std::string& unmountError, const DriveBusy& busy) {
+  const std::string refusal = unmountError.empty() ? DriveBusyText(busy) : unmountError;
+  if (!refusal.empty()) {
+    ShowMessage(this, QMessageBox::Warning, "Warning", QString::fromStdString(refusal));
+    EndStart();
+    return;
+  }
   TKorbBurner& korb = *korbBurn_;
-  if (!RecorderFreeForWriting(this, korb)) return;
   korb.JolietFileSystem = chkJoliet->isChecked();
   // Linux readers take full names, modes and times from Rock Ridge.
   korb.RockRidge = true;
@@ -228,73 +339,126 @@ void TfrmBurn::cmdStartBurnClick() {
   korb.Verify = chkVerify->isChecked();
   korb.ImportSession = chkImportSession->isChecked();
   korb.UnderrunProtection = true;
-  uint32_t bufferLength = 0, blankLength = 0;
-  korb.ReadBufferCapacity(bufferLength, blankLength);
-  korb.SetWriteSpeed(0);
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  BuildTree();
+}
 
-  korb.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
-  std::vector<std::string> notes;
-  int leftOut = 0, renamed = 0;
+void TfrmBurn::BuildTree() {
   const std::vector<QueueRow> rows = host_.QueueRows();
-  if (rows.empty()) {
-    ShowMessage(this, QMessageBox::Warning, "Warning",
-                "Please add one or more files to the burn queue and try again.");
-  } else {
-    const std::string error = AddQueueRows(rows, notes, leftOut, renamed);
-    if (!error.empty()) {
-      ShowMessage(this, QMessageBox::Warning, "Warning", QString::fromStdString(error));
-      return;
-    }
-  }
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  if (korb.DirCount() == 0 && korb.FileCount() == 0) {
-    if (!notes.empty())
-      ShowMessage(this, QMessageBox::Warning, "Warning",
-                  "Nothing in the burn queue can go on the disc.", LinesText(notes));
-    return;
-  }
-  korb.PrepareImage();
-  prgProgress->setMaximum(static_cast<int>(korb.SectorsToWrite()));
-  // A disc that cannot take the image is named now, before the question, not part-way.
-  const std::string refusal = korb.CheckDiscForImage();
+  const Qt::CheckState state = host_.SavePathState();
+  const SavePathMode mode = state == Qt::Checked            ? SavePathMode::Full
+                            : state == Qt::PartiallyChecked ? SavePathMode::Last
+                                                            : SavePathMode::None;
+  auto tree = std::make_shared<TreeBuild>();
+  RunStep(
+      [this, rows, mode, tree] {
+        TKorbBurner& korb = *korbBurn_;
+        uint32_t bufferLength = 0, blankLength = 0;
+        korb.ReadBufferCapacity(bufferLength, blankLength);
+        korb.SetWriteSpeed(0);
+        korb.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
+        if (!rows.empty()) AddQueueRows(rows, mode, *tree);
+        tree->empty = korb.DirCount() == 0 && korb.FileCount() == 0;
+      },
+      [this, queued = !rows.empty(), tree] {
+        if (!queued)
+          ShowMessage(this, QMessageBox::Warning, "Warning",
+                      "Please add one or more files to the burn queue and try again.");
+        if (!tree->error.empty()) {
+          ShowMessage(this, QMessageBox::Warning, "Warning", QString::fromStdString(tree->error));
+          EndStart();
+          return;
+        }
+        if (tree->empty) {
+          if (!tree->notes.empty())
+            ShowMessage(this, QMessageBox::Warning, "Warning",
+                        "Nothing in the burn queue can go on the disc.", LinesText(tree->notes));
+          EndStart();
+          return;
+        }
+        LayOut(tree);
+      });
+}
+
+void TfrmBurn::LayOut(const std::shared_ptr<TreeBuild>& tree) {
+  auto sectors = std::make_shared<int64_t>(0);
+  auto refusal = std::make_shared<std::string>();
+  RunStep(
+      [this, sectors, refusal] {
+        korbBurn_->PrepareImage();
+        *sectors = korbBurn_->SectorsToWrite();
+        // A disc that cannot take the image is named now, before the question, not part-way.
+        *refusal = korbBurn_->CheckDiscForImage();
+      },
+      [this, tree, sectors, refusal] {
+        sectors_ = static_cast<int>(*sectors);
+        ConfirmAndBurn(*refusal, *tree);
+      });
+}
+
+void TfrmBurn::ConfirmAndBurn(const std::string& refusal, const TreeBuild& tree) {
   if (!refusal.empty()) {
     ShowMessage(this, QMessageBox::Warning, "Warning", QString::fromStdString(refusal));
+    EndStart();
     return;
   }
-
   QStringList changes;
-  if (leftOut > 0)
+  if (tree.leftOut > 0)
     changes << QString("%1 files or folders cannot go on the disc and will be left out.")
-                   .arg(leftOut);
-  if (renamed > 0) changes << QString("%1 will go on the disc under another name.").arg(renamed);
+                   .arg(tree.leftOut);
+  if (tree.renamed > 0)
+    changes << QString("%1 will go on the disc under another name.").arg(tree.renamed);
   const QString question = "Do you want to write " +
                            SizeToText(static_cast<double>(host_.QueuedBytes())) +
                            " to the disc ?";
   if (!AskYesNo(this, QMessageBox::Question, question, QMessageBox::Yes, changes.join(' '),
-                LinesText(notes))) {
+                LinesText(tree.notes))) {
     tmrProgress->stop();
+    EndStart();
     return;
   }
 
   SetWriting(true);
-  prgProgress->setValue(0);
   lblMBWritten->clear();
-  lblBurnState->setText("Writing Data...");
+  // Burn waits on the worker until the read-ahead cache is full; an abort ends that wait. A
+  // failure before the writer starts comes back through OnWriteDone before the step ends.
+  auto started = std::make_shared<bool>(false);
+  RunStep([this, started] { *started = korbBurn_->Burn(&cancel_); },
+          [this, started] { BurnStarted(*started); });
+}
+
+void TfrmBurn::BurnStarted(bool started) {
+  starting_ = false;
+  if (doneWaiting_) {
+    doneWaiting_ = false;
+    korbBurnWriteDone(korbBurn_.get(), doneError_);
+    return;
+  }
+  UpdateControls();
+  if (!started || !writing_) return;  // the end has been reported already
+  if (!aborting_) lblBurnState->setText("Writing Data...");
+  prgProgress->setRange(0, sectors_);
+  prgProgress->setValue(0);
   tmrProgress->start();
-  // A failure before the writer starts comes back through OnWriteDone, on this thread,
-  // before Burn returns.
-  korb.Burn();
+}
+
+void TfrmBurn::EndStart() {
+  const bool started = starting_;
+  starting_ = false;
+  guard_.Release();
+  cancel_.store(false);
+  lblBurnState->setText("Ready");
+  UpdateControls();
+  if (started) host_.SetRecorderSelectorEnabled(true);
+  if (closeWhenDone_) {
+    closeWhenDone_ = false;
+    QDialog::reject();
+  }
 }
 
 void TfrmBurn::SetWriting(bool writing) {
   writing_ = writing;
   aborting_ = false;
-  cmdEject->setEnabled(!writing);
-  cmdLoad->setEnabled(!writing);
-  cmdStartBurn->setEnabled(!writing && CanWrite(*korbBurn_));
-  cmdAbort->setEnabled(writing);
-  host_.SetRecorderSelectorEnabled(!writing);
+  UpdateControls();
 }
 
 void TfrmBurn::tmrProgressTimer() {
@@ -315,9 +479,23 @@ void TfrmBurn::tmrProgressTimer() {
   prgProgress->setValue(static_cast<int>(ProgressPosition(written, sectors)));
 }
 
+void TfrmBurn::WriteDoneArrived(const std::string& error) {
+  // Burn failed before its writer started: the step's end, which follows, finishes the run.
+  if (step_->Running()) {
+    doneWaiting_ = true;
+    doneError_ = error;
+    return;
+  }
+  korbBurnWriteDone(korbBurn_.get(), error);
+}
+
 void TfrmBurn::korbBurnWriteDone(TKorbBurner*, const std::string& Error) {
   tmrProgress->stop();
+  starting_ = false;
+  guard_.Release();  // the writer has let the drive go
+  cancel_.store(false);
   lblBurnState->setText("Ready");
+  prgProgress->setRange(0, std::max(sectors_, 1));
   prgProgress->setValue(prgProgress->maximum());
   if (!closeWhenDone_) {
     if (!Error.empty())
@@ -328,6 +506,7 @@ void TfrmBurn::korbBurnWriteDone(TKorbBurner*, const std::string& Error) {
   }
   korbBurn_->ClearAll(kQueueMaxFiles, kQueueMaxDirs);
   SetWriting(false);
+  host_.SetRecorderSelectorEnabled(true);
   if (closeWhenDone_) {
     closeWhenDone_ = false;
     QDialog::reject();
@@ -337,6 +516,7 @@ void TfrmBurn::korbBurnWriteDone(TKorbBurner*, const std::string& Error) {
 void TfrmBurn::cmdAbortClick() {
   if (!writing_ || aborting_) return;
   aborting_ = true;
+  cancel_.store(true);  // Burn may still be waiting for the cache on the worker
   cmdAbort->setEnabled(false);
   lblBurnState->setText("Aborting...");
   korbBurn_->Abort();
@@ -346,25 +526,35 @@ void TfrmBurn::cmdEjectClick() { EjectDevice(this, *korbBurn_); }
 void TfrmBurn::cmdLoadClick() { LoadDevice(this, *korbBurn_); }
 
 void TfrmBurn::reject() {
-  if (starting_) return;
-  if (!writing_) {
-    QDialog::reject();
+  if (askingClose_ || closeWhenDone_) return;
+  const bool stepRunning = step_->Running();
+  if (!writing_ && !stepRunning) {
+    // A start between its steps has a question open, which is answered first.
+    if (!starting_) QDialog::reject();
     return;
   }
-  if (closeWhenDone_) return;  // the window closes when the recording has ended
   // Once aborted, closing needs no question: the window goes when the drive is done.
-  if (!aborting_ &&
-      !AskYesNo(this, QMessageBox::Question,
-                "The disc is being written. Do you want to abort the recording?",
-                QMessageBox::No))
-    return;
-  // The recording may have ended while the question was open.
-  if (!writing_) {
-    QDialog::reject();
+  if (aborting_) {
+    closeWhenDone_ = true;
     return;
   }
-  closeWhenDone_ = true;
-  cmdAbortClick();
+  askingClose_ = true;
+  const bool abort = AskYesNo(this, QMessageBox::Question,
+                              "The disc is being written. Do you want to abort the recording?",
+                              QMessageBox::No);
+  askingClose_ = false;
+  const std::function<void()> next = std::exchange(afterQuestion_, nullptr);
+  if (abort) {
+    // The recording, or the step, may have ended while the question was open.
+    if (!writing_ && !starting_ && !step_->Running() && !next) {
+      QDialog::reject();
+      return;
+    }
+    closeWhenDone_ = true;
+    cancel_.store(true);
+    cmdAbortClick();
+  }
+  if (next) StepDone(next);
 }
 
 void ShowBurnDialog(TDialogHost& host, QWidget* owner) {

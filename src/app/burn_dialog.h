@@ -4,13 +4,26 @@
 //
 // Closing while a recording runs asks whether to abort it; Yes aborts, waits for the end of
 // the recording and then closes, so the component is never freed under its threads.
+//
+// Everything that waits for the drive or walks the sources (the drive check of Prepare, the
+// checks and settings before a start, building the tree, the layout, the disc check and
+// Burn's wait for the read-ahead cache) runs as a step on a worker, one at a time; the
+// questions and messages come between the steps, on the interface thread, in the same order
+// as before. While a step runs the dialog says "Preparing..." and shows a busy cursor, and
+// closing it asks as for a running write. The recorder's drive guard is held for Prepare's
+// check and from the first check of a start to the end of its recording.
 #pragma once
 
 #include <QDialog>
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "app/background_task.h"
+#include "component/drive_guard.h"
 
 class QCheckBox;
 class QLabel;
@@ -22,7 +35,9 @@ namespace brennix {
 
 class TDialogHost;
 class TKorbBurner;
+struct DriveBusy;
 struct QueueRow;
+enum class SavePathMode;
 
 inline constexpr const char* kBurnCaption = "Burn CD or DVD";
 
@@ -59,24 +74,62 @@ class TfrmBurn : public QDialog {
 
   TKorbBurner& korbBurn() { return *korbBurn_; }
   bool Writing() const { return writing_; }
+  // A step runs on the worker, or a start is between its steps: the component belongs to the
+  // worker or to the start until this is false.
+  bool Busy() const { return step_->Running() || starting_; }
 
  public slots:
   void reject() override;  // the close box and Esc
 
  private:
-  // Fills the tree from the queue rows with the program's one queue builder. Empty when the
-  // tree may be written, else why not; notes gets a line for every source left out or
-  // renamed, and the counts of both.
-  std::string AddQueueRows(const std::vector<QueueRow>& rows, std::vector<std::string>& notes,
-                           int& leftOut, int& renamed);
+  // The tree built from the queue, and what the start says about it.
+  struct TreeBuild {
+    std::string error;  // empty when the tree may be written, else why not
+    std::vector<std::string> notes;  // a line for every source left out or renamed
+    int leftOut = 0;
+    int renamed = 0;
+    bool empty = true;  // neither folders nor files
+  };
+  // Fills the tree from the queue rows with the program's one queue builder. On the worker.
+  void AddQueueRows(const std::vector<QueueRow>& rows, SavePathMode mode, TreeBuild& build);
   void SetWriting(bool writing);
+
+  // Runs work on the worker and then, back on this thread, next; a start that was cancelled
+  // meanwhile ends instead of going on.
+  void RunStep(std::function<void()> work, std::function<void()> next);
+  void StepDone(const std::function<void()>& next);
+  // The steps of a start, in order.
+  void CheckRecorderFree();
+  void RecorderChecked(const std::string& unmountError, const DriveBusy& busy);
+  void BuildTree();
+  void LayOut(const std::shared_ptr<TreeBuild>& tree);
+  void ConfirmAndBurn(const std::string& refusal, const TreeBuild& tree);
+  void BurnStarted(bool started);
+  // A start ends without a recording (a refusal, No, or a cancel).
+  void EndStart();
+  // The write-done event, on this thread; held back while Burn's step is still running.
+  void WriteDoneArrived(const std::string& error);
+  // Buttons, check boxes, cursor and the "Preparing..." look from the state.
+  void UpdateControls();
 
   TDialogHost& host_;
   std::unique_ptr<TKorbBurner> korbBurn_;
-  bool starting_ = false;       // between Start Burn and the recording (or giving up)
-  bool writing_ = false;        // from Burn until OnWriteDone
-  bool aborting_ = false;       // Abort asked, OnWriteDone not yet here
-  bool closeWhenDone_ = false;  // the user chose to abort and close
+  // After the component: it is destroyed first, and its destructor waits for the worker.
+  std::unique_ptr<TBackgroundTask> step_ = std::make_unique<TBackgroundTask>();
+  TDriveGuard guard_;            // the recorder, from the start's first check to the end
+  std::atomic<bool> cancel_{false};  // closing asked the running start to stop
+  bool canWrite_ = false;        // the recorder writes (Prepare's check)
+  bool starting_ = false;        // between Start Burn and the recording (or giving up)
+  bool writing_ = false;         // from the question's Yes until OnWriteDone
+  bool aborting_ = false;        // Abort asked, OnWriteDone not yet here
+  bool closeWhenDone_ = false;   // the user chose to abort and close
+  bool askingClose_ = false;     // the close question is open
+  std::function<void()> afterQuestion_;  // a step's next part, held while the question is open
+  int sectors_ = 0;              // the image's sectors, for the bar
+  bool doneWaiting_ = false;     // a write-done that came while Burn's step still ran
+  std::string doneError_;
+  // Posted write-done events find the dialog through this; null once it is gone.
+  std::shared_ptr<TfrmBurn*> alive_ = std::make_shared<TfrmBurn*>(this);
 };
 
 // Creates the dialog owned by owner, prepares and shows it modally; returns when it closed.

@@ -133,10 +133,7 @@ bool SetUpDialogComponent(TKorbBurner& component,
 bool RecorderFreeForWriting(QWidget* owner, TSCSIDevice& component) {
   DriveBusy busy = RecorderBusy(component);
   if (busy.Reason == DriveBusyReason::Mounted &&
-      AskYesNo(owner, QMessageBox::Question,
-               "The disc in the recorder is mounted at " +
-                   QString::fromStdString(busy.MountPoint) + "." + kLineBreak +
-                   "Do you want to unmount it?")) {
+      AskYesNo(owner, QMessageBox::Question, UnmountQuestion(busy.MountPoint))) {
     std::string why;
     if (!UnmountRecorderDisc(component, why)) {
       ShowMessage(owner, QMessageBox::Warning, "Warning", QString::fromStdString(why));
@@ -147,6 +144,16 @@ bool RecorderFreeForWriting(QWidget* owner, TSCSIDevice& component) {
   if (busy.Free()) return true;
   ShowMessage(owner, QMessageBox::Warning, "Warning", QString::fromStdString(DriveBusyText(busy)));
   return false;
+}
+
+QString UnmountQuestion(const std::string& mountPoint) {
+  return "The disc in the recorder is mounted at " + QString::fromStdString(mountPoint) + "." +
+         kLineBreak + "Do you want to unmount it?";
+}
+
+QString RecorderBusyText(const std::string& holder) {
+  return "The recorder is busy (" + QString::fromStdString(holder.empty() ? "in use" : holder) +
+         ")." + kLineBreak + "Please try again when it has finished.";
 }
 
 bool CanWrite(const TSCSIDevice& component) {

@@ -50,6 +50,13 @@ bool SetUpDialogComponent(TKorbBurner& component, const std::vector<std::string>
 // in the way is named in a warning. True when the recorder is free.
 bool RecorderFreeForWriting(QWidget* owner, TSCSIDevice& component);
 
+// The question put when the disc in the recorder is mounted at mountPoint.
+QString UnmountQuestion(const std::string& mountPoint);
+
+// The warning shown instead of sending commands to a recorder that another part of the
+// program is using (holder says what it does there).
+QString RecorderBusyText(const std::string& holder);
+
 // The selected recorder writes CD-R, DVD-R or DVD-RAM media.
 bool CanWrite(const TSCSIDevice& component);
 

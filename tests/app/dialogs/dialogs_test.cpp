@@ -9,9 +9,11 @@
 #include "app/main_window.h"
 #include "app/options.h"
 #include "app/tray_actions.h"
+#include "component/drive_guard.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"
 #include "transport/drive_backend.h"
+#include "virtual_recorder/recorder_options.h"
 #include "virtual_recorder/virtual_drive.h"
 
 #include <QApplication>
@@ -30,6 +32,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <atomic>
+#include <thread>
 
 using namespace brennix;
 
@@ -113,6 +118,19 @@ bool Settled(const TfrmErase& erase) {
   return QTest::qWaitFor([&] { return !erase.Busy(); }, kLongWaitMs);
 }
 
+// Gives the attached virtual recorder of disc the faults of an options text ("fault=...").
+void AddFaults(const QString& disc, const QString& options) {
+  RecorderOptions parsed;
+  std::string error;
+  QVERIFY2(ParseRecorderOptions(options.toStdString(), parsed, error), error.c_str());
+  for (const auto& drive : ExtraDrives()) {
+    const QFileInfo file(QString::fromStdString(drive->DevicePath()));
+    if (file.canonicalFilePath() != QFileInfo(disc).canonicalFilePath()) continue;
+    for (const RecorderFault& fault : parsed.faults)
+      static_cast<VirtualDrive&>(*drive).Recorder().AddFault(fault);
+  }
+}
+
 // Every file below root as "relative/path" -> contents.
 QMap<QString, QByteArray> FilesBelow(const QString& root) {
   QMap<QString, QByteArray> files;
@@ -141,9 +159,12 @@ QMap<QString, QByteArray> ReadDisc(const QString& disc, const QString& into,
 
 // Starts a burn and answers its question; returns when the recording has ended.
 void Burn(TfrmBurn& dialog, MessageAnswerer& answers) {
-  QVERIFY(dialog.cmdStartBurn->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+  const qsizetype before = answers.seen.size();
   QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
-  QTRY_VERIFY_WITH_TIMEOUT(!dialog.Writing() && answers.Saw("Burn process completed"), kLongWaitMs);
+  QTRY_VERIFY_WITH_TIMEOUT(!dialog.Busy() && !dialog.Writing() &&
+                               !answers.seen.mid(before).filter("Burn process completed").empty(),
+                           kLongWaitMs);
 }
 
 }  // namespace
@@ -209,7 +230,7 @@ class DialogsTest : public QObject {
       QVERIFY(QTest::qWaitForWindowExposed(&dialog));
       QCOMPARE(dialog.windowTitle(), QString("Burn CD or DVD"));
       QCOMPARE(dialog.lblDrive->text(), host.recorder);
-      QVERIFY(dialog.cmdStartBurn->isEnabled());
+      QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
       QVERIFY(!dialog.chkVerify->isChecked());
       dialog.chkCloseDisc->setChecked(closeDisc);
       dialog.chkVerify->setChecked(closeDisc);
@@ -258,12 +279,15 @@ class DialogsTest : public QObject {
 
     MessageAnswerer answers;
     TfrmBurn* dialog = nullptr;
+    bool clicked = false;
     bool selectorLocked = false;
     QTimer person;  // in front of the modal dialog
     connect(&person, &QTimer::timeout, [&] {
       if (dialog == nullptr) {
         dialog = qobject_cast<TfrmBurn*>(QApplication::activeModalWidget());
-        if (dialog != nullptr) dialog->cmdStartBurn->click();  // returns once writing
+      } else if (!clicked) {
+        clicked = dialog->cmdStartBurn->isEnabled();
+        if (clicked) dialog->cmdStartBurn->click();
       } else if (dialog->Writing()) {
         selectorLocked = selectorLocked || !main.cmbDrives->isEnabled();
       } else if (answers.Saw("Burn process completed") && dialog->isVisible()) {
@@ -319,16 +343,113 @@ class DialogsTest : public QObject {
     TfrmBurn dialog(host);
     dialog.Prepare();
     dialog.show();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
     QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.Busy(), kLongWaitMs);
     QCOMPARE(answers.seen, messages);
     QVERIFY(dialog.cmdStartBurn->isEnabled());
     QVERIFY(!dialog.cmdAbort->isEnabled());
     QVERIFY(!dialog.tmrProgress->isActive());
-    QVERIFY(host.selectorStates.empty());
+    QCOMPARE(dialog.lblBurnState->text(), QString("Ready"));
+    QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
     TSCSIDevice probe;
     probe.InitializeASPI(true, std::string());
     probe.SetDevice(host.recorder.toStdString());
     QCOMPARE(probe.DiscStatus(), noDisc ? -1 : 0);
+  }
+
+  // A start that waits for a slow drive, or for a reader that cannot hand on its blocks,
+  // leaves the window running: another timer keeps firing in both waits, the dialog shows
+  // that it is busy and offers nothing to press. Closing it then asks, and Yes stops the
+  // start cleanly: no recording runs, the drive is let go and the disc stays blank.
+  void startKeepsWindowAlive_data() {
+    QTest::addColumn<QString>("faults");   // the drive's, from the click on
+    QTest::addColumn<bool>("holdReader");  // the read-ahead cache cannot fill meanwhile
+    QTest::addColumn<int>("closeIn");      // 0 never, 1 in the drive's wait, 2 in the cache's
+    const QString slowDrive = "fault=slow:5c:1:1500ms";
+    QTest::newRow("slow drive and source") << slowDrive << true << 0;
+    QTest::newRow("closed while the drive answers") << slowDrive << false << 1;
+    QTest::newRow("closed while the cache fills") << "" << true << 2;
+  }
+
+  void startKeepsWindowAlive() {
+    QFETCH(QString, faults);
+    QFETCH(bool, holdReader);
+    QFETCH(int, closeIn);
+    const QString disc = NewDisc(QString("alive-") + QTest::currentDataTag()).replace(' ', '-');
+    TestHost host;
+    host.recorders = {(disc + ":cd-r").toStdString()};
+    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
+    host.rows = Queue();
+    MessageAnswerer answers;
+    TfrmBurn dialog(host);
+    dialog.Prepare();
+    dialog.show();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+
+    constexpr int kTicks = 10;
+    std::atomic<int> ticks[2] = {0, 0};  // before Burn, and in Burn's wait for the cache
+    std::atomic<bool> closed{false};
+    bool looksBusy = true, busyCursor = false;
+    QTimer other;
+    connect(&other, &QTimer::timeout, [&] {
+      if (!dialog.Busy()) return;
+      // Once closed it says "Aborting..." instead.
+      looksBusy = looksBusy &&
+                  (closed.load() ||
+                   (dialog.lblBurnState->text() == "Preparing..." &&
+                    dialog.prgProgress->maximum() == 0 && !dialog.cmdStartBurn->isEnabled() &&
+                    !dialog.cmdEject->isEnabled() && !dialog.cmdLoad->isEnabled() &&
+                    !dialog.chkJoliet->isEnabled() && host.selectorStates == std::vector{false}));
+      busyCursor = busyCursor || dialog.cursor().shape() == Qt::BusyCursor;
+      const int phase = dialog.korbBurn().Recording() ? 1 : 0;
+      if (++ticks[phase] == kTicks && closeIn == phase + 1) {
+        dialog.close();  // answered Yes
+        closed.store(true);
+      }
+    });
+    other.start(10);
+    // The reader hands on no block until the window has been seen running meanwhile.
+    std::atomic<bool> holding{false};
+    std::thread reader;
+    if (holdReader) {
+      reader = std::thread([&] {
+        const std::lock_guard hold(dialog.korbBurn().Lock);
+        holding.store(true);
+        for (int i = 0; i < 3000 && !(closeIn == 2 ? closed.load() : ticks[1].load() >= kTicks);
+             ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      });
+      while (!holding.load()) std::this_thread::yield();
+    }
+    if (!faults.isEmpty()) AddFaults(disc, faults);
+    QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.Busy() && !dialog.Writing(), kLongWaitMs);
+    if (reader.joinable()) reader.join();
+    other.stop();
+    QVERIFY(ticks[0].load() >= (faults.isEmpty() ? 0 : kTicks));
+    QVERIFY(ticks[1].load() >= (holdReader ? kTicks : 0));
+    QVERIFY(looksBusy && busyCursor);
+    QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
+    QVERIFY(TDriveGuard::Holder(host.recorder.toStdString()).empty());
+
+    const QString question = "Confirm Action: Do you want to write 4.00 KB to the disc ?";
+    const QString abort =
+        "Confirm Action: The disc is being written. Do you want to abort the recording?";
+    if (closeIn != 0) {
+      QCOMPARE(answers.seen, closeIn == 1 ? QStringList{abort} : (QStringList{question, abort}));
+      QVERIFY(!dialog.isVisible() && !dialog.korbBurn().Recording());
+      QVERIFY(ActiveBurner.load() == nullptr);
+      TSCSIDevice probe;
+      probe.InitializeASPI(true, std::string());
+      probe.SetDevice(host.recorder.toStdString());
+      QCOMPARE(probe.DiscStatus(), 0);  // still blank
+      return;
+    }
+    QCOMPARE(answers.seen, QStringList({question, "Ready: Burn process completed."}));
+    QMap<QString, QByteArray> expected = photos_;
+    expected["notes.txt"] = "notes\n";
+    QCOMPARE(ReadDisc(disc, disc + "-out"), expected);
   }
 
   // What the erase dialog asks, or refuses, by disc and kind of erase (answered No).
@@ -529,6 +650,7 @@ class DialogsTest : public QObject {
     TfrmBurn dialog(host);
     dialog.Prepare();
     dialog.show();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
     QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dialog.korbBurn().BytesWritten() > 0, kLongWaitMs);
     QVERIFY(dialog.Writing());
