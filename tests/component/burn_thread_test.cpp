@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "platform/main_thread.h"
 #include "recording/write_preparation.h"
+#include "recording/writer_thread.h"
 
 namespace brennix {
 namespace {
@@ -581,6 +582,39 @@ TEST_F(BurnTest, ARecorderHeldElsewhereIsNamedBeforeAnythingIsWritten) {
   // The recording let go of the drive: it can be held again.
   EXPECT_TRUE(rig.drive().Hold().Free());
   rig.drive().Release();
+}
+
+// Burn on a worker, as the burn dialog runs it: a cancel while the read-ahead cache cannot
+// fill ends the wait before anything is written, and that early end is reported on the
+// worker itself, for the owner to hand on.
+TEST_F(BurnTest, OnAWorkerACancelEndsTheWaitForTheCache) {
+  MakeTree("src", 141);
+  Rig rig(dir_ / "disc.img", MediaProfile::CdR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  std::atomic<bool> cancel{false};
+  std::string error;
+  std::thread::id reportedOn;
+  rig.burner().OnWriteDone = [&](TKorbBurner*, const std::string& text) {
+    error = text;
+    reportedOn = std::this_thread::get_id();
+  };
+  std::unique_lock reader(rig.burner().Lock);  // no block reaches the cache
+  bool started = true;
+  std::thread worker([&] { started = rig.burner().Burn(&cancel); });
+  while (!rig.burner().Recording()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  cancel.store(true);
+  reader.unlock();
+  const std::thread::id workerId = worker.get_id();
+  worker.join();
+  rig.burner().OnWriteDone = nullptr;
+  EXPECT_FALSE(started);
+  EXPECT_EQ(error, kAbortedByUser);
+  EXPECT_EQ(reportedOn, workerId);
+  EXPECT_EQ(Count(rig.drive().Log(), kWrite10), 0);
+  EXPECT_EQ(rig.burner().DiscStatus(), 0);
+  EXPECT_EQ(ActiveBurner.load(), nullptr);
 }
 
 TEST_F(BurnTest, OneRecordingAtATime) {
