@@ -325,6 +325,9 @@ class DialogsTest : public QObject {
         "Warning: NO DISC IN THE RECORDER"};
     QTest::newRow("folder gone") << true << true << QStringList{
         question + " | 1 files or folders cannot go on the disc and will be left out."};
+    // Another part of the program has the drive: nothing is sent to it.
+    QTest::newRow("recorder busy") << true << false << QStringList{
+        "Warning: The recorder is busy (erasing).\r\nPlease try again when it has finished."};
   }
 
   void burnStartsThatStop() {
@@ -332,6 +335,7 @@ class DialogsTest : public QObject {
     QFETCH(bool, folderGone);
     QFETCH(QStringList, messages);
     const bool noDisc = QTest::currentDataTag() == QString("no disc");
+    const bool guarded = QTest::currentDataTag() == QString("recorder busy");
     const QString disc = NewDisc(QString("stop-") + QTest::currentDataTag());
     TestHost host;
     host.recorders = {(disc + (noDisc ? ":none" : ":cd-r")).toStdString()};
@@ -344,6 +348,8 @@ class DialogsTest : public QObject {
     dialog.Prepare();
     dialog.show();
     QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+    const TDriveGuard other =
+        guarded ? TDriveGuard::TryAcquire(host.recorder.toStdString(), "erasing") : TDriveGuard();
     QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.Busy(), kLongWaitMs);
     QCOMPARE(answers.seen, messages);
@@ -351,7 +357,7 @@ class DialogsTest : public QObject {
     QVERIFY(!dialog.cmdAbort->isEnabled());
     QVERIFY(!dialog.tmrProgress->isActive());
     QCOMPARE(dialog.lblBurnState->text(), QString("Ready"));
-    QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
+    QCOMPARE(host.selectorStates, guarded ? std::vector<bool>() : std::vector<bool>({false, true}));
     TSCSIDevice probe;
     probe.InitializeASPI(true, std::string());
     probe.SetDevice(host.recorder.toStdString());
