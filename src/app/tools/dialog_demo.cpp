@@ -89,6 +89,13 @@ int main(int argc, char** argv) {
   }
   TfrmBurn dialog(host);
   dialog.Prepare();
-  QTimer::singleShot(500, &dialog, [&dialog] { dialog.cmdStartBurn->click(); });
+  // Start Burn is offered once Prepare's check of the drive has come back.
+  QTimer start;
+  QObject::connect(&start, &QTimer::timeout, [&dialog, &start] {
+    if (!dialog.cmdStartBurn->isEnabled()) return;
+    start.stop();
+    dialog.cmdStartBurn->click();
+  });
+  start.start(500);
   return dialog.exec();
 }

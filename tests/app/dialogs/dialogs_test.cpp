@@ -131,6 +131,14 @@ void AddFaults(const QString& disc, const QString& options) {
   }
 }
 
+// The disc status of the recorder with that device entry, as a fresh component reads it.
+int DiscStatusOf(const QString& recorder) {
+  TSCSIDevice probe;
+  probe.InitializeASPI(true, std::string());
+  probe.SetDevice(recorder.toStdString());
+  return probe.DiscStatus();
+}
+
 // Every file below root as "relative/path" -> contents.
 QMap<QString, QByteArray> FilesBelow(const QString& root) {
   QMap<QString, QByteArray> files;
@@ -252,10 +260,7 @@ class DialogsTest : public QObject {
     QString volumeId;
     QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-" + profile, &volumeId), expected);
     QCOMPARE(volumeId, QString("DATA"));
-    TSCSIDevice probe;
-    probe.InitializeASPI(true, std::string());
-    probe.SetDevice(host.recorder.toStdString());
-    QCOMPARE(probe.DiscStatus(), discStatus);
+    QCOMPARE(DiscStatusOf(host.recorder), discStatus);
     // The box is remembered for the next dialog.
     TfrmBurn next(host);
     QCOMPARE(next.chkVerify->isChecked(), closeDisc);
@@ -358,10 +363,7 @@ class DialogsTest : public QObject {
     QVERIFY(!dialog.tmrProgress->isActive());
     QCOMPARE(dialog.lblBurnState->text(), QString("Ready"));
     QCOMPARE(host.selectorStates, guarded ? std::vector<bool>() : std::vector<bool>({false, true}));
-    TSCSIDevice probe;
-    probe.InitializeASPI(true, std::string());
-    probe.SetDevice(host.recorder.toStdString());
-    QCOMPARE(probe.DiscStatus(), noDisc ? -1 : 0);
+    QCOMPARE(DiscStatusOf(host.recorder), noDisc ? -1 : 0);
   }
 
   // A start that waits for a slow drive, or for a reader that cannot hand on its blocks,
@@ -372,16 +374,23 @@ class DialogsTest : public QObject {
     QTest::addColumn<QString>("faults");   // the drive's, from the click on
     QTest::addColumn<bool>("holdReader");  // the read-ahead cache cannot fill meanwhile
     QTest::addColumn<int>("closeIn");      // 0 never, 1 in the drive's wait, 2 in the cache's
+    QTest::addColumn<QStringList>("messages");
     const QString slowDrive = "fault=slow:5c:1:1500ms";
-    QTest::newRow("slow drive and source") << slowDrive << true << 0;
-    QTest::newRow("closed while the drive answers") << slowDrive << false << 1;
-    QTest::newRow("closed while the cache fills") << "" << true << 2;
+    const QString question = "Confirm Action: Do you want to write 4.00 KB to the disc ?";
+    const QString abort =
+        "Confirm Action: The disc is being written. Do you want to abort the recording?";
+    QTest::newRow("slow drive and source")
+        << slowDrive << true << 0 << QStringList{question, "Ready: Burn process completed."};
+    QTest::newRow("closed while the drive answers") << slowDrive << false << 1 << QStringList{abort};
+    QTest::newRow("closed while the cache fills")
+        << "" << true << 2 << QStringList{question, abort};
   }
 
   void startKeepsWindowAlive() {
     QFETCH(QString, faults);
     QFETCH(bool, holdReader);
     QFETCH(int, closeIn);
+    QFETCH(QStringList, messages);
     const QString disc = NewDisc(QString("alive-") + QTest::currentDataTag()).replace(' ', '-');
     TestHost host;
     host.recorders = {(disc + ":cd-r").toStdString()};
@@ -438,21 +447,13 @@ class DialogsTest : public QObject {
     QVERIFY(looksBusy && busyCursor);
     QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
     QVERIFY(TDriveGuard::Holder(host.recorder.toStdString()).empty());
-
-    const QString question = "Confirm Action: Do you want to write 4.00 KB to the disc ?";
-    const QString abort =
-        "Confirm Action: The disc is being written. Do you want to abort the recording?";
+    QCOMPARE(answers.seen, messages);
     if (closeIn != 0) {
-      QCOMPARE(answers.seen, closeIn == 1 ? QStringList{abort} : (QStringList{question, abort}));
       QVERIFY(!dialog.isVisible() && !dialog.korbBurn().Recording());
       QVERIFY(ActiveBurner.load() == nullptr);
-      TSCSIDevice probe;
-      probe.InitializeASPI(true, std::string());
-      probe.SetDevice(host.recorder.toStdString());
-      QCOMPARE(probe.DiscStatus(), 0);  // still blank
+      QCOMPARE(DiscStatusOf(host.recorder), 0);  // still blank
       return;
     }
-    QCOMPARE(answers.seen, QStringList({question, "Ready: Burn process completed."}));
     QMap<QString, QByteArray> expected = photos_;
     expected["notes.txt"] = "notes\n";
     QCOMPARE(ReadDisc(disc, disc + "-out"), expected);
@@ -667,10 +668,7 @@ class DialogsTest : public QObject {
     QVERIFY(answers.seen[1].contains("abort"));
     QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
 
-    TSCSIDevice probe;
-    probe.InitializeASPI(true, std::string());
-    probe.SetDevice(host.recorder.toStdString());
-    QCOMPARE(probe.DiscStatus(), 1);  // the broken session sealed, the disc still open
+    QCOMPARE(DiscStatusOf(host.recorder), 1);  // the broken session sealed, the disc still open
 
     host.rows = Queue();
     TfrmBurn again(host);
