@@ -232,7 +232,7 @@ void TfrmBurn::RunStep(std::function<void()> work, std::function<void()> next) {
     StepDone(next);
   });
   UpdateControls();
-  if (!started) EndStart();  // never while steps follow one another as they do
+  if (!started) EndStart();  // not expected: each step starts after the previous one ended
 }
 
 void TfrmBurn::StepDone(const std::function<void()>& next) {
