@@ -13,7 +13,6 @@
 #include "component/korb_burner.h"
 #include "device/cdb.h"
 #include "transport/drive_backend.h"
-#include "virtual_recorder/recorder_options.h"
 #include "virtual_recorder/virtual_drive.h"
 
 #include <QApplication>
@@ -92,9 +91,12 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
-// Attaches a recorder as the dialogs do and returns its device entry.
-QString AttachRecorder(const QString& recorderText, bool simulated = false) {
-  if (simulated) qputenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "speed=simulated");
+// Attaches a recorder as the dialogs do, with more options ("fault=...") if given, and
+// returns its device entry.
+QString AttachRecorder(const QString& recorderText, bool simulated = false,
+                       const QString& options = QString()) {
+  const QString settings = QString(simulated ? "speed=simulated," : "") + options;
+  if (!settings.isEmpty()) qputenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", settings.toUtf8());
   std::string error;
   const bool attached = AttachHostRecorders({recorderText.toStdString()}, error);
   qunsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
@@ -116,19 +118,6 @@ VirtualRecorder* RecorderOf(const QString& disc) {
 // Waits for the erase dialog's step that talks to the drive.
 bool Settled(const TfrmErase& erase) {
   return QTest::qWaitFor([&] { return !erase.Busy(); }, kLongWaitMs);
-}
-
-// Gives the attached virtual recorder of disc the faults of an options text ("fault=...").
-void AddFaults(const QString& disc, const QString& options) {
-  RecorderOptions parsed;
-  std::string error;
-  QVERIFY2(ParseRecorderOptions(options.toStdString(), parsed, error), error.c_str());
-  for (const auto& drive : ExtraDrives()) {
-    const QFileInfo file(QString::fromStdString(drive->DevicePath()));
-    if (file.canonicalFilePath() != QFileInfo(disc).canonicalFilePath()) continue;
-    for (const RecorderFault& fault : parsed.faults)
-      static_cast<VirtualDrive&>(*drive).Recorder().AddFault(fault);
-  }
 }
 
 // The disc status of the recorder with that device entry, as a fresh component reads it.
@@ -371,7 +360,7 @@ class DialogsTest : public QObject {
   // that it is busy and offers nothing to press. Closing it then asks, and Yes stops the
   // start cleanly: no recording runs, the drive is let go and the disc stays blank.
   void startKeepsWindowAlive_data() {
-    QTest::addColumn<QString>("faults");   // the drive's, from the click on
+    QTest::addColumn<QString>("faults");   // the drive's
     QTest::addColumn<bool>("holdReader");  // the read-ahead cache cannot fill meanwhile
     QTest::addColumn<int>("closeIn");      // 0 never, 1 in the drive's wait, 2 in the cache's
     QTest::addColumn<QStringList>("messages");
@@ -394,7 +383,8 @@ class DialogsTest : public QObject {
     const QString disc = NewDisc(QString("alive-") + QTest::currentDataTag()).replace(' ', '-');
     TestHost host;
     host.recorders = {(disc + ":cd-r").toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
+    // The first READ BUFFER CAPACITY is the start's.
+    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]), false, faults);
     host.rows = Queue();
     MessageAnswerer answers;
     TfrmBurn dialog(host);
@@ -437,7 +427,6 @@ class DialogsTest : public QObject {
       });
       while (!holding.load()) std::this_thread::yield();
     }
-    if (!faults.isEmpty()) AddFaults(disc, faults);
     QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.Busy() && !dialog.Writing(), kLongWaitMs);
     if (reader.joinable()) reader.join();
