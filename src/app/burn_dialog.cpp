@@ -207,7 +207,7 @@ void TfrmBurn::Prepare() {
         }
         if (!drive.empty() && !guard.Held()) {
           *holder = TDriveGuard::Holder(drive);
-          if (holder->empty()) *holder = "in use";
+          if (holder->empty()) *holder = "busy";  // let go in the meantime
           return;
         }
         korbBurn_->SetDevice(drive);
@@ -218,7 +218,7 @@ void TfrmBurn::Prepare() {
         lblBurnState->setText("Ready");
         UpdateControls();
         if (!holder->empty())
-          ShowMessage(this, QMessageBox::Warning, "Warning", RecorderBusyText(*holder));
+          ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(*holder));
       });
 }
 
@@ -290,13 +290,8 @@ void TfrmBurn::AddQueueRows(const std::vector<QueueRow>& rows, SavePathMode mode
 
 void TfrmBurn::cmdStartBurnClick() {
   if (Busy() || writing_) return;
-  const std::string drive = korbBurn_->Device();
-  guard_ = TDriveGuard::TryAcquire(drive, "burning");
-  if (!drive.empty() && !guard_.Held()) {
-    ShowMessage(this, QMessageBox::Warning, "Warning",
-                RecorderBusyText(TDriveGuard::Holder(drive)));
-    return;
-  }
+  guard_ = AcquireDrive(this, *korbBurn_, "burning");
+  if (!guard_.Held() && !korbBurn_->Device().empty()) return;
   starting_ = true;
   cancel_.store(false);
   lblBurnState->setText("Preparing...");
@@ -522,11 +517,30 @@ void TfrmBurn::cmdAbortClick() {
   korbBurn_->Abort();
 }
 
-void TfrmBurn::cmdEjectClick() { EjectDevice(this, *korbBurn_); }
-void TfrmBurn::cmdLoadClick() { LoadDevice(this, *korbBurn_); }
+void TfrmBurn::StartTray(TrayMove move) {
+  if (Busy() || writing_) return;
+  trayMoving_ = StartTrayMove(this, *korbBurn_, move, *step_, [this](bool) {
+    trayMoving_ = false;
+    UpdateControls();
+    if (closeWhenDone_) {
+      closeWhenDone_ = false;
+      QDialog::reject();
+    }
+  });
+  UpdateControls();
+}
+
+void TfrmBurn::cmdEjectClick() { StartTray(TrayMove::Eject); }
+void TfrmBurn::cmdLoadClick() { StartTray(TrayMove::Load); }
 
 void TfrmBurn::reject() {
   if (askingClose_ || closeWhenDone_) return;
+  if (trayMoving_) {
+    // Nothing to cancel: the tray command is with the drive, and the window waits for it.
+    closeWhenDone_ = true;
+    lblBurnState->setText("Preparing... The window closes once the drive has answered.");
+    return;
+  }
   const bool stepRunning = step_->Running();
   if (!writing_ && !stepRunning) {
     // A start between its steps has a question open, which is answered first.

@@ -38,6 +38,7 @@ class TKorbBurner;
 struct DriveBusy;
 struct QueueRow;
 enum class SavePathMode;
+enum class TrayMove;
 
 inline constexpr const char* kBurnCaption = "Burn CD or DVD";
 
@@ -105,6 +106,8 @@ class TfrmBurn : public QDialog {
   void LayOut(const std::shared_ptr<TreeBuild>& tree);
   void ConfirmAndBurn(const std::string& refusal, const TreeBuild& tree);
   void BurnStarted(bool started);
+  // Eject or Load as a step; the window closes only once the drive has answered.
+  void StartTray(TrayMove move);
   // A start ends without a recording (a refusal, No, or a cancel).
   void EndStart();
   // The write-done event, on this thread; held back while Burn's step is still running.
@@ -124,6 +127,7 @@ class TfrmBurn : public QDialog {
   bool aborting_ = false;        // Abort asked, OnWriteDone not yet here
   bool closeWhenDone_ = false;   // the user chose to abort and close
   bool askingClose_ = false;     // the close question is open
+  bool trayMoving_ = false;      // Eject or Load is with the drive
   std::function<void()> afterQuestion_;  // a step's next part, held while the question is open
   int sectors_ = 0;              // the image's sectors, for the bar
   bool doneWaiting_ = false;     // a write-done that came while Burn's step still ran

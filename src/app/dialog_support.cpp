@@ -151,11 +151,6 @@ QString UnmountQuestion(const std::string& mountPoint) {
          kLineBreak + "Do you want to unmount it?";
 }
 
-QString RecorderBusyText(const std::string& holder) {
-  return "The recorder is busy (" + QString::fromStdString(holder.empty() ? "in use" : holder) +
-         ")." + kLineBreak + "Please try again when it has finished.";
-}
-
 bool CanWrite(const TSCSIDevice& component) {
   return (component.Capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) != 0;
 }

@@ -53,10 +53,6 @@ bool RecorderFreeForWriting(QWidget* owner, TSCSIDevice& component);
 // The question put when the disc in the recorder is mounted at mountPoint.
 QString UnmountQuestion(const std::string& mountPoint);
 
-// The warning shown instead of sending commands to a recorder that another part of the
-// program is using (holder says what it does there).
-QString RecorderBusyText(const std::string& holder);
-
 // The selected recorder writes CD-R, DVD-R or DVD-RAM media.
 bool CanWrite(const TSCSIDevice& component);
 

@@ -321,7 +321,7 @@ class DialogsTest : public QObject {
         question + " | 1 files or folders cannot go on the disc and will be left out."};
     // Another part of the program has the drive: nothing is sent to it.
     QTest::newRow("recorder busy") << true << false << QStringList{
-        "Warning: The recorder is busy (erasing).\r\nPlease try again when it has finished."};
+        "Warning: The device is busy (erasing). Please try again when it has finished."};
   }
 
   void burnStartsThatStop() {
