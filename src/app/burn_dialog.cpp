@@ -378,11 +378,23 @@ void TfrmBurn::LayOut(const std::shared_ptr<TreeBuild>& tree) {
   auto sectors = std::make_shared<int64_t>(0);
   auto refusal = std::make_shared<std::string>();
   RunStep(
-      [this, sectors, refusal] {
-        korbBurn_->PrepareImage();
-        *sectors = korbBurn_->SectorsToWrite();
+      [this, sectors, refusal, tree] {
+        TKorbBurner& korb = *korbBurn_;
+        korb.PrepareImage();
         // A disc that cannot take the image is named now, before the question, not part-way.
-        *refusal = korbBurn_->CheckDiscForImage();
+        *refusal = korb.CheckDiscForImage();
+        // The files kept from the disc are read now too, so that a disc whose tree cannot be
+        // read is named before the question and the bar's scale holds what is really sent.
+        std::string unreadable;
+        if (refusal->empty() && korb.ImportSession && !korb.ImportLastSession(unreadable)) {
+          *refusal = unreadable + "\n\nUncheck \"Keep the files already on the disc\" to "
+                                  "write the new files without those on the disc.";
+        } else if (refusal->empty() && korb.ImportSession) {
+          tree->kept = korb.ImportedFiles();
+          korb.PrepareImage();
+          *refusal = korb.CheckDiscForImage();
+        }
+        *sectors = korb.SectorsToWrite();
       },
       [this, tree, sectors, refusal] {
         sectors_ = static_cast<int>(*sectors);
@@ -402,6 +414,10 @@ void TfrmBurn::ConfirmAndBurn(const std::string& refusal, const TreeBuild& tree)
                    .arg(tree.leftOut);
   if (tree.renamed > 0)
     changes << QString("%1 will go on the disc under another name.").arg(tree.renamed);
+  if (tree.kept > 0)
+    changes << QString("%1 %2 already on the disc will be kept.")
+                   .arg(tree.kept)
+                   .arg(tree.kept == 1 ? "file" : "files");
   const QString question = "Do you want to write " +
                            SizeToText(static_cast<double>(host_.QueuedBytes())) +
                            " to the disc ?";

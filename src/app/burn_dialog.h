@@ -90,6 +90,7 @@ class TfrmBurn : public QDialog {
     int leftOut = 0;
     int renamed = 0;
     bool empty = true;  // neither folders nor files
+    int64_t kept = 0;   // files of the disc's last session kept in the new one
   };
   // Fills the tree from the queue rows with the program's one queue builder. On the worker.
   void AddQueueRows(const std::vector<QueueRow>& rows, SavePathMode mode, TreeBuild& build);

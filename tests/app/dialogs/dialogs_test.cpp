@@ -666,11 +666,17 @@ class DialogsTest : public QObject {
     again.Prepare();
     again.show();
     // The last session is the aborted one: its files never all reached the disc, so it
-    // cannot be kept, and the burn says so before writing; without keeping it, it goes.
+    // cannot be kept, and the dialog says so (and how to go on) before its question; without
+    // keeping it, the burn goes.
     QVERIFY(again.chkImportSession->isChecked());
     answers.seen.clear();
-    Burn(again, answers);
-    QCOMPARE(answers.seen.last(), QString("Error: Burn process completed with errors."));
+    QTRY_VERIFY_WITH_TIMEOUT(again.cmdStartBurn->isEnabled(), kLongWaitMs);
+    QTest::mouseClick(again.cmdStartBurn, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!again.Busy() && answers.Saw("CANNOT READ THE EARLIER SESSION"),
+                             kLongWaitMs);
+    QVERIFY(answers.seen.last().startsWith("Warning: "));
+    QVERIFY(answers.Saw("Uncheck \"Keep the files already on the disc\""));
+    QVERIFY(!answers.Saw("Do you want to write"));
     QCOMPARE(DiscStatusOf(host.recorder), 1);
     again.chkImportSession->setChecked(false);
     answers.seen.clear();
