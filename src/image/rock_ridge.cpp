@@ -34,7 +34,7 @@ SuspEntry ErEntry() {
   const std::string descriptor =
       "THE ROCK RIDGE INTERCHANGE PROTOCOL PROVIDES SUPPORT FOR POSIX FILE SYSTEM SEMANTICS";
   const std::string source =
-      "PLEASE CONTACT DISC PUBLISHER FOR SPECIFICATION SOURCE.  SEE PUBLISHER IDENTIFIER IN "
+      "PLEASE CONTACT DISC PUBLISHER FOR THE PROTOCOL'S SOURCE.  SEE PUBLISHER IDENTIFIER IN "
       "PRIMARY VOLUME DESCRIPTOR FOR CONTACT INFORMATION.";
   SuspEntry e = Header('E', 'R', 8);
   e[2] = static_cast<uint8_t>(8 + id.size() + descriptor.size() + source.size());
