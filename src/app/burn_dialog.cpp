@@ -33,37 +33,25 @@ constexpr int kProgressTickMs = 500;
 constexpr uint32_t kGuardWaitMs = 20000;
 constexpr uint32_t kGuardPollMs = 50;
 
-QString VerifySettingName() {
-  return QString(kSettingsKey).replace('\\', '/') + "/Burn/VerifyWrittenData";
+// The dialog's remembered choices ("Burn/VerifyWrittenData", "Burn/KeepFilesOnDisc").
+QString BoxSettingName(const char* name) {
+  return QString(kSettingsKey).replace('\\', '/') + "/Burn/" + name;
 }
 
-bool VerifySetting() {
+bool BoxSetting(const char* name, bool byDefault) {
   const QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-  return settings.value(VerifySettingName(), false).toBool();
+  return settings.value(BoxSettingName(name), byDefault).toBool();
 }
 
-void SaveVerifySetting(bool verify) {
+void SaveBoxSetting(const char* name, bool checked) {
   QSettings settings(SettingsFilePath(), QSettings::IniFormat);
   if (!settings.isWritable()) return;
-  settings.setValue(VerifySettingName(), verify);
+  settings.setValue(BoxSettingName(name), checked);
   settings.sync();
 }
 
-QString ImportSettingName() {
-  return QString(kSettingsKey).replace('\\', '/') + "/Burn/KeepFilesOnDisc";
-}
-
-bool ImportSetting() {
-  const QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-  return settings.value(ImportSettingName(), true).toBool();
-}
-
-void SaveImportSetting(bool keep) {
-  QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-  if (!settings.isWritable()) return;
-  settings.setValue(ImportSettingName(), keep);
-  settings.sync();
-}
+constexpr const char* kVerifySetting = "VerifyWrittenData";
+constexpr const char* kKeepFilesSetting = "KeepFilesOnDisc";
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
                         int height) {
@@ -112,14 +100,16 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   chkVerify = new QCheckBox("Verify written data", this);
   chkVerify->setObjectName("chkVerify");
   chkVerify->setToolTip("Read the new session back and compare it with what was written");
-  chkVerify->setChecked(VerifySetting());
-  connect(chkVerify, &QCheckBox::toggled, this, &SaveVerifySetting);
+  chkVerify->setChecked(BoxSetting(kVerifySetting, false));
+  connect(chkVerify, &QCheckBox::toggled, this,
+          [](bool checked) { SaveBoxSetting(kVerifySetting, checked); });
   chkImportSession = new QCheckBox("Keep the files already on the disc", this);
   chkImportSession->setObjectName("chkImportSession");
   chkImportSession->setToolTip(
       "List the files of the disc's last session in the new one too, without writing them again");
-  chkImportSession->setChecked(ImportSetting());
-  connect(chkImportSession, &QCheckBox::toggled, this, &SaveImportSetting);
+  chkImportSession->setChecked(BoxSetting(kKeepFilesSetting, true));
+  connect(chkImportSession, &QCheckBox::toggled, this,
+          [](bool checked) { SaveBoxSetting(kKeepFilesSetting, checked); });
   auto* options = new QHBoxLayout();
   auto* left = new QVBoxLayout();
   left->addWidget(chkJoliet);
