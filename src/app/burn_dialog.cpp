@@ -5,12 +5,11 @@
 #include "app/options.h"
 #include "app/size_text.h"
 #include "app/tray_actions.h"
-#include "component/burn_queue.h"
+#include "component/queue_tree.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
-#include "device/drive_hold.h"
+#include "component/recorder_rules.h"
 #include "platform/clock.h"
-#include "platform/main_thread.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -29,6 +28,7 @@ namespace brennix {
 namespace {
 
 constexpr int kProgressTickMs = 500;
+
 // How long Prepare waits for another part of the program to let the recorder go.
 constexpr uint32_t kGuardWaitMs = 20000;
 constexpr uint32_t kGuardPollMs = 50;
@@ -154,28 +154,16 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   connect(cmdEject, &QPushButton::clicked, this, &TfrmBurn::cmdEjectClick);
   connect(cmdLoad, &QPushButton::clicked, this, &TfrmBurn::cmdLoadClick);
   connect(tmrProgress, &QTimer::timeout, this, &TfrmBurn::tmrProgressTimer);
-  // Burn may fail on the worker, which then raises the event there: the dialog always takes
-  // it on its own thread, and not at all once it is gone.
-  korbBurn_->OnWriteDone = [alive = alive_](TKorbBurner*, const std::string& error) {
-    PostToMainThread([alive, error] {
-      if (TfrmBurn* dialog = *alive) dialog->WriteDoneArrived(error);
-    });
-  };
-
   setFixedWidth(537);
   setFixedHeight(sizeHint().height());
   UpdateControls();  // Start Burn waits for Prepare's check
 }
 
-// A recording still running here (the program is going away) is aborted and waited for by
-// the component's destructor; a step on the worker is stopped and waited for first, so the
-// component is never freed, nor its event cleared, under the worker.
+// A job still running here (the program is going away) is cancelled and its worker waited
+// for; a recording it started is aborted and waited for by the component's destructor.
 TfrmBurn::~TfrmBurn() {
-  *alive_ = nullptr;
-  cancel_.store(true);
-  if (writing_ && step_->Running()) korbBurn_->Abort();
+  job_.reset();
   step_.reset();
-  korbBurn_->OnWriteDone = nullptr;
 }
 
 void TfrmBurn::Prepare() {
@@ -186,13 +174,14 @@ void TfrmBurn::Prepare() {
   lblBurnState->setText("Preparing...");
   auto holder = std::make_shared<std::string>();
   auto canWrite = std::make_shared<bool>(false);
-  RunStep(
+  SetState(State::Checking);
+  step_->Start(
       [this, drive = recorder.toStdString(), holder, canWrite] {
         // The main window may still be reading the disc it has just selected: wait a while.
         TDriveGuard guard;
         for (uint32_t waited = 0; !drive.empty(); waited += kGuardPollMs) {
           guard = TDriveGuard::TryAcquire(drive, "checking the recorder");
-          if (guard.Held() || cancel_.load() || waited >= kGuardWaitMs) break;
+          if (guard.Held() || waited >= kGuardWaitMs) break;
           SleepMs(kGuardPollMs);
         }
         if (!drive.empty() && !guard.Held()) {
@@ -201,313 +190,173 @@ void TfrmBurn::Prepare() {
           return;
         }
         korbBurn_->SetDevice(drive);
-        *canWrite = CanWrite(*korbBurn_);
+        *canWrite = RecorderWrites(*korbBurn_);
       },
       [this, holder, canWrite] {
         canWrite_ = *canWrite;
         lblBurnState->setText("Ready");
-        UpdateControls();
-        if (!holder->empty())
+        BackToIdle();
+        if (!holder->empty() && isVisible())
           ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(*holder));
       });
 }
 
-void TfrmBurn::RunStep(std::function<void()> work, std::function<void()> next) {
-  const bool started = step_->Start(std::move(work), [this, next] {
-    // The close question is open: its answer decides whether the start goes on.
-    if (askingClose_) {
-      afterQuestion_ = next;
-      return;
-    }
-    StepDone(next);
-  });
+void TfrmBurn::SetState(State state) {
+  state_ = state;
   UpdateControls();
-  if (!started) EndStart();  // not expected: each step starts after the previous one ended
-}
-
-void TfrmBurn::StepDone(const std::function<void()>& next) {
-  UpdateControls();
-  if (cancel_.load() && !writing_) {
-    EndStart();
-    return;
-  }
-  next();
 }
 
 void TfrmBurn::UpdateControls() {
-  const bool stepRunning = step_->Running();
-  const bool busy = stepRunning || starting_ || writing_;
+  const bool busy = state_ != State::Idle;
   cmdEject->setEnabled(!busy);
   cmdLoad->setEnabled(!busy);
   cmdStartBurn->setEnabled(!busy && canWrite_);
-  cmdAbort->setEnabled(writing_ && !aborting_);
+  cmdAbort->setEnabled(state_ == State::Sending || state_ == State::Writing);
   for (QCheckBox* box : findChildren<QCheckBox*>()) box->setEnabled(!busy);
-  if (stepRunning || starting_) {
+  if (Busy()) {
     prgProgress->setRange(0, 0);  // moves to and fro: how long this takes is unknown
   } else if (prgProgress->maximum() == 0) {
-    prgProgress->setRange(0, sectors_ > 0 ? sectors_ : 100);
+    const int sectors = static_cast<int>(progress_.BytesTotal / 2048);
+    prgProgress->setRange(0, sectors > 0 ? sectors : 100);
     prgProgress->setValue(0);
   }
-  if (stepRunning)
+  if (Busy())
     setCursor(Qt::BusyCursor);
   else
     unsetCursor();
 }
 
-void TfrmBurn::AddQueueRows(const std::vector<QueueRow>& rows, SavePathMode mode,
-                            TreeBuild& tree) {
-  std::vector<QueueSource> sources;
-  for (const QueueRow& row : rows) sources.push_back({row.path, row.recursive});
-  std::vector<std::string> beingWritten;
-  const std::string disc = SelectedDiscFile(*korbBurn_);
-  if (!disc.empty()) beingWritten.push_back(disc);
-  const QueueBuild build = BuildTreeFromQueue(*korbBurn_, sources, mode, beingWritten);
-  for (const TSkippedSource& s : korbBurn_->SkippedSources()) {
-    if (s.NewName.empty()) {
-      ++tree.leftOut;
-      tree.notes.push_back(s.Source + ": " + s.Reason);
-    } else {
-      ++tree.renamed;
-      tree.notes.push_back(s.Source + " -> " + s.NewName + " (" + s.Reason + ")");
-    }
-  }
-  for (const std::string& file : build.BeingWrittenFound) {
-    ++tree.leftOut;
-    tree.notes.push_back(file + ": THE DISC BEING WRITTEN");
-  }
-  tree.error = build.Error;
-}
-
 void TfrmBurn::cmdStartBurnClick() {
-  if (Busy() || writing_) return;
+  if (state_ != State::Idle) return;
   guard_ = AcquireDrive(this, *korbBurn_, "burning");
   if (!guard_.Held() && !korbBurn_->Device().empty()) return;
-  starting_ = true;
-  cancel_.store(false);
+
+  TBurnOptions options;
+  for (const QueueRow& row : host_.QueueRows()) options.Sources.push_back({row.path, row.recursive});
+  const Qt::CheckState savePath = host_.SavePathState();
+  options.SavePath = savePath == Qt::Checked            ? SavePathMode::Full
+                     : savePath == Qt::PartiallyChecked ? SavePathMode::Last
+                                                        : SavePathMode::None;
+  options.Label = host_.VolumeLabel().toStdString();
+  options.Joliet = chkJoliet->isChecked();
+  // Linux readers take full names, modes and times from Rock Ridge.
+  options.RockRidge = true;
+  options.CloseDisc = chkCloseDisc->isChecked();
+  options.Verify = chkVerify->isChecked();
+  options.Import = chkImportSession->isChecked();
+  options.ImportOffHint =
+      "\n\nUncheck \"Keep the files already on the disc\" to write the new files without "
+      "those on the disc.";
+  progress_ = TJobProgress();
+  job_.reset();
+  job_ = std::make_unique<TBurnJob>(*korbBurn_, static_cast<TJobHandler&>(*this), std::move(options));
   lblBurnState->setText("Preparing...");
   host_.SetRecorderSelectorEnabled(false);
-  UpdateControls();
-  CheckRecorderFree();
+  SetState(State::Starting);
+  job_->Start();
 }
 
-void TfrmBurn::CheckRecorderFree() {
-  auto busy = std::make_shared<DriveBusy>();
-  RunStep([this, busy] { *busy = RecorderBusy(*korbBurn_); },
-          [this, busy] {
-            if (busy->Reason != DriveBusyReason::Mounted ||
-                !AskYesNo(this, QMessageBox::Question, UnmountQuestion(busy->MountPoint))) {
-              RecorderChecked(std::string(), *busy);
-              return;
-            }
-            auto why = std::make_shared<std::string>();
-            RunStep(
-                [this, busy, why] {
-                  if (UnmountRecorderDisc(*korbBurn_, *why)) *busy = RecorderBusy(*korbBurn_);
-                },
-                [this, busy, why] { RecorderChecked(*why, *busy); });
-          });
-}
-
-void TfrmBurn::RecorderChecked(const std::string& unmountError, const DriveBusy& busy) {
-  const std::string refusal = unmountError.empty() ? DriveBusyText(busy) : unmountError;
-  if (!refusal.empty()) {
-    ShowMessage(this, QMessageBox::Warning, "Warning", QString::fromStdString(refusal));
-    EndStart();
+void TfrmBurn::Ask(const TJobQuestion& question, std::function<void(bool)> answer) {
+  if (askingClose_) {
+    held_.push_back([this, question, answer] { Ask(question, answer); });
     return;
   }
-  TKorbBurner& korb = *korbBurn_;
-  korb.JolietFileSystem = chkJoliet->isChecked();
-  // Linux readers take full names, modes and times from Rock Ridge.
-  korb.RockRidge = true;
-  korb.IdVolume = host_.VolumeLabel().trimmed().toStdString();
-  korb.FinalizeDisc = chkCloseDisc->isChecked();
-  korb.Verify = chkVerify->isChecked();
-  korb.ImportSession = chkImportSession->isChecked();
-  korb.UnderrunProtection = true;
-  BuildTree();
-}
-
-void TfrmBurn::BuildTree() {
-  const std::vector<QueueRow> rows = host_.QueueRows();
-  const Qt::CheckState state = host_.SavePathState();
-  const SavePathMode mode = state == Qt::Checked            ? SavePathMode::Full
-                            : state == Qt::PartiallyChecked ? SavePathMode::Last
-                                                            : SavePathMode::None;
-  auto tree = std::make_shared<TreeBuild>();
-  RunStep(
-      [this, rows, mode, tree] {
-        TKorbBurner& korb = *korbBurn_;
-        uint32_t bufferLength = 0, blankLength = 0;
-        korb.ReadBufferCapacity(bufferLength, blankLength);
-        korb.SetWriteSpeed(0);
-        korb.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
-        if (!rows.empty()) AddQueueRows(rows, mode, *tree);
-        tree->empty = korb.DirCount() == 0 && korb.FileCount() == 0;
-      },
-      [this, queued = !rows.empty(), tree] {
-        if (!queued)
-          ShowMessage(this, QMessageBox::Warning, "Warning",
-                      "Please add one or more files to the burn queue and try again.");
-        if (!tree->error.empty()) {
-          ShowMessage(this, QMessageBox::Warning, "Warning", QString::fromStdString(tree->error));
-          EndStart();
-          return;
-        }
-        if (tree->empty) {
-          if (!tree->notes.empty())
-            ShowMessage(this, QMessageBox::Warning, "Warning",
-                        "Nothing in the burn queue can go on the disc.", LinesText(tree->notes));
-          EndStart();
-          return;
-        }
-        LayOut(tree);
-      });
-}
-
-void TfrmBurn::LayOut(const std::shared_ptr<TreeBuild>& tree) {
-  auto sectors = std::make_shared<int64_t>(0);
-  auto refusal = std::make_shared<std::string>();
-  RunStep(
-      [this, sectors, refusal, tree] {
-        TKorbBurner& korb = *korbBurn_;
-        korb.PrepareImage();
-        // A disc that cannot take the image is named now, before the question, not part-way.
-        *refusal = korb.CheckDiscForImage();
-        // The files kept from the disc are read now too, so that a disc whose tree cannot be
-        // read is named before the question and the bar's scale holds what is really sent.
-        std::string unreadable;
-        if (refusal->empty() && korb.ImportSession && !korb.ImportLastSession(unreadable)) {
-          *refusal = unreadable + "\n\nUncheck \"Keep the files already on the disc\" to "
-                                  "write the new files without those on the disc.";
-        } else if (refusal->empty() && korb.ImportSession) {
-          tree->kept = korb.ImportedFiles();
-          korb.PrepareImage();
-          *refusal = korb.CheckDiscForImage();
-        }
-        *sectors = korb.SectorsToWrite();
-      },
-      [this, tree, sectors, refusal] {
-        sectors_ = static_cast<int>(*sectors);
-        ConfirmAndBurn(*refusal, *tree);
-      });
-}
-
-void TfrmBurn::ConfirmAndBurn(const std::string& refusal, const TreeBuild& tree) {
-  if (!refusal.empty()) {
-    ShowMessage(this, QMessageBox::Warning, "Warning", QString::fromStdString(refusal));
-    EndStart();
-    return;
-  }
-  QStringList changes;
-  if (tree.leftOut > 0)
-    changes << QString("%1 files or folders cannot go on the disc and will be left out.")
-                   .arg(tree.leftOut);
-  if (tree.renamed > 0)
-    changes << QString("%1 will go on the disc under another name.").arg(tree.renamed);
-  if (tree.kept > 0)
-    changes << QString("%1 %2 already on the disc will be kept.")
-                   .arg(tree.kept)
-                   .arg(tree.kept == 1 ? "file" : "files");
-  const QString question = "Do you want to write " +
-                           SizeToText(static_cast<double>(host_.QueuedBytes())) +
-                           " to the disc ?";
-  if (!AskYesNo(this, QMessageBox::Question, question, QMessageBox::Yes, changes.join(' '),
-                LinesText(tree.notes))) {
-    tmrProgress->stop();
-    EndStart();
-    return;
-  }
-
-  SetWriting(true);
-  lblMBWritten->clear();
-  // Burn waits on the worker until the read-ahead cache is full; an abort ends that wait. A
-  // failure before the writer starts comes back through OnWriteDone before the step ends.
-  auto started = std::make_shared<bool>(false);
-  RunStep([this, started] { *started = korbBurn_->Burn(&cancel_); },
-          [this, started] { BurnStarted(*started); });
-}
-
-void TfrmBurn::BurnStarted(bool started) {
-  starting_ = false;
-  if (doneWaiting_) {
-    doneWaiting_ = false;
-    korbBurnWriteDone(korbBurn_.get(), doneError_);
-    return;
-  }
-  UpdateControls();
-  if (!started || !writing_) return;  // the end has been reported already
-  if (!aborting_) lblBurnState->setText("Writing Data...");
-  prgProgress->setRange(0, sectors_);
-  prgProgress->setValue(0);
-  tmrProgress->start();
-}
-
-void TfrmBurn::EndStart() {
-  const bool started = starting_;
-  starting_ = false;
-  guard_.Release();
-  cancel_.store(false);
-  lblBurnState->setText("Ready");
-  UpdateControls();
-  if (started) host_.SetRecorderSelectorEnabled(true);
+  // The user has chosen to close: nothing more is asked, and nothing is written.
   if (closeWhenDone_) {
-    closeWhenDone_ = false;
-    QDialog::reject();
+    answer(false);
+    return;
   }
+  if (question.Kind == TQuestionKind::Unmount) {
+    answer(AskYesNo(this, QMessageBox::Question, DialogText(question.Text)));
+    return;
+  }
+  std::vector<std::string> lines;
+  for (const TSkippedSource& s : question.Skipped)
+    lines.push_back(s.NewName.empty() ? s.Source + ": " + s.Reason
+                                      : s.Source + " -> " + s.NewName + " (" + s.Reason + ")");
+  QStringList notes;
+  for (const std::string& note : question.Notes) notes << QString::fromStdString(note);
+  const bool yes = AskYesNo(this, QMessageBox::Question, DialogText(question.Text),
+                            QMessageBox::Yes, notes.join(' '), LinesText(lines));
+  if (yes) {
+    lblMBWritten->clear();
+    SetState(State::Sending);
+  }
+  answer(yes);
 }
 
-void TfrmBurn::SetWriting(bool writing) {
-  writing_ = writing;
-  aborting_ = false;
-  UpdateControls();
+void TfrmBurn::Tell(const TJobMessage& message) {
+  if (askingClose_) {
+    held_.push_back([this, message] { Tell(message); });
+    return;
+  }
+  if (closeWhenDone_ || message.Text.empty()) return;
+  if (message.Kind == TMessageKind::Information) {
+    lblBurnState->setText(QString::fromStdString(message.Text));
+    return;
+  }
+  ShowMessage(this, QMessageBox::Warning, "Warning", DialogText(message.Text),
+              LinesText(message.Details));
+}
+
+void TfrmBurn::Progress(const TJobProgress& progress) {
+  progress_ = progress;
+  if (state_ == State::Sending && progress.Phase != TJobPhase::Preparing) {
+    SetState(State::Writing);
+    lblBurnState->setText("Writing Data...");
+    prgProgress->setRange(0, static_cast<int>(progress.BytesTotal / 2048));
+    prgProgress->setValue(0);
+    tmrProgress->start();
+  }
+  if (state_ == State::Writing || state_ == State::Aborting) tmrProgressTimer();
 }
 
 void TfrmBurn::tmrProgressTimer() {
-  const int64_t written = korbBurn_->BytesWritten();
-  const int64_t sectors = korbBurn_->SectorsToWrite();
-  lblMBWritten->setText(QString::fromStdString(MBWrittenText(written, sectors)));
+  const TJobProgress& p = progress_;
+  const int64_t sectors = p.BytesTotal / 2048;
+  lblMBWritten->setText(QString::fromStdString(MBWrittenText(p.BytesDone, sectors)));
   // Once the session is closed, the bar follows the read-back.
-  const int verified = korbBurn_->VerifyProgress();
-  if (verified >= 0 && !aborting_) {
+  if (p.Phase == TJobPhase::Verifying && state_ != State::Aborting) {
     lblBurnState->setText("Verifying...");
     prgProgress->setMaximum(100);
-    prgProgress->setValue(verified);
+    prgProgress->setValue(p.Percent);
     return;
   }
   prgProgress->setMaximum(static_cast<int>(sectors));
-  if (writing_ && !aborting_ && written == sectors * 2048) lblBurnState->setText("Finalizing...");
+  if (state_ == State::Writing && p.BytesDone == sectors * 2048)
+    lblBurnState->setText("Finalizing...");
   // The bar waits at 90 % while the drive closes the track and session.
-  prgProgress->setValue(static_cast<int>(ProgressPosition(written, sectors)));
+  prgProgress->setValue(static_cast<int>(ProgressPosition(p.BytesDone, sectors)));
 }
 
-void TfrmBurn::WriteDoneArrived(const std::string& error) {
-  // Burn failed before its writer started: the step's end, which follows, finishes the run.
-  if (step_->Running()) {
-    doneWaiting_ = true;
-    doneError_ = error;
+void TfrmBurn::Done(const TJobResult& result) {
+  if (askingClose_) {
+    held_.push_back([this, result] { Done(result); });
     return;
   }
-  korbBurnWriteDone(korbBurn_.get(), error);
+  tmrProgress->stop();
+  guard_.Release();  // the writer has let the drive go
+  lblBurnState->setText("Ready");
+  const bool recorded =
+      result.Outcome == TJobOutcome::Completed || result.Outcome == TJobOutcome::Failed;
+  if (recorded) {
+    const int sectors = static_cast<int>(progress_.BytesTotal / 2048);
+    prgProgress->setRange(0, std::max(sectors, 1));
+    prgProgress->setValue(prgProgress->maximum());
+    if (!closeWhenDone_) {
+      if (result.Outcome == TJobOutcome::Failed)
+        ShowMessage(this, QMessageBox::Information, "Error",
+                    QString::fromStdString(result.Text), QString::fromStdString(result.Error));
+      else
+        ShowMessage(this, QMessageBox::Information, "Ready", QString::fromStdString(result.Text));
+    }
+  }
+  host_.SetRecorderSelectorEnabled(true);
+  BackToIdle();
 }
 
-void TfrmBurn::korbBurnWriteDone(TKorbBurner*, const std::string& Error) {
-  tmrProgress->stop();
-  starting_ = false;
-  guard_.Release();  // the writer has let the drive go
-  cancel_.store(false);
-  lblBurnState->setText("Ready");
-  prgProgress->setRange(0, std::max(sectors_, 1));
-  prgProgress->setValue(prgProgress->maximum());
-  if (!closeWhenDone_) {
-    if (!Error.empty())
-      ShowMessage(this, QMessageBox::Information, "Error", "Burn process completed with errors.",
-                  QString::fromStdString(Error));
-    else
-      ShowMessage(this, QMessageBox::Information, "Ready", "Burn process completed.");
-  }
-  korbBurn_->ClearAll(kQueueMaxFiles, kQueueMaxDirs);
-  SetWriting(false);
-  host_.SetRecorderSelectorEnabled(true);
+void TfrmBurn::BackToIdle() {
+  SetState(State::Idle);
   if (closeWhenDone_) {
     closeWhenDone_ = false;
     QDialog::reject();
@@ -515,25 +364,16 @@ void TfrmBurn::korbBurnWriteDone(TKorbBurner*, const std::string& Error) {
 }
 
 void TfrmBurn::cmdAbortClick() {
-  if (!writing_ || aborting_) return;
-  aborting_ = true;
-  cancel_.store(true);  // Burn may still be waiting for the cache on the worker
-  cmdAbort->setEnabled(false);
+  if (state_ != State::Sending && state_ != State::Writing) return;
   lblBurnState->setText("Aborting...");
-  korbBurn_->Abort();
+  SetState(State::Aborting);
+  job_->Cancel();
 }
 
 void TfrmBurn::StartTray(TrayMove move) {
-  if (Busy() || writing_) return;
-  trayMoving_ = StartTrayMove(this, *korbBurn_, move, *step_, [this](bool) {
-    trayMoving_ = false;
-    UpdateControls();
-    if (closeWhenDone_) {
-      closeWhenDone_ = false;
-      QDialog::reject();
-    }
-  });
-  UpdateControls();
+  if (state_ != State::Idle) return;
+  if (StartTrayMove(this, *korbBurn_, move, *step_, [this](bool) { BackToIdle(); }))
+    SetState(State::Tray);
 }
 
 void TfrmBurn::cmdEjectClick() { StartTray(TrayMove::Eject); }
@@ -541,40 +381,41 @@ void TfrmBurn::cmdLoadClick() { StartTray(TrayMove::Load); }
 
 void TfrmBurn::reject() {
   if (askingClose_ || closeWhenDone_) return;
-  if (trayMoving_) {
-    // Nothing to cancel: the tray command is with the drive, and the window waits for it.
-    closeWhenDone_ = true;
-    lblBurnState->setText("Preparing... The window closes once the drive has answered.");
-    return;
-  }
-  const bool stepRunning = step_->Running();
-  if (!writing_ && !stepRunning) {
-    // A start between its steps has a question open, which is answered first.
-    if (!starting_) QDialog::reject();
-    return;
-  }
-  // Once aborted, closing needs no question: the window goes when the drive is done.
-  if (aborting_) {
-    closeWhenDone_ = true;
-    return;
+  switch (state_) {
+    case State::Idle:
+      QDialog::reject();
+      return;
+    case State::Checking:
+    case State::Tray:
+      // Nothing to cancel: the command is with the drive, and the window waits for it.
+      closeWhenDone_ = true;
+      lblBurnState->setText("Preparing... The window closes once the drive has answered.");
+      return;
+    case State::Aborting:
+      // Once aborted, closing needs no question: the window goes when the drive is done.
+      closeWhenDone_ = true;
+      return;
+    case State::Starting:
+    case State::Sending:
+    case State::Writing:
+      break;
   }
   askingClose_ = true;
   const bool abort = AskYesNo(this, QMessageBox::Question,
                               "The disc is being written. Do you want to abort the recording?",
                               QMessageBox::No);
   askingClose_ = false;
-  const std::function<void()> next = std::exchange(afterQuestion_, nullptr);
   if (abort) {
-    // The recording, or the step, may have ended while the question was open.
-    if (!writing_ && !starting_ && !step_->Running() && !next) {
-      QDialog::reject();
-      return;
-    }
     closeWhenDone_ = true;
-    cancel_.store(true);
-    cmdAbortClick();
+    if (state_ == State::Starting) {
+      lblBurnState->setText("Aborting...");
+      job_->Cancel();
+    } else {
+      cmdAbortClick();
+    }
   }
-  if (next) StepDone(next);
+  // What the job said meanwhile, in order; after Yes its questions are answered No.
+  for (const std::function<void()>& event : std::exchange(held_, {})) event();
 }
 
 void ShowBurnDialog(TDialogHost& host, QWidget* owner) {

@@ -30,7 +30,6 @@ class TDialogHost {
   virtual QString VolumeLabel() const = 0;
   // The entry shown by the recorder selector.
   virtual QString RecorderText() const = 0;
-  virtual int64_t QueuedBytes() const = 0;
   // Locked while a dialog writes, so nobody re-selects the drive under the recording.
   virtual void SetRecorderSelectorEnabled(bool enabled) = 0;
   // PATH[:PROFILE] of every virtual recorder the window offers.

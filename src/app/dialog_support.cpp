@@ -1,8 +1,9 @@
 #include "app/dialog_support.h"
 
 #include "component/korb_burner.h"
+#include "component/recorder_rules.h"
 #include "device/device_entry.h"
-#include "device/drive_hold.h"
+#include "device/tray_lock.h"
 #include "transport/aspi.h"
 #include "transport/drive_backend.h"
 #include "transport/spti.h"
@@ -22,7 +23,6 @@ namespace brennix {
 
 namespace {
 
-constexpr int32_t kDialogCacheSize = 8392704;
 
 // Two spellings of one disc file are the same recorder.
 std::string SameFileKey(const std::string& path) {
@@ -101,28 +101,13 @@ std::string VirtualRecorderEntry(const TSCSIDevice& device, const std::string& r
   std::optional<MediaProfile> profile;
   SplitRecorderText(recorderText, path, profile);
   const std::string key = SameFileKey(path);
-  for (const std::string& entry : device.Devices) {
-    const char letter = DeviceEntryLetter(entry);
-    if (letter < 'A' || letter > 'Z') continue;
-    const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
-    if (drive.Backend && SameFileKey(drive.Backend->DevicePath()) == key) return entry;
-  }
-  return std::string();
+  return device.EntryServing([&key](const std::string& served) { return SameFileKey(served) == key; });
 }
 
 
 bool SetUpDialogComponent(TKorbBurner& component,
                           const std::vector<std::string>& virtualRecorders) {
-  component.UnderrunProtection = true;
-  component.DoDebug = true;
-  component.ReadSpeed = 0;
-  component.WriteSpeed = 0;
-  component.FinalizeDisc = false;
-  component.TestWrite = false;
-  component.ReplaceFile = false;
-  component.PerformOPC = true;
-  component.SetCacheSize(kDialogCacheSize);
-  component.WritePostGap = true;
+  ApplyRecordingPreset(component);
   std::string error;
   // A recorder that cannot be attached is simply missing from the list; the main window
   // has told the user about it already.
@@ -130,29 +115,8 @@ bool SetUpDialogComponent(TKorbBurner& component,
   return component.InitializeASPI(true, std::string());
 }
 
-bool RecorderFreeForWriting(QWidget* owner, TSCSIDevice& component) {
-  DriveBusy busy = RecorderBusy(component);
-  if (busy.Reason == DriveBusyReason::Mounted &&
-      AskYesNo(owner, QMessageBox::Question, UnmountQuestion(busy.MountPoint))) {
-    std::string why;
-    if (!UnmountRecorderDisc(component, why)) {
-      ShowMessage(owner, QMessageBox::Warning, "Warning", QString::fromStdString(why));
-      return false;
-    }
-    busy = RecorderBusy(component);
-  }
-  if (busy.Free()) return true;
-  ShowMessage(owner, QMessageBox::Warning, "Warning", QString::fromStdString(DriveBusyText(busy)));
-  return false;
-}
-
-QString UnmountQuestion(const std::string& mountPoint) {
-  return "The disc in the recorder is mounted at " + QString::fromStdString(mountPoint) + "." +
-         kLineBreak + "Do you want to unmount it?";
-}
-
-bool CanWrite(const TSCSIDevice& component) {
-  return (component.Capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) != 0;
+QString DialogText(const std::string& text) {
+  return QString::fromStdString(text).replace("\n", kLineBreak);
 }
 
 QFrame* MakeRecorderHeader(QWidget* parent, QHBoxLayout*& layout) {

@@ -41,20 +41,12 @@ bool AttachHostRecorders(const std::vector<std::string>& recorderTexts, std::str
 std::string VirtualRecorderEntry(const TSCSIDevice& device, const std::string& recorderText);
 
 
-// The settings that both dialogs give their component, then the transport and the
-// device list. False when no transport could be started.
+// The settings every recording starts from, then the transport and the device list. False
+// when no transport could be started.
 bool SetUpDialogComponent(TKorbBurner& component, const std::vector<std::string>& virtualRecorders);
 
-// Whether the dialog may go on to change the disc: no other program holds the recorder and
-// the disc is not mounted. A mounted disc is unmounted when the user agrees; anything else
-// in the way is named in a warning. True when the recorder is free.
-bool RecorderFreeForWriting(QWidget* owner, TSCSIDevice& component);
-
-// The question put when the disc in the recorder is mounted at mountPoint.
-QString UnmountQuestion(const std::string& mountPoint);
-
-// The selected recorder writes CD-R, DVD-R or DVD-RAM media.
-bool CanWrite(const TSCSIDevice& component);
+// A job's text for a message box: its lines end in CR LF, as every message of the dialogs.
+QString DialogText(const std::string& text);
 
 // The 40-pixel header strip in the recorder colour, holding the disc picture; the caller
 // adds its controls to the returned layout.

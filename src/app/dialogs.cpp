@@ -1,7 +1,7 @@
 #include "app/dialogs.h"
 
 #include "app/burn_dialog.h"
-#include "app/burn_queue.h"
+#include "app/queue_texts.h"
 #include "app/dialog_host.h"
 #include "app/erase_dialog.h"
 #include "app/main_window.h"
@@ -30,7 +30,6 @@ class TMainWindowHost : public TDialogHost {
   Qt::CheckState SavePathState() const override { return window_.chkPathInfo->checkState(); }
   QString VolumeLabel() const override { return window_.txtVolumeLabel->text(); }
   QString RecorderText() const override { return window_.cmbDrives->currentText(); }
-  int64_t QueuedBytes() const override { return static_cast<int64_t>(brennix::QueuedBytes); }
   void SetRecorderSelectorEnabled(bool enabled) override { window_.cmbDrives->setEnabled(enabled); }
   std::vector<std::string> VirtualRecorders() const override { return {}; }
 

@@ -4,7 +4,7 @@
 #include "app/dialog_support.h"
 #include "app/tray_actions.h"
 #include "component/korb_burner.h"
-#include "device/disc_types.h"
+#include "component/recorder_rules.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,7 +12,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -21,8 +20,6 @@ namespace brennix {
 namespace {
 
 constexpr int kProgressTickMs = 500;
-constexpr uint8_t kQuickBlank = 1;
-constexpr uint8_t kFullBlank = 0;
 constexpr const char* kCannotStopHint =
     "The drive blanks or formats the disc by itself; this cannot be stopped.";
 constexpr const char* kCanStopHint = "Stop writing zeros over the disc.";
@@ -104,26 +101,16 @@ TfrmErase::TfrmErase(TDialogHost& host, QWidget* owner)
   connect(cmdEject, &QPushButton::clicked, this, &TfrmErase::cmdEjectClick);
   connect(cmdLoad, &QPushButton::clicked, this, &TfrmErase::cmdLoadClick);
   connect(tmrProgress, &QTimer::timeout, this, &TfrmErase::tmrProgressTimer);
-  korbErase_->OnEraseDone = [this](TSCSIDevice* sender, bool withError) {
-    // An erase that fails to start says so on the worker that starts it, and a short one may
-    // end before the step that started it has: the step's end shows it here.
-    if (QThread::currentThread() != thread() || driveTask_.Running()) {
-      startWithError_.store(withError);
-      startReported_.store(true);
-      return;
-    }
-    korbEraseEraseDone(sender, withError);
-  };
-
   setFixedWidth(537);
   setFixedHeight(sizeHint().height());
 }
 
 // An erase still running here (the program is going away) is stopped and joined by the
-// component's destructor, which then reports nothing; a step still running is waited for.
+// component's destructor, which then reports nothing; a step or job still running is
+// waited for first.
 TfrmErase::~TfrmErase() {
+  job_.reset();
   driveTask_.Wait();
-  korbErase_->OnEraseDone = nullptr;
 }
 
 void TfrmErase::Prepare() {
@@ -150,51 +137,48 @@ void TfrmErase::Prepare() {
         }
         StepDone();
       });
-  SetBusy(true);
+  SetState(State::Step);
 }
 
 bool TfrmErase::StartStep(const std::string& drive, const std::string& holder,
                           std::function<void()> work, std::function<void()> done) {
-  if (driveTask_.Running()) return false;
-  auto guard = std::make_shared<TDriveGuard>();
+  if (state_ != State::Idle) return false;
   // The steps of an erase run under the guard the erase holds from its first question on.
-  if (!(eraseGuard_.Held() && eraseGuard_.Drive() == drive)) {
-    *guard = TDriveGuard::TryAcquire(drive, holder);
-    if (!guard->Held() && !drive.empty()) {
-      ShowMessage(this, QMessageBox::Warning, "Warning",
-                  DriveHeldText(TDriveGuard::Holder(drive)));
-      return false;
-    }
-  }
-  driveTask_.Start(
-      [guard, work = std::move(work)] {
-        work();
-        guard->Release();
-      },
-      std::move(done));
-  SetBusy(true);
+  if (!StartDriveStep(this, drive, holder, driveTask_, std::move(work), std::move(done),
+                      &eraseGuard_))
+    return false;
+  SetState(State::Step);
   return true;
 }
 
-void TfrmErase::SetBusy(bool busy) {
+void TfrmErase::SetState(State state) {
+  const bool wasBusy = Busy();
+  state_ = state;
   const int value = prgProgress->value();
-  if (busy) {
+  if (Busy() && !wasBusy) {
     stateBefore_ = lblBurnState->text();
     lblBurnState->setText("Preparing...");
     prgProgress->setRange(0, 0);  // indeterminate: the drive does not say how long
     setCursor(Qt::BusyCursor);
-  } else {
+  } else if (!Busy() && wasBusy) {
     lblBurnState->setText(stateBefore_);
     prgProgress->setRange(0, 100);
     unsetCursor();
   }
   prgProgress->setValue(std::max(0, value));
-  SetErasing(erasing_);
+  const bool idle = state_ == State::Idle;
+  cmdEject->setEnabled(idle);
+  cmdLoad->setEnabled(idle);
+  cmdStartErase->setEnabled(idle && RecorderWrites(*korbErase_));
+  cmbDrives->setEnabled(idle);
+  const bool stoppable = state_ == State::Erasing && stoppable_;
+  cmdAbort->setEnabled(stoppable);
+  cmdAbort->setToolTip(stoppable ? kCanStopHint : kCannotStopHint);
 }
 
 bool TfrmErase::StepDone() {
-  SetBusy(false);
-  if (closeWhenIdle_ && !erasing_) {
+  SetState(State::Idle);
+  if (closeWhenIdle_) {
     eraseGuard_.Release();
     QDialog::reject();
     return false;
@@ -207,9 +191,8 @@ bool TfrmErase::StepDone() {
 }
 
 void TfrmErase::cmbDrivesChange() {
-  if (erasing_) return;
-  if (driveTask_.Running()) {
-    selectPending_ = true;
+  if (state_ != State::Idle) {
+    if (state_ == State::Step) selectPending_ = true;
     return;
   }
   const QString entry = cmbDrives->currentText();
@@ -223,140 +206,110 @@ void TfrmErase::cmbDrivesChange() {
 }
 
 void TfrmErase::cmdStartEraseClick() {
-  if (erasing_ || driveTask_.Running()) return;
+  if (state_ != State::Idle) return;
   const QString entry = cmbDrives->currentText();
   cmbDrives->setToolTip(entry);
   const std::string drive = entry.toStdString();
   eraseGuard_ = TDriveGuard::TryAcquire(drive, kErasingHolder);
   if (!eraseGuard_.Held() && !drive.empty()) {
-    ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(TDriveGuard::Holder(drive)));
+    std::string other = TDriveGuard::Holder(drive);
+    ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(other.empty() ? "busy" : other));
     return;
   }
   TKorbBurner& korb = *korbErase_;
-  const bool quick = chkQuickErase->isChecked();
-  auto erasable = std::make_shared<std::atomic<bool>>(false);
-  const bool started = StartStep(
-      drive, kErasingHolder,
-      [&korb, drive, quick, erasable] {
-        korb.SetDevice(drive);
-        // A DVD-RAM is rewritable whatever the drive says; its quick erase only clears the
-        // start.
-        erasable->store(korb.IsErasable() || (quick && korb.GetDiscType() == kDiscDvdRam));
-      },
-      [this, erasable] {
-        if (StepDone()) ConfirmErase(erasable->load());
-      });
+  const bool full = !chkQuickErase->isChecked();
+  // The recorder shown is the one erased: select it again, then the job takes it.
+  const bool started = StartStep(drive, kErasingHolder, [&korb, drive] { korb.SetDevice(drive); },
+                                 [this, full] {
+                                   if (!StepDone()) return;
+                                   job_.reset();
+                                   job_ = std::make_unique<TEraseJob>(*korbErase_, static_cast<TJobHandler&>(*this), full);
+                                   stoppable_ = false;
+                                   SetState(State::Starting);
+                                   job_->Start();
+                                 });
   if (!started) eraseGuard_.Release();
 }
 
-void TfrmErase::ConfirmErase(bool erasable) {
-  const bool quick = chkQuickErase->isChecked();
-  if (!erasable) {
-    eraseGuard_.Release();
-    ShowMessage(this, QMessageBox::Warning, "Warning", "This disc is not erasable.");
+void TfrmErase::Ask(const TJobQuestion& question, std::function<void(bool)> answer) {
+  if (closeWhenIdle_) {
+    answer(false);
     return;
   }
-  const QString question =
-      quick ? QString("All data on the disc will be lost.") + kLineBreak +
-                  "Do you want to quick erase the disc ?"
-            : QString("All data on the disc will be lost") + kLineBreak +
-                  "Do you want to completely erase the disc ?" + kLineBreak +
-                  "This may take 10-70 minutes.";
-  if (!RecorderFreeForWriting(this, *korbErase_) ||
-      !AskYesNo(this, QMessageBox::Warning, question, QMessageBox::No)) {
-    eraseGuard_.Release();
-    return;
+  const bool erase = question.Kind == TQuestionKind::Erase;
+  const bool yes = AskYesNo(this, erase ? QMessageBox::Warning : QMessageBox::Question,
+                            DialogText(question.Text), erase ? QMessageBox::No : QMessageBox::Yes);
+  if (yes && erase) {
+    prgProgress->setValue(0);
+    SetState(State::Launching);
   }
-  StartErase(quick ? kQuickBlank : kFullBlank);
+  answer(yes);
 }
 
-void TfrmErase::StartErase(uint8_t blankType) {
-  TKorbBurner& korb = *korbErase_;
-  korb.WriteSpeed = 0;
-  startReported_.store(false);
-  auto started = std::make_shared<std::atomic<bool>>(false);
-  // The drive may first have to become ready, which can take half a minute.
-  driveTask_.Start([&korb, blankType, started] { started->store(korb.StartErase(blankType)); },
-                   [this, started] {
-                     SetBusy(false);
-                     if (startReported_.load()) {
-                       korbEraseEraseDone(korbErase_.get(), startWithError_.load());
-                       return;
-                     }
-                     if (!started->load()) {
-                       eraseGuard_.Release();
-                       SetErasing(false);
-                       lblBurnState->setText("Ready");
-                       ShowMessage(this, QMessageBox::Warning, "Warning",
-                                   QString("The drive did not become ready.") + kLineBreak +
-                                       "Nothing was erased; check the disc and try again.");
-                       return;
-                     }
-                     lblBurnState->setText("Erasing Data...");
-                     tmrProgress->start();
-                   });
-  erasing_ = true;
-  prgProgress->setValue(0);
-  SetBusy(true);
+void TfrmErase::Tell(const TJobMessage& message) {
+  if (message.Text.empty() || message.Kind == TMessageKind::Information) return;
+  ShowMessage(this, QMessageBox::Warning, "Warning", DialogText(message.Text),
+              LinesText(message.Details));
 }
 
-void TfrmErase::SetErasing(bool erasing) {
-  erasing_ = erasing;
-  const bool idle = !erasing && !driveTask_.Running();
-  cmdEject->setEnabled(idle);
-  cmdLoad->setEnabled(idle);
-  cmdStartErase->setEnabled(idle && CanWrite(*korbErase_));
-  cmbDrives->setEnabled(idle);
+void TfrmErase::Progress(const TJobProgress& progress) {
+  stoppable_ = progress.Stoppable;
+  if (state_ == State::Launching) {
+    SetState(State::Erasing);
+    lblBurnState->setText("Erasing Data...");
+    prgProgress->setValue(0);
+    tmrProgress->start();
+  }
+  // The estimate may fall back when the drive reports less; the bar does not.
+  if (progress.Percent >= prgProgress->value()) prgProgress->setValue(progress.Percent);
+  if (state_ == State::Erasing) SetState(State::Erasing);
 }
 
 void TfrmErase::tmrProgressTimer() {
-  prgProgress->setMaximum(100);
-  // The estimate may fall back when the drive reports less; the bar does not.
-  const int p = korbErase_->EraseProgress();
-  if (p >= prgProgress->value()) prgProgress->setValue(p);
-  const bool stoppable = erasing_ && !stopping_ && korbErase_->EraseStoppable();
-  cmdAbort->setEnabled(stoppable);
-  cmdAbort->setToolTip(stoppable ? kCanStopHint : kCannotStopHint);
+  // The job reports every half second; the bar and the Abort button follow its last word.
+  if (state_ == State::Erasing) SetState(State::Erasing);
 }
 
-void TfrmErase::korbEraseEraseDone(TSCSIDevice*, bool WithError) {
+void TfrmErase::Done(const TJobResult& result) {
   eraseGuard_.Release();
   tmrProgress->stop();
-  lblBurnState->setText("Ready");
-  prgProgress->setValue(prgProgress->maximum());
-  SetErasing(false);
-  stopping_ = false;
-  cmdAbort->setEnabled(false);
-  cmdAbort->setToolTip(kCannotStopHint);
-  if (WithError)
-    ShowMessage(this, QMessageBox::Information, "Error", "Erase process completed with errors.");
+  const bool erased =
+      result.Outcome == TJobOutcome::Completed || result.Outcome == TJobOutcome::Failed;
+  if (erased) {
+    lblBurnState->setText("Ready");
+    stateBefore_ = "Ready";
+    prgProgress->setValue(prgProgress->maximum());
+  }
+  stoppable_ = false;
+  if (!StepDone() || !erased) return;
+  if (result.Outcome == TJobOutcome::Failed)
+    ShowMessage(this, QMessageBox::Information, "Error", QString::fromStdString(result.Text));
   else
-    ShowMessage(this, QMessageBox::Information, "Ready", "Erase process completed.");
+    ShowMessage(this, QMessageBox::Information, "Ready", QString::fromStdString(result.Text));
 }
 
 void TfrmErase::cmdAbortClick() {
-  if (!erasing_ || stopping_ || !korbErase_->EraseStoppable()) return;
-  stopping_ = true;
-  cmdAbort->setEnabled(false);
+  if (state_ != State::Erasing || !stoppable_) return;
+  SetState(State::Stopping);
   lblBurnState->setText("Stopping the erase...");
-  korbErase_->StopErase();
+  job_->Cancel();
 }
 
 void TfrmErase::StartTray(TrayMove move) {
-  if (erasing_ || driveTask_.Running()) return;
+  if (state_ != State::Idle) return;
   if (StartTrayMove(this, *korbErase_, move, driveTask_, [this](bool) { StepDone(); }))
-    SetBusy(true);
+    SetState(State::Step);
 }
 
 void TfrmErase::cmdEjectClick() { StartTray(TrayMove::Eject); }
 void TfrmErase::cmdLoadClick() { StartTray(TrayMove::Load); }
 
 void TfrmErase::reject() {
-  if (erasing_) {
+  if (Erasing()) {
     lblBurnState->setText("Erasing Data... The erase must finish before this window can close.");
     return;
   }
-  if (!driveTask_.Running()) {
+  if (state_ == State::Idle) {
     QDialog::reject();
     return;
   }

@@ -1,6 +1,6 @@
 // The erase dialog: blanks the rewritable disc in a recorder of its own choosing. It owns
-// its component, asks before it erases, follows the erase with a 500 ms timer and reports
-// the end.
+// its component and runs the erase job on it: the job checks, asks, erases and reports the
+// end; the dialog shows its questions and follows the erase with a 500 ms timer.
 //
 // Everything that asks the drive (listing and selecting recorders, the disc questions before
 // an erase, starting it, the tray) runs on a worker while the dialog shows "Preparing..." and
@@ -10,11 +10,11 @@
 #pragma once
 
 #include "app/background_task.h"
-#include "component/drive_guard.h"
+#include "component/sequence_guard.h"
+#include "component/erase_job.h"
 
 #include <QDialog>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -30,12 +30,11 @@ namespace brennix {
 
 class TDialogHost;
 class TKorbBurner;
-class TSCSIDevice;
 enum class TrayMove;
 
 inline constexpr const char* kEraseCaption = "Erase CD or DVD";
 
-class TfrmErase : public QDialog {
+class TfrmErase : public QDialog, private TJobHandler {
   Q_OBJECT
 
  public:
@@ -61,43 +60,57 @@ class TfrmErase : public QDialog {
   void cmdEjectClick();
   void cmdLoadClick();
   void tmrProgressTimer();
-  void korbEraseEraseDone(TSCSIDevice* Sender, bool WithError);
 
   TKorbBurner& korbErase() { return *korbErase_; }
-  bool Erasing() const { return erasing_; }
-  // A step talks to the drive: the buttons wait and the dialog shows "Preparing...".
-  bool Busy() const { return driveTask_.Running(); }
+  // The drive blanks, formats or is filled with zeros.
+  bool Erasing() const {
+    return state_ == State::Launching || state_ == State::Erasing || state_ == State::Stopping;
+  }
+  // A step or the erase job talks to the drive before the erase itself has begun.
+  bool Busy() const {
+    return state_ == State::Step || state_ == State::Starting || state_ == State::Launching;
+  }
 
  public slots:
   void reject() override;  // the close box and Esc
 
  private:
-  void SetErasing(bool erasing);
-  void SetBusy(bool busy);
-  // The end of a step: the busy state goes. False when the dialog closed on it.
-  bool StepDone();
-  void StartTray(TrayMove move);
+  enum class State {
+    Idle,
+    Step,      // listing, selecting, the tray
+    Starting,   // the erase job's checks and question
+    Launching,  // Yes was said; the drive is getting ready to erase
+    Erasing,
+    Stopping,  // Abort was asked of an erase that writes zeros
+  };
+
+  // The erase job's events, on this thread.
+  void Ask(const TJobQuestion& question, std::function<void(bool)> answer) override;
+  void Tell(const TJobMessage& message) override;
+  void Progress(const TJobProgress& progress) override;
+  void Done(const TJobResult& result) override;
+
+  void SetState(State state);
   // Runs work as a step holding the recorder's guard (refused with a message when another
   // step has it); done follows on this thread.
   bool StartStep(const std::string& drive, const std::string& holder, std::function<void()> work,
                  std::function<void()> done);
-  void ConfirmErase(bool erasable);
-  void StartErase(uint8_t blankType);
+  // The end of a step or of the job: idle again. False when the dialog closed on it.
+  bool StepDone();
+  void StartTray(TrayMove move);
 
   TDialogHost& host_;
   std::unique_ptr<TKorbBurner> korbErase_;
-  // After korbErase_: a step still running is waited for before the component goes.
+  // After korbErase_: a step or job still running is waited for before the component goes.
   TBackgroundTask driveTask_;
+  std::unique_ptr<TEraseJob> job_;
   // Held from the disc questions before an erase until its end.
   TDriveGuard eraseGuard_;
+  State state_ = State::Idle;
   bool selectPending_ = false;  // the selector changed while a step ran
   bool closeWhenIdle_ = false;
   QString stateBefore_;  // the status line that "Preparing..." stands in for
-  // The end of an erase reported before the step that starts it has ended; shown then.
-  std::atomic<bool> startReported_{false};
-  std::atomic<bool> startWithError_{false};
-  bool erasing_ = false;
-  bool stopping_ = false;
+  bool stoppable_ = false;
 };
 
 // Creates the dialog owned by owner, prepares and shows it modally; returns when it closed.

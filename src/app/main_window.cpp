@@ -1,6 +1,6 @@
 #include "app/main_window.h"
 
-#include "app/burn_queue.h"
+#include "app/queue_texts.h"
 #include "app/cd_size.h"
 #include "app/dialogs.h"
 #include "app/jpeg_image.h"
@@ -9,7 +9,7 @@
 #include "app/splash.h"
 #include "app/tray_actions.h"
 #include "app/web_page.h"
-#include "component/drive_guard.h"
+#include "component/sequence_guard.h"
 #include "component/korb_burner.h"
 #include "image/image_tables.h"
 #include "transport/sg_drive.h"

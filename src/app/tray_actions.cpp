@@ -2,7 +2,7 @@
 
 #include "app/background_task.h"
 #include "app/message_box.h"
-#include "component/drive_guard.h"
+#include "component/sequence_guard.h"
 #include "device/scsi_device.h"
 
 #include <QApplication>
@@ -13,8 +13,6 @@
 namespace brennix {
 
 namespace {
-
-constexpr uint32_t kFlushTimeoutMs = 300000;
 
 const char* HolderOf(TrayMove move) {
   return move == TrayMove::Eject ? "ejecting the disc" : "loading the disc";
@@ -27,31 +25,20 @@ bool MoveTrayGuarded(QWidget* owner, TSCSIDevice& component, TrayMove move) {
   const bool moved = MoveTray(component, move);
   guard.Release();
   QApplication::restoreOverrideCursor();
-  if (!moved) ShowMessageBox(owner, QMessageBox::Warning, "Warning", TrayFailureText(move));
+  if (!moved) ShowMessageBox(owner, QMessageBox::Warning, "Warning", QString::fromStdString(TrayFailureText(move)));
   return moved;
 }
 
 }  // namespace
-
-bool MoveTray(TSCSIDevice& component, TrayMove move) {
-  if (move == TrayMove::Load) return component.StartStopUnit(false);
-  // Whatever the drive still holds in its cache goes to the disc before the tray opens.
-  component.SynchronizeCache(kFlushTimeoutMs, false);
-  component.PreventAllowRemoval(true);
-  return component.StartStopUnit(true);
-}
-
-QString TrayFailureText(TrayMove move) {
-  return move == TrayMove::Eject ? "Unable to eject the device." : "Unable to load the device.";
-}
 
 QString DriveHeldText(const std::string& holder) {
   return "The device is busy (" + QString::fromStdString(holder) +
          "). Please try again when it has finished.";
 }
 
-TDriveGuard AcquireDrive(QWidget* owner, const TSCSIDevice& component, const std::string& holder) {
-  const std::string& drive = component.Device();
+namespace {
+
+TDriveGuard AcquireDriveEntry(QWidget* owner, const std::string& drive, const std::string& holder) {
   TDriveGuard guard = TDriveGuard::TryAcquire(drive, holder);
   if (!guard.Held() && !drive.empty() && owner != nullptr) {
     std::string other = TDriveGuard::Holder(drive);
@@ -61,18 +48,33 @@ TDriveGuard AcquireDrive(QWidget* owner, const TSCSIDevice& component, const std
   return guard;
 }
 
-bool StartDriveStep(QWidget* owner, const TSCSIDevice& component, const std::string& holder,
-                    TBackgroundTask& task, std::function<void()> work, std::function<void()> done) {
+}  // namespace
+
+TDriveGuard AcquireDrive(QWidget* owner, const TSCSIDevice& component, const std::string& holder) {
+  return AcquireDriveEntry(owner, component.Device(), holder);
+}
+
+bool StartDriveStep(QWidget* owner, const std::string& drive, const std::string& holder,
+                    TBackgroundTask& task, std::function<void()> work, std::function<void()> done,
+                    const TDriveGuard* held) {
   if (task.Running()) return false;
-  // No recorder selected: nothing to guard, and the step's commands are not sent anyway.
-  auto guard = std::make_shared<TDriveGuard>(AcquireDrive(owner, component, holder));
-  if (!guard->Held() && !component.Device().empty()) return false;
+  auto guard = std::make_shared<TDriveGuard>();
+  if (held == nullptr || !held->Held() || held->Drive() != drive) {
+    *guard = AcquireDriveEntry(owner, drive, holder);
+    // No recorder selected: nothing to guard, and the step's commands are not sent anyway.
+    if (!guard->Held() && !drive.empty()) return false;
+  }
   return task.Start(
       [guard, work = std::move(work)] {
         if (work) work();
         guard->Release();
       },
       std::move(done));
+}
+
+bool StartDriveStep(QWidget* owner, const TSCSIDevice& component, const std::string& holder,
+                    TBackgroundTask& task, std::function<void()> work, std::function<void()> done) {
+  return StartDriveStep(owner, component.Device(), holder, task, std::move(work), std::move(done));
 }
 
 bool StartTrayMove(QWidget* owner, TSCSIDevice& component, TrayMove move, TBackgroundTask& task,
@@ -87,7 +89,7 @@ bool StartTrayMove(QWidget* owner, TSCSIDevice& component, TrayMove move, TBackg
       [owner, move, moved, done = std::move(done)] {
         if (done) done(moved->load());
         if (!moved->load())
-          ShowMessageBox(owner, QMessageBox::Warning, "Warning", TrayFailureText(move));
+          ShowMessageBox(owner, QMessageBox::Warning, "Warning", QString::fromStdString(TrayFailureText(move)));
       });
 }
 

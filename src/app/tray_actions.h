@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include "component/recorder_rules.h"
+
 #include <functional>
 #include <string>
 
@@ -16,14 +18,6 @@ class TBackgroundTask;
 class TDriveGuard;
 class TSCSIDevice;
 
-enum class TrayMove { Eject, Load };
-
-// The commands of a tray move, for any thread and without a word to the user. An eject first
-// flushes whatever the drive still holds in its cache (this may take minutes) and allows
-// removal. True when the tray moved.
-bool MoveTray(TSCSIDevice& component, TrayMove move);
-// "Unable to eject the device." or "Unable to load the device."
-QString TrayFailureText(TrayMove move);
 // What a window says when a button finds its recorder busy with another step.
 QString DriveHeldText(const std::string& holder);
 
@@ -31,9 +25,15 @@ QString DriveHeldText(const std::string& holder);
 // an empty guard, and owner (when given) tells the user so.
 TDriveGuard AcquireDrive(QWidget* owner, const TSCSIDevice& component, const std::string& holder);
 
-// Runs work on task's worker while holding the recorder's guard, which is let go as soon as
-// work returns; done follows on the main thread. False when nothing started: task is busy,
-// or the recorder is held elsewhere (owner, when given, has told the user).
+// The one way a window runs a step that talks to a recorder: work on task's worker while
+// holding the guard of the recorder `drive` (its device entry), let go as soon as work
+// returns; done follows on the main thread. A step of a sequence that already holds that
+// recorder (`held`) runs under that hold. False when nothing started: task is busy, or the
+// recorder is held elsewhere (owner, when given, has told the user).
+bool StartDriveStep(QWidget* owner, const std::string& drive, const std::string& holder,
+                    TBackgroundTask& task, std::function<void()> work, std::function<void()> done,
+                    const TDriveGuard* held = nullptr);
+// The same for the recorder selected in component.
 bool StartDriveStep(QWidget* owner, const TSCSIDevice& component, const std::string& holder,
                     TBackgroundTask& task, std::function<void()> work, std::function<void()> done);
 

@@ -1,6 +1,5 @@
 // brennix-cli burn: builds the image from the sources as the burn dialog builds it from its
 // queue, asks the dialog's question, and records it with a live progress line.
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,25 +17,22 @@
 #include "cli/console.h"
 #include "cli/queue.h"
 #include "cli/select_recorder.h"
+#include "cli/job_console.h"
+#include "component/burn_job.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
+#include "component/recorder_rules.h"
 #include "device/disc_types.h"
-#include "device/drive_hold.h"
-#include "platform/main_thread.h"
-#include "transport/spti.h"
 
 namespace brennix::cli {
 
 namespace {
 
-// What the burn dialog sets on its component.
-constexpr int32_t kDialogCacheSize = 8392704;
-constexpr uint32_t kProgressTickMs = 500;
-
 const char* const kBurnUsage =
     "usage: brennix-cli burn [--device D] [--label TEXT] [--save-path full|last|none]\n"
     "                        [--close-disc] [--test-write] [--verify] [--speed KBS]\n"
-    "                        [--unmount] [--no-rock-ridge] [--no-import] [--yes] [--quiet]\n"
+    "                        [--unmount] [--no-joliet] [--no-rock-ridge] [--no-import]\n"
+    "                        [--yes] [--quiet]\n"
     "                        SOURCE...\n"
     "\n"
     "Writes the files and folders SOURCE... to the disc in the recorder D (default: the\n"
@@ -47,9 +43,10 @@ const char* const kBurnUsage =
     "reads the new session back and compares it with what was sent; --speed sets the write\n"
     "speed in KB/s (0, the default, is the drive's maximum). A disc that is mounted is not\n"
     "written; --unmount unmounts it first. Before it asks, the command checks that the disc\n"
-    "can take the image. --no-rock-ridge leaves out the Rock Ridge names, modes and times\n"
-    "Linux readers use. The files of the disc's last session stay in the new one (a\n"
-    "SOURCE of the same name replaces one); --no-import writes the new files alone.\n"
+    "can take the image. --no-joliet leaves out the Joliet tree of long names;\n"
+    "--no-rock-ridge leaves out the Rock Ridge names, modes and times Linux readers use.\n"
+    "The files of the disc's last session stay in the new one (a SOURCE of the same name\n"
+    "replaces one); --no-import writes the new files alone.\n"
     "Without --yes it asks before it writes. Ctrl-C aborts the recording.\n";
 
 struct Options {
@@ -62,6 +59,7 @@ struct Options {
   uint16_t speed = 0;
   bool yes = false;
   bool unmount = false;
+  bool joliet = true;
   bool rockRidge = true;
   bool import = true;
   std::vector<std::string> sources;
@@ -116,6 +114,8 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       const unsigned long kbs = std::strtoul(v->c_str(), nullptr, 10);
       if (errno != 0 || kbs > 0xFFFF) return "--speed must be at most 65535 KB/s";
       o.speed = static_cast<uint16_t>(kbs);
+    } else if (a == "--no-joliet") {
+      o.joliet = false;
     } else if (a == "--no-rock-ridge") {
       o.rockRidge = false;
     } else if (a == "--no-import") {
@@ -133,99 +133,6 @@ std::string Parse(const Args& args, Options& o, bool& help) {
   if (o.sources.empty()) return "nothing to write: give one or more SOURCE files or folders";
   return "";
 }
-
-std::atomic<bool> g_interrupted{false};
-
-// Also asks a recording that is still starting (Burn is filling the cache) to stop.
-extern "C" void OnBurnInterrupt(int) {
-  g_interrupted.store(true);
-  AbortFlag.store(true);
-}
-
-// Ctrl-C asks the recording to stop instead of killing the process mid-write.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    struct sigaction action {};
-    action.sa_handler = OnBurnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &oldInt_);
-    ::sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~InterruptGuard() {
-    ::sigaction(SIGINT, &oldInt_, nullptr);
-    ::sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-};
-
-// The progress line: what the dialog shows, plus buffer fill and speed. Only a person at a
-// terminal sees it; a pipe or a file gets the summary alone.
-class ProgressLine {
- public:
-  ProgressLine(TKorbBurner& burner, int64_t sectorsToWrite)
-      : burner_(burner), sectors_(sectorsToWrite), terminal_(ShowProgress()),
-        lastTick_(std::chrono::steady_clock::now()) {}
-
-  // `completed`: the recording ended well, so the line shows its end rather than the
-  // dialog's bar, which stops at 90 % while the drive still closes the disc.
-  void Update(bool finalizing, bool completed = false) {
-    if (!terminal_) return;
-    const int verified = burner_.VerifyProgress();
-    if (verified >= 0) {
-      Show("Verifying... " + std::to_string(verified) + "%");
-      return;
-    }
-    const auto now = std::chrono::steady_clock::now();
-    const int64_t written = burner_.BytesWritten();
-    const double seconds = std::chrono::duration<double>(now - lastTick_).count();
-    if (seconds > 0.2) {
-      speed_ = static_cast<double>(written - lastBytes_) / seconds;
-      lastBytes_ = written;
-      lastTick_ = now;
-    }
-    std::string line = MBWrittenText(written, sectors_);
-    const int64_t position = ProgressPosition(written, sectors_);
-    const int percent =
-        completed     ? 100
-        : sectors_ > 0 ? static_cast<int>(std::lround(static_cast<double>(position) * 100.0 /
-                                                      static_cast<double>(sectors_)))
-                       : 0;
-    line += "  " + std::to_string(percent) + "%";
-    const int fill = BufferFillPercent(burner_.BufferSize(), burner_.FreeBufferSize());
-    if (fill >= 0) line += "  buffer " + std::to_string(fill) + "%";
-    line += "  " + XSpeedText(DiscType.load(), speed_);
-    if (!completed && (finalizing || (sectors_ > 0 && written == sectors_ * 2048)))
-      line += "  Finalizing...";
-    Show(line);
-  }
-
-  void Finish() {
-    if (terminal_ && shown_) std::printf("\n");
-    std::fflush(stdout);
-  }
-
- private:
-  void Show(const std::string& line) {
-    std::printf("\r%-78s", line.c_str());
-    shown_ = true;
-    std::fflush(stdout);
-  }
-
-  TKorbBurner& burner_;
-  const int64_t sectors_;
-  const bool terminal_;
-  std::chrono::steady_clock::time_point lastTick_;
-  int64_t lastBytes_ = 0;
-  double speed_ = 0;
-  bool shown_ = false;
-};
-
 
 }  // namespace
 
@@ -257,130 +164,68 @@ int RunBurn(const Args& args) {
     };
   }
   if (!SelectRecorder(burner, o.device)) return 1;
-  if ((burner.Capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) == 0)
+  if (!RecorderWrites(burner))
     return Fail("the recorder '" + burner.Device() + "' cannot write discs");
+  ApplyRecordingPreset(burner);
 
-  // Another program on the drive, or the disc mounted, stops the burn before anything is
-  // built or asked; the recording itself checks once more when it takes the drive.
-  DriveBusy busy = RecorderBusy(burner);
-  if (busy.Reason == DriveBusyReason::Mounted && o.unmount) {
-    std::string why;
-    if (!UnmountRecorderDisc(burner, why)) return Fail(why);
-    Summary("Unmounted the disc from " + busy.MountPoint + ".");
-    busy = RecorderBusy(burner);
-  }
-  if (!busy.Free()) return Fail(DriveBusyText(busy));
+  TBurnOptions options;
+  for (const std::string& source : o.sources) options.Sources.push_back({source, true});
+  options.SavePath = o.savePath;
+  options.Label = o.label;
+  options.Joliet = o.joliet;
+  options.RockRidge = o.rockRidge;
+  options.CloseDisc = o.closeDisc;
+  options.TestWrite = o.testWrite;
+  options.Verify = o.verify;
+  options.Import = o.import;
+  options.Speed = o.speed;
+  options.ImportOffHint = " (--no-import writes the new files without those on the disc)";
 
-  burner.UnderrunProtection = true;
-  burner.DoDebug = true;
-  burner.ReadSpeed = 0;
-  burner.TestWrite = o.testWrite;
-  burner.ReplaceFile = false;
-  burner.PerformOPC = true;
-  burner.SetCacheSize(kDialogCacheSize);
-  burner.WritePostGap = true;
-  burner.JolietFileSystem = true;
-  burner.RockRidge = o.rockRidge;
-  burner.IdVolume = o.label;
-  burner.FinalizeDisc = o.closeDisc;
-  burner.Verify = o.verify;
-  uint32_t bufferLength = 0, blankLength = 0;
-  burner.ReadBufferCapacity(bufferLength, blankLength);
-  burner.SetWriteSpeed(o.speed);
-
-  // A virtual recorder's disc (and its state file) inside a source folder is left out: it is
-  // being written while the image would read it.
-  const std::string disc = SelectedDiscFile(burner);
-  const QueueBuild queue = BuildTreeFromQueue(
-      burner, o.sources, o.savePath,
-      disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"});
-  for (const std::string& path : queue.BeingWrittenFound)
-    Complain("burn: left out: \"" + path + "\": the disc being written");
-  const int leftOut = ReportSkippedSources(burner, "burn");
-  if (!queue.Error.empty()) return Fail(queue.Error);
-  if (burner.DirCount() == 0 && burner.FileCount() == 0)
-    return Fail("nothing to write: the sources hold no files");
-  if (!burner.PrepareImage()) return Fail("cannot lay out the image");
-  // Asking about a disc that cannot take the image would only lead to a spoiled one.
-  std::string refused = burner.CheckDiscForImage();
-  if (!refused.empty()) return Fail(refused);
-  // The disc's files join the tree before the question, and the image is checked with them.
-  burner.ImportSession = o.import;
-  if (o.import) {
-    if (!burner.ImportLastSession(refused))
-      return Fail(refused + " (--no-import writes the new files without those on the disc)");
-    if (burner.ImportedFiles() > 0 || burner.ReplacedFiles() > 0) {
-      const auto files = [](int64_t n) {
-        return std::to_string(n) + (n == 1 ? " file" : " files");
-      };
-      std::string kept = "Keeping " + files(burner.ImportedFiles()) + " of the earlier session";
-      if (burner.ReplacedFiles() > 0)
-        kept += " (" + std::to_string(burner.ReplacedFiles()) + " replaced by new ones)";
-      Summary(kept + ".");
+  TConsoleJob console("burn", o.yes, o.unmount);
+  console.StartLine = "Writing Data...";
+  int64_t lastBytes = 0;
+  auto lastTick = std::chrono::steady_clock::now();
+  double speed = 0;
+  console.ProgressText = [&](const TJobProgress& p) -> std::string {
+    if (p.Phase == TJobPhase::Verifying) return "Verifying... " + std::to_string(p.Percent) + "%";
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - lastTick).count();
+    if (seconds > 0.2) {
+      speed = static_cast<double>(p.BytesDone - lastBytes) / seconds;
+      lastBytes = p.BytesDone;
+      lastTick = now;
     }
-    if (!burner.PrepareImage()) return Fail("cannot lay out the image");
-    refused = burner.CheckDiscForImage();
-    if (!refused.empty()) return Fail(refused);
-  }
-
-  const std::string question = "Do you want to write " + QueueSizeText(queue.QueuedBytes) +
-                               " to the disc ?" + LeftOutNote(leftOut);
-  if (o.yes) {
-    Summary(question + " yes");
-  } else if (!Confirm(question)) {
-    std::printf("Nothing written.\n");
-    return 1;
-  }
-
-  std::atomic<bool> done{false};
-  std::atomic<bool> finalizing{false};
-  std::string error;
-  burner.OnWriteDone = [&](TKorbBurner*, const std::string& text) {
-    error = text;
-    done.store(true);
+    const int64_t sectors = p.BytesTotal / 2048;
+    std::string line = MBWrittenText(p.BytesDone, sectors);
+    const int64_t position = ProgressPosition(p.BytesDone, sectors);
+    const int percent = p.Ended       ? 100
+                        : sectors > 0 ? static_cast<int>(std::lround(static_cast<double>(position) *
+                                                                   100.0 / static_cast<double>(sectors)))
+                                    : 0;
+    line += "  " + std::to_string(percent) + "%";
+    const int fill = BufferFillPercent(p.BufferSize, p.FreeBufferSize);
+    if (fill >= 0) line += "  buffer " + std::to_string(fill) + "%";
+    line += "  " + XSpeedText(DiscType.load(), speed);
+    if (p.Phase == TJobPhase::Finalizing && !p.Ended) line += "  Finalizing...";
+    return line;
   };
-  burner.OnFinalizingTrack = [&](TKorbBurner*) { finalizing.store(true); };
-
-  InterruptGuard interrupts;
-  g_interrupted.store(false);
-  Summary("Writing Data...");
-  ProgressLine progress(burner, burner.SectorsToWrite());
-  bool aborting = false;
-  // Burn lays out, fills the cache and starts the writer; a failure before that arrives as
-  // OnWriteDone right away.
-  burner.Burn();
-  while (!done.load()) {
-    PumpMainThreadUntil([&] { return done.load(); }, kProgressTickMs);
-    if (done.load()) break;
-    if (g_interrupted.load() && !aborting) {
-      aborting = true;
-      burner.Abort();
-      progress.Finish();
-      Summary("Aborting...");
-    }
-    progress.Update(finalizing.load());
+  TBurnJob job(burner, console, std::move(options));
+  const TJobResult result = console.Run(job);
+  switch (result.Outcome) {
+    case TJobOutcome::Declined:
+      return kExitFailure;
+    case TJobOutcome::Refused:
+      return kExitFailure;
+    case TJobOutcome::Failed:
+    case TJobOutcome::Completed:
+      break;
   }
-  if (error.empty()) progress.Update(true, true);
-  progress.Finish();
-  const uint64_t dataMs = burner.DataWriteMs();
-  if (dataMs > 0) {
-    const double mb = static_cast<double>(burner.BytesWritten()) / 1048576.0;
-    char line[96];
-    std::snprintf(line, sizeof line, "Data: %.2f MB in %.2f s (%.2f MB/s)", mb,
-                  static_cast<double>(dataMs) / 1000.0, mb * 1000.0 / static_cast<double>(dataMs));
-    Summary(line);
-  }
-  if (burner.LowestBufferFill() >= 0)
-    Summary("Drive buffer: lowest fill " + std::to_string(burner.LowestBufferFill()) + "%");
-  burner.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
-
-  if (!error.empty()) {
-    Summary("Burn process completed with errors.");
-    return Fail(error);
-  }
-  Summary("Burn process completed.");
-  if (leftOut > 0)
-    return Fail(std::to_string(leftOut) + " source(s) were left out of the disc (listed above)");
+  for (const std::string& line : result.Summary) Summary(line);
+  Summary(result.Text);
+  if (result.Outcome == TJobOutcome::Failed) return Fail(result.Error);
+  if (result.LeftOut > 0)
+    return Fail(std::to_string(result.LeftOut) +
+                " source(s) were left out of the disc (listed above)");
   return kExitSuccess;
 }
 

@@ -5,6 +5,7 @@
 #include "cli/console.h"
 #include "cli/recorder_setup.h"
 #include "cli/select_recorder.h"
+#include "component/recorder_rules.h"
 
 namespace brennix::cli {
 
@@ -27,10 +28,7 @@ int RunEject(const Args& arguments) {
 
   TSCSIDevice device;
   if (!SelectRecorder(device, wanted)) return kExitFailure;
-  // Whatever the drive still holds goes to the disc before the tray opens.
-  device.SynchronizeCache(300000, false);
-  device.PreventAllowRemoval(true);
-  if (!device.StartStopUnit(true)) return Failure("Unable to eject the device.");
+  if (!MoveTray(device, TrayMove::Eject)) return Failure(TrayFailureText(TrayMove::Eject));
   return kExitSuccess;
 }
 

@@ -5,6 +5,7 @@
 #include "cli/console.h"
 #include "cli/recorder_setup.h"
 #include "cli/select_recorder.h"
+#include "component/recorder_rules.h"
 
 namespace brennix::cli {
 
@@ -27,7 +28,7 @@ int RunLoad(const Args& arguments) {
 
   TSCSIDevice device;
   if (!SelectRecorder(device, wanted)) return kExitFailure;
-  if (!device.StartStopUnit(false)) return Failure("Unable to load the device.");
+  if (!MoveTray(device, TrayMove::Load)) return Failure(TrayFailureText(TrayMove::Load));
   return kExitSuccess;
 }
 

@@ -1,36 +1,25 @@
 // brennix-cli mkiso: builds the image exactly as a burn builds it from its queue, and writes
 // it to a file through the read-ahead cache instead of to a drive.
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/job_console.h"
 #include "cli/queue.h"
-#include "image/iso_image.h"
-#include "platform/temp_file.h"
-#include "recording/cache_thread.h"
-#include "recording/image_file_writer.h"
+#include "component/image_job.h"
 
 namespace brennix::cli {
 
 namespace {
-
-// What the burn dialog uses.
-// A file has no buffer to keep from running empty, so the image needs only the smallest
-// read-ahead cache the component allows; a burn uses 8392704.
-constexpr int32_t kFileImageCacheSize = 2097152;
 
 const char* const kMkisoUsage =
     "usage: brennix-cli mkiso -o OUT.iso [--label TEXT] [--save-path full|last|none]\n"
@@ -50,11 +39,17 @@ struct Options {
   SavePathMode savePath = SavePathMode::None;
   bool joliet = true;
   bool rockRidge = true;
-  int32_t cacheSize = kFileImageCacheSize;
+  int32_t cacheSize = kImageFileCacheSize;
   std::vector<std::string> sources;
 };
 
 int MkisoError(const std::string& message) { return UsageError("mkiso: " + message); }
+
+std::string Mib(int64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  return text;
+}
 
 int Fail(const std::string& message) { return Failure("mkiso: " + message); }
 
@@ -116,38 +111,6 @@ std::string Parse(const Args& args, Options& o, bool& help) {
   return "";
 }
 
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void OnInterrupt(int) { g_interrupted.store(true); }
-
-// Ctrl-C ends the run cleanly (the partial file is removed) instead of killing it.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &oldInt_);
-    ::sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~InterruptGuard() {
-    ::sigaction(SIGINT, &oldInt_, nullptr);
-    ::sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-};
-
-std::string Mib(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-  return text;
-}
-
 }  // namespace
 
 int RunMkiso(const Args& args) {
@@ -174,88 +137,33 @@ int RunMkiso(const Args& args) {
   if (outExists && !S_ISREG(outInfo.st_mode))
     return MkisoError("'" + o.output + "' exists and is not a regular file");
 
-  TIsoImage image;
-  image.JolietFileSystem = o.joliet;
-  image.RockRidge = o.rockRidge;
-  image.IdVolume = o.label;
-  image.SetCacheSize(o.cacheSize);
-  if (std::getenv("BRENNIX_DEBUG") != nullptr) {
-    image.OnDebugMessage = [](const std::string& text, uint8_t) {
-      std::fprintf(stderr, "%s\n", text.c_str());
-    };
-  }
-  const QueueBuild queue =
-      BuildTreeFromQueue(image, o.sources, o.savePath, std::vector<std::string>{o.output});
-  // The output replaces a file that is one of the sources (or lies in a queued folder): the
-  // image would destroy what it holds.
-  if (!queue.BeingWrittenFound.empty())
-    return MkisoError("'" + o.output + "' is one of the sources ('" +
-                      queue.BeingWrittenFound.front() +
-                      "'): writing the image there would destroy it; choose an output outside them");
-  const int leftOut = ReportSkippedSources(image, "mkiso");
-  if (!queue.Error.empty()) return Fail(queue.Error);
-  if (image.DirCount() == 0 && image.FileCount() == 0)
-    return Fail("nothing to write: the sources hold no files");
-  if (!image.PrepareImage()) return Fail("cannot lay out the image");
-  if (!image.BuildHeader()) return Fail("cannot build the image head");
-
-  // Written under a temporary name and renamed at the end, so a failed run never leaves a
-  // partial image under the name asked for (nor destroys an earlier image of that name).
-  // Each run has a file of its own, created new: never another run's, never through a link.
-  std::string partial;
-  const int fd = CreateFileBeside(o.output, ".part", 0666, partial);
-  if (fd < 0) return Fail("cannot create a file beside '" + o.output + "': " + std::strerror(errno));
-
-  const int64_t expected = image.SectorsToWrite() * 2048;
-  const bool terminal = ShowProgress();
-  auto progress = [&](int64_t done) {
-    if (!terminal) return;
-    const int percent = expected > 0 ? static_cast<int>(done * 100 / expected) : 100;
-    std::printf("\rwriting %s: %3d%% (%s of %s)", o.output.c_str(), percent, Mib(done).c_str(),
-                Mib(expected).c_str());
-    std::fflush(stdout);
+  TImageOptions options;
+  options.Sources = o.sources;
+  options.Output = o.output;
+  options.SavePath = o.savePath;
+  options.Label = o.label;
+  options.Joliet = o.joliet;
+  options.RockRidge = o.rockRidge;
+  options.CacheSize = o.cacheSize;
+  TConsoleJob console("mkiso", true, false);
+  console.ProgressText = [&o](const TJobProgress& p) {
+    const int percent =
+        p.BytesTotal > 0 ? static_cast<int>(p.BytesDone * 100 / p.BytesTotal) : 100;
+    char line[64];
+    std::snprintf(line, sizeof line, ": %3d%% (", percent);
+    return "writing " + o.output + line + Mib(p.BytesDone) + " of " + Mib(p.BytesTotal) + ")";
   };
-
-  ImageFileResult result;
-  {
-    InterruptGuard interrupts;
-    g_interrupted.store(false);
-    std::recursive_mutex lock;
-    // A file image has no time-critical writer to make way for: the reader keeps its priority.
-    TCacheThread cache(image.CacheSize(), &image.HeaderStream, image.ImageSectors * 2048,
-                       image.WritePostGap, kDvdBlockSize, lock, false);
-    result = WriteImageToFile(cache, lock, fd, expected, progress, &g_interrupted);
-  }
-  if (terminal) std::printf("\n");
-
-  bool ok = result.ErrorText.empty();
-  if (ok && ::close(fd) != 0) {
-    result.ErrorText = std::string("CAN'T WRITE THE IMAGE FILE: ") + std::strerror(errno);
-    ok = false;
-  } else if (!ok) {
-    ::close(fd);
-  }
-  if (ok && ::rename(partial.c_str(), o.output.c_str()) != 0) {
-    result.ErrorText = "CAN'T RENAME '" + partial + "': " + std::strerror(errno);
-    ok = false;
-  }
-  if (!ok) {
-    ::unlink(partial.c_str());
-    return Fail(result.ErrorText + " (no image written)");
-  }
-
-  // FileCount includes the entries that stand for folders; the summary counts files alone.
-  Summary(std::to_string(image.FileCount() - image.DirCount()) + " files, " +
-          std::to_string(image.DirCount()) + " folders, " + std::to_string(expected / 2048) +
-          " sectors (" + Mib(expected) + ") written to " + o.output);
-  if (!result.FileErrors.empty()) {
-    const std::string& lines = result.FileErrors;
-    for (size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
-      Complain("mkiso: " + lines.substr(start, end - start));
+  TImageJob job(console, std::move(options));
+  const TJobResult result = console.Run(job);
+  if (result.BadRequest) return MkisoError(result.Error);
+  if (result.Outcome != TJobOutcome::Completed) return Fail(result.Error);
+  for (const std::string& line : result.Summary) Summary(line);
+  if (!result.Problems.empty()) {
+    for (const std::string& line : result.Problems) Complain("mkiso: " + line);
     return Fail("the image is complete, but some files were not read whole (see above)");
   }
-  if (leftOut > 0)
-    return Fail("the image is complete, but " + std::to_string(leftOut) +
+  if (console.LeftOut() > 0)
+    return Fail("the image is complete, but " + std::to_string(console.LeftOut()) +
                 " problem(s) left sources out of it (see above)");
   return 0;
 }

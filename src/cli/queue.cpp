@@ -23,9 +23,9 @@ std::string Sources(int n) { return std::to_string(n) + (n == 1 ? " source" : " 
 
 }  // namespace
 
-int ReportSkippedSources(const TIsoImage& image, const std::string& command) {
+int ReportSkipped(const std::vector<TSkippedSource>& skipped, const std::string& command) {
   int leftOut = 0, renamed = 0;
-  for (const TSkippedSource& s : image.SkippedSources()) {
+  for (const TSkippedSource& s : skipped) {
     if (s.NewName.empty()) {
       ++leftOut;
       Complain(command + ": left out: \"" + s.Source + "\": " + s.Reason);

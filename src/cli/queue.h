@@ -3,8 +3,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-#include "component/burn_queue.h"
+#include "component/queue_tree.h"
 
 namespace brennix::cli {
 
@@ -12,7 +13,7 @@ bool ParseSavePathMode(const std::string& text, SavePathMode& mode);
 
 // Prints every source left out or renamed, one a line, then their count, to standard error
 // after "brennix-cli: <command>: ". Returns how many were left out.
-int ReportSkippedSources(const TIsoImage& image, const std::string& command);
+int ReportSkipped(const std::vector<TSkippedSource>& skipped, const std::string& command);
 
 // " (N sources left out, listed above)", or empty when none was.
 std::string LeftOutNote(int leftOut);

@@ -33,21 +33,14 @@ std::string FindDeviceEntry(const TSCSIDevice& device, const std::string& wanted
       if (ParseDeviceEntry(entry, eh, et, el) && eh == h && et == t && el == l) return entry;
     }
   }
-  int letter = 0;
   if (wanted.size() == 1 || (wanted.size() == 2 && wanted[1] == ':')) {
-    letter = std::toupper(static_cast<unsigned char>(wanted[0]));
-  } else if (SPTIInitialized()) {
-    // A device path ("/dev/sr0", a virtual recorder's disc file) names the drive's letter.
-    for (unsigned i = 2; i < kSPTIDriveCount - 1 && letter == 0; ++i) {
-      const TSPTIDrive& drive = SPTIDrive(i);
-      if (drive.Present && drive.Backend && drive.Backend->DevicePath() == wanted) letter = 'A' + static_cast<int>(i);
-    }
-  }
-  if (letter != 0) {
+    const int letter = std::toupper(static_cast<unsigned char>(wanted[0]));
     for (const std::string& entry : device.Devices)
       if (DeviceEntryLetter(entry) == letter) return entry;
+    return std::string();
   }
-  return std::string();
+  // A device path ("/dev/sr0", a virtual recorder's disc file) names the drive.
+  return device.EntryServing([&wanted](const std::string& path) { return path == wanted; });
 }
 
 bool TakeDeviceOption(Args& args, std::string& device, std::string& error) {

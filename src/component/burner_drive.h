@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "device/drive_hold.h"
+#include "device/tray_lock.h"
 #include "device/scsi_device.h"
 #include "recording/recorder_drive.h"
 

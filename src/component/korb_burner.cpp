@@ -95,7 +95,20 @@ void TKorbBurner::EndBurnEarly(const std::string& error) {
     cache_.reset();
   }
   drive_->ReleaseRecorder();
-  DeliverWriteDone(error);
+  recording_.store(false);
+  TKorbBurner* self = this;
+  ActiveBurner.compare_exchange_strong(self, nullptr);
+  PostWriteDone(error);
+}
+
+void TKorbBurner::PostWriteDone(const std::string& error) {
+  PostToMainThread([self = self_, error] {
+    TKorbBurner* burner = self->load();
+    if (burner == nullptr) return;
+    // A copy: the handler may free this component (a dialog that closes when it is done).
+    const TWriteDoneEvent handler = burner->OnWriteDone;
+    if (handler) handler(burner, error);
+  });
 }
 
 void TKorbBurner::DeliverWriteDone(const std::string& error) {
@@ -110,8 +123,7 @@ void TKorbBurner::DeliverWriteDone(const std::string& error) {
 bool TKorbBurner::Burn(const std::atomic<bool>* cancel) {
   TKorbBurner* none = nullptr;
   if (recording_.load() || !ActiveBurner.compare_exchange_strong(none, this)) {
-    const TWriteDoneEvent handler = OnWriteDone;
-    if (handler) handler(this, kRecordingRunningText);
+    PostWriteDone(kRecordingRunningText);
     return false;
   }
   // The writer of the previous recording has reported and is ending by itself.

@@ -9,11 +9,11 @@
 // Burn with its wait for the cache) and waits for before it touches the component again.
 // While such a step runs, other threads only read the atomic counters (Recording,
 // BytesWritten, BufferSize, FreeBufferSize, LowestBufferFill, DataWriteMs, VerifyProgress)
-// and may call Abort. The writer's end reaches OnWriteDone through PostToMainThread; a Burn
-// that fails before the writer starts calls OnWriteDone on the thread that called Burn, so a
-// handler that must run on the main thread posts itself there. The component owns its
-// cache and writer threads and joins them; its destructor aborts a running recording and
-// waits for the writer to end.
+// and may call Abort. OnWriteDone always reaches the main thread through PostToMainThread,
+// whether Burn failed before its writer started or the writer ended, and only once both the
+// writer and the read-ahead cache have stopped: the tree may be freed from the handler.
+// The component owns its cache and writer threads and joins them; its destructor aborts a
+// running recording and waits for the writer to end.
 #pragma once
 
 #include <atomic>
@@ -81,7 +81,7 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   std::string Version() const { return kBurnerVersion; }
   void SetVersion(const std::string&) {}  // read-only in effect
 
-  TWriteDoneEvent OnWriteDone;       // on the main thread, once per recording
+  TWriteDoneEvent OnWriteDone;       // on the main thread, once per Burn
   TNotifyEvent OnFinalizingTrack;    // on the writer thread, when all data has been sent
 
   // ---- image
@@ -110,7 +110,7 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // runs it before anything that changes the disc.
   std::string CheckDiscForImage();
   // Starts a recording. True when the writer thread is running; false when it could not
-  // start, after OnWriteDone has been called (on this thread) with the reason. The wait for
+  // start, with OnWriteDone posted to the main thread with the reason. The wait for
   // the read-ahead cache also ends, as an abort, when cancel (if given) becomes true: an
   // owner that runs Burn on a worker may ask to stop before Burn has started listening to
   // Abort.
@@ -141,6 +141,7 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   bool FindLastSession(int16_t discType, uint32_t& sessionStart, uint32_t& readable,
                        std::string& error);
   void EndBurnEarly(const std::string& error);
+  void PostWriteDone(const std::string& error);
   void FinishThreads();
   void DeliverWriteDone(const std::string& error);
 

@@ -81,6 +81,23 @@ void TSCSIDevice::RefreshDevices() {
   LastErrorText.clear();
 }
 
+std::shared_ptr<DriveBackend> TSCSIDevice::SelectedBackend() const {
+  if (!ASPIUsesEmulation()) return nullptr;
+  return SPTIBackend(HaId, Target, Lun);
+}
+
+std::string TSCSIDevice::EntryServing(
+    const std::function<bool(const std::string& path)>& matches) const {
+  if (!ASPIUsesEmulation()) return std::string();
+  for (const std::string& entry : Devices) {
+    const char letter = DeviceEntryLetter(entry);
+    if (letter < 'A' || letter > 'Z') continue;
+    const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
+    if (drive.Present && drive.Backend && matches(drive.Backend->DevicePath())) return entry;
+  }
+  return std::string();
+}
+
 char TSCSIDevice::DriveLetter() {
   if (ASPIUsesEmulation()) return SPTIDriveLetter(HaId, Target, Lun);
   if (!ASPIInitialized()) return 0;

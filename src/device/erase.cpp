@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "device/disc_types.h"
-#include "device/drive_hold.h"
+#include "device/tray_lock.h"
 #include "device/erase_plan.h"
 #include "device/erase_thread.h"
 #include "device/recording_cdbs.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "device/disc_types.h"
-#include "device/drive_hold.h"
+#include "device/tray_lock.h"
 #include "device/erase_plan.h"
 #include "device/scsi_device.h"
 #include "platform/clock.h"

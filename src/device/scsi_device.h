@@ -106,6 +106,11 @@ class TSCSIDevice {
   void RefreshDevices();
   // The selected device's letter; 0 when none is found.
   char DriveLetter();
+  // The drive behind the selected device as the transport serves it: a node or a virtual
+  // recorder. Null when none is selected, or when a manager library serves the drives.
+  std::shared_ptr<DriveBackend> SelectedBackend() const;
+  // The entry of Devices whose drive's path satisfies matches; empty when none does.
+  std::string EntryServing(const std::function<bool(const std::string& path)>& matches) const;
   const std::string& Device() const { return device_; }
   // Selects the device of a device-list entry ("H:T:L,X: ..."); an unusable entry deselects.
   void SetDevice(const std::string& E);

@@ -2,6 +2,7 @@
 // built per process at a time, and every component shares it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -74,6 +75,8 @@ struct ImageTables {
   int32_t MaxDirs = 0;
   // The disc's earlier session has been merged into this tree (once per tree).
   bool SessionImported = false;
+  // Read-ahead caches that may still walk the tree: while one does, ClearAll refuses.
+  std::atomic<int> Readers{0};
 };
 
 // The process-wide tables.

@@ -294,6 +294,9 @@ void TIsoImage::SetCacheSize(int32_t value) {
 }
 
 bool TIsoImage::ClearAll(int maxFiles, int maxDirs) {
+  // A recording's read-ahead cache still walks the tree: freeing it now would pull the
+  // entries from under it.
+  if (Tables().Readers.load() > 0) return false;
   TimeZoneOffset = -TimeZoneBaseBiasMinutes() / 15;
   HeaderStream.Clear();
   FreeTree();

@@ -96,6 +96,7 @@ class TIsoImage {
   TIsoImage& operator=(const TIsoImage&) = delete;
 
   // ---- tree operations
+  // Empties the tree; false (and nothing freed) while a read-ahead cache still walks it.
   bool ClearAll(int maxFiles, int maxDirs);
   // 1 added (or offered), 0 refused, -1 source not found.
   int AddFile(const std::string& destPath, const std::string& fileName, bool savePath);

@@ -29,7 +29,10 @@ int64_t RoundUpToSector(int64_t bytes) {
 
 // Opens a source file for reading, or gives null. Only regular files are read: a FIFO or a
 // device put in place of a file would block the cache or never end.
+std::atomic<TSourceOpenHook> g_sourceOpenHook{nullptr};
+
 std::unique_ptr<TFileStreamEx> OpenSourceFile(const std::string& path) {
+  if (const TSourceOpenHook hook = g_sourceOpenHook.load()) hook(path);
   std::unique_ptr<TFileStreamEx> stream;
   try {
     stream = std::make_unique<TFileStreamEx>(path, kSourceFileMode);
@@ -62,6 +65,8 @@ int32_t CacheBlockSizeForDiscType(uint16_t discType) {
   return discType == 2 || discType == 3 ? kCdBlockSize : kDvdBlockSize;
 }
 
+void SetSourceOpenHook(TSourceOpenHook hook) { g_sourceOpenHook.store(hook); }
+
 TCacheThread::TCacheThread(int32_t cacheSize, TMemoryStream* headerStream, int64_t imageSize,
                            bool padToMinimum, int32_t blockSize, std::recursive_mutex& lock,
                            bool adjustPriority)
@@ -77,6 +82,8 @@ TCacheThread::TCacheThread(int32_t cacheSize, TMemoryStream* headerStream, int64
   BytesToDeliver.store(ImageBytes);
   PadBytes.store(ImageBytes);
   if (adjustPriority_) SetPriority(ThreadPriority::Lower);
+  // Marked before the thread exists, so no ClearAll can slip in before it starts reading.
+  Tables().Readers.fetch_add(1);
   Resume();
 }
 
@@ -355,6 +362,10 @@ void TCacheThread::WaitForConsumer() {
 }
 
 void TCacheThread::Execute() {
+  // The tree may be freed again once this returns, whichever way it ends.
+  struct TreeReleased {
+    ~TreeReleased() { Tables().Readers.fetch_sub(1); }
+  } released;
   // The flags start cleared in the constructor; clearing them here could lose an abort
   // requested before the thread got going.
   if (ReadHeader() == Step::Stop || ReadFiles() == Step::Stop) return;

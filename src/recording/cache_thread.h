@@ -32,6 +32,11 @@ struct TCacheBlock {
   uint8_t Data[kCacheBlockCapacity];
 };
 
+// Called by every read-ahead cache on its own thread just before it opens a source; null
+// (the default) calls nothing. Tests hold a reader here where a slow file system would.
+using TSourceOpenHook = void (*)(const std::string& path);
+void SetSourceOpenHook(TSourceOpenHook hook);
+
 class TCacheThread : public TThread {
  public:
   // Starts reading at once. headerStream is taken (and emptied) by the thread; the image

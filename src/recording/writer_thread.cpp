@@ -37,6 +37,11 @@ TThWrite::~TThWrite() {
 void TThWrite::Execute() {
   const std::string result = Record();
   job_.Drive->RecordingEnded();
+  // The read-ahead cache may still be opening a source (a network mount that hangs): the end
+  // is reported only once it has stopped, so whoever frees the tree on that report never
+  // frees it under the reader.
+  job_.Cache->Abort();
+  job_.Cache->WaitFor();
   if (job_.OnFinished) job_.OnFinished(result);
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "transport/drive_hold.h"
+#include "transport/system_claim.h"
 
 namespace brennix {
 

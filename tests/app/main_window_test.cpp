@@ -1,14 +1,14 @@
 // The main window on virtual recorders: the queue and its sizes, the recorder's disc scaling
 // the usage bar, the warnings, drops from a file manager, and folders measured in the
 // background.
-#include "app/burn_queue.h"
+#include "app/queue_texts.h"
 #include "app/cd_size.h"
 #include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/options.h"
 #include "app/tray_actions.h"
 #include "app/volumes.h"
-#include "component/drive_guard.h"
+#include "component/sequence_guard.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"
 #include "test_support.h"

@@ -1,5 +1,7 @@
 #include "burn_harness.h"
 
+#include "component/recorder_rules.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -113,11 +115,7 @@ Rig::Rig(const std::string& disc, std::optional<MediaProfile> profile,
     error_ = "the virtual recorder is not in the device list";
     return;
   }
-  // As the burn dialog sets its component.
-  burner_->UnderrunProtection = true;
-  burner_->DoDebug = true;
-  burner_->PerformOPC = true;
-  burner_->SetCacheSize(8392704);
+  ApplyRecordingPreset(*burner_);
   ok_ = true;
 }
 

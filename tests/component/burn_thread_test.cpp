@@ -16,6 +16,7 @@
 #include "device/disc_types.h"
 #include "platform/clock.h"
 #include "platform/main_thread.h"
+#include "recording/cache_thread.h"
 #include "recording/write_preparation.h"
 #include "recording/writer_thread.h"
 
@@ -584,9 +585,8 @@ TEST_F(BurnTest, ARecorderHeldElsewhereIsNamedBeforeAnythingIsWritten) {
   rig.drive().Release();
 }
 
-// Burn on a worker, as the burn dialog runs it: a cancel while the read-ahead cache cannot
-// fill ends the wait before anything is written, and that early end is reported on the
-// worker itself, for the owner to hand on.
+// Burn on a worker, as the burn job runs it: a cancel while the read-ahead cache cannot fill
+// ends the wait before anything is written, and that early end reaches the main thread.
 TEST_F(BurnTest, OnAWorkerACancelEndsTheWaitForTheCache) {
   MakeTree("src", 141);
   Rig rig(dir_ / "disc.img", MediaProfile::CdR);
@@ -606,15 +606,77 @@ TEST_F(BurnTest, OnAWorkerACancelEndsTheWaitForTheCache) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   cancel.store(true);
   reader.unlock();
-  const std::thread::id workerId = worker.get_id();
   worker.join();
+  EXPECT_EQ(error, "");  // not on the worker
+  PumpMainThread();
   rig.burner().OnWriteDone = nullptr;
   EXPECT_FALSE(started);
   EXPECT_EQ(error, kAbortedByUser);
-  EXPECT_EQ(reportedOn, workerId);
+  EXPECT_EQ(reportedOn, std::this_thread::get_id());
   EXPECT_EQ(Count(rig.drive().Log(), kWrite10), 0);
   EXPECT_EQ(rig.burner().DiscStatus(), 0);
   EXPECT_EQ(ActiveBurner.load(), nullptr);
+}
+
+// A reader held inside a source's open (a network mount that hangs) while the writer fails:
+// the end is reported only once the reader has let go, and until then the tree cannot be
+// freed under it (AddressSanitizer would see the reader touch a freed entry).
+std::atomic<bool> g_holdOpen{false};
+std::atomic<bool> g_inOpen{false};
+
+void HoldSecondSource(const std::string& path) {
+  if (path.find("late.bin") == std::string::npos) return;
+  g_inOpen.store(true);
+  for (int i = 0; i < 30000 && g_holdOpen.load(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+TEST_F(BurnTest, TheEndWaitsForAReaderStillOpeningASource) {
+  WriteFile(dir_ / "src/first.bin", 3 << 20, 9);
+  WriteFile(dir_ / "src/late.bin", 5000, 10);
+  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  rig.burner().SetCacheSize(2097152);  // filled by the first file alone
+  ASSERT_TRUE(rig.Queue({dir_ / "src/first.bin", dir_ / "src/late.bin"}));
+  g_holdOpen.store(true);
+  g_inOpen.store(false);
+  SetSourceOpenHook(HoldSecondSource);
+  // The writer goes slowly until the reader is held; then a WRITE fails for good.
+  std::atomic<bool> faulted{false};
+  rig.drive().beforeCommand = [&](const LoggedCommand& c) {
+    if (c.opcode != kWrite10) return;
+    if (!g_inOpen.load()) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } else if (!faulted.exchange(true)) {
+      rig.drive().AddFault({RecorderFault::Kind::Sense, kWrite10, 1, 0, 0x03, 0x0C, 0x00});
+    }
+  };
+  std::string error;
+  int reports = 0;
+  rig.burner().OnWriteDone = [&](TKorbBurner*, const std::string& text) {
+    error = text;
+    ++reports;
+  };
+  ASSERT_TRUE(rig.burner().Burn());
+  for (int i = 0; i < 20000 && !faulted.load(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(faulted.load());
+  for (int i = 0; i < 300; ++i) {
+    PumpMainThread();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(reports, 0);
+  EXPECT_FALSE(rig.burner().ClearAll(600000, 20000));
+  g_holdOpen.store(false);
+  for (int i = 0; i < 20000 && reports == 0; ++i) {
+    PumpMainThread();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  SetSourceOpenHook(nullptr);
+  EXPECT_EQ(reports, 1);
+  EXPECT_NE(error, "");
+  EXPECT_TRUE(rig.burner().ClearAll(600000, 20000));
+  rig.burner().OnWriteDone = nullptr;
 }
 
 TEST_F(BurnTest, OneRecordingAtATime) {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "device/disc_types.h"
-#include "device/drive_hold.h"
+#include "device/tray_lock.h"
 #include "device/erase_plan.h"
 #include "disc_vr_fixture.h"
 #include "platform/clock.h"

@@ -33,7 +33,6 @@ class DemoHost : public TDialogHost {
   Qt::CheckState SavePathState() const override { return Qt::Checked; }
   QString VolumeLabel() const override { return "HOLIDAY 2026"; }
   QString RecorderText() const override { return recorder; }
-  int64_t QueuedBytes() const override { return 0; }
   void SetRecorderSelectorEnabled(bool) override {}
   std::vector<std::string> VirtualRecorders() const override { return recorders; }
 };

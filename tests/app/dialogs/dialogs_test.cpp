@@ -9,7 +9,7 @@
 #include "app/main_window.h"
 #include "app/options.h"
 #include "app/tray_actions.h"
-#include "component/drive_guard.h"
+#include "component/sequence_guard.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"
 #include "transport/drive_backend.h"
@@ -54,7 +54,6 @@ class TestHost : public TDialogHost {
   Qt::CheckState SavePathState() const override { return savePath; }
   QString VolumeLabel() const override { return label; }
   QString RecorderText() const override { return recorder; }
-  int64_t QueuedBytes() const override { return 4096; }
   void SetRecorderSelectorEnabled(bool enabled) override { selectorStates.push_back(enabled); }
   std::vector<std::string> VirtualRecorders() const override { return recorders; }
 };
@@ -235,7 +234,7 @@ class DialogsTest : public QObject {
       dialog.close();
     }
     QCOMPARE(answers.seen,
-             QStringList({"Confirm Action: Do you want to write 4.00 KB to the disc ?",
+             QStringList({"Confirm Action: Do you want to write 293.01 KB to the disc ?",
                           "Ready: Burn process completed."}));
     QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
 
@@ -308,14 +307,14 @@ class DialogsTest : public QObject {
     QTest::addColumn<bool>("queued");
     QTest::addColumn<bool>("folderGone");
     QTest::addColumn<QStringList>("messages");
-    const QString question = "Confirm Action: Do you want to write 4.00 KB to the disc ?";
+    const QString question = "Confirm Action: Do you want to write 293.01 KB to the disc ?";
     QTest::newRow("empty queue") << false << false << QStringList{
         "Warning: Please add one or more files to the burn queue and try again."};
     QTest::newRow("answered No") << true << false << QStringList{question};
     QTest::newRow("no disc") << true << false << QStringList{
         "Warning: NO DISC IN THE RECORDER"};
     QTest::newRow("folder gone") << true << true << QStringList{
-        question + " | 1 files or folders cannot go on the disc and will be left out."};
+        question + " | 1 file or folder cannot go on the disc and will be left out."};
     // Another part of the program has the drive: nothing is sent to it.
     QTest::newRow("recorder busy") << true << false << QStringList{
         "Warning: The device is busy (erasing). Please try again when it has finished."};
@@ -363,7 +362,7 @@ class DialogsTest : public QObject {
     QTest::addColumn<bool>("holdReader");  // the read-ahead cache cannot fill meanwhile
     QTest::addColumn<int>("closeIn");      // 0 never, 1 in the drive's wait, 2 in the cache's
     QTest::addColumn<QStringList>("messages");
-    const QString question = "Confirm Action: Do you want to write 4.00 KB to the disc ?";
+    const QString question = "Confirm Action: Do you want to write 293.01 KB to the disc ?";
     const QString abort =
         "Confirm Action: The disc is being written. Do you want to abort the recording?";
     // The disc stays blank until the last row.

@@ -1,7 +1,6 @@
-#include "component/burn_queue.h"
+#include "component/queue_tree.h"
 
 #include "device/scsi_device.h"
-#include "transport/spti.h"
 
 #include <sys/stat.h>
 
@@ -33,7 +32,10 @@ QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<QueueSource>& 
                               SavePathMode mode, const std::vector<std::string>& beingWritten) {
   QueueBuild build;
   const bool savePath = mode != SavePathMode::None;
-  image.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
+  if (!image.ClearAll(kQueueMaxFiles, kQueueMaxDirs)) {
+    build.Error = kTreeInUseText;
+    return build;
+  }
   image.LastFolderOnly = mode == SavePathMode::Last;
 
   // A file being written must not be read while it is written (nor, for an image, be
@@ -90,12 +92,10 @@ QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<QueueSource>& 
 }
 
 std::string SelectedDiscFile(TSCSIDevice& device) {
-  const char letter = device.DriveLetter();
-  if (letter < 'A' || letter > 'Z') return std::string();
-  const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
-  if (!drive.Backend) return std::string();
+  const std::shared_ptr<DriveBackend> backend = device.SelectedBackend();
+  if (!backend) return std::string();
   struct stat info {};
-  const std::string path = drive.Backend->DevicePath();
+  const std::string path = backend->DevicePath();
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? path : std::string();
 }
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "transport/drive_hold.h"
+#include "transport/system_claim.h"
 #include "transport/sg_drive.h"
 
 namespace fs = std::filesystem;

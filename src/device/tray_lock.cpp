@@ -1,4 +1,4 @@
-#include "device/drive_hold.h"
+#include "device/tray_lock.h"
 
 #include "device/scsi_device.h"
 #include "transport/aspi.h"
@@ -6,17 +6,7 @@
 
 namespace brennix {
 
-namespace {
-
-// A manager library gives no way to the drive's node: there is nothing to hold then.
-std::shared_ptr<DriveBackend> SelectedBackend(const TSCSIDevice& device) {
-  if (!ASPIUsesEmulation()) return nullptr;
-  return SPTIBackend(device.HaId, device.Target, device.Lun);
-}
-
-}  // namespace
-
-TDriveHold::TDriveHold(TSCSIDevice& device) : device_(device), backend_(SelectedBackend(device)) {
+TDriveHold::TDriveHold(TSCSIDevice& device) : device_(device), backend_(device.SelectedBackend()) {
   if (backend_) busy_ = backend_->Hold();
   if (!busy_.Free()) {
     backend_.reset();
@@ -32,7 +22,7 @@ TDriveHold::~TDriveHold() {
 }
 
 DriveBusy RecorderBusy(TSCSIDevice& device) {
-  const std::shared_ptr<DriveBackend> backend = SelectedBackend(device);
+  const std::shared_ptr<DriveBackend> backend = device.SelectedBackend();
   if (!backend) return {};
   const DriveBusy busy = backend->Hold();
   if (busy.Free()) backend->Release();
@@ -40,7 +30,7 @@ DriveBusy RecorderBusy(TSCSIDevice& device) {
 }
 
 bool UnmountRecorderDisc(TSCSIDevice& device, std::string& error) {
-  const std::shared_ptr<DriveBackend> backend = SelectedBackend(device);
+  const std::shared_ptr<DriveBackend> backend = device.SelectedBackend();
   if (!backend) return true;
   return UnmountDevice(backend->DevicePath(), error);
 }

@@ -1,4 +1,4 @@
-#include "transport/drive_hold.h"
+#include "transport/system_claim.h"
 
 #include <dirent.h>
 #include <fcntl.h>

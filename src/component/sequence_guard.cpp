@@ -1,4 +1,4 @@
-#include "component/drive_guard.h"
+#include "component/sequence_guard.h"
 
 #include <map>
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "app/burn_queue.h"
+#include "app/queue_texts.h"
 
 #include "app/size_text.h"
 

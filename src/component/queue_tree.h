@@ -23,6 +23,9 @@ enum class SavePathMode { Full, Last, None };
 constexpr int kQueueMaxFiles = 600000;
 constexpr int kQueueMaxDirs = 20000;
 
+// The tree cannot be built anew while a recording still reads the one before.
+constexpr const char* kTreeInUseText = "THE IMAGE TREE IS STILL BEING READ BY A RECORDING";
+
 struct QueueBuild {
   // Empty when the tree was built. Set only when a table ran full: what came after it is
   // missing, so the tree must not be written.

@@ -1,0 +1,231 @@
+#include "component/burn_job.h"
+
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <utility>
+
+#include "component/korb_burner.h"
+#include "component/progress_text.h"
+#include "component/recorder_rules.h"
+#include "recording/writer_thread.h"
+
+namespace brennix {
+
+const char* const kEmptyQueueText = "Please add one or more files to the burn queue and try again.";
+const char* const kBurnCompletedText = "Burn process completed.";
+const char* const kBurnFailedText = "Burn process completed with errors.";
+const char* const kVerifiedText = "Verified: every sector read back identical.";
+
+namespace {
+
+constexpr uint32_t kProgressTickMs = 500;
+constexpr const char* kNothingToWriteText = "Nothing in the burn queue can go on the disc.";
+constexpr const char* kLayoutText = "CANNOT LAY OUT THE IMAGE";
+
+std::string Count(int64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string Trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+}  // namespace
+
+// The end of the recording as the component reports it, on the main thread, for the worker
+// that waits for it. Shared with the event: a job that is gone leaves it behind.
+struct TBurnJob::Recording {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::string error;
+  std::atomic<bool> finalizing{false};
+};
+
+TBurnJob::TBurnJob(TKorbBurner& burner, TJobHandler& handler, TBurnOptions options)
+    : TJob(handler), burner_(burner), options_(std::move(options)) {}
+
+TBurnJob::~TBurnJob() {
+  Finish();
+  burner_.OnWriteDone = nullptr;
+  burner_.OnFinalizingTrack = nullptr;
+}
+
+void TBurnJob::OnCancel() { burner_.Abort(); }
+
+TJobResult TBurnJob::Refuse(const std::string& text, std::vector<std::string> details) {
+  if (!text.empty()) Tell(TMessageKind::Warning, text, std::move(details));
+  TJobResult result;
+  result.Outcome = TJobOutcome::Refused;
+  result.Error = text;
+  return result;
+}
+
+TJobResult TBurnJob::Run() {
+  TKorbBurner& korb = burner_;
+  const TBurnOptions& o = options_;
+  if (o.Sources.empty()) return Refuse(kEmptyQueueText);
+
+  // Another program on the drive, or the disc mounted, stops the burn before anything is
+  // built or asked; the recording checks once more when it takes the drive.
+  if (const std::string busy = FreeRecorder(korb); !busy.empty()) return Refuse(busy);
+  if (Cancelled()) return Refuse(std::string());
+
+  korb.UnderrunProtection = true;
+  korb.JolietFileSystem = o.Joliet;
+  korb.RockRidge = o.RockRidge;
+  korb.IdVolume = Trimmed(o.Label);
+  korb.FinalizeDisc = o.CloseDisc;
+  korb.TestWrite = o.TestWrite;
+  korb.Verify = o.Verify;
+  korb.ImportSession = o.Import;
+  uint32_t bufferLength = 0, blankLength = 0;
+  korb.ReadBufferCapacity(bufferLength, blankLength);
+  korb.SetWriteSpeed(o.Speed);
+
+  // A virtual recorder's disc (and its state file) inside a source folder is left out: it is
+  // being written while the image would read it.
+  const std::string disc = SelectedDiscFile(korb);
+  const QueueBuild queue = BuildTreeFromQueue(
+      korb, o.Sources, o.SavePath,
+      disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"});
+  std::vector<TSkippedSource> skipped = korb.SkippedSources();
+  for (const std::string& path : queue.BeingWrittenFound)
+    skipped.push_back({path, "THE DISC BEING WRITTEN", std::string()});
+  int leftOut = 0, renamed = 0;
+  std::vector<std::string> skippedLines;
+  for (const TSkippedSource& s : skipped) {
+    if (s.NewName.empty()) {
+      ++leftOut;
+      skippedLines.push_back(s.Source + ": " + s.Reason);
+    } else {
+      ++renamed;
+      skippedLines.push_back(s.Source + " -> " + s.NewName + " (" + s.Reason + ")");
+    }
+  }
+  // The disc being written is left out as it must be: named, but not a fault of the burn.
+  const int faultyLeftOut = leftOut - static_cast<int>(queue.BeingWrittenFound.size());
+  if (Cancelled()) return Refuse(std::string());
+  if (!queue.Error.empty()) return Refuse(queue.Error, skippedLines);
+  if (korb.DirCount() == 0 && korb.FileCount() == 0) return Refuse(kNothingToWriteText, skippedLines);
+
+  // A disc that cannot take the image is named now, before the question, not part-way.
+  if (!korb.PrepareImage()) return Refuse(kLayoutText);
+  std::string refusal = korb.CheckDiscForImage();
+  if (!refusal.empty()) return Refuse(refusal);
+  // The disc's files join the tree before the question, and the image is checked with them.
+  if (o.Import) {
+    if (!korb.ImportLastSession(refusal)) return Refuse(refusal + o.ImportOffHint);
+    if (!korb.PrepareImage()) return Refuse(kLayoutText);
+    refusal = korb.CheckDiscForImage();
+    if (!refusal.empty()) return Refuse(refusal);
+  }
+  if (Cancelled()) return Refuse(std::string());
+
+  TJobQuestion question;
+  question.Kind = TQuestionKind::Write;
+  question.Text = "Do you want to write " + QueueSizeText(queue.QueuedBytes) + " to the disc ?";
+  question.Skipped = std::move(skipped);
+  if (leftOut > 0)
+    question.Notes.push_back(
+        Count(leftOut, "file or folder cannot", "files or folders cannot") +
+        " go on the disc and will be left out.");
+  if (renamed > 0)
+    question.Notes.push_back(std::to_string(renamed) + " will go on the disc under another name.");
+  if (korb.ImportedFiles() > 0 || korb.ReplacedFiles() > 0) {
+    std::string kept = "Keeping " + Count(korb.ImportedFiles(), "file", "files") +
+                       " of the earlier session";
+    if (korb.ReplacedFiles() > 0)
+      kept += " (" + std::to_string(korb.ReplacedFiles()) + " replaced by new ones)";
+    question.Notes.push_back(kept + ".");
+  }
+  if (!Ask(question)) {
+    TJobResult declined;
+    declined.Outcome = TJobOutcome::Declined;
+    return declined;
+  }
+  return Record(faultyLeftOut);
+}
+
+TJobResult TBurnJob::Record(int leftOut) {
+  TKorbBurner& korb = burner_;
+  auto recording = std::make_shared<Recording>();
+  korb.OnWriteDone = [recording](TKorbBurner*, const std::string& error) {
+    {
+      std::lock_guard<std::mutex> lock(recording->mutex);
+      recording->done = true;
+      recording->error = error;
+    }
+    recording->ended.notify_all();
+  };
+  korb.OnFinalizingTrack = [recording](TKorbBurner*) { recording->finalizing.store(true); };
+
+  const int64_t total = korb.SectorsToWrite() * 2048;
+  TJobProgress progress;
+  progress.Phase = TJobPhase::Writing;
+  progress.BytesTotal = total;
+  // Burn waits until the read-ahead cache is full; a cancel ends that wait. Its end, early
+  // or late, comes through OnWriteDone on the main thread. Writing is reported once the
+  // writer runs.
+  if (korb.Burn(&cancel_)) Report(progress);
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(recording->mutex);
+      recording->ended.wait_for(lock, std::chrono::milliseconds(kProgressTickMs),
+                                [&] { return recording->done; });
+      if (recording->done) break;
+    }
+    // The owner is going away: its component aborts the recording and waits for it.
+    if (Leaving()) {
+      TJobResult gone;
+      gone.Outcome = TJobOutcome::Failed;
+      gone.Error = kAbortedByUser;
+      return gone;
+    }
+    progress.BytesDone = korb.BytesWritten();
+    progress.BufferSize = korb.BufferSize();
+    progress.FreeBufferSize = korb.FreeBufferSize();
+    progress.Percent = korb.VerifyProgress();
+    progress.Phase = progress.Percent >= 0                                  ? TJobPhase::Verifying
+                     : Cancelled()                                          ? TJobPhase::Aborting
+                     : recording->finalizing.load() || (total > 0 && progress.BytesDone == total)
+                         ? TJobPhase::Finalizing
+                         : TJobPhase::Writing;
+    Report(progress);
+  }
+
+  TJobResult result;
+  {
+    std::lock_guard<std::mutex> lock(recording->mutex);
+    result.Error = recording->error;
+  }
+  if (result.Error.empty()) {
+    progress.BytesDone = korb.BytesWritten();
+    progress.Percent = korb.VerifyProgress();
+    progress.Phase = progress.Percent >= 0 ? TJobPhase::Verifying : TJobPhase::Writing;
+    progress.Ended = true;
+    Report(progress);
+  }
+  result.LeftOut = leftOut;
+  result.Outcome = result.Error.empty() ? TJobOutcome::Completed : TJobOutcome::Failed;
+  result.Text = result.Error.empty() ? kBurnCompletedText : kBurnFailedText;
+  if (const uint64_t ms = korb.DataWriteMs(); ms > 0) {
+    const double mb = static_cast<double>(korb.BytesWritten()) / 1048576.0;
+    char line[96];
+    std::snprintf(line, sizeof line, "Data: %.2f MB in %.2f s (%.2f MB/s)", mb,
+                  static_cast<double>(ms) / 1000.0, mb * 1000.0 / static_cast<double>(ms));
+    result.Summary.push_back(line);
+  }
+  if (korb.LowestBufferFill() >= 0)
+    result.Summary.push_back("Drive buffer: lowest fill " + std::to_string(korb.LowestBufferFill()) +
+                             "%");
+  if (result.Error.empty() && korb.Verify) result.Summary.push_back(kVerifiedText);
+  // The writer and the read-ahead cache have both ended: the tree may go.
+  korb.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
+  return result;
+}
+
+}  // namespace brennix

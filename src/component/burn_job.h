@@ -1,0 +1,58 @@
+// The burn: from the recorder check to the end of the recording, for every front end. Steps:
+// the recorder is free (a mounted disc is unmounted when the user agrees), the options, the
+// tree from the sources, the layout, the disc check, the disc's earlier files, layout and
+// check again, the question, the recording, its end. The component belongs to the job from
+// Start to Done.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "component/queue_tree.h"
+#include "component/job.h"
+
+namespace brennix {
+
+class TKorbBurner;
+
+struct TBurnOptions {
+  std::vector<QueueSource> Sources;
+  SavePathMode SavePath = SavePathMode::None;
+  std::string Label;  // blanks before and after are dropped
+  bool Joliet = true;
+  bool RockRidge = true;
+  bool CloseDisc = false;
+  bool TestWrite = false;
+  bool Verify = false;
+  bool Import = true;   // keep the files of the disc's last session
+  uint16_t Speed = 0;   // KB/s; 0 is the drive's fastest
+  // How this front end turns the import off, added to the message of a disc whose files
+  // cannot be read (" (--no-import ...)" or a line about the check box).
+  std::string ImportOffHint;
+};
+
+// "Please add one or more files to the burn queue and try again."
+extern const char* const kEmptyQueueText;
+extern const char* const kBurnCompletedText;
+extern const char* const kBurnFailedText;
+extern const char* const kVerifiedText;
+
+class TBurnJob final : public TJob {
+ public:
+  TBurnJob(TKorbBurner& burner, TJobHandler& handler, TBurnOptions options);
+  ~TBurnJob() override;
+
+ private:
+  struct Recording;
+  TJobResult Run() override;
+  void OnCancel() override;
+  TJobResult Refuse(const std::string& text, std::vector<std::string> details = {});
+  TJobResult Record(int leftOut);
+
+  TKorbBurner& burner_;
+  TBurnOptions options_;
+};
+
+}  // namespace brennix

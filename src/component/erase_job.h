@@ -1,0 +1,36 @@
+// The erase: from the recorder check to the end of the blank or format, for every front end.
+// Steps: the recorder writes, the disc may be erased as asked, the recorder is free (a
+// mounted disc is unmounted when the user agrees), the question, the erase, its end. The
+// device belongs to the job from Start to Done; Cancel stops an erase that writes zeros,
+// the only kind the program itself can stop.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "component/job.h"
+
+namespace brennix {
+
+class TSCSIDevice;
+
+extern const char* const kNotErasableText;     // "This disc is not erasable."
+extern const char* const kEraseCompletedText;  // "Erase process completed."
+extern const char* const kEraseFailedText;     // "Erase process completed with errors."
+
+class TEraseJob final : public TJob {
+ public:
+  TEraseJob(TSCSIDevice& device, TJobHandler& handler, bool full);
+  ~TEraseJob() override;
+
+ private:
+  struct Erase;
+  TJobResult Run() override;
+  void OnCancel() override;
+  TJobResult Refuse(const std::string& text);
+
+  TSCSIDevice& device_;
+  const bool full_;
+};
+
+}  // namespace brennix
