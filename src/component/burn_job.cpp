@@ -107,7 +107,7 @@ TJobResult TBurnJob::Run() {
     }
   }
   // The disc being written is left out as it must be: named, but not a fault of the burn.
-  const int faultyLeftOut = leftOut - static_cast<int>(queue.BeingWrittenFound.size());
+  int faultyLeftOut = leftOut - static_cast<int>(queue.BeingWrittenFound.size());
   if (Cancelled()) return Refuse(std::string());
   if (!queue.Error.empty()) return Refuse(queue.Error, skippedLines);
   if (korb.DirCount() == 0 && korb.FileCount() == 0) return Refuse(kNothingToWriteText, skippedLines);
@@ -119,6 +119,16 @@ TJobResult TBurnJob::Run() {
   // The disc's files join the tree before the question, and the image is checked with them.
   if (o.Import) {
     if (!korb.ImportLastSession(refusal)) return Refuse(refusal + o.ImportOffHint);
+    // Nothing of the disc is dropped without a word: what the new session cannot list again
+    // is named with the sources left out.
+    for (const std::string& line : korb.ImportLeftOut()) {
+      const size_t colon = line.rfind(": ");
+      skipped.push_back({"(on the disc) " + line.substr(0, colon),
+                         colon == std::string::npos ? std::string() : line.substr(colon + 2),
+                         std::string()});
+      ++leftOut;
+      ++faultyLeftOut;
+    }
     if (!korb.PrepareImage()) return Refuse(kLayoutText);
     refusal = korb.CheckDiscForImage();
     if (!refusal.empty()) return Refuse(refusal);

@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "device/scsi_device.h"
 #include "image/iso_image.h"
@@ -103,6 +104,9 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // queued entry of the same name replaced.
   int64_t ImportedFiles() const { return importedFiles_; }
   int64_t ReplacedFiles() const { return replacedFiles_; }
+  // What of the disc's last session the new one cannot list again (symbolic links, special
+  // and associated files of another program's tree), each "/DOCS/LINK: WHY".
+  const std::vector<std::string>& ImportLeftOut() const { return importLeftOut_; }
 
   // ---- recording
   // Whether the disc in the recorder can take the image as laid out by the last
@@ -147,6 +151,7 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
 
   int64_t importedFiles_ = 0;
   int64_t replacedFiles_ = 0;
+  std::vector<std::string> importLeftOut_;
   std::atomic<bool> recording_{false};
   std::atomic<int64_t> bytesWritten_{0};
   std::atomic<uint32_t> bufferSize_{0};

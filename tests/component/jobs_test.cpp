@@ -2,7 +2,9 @@
 // virtual recorders: a table of media and outcomes, each checked for what the handler was
 // told, on which thread, and what reached the disc.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -41,6 +43,8 @@ class ScriptedHandler final : public TJobHandler {
     OnMyThread();
     events.push_back("ask: " + question.Text);
     for (const std::string& note : question.Notes) events.push_back("note: " + note);
+    for (const TSkippedSource& left : question.Skipped)
+      events.push_back("skipped: " + left.Source + ": " + left.Reason);
     answer(answers[question.Kind]);
   }
   void Tell(const TJobMessage& message) override {
@@ -188,6 +192,33 @@ INSTANTIATE_TEST_SUITE_P(
         BurnCase{"Aborted", MediaProfile::DvdPlusRw, true, false, false, false, std::nullopt, true,
                  TJobOutcome::Failed, kAbortedByUser}),
     [](const ::testing::TestParamInfo<BurnCase>& row) { return std::string(row.param.name); });
+
+// A link in another program's session cannot be listed again: it is named before the
+// question and the burn says that something was left out.
+TEST(BurnJob, WhatTheEarlierSessionCannotKeepIsNamed) {
+  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
+  TempDir dir;
+  WriteFile(dir / "theirs/kept.txt", 4000, 1);
+  ASSERT_EQ(::symlink("kept.txt", (dir / "theirs/link").c_str()), 0);
+  const std::string make = "xorriso -as mkisofs -J -R -o '" + dir / "disc.img" + "' '" +
+                           dir / "theirs" + "' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  WriteFile(dir / "new/b.txt", 100, 2);
+  Rig rig(dir / "disc.img", MediaProfile::DvdPlusRw);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ScriptedHandler handler;
+  TBurnOptions options;
+  options.Sources = {{dir / "new", true}};
+  TBurnJob job(rig.burner(), handler, options);
+  const TJobResult result = handler.Run(job);
+  EXPECT_EQ(result.Outcome, TJobOutcome::Completed) << result.Error;
+  EXPECT_EQ(result.LeftOut, 1);
+  EXPECT_TRUE(Contains(handler.events, "skipped: (on the disc) /link: NOT A REGULAR FILE"));
+  EXPECT_TRUE(Contains(handler.events, "note: Keeping 1 file of the earlier session."));
+  EXPECT_EQ(burntest::CompareLastSession(dir / "disc.img", {{"kept.txt", dir / "theirs/kept.txt"},
+                                                            {"b.txt", dir / "new/b.txt"}}),
+            "");
+}
 
 struct EraseCase {
   const char* name;
