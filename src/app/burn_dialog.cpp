@@ -370,6 +370,30 @@ void TfrmBurn::cmdAbortClick() {
   job_->Cancel();
 }
 
+void TfrmBurn::AbortAndClose() {
+  if (askingClose_ || closeWhenDone_) return;
+  switch (state_) {
+    case State::Idle:
+      QDialog::reject();
+      return;
+    case State::Starting:
+      closeWhenDone_ = true;
+      lblBurnState->setText("Aborting...");
+      job_->Cancel();
+      return;
+    case State::Sending:
+    case State::Writing:
+      closeWhenDone_ = true;
+      cmdAbortClick();
+      return;
+    case State::Checking:
+    case State::Tray:
+    case State::Aborting:
+      closeWhenDone_ = true;
+      return;
+  }
+}
+
 void TfrmBurn::StartTray(TrayMove move) {
   if (state_ != State::Idle) return;
   if (StartTrayMove(this, *korbBurn_, move, *step_, [this](bool) { BackToIdle(); }))

@@ -64,6 +64,9 @@ class TfrmBurn : public QDialog, private TJobHandler {
   void cmdEjectClick();
   void cmdLoadClick();
   void tmrProgressTimer();
+  // Ends the dialog without a question: a start or a recording is aborted as Abort does,
+  // and the window closes once it has ended.
+  void AbortAndClose();
 
   TKorbBurner& korbBurn() { return *korbBurn_; }
   // From the question's Yes until the end of the recording.

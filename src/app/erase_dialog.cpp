@@ -295,6 +295,15 @@ void TfrmErase::cmdAbortClick() {
   job_->Cancel();
 }
 
+void TfrmErase::StopAndClose() {
+  if (state_ == State::Idle) {
+    QDialog::reject();
+    return;
+  }
+  closeWhenIdle_ = true;
+  if (state_ == State::Erasing && stoppable_) cmdAbortClick();
+}
+
 void TfrmErase::StartTray(TrayMove move) {
   if (state_ != State::Idle) return;
   if (StartTrayMove(this, *korbErase_, move, driveTask_, [this](bool) { StepDone(); }))

@@ -60,6 +60,9 @@ class TfrmErase : public QDialog, private TJobHandler {
   void cmdEjectClick();
   void cmdLoadClick();
   void tmrProgressTimer();
+  // Ends the dialog without a question: an erase that writes zeros is stopped, one the drive
+  // runs is let finish, and the window closes once nothing runs.
+  void StopAndClose();
 
   TKorbBurner& korbErase() { return *korbErase_; }
   // The drive blanks, formats or is filled with zeros.

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/application.h"
+#include "app/end_signals.h"
 #include "app/startup.h"
 
 #include <cstdio>
@@ -15,6 +16,7 @@ int main(int argc, char** argv) {
     }
   }
   brennix::TBrennixApplication app(argc, argv);
+  brennix::InstallEndSignals(app);
   QApplication::setApplicationName(brennix::kAppTitle);
   QStringList problems;
   const QStringList arguments = brennix::AttachVirtualRecorders(QApplication::arguments(), problems);

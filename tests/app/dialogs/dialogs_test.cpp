@@ -5,6 +5,7 @@
 #include "app/burn_dialog.h"
 #include "app/dialog_host.h"
 #include "app/dialog_support.h"
+#include "app/end_signals.h"
 #include "app/erase_dialog.h"
 #include "app/main_window.h"
 #include "app/options.h"
@@ -31,6 +32,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <csignal>
 
 #include <atomic>
 #include <thread>
@@ -635,9 +638,16 @@ class DialogsTest : public QObject {
   }
 
   // Closing mid-write asks; Yes aborts, the window closes once the recording has ended, and
-  // the disc still takes a new session.
+  // the disc still takes a new session. SIGTERM (a logout) aborts the same way, unasked.
+  void closeWhileWritingAborts_data() {
+    QTest::addColumn<bool>("bySignal");
+    QTest::newRow("close box") << false;
+    QTest::newRow("SIGTERM") << true;
+  }
+
   void closeWhileWritingAborts() {
-    const QString disc = NewDisc("slow-dvd+r");
+    QFETCH(bool, bySignal);
+    const QString disc = NewDisc(bySignal ? "signal-dvd+r" : "slow-dvd+r");
     WriteFile(scratch_.path() + "/big/big.bin", QByteArray(48 << 20, 'x'));
     TestHost host;
     host.recorders = {(disc + ":dvd+r").toStdString()};
@@ -651,14 +661,20 @@ class DialogsTest : public QObject {
     QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(dialog.korbBurn().BytesWritten() > 0, kLongWaitMs);
     QVERIFY(dialog.Writing());
-    dialog.close();
+    if (bySignal) {
+      InstallEndSignals(*qApp);
+      ::raise(SIGTERM);
+    } else {
+      dialog.close();
+    }
     QTRY_VERIFY_WITH_TIMEOUT(!dialog.isVisible(), kLongWaitMs);
     QVERIFY(!dialog.Writing());
-    QCOMPARE(answers.seen.size(), 2);
-    QVERIFY(answers.seen[1].contains("abort"));
+    QCOMPARE(answers.seen.size(), bySignal ? 1 : 2);
+    QVERIFY(bySignal || answers.seen[1].contains("abort"));
     QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
 
     QCOMPARE(DiscStatusOf(host.recorder), 1);  // the broken session sealed, the disc still open
+    if (bySignal) return;
 
     host.rows = Queue();
     TfrmBurn again(host);
