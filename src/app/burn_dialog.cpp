@@ -205,7 +205,7 @@ void TfrmBurn::Prepare() {
       },
       [this, holder, canWrite] {
         canWrite_ = *canWrite;
-        lblBurnState->setText("Ready");
+        lblBurnState->setText(canWrite_ || !holder->empty() ? "Ready" : WhyNoWriting(*korbBurn_));
         UpdateControls();
         if (!holder->empty())
           ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(*holder));
@@ -237,8 +237,9 @@ void TfrmBurn::StepDone(const std::function<void()>& next) {
 void TfrmBurn::UpdateControls() {
   const bool stepRunning = step_->Running();
   const bool busy = stepRunning || starting_ || writing_;
-  cmdEject->setEnabled(!busy);
-  cmdLoad->setEnabled(!busy);
+  const bool recorder = !lblDrive->text().isEmpty();  // no tray to move without one
+  cmdEject->setEnabled(!busy && recorder);
+  cmdLoad->setEnabled(!busy && recorder);
   cmdStartBurn->setEnabled(!busy && canWrite_);
   cmdAbort->setEnabled(writing_ && !aborting_);
   for (QCheckBox* box : findChildren<QCheckBox*>()) box->setEnabled(!busy);

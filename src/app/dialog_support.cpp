@@ -155,6 +155,12 @@ bool CanWrite(const TSCSIDevice& component) {
   return (component.Capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) != 0;
 }
 
+QString WhyNoWriting(const TSCSIDevice& component) {
+  if (CanWrite(component)) return QString();
+  if (component.Device().empty()) return "No CD or DVD recorder found.";
+  return "This recorder cannot write discs.";
+}
+
 QFrame* MakeRecorderHeader(QWidget* parent, QHBoxLayout*& layout) {
   auto* header = new QFrame(parent);
   header->setFixedHeight(40);

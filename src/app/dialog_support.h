@@ -55,6 +55,9 @@ QString UnmountQuestion(const std::string& mountPoint);
 
 // The selected recorder writes CD-R, DVD-R or DVD-RAM media.
 bool CanWrite(const TSCSIDevice& component);
+// Why a dialog's start button stays disabled, in plain words: no recorder at all, or one that
+// cannot write. Empty when CanWrite.
+QString WhyNoWriting(const TSCSIDevice& component);
 
 // The 40-pixel header strip in the recorder colour, holding the disc picture; the caller
 // adds its controls to the returned layout.

@@ -13,6 +13,7 @@
 #include "component/korb_burner.h"
 #include "image/image_tables.h"
 #include "transport/sg_drive.h"
+#include "transport/spti.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -429,7 +430,10 @@ void TfrmMain::InitializeDevices() {
   rereadRetry_->setSingleShot(true);
   rereadRetry_->setInterval(kRereadRetryMs);
   connect(rereadRetry_, &QTimer::timeout, this, &TfrmMain::StartReread);
-  if (!korbMain_->InitializeASPI(true, std::string())) {
+  // The emulation starts even when it finds no drive: then there is no recorder, which is
+  // said in plain words below. Only a layer that did not start at all is an error.
+  const bool started = korbMain_->InitializeASPI(true, std::string()) || SPTIInitialized();
+  if (!started) {
     // Shown once the event loop runs: start-up still has to hand this window to the splash.
     QTimer::singleShot(0, this, [this] {
       QString text = "Error initializing ASPI Layer.";
@@ -444,13 +448,18 @@ void TfrmMain::InitializeDevices() {
     cmbDrivesChange();
     return;
   }
-  // An empty selector says why: a drive the user may not open, or none at all.
-  const std::vector<DriveAccessProblem> problems = FindInaccessibleDrives();
-  QStringList hints;
-  for (const DriveAccessProblem& problem : problems)
-    hints << QString::fromStdString(AccessProblemText(problem));
-  cmbDrives->setPlaceholderText(hints.isEmpty() ? "No recorder found" : hints.first());
-  cmbDrives->setToolTip(hints.isEmpty() ? "No CD or DVD recorder was found" : hints.join('\n'));
+  // An empty selector says why, and a tray that is not there is not offered.
+  QStringList lines;
+  for (const std::string& line : NoRecorderText("brennix")) lines << QString::fromStdString(line);
+  const QString text = lines.join('\n');
+  cmbDrives->setPlaceholderText("No recorder found");
+  cmbDrives->setToolTip(text);
+  SetDriveBusy(false);
+  if (started) {
+    QTimer::singleShot(0, this, [this, text] {
+      ShowMessageBox(this, QMessageBox::Information, "No recorder", text);
+    });
+  }
 }
 
 // ---- the browser
@@ -725,7 +734,9 @@ void TfrmMain::korbMainDeviceChange() {
 bool TfrmMain::DriveBusy() const { return driveTask_.Running() || rereadWanted_; }
 
 void TfrmMain::SetDriveBusy(bool busy) {
-  for (QPushButton* button : {cmdEject, cmdLoad, cmdErase}) button->setEnabled(!busy);
+  const bool recorder = cmbDrives->count() > 0;
+  for (QPushButton* button : {cmdEject, cmdLoad}) button->setEnabled(!busy && recorder);
+  cmdErase->setEnabled(!busy);
   cmdBurn->setEnabled(!busy && burnCapable_);
   cmbDrives->setEnabled(!busy);
   if (busy) setCursor(Qt::BusyCursor);

@@ -246,8 +246,11 @@ TEST_F(MainWindow, TheDiscInTheRecorderScalesTheBarUnlessItCannotBeRead) {
     }
     if (c.profile.empty()) {
       ASSERT_EQ(w.messages.said.size(), 1u);
-      EXPECT_EQ(w.messages.said[0].text.section('\n', 0, 0), "Error initializing ASPI Layer.");
+      EXPECT_EQ(w.messages.said[0].text.section('\n', 0, 0), "No CD or DVD recorder found.");
+      EXPECT_NE(w.messages.said[0].text.indexOf("brennix --virtual-recorder PATH:PROFILE"), -1);
       EXPECT_FALSE(main.cmbDrives->placeholderText().isEmpty());
+      EXPECT_FALSE(main.cmdEject->isEnabled());
+      EXPECT_FALSE(main.cmdLoad->isEnabled());
     } else {
       EXPECT_TRUE(w.messages.said.empty()) << c.profile;
     }
