@@ -379,8 +379,10 @@ int RunBurn(const Args& args) {
     return Fail(error);
   }
   Summary("Burn process completed.");
+  if (queue.EmptyFoldersLeftOut > 0) Summary(EmptyFoldersText(queue.EmptyFoldersLeftOut));
   if (leftOut > 0)
-    return Fail(std::to_string(leftOut) + " source(s) were left out of the disc (listed above)");
+    return Fail(Counted(leftOut, "source was", "sources were") +
+                " left out of the disc (listed above)");
   return kExitSuccess;
 }
 

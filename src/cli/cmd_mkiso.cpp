@@ -245,9 +245,11 @@ int RunMkiso(const Args& args) {
   }
 
   // FileCount includes the entries that stand for folders; the summary counts files alone.
-  Summary(std::to_string(image.FileCount() - image.DirCount()) + " files, " +
-          std::to_string(image.DirCount()) + " folders, " + std::to_string(expected / 2048) +
-          " sectors (" + Mib(expected) + ") written to " + o.output);
+  Summary(Counted(image.FileCount() - image.DirCount(), "file", "files") + ", " +
+          Counted(image.DirCount(), "folder", "folders") + ", " +
+          Counted(expected / 2048, "sector", "sectors") + " (" + Mib(expected) + ") written to " +
+          o.output);
+  if (queue.EmptyFoldersLeftOut > 0) Summary(EmptyFoldersText(queue.EmptyFoldersLeftOut));
   if (!result.FileErrors.empty()) {
     const std::string& lines = result.FileErrors;
     for (size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
@@ -255,8 +257,8 @@ int RunMkiso(const Args& args) {
     return Fail("the image is complete, but some files were not read whole (see above)");
   }
   if (leftOut > 0)
-    return Fail("the image is complete, but " + std::to_string(leftOut) +
-                " problem(s) left sources out of it (see above)");
+    return Fail("the image is complete, but " + Counted(leftOut, "problem", "problems") +
+                " left sources out of it (see above)");
   return 0;
 }
 
