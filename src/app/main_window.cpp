@@ -811,7 +811,10 @@ void TfrmMain::cmdEraseClick() {
 
 void TfrmMain::mnuFileExitClick() { close(); }
 void TfrmMain::mnuHelpHomeClick() { OpenWebPage(kHomePage); }
-void TfrmMain::mnuHelpHelpClick() { OpenWebPage(kHomePage); }
+// The manual installed with the program, so that help works without a network.
+void TfrmMain::mnuHelpHelpClick() {
+  OpenHelp(this, HelpFileCandidates(QCoreApplication::applicationDirPath()));
+}
 
 void TfrmMain::mnuHelpAboutClick() {
   TfrmSplash about(this);
