@@ -303,8 +303,9 @@ void TfrmErase::StartErase(uint8_t blankType) {
 void TfrmErase::SetErasing(bool erasing) {
   erasing_ = erasing;
   const bool idle = !erasing && !driveTask_.Running();
-  cmdEject->setEnabled(idle);
-  cmdLoad->setEnabled(idle);
+  const bool recorder = cmbDrives->count() > 0;  // no tray to move without one
+  cmdEject->setEnabled(idle && recorder);
+  cmdLoad->setEnabled(idle && recorder);
   cmdStartErase->setEnabled(idle && CanWrite(*korbErase_));
   cmbDrives->setEnabled(idle);
 }
