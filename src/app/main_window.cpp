@@ -11,6 +11,7 @@
 #include "app/web_page.h"
 #include "component/drive_guard.h"
 #include "component/korb_burner.h"
+#include "device/device_entry.h"
 #include "image/image_tables.h"
 #include "transport/sg_drive.h"
 #include "transport/spti.h"
@@ -444,7 +445,16 @@ void TfrmMain::InitializeDevices() {
   }
   for (const std::string& entry : korbMain_->Devices) cmbDrives->addItem(QString::fromStdString(entry));
   if (cmbDrives->count() > 0) {
-    cmbDrives->setCurrentIndex(0);
+    // Recorders added on the command line come first in the choice, as in brennix-cli: a
+    // disc file named there is what the person means to write, not a drive's disc.
+    int first = 0;
+    for (int i = 0; i < cmbDrives->count() && !ExtraDrives().empty(); ++i) {
+      if (SPTILetterIsExtraDrive(DeviceEntryLetter(cmbDrives->itemText(i).toStdString()))) {
+        first = i;
+        break;
+      }
+    }
+    cmbDrives->setCurrentIndex(first);
     cmbDrivesChange();
     return;
   }
