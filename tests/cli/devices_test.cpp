@@ -65,7 +65,8 @@ TEST_F(DevicesCli, NoDriveAndNoRecorderIsAnEmptyListAndNamedWhereOneIsNeeded) {
   EXPECT_EQ(list.status, 0);
   EXPECT_EQ(list.out, "");
   EXPECT_EQ(Cli("devices --json").out, "[]\n");
-  for (const std::string& command : {std::string("info"), std::string("eject"), "burn --yes " + dir}) {
+  for (const std::string& command :
+       {std::string("info"), std::string("eject"), "burn --yes " + dir}) {
     const Outcome run = Cli(command, true);
     EXPECT_EQ(run.status, 1) << command;
     EXPECT_EQ(run.out.rfind("brennix-cli: No CD or DVD recorder found.\n", 0), 0u) << run.out;
