@@ -59,7 +59,7 @@ burn() {
   cleanup
   local start end entry source=$1 profile=$2 options=$3
   shift 3
-  # Named explicitly: a real drive in the machine would come first in the list.
+  # Named explicitly: a bench says which disc it writes.
   entry=$("$cli" --virtual-recorder "$disc:$profile" devices | grep -m1 'VIRTUAL RECORDER')
   start=$(now)
   BRENNIX_VIRTUAL_RECORDER_OPTIONS=$options "$cli" --virtual-recorder "$disc:$profile" burn \

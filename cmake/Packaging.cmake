@@ -10,6 +10,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Multi-Media Commands. It blanks and formats rewritable discs, loads and ejects the tray,\n"
     "and writes ISO images to files. The package holds the desktop application (brennix) and\n"
     "the command-line program (brennix-cli).")
+# The version every other place shows: the project's (brennix_version.h, the manual pages, the
+# software-centre entry).
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
@@ -17,4 +20,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION otherosfs)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
+# brennix-cli's completion is installed either way; it only works with bash-completion.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
 include(CPack)

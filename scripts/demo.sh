@@ -11,8 +11,8 @@ disc="$out/disc.img"
 mkdir -p "$out"
 rm -f "$disc" "$disc.state"   # a fresh blank DVD+R each time
 recorder=(--virtual-recorder "$disc:dvd+r")
-# The virtual recorder by name: a real drive in the machine would come first in the list,
-# and this burn answers its question with --yes.
+# The virtual recorder by name: without --device the commands take it anyway, but a burn that
+# answers its question with --yes says which disc it writes.
 device=$("$cli" "${recorder[@]}" devices | grep -m1 'VIRTUAL RECORDER')
 
 echo "== the recorders"

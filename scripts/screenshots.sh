@@ -25,14 +25,17 @@ if [ "${1:-}" = "--inside-x" ]; then
 
   # The main window: a DVD+R with a first session of 250 MB, and a queue of a folder and two
   # files. The big files are sparse: only their sizes matter to the window.
+  # The queued files lie in the scratch home folder that the browser shows.
   work=$(mktemp -d)
   mkdir -p "$work/first"
   truncate -s 250M "$work/first/photos.tar"
-  truncate -s 640M "$work/holiday-video.mkv"
-  truncate -s 95M "$work/backup-2026-12.tar"
+  cp -r "$here/scripts/sample" "$HOME/Pictures/holiday 2026"
+  truncate -s 640M "$HOME/Videos/holiday-video.mkv"
+  truncate -s 95M "$HOME/Documents/backup-2026-12.tar"
   "$cli" --virtual-recorder "$work/dvd.img:dvd+r" burn --label FIRST --yes "$work/first" >/dev/null
   shoot "$out/screenshot-main.png" 4 300 --virtual-recorder "$work/dvd.img" \
-    "$here/scripts/sample" "$work/holiday-video.mkv" "$work/backup-2026-12.tar"
+    "$HOME/Pictures/holiday 2026" "$HOME/Videos/holiday-video.mkv" \
+    "$HOME/Documents/backup-2026-12.tar"
   rm -rf "$work"
 
   # The dialogs mid-run: a recorder that takes the time a real drive takes.
@@ -64,9 +67,10 @@ cmake --build "$build" --target brennix brennix-cli brennix_screen_grab brennix_
 # A private settings and runtime folder: the shots never touch the user's own.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-mkdir -p "$scratch/config" "$scratch/runtime"
+# A home folder of its own too: the browser shows a person's folders, not this machine's.
+mkdir -p "$scratch/config" "$scratch/runtime" "$scratch/home"/{Documents,Music,Pictures,Videos}
 chmod 700 "$scratch/runtime"
-export XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch/runtime"
+export XDG_CONFIG_HOME="$scratch/config" XDG_RUNTIME_DIR="$scratch/runtime" HOME="$scratch/home"
 unset QT_QPA_PLATFORM
 
 xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-x "$build/src/app/brennix" \

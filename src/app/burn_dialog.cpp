@@ -194,7 +194,7 @@ void TfrmBurn::Prepare() {
       },
       [this, holder, canWrite] {
         canWrite_ = *canWrite;
-        lblBurnState->setText("Ready");
+        lblBurnState->setText(canWrite_ || !holder->empty() ? "Ready" : WhyNoWriting(*korbBurn_));
         BackToIdle();
         if (!holder->empty() && isVisible())
           ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(*holder));
@@ -208,8 +208,9 @@ void TfrmBurn::SetState(State state) {
 
 void TfrmBurn::UpdateControls() {
   const bool busy = state_ != State::Idle;
-  cmdEject->setEnabled(!busy);
-  cmdLoad->setEnabled(!busy);
+  const bool recorder = !lblDrive->text().isEmpty();  // no tray to move without one
+  cmdEject->setEnabled(!busy && recorder);
+  cmdLoad->setEnabled(!busy && recorder);
   cmdStartBurn->setEnabled(!busy && canWrite_);
   cmdAbort->setEnabled(state_ == State::Sending || state_ == State::Writing);
   for (QCheckBox* box : findChildren<QCheckBox*>()) box->setEnabled(!busy);

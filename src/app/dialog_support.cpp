@@ -119,6 +119,12 @@ QString DialogText(const std::string& text) {
   return QString::fromStdString(text).replace("\n", kLineBreak);
 }
 
+QString WhyNoWriting(const TSCSIDevice& component) {
+  if (RecorderWrites(component)) return QString();
+  if (component.Device().empty()) return "No CD or DVD recorder found.";
+  return "This recorder cannot write discs.";
+}
+
 QFrame* MakeRecorderHeader(QWidget* parent, QHBoxLayout*& layout) {
   auto* header = new QFrame(parent);
   header->setFixedHeight(40);

@@ -48,6 +48,10 @@ bool SetUpDialogComponent(TKorbBurner& component, const std::vector<std::string>
 // A job's text for a message box: its lines end in CR LF, as every message of the dialogs.
 QString DialogText(const std::string& text);
 
+// Why a dialog's start button stays disabled, in plain words: no recorder at all, or one that
+// cannot write. Empty when the recorder writes.
+QString WhyNoWriting(const TSCSIDevice& component);
+
 // The 40-pixel header strip in the recorder colour, holding the disc picture; the caller
 // adds its controls to the returned layout.
 QFrame* MakeRecorderHeader(QWidget* parent, QHBoxLayout*& layout);

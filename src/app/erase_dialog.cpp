@@ -167,8 +167,9 @@ void TfrmErase::SetState(State state) {
   }
   prgProgress->setValue(std::max(0, value));
   const bool idle = state_ == State::Idle;
-  cmdEject->setEnabled(idle);
-  cmdLoad->setEnabled(idle);
+  const bool recorder = cmbDrives->count() > 0;  // no tray to move without one
+  cmdEject->setEnabled(idle && recorder);
+  cmdLoad->setEnabled(idle && recorder);
   cmdStartErase->setEnabled(idle && RecorderWrites(*korbErase_));
   cmbDrives->setEnabled(idle);
   const bool stoppable = state_ == State::Erasing && stoppable_;

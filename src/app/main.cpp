@@ -1,20 +1,12 @@
 #include <cstdio>
-#include <cstring>
 
 #include "app/application.h"
 #include "app/end_signals.h"
 #include "app/startup.h"
 
-#include <cstdio>
-
 int main(int argc, char** argv) {
-  // Answered before the toolkit starts, so it works without a display.
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::puts("brennix " BRENNIX_VERSION);
-      return 0;
-    }
-  }
+  // Answered before the toolkit starts, so they work without a display.
+  if (const int status = brennix::AnswerWithoutWindow(argc, argv); status >= 0) return status;
   brennix::TBrennixApplication app(argc, argv);
   brennix::InstallEndSignals(app);
   QApplication::setApplicationName(brennix::kAppTitle);
@@ -27,6 +19,11 @@ int main(int argc, char** argv) {
   }
   for (const QString& problem : problems + settings.problems)
     std::fprintf(stderr, "brennix: %s\n", qPrintable(problem));
+  // An option nobody knows is a mistake on the command line, not something to open a window for.
+  if (settings.usageError) {
+    std::fputs("see 'brennix --help'\n", stderr);
+    return 2;
+  }
   settings.problems = problems + settings.problems;
   return brennix::RunBrennix(app, settings);
 }

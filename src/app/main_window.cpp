@@ -11,8 +11,10 @@
 #include "app/web_page.h"
 #include "component/sequence_guard.h"
 #include "component/korb_burner.h"
+#include "device/device_entry.h"
 #include "image/image_tables.h"
 #include "transport/sg_drive.h"
+#include "transport/spti.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -429,7 +431,10 @@ void TfrmMain::InitializeDevices() {
   rereadRetry_->setSingleShot(true);
   rereadRetry_->setInterval(kRereadRetryMs);
   connect(rereadRetry_, &QTimer::timeout, this, &TfrmMain::StartReread);
-  if (!korbMain_->InitializeASPI(true, std::string())) {
+  // The emulation starts even when it finds no drive: then there is no recorder, which is
+  // said in plain words below. Only a layer that did not start at all is an error.
+  const bool started = korbMain_->InitializeASPI(true, std::string()) || SPTIInitialized();
+  if (!started) {
     // Shown once the event loop runs: start-up still has to hand this window to the splash.
     QTimer::singleShot(0, this, [this] {
       QString text = "Error initializing ASPI Layer.";
@@ -440,17 +445,31 @@ void TfrmMain::InitializeDevices() {
   }
   for (const std::string& entry : korbMain_->Devices) cmbDrives->addItem(QString::fromStdString(entry));
   if (cmbDrives->count() > 0) {
-    cmbDrives->setCurrentIndex(0);
+    // Recorders added on the command line come first in the choice, as in brennix-cli: a
+    // disc file named there is what the person means to write, not a drive's disc.
+    int first = 0;
+    for (int i = 0; i < cmbDrives->count() && !ExtraDrives().empty(); ++i) {
+      if (SPTILetterIsExtraDrive(DeviceEntryLetter(cmbDrives->itemText(i).toStdString()))) {
+        first = i;
+        break;
+      }
+    }
+    cmbDrives->setCurrentIndex(first);
     cmbDrivesChange();
     return;
   }
-  // An empty selector says why: a drive the user may not open, or none at all.
-  const std::vector<DriveAccessProblem> problems = FindInaccessibleDrives();
-  QStringList hints;
-  for (const DriveAccessProblem& problem : problems)
-    hints << QString::fromStdString(AccessProblemText(problem));
-  cmbDrives->setPlaceholderText(hints.isEmpty() ? "No recorder found" : hints.first());
-  cmbDrives->setToolTip(hints.isEmpty() ? "No CD or DVD recorder was found" : hints.join('\n'));
+  // An empty selector says why, and a tray that is not there is not offered.
+  QStringList lines;
+  for (const std::string& line : NoRecorderText("brennix")) lines << QString::fromStdString(line);
+  const QString text = lines.join('\n');
+  cmbDrives->setPlaceholderText("No recorder found");
+  cmbDrives->setToolTip(text);
+  SetDriveBusy(false);
+  if (started) {
+    QTimer::singleShot(0, this, [this, text] {
+      ShowMessageBox(this, QMessageBox::Information, "No recorder", text);
+    });
+  }
 }
 
 // ---- the browser
@@ -725,7 +744,9 @@ void TfrmMain::korbMainDeviceChange() {
 bool TfrmMain::DriveBusy() const { return driveTask_.Running() || rereadWanted_; }
 
 void TfrmMain::SetDriveBusy(bool busy) {
-  for (QPushButton* button : {cmdEject, cmdLoad, cmdErase}) button->setEnabled(!busy);
+  const bool recorder = cmbDrives->count() > 0;
+  for (QPushButton* button : {cmdEject, cmdLoad}) button->setEnabled(!busy && recorder);
+  cmdErase->setEnabled(!busy);
   cmdBurn->setEnabled(!busy && burnCapable_);
   cmbDrives->setEnabled(!busy);
   if (busy) setCursor(Qt::BusyCursor);
@@ -800,7 +821,10 @@ void TfrmMain::cmdEraseClick() {
 
 void TfrmMain::mnuFileExitClick() { close(); }
 void TfrmMain::mnuHelpHomeClick() { OpenWebPage(kHomePage); }
-void TfrmMain::mnuHelpHelpClick() { OpenWebPage(kHomePage); }
+// The manual installed with the program, so that help works without a network.
+void TfrmMain::mnuHelpHelpClick() {
+  OpenHelp(this, HelpFileCandidates(QCoreApplication::applicationDirPath()));
+}
 
 void TfrmMain::mnuHelpAboutClick() {
   TfrmSplash about(this);

@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QPointer>
 
+#include "brennix_version.h"
+
 class QFrame;
 class QLabel;
 class QTimer;
@@ -11,7 +13,7 @@ class QTimer;
 namespace brennix {
 
 inline constexpr const char* kOwnershipNotice = "\u00A9 2026 The Brennix developers";
-inline constexpr const char* kVersionText = "Version 2.80, ";
+inline constexpr const char* kVersionText = "Version " BRENNIX_VERSION ", ";
 inline constexpr int kSplashMs = 2000;
 
 class TfrmSplash : public QDialog {

@@ -10,8 +10,11 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <cstdio>
 #include <memory>
+#include <string>
 
+#include "brennix_version.h"
 #include "virtual_recorder/attach.h"
 
 namespace brennix {
@@ -31,12 +34,36 @@ StartupSettings ReadStartupSettings(const QStringList& arguments) {
       s.help = true;
     } else {
       s.problems << "unknown option '" + word + "'";
+      s.usageError = true;
     }
   }
   bool ok = false;
   const int ms = qEnvironmentVariableIntValue("BRENNIX_SPLASH_MS", &ok);
   if (ok && ms > 0 && ms <= 600000) s.splashMs = ms;
   return s;
+}
+
+int AnswerWithoutWindow(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string word = argv[i];
+    if (word == "--") break;
+    if (word == "--help" || word == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (word == "--version") {
+      std::puts("brennix " BRENNIX_VERSION);
+      return 0;
+    }
+    if (word == "--virtual-recorder") {
+      ++i;  // its value may start with dashes
+    } else if (word.rfind("--", 0) == 0 && word != "--about" &&
+               word.rfind("--virtual-recorder=", 0) != 0) {
+      std::fprintf(stderr, "brennix: unknown option '%s' (see 'brennix --help')\n", word.c_str());
+      return 2;
+    }
+  }
+  return -1;
 }
 
 QStringList AttachVirtualRecorders(const QStringList& arguments, QStringList& problems) {

@@ -13,7 +13,8 @@ inline constexpr const char* kAppTitle = "Brennix CD & DVD";
 inline constexpr const char* kAlreadyRunning = "Brennix CD & DVD is already running";
 
 inline constexpr const char* kUsage =
-    "usage: brennix [--about] [--virtual-recorder PATH[:PROFILE]]... [PATH...]\n"
+    "usage: brennix [--about] [--virtual-recorder PATH[:PROFILE]]... [--] [PATH...]\n"
+    "       brennix --help | --version\n"
     "\n"
     "Opens the main window with the files and folders PATH in the burn queue.\n"
     "A virtual recorder is a software drive whose disc is the file PATH; PROFILE is one of\n"
@@ -28,7 +29,13 @@ struct StartupSettings {
   NoticeSites sites;
   QStringList paths;          // queued once the main window exists
   QStringList problems;       // told to the user once the main window shows
+  bool usageError = false;    // an unknown option: the program ends with exit status 2
 };
+
+// Answers what needs no window, before the toolkit starts: --help and --version, and an
+// unknown option of two dashes (a usage error). Options of one dash are the toolkit's until
+// it has taken its own. Returns the exit status, or -1 to go on.
+int AnswerWithoutWindow(int argc, const char* const* argv);
 
 // Reads the command line (without the recorders that AttachVirtualRecorders took out).
 // Words after "--" are paths even when they start with "-".

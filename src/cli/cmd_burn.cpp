@@ -224,8 +224,8 @@ int RunBurn(const Args& args) {
   Summary(result.Text);
   if (result.Outcome == TJobOutcome::Failed) return Fail(result.Error);
   if (result.LeftOut > 0)
-    return Fail(std::to_string(result.LeftOut) +
-                " source(s) were left out of the disc (listed above)");
+    return Fail(Counted(result.LeftOut, "source was", "sources were") +
+                " left out of the disc (listed above)");
   return kExitSuccess;
 }
 

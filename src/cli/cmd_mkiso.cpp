@@ -163,8 +163,8 @@ int RunMkiso(const Args& args) {
     return Fail("the image is complete, but some files were not read whole (see above)");
   }
   if (console.LeftOut() > 0)
-    return Fail("the image is complete, but " + std::to_string(console.LeftOut()) +
-                " problem(s) left sources out of it (see above)");
+    return Fail("the image is complete, but " + Counted(console.LeftOut(), "problem", "problems") +
+                " left sources out of it (see above)");
   return 0;
 }
 

@@ -40,6 +40,10 @@ void Complain(const std::string& text) {
   std::fprintf(stderr, "brennix-cli: %s\n", text.c_str());
 }
 
+std::string Counted(int64_t count, const std::string& one, const std::string& many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 int Failure(const std::string& text) {
   Complain(text);
   return kExitFailure;

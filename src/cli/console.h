@@ -30,6 +30,9 @@ bool ShowProgress();
 // A line of the final summary on standard output, unless --quiet.
 void Summary(const std::string& line);
 
+// "1 file", "2 files": a count with the word that goes with it.
+std::string Counted(int64_t count, const std::string& one, const std::string& many);
+
 // Prints the command's usage and kExitStatusHelp on standard output; returns kExitSuccess.
 int ShowHelp(const char* usage);
 // True when the words hold -h or --help (before a "--").

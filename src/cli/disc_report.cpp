@@ -41,6 +41,19 @@ std::string InquiryField(const uint8_t* inquiry, size_t offset, size_t length) {
   return end == std::string::npos ? std::string() : field.substr(start, end - start + 1);
 }
 
+}  // namespace
+
+std::string ShownDeviceName(const uint8_t* inquiry) {
+  std::string name;
+  for (const auto& [offset, length] : {std::pair<size_t, size_t>{8, 8}, {16, 16}, {32, 4}}) {
+    const std::string field = InquiryField(inquiry, offset, length);
+    if (!field.empty()) name += (name.empty() ? "" : " ") + field;
+  }
+  return name;
+}
+
+namespace {
+
 std::string JsonArray(const std::vector<std::string>& words) {
   std::string text = "[";
   for (const std::string& word : words) text += (text.size() > 1 ? ", " : "") + JsonString(word);

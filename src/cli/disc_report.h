@@ -26,6 +26,10 @@ DiscFacts ReadDiscFacts(TSCSIDevice& device);
 // whether it can be erased and where the next recording would start.
 void PrintDiscInfo(TSCSIDevice& device);
 
+// Vendor, product and revision of the identification as a person reads them: each without
+// its padding, one blank between them.
+std::string ShownDeviceName(const uint8_t* inquiry);
+
 // The text as a JSON string literal. Bytes that are not printable ASCII are escaped (those
 // above 0x7F as the Latin-1 characters a drive's identification means by them), so any input
 // gives valid JSON.

@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "brennix_version.h"
 #include "virtual_recorder/attach.h"
 
 namespace brennix::cli {

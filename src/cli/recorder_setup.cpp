@@ -5,6 +5,7 @@
 
 #include "cli/console.h"
 #include "device/device_entry.h"
+#include "transport/drive_backend.h"
 #include "transport/sg_drive.h"
 #include "transport/spti.h"
 
@@ -14,8 +15,14 @@ void ReportInaccessibleDrives() {
   for (const std::string& hint : DriveAccessHints()) Complain(hint);
 }
 
+void ReportNoRecorder() {
+  for (const std::string& line : NoRecorderText("brennix-cli")) Complain(line);
+}
+
 bool StartTransport(TSCSIDevice& device) {
   if (device.InitializeASPI(true, std::string())) return true;
+  // The emulation started and found no drive: an empty list, not a layer that failed.
+  if (SPTIInitialized()) return true;
   Complain("Error initializing ASPI Layer.");
   ReportInaccessibleDrives();
   return false;
@@ -23,7 +30,14 @@ bool StartTransport(TSCSIDevice& device) {
 
 std::string FindDeviceEntry(const TSCSIDevice& device, const std::string& wanted) {
   if (device.Devices.empty()) return std::string();
-  if (wanted.empty()) return device.Devices.front();
+  if (wanted.empty()) {
+    // With virtual recorders added, the first of them: a command that names a disc file must
+    // never write to the disc in a real drive that happens to come first in the list.
+    if (ExtraDrives().empty()) return device.Devices.front();
+    for (const std::string& entry : device.Devices)
+      if (SPTILetterIsExtraDrive(DeviceEntryLetter(entry))) return entry;
+    return std::string();
+  }
   for (const std::string& entry : device.Devices)
     if (entry == wanted) return entry;
   uint8_t h = 0, t = 0, l = 0;

@@ -8,16 +8,21 @@
 
 namespace brennix::cli {
 
-// Starts the transport and lists the recorders. On failure prints "Error initializing ASPI
-// Layer." (and why a drive could not be opened) and returns false.
+// Starts the transport and lists the recorders; finding none is no failure. When the layer
+// itself cannot start, prints "Error initializing ASPI Layer." (and why a drive could not be
+// opened) and returns false.
 bool StartTransport(TSCSIDevice& device);
 
 // Prints a hint for every /dev/sr* that exists but cannot be opened.
 void ReportInaccessibleDrives();
 
+// Prints that no recorder was found, what was looked at and how to go on.
+void ReportNoRecorder();
+
 // The entry of device.Devices that a --device value names: the whole entry, its address
 // ("1:0:0"), its letter ("E" or "E:"), or the drive's device path ("/dev/sr0", a virtual
-// recorder's disc file). Empty names the first. Empty result: none.
+// recorder's disc file). Empty names the first virtual recorder when any was added, else the
+// first drive. Empty result: none.
 std::string FindDeviceEntry(const TSCSIDevice& device, const std::string& wanted);
 
 // Takes "--device X" / "--device=X" out of args; false with a usage message on a bad option

@@ -11,8 +11,7 @@ bool SelectRecorder(TSCSIDevice& device, const std::string& wanted) {
   const std::string entry = FindDeviceEntry(device, wanted);
   if (entry.empty()) {
     if (wanted.empty()) {
-      std::fputs("brennix-cli: no recorder found\n", stderr);
-      ReportInaccessibleDrives();
+      ReportNoRecorder();
     } else {
       std::fprintf(stderr, "brennix-cli: no recorder '%s'; 'brennix-cli devices' lists them\n",
                    wanted.c_str());

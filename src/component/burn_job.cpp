@@ -92,6 +92,7 @@ TJobResult TBurnJob::Run() {
   const QueueBuild queue = BuildTreeFromQueue(
       korb, o.Sources, o.SavePath,
       disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"});
+  emptyFolders_ = queue.EmptyFoldersLeftOut;
   std::vector<TSkippedSource> skipped = korb.SkippedSources();
   for (const std::string& path : queue.BeingWrittenFound)
     skipped.push_back({path, "THE DISC BEING WRITTEN", std::string()});
@@ -233,6 +234,8 @@ TJobResult TBurnJob::Record(int leftOut) {
     result.Summary.push_back("Drive buffer: lowest fill " + std::to_string(korb.LowestBufferFill()) +
                              "%");
   if (result.Error.empty() && korb.Verify) result.Summary.push_back(kVerifiedText);
+  if (result.Error.empty() && emptyFolders_ > 0)
+    result.Summary.push_back(EmptyFoldersText(emptyFolders_));
   // The writer and the read-ahead cache have both ended: the tree may go.
   korb.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
   return result;

@@ -53,6 +53,7 @@ class TBurnJob final : public TJob {
 
   TKorbBurner& burner_;
   TBurnOptions options_;
+  int emptyFolders_ = 0;  // folders of the sources that hold no file
 };
 
 }  // namespace brennix

@@ -114,10 +114,14 @@ TJobResult TImageJob::Run() {
   }
   result.Outcome = TJobOutcome::Completed;
   // FileCount includes the entries that stand for folders; the summary counts files alone.
-  result.Summary.push_back(std::to_string(image.FileCount() - image.DirCount()) + " files, " +
-                           std::to_string(image.DirCount()) + " folders, " +
-                           std::to_string(expected / 2048) + " sectors (" + Mib(expected) +
+  const auto counted = [](int64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  result.Summary.push_back(counted(image.FileCount() - image.DirCount(), "file", "files") + ", " +
+                           counted(image.DirCount(), "folder", "folders") + ", " +
+                           counted(expected / 2048, "sector", "sectors") + " (" + Mib(expected) +
                            ") written to " + o.Output);
+  if (queue.EmptyFoldersLeftOut > 0) result.Summary.push_back(EmptyFoldersText(queue.EmptyFoldersLeftOut));
   const std::string& lines = written.FileErrors;
   for (size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos;
        start = end + 1)

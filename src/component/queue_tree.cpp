@@ -88,7 +88,13 @@ QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<QueueSource>& 
   }
   image.OnAddFile = handler;
   if (build.Error.empty()) image.RemoveEmptyDirs();
+  build.EmptyFoldersLeftOut = image.EmptyDirsLeftOut();
   return build;
+}
+
+std::string EmptyFoldersText(int count) {
+  if (count <= 0) return std::string();
+  return std::to_string(count) + (count == 1 ? " empty folder" : " empty folders") + " not written";
 }
 
 std::string SelectedDiscFile(TSCSIDevice& device) {

@@ -33,7 +33,12 @@ struct QueueBuild {
   double QueuedBytes = 0;  // the sources' sizes as the queue measures them
   // Files of `beingWritten` that were found among the sources and left out of the tree.
   std::vector<std::string> BeingWrittenFound;
+  // Folders that held nothing to write: a disc has no use for them, and they are not written.
+  int EmptyFoldersLeftOut = 0;
 };
+
+// "2 empty folders not written" (empty when there were none): the summary's word about them.
+std::string EmptyFoldersText(int count);
 
 // One queued source; a folder's subfolders go along unless `recursive` is off (the burn
 // dialog's folder rows carry that choice).

@@ -237,12 +237,20 @@ bool TSCSIDevice::WaitReady(int32_t budget, int32_t interval) {
   int64_t remaining = budget;
   uint8_t sense[40] = {};
   const auto lastAsc = [this] { return LastSense[12]; };
+  // Each loop asks the drive before it sleeps: a drive that is ready costs no wait, and one
+  // that is not gets the same budget as before. A sleep that would overrun the budget is
+  // not taken.
+  const auto nap = [&remaining](int64_t ms) {
+    if (remaining < ms) return false;
+    SleepMs(static_cast<uint32_t>(ms));
+    remaining -= ms;
+    return true;
+  };
 
   if (SlowReadyModel || SlowReadyQuirk) {
+    // These drives say "ready" before they are: they get their pause before the first look.
     do {
-      SleepMs(1500);
-      remaining -= 1500;
-      if (remaining < 0) break;
+      if (!nap(1500)) break;
       TestUnitReady(5000);
     } while (lastAsc() == kNotReadyAsc);
   }
@@ -251,32 +259,34 @@ bool TSCSIDevice::WaitReady(int32_t budget, int32_t interval) {
     // A DVD-RAM is judged by unit-ready and sense alone, and must pass the sense check.
     sense[12] = kNotReadyAsc;
   } else {
-    do {
-      SleepMs(static_cast<uint32_t>(step));
+    for (;;) {
       ReadDiscInfo();
-      remaining -= step;
-      if (remaining < 0) return false;
-    } while (lastAsc() == kNotReadyAsc);
+      if (lastAsc() != kNotReadyAsc) break;
+      if (!nap(step)) return false;
+    }
   }
 
   if (TestUnitReady(5000) && sense[12] == 0) return true;
 
-  do {
-    SleepMs(static_cast<uint32_t>(step));
-    remaining -= step;
-    if (remaining < 0) return false;
+  while (lastAsc() == kNotReadyAsc) {
+    if (!nap(step)) return false;
     TestUnitReady(5000);
-  } while (lastAsc() == kNotReadyAsc);
+  }
 
-  do {
+  for (;;) {
     std::memset(sense, 0, sizeof sense);
     RequestSense(sense, sizeof sense);
-    remaining -= step;
-    if (remaining < 0) return false;
     if (sense[0] == 0xF0) sense[12] = kNotReadyAsc;
-    if (sense[12] == kNotReadyAsc) SleepMs(static_cast<uint32_t>(step));
-  } while (sense[12] != 0);
-  return true;
+    if (sense[12] == 0) return true;
+    if (sense[12] == kNotReadyAsc) {
+      if (!nap(step)) return false;
+    } else {
+      // Another condition does not pass with time, but it is asked about again within the
+      // same budget.
+      remaining -= step;
+      if (remaining < 0) return false;
+    }
+  }
 }
 
 }  // namespace brennix

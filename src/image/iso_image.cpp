@@ -40,6 +40,7 @@ struct TreeIndex {
   std::vector<TFEntry*> DoomedFiles;
   size_t LiveDirs = 0;
   size_t LiveFiles = 0;
+  size_t EmptyDirsLeftOut = 0;
 };
 
 TreeIndex& Index() {
@@ -177,6 +178,7 @@ void FreeTree() {
   ix.ByPath.clear();
   ix.Dirs.clear();
   ix.LiveDirs = ix.LiveFiles = 0;
+  ix.EmptyDirsLeftOut = 0;
 }
 
 std::string AbsoluteNative(const std::string& path) {
@@ -357,6 +359,8 @@ int TIsoImage::DirCount() const {
 }
 
 int TIsoImage::FileCount() const { return static_cast<int>(Index().LiveFiles); }
+
+int TIsoImage::EmptyDirsLeftOut() const { return static_cast<int>(Index().EmptyDirsLeftOut); }
 
 TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::string shortName,
                                 int32_t attr, double dateTime, bool& fatal,
@@ -659,7 +663,10 @@ int TIsoImage::AddDirRecursive(TDEntry* destDir, const std::string& source,
       const int r = AddDirRecursive(sub, child, mask, attr, recursive, false, archiveOnly,
                                     ancestry, fatal);
       ancestry.pop_back();
-      if (sub->FirstEntry == nullptr) RemoveDirEntries(sub);
+      if (sub->FirstEntry == nullptr) {
+        RemoveDirEntries(sub);
+        ++Index().EmptyDirsLeftOut;
+      }
       // Only a full table ends the parent's listing: a subfolder whose last file was
       // skipped must not cost the files that follow it.
       if (r == 0 && fatal) return 0;
@@ -724,7 +731,10 @@ bool TIsoImage::RemoveEmptyDirs() {
   const std::unordered_set<const void*>& doomed = Index().Doomed;
   for (size_t i = dirs.size(); i-- > 1;) {
     TDEntry* d = dirs[i];
-    if (doomed.count(d) == 0 && d->FirstEntry == nullptr) RemoveDirEntries(d);
+    if (doomed.count(d) == 0 && d->FirstEntry == nullptr) {
+      RemoveDirEntries(d);
+      ++Index().EmptyDirsLeftOut;
+    }
   }
   CompactTables();
   return true;

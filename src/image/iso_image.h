@@ -109,6 +109,8 @@ class TIsoImage {
   TFEntry* FindFile(const TDEntry* dir, const std::string& longName) const;
   int DirCount() const;
   int FileCount() const;
+  // Folders removed because nothing in them went into the tree, since ClearAll.
+  int EmptyDirsLeftOut() const;
   // Sources left out or renamed since ClearAll, in the order met.
   const std::vector<TSkippedSource>& SkippedSources() const { return skipped_; }
   int LeftOutCount() const;

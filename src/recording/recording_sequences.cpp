@@ -7,13 +7,15 @@ namespace brennix {
 
 namespace {
 
-// Sleeps stepMs, then asks for the disc information again, while the drive says it is
-// still becoming ready; never longer than maxMs.
+// Asks for the disc information, and sleeps stepMs before asking again while the drive says
+// it is still becoming ready; never longer than maxMs. A drive that formats in the
+// background answers at once, and costs no wait.
 void WaitWhileFormatting(TRecorderDrive& drive, uint32_t stepMs, uint32_t maxMs) {
-  for (uint32_t waited = 0; waited < maxMs; waited += stepMs) {
-    SleepMs(stepMs);
+  for (uint32_t waited = 0;; waited += stepMs) {
     if (drive.ReadDiscInformation()) return;
     if (drive.LastAsc() != 0x04) return;
+    if (waited + stepMs > maxMs) return;
+    SleepMs(stepMs);
   }
 }
 

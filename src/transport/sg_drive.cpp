@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -343,6 +344,27 @@ std::vector<std::string> DriveAccessHints(const std::string& dir) {
   for (const DriveAccessProblem& problem : FindInaccessibleDrives(dir))
     hints.push_back(AccessProblemText(problem));
   return hints;
+}
+
+std::vector<std::string> NoRecorderText(const std::string& program, const std::string& dir) {
+  std::vector<std::string> lines = {"No CD or DVD recorder found."};
+  const std::vector<std::string> nodes = ScanOpticalDeviceNodes(dir);
+  const std::vector<std::string> hints = DriveAccessHints(dir);
+  if (nodes.empty()) {
+    lines.push_back("There is no drive node " + dir + "/sr*.");
+  } else if (hints.empty()) {
+    std::string names;
+    for (const std::string& node : nodes) names += (names.empty() ? "" : ", ") + node;
+    lines.push_back(names + (nodes.size() == 1 ? " does" : " do") +
+                    " not answer as a CD or DVD recorder.");
+  } else {
+    for (const std::string& hint : hints)
+      lines.push_back(std::string(1, static_cast<char>(std::toupper(hint[0]))) + hint.substr(1) +
+                      (hint.back() == '.' ? "" : "."));
+  }
+  lines.push_back("Connect a drive, or try a disc file: " + program +
+                  " --virtual-recorder PATH:PROFILE, for example ~/disc.iso:dvd+r.");
+  return lines;
 }
 
 }  // namespace brennix

@@ -84,4 +84,10 @@ std::string AccessProblemText(const DriveAccessProblem& problem);
 // ends show instead of an unexplained empty drive list.
 std::vector<std::string> DriveAccessHints(const std::string& dir = "/dev");
 
+// What both front ends say when they find no recorder: the fact, what was looked at (the
+// /dev/sr* nodes: none, or why each could not be used) and how to go on. One sentence a line;
+// program is the command a virtual recorder is shown with.
+std::vector<std::string> NoRecorderText(const std::string& program,
+                                        const std::string& dir = "/dev");
+
 }  // namespace brennix

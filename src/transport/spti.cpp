@@ -214,6 +214,14 @@ const TSPTIDrive& SPTIDrive(unsigned letterIndex) {
   return State().drives[std::min(letterIndex, kSPTIDriveCount - 1)];
 }
 
+bool SPTILetterIsExtraDrive(char letter) {
+  if (letter < 'A' || letter > 'Z' || !State().initialized.load()) return false;
+  const TSPTIDrive& drive = SPTIDrive(static_cast<unsigned>(letter - 'A'));
+  if (!drive.Present || !drive.Backend) return false;
+  const auto extras = ExtraDrives();
+  return std::find(extras.begin(), extras.end(), drive.Backend) != extras.end();
+}
+
 uint8_t SPTIInit() {
   SPTIState& state = State();
   if (state.initialized.load()) return 0;

@@ -46,6 +46,10 @@ bool SPTICloseAfterCommand();
 // around work that changes the disc, which outlives a reload of the table.
 std::shared_ptr<DriveBackend> SPTIBackend(uint8_t HaId, uint8_t Target, uint8_t Lun);
 
+// True when the present drive behind the letter is a registered extra drive (a virtual
+// recorder) rather than a /dev/sr* drive.
+bool SPTILetterIsExtraDrive(char letter);
+
 // Read-only view of one entry (tests, diagnostics).
 const TSPTIDrive& SPTIDrive(unsigned letterIndex);
 

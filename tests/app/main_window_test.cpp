@@ -11,8 +11,11 @@
 #include "component/sequence_guard.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"
+#include "device/device_entry.h"
 #include "test_support.h"
+#include "../transport/fake_drive_backend.h"
 #include "transport/aspi.h"
+#include "transport/drive_letters.h"
 #include "transport/spti.h"
 #include "virtual_recorder/attach.h"
 
@@ -120,7 +123,7 @@ struct Window {
   }
 };
 
-class MainWindow : public testing::Test {
+class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     QFile::remove(SettingsFilePath());
@@ -246,12 +249,29 @@ TEST_F(MainWindow, TheDiscInTheRecorderScalesTheBarUnlessItCannotBeRead) {
     }
     if (c.profile.empty()) {
       ASSERT_EQ(w.messages.said.size(), 1u);
-      EXPECT_EQ(w.messages.said[0].text.section('\n', 0, 0), "Error initializing ASPI Layer.");
+      EXPECT_EQ(w.messages.said[0].text.section('\n', 0, 0), "No CD or DVD recorder found.");
+      EXPECT_NE(w.messages.said[0].text.indexOf("brennix --virtual-recorder PATH:PROFILE"), -1);
       EXPECT_FALSE(main.cmbDrives->placeholderText().isEmpty());
+      EXPECT_FALSE(main.cmdEject->isEnabled());
+      EXPECT_FALSE(main.cmdLoad->isEnabled());
     } else {
       EXPECT_TRUE(w.messages.said.empty()) << c.profile;
     }
   }
+}
+
+// A stand-in for a real drive takes the first letter; the recorder the command line added is
+// still the one chosen, so a burn goes to the disc file that was named.
+TEST_F(MainWindow, ARecorderAddedOnTheCommandLineIsChosenBeforeARealDrive) {
+  auto real = std::make_shared<brennix::testing::FakeDrive>("STAND-IN", "REAL");
+  real->address = brennix::testing::Address(1, 0);
+  SetRealDriveLister([real] { return std::vector<std::shared_ptr<DriveBackend>>{real}; });
+  {
+    Window w("cd-r");
+    ASSERT_EQ(w.main.cmbDrives->count(), 2);
+    EXPECT_EQ(DeviceEntryLetter(w.main.cmbDrives->currentText().toStdString()), 'E');
+  }
+  SetRealDriveLister({});
 }
 
 TEST_F(MainWindow, WarningsOfAnEmptyQueueAndOfATrayThatWillNotMove) {

@@ -1,4 +1,5 @@
 // Settings, size texts, web pages and the single-instance guard.
+#include "app/message_box.h"
 #include "app/options.h"
 #include "app/single_instance.h"
 #include "app/size_text.h"
@@ -12,6 +13,7 @@
 #include <QLocale>
 #include <QProcess>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -132,8 +134,38 @@ TEST(OpenWebPage, HandsTheAddressToTheDesktop) {
   OpenWebPage("http://www.brennix.example/brennix/help.htm");
   QDesktopServices::unsetUrlHandler("http");
   ASSERT_EQ(catcher.urls.size(), 2);
-  EXPECT_EQ(catcher.urls[0], QUrl("http://www.brennix.example/brennix/index.htm"));
+  EXPECT_EQ(catcher.urls[0], QUrl("http://" BRENNIX_HOME_PAGE));
   EXPECT_EQ(catcher.urls[1], QUrl("http://www.brennix.example/brennix/help.htm"));
+}
+
+// Help opens the manual that lies beside the program, installed or built; without one it says
+// where help is instead of doing nothing.
+TEST(OpenHelp, OpensTheManualFoundLocallyOrSaysWhereHelpIs) {
+  QTemporaryDir root;
+  const QString program = root.filePath("usr/bin");
+  const QStringList candidates = HelpFileCandidates(program);
+  ASSERT_EQ(candidates.size(), 2);
+  EXPECT_EQ(candidates[0], root.filePath("usr/share/doc/brennix/brennix.html"));
+  UrlCatcher catcher;
+  QDesktopServices::setUrlHandler("file", &catcher, "Open");
+  QStringList said;
+  SetMessageBoxHandler([&said](QWidget*, QMessageBox::Icon, const QString&, const QString& text,
+                               QMessageBox::StandardButtons, QMessageBox::StandardButton) {
+    said << text;
+    return QMessageBox::Ok;
+  });
+  OpenHelp(nullptr, candidates);  // nothing there yet
+  for (const QString& file : {candidates[1], candidates[0]}) {
+    QDir().mkpath(QFileInfo(file).path());
+    QFile(file).open(QIODevice::WriteOnly);
+    OpenHelp(nullptr, candidates);
+  }
+  SetMessageBoxHandler(nullptr);
+  QDesktopServices::unsetUrlHandler("file");
+  ASSERT_EQ(said.size(), 1);
+  EXPECT_NE(said[0].indexOf("man brennix"), -1) << said[0].toStdString();
+  EXPECT_EQ(catcher.urls, (QList<QUrl>{QUrl::fromLocalFile(candidates[1]),
+                                       QUrl::fromLocalFile(candidates[0])}));
 }
 
 TEST(SingleInstance, ASecondCopyIsRefusedAndTheFirstKeepsItsLock) {

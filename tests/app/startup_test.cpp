@@ -156,7 +156,7 @@ TEST(Splash, SplashModeShowsTheMainWindowWhenTheTimerFires) {
 TEST(Splash, AboutModeShowsTheVersionAndOpensTheHomePage) {
   TfrmSplash about;
   about.SetMode(true);
-  EXPECT_EQ(about.lblInfo->text(), QString("Version 2.80, ") + kOwnershipNotice);
+  EXPECT_EQ(about.lblInfo->text(), QString("Version " BRENNIX_VERSION ", ") + kOwnershipNotice);
   EXPECT_EQ(about.lblInfo->cursor().shape(), Qt::PointingHandCursor);
   EXPECT_FALSE(about.tmrClose->isActive());
   HomePageCatcher catcher;

@@ -129,8 +129,12 @@ class BurnCliTest : public ::testing::Test {
 
 TEST_F(BurnCliTest, BurnsAsTheDialogDoesAndTheDiscReadsBack) {
   if (Shell("command -v xorriso").status != 0) GTEST_SKIP() << "xorriso is not installed";
+  // A drive ready at once ends this burn before the line's first tick: the first WRITE and the
+  // close take a moment here, as on a real drive, so the line shows both.
+  ::setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "fault=slow:2a:1:700ms,fault=slow:5b:1:700ms", 1);
   const CliRun run = Burn(":dvd+r", {"--yes", "--verify", "--label", "  Holiday 2026  ",
                                      "--save-path", "last", (dir_ / "src").string()});
+  ::unsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("Verifying... "), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("Do you want to write 99.66 KB to the disc ?"), std::string::npos)

@@ -10,6 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "cli/recorder_setup.h"
+#include "device/device_entry.h"
+#include "device/scsi_device.h"
+#include "transport/fake_drive_backend.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -55,11 +60,19 @@ class DevicesCli : public ::testing::Test {
 
 const std::string kIdentity = "BRENNIX VIRTUAL RECORDER1.0 ";
 
-TEST_F(DevicesCli, NoDriveAndNoRecorderIsAnError) {
-  const Outcome run = Cli("devices", true);
-  EXPECT_NE(run.status, 0);
-  EXPECT_NE(run.out.find("Error initializing ASPI Layer.\n"), std::string::npos) << run.out;
-  EXPECT_NE(Cli("info", true).status, 0);
+TEST_F(DevicesCli, NoDriveAndNoRecorderIsAnEmptyListAndNamedWhereOneIsNeeded) {
+  const Outcome list = Cli("devices", true);
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out, "");
+  EXPECT_EQ(Cli("devices --json").out, "[]\n");
+  for (const std::string& command :
+       {std::string("info"), std::string("eject"), "burn --yes " + dir}) {
+    const Outcome run = Cli(command, true);
+    EXPECT_EQ(run.status, 1) << command;
+    EXPECT_EQ(run.out.rfind("brennix-cli: No CD or DVD recorder found.\n", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("--virtual-recorder PATH:PROFILE"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("ASPI"), std::string::npos) << run.out;
+  }
 }
 
 TEST_F(DevicesCli, ListsEveryRecorderOneEntryALine) {
@@ -86,7 +99,7 @@ TEST_F(DevicesCli, InfoSelectsByLetterAddressOrEntry) {
   const Outcome first = Cli(recorders + " info");
   EXPECT_EQ(first.status, 0);
   EXPECT_NE(first.out.find("Device: 0:0:0,D: "), std::string::npos);
-  EXPECT_NE(first.out.find("Name: BRENNIX  VIRTUAL RECORDER 1.0 \n"), std::string::npos);
+  EXPECT_NE(first.out.find("Name: BRENNIX VIRTUAL RECORDER 1.0\n"), std::string::npos);
   EXPECT_NE(first.out.find("Device type: 5 (CD/DVD device)\n"), std::string::npos);
   EXPECT_NE(first.out.find("Capabilities: read CD-R,"), std::string::npos);
   EXPECT_NE(first.out.find("write CD-R"), std::string::npos);
@@ -104,6 +117,36 @@ TEST_F(DevicesCli, InfoRefusesUnknownDevicesAndOptions) {
   EXPECT_EQ(Cli(Recorder("a.disc") + " info --bogus").status, 2);
   EXPECT_EQ(Cli(Recorder("a.disc") + " info --device").status, 2);
   EXPECT_EQ(Cli(Recorder("a.disc") + " devices extra").status, 2);
+}
+
+// A stand-in for a real drive takes the first letter; a command without --device must still
+// work on the recorder that was added, and never on the drive nobody named.
+TEST(DefaultRecorder, AnAddedRecorderComesBeforeARealDrive) {
+  using brennix::testing::FakeDrive;
+  const auto drive = [](const char* product, uint8_t target) {
+    auto fake = std::make_shared<FakeDrive>("STAND-IN", product);
+    fake->address = brennix::testing::Address(0, target);
+    return fake;
+  };
+  struct Case {
+    bool real, added;
+    std::string chosen, named;  // product of the default and of "--device D"
+  };
+  for (const Case& c : {Case{true, true, "ADDED", "REAL"}, Case{true, false, "REAL", "REAL"},
+                        Case{false, true, "ADDED", "ADDED"}}) {
+    std::vector<std::shared_ptr<FakeDrive>> real, added;
+    if (c.real) real.push_back(drive("REAL", 0));
+    if (c.added) added.push_back(drive("ADDED", 1));
+    brennix::testing::ScopedFakeDrives planted(real, added);
+    brennix::TSCSIDevice device;
+    ASSERT_TRUE(device.InitializeASPI(true, ""));
+    const auto product = [&](const std::string& wanted) {
+      const std::string entry = brennix::cli::FindDeviceEntry(device, wanted);
+      return entry.size() < 26 ? entry : entry.substr(17, entry.find(' ', 17) - 17);
+    };
+    EXPECT_EQ(product(""), c.chosen) << c.real << c.added;
+    EXPECT_EQ(product("D"), c.named) << c.real << c.added;
+  }
 }
 
 }  // namespace

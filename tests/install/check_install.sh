@@ -13,10 +13,11 @@ id=io.github.brennix.Brennix
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-files=(bin/brennix-cli share/man/man1/brennix-cli.1.gz share/bash-completion/completions/brennix-cli)
+files=(bin/brennix-cli share/man/man1/brennix-cli.1.gz share/bash-completion/completions/brennix-cli
+       share/doc/brennix/copyright)
 if [ "$with_app" = app ]; then
   files+=(bin/brennix share/man/man1/brennix.1.gz share/applications/$id.desktop
-          share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg)
+          share/kio/servicemenus/$id.desktop share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg)
   for size in 16 24 32 48 64 128 256 512; do files+=(share/icons/hicolor/${size}x$size/apps/$id.png); done
 fi
 for f in "${files[@]}"; do [ -s "$prefix/$f" ] || fail "not installed: $f"; done
@@ -33,8 +34,28 @@ done
 
 cli=$prefix/bin/brennix-cli
 [[ $("$cli" --version) == "brennix-cli "[0-9]* ]] || fail "brennix-cli --version"
+version=$("$cli" --version | cut -d' ' -f2)
+zcat "$prefix/share/man/man1/brennix-cli.1.gz" | grep -q "^\.TH .*\"brennix $version\"" ||
+  fail "the manual page does not show version $version"
 if [ "$with_app" = app ]; then
-  [[ $("$prefix/bin/brennix" --version) == "brennix "[0-9]* ]] || fail "brennix --version"
+  app=$prefix/bin/brennix
+  # Answered without a display: a user asking for help has no window to read it in.
+  nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$@"; }
+  [ "$(nodisplay "$app" --version)" = "brennix $version" ] || fail "brennix --version"
+  grep -q "<release version=\"$version\"" "$prefix/share/metainfo/$id.metainfo.xml" ||
+    fail "the software-centre entry does not show version $version"
+  status=0
+  nodisplay "$app" --bogus-option >/dev/null 2>&1 || status=$?
+  [ "$status" = 2 ] || fail "brennix --bogus-option: exit status $status, not 2"
+  app_man=$(zcat "$prefix/share/man/man1/brennix.1.gz" | sed 's/\\-/-/g')
+  options=$(nodisplay "$app" --help | grep -o -- '--[a-z][a-z-]*' | sort -u)
+  [ -n "$options" ] || fail "brennix --help names no option"
+  for option in $options; do
+    grep -q -- "$option" <<<"$app_man" || fail "manual page of brennix lacks '$option'"
+  done
+  # Offered for folders, never made the program that opens them.
+  ! grep -q '^MimeType=.*inode/directory' "$prefix/share/applications/$id.desktop" ||
+    fail "the menu entry claims to open folders"
 fi
 
 # The help is the reference: the manual page and the completion must know all it names.

@@ -32,9 +32,11 @@ for group in "${groups[@]}"; do
   [ "$satisfied" = yes ] || fail "dependency not satisfied on this system: $group"
 done
 
+[[ $(dpkg-deb -f "$deb" Recommends) == *bash-completion* ]] ||
+  fail "the package does not recommend bash-completion"
 contents=$(dpkg-deb -c "$deb")
 expected=(usr/bin/brennix-cli usr/share/man/man1/brennix-cli.1.gz
-          usr/share/bash-completion/completions/brennix-cli)
+          usr/share/bash-completion/completions/brennix-cli usr/share/doc/brennix/copyright)
 # The menu entry comes only with the desktop application it starts.
 if grep -q ' \./usr/bin/brennix$' <<<"$contents"; then
   expected+=(usr/share/applications/io.github.brennix.Brennix.desktop)
@@ -45,7 +47,8 @@ done
 
 dpkg -x "$deb" "$work/root"
 cli=$work/root/usr/bin/brennix-cli
-[[ $("$cli" --version) == "brennix-cli "[0-9]* ]] || fail "installed brennix-cli --version"
+[ "$("$cli" --version)" = "brennix-cli $(dpkg-deb -f "$deb" Version)" ] ||
+  fail "installed brennix-cli --version is not the package's version"
 if [ -e "$work/root/usr/bin/brennix" ]; then
   [[ $("$work/root/usr/bin/brennix" --version) == "brennix "[0-9]* ]] || fail "installed brennix --version"
 fi

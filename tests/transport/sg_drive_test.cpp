@@ -189,6 +189,12 @@ TEST_F(TempDir, BackendRefusesWhatIsNoDrive) {
 // What a user who cannot open the drive is told, as that user meets it: the test runs the
 // scan as an unprivileged user (root drops to nobody in a child process).
 TEST_F(TempDir, UnreadableNodeIsReportedWithItsGroupAndTheFix) {
+  const std::vector<std::string> none = NoRecorderText("brennix-cli", dir);
+  ASSERT_EQ(none.size(), 3u);
+  EXPECT_EQ(none[0], "No CD or DVD recorder found.");
+  EXPECT_EQ(none[1], "There is no drive node " + dir + "/sr*.");
+  EXPECT_NE(none[2].find("brennix-cli --virtual-recorder PATH:PROFILE"), std::string::npos);
+
   const group* cdrom = getgrnam("cdrom");
   if (cdrom == nullptr) GTEST_SKIP() << "no group 'cdrom' on this system";
   Touch("sr0");
@@ -213,7 +219,7 @@ TEST_F(TempDir, UnreadableNodeIsReportedWithItsGroupAndTheFix) {
                  setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0))
       _exit(77);
     std::string text;
-    for (const std::string& hint : DriveAccessHints(dir)) text += hint + "\n";
+    for (const std::string& line : NoRecorderText("brennix-cli", dir)) text += line + "\n";
     const ssize_t written = write(out[1], text.data(), text.size());
     _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 1);
   }
@@ -228,7 +234,8 @@ TEST_F(TempDir, UnreadableNodeIsReportedWithItsGroupAndTheFix) {
   if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot drop root's privileges";
   ASSERT_EQ(WEXITSTATUS(status), 0);
 
-  EXPECT_NE(text.find("cannot open " + node + ": Permission denied"), std::string::npos) << text;
+  EXPECT_NE(text.find("No CD or DVD recorder found.\nCannot open " + node + ": Permission denied"),
+            std::string::npos) << text;
   if (root) {
     EXPECT_NE(text.find("group 'cdrom'"), std::string::npos) << text;
     EXPECT_NE(text.find("sudo usermod -aG cdrom nobody"), std::string::npos) << text;
