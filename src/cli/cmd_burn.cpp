@@ -296,7 +296,8 @@ int RunBurn(const Args& args) {
       disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"});
   for (const std::string& path : queue.BeingWrittenFound)
     Complain("burn: left out: \"" + path + "\": the disc being written");
-  const int leftOut = ReportSkippedSources(burner, "burn");
+  std::vector<TSkippedSource> listed;
+  int leftOut = ReportSkippedSources(burner, "burn", &listed);
   if (!queue.Error.empty()) return Fail(queue.Error);
   if (burner.DirCount() == 0 && burner.FileCount() == 0)
     return Fail("nothing to write: the sources hold no files");
@@ -318,6 +319,7 @@ int RunBurn(const Args& args) {
         kept += " (" + std::to_string(burner.ReplacedFiles()) + " replaced by new ones)";
       Summary(kept + ".");
     }
+    leftOut += ReportSkippedSources(burner, "burn", &listed);  // names the disc's files took
     if (!burner.PrepareImage()) return Fail("cannot lay out the image");
     refused = burner.CheckDiscForImage();
     if (!refused.empty()) return Fail(refused);

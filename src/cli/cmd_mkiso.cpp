@@ -181,7 +181,7 @@ int RunMkiso(const Args& args) {
   image.SetCacheSize(o.cacheSize);
   if (std::getenv("BRENNIX_DEBUG") != nullptr) {
     image.OnDebugMessage = [](const std::string& text, uint8_t) {
-      std::fprintf(stderr, "%s\n", text.c_str());
+      std::fprintf(stderr, "%s\n", Printable(text).c_str());
     };
   }
   const QueueBuild queue =

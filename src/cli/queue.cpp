@@ -1,5 +1,7 @@
 #include "cli/queue.h"
 
+#include <algorithm>
+
 #include "cli/console.h"
 
 namespace brennix::cli {
@@ -23,15 +25,20 @@ std::string Sources(int n) { return std::to_string(n) + (n == 1 ? " source" : " 
 
 }  // namespace
 
-int ReportSkippedSources(const TIsoImage& image, const std::string& command) {
+int ReportSkippedSources(const TIsoImage& image, const std::string& command,
+                         std::vector<TSkippedSource>* shown) {
   int leftOut = 0, renamed = 0;
   for (const TSkippedSource& s : image.SkippedSources()) {
+    if (shown != nullptr) {
+      if (std::find(shown->begin(), shown->end(), s) != shown->end()) continue;
+      shown->push_back(s);
+    }
     if (s.NewName.empty()) {
       ++leftOut;
-      Complain(command + ": left out: \"" + s.Source + "\": " + s.Reason);
+      Complain(command + ": left out: \"" + Printable(s.Source) + "\": " + s.Reason);
     } else {
       ++renamed;
-      Complain(command + ": renamed: \"" + s.Source + "\" is \"" + s.NewName +
+      Complain(command + ": renamed: \"" + Printable(s.Source) + "\" is \"" + Printable(s.NewName) +
                "\" on the disc: " + s.Reason);
     }
   }
