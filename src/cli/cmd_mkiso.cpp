@@ -142,9 +142,9 @@ class InterruptGuard {
   struct sigaction oldTerm_ {};
 };
 
-std::string Mib(int64_t bytes) {
+std::string Mb(int64_t bytes) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1048576.0);
   return text;
 }
 
@@ -211,8 +211,8 @@ int RunMkiso(const Args& args) {
   auto progress = [&](int64_t done) {
     if (!terminal) return;
     const int percent = expected > 0 ? static_cast<int>(done * 100 / expected) : 100;
-    std::printf("\rwriting %s: %3d%% (%s of %s)", o.output.c_str(), percent, Mib(done).c_str(),
-                Mib(expected).c_str());
+    std::printf("\rwriting %s: %3d%% (%s of %s)", o.output.c_str(), percent, Mb(done).c_str(),
+                Mb(expected).c_str());
     std::fflush(stdout);
   };
 
@@ -247,7 +247,7 @@ int RunMkiso(const Args& args) {
   // FileCount includes the entries that stand for folders; the summary counts files alone.
   Summary(std::to_string(image.FileCount() - image.DirCount()) + " files, " +
           std::to_string(image.DirCount()) + " folders, " + std::to_string(expected / 2048) +
-          " sectors (" + Mib(expected) + ") written to " + o.output);
+          " sectors (" + Mb(expected) + ") written to " + o.output);
   if (!result.FileErrors.empty()) {
     const std::string& lines = result.FileErrors;
     for (size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
