@@ -535,7 +535,25 @@ TDEntry* TIsoImage::SavePathDestination(TDEntry* base, const std::string& native
   }
   if (LastFolderOnly) path = LastTreeFolder(path);
   // (Not FindDir of the path: a folder whose name had to be shortened stands under another.)
-  return ForceDir(path);
+  TDEntry* dest = ForceDir(path);
+  // The folders stand for the source's own, whose names the tree path holds cleaned: a
+  // folder made here that shows another name than its source folder's is a rename too.
+  std::string folder = nativeFolder;
+  for (TDEntry* d = dest; d != nullptr && d->Parent != d && d->OwnEntry != nullptr;
+       d = d->Parent) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    const size_t slash = folder.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= folder.size()) break;
+    const std::string own = folder.substr(slash + 1);
+    if (Index().Origins.count(d->OwnEntry) == 0) {
+      NoteOrigin(d->OwnEntry, d->Parent, folder, own,
+                 Utf16Units(CleanLongName(own)) > kMaxJolietDirUnits ? "NAME TOO LONG"
+                                                                      : "NAME IN USE");
+    }
+    folder.erase(slash);
+    if (LastFolderOnly) break;
+  }
+  return dest;
 }
 
 int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,

@@ -324,6 +324,16 @@ TEST_F(TreeTest, AddFileWithEachSavePathMode) {
   EXPECT_EQ(debug.back(), "INVALID DESTINATION PATH");
   EXPECT_EQ(types.back(), 4);
   EXPECT_EQ(image.AddFile("\\", scratch.Path() + "/deep", false), 0);  // a folder
+
+  // A folder made from a path whose name the disc cannot hold is renamed with a word.
+  image.RockRidge = true;
+  EXPECT_EQ(image.AddFile("\\", scratch.File("odd\tdir/n.txt", "x"), true), 1);
+  std::vector<TSkippedSource> renamed;
+  for (const TSkippedSource& s : image.SkippedSources())
+    if (!s.NewName.empty()) renamed.push_back(s);
+  ASSERT_EQ(renamed.size(), 1u);
+  EXPECT_EQ(renamed[0].Source, scratch.Path() + "/odd\tdir");
+  EXPECT_EQ(renamed[0].NewName.substr(renamed[0].NewName.rfind('/')), "/odd_dir");
 }
 
 TEST_F(TreeTest, CreatedFoldersGetDistinctIsoNames) {
