@@ -43,7 +43,7 @@ int RunDevices(const Args& arguments) {
     }
     std::printf("%s]\n", entries.empty() ? "" : "\n");
   } else {
-    for (const std::string& entry : device.Devices) std::printf("%s\n", entry.c_str());
+    for (const std::string& entry : device.Devices) std::printf("%s\n", Printable(entry).c_str());
   }
   // A drive the user cannot open is missing from the list: say why.
   ReportInaccessibleDrives();

@@ -48,8 +48,8 @@ std::string QuirkText(const TSCSIDevice& device) {
 }  // namespace
 
 static void PrintRecorderInfo(TSCSIDevice& device) {
-  std::printf("Device: %s\n", device.Device().c_str());
-  std::printf("Name: %s\n", ShownDeviceName(device.InquiryBuffer).c_str());
+  std::printf("Device: %s\n", Printable(device.Device()).c_str());
+  std::printf("Name: %s\n", Printable(ShownDeviceName(device.InquiryBuffer)).c_str());
   std::printf("Device type: %s\n", DeviceTypeText(device.DeviceType).c_str());
   std::printf("Capabilities: %s\n", Joined(CapabilityNames(device.Capabilities)).c_str());
   std::printf("Maximum read speed: %u kB/s\n", static_cast<unsigned>(device.DeviceMaxReadSpeed));

@@ -45,9 +45,9 @@ struct Options {
 
 int MkisoError(const std::string& message) { return UsageError("mkiso: " + message); }
 
-std::string Mib(int64_t bytes) {
+std::string Mb(int64_t bytes) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1048576.0);
   return text;
 }
 
@@ -151,7 +151,7 @@ int RunMkiso(const Args& args) {
         p.BytesTotal > 0 ? static_cast<int>(p.BytesDone * 100 / p.BytesTotal) : 100;
     char line[64];
     std::snprintf(line, sizeof line, ": %3d%% (", percent);
-    return "writing " + o.output + line + Mib(p.BytesDone) + " of " + Mib(p.BytesTotal) + ")";
+    return "writing " + o.output + line + Mb(p.BytesDone) + " of " + Mb(p.BytesTotal) + ")";
   };
   TImageJob job(console, std::move(options));
   const TJobResult result = console.Run(job);

@@ -17,7 +17,62 @@ const char* const kExitStatusHelp =
 
 namespace {
 std::atomic<bool> g_quiet{false};
+
+// The length of the valid UTF-8 sequence at text[i] (0 when there is none) and its code point.
+size_t Utf8Sequence(const std::string& text, size_t i, char32_t& cp) {
+  const auto byte = [&text](size_t at) { return static_cast<unsigned char>(text[at]); };
+  const unsigned char lead = byte(i);
+  if (lead < 0x80) {
+    cp = lead;
+    return 1;
+  }
+  size_t length = 0;
+  char32_t min = 0;
+  if ((lead & 0xE0) == 0xC0) {
+    length = 2, cp = lead & 0x1F, min = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, cp = lead & 0x0F, min = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, cp = lead & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return length;
+}
+
+std::string Escaped(const std::string& text, bool backslash) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    size_t length = Utf8Sequence(text, i, cp);
+    const bool control = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+    if (length != 0 && !control) {
+      if (backslash && cp == '\\') out += '\\';
+      out.append(text, i, length);
+      i += length;
+      continue;
+    }
+    // A bad byte alone: what follows it may still be a good sequence.
+    if (length == 0) length = 1;
+    for (size_t k = 0; k < length; ++k, ++i) {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(text[i]));
+      out += hex;
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string Printable(const std::string& text) { return Escaped(text, true); }
 
 std::string Trim(const std::string& text) {
   const char* blanks = " \t\r\n";
@@ -37,7 +92,7 @@ bool Quiet() { return g_quiet.load(); }
 
 void Complain(const std::string& text) {
   std::fflush(stdout);  // keeps the order of the two streams when both go to one place
-  std::fprintf(stderr, "brennix-cli: %s\n", text.c_str());
+  std::fprintf(stderr, "brennix-cli: %s\n", Escaped(text, false).c_str());
 }
 
 std::string Counted(int64_t count, const std::string& one, const std::string& many) {
@@ -53,7 +108,7 @@ bool ShowProgress() { return !Quiet() && ::isatty(STDOUT_FILENO) == 1; }
 
 void Summary(const std::string& line) {
   if (Quiet()) return;
-  std::printf("%s\n", line.c_str());
+  std::printf("%s\n", Escaped(line, false).c_str());
   std::fflush(stdout);
 }
 

@@ -20,14 +20,22 @@ extern const char* const kExitStatusHelp;
 void SetQuiet(bool quiet);
 bool Quiet();
 
-// "brennix-cli: <text>" on standard error.
+// A string the program did not write itself (a file name, a drive's vendor or product) as it
+// may be printed: control characters (C0, DEL, C1), bytes that are not UTF-8, and the
+// backslash become "\xNN" and "\\", so that it can neither steer the terminal nor be
+// mistaken for another name.
+std::string Printable(const std::string& text);
+
+// "brennix-cli: <text>" on standard error. Control characters and bytes that are not UTF-8
+// are escaped as Printable escapes them (the backslash is left as it is): a message may hold
+// a name that came from a disc or a drive.
 void Complain(const std::string& text);
 // Complains and returns kExitFailure.
 int Failure(const std::string& text);
 
 // Progress is for a person watching: only on a terminal, and not with --quiet.
 bool ShowProgress();
-// A line of the final summary on standard output, unless --quiet.
+// A line of the final summary on standard output, unless --quiet; escaped as Complain does.
 void Summary(const std::string& line);
 
 // "1 file", "2 files": a count with the word that goes with it.

@@ -42,8 +42,14 @@ int main(int argc, char** argv) {
       {"devices", RunDevices}, {"info", RunInfo}, {"burn", RunBurn}, {"erase", RunErase},
       {"eject", RunEject},     {"load", RunLoad}, {"mkiso", RunMkiso}};
 
+  // Words that are wrong are a usage error; a disc file that cannot be used (another program
+  // has it) is a failure like a busy drive.
   std::string error;
-  if (!brennix::AttachVirtualRecordersFromEnvironment(error)) return UsageError(error);
+  bool unusable = false;
+  const auto attachError = [&error, &unusable] {
+    return unusable ? Failure(error) : UsageError(error);
+  };
+  if (!brennix::AttachVirtualRecordersFromEnvironment(error, &unusable)) return attachError();
 
   const Args words(argv, argv + argc);
   size_t i = 1;
@@ -59,8 +65,8 @@ int main(int argc, char** argv) {
       ++i;
       continue;
     }
-    const int used = brennix::AttachVirtualRecorderOption(words, i, error);
-    if (used < 0) return UsageError(error);
+    const int used = brennix::AttachVirtualRecorderOption(words, i, error, &unusable);
+    if (used < 0) return attachError();
     if (used == 0) break;
     i += static_cast<size_t>(used);
   }

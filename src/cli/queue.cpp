@@ -1,5 +1,7 @@
 #include "cli/queue.h"
 
+#include <algorithm>
+
 #include "cli/console.h"
 
 namespace brennix::cli {
@@ -28,10 +30,10 @@ int ReportSkipped(const std::vector<TSkippedSource>& skipped, const std::string&
   for (const TSkippedSource& s : skipped) {
     if (s.NewName.empty()) {
       ++leftOut;
-      Complain(command + ": left out: \"" + s.Source + "\": " + s.Reason);
+      Complain(command + ": left out: \"" + Printable(s.Source) + "\": " + s.Reason);
     } else {
       ++renamed;
-      Complain(command + ": renamed: \"" + s.Source + "\" is \"" + s.NewName +
+      Complain(command + ": renamed: \"" + Printable(s.Source) + "\" is \"" + Printable(s.NewName) +
                "\" on the disc: " + s.Reason);
     }
   }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/console.h"
 #include "cli/recorder_setup.h"
 
 namespace brennix::cli {
@@ -14,13 +15,13 @@ bool SelectRecorder(TSCSIDevice& device, const std::string& wanted) {
       ReportNoRecorder();
     } else {
       std::fprintf(stderr, "brennix-cli: no recorder '%s'; 'brennix-cli devices' lists them\n",
-                   wanted.c_str());
+                   Printable(wanted).c_str());
     }
     return false;
   }
   device.SetDevice(entry);
   if (device.Device().empty()) {
-    std::fprintf(stderr, "brennix-cli: cannot select '%s': %s\n", entry.c_str(),
+    std::fprintf(stderr, "brennix-cli: cannot select '%s': %s\n", Printable(entry).c_str(),
                  device.LastErrorText.empty() ? "not a CD or DVD drive"
                                               : device.LastErrorText.c_str());
     return false;

@@ -18,9 +18,9 @@ namespace brennix {
 
 namespace {
 
-std::string Mib(int64_t bytes) {
+std::string Mb(int64_t bytes) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1048576.0);
   return text;
 }
 
@@ -119,7 +119,7 @@ TJobResult TImageJob::Run() {
   };
   result.Summary.push_back(counted(image.FileCount() - image.DirCount(), "file", "files") + ", " +
                            counted(image.DirCount(), "folder", "folders") + ", " +
-                           counted(expected / 2048, "sector", "sectors") + " (" + Mib(expected) +
+                           counted(expected / 2048, "sector", "sectors") + " (" + Mb(expected) +
                            ") written to " + o.Output);
   if (queue.EmptyFoldersLeftOut > 0) result.Summary.push_back(EmptyFoldersText(queue.EmptyFoldersLeftOut));
   const std::string& lines = written.FileErrors;

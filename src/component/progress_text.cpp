@@ -32,12 +32,12 @@ std::string QueueSizeText(double bytes) {
   if (!(bytes >= 1024.0)) {
     if (!(bytes >= 0)) bytes = 0;
     std::snprintf(text, sizeof text, "%.15g bytes", bytes);
-  } else if (bytes < 1024000.0) {
+  } else if (bytes < 1048576.0) {
     std::snprintf(text, sizeof text, "%.2f KB", bytes / 1024.0);
-  } else if (bytes < 1024000000.0) {
-    std::snprintf(text, sizeof text, "%.2f MB", bytes / 1024000.0);
+  } else if (bytes < 1073741824.0) {
+    std::snprintf(text, sizeof text, "%.2f MB", bytes / 1048576.0);
   } else {
-    std::snprintf(text, sizeof text, "%.2f GB", bytes / 1024000000.0);
+    std::snprintf(text, sizeof text, "%.2f GB", bytes / 1073741824.0);
   }
   return text;
 }

@@ -8,7 +8,9 @@
 
 namespace brennix {
 
-// Bytes, KB, MB or GB with two decimals (MB = 1,024,000 bytes, GB = 1,024,000,000).
+// Bytes, KB, MB or GB with two decimals, each unit 1024 of the one before: the units of
+// "MB Written" and of every other size the command line prints, so that one run never shows
+// one size in two measures. (The desktop's size line and question keep SizeToText's.)
 std::string QueueSizeText(double bytes);
 
 // "MB Written: 1,234.50/4,000.00"

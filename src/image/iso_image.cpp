@@ -30,8 +30,19 @@ struct DirIndex {
   bool HasDuplicates = false;     // two children share a long name (file beside folder)
 };
 
+// Where an entry came from, kept for the few entries whose name on the disc may differ from
+// their source's own: which of the trees shows the change is decided when the notes are read.
+struct RenameOrigin {
+  const TDEntry* Dir = nullptr;  // the folder holding the entry
+  std::string Source;            // the native path, or the path on the disc it came from
+  std::string OwnName;           // the source's own name
+  std::string LongReason;        // why the long (Joliet) name is not OwnName, unless cleaned
+  bool Earlier = false;          // kept from the disc's earlier session
+};
+
 struct TreeIndex {
   std::unordered_map<std::string, TDEntry*> ByPath;
+  std::unordered_map<const TFEntry*, RenameOrigin> Origins;
   std::unordered_map<const TDEntry*, DirIndex> Dirs;
   // Removed records stay allocated until the tables are compacted once per operation, so
   // removing many records never shifts the tables many times.
@@ -142,6 +153,7 @@ void DoomDir(TDEntry* d) {
 
 void DoomFile(TFEntry* f) {
   TreeIndex& ix = Index();
+  ix.Origins.erase(f);
   ix.Doomed.insert(f);
   ix.DoomedFiles.push_back(f);
   --ix.LiveFiles;
@@ -177,6 +189,7 @@ void FreeTree() {
   t.Files.clear();
   ix.ByPath.clear();
   ix.Dirs.clear();
+  ix.Origins.clear();
   ix.LiveDirs = ix.LiveFiles = 0;
   ix.EmptyDirsLeftOut = 0;
 }
@@ -252,12 +265,48 @@ std::string RockRidgeName(std::string name) {
 // exactly that name already (two sources of one name, or names that agree in their first 255
 // bytes); then the name it is stored under, which no sibling has, without the "." that
 // dotless names get for Joliet.
+// The stored name may itself be a sibling's Rock Ridge name (a file "x" stored as "x." beside
+// a folder "x"): then it gets a "~N" too, for two entries of one name are one too many for
+// every reader.
 std::string UniqueRockRidgeName(const DirIndex& ix, const std::string& own,
                                 const std::string& stored) {
-  if (ix.RockRidgeNames.count(own) == 0) return own;
+  const auto taken = [&ix](const std::string& n) { return ix.RockRidgeNames.count(n) != 0; };
+  if (!taken(own)) return own;
   std::string name = stored;
   if (own.find('.') == std::string::npos && !name.empty() && name.back() == '.') name.pop_back();
-  return RockRidgeName(name);
+  name = RockRidgeName(name);
+  if (!taken(name)) return name;
+  const size_t dot = name.rfind('.');
+  const std::string ext =
+      dot != std::string::npos && dot > 0 && name.size() - dot <= 16 ? name.substr(dot) : "";
+  const std::string stem = name.substr(0, name.size() - ext.size());
+  for (uint32_t n = 1;; ++n) {
+    const std::string tail = std::string("~").append(std::to_string(n));
+    // Whole characters of the stem only, so that tail and extension fit in 255 bytes.
+    size_t keep = std::min(stem.size(), 255 - tail.size() - ext.size());
+    while (keep > 0 && keep < stem.size() &&
+           (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80)
+      --keep;
+    const std::string candidate = stem.substr(0, keep) + tail + ext;
+    if (!taken(candidate)) return candidate;
+  }
+}
+
+// The name an entry shows where Rock Ridge is read, and where only the long names are.
+const std::string& RockRidgeNameOf(const TFEntry* e) {
+  return e->SourceName.empty() ? e->LongName : e->SourceName;
+}
+
+// Keeps the origin of an entry whose name differs from its source's own in either tree.
+void NoteOrigin(const TFEntry* e, const TDEntry* dir, const std::string& source,
+                const std::string& own, const char* longReason, bool earlier = false) {
+  std::string ownLong = own;
+  if (e->Dir == nullptr && own.find('.') == std::string::npos) ownLong += '.';
+  if (RockRidgeNameOf(e) == own && e->LongName == ownLong) {
+    Index().Origins.erase(e);
+    return;
+  }
+  Index().Origins[e] = {dir, source, own, longReason, earlier};
 }
 
 bool InAncestry(const Ancestry& ancestry, uint64_t dev, uint64_t ino) {
@@ -282,6 +331,36 @@ void TIsoImage::NoteSkipped(const std::string& source, const std::string& reason
   // The same source queued twice is left out once.
   if (newName.empty() && !leftOutNoted_.insert(source + '\0' + reason).second) return;
   skipped_.push_back({source, reason, newName});
+}
+
+std::vector<TSkippedSource> TIsoImage::SkippedSources() const {
+  std::vector<TSkippedSource> notes = skipped_;
+  const TreeIndex& ix = Index();
+  if (ix.Origins.empty()) return notes;
+  // Entries are met in the order they were made, so folders come before what they hold.
+  for (const TFEntry* e : Tables().Files) {
+    auto it = ix.Origins.find(e);
+    if (it == ix.Origins.end()) continue;
+    const RenameOrigin& o = it->second;
+    std::string own = o.OwnName;
+    if (!RockRidge && e->Dir == nullptr && own.find('.') == std::string::npos) own += '.';
+    const std::string& shown = RockRidge ? RockRidgeNameOf(e) : e->LongName;
+    if (shown == own) continue;  // changed only where Linux readers do not look
+    std::string path = shown;
+    for (const TDEntry* d = o.Dir; d != nullptr && d->Parent != d; d = d->Parent) {
+      const TFEntry* entry = d->OwnEntry;
+      path = (entry == nullptr ? d->LongName
+              : RockRidge      ? RockRidgeNameOf(entry)
+                               : entry->LongName) + "/" + path;
+    }
+    const char* reason = shown == CleanLongName(own) ? "CHARACTERS REPLACED"
+                         : RockRidge                 ? "NAME IN USE"
+                                                     : o.LongReason.c_str();
+    // A path of the earlier session could pass for a source's: the reason tells them apart.
+    notes.push_back({o.Source, o.Earlier ? std::string(reason) + " (KEPT FROM THE DISC)" : reason,
+                     path});
+  }
+  return notes;
 }
 
 int TIsoImage::LeftOutCount() const {
@@ -365,6 +444,7 @@ int TIsoImage::EmptyDirsLeftOut() const { return static_cast<int>(Index().EmptyD
 TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::string shortName,
                                 int32_t attr, double dateTime, bool& fatal,
                                 const std::string& source, int64_t modTime) {
+  const std::string own = longName;
   longName = CleanLongName(longName);
   if (longName.empty()) longName = "_";
   const std::string sourceName = RockRidgeName(longName);
@@ -424,12 +504,9 @@ TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::stri
   ix.Dirs[d];
   ++ix.LiveDirs;
   ++ix.LiveFiles;
-  if (stored != longName) {
-    if (pix.Aliases.emplace(key, e).second) pix.AliasOf[e] = key;
-    NoteSkipped(source.empty() ? DiscPath(parent, longName) : source,
-                inUse ? "NAME IN USE" : "NAME TOO LONG",
-                DiscPath(parent, stored));
-  }
+  if (stored != longName && pix.Aliases.emplace(key, e).second) pix.AliasOf[e] = key;
+  NoteOrigin(e, parent, source.empty() ? DiscPath(parent, own) : source, own,
+             inUse ? "NAME IN USE" : "NAME TOO LONG");
   return d;
 }
 
@@ -465,11 +542,34 @@ TDEntry* TIsoImage::SavePathDestination(TDEntry* base, const std::string& native
   }
   if (LastFolderOnly) path = LastTreeFolder(path);
   // (Not FindDir of the path: a folder whose name had to be shortened stands under another.)
-  return ForceDir(path);
+  TDEntry* dest = ForceDir(path);
+  // The folders stand for the source's own, whose names the tree path holds cleaned: a
+  // folder made here that shows another name than its source folder's is a rename too.
+  std::string folder = nativeFolder;
+  for (TDEntry* d = dest; d != nullptr && d->Parent != d && d->OwnEntry != nullptr;
+       d = d->Parent) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    const size_t slash = folder.rfind('/');
+    if (slash == std::string::npos || slash + 1 >= folder.size()) break;
+    const std::string own = folder.substr(slash + 1);
+    if (Index().Origins.count(d->OwnEntry) == 0) {
+      NoteOrigin(d->OwnEntry, d->Parent, folder, own,
+                 Utf16Units(CleanLongName(own)) > kMaxJolietDirUnits ? "NAME TOO LONG"
+                                                                      : "NAME IN USE");
+    }
+    folder.erase(slash);
+    if (LastFolderOnly) break;
+  }
+  return dest;
 }
 
 int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
                             const std::string& fullPath, bool& fatal) {
+  if (!entry.Readable) {
+    DebugMessage("CAN'T READ FILE, NOT ADDED \"" + fullPath + "\"", 0);
+    NoteSkipped(fullPath, "CAN'T READ FILE");
+    return 0;
+  }
   std::string longName = CleanLongName(entry.Name);
   std::string shortName = entry.AlternateName;
   if (longName.find('.') == std::string::npos) {
@@ -534,9 +634,6 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   if (stored != longFileName) {
     const std::string original = AsciiUpper(longFileName);
     if (ix.Aliases.emplace(original, f).second) ix.AliasOf[f] = original;
-    NoteSkipped(fullPath, existing != nullptr && !replace ? "NAME IN USE"
-                                                          : "NAME TOO LONG",
-                DiscPath(dir, stored));
   }
   f->ShortName = UniqueShortName(ix, AsciiUpper(shortFileName), true);
   f->LongName = stored;
@@ -556,6 +653,9 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   f->Mode = entry.Mode;
   f->ModTime = dateTime == listedTime ? entry.ModTime : kNoModTime;
   IndexChild(dir, f);
+  // A name a handler chose is the name wanted.
+  NoteOrigin(f, dir, fullPath, longFileName == longName ? entry.Name : longFileName,
+             existing != nullptr && !replace ? "NAME IN USE" : "NAME TOO LONG");
   return 1;
 }
 
@@ -635,6 +735,7 @@ int TIsoImage::AddDirRecursive(TDEntry* destDir, const std::string& source,
     const std::string path = JoinNative(source, p.Name);
     const char* reason = p.Kind == ListResult::Special    ? "NOT A REGULAR FILE"
                          : p.Kind == ListResult::NotFound ? "BROKEN LINK OR GONE"
+                         : p.Kind == ListResult::LinkLoop ? "LINK LOOP"
                                                           : "CAN'T READ";
     DebugMessage(std::string(reason) + ", NOT ADDED \"" + path + "\"", 0);
     NoteSkipped(path, reason);
@@ -645,7 +746,10 @@ int TIsoImage::AddDirRecursive(TDEntry* destDir, const std::string& source,
       if (!e.IsDirectory) continue;
       const std::string child = JoinNative(source, e.Name);
       if (InAncestry(ancestry, e.Device, e.Inode)) {
+        // Its files are in the tree already, but the folder itself is not where the source
+        // has it: say so.
         DebugMessage("FOLDER LEADS BACK INTO ITSELF, SKIPPED \"" + child + "\"", 0);
+        NoteSkipped(child, e.IsLink ? "LINK LOOP" : "FOLDER LOOP");
         continue;
       }
       std::string longName = e.Name;
@@ -801,6 +905,8 @@ void TIsoImage::AddEarlierEntries(TDEntry* dir, const TImportedEntry& from,
         sub = AddDirEntry(dir, child.Name, CreatedDirShortName(child.Name), attr,
                           EarlierDateTime(child), fatal, std::string(), child.ModTime);
         if (sub == nullptr) return;
+        auto origin = Index().Origins.find(sub->OwnEntry);
+        if (origin != Index().Origins.end()) origin->second.Earlier = true;
       }
       AddEarlierEntries(sub, child, count, fatal);
       continue;
@@ -851,6 +957,7 @@ bool TIsoImage::AddImportedFile(TDEntry* dir, const TImportedEntry& from, std::s
   f->Imported = true;
   f->OldExtents = from.Extents;
   IndexChild(dir, f);
+  NoteOrigin(f, dir, DiscPath(dir, from.Name), from.Name, "NAME IN USE", true);
   return true;
 }
 
@@ -860,14 +967,16 @@ int64_t MeasureTree(const std::string& path, Ancestry& ancestry, const std::atom
   if (cancel != nullptr && cancel->load()) return 0;
   DirListEntry self;
   if (ListSingle(path, self) != ListResult::Ok) return 0;
-  if (!self.IsDirectory) return self.Size;
+  if (!self.IsDirectory) return self.Readable ? self.Size : 0;
   if (InAncestry(ancestry, self.Device, self.Inode)) return 0;
   std::vector<DirListEntry> entries;
   if (ListDirectory(path, "*.*", kListAllAttributes, entries) != ListResult::Ok) return 0;
   ancestry.emplace_back(self.Device, self.Inode);
   int64_t total = 0;
   for (const DirListEntry& e : entries) {
-    total += e.IsDirectory ? MeasureTree(JoinNative(path, e.Name), ancestry, cancel) : e.Size;
+    total += e.IsDirectory ? MeasureTree(JoinNative(path, e.Name), ancestry, cancel)
+             : e.Readable  ? e.Size
+                           : 0;
   }
   ancestry.pop_back();
   return total;

@@ -24,17 +24,19 @@
 // "Installer"); Now gives the current local time as days since 1899-12-30 (tests fix it).
 //
 // Diagnostics and what they mean for the caller: type 3 for a full table, type 4 for
-// "INVALID DESTINATION PATH", type 0 for sources left out (special files, folders that
-// cannot be read or lead back into themselves).
+// "INVALID DESTINATION PATH", type 0 for sources left out (special files, files and folders
+// that cannot be read, folders that lead back into themselves).
 //
 // Nothing is lost without a word: every source the add operations leave out, and every one
-// they take under another name than its own, is kept in SkippedSources() until ClearAll. A
+// they take under another name than its own, is in SkippedSources() until ClearAll. A
 // file whose name is in use in its folder by another source (or by a folder) gets a "~N"
-// name; a name too long for its Joliet record is shortened, extension kept. Only the same
+// name; a name too long for its Joliet record is shortened, extension kept; control
+// characters, "\" and bytes that are not UTF-8 are replaced (CleanLongName). A change that
+// only the 8.3 and Joliet names need is no rename when Rock Ridge is on. Only the same
 // source added twice is passed over silently. Folders of the same name merge. A folder
-// leading back into itself is not listed: its files are in the tree already. The Rock Ridge
-// name of an entry is the source's own, unless a sibling carries exactly that name already:
-// then it is the name stored for Joliet.
+// leading back into itself is left out ("LINK LOOP"): its files are in the tree already.
+// The Rock Ridge name of an entry is the source's own, unless a sibling carries exactly that
+// name already: then it is the name stored for Joliet, with a "~N" when that is taken too.
 //
 // Entries of an earlier session. AddEarlierSession merges the tree of the volume already on
 // the disc into this one: its folders become ordinary folders (their records are written
@@ -76,7 +78,8 @@ using TAddDirEvent = std::function<void(TIsoImage* sender, std::string& longName
 constexpr int kSectorSize = 2048;
 constexpr int kDescriptorCopyBytes = 65537;
 
-// The byte total of a file, or of every file below a folder (links to a folder that holds
+// The byte total of a file, or of every file below a folder that the tree would take (files
+// that cannot be read are left out of it, and links to a folder that holds
 // them are not followed twice). It only reads the disk, so any thread may call it; when
 // *cancel turns true the walk stops early and the total is incomplete.
 int64_t MeasureDiskSize(const std::string& path, const std::atomic<bool>* cancel = nullptr);
@@ -86,6 +89,7 @@ struct TSkippedSource {
   std::string Source;   // the native path (the tree path for a folder made from a path)
   std::string Reason;   // in the component's words, e.g. "NOT A REGULAR FILE"
   std::string NewName;  // renamed: its path on the disc ("docs/b~1.txt"); empty: left out
+  bool operator==(const TSkippedSource&) const = default;
 };
 
 class TIsoImage {
@@ -111,8 +115,10 @@ class TIsoImage {
   int FileCount() const;
   // Folders removed because nothing in them went into the tree, since ClearAll.
   int EmptyDirsLeftOut() const;
-  // Sources left out or renamed since ClearAll, in the order met.
-  const std::vector<TSkippedSource>& SkippedSources() const { return skipped_; }
+  // Sources left out since ClearAll in the order met, then those whose name on the disc is not
+  // their own in the tree Linux readers see (Rock Ridge when it is on, else the long names),
+  // as the tree holds them now.
+  std::vector<TSkippedSource> SkippedSources() const;
   int LeftOutCount() const;
   // A table ran full: what came after it is not in the tree.
   bool TreeFull() const { return treeFull_; }

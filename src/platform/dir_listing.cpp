@@ -55,6 +55,7 @@ bool Fill(const struct stat& st, const std::string& name, bool isLink, DirListEn
 }
 
 ListResult FromErrno(int error) {
+  if (error == ELOOP) return ListResult::LinkLoop;
   return error == ENOENT || error == ENOTDIR ? ListResult::NotFound : ListResult::Unreadable;
 }
 
@@ -174,6 +175,7 @@ ListResult ListDirectory(const std::string& folder, const std::string& mask, int
     }
     DirListEntry e;
     if (Fill(st, name, isLink, e)) {
+      if (!e.IsDirectory) e.Readable = faccessat(fd, name.c_str(), R_OK, AT_EACCESS) == 0;
       all.push_back(std::move(e));
     } else {
       problem(name, ListResult::Special);
@@ -217,6 +219,7 @@ ListResult ListSingle(const std::string& path, DirListEntry& out) {
   const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
   out = DirListEntry();
   if (!Fill(st, name, isLink, out)) return ListResult::Special;
+  if (!out.IsDirectory) out.Readable = faccessat(AT_FDCWD, p.c_str(), R_OK, AT_EACCESS) == 0;
   if (!IsValidShortName(name)) {
     ShortNameGenerator generator;
     out.AlternateName = generator.Generate(name);

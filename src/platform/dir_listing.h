@@ -28,16 +28,20 @@ struct DirListEntry {
   int64_t Size = 0;      // 0 for directories
   bool IsDirectory = false;
   bool IsLink = false;  // reached through a symbolic link
+  // A file this process may not open for reading (found with the listing, so that it is
+  // left out before anything is written rather than fail the recording). Folders: always true.
+  bool Readable = true;
   dev_t Device = 0;     // of the target, for loop checks
   ino_t Inode = 0;
 };
 
-// Special: the path is a FIFO, socket or device node (or leads to one).
-enum class ListResult { Ok, NotFound, Unreadable, Special };
+// Special: the path is a FIFO, socket or device node (or leads to one). LinkLoop: a chain of
+// symbolic links that never reaches anything.
+enum class ListResult { Ok, NotFound, Unreadable, Special, LinkLoop };
 
 // A name of a folder that cannot stand as a file or folder: Special (FIFO, socket, device
-// node, or a link to one), NotFound (a dangling link, or gone since it was listed) or
-// Unreadable (its details cannot be read).
+// node, or a link to one), NotFound (a dangling link, or gone since it was listed), LinkLoop
+// or Unreadable (its details cannot be read).
 struct DirListProblem {
   std::string Name;
   ListResult Kind = ListResult::Special;

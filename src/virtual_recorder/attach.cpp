@@ -35,9 +35,11 @@ void SplitRecorderText(const std::string& recorderText, std::string& path,
   profile = named;
 }
 
-std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& recorderText,
-                                                    const RecorderOptions& options,
-                                                    std::string& error) {
+namespace {
+
+std::shared_ptr<VirtualDrive> Attach(const std::string& recorderText,
+                                     const RecorderOptions& options, std::string& error,
+                                     bool* unusable) {
   std::string path;
   std::optional<MediaProfile> profile;
   SplitRecorderText(recorderText, path, profile);
@@ -57,7 +59,10 @@ std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& recorderT
     return nullptr;
   }
   auto recorder = VirtualRecorder::Create(path, profile, options, error);
-  if (!recorder) return nullptr;
+  if (!recorder) {
+    if (unusable != nullptr) *unusable = true;
+    return nullptr;
+  }
   ScsiAddress address;
   if (options.address) {
     address = *options.address;
@@ -70,15 +75,28 @@ std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& recorderT
   return drive;
 }
 
-bool AttachVirtualRecorder(const std::string& recorderText, std::string& error) {
+bool AttachWithEnvironmentOptions(const std::string& recorderText, std::string& error,
+                                  bool* unusable) {
   RecorderOptions options;
   const char* settings = std::getenv(kVirtualRecorderOptionsEnv);
   if (settings != nullptr && !ParseRecorderOptions(settings, options, error)) return false;
-  return AttachVirtualRecorder(recorderText, options, error) != nullptr;
+  return Attach(recorderText, options, error, unusable) != nullptr;
+}
+
+}  // namespace
+
+std::shared_ptr<VirtualDrive> AttachVirtualRecorder(const std::string& recorderText,
+                                                    const RecorderOptions& options,
+                                                    std::string& error) {
+  return Attach(recorderText, options, error, nullptr);
+}
+
+bool AttachVirtualRecorder(const std::string& recorderText, std::string& error) {
+  return AttachWithEnvironmentOptions(recorderText, error, nullptr);
 }
 
 int AttachVirtualRecorderOption(const std::vector<std::string>& args, size_t i,
-                                std::string& error) {
+                                std::string& error, bool* unusable) {
   static const std::string option = "--virtual-recorder";
   if (i >= args.size()) return 0;
   const std::string& word = args[i];
@@ -87,21 +105,22 @@ int AttachVirtualRecorderOption(const std::vector<std::string>& args, size_t i,
       error = option + " needs PATH[:PROFILE]";
       return -1;
     }
-    return AttachVirtualRecorder(args[i + 1], error) ? 2 : -1;
+    return AttachWithEnvironmentOptions(args[i + 1], error, unusable) ? 2 : -1;
   }
   if (word.rfind(option + "=", 0) == 0)
-    return AttachVirtualRecorder(word.substr(option.size() + 1), error) ? 1 : -1;
+    return AttachWithEnvironmentOptions(word.substr(option.size() + 1), error, unusable) ? 1
+                                                                                          : -1;
   return 0;
 }
 
-bool AttachVirtualRecordersFromEnvironment(std::string& error) {
+bool AttachVirtualRecordersFromEnvironment(std::string& error, bool* unusable) {
   const char* list = std::getenv(kVirtualRecorderEnv);
   if (list == nullptr || *list == '\0') return true;
   std::istringstream in(list);
   std::string entry;
   while (std::getline(in, entry, ';')) {
     if (entry.empty()) continue;
-    if (!AttachVirtualRecorder(entry, error)) return false;
+    if (!AttachWithEnvironmentOptions(entry, error, unusable)) return false;
   }
   return true;
 }

@@ -38,12 +38,13 @@ bool AttachVirtualRecorder(const std::string& recorderText, std::string& error);
 
 // Recognises "--virtual-recorder PATH[:PROFILE]" and "--virtual-recorder=PATH[:PROFILE]" at
 // args[i] and attaches that recorder. Returns the number of words used (0: args[i] is not
-// this option), or -1 with a message in error.
+// this option), or -1 with a message in error. `unusable`, when given, tells a disc file that
+// cannot be used (in use by another program, not readable) from words that are wrong.
 int AttachVirtualRecorderOption(const std::vector<std::string>& args, size_t i,
-                                std::string& error);
+                                std::string& error, bool* unusable = nullptr);
 
 // Attaches every recorder listed in kVirtualRecorderEnv; false with a message on the first
-// bad entry.
-bool AttachVirtualRecordersFromEnvironment(std::string& error);
+// bad entry (`unusable` as above).
+bool AttachVirtualRecordersFromEnvironment(std::string& error, bool* unusable = nullptr);
 
 }  // namespace brennix

@@ -156,6 +156,17 @@ TEST(CliJson, EveryStringBecomesValidJson) {
   for (const auto& [text, json] : cases) EXPECT_EQ(brennix::cli::JsonString(text), json);
 }
 
+TEST(CliText, ForeignStringsPrintWithoutAnythingThatSteersTheTerminal) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"caf\xc3\xa9 \xe2\x82\xac.txt", "caf\xc3\xa9 \xe2\x82\xac.txt"},  // UTF-8 stays
+      {"\x1b]0;title\x07\x7f", "\\x1b]0;title\\x07\\x7f"},
+      {std::string("nul\0", 4) + "\xc2\x9b", "nul\\x00\\xc2\\x9b"},  // C1 control
+      {"bad\xff\xe2\x82 \xed\xa0\x80 \xc0\xaf", "bad\\xff\\xe2\\x82 \\xed\\xa0\\x80 \\xc0\\xaf"},
+      {"back\\slash", "back\\\\slash"},
+  };
+  for (const auto& [text, shown] : cases) EXPECT_EQ(brennix::cli::Printable(text), shown);
+}
+
 TEST(CliQuestion, OneAnswerRuleForEveryQuestion) {
   struct Case {
     const char* typed;

@@ -88,6 +88,16 @@ TEST_F(DevicesCli, RecordersFromTheEnvironment) {
   EXPECT_EQ(run.out, "0:0:0,D: " + kIdentity + "\n0:1:0,E: " + kIdentity + "\n");
 }
 
+TEST_F(DevicesCli, ADrivesControlCharactersArePrintedEscaped) {
+  const std::string identity = "BRENNIX_VIRTUAL_RECORDER_OPTIONS='vendor=EVIL\x1b[2J,product=BELL\x07'";
+  for (const std::string command : {"devices", "info"}) {
+    const Outcome run = Cli(Recorder("a.disc") + " " + command, true, identity);
+    EXPECT_EQ(run.status, 0) << command;
+    EXPECT_NE(run.out.find("EVIL\\x1b[2J"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find_first_of("\x1b\x07"), std::string::npos) << command;
+  }
+}
+
 TEST_F(DevicesCli, InfoSelectsByLetterAddressOrEntry) {
   const std::string recorders = Recorder("a.disc") + " " + Recorder("b.disc", "dvd-r");
   for (const std::string& which : {std::string("E"), std::string("e:"), std::string("0:1:0"),

@@ -5,13 +5,13 @@
 namespace brennix {
 namespace {
 
-TEST(ProgressText, QueueSizeUsesTheDialogsUnits) {
+TEST(ProgressText, QueueSizeUsesTheUnitsOfMBWritten) {
   EXPECT_EQ(QueueSizeText(0), "0 bytes");
   EXPECT_EQ(QueueSizeText(1023), "1023 bytes");
   EXPECT_EQ(QueueSizeText(1024), "1.00 KB");
-  EXPECT_EQ(QueueSizeText(1023999), "1000.00 KB");
-  EXPECT_EQ(QueueSizeText(1024000), "1.00 MB");
-  EXPECT_EQ(QueueSizeText(4700000000.0), "4.59 GB");
+  EXPECT_EQ(QueueSizeText(1048575), "1024.00 KB");
+  EXPECT_EQ(QueueSizeText(1048576), "1.00 MB");
+  EXPECT_EQ(QueueSizeText(4832165888.0), "4.50 GB");  // 4,608.29 MB
   EXPECT_EQ(QueueSizeText(-5), "0 bytes");
 }
 

@@ -324,6 +324,16 @@ TEST_F(TreeTest, AddFileWithEachSavePathMode) {
   EXPECT_EQ(debug.back(), "INVALID DESTINATION PATH");
   EXPECT_EQ(types.back(), 4);
   EXPECT_EQ(image.AddFile("\\", scratch.Path() + "/deep", false), 0);  // a folder
+
+  // A folder made from a path whose name the disc cannot hold is renamed with a word.
+  image.RockRidge = true;
+  EXPECT_EQ(image.AddFile("\\", scratch.File("odd\tdir/n.txt", "x"), true), 1);
+  std::vector<TSkippedSource> renamed;
+  for (const TSkippedSource& s : image.SkippedSources())
+    if (!s.NewName.empty()) renamed.push_back(s);
+  ASSERT_EQ(renamed.size(), 1u);
+  EXPECT_EQ(renamed[0].Source, scratch.Path() + "/odd\tdir");
+  EXPECT_EQ(renamed[0].NewName.substr(renamed[0].NewName.rfind('/')), "/odd_dir");
 }
 
 TEST_F(TreeTest, CreatedFoldersGetDistinctIsoNames) {
@@ -379,17 +389,27 @@ TEST_F(TreeTest, LinksAreFollowedButNeverInALoop) {
   EXPECT_EQ(image.FindDir("\\REAL\\SELF"), nullptr);
   EXPECT_TRUE(Logged("LEADS BACK"));
   EXPECT_EQ(image.DirCount(), 2);
+  std::set<std::string> loops;
+  for (const TSkippedSource& s : image.SkippedSources())
+    if (s.Reason == "LINK LOOP") loops.insert(s.Source.substr(f.size()));
+  EXPECT_EQ(loops, (std::set<std::string>{"/real/back-to-top", "/real/self"}));
 }
 
-TEST_F(TreeTest, UnreadableFolderIsSkippedWithADebugLine) {
+TEST_F(TreeTest, UnreadableFoldersAndFilesAreLeftOutBeforeAnythingIsWritten) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
   scratch.File("f/locked/secret.txt", "x");
   scratch.File("f/open.txt", "x");
+  scratch.File("f/sealed.txt", "x");
   chmod((scratch.Path() + "/f/locked").c_str(), 0);
-  EXPECT_EQ(Add("f"), 1);
+  chmod((scratch.Path() + "/f/sealed.txt").c_str(), 0);
+  Add("f");  // (its result is its last file's, left out here)
+  EXPECT_EQ(image.AddFile("\\", scratch.Path() + "/f/sealed.txt", false), 1);
   EXPECT_EQ(image.FindDir("\\locked"), nullptr);
   EXPECT_NE(image.FindFile(Root(), "open.txt"), nullptr);
+  EXPECT_EQ(image.FindFile(Root(), "sealed.txt"), nullptr);
   EXPECT_TRUE(Logged("CAN'T READ FOLDER"));
+  EXPECT_EQ(image.LeftOutCount(), 2);  // the file once, though offered twice
+  EXPECT_EQ(MeasureDiskSize(scratch.Path() + "/f"), 1);  // only what the tree takes
 }
 
 TEST_F(TreeTest, FolderBeyondThePathLimitIsSkippedWithADebugLine) {
