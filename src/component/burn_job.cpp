@@ -93,22 +93,38 @@ TJobResult TBurnJob::Run() {
       korb, o.Sources, o.SavePath,
       disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"});
   emptyFolders_ = queue.EmptyFoldersLeftOut;
-  std::vector<TSkippedSource> skipped = korb.SkippedSources();
-  for (const std::string& path : queue.BeingWrittenFound)
-    skipped.push_back({path, "THE DISC BEING WRITTEN", std::string()});
+  // What is left out or renamed, as the tree stands: once more after the disc's files have
+  // joined it, which may give a new name to one of them.
+  std::vector<TSkippedSource> skipped;
   int leftOut = 0, renamed = 0;
   std::vector<std::string> skippedLines;
-  for (const TSkippedSource& s : skipped) {
-    if (s.NewName.empty()) {
-      ++leftOut;
-      skippedLines.push_back(s.Source + ": " + s.Reason);
-    } else {
-      ++renamed;
-      skippedLines.push_back(s.Source + " -> " + s.NewName + " (" + s.Reason + ")");
+  const auto listSkipped = [&] {
+    skipped = korb.SkippedSources();
+    for (const std::string& path : queue.BeingWrittenFound)
+      skipped.push_back({path, "THE DISC BEING WRITTEN", std::string()});
+    // Nothing of the disc is dropped without a word: what the new session cannot list again
+    // is named with the sources left out.
+    if (korb.EarlierSessionAdded()) {
+      for (const std::string& line : korb.ImportLeftOut()) {
+        const size_t colon = line.rfind(": ");
+        skipped.push_back({"(on the disc) " + line.substr(0, colon),
+                           colon == std::string::npos ? std::string() : line.substr(colon + 2),
+                           std::string()});
+      }
     }
-  }
-  // The disc being written is left out as it must be: named, but not a fault of the burn.
-  int faultyLeftOut = leftOut - static_cast<int>(queue.BeingWrittenFound.size());
+    leftOut = renamed = 0;
+    skippedLines.clear();
+    for (const TSkippedSource& s : skipped) {
+      if (s.NewName.empty()) {
+        ++leftOut;
+        skippedLines.push_back(s.Source + ": " + s.Reason);
+      } else {
+        ++renamed;
+        skippedLines.push_back(s.Source + " -> " + s.NewName + " (" + s.Reason + ")");
+      }
+    }
+  };
+  listSkipped();
   if (Cancelled()) return Refuse(std::string());
   if (!queue.Error.empty()) return Refuse(queue.Error, skippedLines);
   if (korb.DirCount() == 0 && korb.FileCount() == 0) return Refuse(kNothingToWriteText, skippedLines);
@@ -120,21 +136,14 @@ TJobResult TBurnJob::Run() {
   // The disc's files join the tree before the question, and the image is checked with them.
   if (o.Import) {
     if (!korb.ImportLastSession(refusal)) return Refuse(refusal + o.ImportOffHint);
-    // Nothing of the disc is dropped without a word: what the new session cannot list again
-    // is named with the sources left out.
-    for (const std::string& line : korb.ImportLeftOut()) {
-      const size_t colon = line.rfind(": ");
-      skipped.push_back({"(on the disc) " + line.substr(0, colon),
-                         colon == std::string::npos ? std::string() : line.substr(colon + 2),
-                         std::string()});
-      ++leftOut;
-      ++faultyLeftOut;
-    }
+    listSkipped();
     if (!korb.PrepareImage()) return Refuse(kLayoutText);
     refusal = korb.CheckDiscForImage();
     if (!refusal.empty()) return Refuse(refusal);
   }
   if (Cancelled()) return Refuse(std::string());
+  // The disc being written is left out as it must be: named, but not a fault of the burn.
+  const int faultyLeftOut = leftOut - static_cast<int>(queue.BeingWrittenFound.size());
 
   TJobQuestion question;
   question.Kind = TQuestionKind::Write;
