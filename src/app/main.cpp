@@ -1,8 +1,8 @@
 #include <cstdio>
 
-#include "app/application.h"
-#include "app/end_signals.h"
-#include "app/startup.h"
+#include "app/services/application.h"
+#include "app/services/end_signals.h"
+#include "app/services/startup.h"
 
 int main(int argc, char** argv) {
   // Answered before the toolkit starts, so they work without a display.

@@ -1,7 +1,7 @@
 // Runs the application tests inside one QApplication on the offscreen platform, with the
 // configuration and runtime folders pointed at a private temporary folder so that no test
 // ever touches the real user's settings or lock files.
-#include "app/application.h"
+#include "app/services/application.h"
 
 #include <QDir>
 #include <QFile>

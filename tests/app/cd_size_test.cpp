@@ -1,6 +1,6 @@
 // The usage bar: its layout for the edge cases the main window meets, and what it actually
 // paints, rendered offscreen into an image.
-#include "app/cd_size.h"
+#include "app/windows/cd_size.h"
 
 #include <QImage>
 

@@ -1,13 +1,13 @@
 // The main window on virtual recorders: the queue and its sizes, the recorder's disc scaling
 // the usage bar, the warnings, drops from a file manager, and folders measured in the
 // background.
-#include "app/queue_texts.h"
-#include "app/cd_size.h"
-#include "app/main_window.h"
-#include "app/message_box.h"
-#include "app/options.h"
-#include "app/tray_actions.h"
-#include "app/volumes.h"
+#include "app/windows/queue_texts.h"
+#include "app/windows/cd_size.h"
+#include "app/windows/main_window.h"
+#include "app/windows/message_box.h"
+#include "app/services/options.h"
+#include "app/windows/tray_actions.h"
+#include "app/windows/volumes.h"
 #include "component/sequence_guard.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"

@@ -1,9 +1,9 @@
 // Settings, size texts, web pages and the single-instance guard.
-#include "app/message_box.h"
-#include "app/options.h"
-#include "app/single_instance.h"
-#include "app/size_text.h"
-#include "app/web_page.h"
+#include "app/windows/message_box.h"
+#include "app/services/options.h"
+#include "app/services/single_instance.h"
+#include "app/windows/size_text.h"
+#include "app/services/web_page.h"
 #include "test_support.h"
 
 #include <QDesktopServices>

@@ -1,11 +1,11 @@
 // Web notices against a scripted server on 127.0.0.1: what is requested, when a fetch
 // counts as completed, that every failure ends quietly and in bounded time, and what the
 // first-run notice does to the settings.
-#include "app/custom_string_list.h"
-#include "app/inet.h"
-#include "app/live_update.h"
-#include "app/options.h"
-#include "app/web_notices.h"
+#include "app/windows/custom_string_list.h"
+#include "app/services/inet.h"
+#include "app/services/live_update.h"
+#include "app/services/options.h"
+#include "app/services/web_notices.h"
 #include "local_http_server.h"
 #include "test_support.h"
 

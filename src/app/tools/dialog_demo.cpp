@@ -4,11 +4,11 @@
 //   brennix_dialog_demo burn DISC[:PROFILE] SOURCE...
 //   brennix_dialog_demo erase DISC[:PROFILE]
 // BRENNIX_VIRTUAL_RECORDER_OPTIONS (e.g. speed=simulated) sets the recorder's pace.
-#include "app/application.h"
-#include "app/burn_dialog.h"
-#include "app/dialog_host.h"
-#include "app/dialog_support.h"
-#include "app/erase_dialog.h"
+#include "app/services/application.h"
+#include "app/windows/burn_dialog.h"
+#include "app/windows/dialog_host.h"
+#include "app/windows/dialog_support.h"
+#include "app/windows/erase_dialog.h"
 #include "component/korb_burner.h"
 
 #include <QComboBox>

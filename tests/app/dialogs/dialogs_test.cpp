@@ -1,15 +1,15 @@
 // The burn and erase dialogs driven as a person drives them, on a real X server, against
 // virtual recorders: every message box is read and answered, and each disc is read back
 // with osirrox.
-#include "app/application.h"
-#include "app/burn_dialog.h"
-#include "app/dialog_host.h"
-#include "app/dialog_support.h"
-#include "app/end_signals.h"
-#include "app/erase_dialog.h"
-#include "app/main_window.h"
-#include "app/options.h"
-#include "app/tray_actions.h"
+#include "app/services/application.h"
+#include "app/windows/burn_dialog.h"
+#include "app/windows/dialog_host.h"
+#include "app/windows/dialog_support.h"
+#include "app/services/end_signals.h"
+#include "app/windows/erase_dialog.h"
+#include "app/windows/main_window.h"
+#include "app/services/options.h"
+#include "app/windows/tray_actions.h"
 #include "component/sequence_guard.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"
@@ -647,7 +647,8 @@ class DialogsTest : public QObject {
 
   void closeWhileWritingAborts() {
     QFETCH(bool, bySignal);
-    const QString disc = NewDisc(bySignal ? "signal-dvd+r" : "slow-dvd+r");
+    // The recorders run out after 23: the signal's row burns the same disc once more.
+    const QString disc = NewDisc("slow-dvd+r");
     WriteFile(scratch_.path() + "/big/big.bin", QByteArray(48 << 20, 'x'));
     TestHost host;
     host.recorders = {(disc + ":dvd+r").toStdString()};
@@ -659,7 +660,8 @@ class DialogsTest : public QObject {
     dialog.show();
     QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
     QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.korbBurn().BytesWritten() > 0, kLongWaitMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(dialog.korbBurn().BytesWritten() > 0,
+                              qPrintable(answers.seen.join(" / ")), kLongWaitMs);
     QVERIFY(dialog.Writing());
     if (bySignal) {
       InstallEndSignals(*qApp);

@@ -1,0 +1,452 @@
+#include "app/windows/burn_dialog.h"
+
+#include "app/windows/dialog_host.h"
+#include "app/windows/dialog_support.h"
+#include "app/services/options.h"
+#include "app/windows/size_text.h"
+#include "app/windows/tray_actions.h"
+#include "component/queue_tree.h"
+#include "component/korb_burner.h"
+#include "component/progress_text.h"
+#include "component/recorder_rules.h"
+#include "platform/clock.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <utility>
+
+namespace brennix {
+
+namespace {
+
+constexpr int kProgressTickMs = 500;
+
+// How long Prepare waits for another part of the program to let the recorder go.
+constexpr uint32_t kGuardWaitMs = 20000;
+constexpr uint32_t kGuardPollMs = 50;
+
+// The dialog's remembered choices ("Burn/VerifyWrittenData", "Burn/KeepFilesOnDisc").
+QString BoxSettingName(const char* name) {
+  return QString(kSettingsKey).replace('\\', '/') + "/Burn/" + name;
+}
+
+bool BoxSetting(const char* name, bool byDefault) {
+  const QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+  return settings.value(BoxSettingName(name), byDefault).toBool();
+}
+
+void SaveBoxSetting(const char* name, bool checked) {
+  QSettings settings(SettingsFilePath(), QSettings::IniFormat);
+  if (!settings.isWritable()) return;
+  settings.setValue(BoxSettingName(name), checked);
+  settings.sync();
+}
+
+constexpr const char* kVerifySetting = "VerifyWrittenData";
+constexpr const char* kKeepFilesSetting = "KeepFilesOnDisc";
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
+                        int height) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(name);
+  button->setFixedSize(width, height);
+  return button;
+}
+
+}  // namespace
+
+TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
+    : QDialog(owner), host_(host), korbBurn_(std::make_unique<TKorbBurner>()) {
+  setObjectName("frmBurn");
+  setWindowTitle(kBurnCaption);
+  setModal(true);
+
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 6);
+  outer->setSpacing(4);
+
+  QHBoxLayout* top = nullptr;
+  outer->addWidget(MakeRecorderHeader(this, top));
+  lblDrive = new QLabel(this);
+  lblDrive->setObjectName("lblDrive");
+  lblDrive->setFixedWidth(301);
+  top->addWidget(lblDrive);
+  top->addStretch(1);
+  cmdEject = MakeButton(this, "cmdEject", "Eject", 45, 22);
+  cmdLoad = MakeButton(this, "cmdLoad", "Load", 45, 22);
+  cmdStartBurn = MakeButton(this, "cmdStartBurn", "Start Burn", 93, 22);
+  top->addWidget(cmdEject);
+  top->addWidget(cmdLoad);
+  top->addWidget(cmdStartBurn);
+
+  auto* body = new QVBoxLayout();
+  body->setContentsMargins(8, 0, 8, 0);
+  body->setSpacing(4);
+  outer->addLayout(body);
+  chkJoliet = new QCheckBox("Joliet File System", this);
+  chkJoliet->setObjectName("chkJoliet");
+  chkJoliet->setChecked(true);
+  chkCloseDisc = new QCheckBox("Close Disc", this);
+  chkCloseDisc->setObjectName("chkCloseDisc");
+  chkCloseDisc->setChecked(true);
+  chkVerify = new QCheckBox("Verify written data", this);
+  chkVerify->setObjectName("chkVerify");
+  chkVerify->setToolTip("Read the new session back and compare it with what was written");
+  chkVerify->setChecked(BoxSetting(kVerifySetting, false));
+  connect(chkVerify, &QCheckBox::toggled, this,
+          [](bool checked) { SaveBoxSetting(kVerifySetting, checked); });
+  chkImportSession = new QCheckBox("Keep the files already on the disc", this);
+  chkImportSession->setObjectName("chkImportSession");
+  chkImportSession->setToolTip(
+      "List the files of the disc's last session in the new one too, without writing them again");
+  chkImportSession->setChecked(BoxSetting(kKeepFilesSetting, true));
+  connect(chkImportSession, &QCheckBox::toggled, this,
+          [](bool checked) { SaveBoxSetting(kKeepFilesSetting, checked); });
+  auto* options = new QHBoxLayout();
+  auto* left = new QVBoxLayout();
+  left->addWidget(chkJoliet);
+  left->addWidget(chkCloseDisc);
+  left->addWidget(chkImportSession);
+  options->addLayout(left);
+  options->addStretch(1);
+  options->addWidget(chkVerify, 0, Qt::AlignBottom);
+  body->addLayout(options);
+
+  body->addWidget(new QLabel("Progress: ", this));
+  auto* bar = new QHBoxLayout();
+  prgProgress = new QProgressBar(this);
+  prgProgress->setObjectName("prgProgress");
+  prgProgress->setFixedSize(433, 25);
+  prgProgress->setTextVisible(false);
+  prgProgress->setRange(0, 100);
+  prgProgress->setValue(0);
+  cmdAbort = MakeButton(this, "cmdAbort", "Abort", 93, 26);
+  cmdAbort->setEnabled(false);
+  bar->addWidget(prgProgress);
+  bar->addStretch(1);
+  bar->addWidget(cmdAbort);
+  body->addLayout(bar);
+
+  auto* status = new QHBoxLayout();
+  lblBurnState = new QLabel("Ready", this);
+  lblBurnState->setObjectName("lblBurnState");
+  lblMBWritten = new QLabel(this);
+  lblMBWritten->setObjectName("lblMBWritten");
+  lblMBWritten->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  status->addWidget(lblBurnState, 1);
+  status->addWidget(lblMBWritten);
+  body->addLayout(status);
+
+  tmrProgress = new QTimer(this);
+  tmrProgress->setObjectName("tmrProgress");
+  tmrProgress->setInterval(kProgressTickMs);
+
+  connect(cmdStartBurn, &QPushButton::clicked, this, &TfrmBurn::cmdStartBurnClick);
+  connect(cmdAbort, &QPushButton::clicked, this, &TfrmBurn::cmdAbortClick);
+  connect(cmdEject, &QPushButton::clicked, this, &TfrmBurn::cmdEjectClick);
+  connect(cmdLoad, &QPushButton::clicked, this, &TfrmBurn::cmdLoadClick);
+  connect(tmrProgress, &QTimer::timeout, this, &TfrmBurn::tmrProgressTimer);
+  setFixedWidth(537);
+  setFixedHeight(sizeHint().height());
+  UpdateControls();  // Start Burn waits for Prepare's check
+}
+
+// A job still running here (the program is going away) is cancelled and its worker waited
+// for; a recording it started is aborted and waited for by the component's destructor.
+TfrmBurn::~TfrmBurn() {
+  job_.reset();
+  step_.reset();
+}
+
+void TfrmBurn::Prepare() {
+  const QString recorder = host_.RecorderText();
+  lblDrive->setText(recorder);
+  lblDrive->setToolTip(recorder);
+  SetUpDialogComponent(*korbBurn_, host_.VirtualRecorders());
+  lblBurnState->setText("Preparing...");
+  auto holder = std::make_shared<std::string>();
+  auto canWrite = std::make_shared<bool>(false);
+  SetState(State::Checking);
+  step_->Start(
+      [this, drive = recorder.toStdString(), holder, canWrite] {
+        // The main window may still be reading the disc it has just selected: wait a while.
+        TDriveGuard guard;
+        for (uint32_t waited = 0; !drive.empty(); waited += kGuardPollMs) {
+          guard = TDriveGuard::TryAcquire(drive, "checking the recorder");
+          if (guard.Held() || waited >= kGuardWaitMs) break;
+          SleepMs(kGuardPollMs);
+        }
+        if (!drive.empty() && !guard.Held()) {
+          *holder = TDriveGuard::Holder(drive);
+          if (holder->empty()) *holder = "busy";  // let go in the meantime
+          return;
+        }
+        korbBurn_->SetDevice(drive);
+        *canWrite = RecorderWrites(*korbBurn_);
+      },
+      [this, holder, canWrite] {
+        canWrite_ = *canWrite;
+        lblBurnState->setText(canWrite_ || !holder->empty() ? "Ready" : WhyNoWriting(*korbBurn_));
+        BackToIdle();
+        if (!holder->empty() && isVisible())
+          ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(*holder));
+      });
+}
+
+void TfrmBurn::SetState(State state) {
+  state_ = state;
+  UpdateControls();
+}
+
+void TfrmBurn::UpdateControls() {
+  const bool busy = state_ != State::Idle;
+  const bool recorder = !lblDrive->text().isEmpty();  // no tray to move without one
+  cmdEject->setEnabled(!busy && recorder);
+  cmdLoad->setEnabled(!busy && recorder);
+  cmdStartBurn->setEnabled(!busy && canWrite_);
+  cmdAbort->setEnabled(state_ == State::Sending || state_ == State::Writing);
+  for (QCheckBox* box : findChildren<QCheckBox*>()) box->setEnabled(!busy);
+  if (Busy()) {
+    prgProgress->setRange(0, 0);  // moves to and fro: how long this takes is unknown
+  } else if (prgProgress->maximum() == 0) {
+    const int sectors = static_cast<int>(progress_.BytesTotal / 2048);
+    prgProgress->setRange(0, sectors > 0 ? sectors : 100);
+    prgProgress->setValue(0);
+  }
+  if (Busy())
+    setCursor(Qt::BusyCursor);
+  else
+    unsetCursor();
+}
+
+void TfrmBurn::cmdStartBurnClick() {
+  if (state_ != State::Idle) return;
+  guard_ = AcquireDrive(this, *korbBurn_, "burning");
+  if (!guard_.Held() && !korbBurn_->Device().empty()) return;
+
+  TBurnOptions options;
+  for (const QueueRow& row : host_.QueueRows()) options.Sources.push_back({row.path, row.recursive});
+  const Qt::CheckState savePath = host_.SavePathState();
+  options.SavePath = savePath == Qt::Checked            ? SavePathMode::Full
+                     : savePath == Qt::PartiallyChecked ? SavePathMode::Last
+                                                        : SavePathMode::None;
+  options.Label = host_.VolumeLabel().toStdString();
+  options.Joliet = chkJoliet->isChecked();
+  // Linux readers take full names, modes and times from Rock Ridge.
+  options.RockRidge = true;
+  options.CloseDisc = chkCloseDisc->isChecked();
+  options.Verify = chkVerify->isChecked();
+  options.Import = chkImportSession->isChecked();
+  options.ImportOffHint =
+      "\n\nUncheck \"Keep the files already on the disc\" to write the new files without "
+      "those on the disc.";
+  progress_ = TJobProgress();
+  job_.reset();
+  job_ = std::make_unique<TBurnJob>(*korbBurn_, static_cast<TJobHandler&>(*this), std::move(options));
+  lblBurnState->setText("Preparing...");
+  host_.SetRecorderSelectorEnabled(false);
+  SetState(State::Starting);
+  job_->Start();
+}
+
+void TfrmBurn::Ask(const TJobQuestion& question, std::function<void(bool)> answer) {
+  if (askingClose_) {
+    held_.push_back([this, question, answer] { Ask(question, answer); });
+    return;
+  }
+  // The user has chosen to close: nothing more is asked, and nothing is written.
+  if (closeWhenDone_) {
+    answer(false);
+    return;
+  }
+  if (question.Kind == TQuestionKind::Unmount) {
+    answer(AskYesNo(this, QMessageBox::Question, DialogText(question.Text)));
+    return;
+  }
+  std::vector<std::string> lines;
+  for (const TSkippedSource& s : question.Skipped)
+    lines.push_back(s.NewName.empty() ? s.Source + ": " + s.Reason
+                                      : s.Source + " -> " + s.NewName + " (" + s.Reason + ")");
+  QStringList notes;
+  for (const std::string& note : question.Notes) notes << QString::fromStdString(note);
+  const bool yes = AskYesNo(this, QMessageBox::Question, DialogText(question.Text),
+                            QMessageBox::Yes, notes.join(' '), LinesText(lines));
+  if (yes) {
+    lblMBWritten->clear();
+    SetState(State::Sending);
+  }
+  answer(yes);
+}
+
+void TfrmBurn::Tell(const TJobMessage& message) {
+  if (askingClose_) {
+    held_.push_back([this, message] { Tell(message); });
+    return;
+  }
+  if (closeWhenDone_ || message.Text.empty()) return;
+  if (message.Kind == TMessageKind::Information) {
+    lblBurnState->setText(QString::fromStdString(message.Text));
+    return;
+  }
+  ShowMessage(this, QMessageBox::Warning, "Warning", DialogText(message.Text),
+              LinesText(message.Details));
+}
+
+void TfrmBurn::Progress(const TJobProgress& progress) {
+  progress_ = progress;
+  if (state_ == State::Sending && progress.Phase != TJobPhase::Preparing) {
+    SetState(State::Writing);
+    lblBurnState->setText("Writing Data...");
+    prgProgress->setRange(0, static_cast<int>(progress.BytesTotal / 2048));
+    prgProgress->setValue(0);
+    tmrProgress->start();
+  }
+  if (state_ == State::Writing || state_ == State::Aborting) tmrProgressTimer();
+}
+
+void TfrmBurn::tmrProgressTimer() {
+  const TJobProgress& p = progress_;
+  const int64_t sectors = p.BytesTotal / 2048;
+  lblMBWritten->setText(QString::fromStdString(MBWrittenText(p.BytesDone, sectors)));
+  // Once the session is closed, the bar follows the read-back.
+  if (p.Phase == TJobPhase::Verifying && state_ != State::Aborting) {
+    lblBurnState->setText("Verifying...");
+    prgProgress->setMaximum(100);
+    prgProgress->setValue(p.Percent);
+    return;
+  }
+  prgProgress->setMaximum(static_cast<int>(sectors));
+  if (state_ == State::Writing && p.BytesDone == sectors * 2048)
+    lblBurnState->setText("Finalizing...");
+  // The bar waits at 90 % while the drive closes the track and session.
+  prgProgress->setValue(static_cast<int>(ProgressPosition(p.BytesDone, sectors)));
+}
+
+void TfrmBurn::Done(const TJobResult& result) {
+  if (askingClose_) {
+    held_.push_back([this, result] { Done(result); });
+    return;
+  }
+  tmrProgress->stop();
+  guard_.Release();  // the writer has let the drive go
+  lblBurnState->setText("Ready");
+  const bool recorded =
+      result.Outcome == TJobOutcome::Completed || result.Outcome == TJobOutcome::Failed;
+  if (recorded) {
+    const int sectors = static_cast<int>(progress_.BytesTotal / 2048);
+    prgProgress->setRange(0, std::max(sectors, 1));
+    prgProgress->setValue(prgProgress->maximum());
+    if (!closeWhenDone_) {
+      if (result.Outcome == TJobOutcome::Failed)
+        ShowMessage(this, QMessageBox::Information, "Error",
+                    QString::fromStdString(result.Text), QString::fromStdString(result.Error));
+      else
+        ShowMessage(this, QMessageBox::Information, "Ready", QString::fromStdString(result.Text));
+    }
+  }
+  host_.SetRecorderSelectorEnabled(true);
+  BackToIdle();
+}
+
+void TfrmBurn::BackToIdle() {
+  SetState(State::Idle);
+  if (closeWhenDone_) {
+    closeWhenDone_ = false;
+    QDialog::reject();
+  }
+}
+
+void TfrmBurn::cmdAbortClick() {
+  if (state_ != State::Sending && state_ != State::Writing) return;
+  lblBurnState->setText("Aborting...");
+  SetState(State::Aborting);
+  job_->Cancel();
+}
+
+void TfrmBurn::AbortAndClose() {
+  if (askingClose_ || closeWhenDone_) return;
+  switch (state_) {
+    case State::Idle:
+      QDialog::reject();
+      return;
+    case State::Starting:
+      closeWhenDone_ = true;
+      lblBurnState->setText("Aborting...");
+      job_->Cancel();
+      return;
+    case State::Sending:
+    case State::Writing:
+      closeWhenDone_ = true;
+      cmdAbortClick();
+      return;
+    case State::Checking:
+    case State::Tray:
+    case State::Aborting:
+      closeWhenDone_ = true;
+      return;
+  }
+}
+
+void TfrmBurn::StartTray(TrayMove move) {
+  if (state_ != State::Idle) return;
+  if (StartTrayMove(this, *korbBurn_, move, *step_, [this](bool) { BackToIdle(); }))
+    SetState(State::Tray);
+}
+
+void TfrmBurn::cmdEjectClick() { StartTray(TrayMove::Eject); }
+void TfrmBurn::cmdLoadClick() { StartTray(TrayMove::Load); }
+
+void TfrmBurn::reject() {
+  if (askingClose_ || closeWhenDone_) return;
+  switch (state_) {
+    case State::Idle:
+      QDialog::reject();
+      return;
+    case State::Checking:
+    case State::Tray:
+      // Nothing to cancel: the command is with the drive, and the window waits for it.
+      closeWhenDone_ = true;
+      lblBurnState->setText("Preparing... The window closes once the drive has answered.");
+      return;
+    case State::Aborting:
+      // Once aborted, closing needs no question: the window goes when the drive is done.
+      closeWhenDone_ = true;
+      return;
+    case State::Starting:
+    case State::Sending:
+    case State::Writing:
+      break;
+  }
+  askingClose_ = true;
+  const bool abort = AskYesNo(this, QMessageBox::Question,
+                              "The disc is being written. Do you want to abort the recording?",
+                              QMessageBox::No);
+  askingClose_ = false;
+  if (abort) {
+    closeWhenDone_ = true;
+    if (state_ == State::Starting) {
+      lblBurnState->setText("Aborting...");
+      job_->Cancel();
+    } else {
+      cmdAbortClick();
+    }
+  }
+  // What the job said meanwhile, in order; after Yes its questions are answered No.
+  for (const std::function<void()>& event : std::exchange(held_, {})) event();
+}
+
+void ShowBurnDialog(TDialogHost& host, QWidget* owner) {
+  TfrmBurn dialog(host, owner);
+  dialog.Prepare();
+  dialog.exec();
+}
+
+}  // namespace brennix

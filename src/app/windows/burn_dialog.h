@@ -1,0 +1,127 @@
+// The burn dialog: turns the host's burn queue into a session on the disc in the recorder
+// chosen there. It owns its component and runs the burn job on it: the job checks, builds,
+// asks and records; the dialog shows its questions and messages, follows the recording and
+// locks the host's recorder selector while the disc is written.
+//
+// Closing while a start or a recording runs asks whether to abort it; Yes aborts, waits for
+// the end and then closes, so the component is never freed under its threads. While the
+// job works before its writer runs the dialog says "Preparing..." with a busy cursor. The
+// recorder's drive guard is held for Prepare's check and from a start to its end.
+#pragma once
+
+#include <QDialog>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/windows/background_task.h"
+#include "component/burn_job.h"
+#include "component/sequence_guard.h"
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace brennix {
+
+class TDialogHost;
+class TKorbBurner;
+enum class TrayMove;
+
+inline constexpr const char* kBurnCaption = "Burn CD or DVD";
+
+class TfrmBurn : public QDialog, private TJobHandler {
+  Q_OBJECT
+
+ public:
+  explicit TfrmBurn(TDialogHost& host, QWidget* owner = nullptr);
+  ~TfrmBurn() override;
+
+  // Selects the host's recorder on the dialog's own component.
+  void Prepare();
+
+  QLabel* lblDrive = nullptr;
+  QPushButton* cmdEject = nullptr;
+  QPushButton* cmdLoad = nullptr;
+  QPushButton* cmdStartBurn = nullptr;
+  QCheckBox* chkJoliet = nullptr;
+  QCheckBox* chkCloseDisc = nullptr;
+  QCheckBox* chkVerify = nullptr;  // off at first; the choice is kept in the settings
+  QCheckBox* chkImportSession = nullptr;  // on at first; the choice is kept in the settings
+  QProgressBar* prgProgress = nullptr;
+  QPushButton* cmdAbort = nullptr;
+  QLabel* lblBurnState = nullptr;
+  QLabel* lblMBWritten = nullptr;
+  QTimer* tmrProgress = nullptr;
+
+  void cmdStartBurnClick();
+  void cmdAbortClick();
+  void cmdEjectClick();
+  void cmdLoadClick();
+  void tmrProgressTimer();
+  // Ends the dialog without a question: a start or a recording is aborted as Abort does,
+  // and the window closes once it has ended.
+  void AbortAndClose();
+
+  TKorbBurner& korbBurn() { return *korbBurn_; }
+  // From the question's Yes until the end of the recording.
+  bool Writing() const {
+    return state_ == State::Sending || state_ == State::Writing || state_ == State::Aborting;
+  }
+  // The component belongs to a worker (a check, the tray, a start before its writer runs).
+  bool Busy() const {
+    return state_ == State::Checking || state_ == State::Tray || state_ == State::Starting ||
+           state_ == State::Sending;
+  }
+
+ public slots:
+  void reject() override;  // the close box and Esc
+
+ private:
+  enum class State {
+    Idle,
+    Checking,  // Prepare's look at the recorder
+    Tray,      // Eject or Load is with the drive
+    Starting,  // the burn job, before its question is answered
+    Sending,   // Yes was said; the recording fills its cache
+    Writing,   // the writer runs
+    Aborting,  // Abort was asked; the end has not come yet
+  };
+
+  // The burn job's events, on this thread.
+  void Ask(const TJobQuestion& question, std::function<void(bool)> answer) override;
+  void Tell(const TJobMessage& message) override;
+  void Progress(const TJobProgress& progress) override;
+  void Done(const TJobResult& result) override;
+
+  void SetState(State state);
+  // Buttons, check boxes, cursor and the "Preparing..." look from the state.
+  void UpdateControls();
+  // Eject or Load as a step; the window closes only once the drive has answered.
+  void StartTray(TrayMove move);
+  // Back to idle after a start or a step; closes the window when that was asked.
+  void BackToIdle();
+
+  TDialogHost& host_;
+  std::unique_ptr<TKorbBurner> korbBurn_;
+  // After the component: they are destroyed first, and wait for their workers.
+  std::unique_ptr<TBackgroundTask> step_ = std::make_unique<TBackgroundTask>();
+  std::unique_ptr<TBurnJob> job_;
+  TDriveGuard guard_;  // the recorder, from the start's first check to the end
+  State state_ = State::Checking;
+  bool canWrite_ = false;       // the recorder writes (Prepare's check)
+  bool closeWhenDone_ = false;  // the user chose to close (and abort)
+  bool askingClose_ = false;    // the close question is open: the job's events wait
+  std::vector<std::function<void()>> held_;  // those events, in order
+  TJobProgress progress_;       // the recording as last reported
+};
+
+// Creates the dialog owned by owner, prepares and shows it modally; returns when it closed.
+void ShowBurnDialog(TDialogHost& host, QWidget* owner);
+
+}  // namespace brennix

@@ -1,0 +1,145 @@
+#include "app/windows/dialog_support.h"
+
+#include "component/korb_burner.h"
+#include "component/recorder_rules.h"
+#include "device/device_entry.h"
+#include "device/tray_lock.h"
+#include "transport/aspi.h"
+#include "transport/drive_backend.h"
+#include "transport/spti.h"
+#include "virtual_recorder/attach.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPixmap>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+
+namespace brennix {
+
+namespace {
+
+
+// Two spellings of one disc file are the same recorder.
+std::string SameFileKey(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string key = resolved;
+  std::free(resolved);
+  return key;
+}
+
+QPixmap DiscPicture() {
+  QPixmap picture(32, 32);
+  picture.fill(Qt::transparent);
+  QPainter p(&picture);
+  p.setRenderHint(QPainter::Antialiasing);
+  QRadialGradient shine(QPointF(12, 10), 22);
+  shine.setColorAt(0, QColor(250, 250, 255));
+  shine.setColorAt(0.5, QColor(190, 205, 230));
+  shine.setColorAt(1, QColor(150, 160, 200));
+  p.setPen(QPen(QColor(90, 90, 110), 1));
+  p.setBrush(shine);
+  p.drawEllipse(QRectF(1.5, 1.5, 29, 29));
+  p.setBrush(QColor(235, 235, 240));
+  p.drawEllipse(QRectF(11, 11, 10, 10));
+  p.setBrush(QColor(254, 240, 133));
+  p.drawEllipse(QRectF(14, 14, 4, 4));
+  return picture;
+}
+
+}  // namespace
+
+QString LinesText(const std::vector<std::string>& lines) {
+  QString text;
+  for (const std::string& line : lines) text += QString::fromStdString(line) + "\n";
+  return text;
+}
+
+void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
+                 const QString& text, const QString& details) {
+  QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
+  if (!details.isEmpty()) box.setDetailedText(details);
+  box.exec();
+}
+
+bool AskYesNo(QWidget* owner, QMessageBox::Icon icon, const QString& text,
+              QMessageBox::StandardButton defaultButton, const QString& informative,
+              const QString& details) {
+  QMessageBox box(icon, "Confirm Action", text, QMessageBox::Yes | QMessageBox::No, owner);
+  box.setDefaultButton(defaultButton);
+  if (!informative.isEmpty()) box.setInformativeText(informative);
+  if (!details.isEmpty()) box.setDetailedText(details);
+  return box.exec() == QMessageBox::Yes;
+}
+
+bool AttachHostRecorders(const std::vector<std::string>& recorderTexts, std::string& error) {
+  bool attachedAny = false;
+  for (const std::string& recorderText : recorderTexts) {
+    std::string path;
+    std::optional<MediaProfile> profile;
+    SplitRecorderText(recorderText, path, profile);
+    const std::string key = SameFileKey(path);
+    bool attached = false;
+    for (const auto& drive : ExtraDrives())
+      if (SameFileKey(drive->DevicePath()) == key) attached = true;
+    if (attached) continue;
+    if (!AttachVirtualRecorder(recorderText, error)) return false;
+    attachedAny = true;
+  }
+  // A transport that is up already lists its drives again, now with the new ones.
+  if (attachedAny && ASPIUsesEmulation()) ASPIReload();
+  return true;
+}
+
+std::string VirtualRecorderEntry(const TSCSIDevice& device, const std::string& recorderText) {
+  std::string path;
+  std::optional<MediaProfile> profile;
+  SplitRecorderText(recorderText, path, profile);
+  const std::string key = SameFileKey(path);
+  return device.EntryServing([&key](const std::string& served) { return SameFileKey(served) == key; });
+}
+
+
+bool SetUpDialogComponent(TKorbBurner& component,
+                          const std::vector<std::string>& virtualRecorders) {
+  ApplyRecordingPreset(component);
+  std::string error;
+  // A recorder that cannot be attached is simply missing from the list; the main window
+  // has told the user about it already.
+  AttachHostRecorders(virtualRecorders, error);
+  return component.InitializeASPI(true, std::string());
+}
+
+QString DialogText(const std::string& text) {
+  return QString::fromStdString(text).replace("\n", kLineBreak);
+}
+
+QString WhyNoWriting(const TSCSIDevice& component) {
+  if (RecorderWrites(component)) return QString();
+  if (component.Device().empty()) return "No CD or DVD recorder found.";
+  return "This recorder cannot write discs.";
+}
+
+QFrame* MakeRecorderHeader(QWidget* parent, QHBoxLayout*& layout) {
+  auto* header = new QFrame(parent);
+  header->setFixedHeight(40);
+  header->setAutoFillBackground(true);
+  QPalette colours = header->palette();
+  colours.setColor(QPalette::Window, QColor(254, 240, 133));
+  header->setPalette(colours);
+  layout = new QHBoxLayout(header);
+  layout->setContentsMargins(4, 4, 6, 4);
+  layout->setSpacing(6);
+  auto* picture = new QLabel(header);
+  picture->setFixedSize(32, 32);
+  picture->setPixmap(DiscPicture());
+  layout->addWidget(picture);
+  return header;
+}
+
+}  // namespace brennix

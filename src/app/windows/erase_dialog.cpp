@@ -1,0 +1,338 @@
+#include "app/windows/erase_dialog.h"
+
+#include "app/windows/dialog_host.h"
+#include "app/windows/dialog_support.h"
+#include "app/windows/tray_actions.h"
+#include "component/korb_burner.h"
+#include "component/recorder_rules.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace brennix {
+
+namespace {
+
+constexpr int kProgressTickMs = 500;
+constexpr const char* kCannotStopHint =
+    "The drive blanks or formats the disc by itself; this cannot be stopped.";
+constexpr const char* kCanStopHint = "Stop writing zeros over the disc.";
+constexpr const char* kReadingHolder = "reading the disc";
+constexpr const char* kErasingHolder = "erasing";
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
+                        int height) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(name);
+  button->setFixedSize(width, height);
+  return button;
+}
+
+}  // namespace
+
+TfrmErase::TfrmErase(TDialogHost& host, QWidget* owner)
+    : QDialog(owner), host_(host), korbErase_(std::make_unique<TKorbBurner>()) {
+  setObjectName("frmErase");
+  setWindowTitle(kEraseCaption);
+  setModal(true);
+
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 6);
+  outer->setSpacing(4);
+
+  QHBoxLayout* top = nullptr;
+  outer->addWidget(MakeRecorderHeader(this, top));
+  cmbDrives = new QComboBox(this);
+  cmbDrives->setObjectName("cmbDrives");
+  // 301 wide where the header has room; a little less rather than crowding the buttons.
+  cmbDrives->setMaximumWidth(301);
+  cmbDrives->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  cmbDrives->setFont(QFont("Courier New"));
+  top->addWidget(cmbDrives, 1);
+  cmdEject = MakeButton(this, "cmdEject", "Eject", 45, 22);
+  cmdLoad = MakeButton(this, "cmdLoad", "Load", 45, 22);
+  cmdStartErase = MakeButton(this, "cmdStartErase", "Start Erase", 93, 22);
+  top->addWidget(cmdEject);
+  top->addWidget(cmdLoad);
+  top->addWidget(cmdStartErase);
+
+  auto* body = new QVBoxLayout();
+  body->setContentsMargins(8, 0, 8, 0);
+  body->setSpacing(4);
+  outer->addLayout(body);
+  chkQuickErase = new QCheckBox("Quick Erase", this);
+  chkQuickErase->setObjectName("chkQuickErase");
+  chkQuickErase->setChecked(true);
+  body->addWidget(chkQuickErase);
+
+  body->addWidget(new QLabel("Progress: ", this));
+  auto* bar = new QHBoxLayout();
+  prgProgress = new QProgressBar(this);
+  prgProgress->setObjectName("prgProgress");
+  prgProgress->setFixedSize(433, 25);
+  prgProgress->setTextVisible(false);
+  prgProgress->setRange(0, 100);
+  prgProgress->setValue(0);
+  cmdAbort = MakeButton(this, "cmdAbort", "Abort", 93, 26);
+  cmdAbort->setEnabled(false);
+  cmdAbort->setToolTip(kCannotStopHint);
+  bar->addWidget(prgProgress);
+  bar->addStretch(1);
+  bar->addWidget(cmdAbort);
+  body->addLayout(bar);
+
+  lblBurnState = new QLabel(this);
+  lblBurnState->setObjectName("lblBurnState");
+  body->addWidget(lblBurnState);
+
+  tmrProgress = new QTimer(this);
+  tmrProgress->setObjectName("tmrProgress");
+  tmrProgress->setInterval(kProgressTickMs);
+
+  connect(cmbDrives, &QComboBox::currentIndexChanged, this, &TfrmErase::cmbDrivesChange);
+  connect(cmdStartErase, &QPushButton::clicked, this, &TfrmErase::cmdStartEraseClick);
+  connect(cmdAbort, &QPushButton::clicked, this, &TfrmErase::cmdAbortClick);
+  connect(cmdEject, &QPushButton::clicked, this, &TfrmErase::cmdEjectClick);
+  connect(cmdLoad, &QPushButton::clicked, this, &TfrmErase::cmdLoadClick);
+  connect(tmrProgress, &QTimer::timeout, this, &TfrmErase::tmrProgressTimer);
+  setFixedWidth(537);
+  setFixedHeight(sizeHint().height());
+}
+
+// An erase still running here (the program is going away) is stopped and joined by the
+// component's destructor, which then reports nothing; a step or job still running is
+// waited for first.
+TfrmErase::~TfrmErase() {
+  job_.reset();
+  driveTask_.Wait();
+}
+
+void TfrmErase::Prepare() {
+  TKorbBurner& korb = *korbErase_;
+  const std::vector<std::string> recorders = host_.VirtualRecorders();
+  driveTask_.Start(
+      [&korb, recorders] {
+        SetUpDialogComponent(korb, recorders);
+        if (korb.Devices.empty()) return;
+        // A recorder that another step holds is selected once the user chooses it.
+        const TDriveGuard guard = TDriveGuard::TryAcquire(korb.Devices.front(), kReadingHolder);
+        if (guard.Held()) korb.SetDevice(korb.Devices.front());
+      },
+      [this] {
+        {
+          const QSignalBlocker quiet(cmbDrives);
+          cmbDrives->clear();
+          for (const std::string& entry : korbErase_->Devices)
+            cmbDrives->addItem(QString::fromStdString(entry));
+          if (cmbDrives->count() > 0) {
+            cmbDrives->setCurrentIndex(0);
+            cmbDrives->setToolTip(cmbDrives->currentText());
+          }
+        }
+        StepDone();
+      });
+  SetState(State::Step);
+}
+
+bool TfrmErase::StartStep(const std::string& drive, const std::string& holder,
+                          std::function<void()> work, std::function<void()> done) {
+  if (state_ != State::Idle) return false;
+  // The steps of an erase run under the guard the erase holds from its first question on.
+  if (!StartDriveStep(this, drive, holder, driveTask_, std::move(work), std::move(done),
+                      &eraseGuard_))
+    return false;
+  SetState(State::Step);
+  return true;
+}
+
+void TfrmErase::SetState(State state) {
+  const bool wasBusy = Busy();
+  state_ = state;
+  const int value = prgProgress->value();
+  if (Busy() && !wasBusy) {
+    stateBefore_ = lblBurnState->text();
+    lblBurnState->setText("Preparing...");
+    prgProgress->setRange(0, 0);  // indeterminate: the drive does not say how long
+    setCursor(Qt::BusyCursor);
+  } else if (!Busy() && wasBusy) {
+    lblBurnState->setText(stateBefore_);
+    prgProgress->setRange(0, 100);
+    unsetCursor();
+  }
+  prgProgress->setValue(std::max(0, value));
+  const bool idle = state_ == State::Idle;
+  const bool recorder = cmbDrives->count() > 0;  // no tray to move without one
+  cmdEject->setEnabled(idle && recorder);
+  cmdLoad->setEnabled(idle && recorder);
+  cmdStartErase->setEnabled(idle && RecorderWrites(*korbErase_));
+  cmbDrives->setEnabled(idle);
+  const bool stoppable = state_ == State::Erasing && stoppable_;
+  cmdAbort->setEnabled(stoppable);
+  cmdAbort->setToolTip(stoppable ? kCanStopHint : kCannotStopHint);
+}
+
+bool TfrmErase::StepDone() {
+  SetState(State::Idle);
+  if (closeWhenIdle_) {
+    eraseGuard_.Release();
+    QDialog::reject();
+    return false;
+  }
+  if (selectPending_ && !eraseGuard_.Held()) {
+    selectPending_ = false;
+    cmbDrivesChange();
+  }
+  return true;
+}
+
+void TfrmErase::cmbDrivesChange() {
+  if (state_ != State::Idle) {
+    if (state_ == State::Step) selectPending_ = true;
+    return;
+  }
+  const QString entry = cmbDrives->currentText();
+  cmbDrives->setToolTip(entry);
+  TKorbBurner& korb = *korbErase_;
+  const std::string drive = entry.toStdString();
+  // Refused (the recorder is busy elsewhere): nothing may be erased on it until chosen again.
+  if (!StartStep(drive, kReadingHolder, [&korb, drive] { korb.SetDevice(drive); },
+                 [this] { StepDone(); }))
+    cmdStartErase->setEnabled(false);
+}
+
+void TfrmErase::cmdStartEraseClick() {
+  if (state_ != State::Idle) return;
+  const QString entry = cmbDrives->currentText();
+  cmbDrives->setToolTip(entry);
+  const std::string drive = entry.toStdString();
+  eraseGuard_ = TDriveGuard::TryAcquire(drive, kErasingHolder);
+  if (!eraseGuard_.Held() && !drive.empty()) {
+    std::string other = TDriveGuard::Holder(drive);
+    ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(other.empty() ? "busy" : other));
+    return;
+  }
+  TKorbBurner& korb = *korbErase_;
+  const bool full = !chkQuickErase->isChecked();
+  // The recorder shown is the one erased: select it again, then the job takes it.
+  const bool started = StartStep(drive, kErasingHolder, [&korb, drive] { korb.SetDevice(drive); },
+                                 [this, full] {
+                                   if (!StepDone()) return;
+                                   job_.reset();
+                                   job_ = std::make_unique<TEraseJob>(*korbErase_, static_cast<TJobHandler&>(*this), full);
+                                   stoppable_ = false;
+                                   SetState(State::Starting);
+                                   job_->Start();
+                                 });
+  if (!started) eraseGuard_.Release();
+}
+
+void TfrmErase::Ask(const TJobQuestion& question, std::function<void(bool)> answer) {
+  if (closeWhenIdle_) {
+    answer(false);
+    return;
+  }
+  const bool erase = question.Kind == TQuestionKind::Erase;
+  const bool yes = AskYesNo(this, erase ? QMessageBox::Warning : QMessageBox::Question,
+                            DialogText(question.Text), erase ? QMessageBox::No : QMessageBox::Yes);
+  if (yes && erase) {
+    prgProgress->setValue(0);
+    SetState(State::Launching);
+  }
+  answer(yes);
+}
+
+void TfrmErase::Tell(const TJobMessage& message) {
+  if (message.Text.empty() || message.Kind == TMessageKind::Information) return;
+  ShowMessage(this, QMessageBox::Warning, "Warning", DialogText(message.Text),
+              LinesText(message.Details));
+}
+
+void TfrmErase::Progress(const TJobProgress& progress) {
+  stoppable_ = progress.Stoppable;
+  if (state_ == State::Launching) {
+    SetState(State::Erasing);
+    lblBurnState->setText("Erasing Data...");
+    prgProgress->setValue(0);
+    tmrProgress->start();
+  }
+  // The estimate may fall back when the drive reports less; the bar does not.
+  if (progress.Percent >= prgProgress->value()) prgProgress->setValue(progress.Percent);
+  if (state_ == State::Erasing) SetState(State::Erasing);
+}
+
+void TfrmErase::tmrProgressTimer() {
+  // The job reports every half second; the bar and the Abort button follow its last word.
+  if (state_ == State::Erasing) SetState(State::Erasing);
+}
+
+void TfrmErase::Done(const TJobResult& result) {
+  eraseGuard_.Release();
+  tmrProgress->stop();
+  const bool erased =
+      result.Outcome == TJobOutcome::Completed || result.Outcome == TJobOutcome::Failed;
+  if (erased) {
+    lblBurnState->setText("Ready");
+    stateBefore_ = "Ready";
+    prgProgress->setValue(prgProgress->maximum());
+  }
+  stoppable_ = false;
+  if (!StepDone() || !erased) return;
+  if (result.Outcome == TJobOutcome::Failed)
+    ShowMessage(this, QMessageBox::Information, "Error", QString::fromStdString(result.Text));
+  else
+    ShowMessage(this, QMessageBox::Information, "Ready", QString::fromStdString(result.Text));
+}
+
+void TfrmErase::cmdAbortClick() {
+  if (state_ != State::Erasing || !stoppable_) return;
+  SetState(State::Stopping);
+  lblBurnState->setText("Stopping the erase...");
+  job_->Cancel();
+}
+
+void TfrmErase::StopAndClose() {
+  if (state_ == State::Idle) {
+    QDialog::reject();
+    return;
+  }
+  closeWhenIdle_ = true;
+  if (state_ == State::Erasing && stoppable_) cmdAbortClick();
+}
+
+void TfrmErase::StartTray(TrayMove move) {
+  if (state_ != State::Idle) return;
+  if (StartTrayMove(this, *korbErase_, move, driveTask_, [this](bool) { StepDone(); }))
+    SetState(State::Step);
+}
+
+void TfrmErase::cmdEjectClick() { StartTray(TrayMove::Eject); }
+void TfrmErase::cmdLoadClick() { StartTray(TrayMove::Load); }
+
+void TfrmErase::reject() {
+  if (Erasing()) {
+    lblBurnState->setText("Erasing Data... The erase must finish before this window can close.");
+    return;
+  }
+  if (state_ == State::Idle) {
+    QDialog::reject();
+    return;
+  }
+  // A command half sent leaves the drive in a state nobody knows: the step ends first.
+  closeWhenIdle_ = true;
+  stateBefore_ = "Preparing... The window closes once the drive has answered.";
+  lblBurnState->setText(stateBefore_);
+}
+
+void ShowEraseDialog(TDialogHost& host, QWidget* owner) {
+  TfrmErase dialog(host, owner);
+  dialog.Prepare();
+  dialog.exec();
+}
+
+}  // namespace brennix

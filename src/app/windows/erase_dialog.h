@@ -1,0 +1,122 @@
+// The erase dialog: blanks the rewritable disc in a recorder of its own choosing. It owns
+// its component and runs the erase job on it: the job checks, asks, erases and reports the
+// end; the dialog shows its questions and follows the erase with a 500 ms timer.
+//
+// Everything that asks the drive (listing and selecting recorders, the disc questions before
+// an erase, starting it, the tray) runs on a worker while the dialog shows "Preparing..." and
+// holds the recorder's guard. While an erase runs the recorder selector is locked and the
+// window refuses to close: a blank or format that the drive runs cannot be stopped. "Abort" is enabled only while the
+// program itself writes zeros over the disc (DVD+RW, DVD-RAM), which it can stop.
+#pragma once
+
+#include "app/windows/background_task.h"
+#include "component/sequence_guard.h"
+#include "component/erase_job.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+namespace brennix {
+
+class TDialogHost;
+class TKorbBurner;
+enum class TrayMove;
+
+inline constexpr const char* kEraseCaption = "Erase CD or DVD";
+
+class TfrmErase : public QDialog, private TJobHandler {
+  Q_OBJECT
+
+ public:
+  explicit TfrmErase(TDialogHost& host, QWidget* owner = nullptr);
+  ~TfrmErase() override;
+
+  // Lists the recorders and selects the first, on a worker.
+  void Prepare();
+
+  QComboBox* cmbDrives = nullptr;
+  QPushButton* cmdEject = nullptr;
+  QPushButton* cmdLoad = nullptr;
+  QPushButton* cmdStartErase = nullptr;
+  QCheckBox* chkQuickErase = nullptr;
+  QProgressBar* prgProgress = nullptr;
+  QPushButton* cmdAbort = nullptr;
+  QLabel* lblBurnState = nullptr;
+  QTimer* tmrProgress = nullptr;
+
+  void cmbDrivesChange();
+  void cmdStartEraseClick();
+  void cmdAbortClick();
+  void cmdEjectClick();
+  void cmdLoadClick();
+  void tmrProgressTimer();
+  // Ends the dialog without a question: an erase that writes zeros is stopped, one the drive
+  // runs is let finish, and the window closes once nothing runs.
+  void StopAndClose();
+
+  TKorbBurner& korbErase() { return *korbErase_; }
+  // The drive blanks, formats or is filled with zeros.
+  bool Erasing() const {
+    return state_ == State::Launching || state_ == State::Erasing || state_ == State::Stopping;
+  }
+  // A step or the erase job talks to the drive before the erase itself has begun.
+  bool Busy() const {
+    return state_ == State::Step || state_ == State::Starting || state_ == State::Launching;
+  }
+
+ public slots:
+  void reject() override;  // the close box and Esc
+
+ private:
+  enum class State {
+    Idle,
+    Step,      // listing, selecting, the tray
+    Starting,   // the erase job's checks and question
+    Launching,  // Yes was said; the drive is getting ready to erase
+    Erasing,
+    Stopping,  // Abort was asked of an erase that writes zeros
+  };
+
+  // The erase job's events, on this thread.
+  void Ask(const TJobQuestion& question, std::function<void(bool)> answer) override;
+  void Tell(const TJobMessage& message) override;
+  void Progress(const TJobProgress& progress) override;
+  void Done(const TJobResult& result) override;
+
+  void SetState(State state);
+  // Runs work as a step holding the recorder's guard (refused with a message when another
+  // step has it); done follows on this thread.
+  bool StartStep(const std::string& drive, const std::string& holder, std::function<void()> work,
+                 std::function<void()> done);
+  // The end of a step or of the job: idle again. False when the dialog closed on it.
+  bool StepDone();
+  void StartTray(TrayMove move);
+
+  TDialogHost& host_;
+  std::unique_ptr<TKorbBurner> korbErase_;
+  // After korbErase_: a step or job still running is waited for before the component goes.
+  TBackgroundTask driveTask_;
+  std::unique_ptr<TEraseJob> job_;
+  // Held from the disc questions before an erase until its end.
+  TDriveGuard eraseGuard_;
+  State state_ = State::Idle;
+  bool selectPending_ = false;  // the selector changed while a step ran
+  bool closeWhenIdle_ = false;
+  QString stateBefore_;  // the status line that "Preparing..." stands in for
+  bool stoppable_ = false;
+};
+
+// Creates the dialog owned by owner, prepares and shows it modally; returns when it closed.
+void ShowEraseDialog(TDialogHost& host, QWidget* owner);
+
+}  // namespace brennix

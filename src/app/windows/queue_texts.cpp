@@ -1,0 +1,49 @@
+#include "app/windows/queue_texts.h"
+
+#include "app/windows/size_text.h"
+
+#include <QLocale>
+#include <QMimeData>
+#include <QUrl>
+
+#include <cmath>
+
+namespace brennix {
+
+double QueuedBytes = 0;
+
+QString QueueSizeCell(int64_t bytes) {
+  if (bytes == 0) return QString();
+  return QLocale().toString(static_cast<qlonglong>(bytes));
+}
+
+QString FolderQueuePath(const QString& folder) {
+  QString path = folder;
+  if (path.endsWith('/')) path.chop(1);
+  return path + '/';
+}
+
+QString SizeLineText(double usedBytes, double newBytes) {
+  return "Used Disc Space: " + SizeToText(usedBytes + newBytes) + ", New: " + SizeToText(newBytes);
+}
+
+DiscScale DiscScaleFor(uint32_t capacitySectors) {
+  // nearbyint rounds in the default mode, to the nearest with ties to even.
+  const double mb = std::nearbyint(double(capacitySectors) * 2048.0 / 1024.0 / 1024.0);
+  return DiscScale{mb, std::nearbyint(mb * 1.2)};
+}
+
+QStringList LocalPathsOf(const QMimeData* mime) {
+  QStringList paths;
+  if (mime == nullptr || !mime->hasUrls()) return paths;
+  for (const QUrl& url : mime->urls()) {
+    if (!url.isLocalFile()) continue;
+    QString path = url.toLocalFile();
+    // A folder's address may end with "/"; the queue adds its own.
+    while (path.size() > 1 && path.endsWith('/')) path.chop(1);
+    if (!path.isEmpty()) paths << path;
+  }
+  return paths;
+}
+
+}  // namespace brennix
