@@ -639,14 +639,11 @@ class DialogsTest : public QObject {
 
   // Closing mid-write asks; Yes aborts, the window closes once the recording has ended, and
   // the disc still takes a new session. SIGTERM (a logout) aborts the same way, unasked.
-  void closeWhileWritingAborts_data() {
-    QTest::addColumn<bool>("bySignal");
-    QTest::newRow("close box") << false;
-    QTest::newRow("SIGTERM") << true;
-  }
+  void closeWhileWritingAborts() { CloseWhileWriting(false); }
+  void signalWhileWritingAborts() { CloseWhileWriting(true); }
 
-  void closeWhileWritingAborts() {
-    QFETCH(bool, bySignal);
+ private:
+  void CloseWhileWriting(bool bySignal) {
     // The recorders run out after 23: the signal's row burns the same disc once more.
     const QString disc = NewDisc("slow-dvd+r");
     WriteFile(scratch_.path() + "/big/big.bin", QByteArray(48 << 20, 'x'));
