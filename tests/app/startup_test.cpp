@@ -1,5 +1,6 @@
 // The splash window, its logo, and the program's start-up and shut-down as a whole.
 #include "app/services/application.h"
+#include "app/services/end_signals.h"
 #include "app/services/jpeg_image.h"
 #include "app/windows/main_window.h"
 #include "app/windows/message_box.h"
@@ -11,7 +12,10 @@
 #include "test_support.h"
 #include "virtual_recorder/attach.h"
 
+#include <csignal>
+
 #include <QDesktopServices>
+#include <QTimer>
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
@@ -293,6 +297,14 @@ TEST(CommandLine, RecordersAreAttachedAndTheOtherWordsArePathsOrOptions) {
     EXPECT_EQ(s.aboutAtStart, c.about);
   }
   ClearExtraDrives();
+}
+
+// A logout's SIGTERM leaves the event loop with the signal's status once no dialog works with
+// a recorder (a dialog that does is aborted as its Abort button would, then closes).
+TEST(EndSignals, SigtermLeavesTheEventLoopWithItsStatus) {
+  brennix::InstallEndSignals(*qApp);
+  QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+  EXPECT_EQ(QCoreApplication::exec(), 128 + SIGTERM);
 }
 
 #include "startup_test.moc"
