@@ -62,7 +62,7 @@ bool TConsoleJob::Answered(const TJobQuestion& question) {
   leftOut_ += ReportSkipped(question.Skipped, command_);
   for (const std::string& note : question.Notes) Summary(note);
   std::string text = question.Text;
-  if (question.Kind == TQuestionKind::Write && NoteLeftOutInQuestion) text += LeftOutNote(leftOut_);
+  if (question.Kind == TQuestionKind::Write) text += LeftOutNote(leftOut_);
   if (yes_) {
     Summary(text + " yes");
     return true;

@@ -30,8 +30,6 @@ class TConsoleJob final : public TJobHandler {
   std::function<std::string(const TJobProgress&)> ProgressText;
   // Printed once when the work itself begins ("Writing Data...").
   std::string StartLine;
-  // Text added to the write question (" (2 sources left out, listed above)").
-  bool NoteLeftOutInQuestion = true;
 
  private:
   bool Answered(const TJobQuestion& question);

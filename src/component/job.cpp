@@ -1,6 +1,5 @@
 #include "component/job.h"
 
-#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <utility>
@@ -18,7 +17,6 @@ struct TJob::Channel {
   TJob* job = nullptr;
   std::mutex mutex;
   std::condition_variable wake;
-  bool woken = false;
   std::atomic<bool> leaving{false};
 };
 
@@ -43,10 +41,6 @@ bool TJob::Start() {
   if (running_.exchange(true)) return false;
   if (worker_.joinable()) worker_.join();  // the previous run has posted its end
   cancel_.store(false);
-  {
-    std::lock_guard<std::mutex> lock(channel_->mutex);
-    channel_->woken = false;
-  }
   worker_ = std::thread([this, channel = channel_] {
     TJobResult result = Run();
     PostToMainThread([channel, result = std::move(result)] {
@@ -69,19 +63,9 @@ void TJob::Cancel() {
 bool TJob::Leaving() const { return channel_->leaving.load(); }
 
 void TJob::Wake() {
-  {
-    std::lock_guard<std::mutex> lock(channel_->mutex);
-    channel_->woken = true;
-  }
+  // Taken once, so a waiter between its look at the flags and its wait cannot miss this.
+  { const std::lock_guard<std::mutex> lock(channel_->mutex); }
   channel_->wake.notify_all();
-}
-
-void TJob::Nap(uint32_t ms) {
-  std::unique_lock<std::mutex> lock(channel_->mutex);
-  channel_->wake.wait_for(lock, std::chrono::milliseconds(ms), [this] {
-    return channel_->woken || channel_->leaving.load();
-  });
-  channel_->woken = false;
 }
 
 bool TJob::Ask(const TJobQuestion& question) {

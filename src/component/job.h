@@ -110,8 +110,7 @@ class TJob {
   // The recorder is free for this job: no other program holds it, and a mounted disc is
   // unmounted when the user agrees. Empty when free, else why not.
   std::string FreeRecorder(TSCSIDevice& device);
-  // Waits on the worker until woken (Wake, a cancel or the owner leaving) or ms have passed.
-  void Nap(uint32_t ms);
+  // Wakes a worker waiting for an answer, so that it sees a cancel or the owner leaving.
   void Wake();
   // The owner is going away: Run must return as soon as it can, whatever it was waiting for.
   bool Leaving() const;

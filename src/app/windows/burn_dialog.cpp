@@ -53,14 +53,6 @@ void SaveBoxSetting(const char* name, bool checked) {
 constexpr const char* kVerifySetting = "VerifyWrittenData";
 constexpr const char* kKeepFilesSetting = "KeepFilesOnDisc";
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
-                        int height) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(name);
-  button->setFixedSize(width, height);
-  return button;
-}
-
 }  // namespace
 
 TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
+#include <QPushButton>
 
 #include <sys/stat.h>
 
@@ -123,6 +124,14 @@ QString WhyNoWriting(const TSCSIDevice& component) {
   if (RecorderWrites(component)) return QString();
   if (component.Device().empty()) return "No CD or DVD recorder found.";
   return "This recorder cannot write discs.";
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
+                        int height) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(name);
+  button->setFixedSize(width, height);
+  return button;
 }
 
 QFrame* MakeRecorderHeader(QWidget* parent, QHBoxLayout*& layout) {

@@ -10,6 +10,7 @@
 
 class QFrame;
 class QHBoxLayout;
+class QPushButton;
 class QWidget;
 
 namespace brennix {
@@ -51,6 +52,10 @@ QString DialogText(const std::string& text);
 // Why a dialog's start button stays disabled, in plain words: no recorder at all, or one that
 // cannot write. Empty when the recorder writes.
 QString WhyNoWriting(const TSCSIDevice& component);
+
+// A push button with the object name the tests and accessibility tools find it by.
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
+                        int height);
 
 // The 40-pixel header strip in the recorder colour, holding the disc picture; the caller
 // adds its controls to the returned layout.

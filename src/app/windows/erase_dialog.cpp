@@ -26,14 +26,6 @@ constexpr const char* kCanStopHint = "Stop writing zeros over the disc.";
 constexpr const char* kReadingHolder = "reading the disc";
 constexpr const char* kErasingHolder = "erasing";
 
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,
-                        int height) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(name);
-  button->setFixedSize(width, height);
-  return button;
-}
-
 }  // namespace
 
 TfrmErase::TfrmErase(TDialogHost& host, QWidget* owner)
