@@ -28,7 +28,10 @@ std::string Sources(int n) { return std::to_string(n) + (n == 1 ? " source" : " 
 int ReportSkipped(const std::vector<TSkippedSource>& skipped, const std::string& command) {
   int leftOut = 0, renamed = 0;
   for (const TSkippedSource& s : skipped) {
-    if (s.NewName.empty()) {
+    if (s.FromDisc) {
+      ++leftOut;
+      Complain(command + ": NOT KEPT: \"" + Printable(s.Source) + "\" (" + s.Reason + ")");
+    } else if (s.NewName.empty()) {
       ++leftOut;
       Complain(command + ": left out: \"" + Printable(s.Source) + "\": " + s.Reason);
     } else {

@@ -16,6 +16,14 @@ const char* const kEmptyQueueText = "Please add one or more files to the burn qu
 const char* const kBurnCompletedText = "Burn process completed.";
 const char* const kBurnFailedText = "Burn process completed with errors.";
 const char* const kVerifiedText = "Verified: every sector read back identical.";
+const char* const kOverwriteText =
+    "The disc holds data that is not kept: the new session is written over it.";
+
+std::string SkippedLine(const TSkippedSource& s) {
+  if (s.FromDisc) return "NOT KEPT: " + s.Source + " (" + s.Reason + ")";
+  if (s.NewName.empty()) return s.Source + ": " + s.Reason;
+  return s.Source + " -> " + s.NewName + " (" + s.Reason + ")";
+}
 
 namespace {
 
@@ -107,21 +115,18 @@ TJobResult TBurnJob::Run() {
     if (korb.EarlierSessionAdded()) {
       for (const std::string& line : korb.ImportLeftOut()) {
         const size_t colon = line.rfind(": ");
-        skipped.push_back({"(on the disc) " + line.substr(0, colon),
-                           colon == std::string::npos ? std::string() : line.substr(colon + 2),
-                           std::string()});
+        TSkippedSource s{line.substr(0, colon),
+                         colon == std::string::npos ? std::string() : line.substr(colon + 2),
+                         std::string()};
+        s.FromDisc = true;
+        skipped.push_back(std::move(s));
       }
     }
     leftOut = renamed = 0;
     skippedLines.clear();
     for (const TSkippedSource& s : skipped) {
-      if (s.NewName.empty()) {
-        ++leftOut;
-        skippedLines.push_back(s.Source + ": " + s.Reason);
-      } else {
-        ++renamed;
-        skippedLines.push_back(s.Source + " -> " + s.NewName + " (" + s.Reason + ")");
-      }
+      (s.NewName.empty() ? leftOut : renamed) += 1;
+      skippedLines.push_back(SkippedLine(s));
     }
   };
   listSkipped();
@@ -132,6 +137,10 @@ TJobResult TBurnJob::Run() {
   // A disc that cannot take the image is named now, before the question, not part-way.
   if (!korb.PrepareImage()) return Refuse(kLayoutText);
   std::string refusal = korb.CheckDiscForImage();
+  if (!refusal.empty()) return Refuse(refusal);
+  // A recording that was cut off left its track or session open: it is closed before the
+  // new one, which then is the session readers see last.
+  const bool unfinished = korb.HasUnfinishedRecording(refusal);
   if (!refusal.empty()) return Refuse(refusal);
   // The disc's files join the tree before the question, and the image is checked with them.
   if (o.Import) {
@@ -149,6 +158,12 @@ TJobResult TBurnJob::Run() {
   question.Kind = TQuestionKind::Write;
   question.Text = "Do you want to write " + QueueSizeText(queue.QueuedBytes) + " to the disc ?";
   question.Skipped = std::move(skipped);
+  if (unfinished) question.Notes.push_back(kUnfinishedRecordingText);
+  if (o.Import) {
+    for (const std::string& note : korb.ImportNotes()) question.Notes.push_back(note);
+  } else if (korb.OverwritesDiscData()) {
+    question.Notes.push_back(kOverwriteText);
+  }
   if (leftOut > 0)
     question.Notes.push_back(
         Count(leftOut, "file or folder cannot", "files or folders cannot") +
@@ -166,6 +181,22 @@ TJobResult TBurnJob::Run() {
     TJobResult declined;
     declined.Outcome = TJobOutcome::Declined;
     return declined;
+  }
+  if (unfinished) {
+    Report(TJobProgress{});
+    const std::string why = korb.CloseUnfinishedRecording();
+    if (!why.empty()) {
+      Tell(TMessageKind::Error, why);
+      TJobResult failed;
+      failed.Outcome = TJobOutcome::Failed;
+      failed.Text = kBurnFailedText;
+      failed.Error = why;
+      return failed;
+    }
+    // The new session goes after the one just closed.
+    if (!korb.PrepareImage()) return Refuse(kLayoutText);
+    refusal = korb.CheckDiscForImage();
+    if (!refusal.empty()) return Refuse(refusal);
   }
   return Record(faultyLeftOut);
 }

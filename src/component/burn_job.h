@@ -38,6 +38,12 @@ extern const char* const kEmptyQueueText;
 extern const char* const kBurnCompletedText;
 extern const char* const kBurnFailedText;
 extern const char* const kVerifiedText;
+// The question's note when the earlier files are not kept and the disc holds data.
+extern const char* const kOverwriteText;
+
+// One line for a source left out or renamed, or a file of the disc not kept:
+// "NOT KEPT: /big.bin (its data was not completely written)".
+std::string SkippedLine(const TSkippedSource& s);
 
 class TBurnJob final : public TJob {
  public:

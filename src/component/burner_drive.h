@@ -80,6 +80,7 @@ class TBurnerDrive final : public TRecorderDrive {
   // Fixed-format sense starts with response code 70h or 71h.
   bool HadSense() override { return (device_.LastSense[0] & 0x7E) == 0x70; }
   uint8_t LastAsc() override { return device_.LastSense[12]; }
+  uint8_t LastSenseKey() override { return device_.LastSense[2] & 0x0F; }
   std::string LastErrorText() override { return device_.LastErrorText; }
   void SetErrorLogDone(bool done) override { device_.ErrorLogDone.store(done); }
   void RecordingEnded() override;

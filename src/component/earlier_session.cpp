@@ -1,9 +1,11 @@
 // The disc's last session brought into the tree of the next one: where that session lies,
 // and its directory tree read back through the recorder.
 #include <algorithm>
+#include <cstring>
 #include <span>
 
 #include "component/burner_drive.h"
+#include "component/recorded_sessions.h"
 #include "component/korb_burner.h"
 #include "device/disc_answers.h"
 #include "device/disc_types.h"
@@ -29,16 +31,69 @@ bool KeepsVolumeInPlace(int16_t t) {
 
 }  // namespace
 
+static bool IsWriteOnceType(int16_t t) {
+  return t == kDiscCdR || t == kDiscCdRw || t == kDiscDvdR || t == kDiscDvdRwSequential ||
+         t == kDiscDvdPlusR || t == kDiscDvdPlusRDl;
+}
+
+std::optional<TRecordedDisc> TKorbBurner::ReadRecordedDisc() {
+  if (!IsWriteOnceType(static_cast<int16_t>(GetDiscType()))) return std::nullopt;
+  const auto info = ReadDiscInfo();
+  if (!info) return std::nullopt;
+  if (info->Status == 0) return TRecordedDisc{};
+  // Bounded: a CD has at most 99 tracks, a DVD some hundreds of sessions.
+  constexpr uint16_t kMostTracks = 4096;
+  const uint16_t last = info->LastTrackInLastSession;
+  if (last == 0 || last > kMostTracks) return std::nullopt;
+  std::vector<TrackInformation> tracks;
+  for (uint16_t n = 1; n <= last; ++n) {
+    auto track = ReadTrackInfo(n);
+    if (!track) return std::nullopt;
+    if (track->Number == 0) track->Number = n;
+    tracks.push_back(*track);
+  }
+  return DescribeRecordedDisc(*info, tracks);
+}
+
+bool TKorbBurner::HasUnfinishedRecording(std::string& refusal) {
+  refusal.clear();
+  const auto disc = ReadRecordedDisc();
+  if (!disc || !disc->Unfinished) return false;
+  if (disc->Unrepairable) refusal = kUnrepairableText;
+  return true;
+}
+
+std::string TKorbBurner::CloseUnfinishedRecording() {
+  const auto disc = ReadRecordedDisc();
+  if (!disc || !disc->Unfinished) return std::string();
+  if (disc->Unrepairable) return kUnrepairableText;
+  const auto type = static_cast<int16_t>(GetDiscType());
+  // The session is closed so that another may follow, whatever the last recording wanted.
+  const bool keep = FinalizeDisc;
+  FinalizeDisc = false;
+  SetWriteParameters(false, true, false, type, false);
+  FinalizeDisc = keep;
+  const auto failed = [this](const char* what) {
+    std::string why = std::string(kCannotRepairPrefix) + what;
+    if (!LastErrorText.empty()) why += " (" + LastErrorText + ")";
+    return why;
+  };
+  for (const uint16_t track : disc->OpenTracks) {
+    if (!CloseTrackSession(false, 1, 0, static_cast<uint8_t>(track >> 8),
+                           static_cast<uint8_t>(track & 0xFF)))
+      return failed("ITS TRACK COULD NOT BE CLOSED");
+  }
+  if (!CloseTrackSession(false, 2, 0, 0, 0)) return failed("ITS SESSION COULD NOT BE CLOSED");
+  WaitReady(10000, 500);
+  const auto after = ReadRecordedDisc();
+  if (after && after->Unfinished) return failed("IT IS STILL OPEN AFTER THE CLOSE");
+  return std::string();
+}
+
 bool TKorbBurner::FindLastSession(int16_t type, uint32_t& sessionStart, uint32_t& readable,
                                   std::string& error) {
   sessionStart = readable = 0;
   if (type == kDiscUnknown) return true;
-  // Drives differ in the status they give a formatted rewritable disc: its descriptors
-  // alone tell whether it holds a volume.
-  if (KeepsVolumeInPlace(type)) {
-    readable = ReadVolumeSize();
-    return true;
-  }
   if (DiscStatus() <= 0 || SessionCount() == 0) return true;  // blank
   uint8_t answer[12] = {};
   std::optional<uint32_t> start;
@@ -71,19 +126,17 @@ bool TKorbBurner::ImportLastSession(std::string& error) {
   if (EarlierSessionAdded()) return true;
   importedFiles_ = replacedFiles_ = 0;
   importLeftOut_.clear();
+  importNotes_.clear();
   const auto type = static_cast<int16_t>(GetDiscType());
   DiscType.store(type);
-  uint32_t sessionStart = 0, readable = 0;
-  if (!FindLastSession(type, sessionStart, readable, error)) return false;
-  if (readable == 0) {
-    MarkEarlierSessionAdded();
-    return true;
-  }
+
   // A busy or not-ready drive is given time, as the read-back of a recording gives it.
   TBurnerDrive& drive = *drive_;
   const auto readChunk = [&drive](uint32_t lba, uint16_t sectors, uint8_t* out) {
     for (int busy = 0, failed = 0;;) {
       if (drive.ReadSectors(lba, sectors, out, uint32_t{sectors} * kDiscSectorBytes)) return true;
+      // A sector no recording reached stays blank however often it is read.
+      if (drive.LastSenseKey() == kSenseBlankCheck) return false;
       if (IsTransientWriteFailure(drive)) {
         if (++busy >= kMaxVerifyBusyAttempts) return false;
       } else if (++failed >= kMaxVerifyReadAttempts) {
@@ -105,10 +158,94 @@ bool TKorbBurner::ImportLastSession(std::string& error) {
     }
     return true;
   };
+
   TImportedSession session;
-  if (!ReadEarlierSession(read, sessionStart, readable, session, error)) {
-    if (error.rfind(kEarlierSessionErrorPrefix, 0) != 0) error = EarlierSessionError(error);
-    return false;
+  if (KeepsVolumeInPlace(type)) {
+    // One volume, rewritten in place: its descriptors at sector 16 describe the newest tree.
+    // The disc counts as blank only when its volume area holds nothing at all.
+    const uint32_t size = ReadVolumeSize();
+    bool ok = false;
+    if (size != 0) {
+      TEarlierSessionBounds bounds;
+      bounds.DiscSectors = size;
+      TEarlierSessionFailure failure;
+      ok = ReadEarlierSession(read, 0, bounds, session, error, &failure);
+      if (!ok && !failure.NoVolume) return false;
+    }
+    if (!ok) {
+      // A first recording that never ended leaves a lone terminator where its descriptors
+      // were to go: none of its files can be trusted, and nothing else is on the disc.
+      std::vector<uint8_t> sector(kDiscSectorBytes);
+      std::string why;
+      if (read(kFirstDescriptorSector, 1, sector.data(), why) && sector[0] == 255 &&
+          std::memcmp(sector.data() + 1, "CD001", 5) == 0) {
+        error.clear();
+        importNotes_.push_back(kCutVolumeText);
+        MarkEarlierSessionAdded();
+        return true;
+      }
+      if (VolumeAreaBlank(read)) {
+        error.clear();
+        MarkEarlierSessionAdded();
+        return true;
+      }
+      if (error.empty()) error = EarlierSessionError("THE DISC HOLDS DATA BUT NO VOLUME THAT CAN BE READ");
+      return false;
+    }
+  } else if (const auto disc = ReadRecordedDisc()) {
+    // From the newest session back. One whose recording ended before its tree reached the
+    // disc holds nothing to keep; one that holds data but no volume that can be read gives
+    // way to the session before it, with a word, or ends the import when there is none.
+    bool readOk = false;
+    uint16_t number = 0;
+    std::string unreadable;
+    for (auto s = disc->Sessions.rbegin(); s != disc->Sessions.rend(); ++s) {
+      if (s->RecordedEnd == s->Start) continue;  // nothing was recorded
+      if (!AllRecorded(*disc, s->Start + kFirstDescriptorSector, 1)) {
+        importNotes_.push_back("Session " + std::to_string(s->Number) +
+                               " on the disc ended before its files were listed; nothing of "
+                               "it can be kept.");
+        continue;
+      }
+      TEarlierSessionBounds bounds;
+      bounds.DiscSectors = disc->DiscSectors;
+      bounds.Recorded = disc->Recorded;
+      TEarlierSessionFailure failure;
+      if (ReadEarlierSession(read, s->Start, bounds, session, error, &failure)) {
+        readOk = true;
+        number = s->Number;
+        break;
+      }
+      if (!failure.NoVolume) return false;
+      if (unreadable.empty()) unreadable = error;
+      importNotes_.push_back("Session " + std::to_string(s->Number) +
+                             " on the disc holds no volume that can be read (" +
+                             error.substr(std::string(kEarlierSessionErrorPrefix).size()) +
+                             "); its files cannot be kept.");
+      error.clear();
+    }
+    if (!readOk) {
+      if (!unreadable.empty()) {
+        error = unreadable;
+        return false;
+      }
+      MarkEarlierSessionAdded();
+      return true;
+    }
+    if (!unreadable.empty())
+      importNotes_.push_back("The files of session " + std::to_string(number) +
+                             " are kept instead.");
+  } else {
+    uint32_t sessionStart = 0, readable = 0;
+    if (!FindLastSession(type, sessionStart, readable, error)) return false;
+    if (readable == 0) {
+      MarkEarlierSessionAdded();
+      return true;
+    }
+    if (!ReadEarlierSession(read, sessionStart, readable, session, error)) {
+      if (error.rfind(kEarlierSessionErrorPrefix, 0) != 0) error = EarlierSessionError(error);
+      return false;
+    }
   }
   const TEarlierSessionCount count = AddEarlierSession(session);
   importedFiles_ = count.Files;
@@ -125,6 +262,25 @@ bool TKorbBurner::ImportLastSession(std::string& error) {
     return false;
   }
   return true;
+}
+
+bool TKorbBurner::OverwritesDiscData() {
+  if (!KeepsVolumeInPlace(static_cast<int16_t>(GetDiscType())) || ReadVolumeSize() != 0)
+    return false;
+  TBurnerDrive& drive = *drive_;
+  return !VolumeAreaBlank([&drive](uint32_t sector, uint32_t count, uint8_t* out, std::string&) {
+    return drive.ReadSectors(sector, static_cast<uint16_t>(count), out, count * kDiscSectorBytes);
+  });
+}
+
+bool TKorbBurner::VolumeAreaBlank(const TSectorReader& read) {
+  // The system area and the descriptors: a formatted disc that was never written reads as
+  // zeros there. A drive that cannot read them at all is taken at its word, as before.
+  constexpr uint32_t kVolumeArea = 32;
+  std::vector<uint8_t> bytes(size_t{kVolumeArea} * kDiscSectorBytes);
+  std::string why;
+  if (!read(0, kVolumeArea, bytes.data(), why)) return true;
+  return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
 }
 
 }  // namespace brennix

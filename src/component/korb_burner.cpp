@@ -221,6 +221,7 @@ bool TKorbBurner::Burn(const std::atomic<bool>* cancel) {
   job.StartSector = static_cast<uint32_t>(StartSector);
   job.SectorsToWrite = sectorsToWrite;
   job.DescriptorCopy = DescriptorCopy;
+  job.DescriptorEnd = static_cast<uint32_t>(std::max(TerminatorSector - StartSector + 1, 0));
   // Files kept from a volume another program wrote may lie right after its descriptors: the
   // new head goes over the old one's descriptors, never over their data.
   if (const uint32_t kept = FirstImportedSector(); kept != UINT32_MAX) {

@@ -20,9 +20,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "component/recorded_sessions.h"
 #include "device/scsi_device.h"
 #include "image/iso_image.h"
 
@@ -107,6 +109,21 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // What of the disc's last session the new one cannot list again (symbolic links, special
   // and associated files of another program's tree), each "/DOCS/LINK: WHY".
   const std::vector<std::string>& ImportLeftOut() const { return importLeftOut_; }
+  // What the last ImportLastSession has to say about the sessions it passed over.
+  const std::vector<std::string>& ImportNotes() const { return importNotes_; }
+  // Whether a recording without the earlier files writes over data on the disc: a
+  // rewritable disc whose volume area holds data but no volume that can be read.
+  bool OverwritesDiscData();
+
+  // ---- a recording that never ended
+  // Whether a write-once disc holds a track or session left open by a recording that was
+  // cut off (power, a killed program, a failed first write). Only asks. refusal is set when
+  // the drive cannot close it.
+  bool HasUnfinishedRecording(std::string& refusal);
+  // Closes that track and its session, leaving the disc open for the next session, so that
+  // what follows is the session readers see last. Empty when done (or nothing was open),
+  // else why not.
+  std::string CloseUnfinishedRecording();
 
   // ---- recording
   // Whether the disc in the recorder can take the image as laid out by the last
@@ -144,6 +161,10 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // is nothing to import).
   bool FindLastSession(int16_t discType, uint32_t& sessionStart, uint32_t& readable,
                        std::string& error);
+  // The tracks and sessions of a write-once disc; nothing on other media, or when the drive
+  // does not tell.
+  std::optional<TRecordedDisc> ReadRecordedDisc();
+  static bool VolumeAreaBlank(const TSectorReader& read);
   void EndBurnEarly(const std::string& error);
   void PostWriteDone(const std::string& error);
   void FinishThreads();
@@ -152,6 +173,7 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   int64_t importedFiles_ = 0;
   int64_t replacedFiles_ = 0;
   std::vector<std::string> importLeftOut_;
+  std::vector<std::string> importNotes_;
   std::atomic<bool> recording_{false};
   std::atomic<int64_t> bytesWritten_{0};
   std::atomic<uint32_t> bufferSize_{0};

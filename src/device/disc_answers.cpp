@@ -46,14 +46,25 @@ std::optional<TrackInformation> ParseTrackInformation(std::span<const uint8_t> a
   const auto a = ClampToDeclared16(answer);
   if (a.size() < 28) return std::nullopt;  // through the track size
   TrackInformation t;
-  t.NextWritableValid = (a[7] & 0x01) != 0;
+  t.Number = a[2];
+  t.Session = a[3];
+  t.Damaged = (a[5] & 0x20) != 0;
+  t.Reserved = (a[6] & 0x80) != 0;
+  t.Blank = (a[6] & 0x40) != 0;
   t.TrackStart = Be32(a, 8);
   t.NextWritableAddress = Be32(a, 12);
   t.FreeBlocks = Be32(a, 16);
   t.FixedPacketSize = Be32(a, 20);
   t.TrackSize = Be32(a, 24);
   t.NextWritableValid = (a[7] & 0x01) != 0;
-  if (a.size() >= 32) t.LastRecordedAddress = Be32(a, 28);
+  if (a.size() >= 32) {
+    t.LastRecordedAddress = Be32(a, 28);
+    t.LastRecordedValid = (a[7] & 0x02) != 0;
+  }
+  if (a.size() >= 34) {
+    t.Number = static_cast<uint16_t>(t.Number | a[32] << 8);
+    t.Session = static_cast<uint16_t>(t.Session | a[33] << 8);
+  }
   return t;
 }
 

@@ -32,6 +32,12 @@ struct TrackInformation {
   uint32_t TrackSize = 0;
   uint32_t LastRecordedAddress = 0;  // 0 when the drive sent too little to hold it
   bool NextWritableValid = false;    // byte 7 bit 0
+  bool LastRecordedValid = false;    // byte 7 bit 1, and the answer holds the address
+  uint16_t Number = 0;               // bytes 2 and 32
+  uint16_t Session = 0;              // bytes 3 and 33
+  bool Damaged = false;              // byte 5 bit 5: a recording that never ended
+  bool Reserved = false;             // byte 6 bit 7
+  bool Blank = false;                // byte 6 bit 6
 };
 
 struct Atip {

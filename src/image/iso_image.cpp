@@ -912,11 +912,14 @@ void TIsoImage::AddEarlierEntries(TDEntry* dir, const TImportedEntry& from,
       continue;
     }
     std::string longName = CleanLongName(child.Name);
-    if (longName.find('.') == std::string::npos) longName += '.';
-    if (FindFile(dir, longName) != nullptr) {
+    // A queued entry replaces an old file only under the same full name, byte for byte; one
+    // that differs in case, or only in the shorter names, leaves the old file beside it
+    // under a "~N" name, as two sources of one session would be.
+    if (IndexOf(dir).RockRidgeNames.count(RockRidgeName(longName)) != 0) {
       ++count.Replaced;
       continue;
     }
+    if (longName.find('.') == std::string::npos) longName += '.';
     if (AddImportedFile(dir, child, longName, fatal)) ++count.Files;
   }
 }

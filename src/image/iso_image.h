@@ -89,6 +89,7 @@ struct TSkippedSource {
   std::string Source;   // the native path (the tree path for a folder made from a path)
   std::string Reason;   // in the component's words, e.g. "NOT A REGULAR FILE"
   std::string NewName;  // renamed: its path on the disc ("docs/b~1.txt"); empty: left out
+  bool FromDisc = false;  // a file or folder of the disc's earlier session, by its path there
   bool operator==(const TSkippedSource&) const = default;
 };
 

@@ -17,7 +17,8 @@ namespace {
 constexpr uint32_t kMaxDescriptors = 64;
 constexpr uint64_t kMaxFolderBytes = 64ull << 20;
 constexpr uint64_t kMaxBytesRead = 256ull << 20;
-constexpr int kMaxDepth = 255;
+// Deeper than any tree a source path of 4096 bytes can give.
+constexpr int kMaxDepth = 2048;
 constexpr uint64_t kMaxEntries = 2000000;
 constexpr int kMaxContinuations = 16;
 constexpr uint64_t kMaxContinuationBytes = 512ull << 20;  // scanned, cached sectors included
@@ -224,16 +225,17 @@ void ScanTimes(const uint8_t* e, size_t len, RockRidgeInfo& info) {
   }
 }
 
-// One system-use area: the entries this reader uses, and where the area continues. An
-// entry whose length is impossible ends the area, as does ST.
-void ScanArea(const uint8_t* p, size_t n, RockRidgeInfo& info, Continuation& next) {
+// One system-use area: the entries this reader uses, and where the area continues. ST ends
+// the area. False when an entry's length is impossible and what follows is not padding:
+// the entries are not where the tree says (or are damaged).
+bool ScanArea(const uint8_t* p, size_t n, RockRidgeInfo& info, Continuation& next) {
   size_t at = 0;
   while (at + 4 <= n) {
     const uint8_t* e = p + at;
     const size_t len = e[2];
-    if (len < 4 || len > n - at) return;
+    if (len < 4 || len > n - at) return std::all_of(e, p + n, [](uint8_t b) { return b == 0; });
     const auto is = [&](const char* sig) { return e[0] == sig[0] && e[1] == sig[1]; };
-    if (is("ST")) return;
+    if (is("ST")) return true;
     if (is("SP") && len >= 7 && e[4] == 0xBE && e[5] == 0xEF) {
       info.HasSp = true;
       info.SkipBytes = e[6];
@@ -271,6 +273,7 @@ void ScanArea(const uint8_t* p, size_t n, RockRidgeInfo& info, Continuation& nex
     }
     at += len;
   }
+  return true;
 }
 
 // ---- the directory records of one folder
@@ -295,8 +298,9 @@ struct FolderToRead {
 
 class Reader {
  public:
-  Reader(const TSectorReader& read, uint32_t discSectors, std::string& error)
-      : read_(read), discSectors_(discSectors), error_(error) {}
+  Reader(const TSectorReader& read, const TEarlierSessionBounds& bounds, std::string& error)
+      : read_(read), discSectors_(bounds.DiscSectors), recorded_(bounds.Recorded), error_(error) {}
+  bool NoVolume() const { return !rootReached_; }
 
   bool Run(uint32_t sessionStart, TImportedSession& out);
 
@@ -307,6 +311,13 @@ class Reader {
   }
   bool Read(uint32_t sector, uint32_t count, std::vector<uint8_t>& out);
   bool Within(uint64_t sector, uint64_t sectors) const { return sector + sectors <= discSectors_; }
+  bool Recorded(uint64_t sector, uint64_t sectors) const {
+    if (recorded_.empty()) return true;
+    for (const TSectorRange& r : recorded_) {
+      if (sector >= r.Start && sector + sectors <= r.End) return true;
+    }
+    return false;
+  }
   bool SystemUse(const uint8_t* p, size_t n, RockRidgeInfo& info, const std::string& folder);
   bool ParseRecords(const std::vector<uint8_t>& bytes, uint32_t size, const std::string& path,
                     std::vector<RawRecord>& out);
@@ -315,10 +326,15 @@ class Reader {
   bool AddEntries(TImportedEntry& dir, std::vector<RawRecord>& records, const std::string& path,
                   std::vector<FolderToRead>& folders, size_t& relocatedSeen);
   std::string NameOf(const RawRecord& r, bool isDir, std::string& fault) const;
+  // The hidden folder at extent holds only moved folders, each linked from its place.
+  bool MovedFoldersAllLinked(uint32_t extent);
 
   const TSectorReader& read_;
   const uint32_t discSectors_;
+  const std::vector<TSectorRange>& recorded_;
   std::string& error_;
+  bool rootReached_ = false;  // the descriptors were read and the root folder is being read
+  std::unordered_set<uint32_t> relocated_, linked_;  // folders moved away, and CL targets
   Tree tree_ = Tree::Iso;
   uint8_t skipBytes_ = 0;
   uint64_t bytesRead_ = 0;
@@ -343,9 +359,11 @@ bool Reader::Read(uint32_t sector, uint32_t count, std::vector<uint8_t>& out) {
 // The entries of one record's system-use area and of the continuation areas it leads to.
 bool Reader::SystemUse(const uint8_t* p, size_t n, RockRidgeInfo& info, const std::string& folder) {
   Continuation next;
-  ScanArea(p, n, info, next);
+  const auto record = [&] { return "THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER " + folder; };
+  // Before the tree is known to be Rock Ridge, the area may hold another format's bytes.
+  const bool strict = tree_ == Tree::RockRidge;
+  if (!ScanArea(p, n, info, next) && strict) return Fail(record() + " ARE DAMAGED");
   for (int hops = 0; next.Present; ++hops) {
-    const auto record = [&] { return "THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER " + folder; };
     if (hops == kMaxContinuations) return Fail(record() + " CONTINUE TOO OFTEN");
     const Continuation ce = next;
     // A continuation area lies within one sector, as readers of these discs expect.
@@ -362,7 +380,8 @@ bool Reader::SystemUse(const uint8_t* p, size_t n, RockRidgeInfo& info, const st
       it = cache_.emplace(ce.Block, std::move(sector)).first;
     }
     next = Continuation{};
-    ScanArea(it->second.data() + ce.Offset, ce.Length, info, next);
+    if (!ScanArea(it->second.data() + ce.Offset, ce.Length, info, next) && strict)
+      return Fail(record() + " ARE DAMAGED");
   }
   return true;
 }
@@ -372,10 +391,15 @@ bool Reader::ParseRecords(const std::vector<uint8_t>& bytes, uint32_t size, cons
   for (size_t sector = 0; sector * kSector < size; ++sector) {
     size_t at = sector * kSector;
     const size_t end = std::min<size_t>(size, at + kSector);
-    // A zero length byte: the rest of the sector is padding.
-    while (at < end && bytes[at] != 0) {
+    // A zero length byte: the rest of the sector is padding, and holds nothing else.
+    while (at < end) {
       const uint8_t* p = bytes.data() + at;
       const size_t len = p[0];
+      if (len == 0) {
+        if (!std::all_of(p, bytes.data() + end, [](uint8_t b) { return b == 0; }))
+          return Fail("A RECORD IN FOLDER " + path + " HAS A LENGTH OF 0");
+        break;
+      }
       if (len > end - at) return Fail("A RECORD IN FOLDER " + path + " RUNS PAST THE END OF ITS SECTOR");
       if (len < 34 || 33u + p[32] > len)
         return Fail("A RECORD IN FOLDER " + path + " IS TOO SHORT FOR ITS CONTENTS");
@@ -438,6 +462,7 @@ bool Reader::AddEntries(TImportedEntry& dir, std::vector<RawRecord>& records, co
     // A folder moved here to keep the tree shallow is listed where its CL entry stands.
     if (rr && r.Rr.Relocated) {
       ++relocatedSeen;
+      relocated_.insert(r.Extent);
       continue;
     }
     const bool isDir = (r.Flags & kFlagDirectory) != 0 || (rr && r.Rr.ChildLink >= 0);
@@ -490,6 +515,14 @@ bool Reader::AddEntries(TImportedEntry& dir, std::vector<RawRecord>& records, co
         e.Extents.push_back(TImportedExtent{part.Extent, part.Length});
         e.Size += part.Length;
       }
+      // A recording that ended early may name data that never reached the disc.
+      const bool whole = std::all_of(e.Extents.begin(), e.Extents.end(), [&](const TImportedExtent& x) {
+        return Recorded(x.Sector, SectorsFor(x.Bytes));
+      });
+      if (!whole) {
+        session_->LeftOut.push_back(where() + ": " + kNotWholeText);
+        continue;
+      }
     }
     dir.Children.push_back(std::move(e));
   }
@@ -505,6 +538,7 @@ bool Reader::ReadFolder(TImportedEntry& dir, uint32_t extent, uint32_t size, boo
     return Fail("FOLDER " + path + " LEADS BACK TO A FOLDER READ BEFORE");
   std::vector<uint8_t> bytes;
   if (linked) {
+    linked_.insert(extent);
     if (!Read(extent, 1, bytes)) return false;
     const uint8_t* p = bytes.data();
     if (p[0] < 34 || p[32] != 1 || p[33] != 0 || (p[25] & kFlagDirectory) == 0)
@@ -545,6 +579,28 @@ bool Reader::ReadFolder(TImportedEntry& dir, uint32_t extent, uint32_t size, boo
   // The folder that holds the moved folders is no folder of the user's.
   relocationFolder = relocatedSeen > 0 && dir.Children.empty();
   return true;
+}
+
+bool Reader::MovedFoldersAllLinked(uint32_t extent) {
+  std::vector<uint8_t> bytes;
+  if (!Within(extent, 1) || !Read(extent, 1, bytes)) return false;
+  const uint8_t* p = bytes.data();
+  if (p[0] < 34 || p[32] != 1 || p[33] != 0) return false;
+  const uint32_t size = LE32(p + 10);
+  if (size == 0 || size > kMaxFolderBytes) return false;
+  const auto count = static_cast<uint32_t>(SectorsFor(size));
+  if (!Within(extent, count) || (count > 1 && !Read(extent, count, bytes))) return false;
+  std::vector<RawRecord> records;
+  const std::string path = "AT SECTOR " + Number(extent);
+  if (!ParseRecords(bytes, size, path, records)) return false;
+  size_t folders = 0;
+  for (const RawRecord& r : records) {
+    if (r.Dot()) continue;
+    if ((r.Flags & kFlagDirectory) == 0) return false;
+    if (linked_.count(r.Extent) == 0 && relocated_.count(r.Extent) == 0) return false;
+    ++folders;
+  }
+  return folders > 0;
 }
 
 bool RootUsable(const uint8_t* d) {
@@ -599,6 +655,7 @@ bool Reader::Run(uint32_t sessionStart, TImportedSession& out) {
   const uint32_t isoRoot = LE32(primary.data() + 156 + 2);
   if (!Within(isoRoot, 1)) return Fail("FOLDER \\ POINTS PAST THE END OF THE DISC");
   if (!Read(isoRoot, 1, bytes)) return false;
+  rootReached_ = true;
   const uint8_t* dot = bytes.data();
   if (dot[0] >= 34 && dot[32] == 1 && dot[33] == 0) {
     RockRidgeInfo info;
@@ -615,6 +672,15 @@ bool Reader::Run(uint32_t sessionStart, TImportedSession& out) {
   out.Root.IsDir = true;
   bool relocation = false;
   if (!ReadFolder(out.Root, LE32(root + 2), LE32(root + 10), false, "\\", 0, relocation)) return false;
+  // A folder moved to keep the tree shallow belongs where a link to it stands; without one,
+  // its files would be lost from sight. A hidden folder that nothing links to may only be
+  // the one that holds the moved folders, each of them linked.
+  for (const uint32_t moved : relocated_) {
+    if (linked_.count(moved) != 0) continue;
+    if (!MovedFoldersAllLinked(moved))
+      return error_.empty() ? Fail("THE FOLDER MOVED TO SECTOR " + Number(moved) + " HAS NO LINK TO ITS PLACE")
+                            : false;
+  }
   Count(out.Root, out);
   return true;
 }
@@ -623,13 +689,23 @@ bool Reader::Run(uint32_t sessionStart, TImportedSession& out) {
 
 bool ReadEarlierSession(const TSectorReader& read, uint32_t sessionStart, uint32_t discSectors,
                         TImportedSession& out, std::string& error) {
+  TEarlierSessionBounds bounds;
+  bounds.DiscSectors = discSectors;
+  return ReadEarlierSession(read, sessionStart, bounds, out, error);
+}
+
+bool ReadEarlierSession(const TSectorReader& read, uint32_t sessionStart,
+                        const TEarlierSessionBounds& bounds, TImportedSession& out,
+                        std::string& error, TEarlierSessionFailure* failure) {
   out = TImportedSession{};
   error.clear();
-  Reader reader(read, discSectors, error);
+  if (failure != nullptr) *failure = TEarlierSessionFailure{};
+  Reader reader(read, bounds, error);
   // Within the bounds above a tree can still need some hundred MiB; a machine without them
   // gets a message, not an exception through the component.
   try {
     if (reader.Run(sessionStart, out)) return true;
+    if (failure != nullptr) failure->NoVolume = reader.NoVolume();
   } catch (const std::bad_alloc&) {
     error = std::string(kEarlierSessionErrorPrefix) + "NOT ENOUGH MEMORY FOR ITS FOLDERS";
   }

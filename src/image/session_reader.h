@@ -8,7 +8,7 @@
 // names, modes, times; relocated folders put back where they belong), else the Joliet tree,
 // else the plain ISO tree (";1" and a trailing "." taken off the names, in Joliet as well).
 //
-// Limits: a folder of at most 64 MiB of records, 256 MiB of records in all, 255 levels below
+// Limits: a folder of at most 64 MiB of records, 256 MiB of records in all, 2048 levels below
 // the root (after relocated folders are put back), 2,000,000 entries. A name must be UTF-8 of
 // 1 to 255 bytes without NUL or "/" and not "." or "..". Two entries of one name in a folder
 // are an error rather than a choice, as readers differ in which of them they show. A Rock
@@ -51,8 +51,32 @@ struct TImportedSession {
   std::string TreeRead;    // "Rock Ridge", "Joliet" or "ISO 9660"
   uint64_t FileCount = 0, DirCount = 0;  // below the root
   // Entries that a new session cannot list again, each "\DOCS\LINK: WHY" (symbolic links and
-  // special files of a Rock Ridge tree, associated files). They are not in Root.
+  // special files of a Rock Ridge tree, associated files, and files whose data the disc does
+  // not wholly hold: kNotWholeText). They are not in Root.
   std::vector<std::string> LeftOut;
+};
+
+// Why a file of the tree is not kept: a recording that ended early named it in its tree but
+// did not get all of its data onto the disc.
+constexpr const char* kNotWholeText = "its data was not completely written";
+
+// Sectors [Start, End) that hold recorded data.
+struct TSectorRange {
+  uint32_t Start = 0;
+  uint32_t End = 0;
+};
+
+// Where a read of the volume may go. No extent may end past DiscSectors (that is a damaged
+// tree); a file whose data lies outside Recorded (when it is given) is left out by name.
+struct TEarlierSessionBounds {
+  uint32_t DiscSectors = 0;
+  std::vector<TSectorRange> Recorded;  // empty: all of [0, DiscSectors)
+};
+
+// What a failed read found: NoVolume when the session holds no volume that can be read at
+// all (its descriptors or its root), as against a volume whose tree is damaged.
+struct TEarlierSessionFailure {
+  bool NoVolume = false;
 };
 
 // Reads count sectors of 2048 bytes from sector on into out; false with a reason in error.
@@ -66,5 +90,8 @@ using TSectorReader =
 // kEarlierSessionErrorPrefix.
 bool ReadEarlierSession(const TSectorReader& read, uint32_t sessionStart, uint32_t discSectors,
                         TImportedSession& out, std::string& error);
+bool ReadEarlierSession(const TSectorReader& read, uint32_t sessionStart,
+                        const TEarlierSessionBounds& bounds, TImportedSession& out,
+                        std::string& error, TEarlierSessionFailure* failure = nullptr);
 
 }  // namespace brennix

@@ -66,6 +66,7 @@ class TRecorderDrive {
   virtual bool TargetBusy() = 0;
   virtual bool HadSense() = 0;
   virtual uint8_t LastAsc() = 0;
+  virtual uint8_t LastSenseKey() { return 0; }
   virtual std::string LastErrorText() = 0;
 
   // Failed-command logging gate, and the end of a recording (the device may close its
@@ -74,6 +75,9 @@ class TRecorderDrive {
   virtual void RecordingEnded() = 0;
   virtual void DebugMessage(const std::string& text, uint8_t type) = 0;
 };
+
+// The sense key of a read of a sector that no recording reached.
+constexpr uint8_t kSenseBlankCheck = 0x08;
 
 // A WRITE that failed this way is worth repeating after a pause: the drive is busy, not
 // ready yet, or answered without a reason. A drive that did not answer at all is not: each

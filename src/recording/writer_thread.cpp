@@ -92,22 +92,50 @@ TThWrite::Next TThWrite::TakeBlock(int32_t& c, bool checkAbort) {
   }
 }
 
+const uint8_t* TThWrite::HoldBackDescriptors(int64_t lba, int32_t sectors) {
+  const int64_t first = std::max<int64_t>(lba, kFirstDescriptorSector);
+  const int64_t end = std::min<int64_t>(lba + sectors, job_.DescriptorEnd);
+  if (!holdDescriptors_ || first >= end) return transfer_.data();
+  masked_.assign(transfer_.begin(), transfer_.begin() + static_cast<std::ptrdiff_t>(sectors) * kSector);
+  for (int64_t s = first; s < end; ++s) {
+    uint8_t* p = masked_.data() + static_cast<size_t>(s - lba) * kSector;
+    std::memset(p, 0, kSector);
+    if (s == kFirstDescriptorSector) {
+      p[0] = 255;  // volume descriptor set terminator
+      std::memcpy(p + 1, "CD001", 5);
+      p[6] = 1;
+    }
+  }
+  return masked_.data();
+}
+
 bool TThWrite::WriteDiscStart() {
   // The new volume's descriptors go to sector 16 onward, so that a reader that starts at the
   // beginning of the disc finds the new tree. They go last, once every sector they point to
   // is on the disc: a recording that fails before leaves the old volume whole and visible.
-  // An image that itself starts at sector 0 carries them already.
-  if (job_.StartSector == 0) return true;
+  // An image that itself starts at sector 0 carries them already, held back until now.
+  uint32_t first = 0;
+  uint32_t sectors = 0;
   TRecorderDrive& drive = *job_.Drive;
-  const uint32_t sectors = std::min<uint32_t>(
-      {job_.StartSector, kDVDBlockBytes / kSector, std::max<uint32_t>(job_.DiscStartSectors, 1)});
+  if (job_.StartSector == 0) {
+    if (!holdDescriptors_) return true;
+    // Only the descriptors: the sectors after them already hold what the image has there.
+    first = kFirstDescriptorSector;
+    sectors = job_.DescriptorEnd - first;
+  } else {
+    sectors = std::min<uint32_t>({job_.StartSector, kDVDBlockBytes / kSector,
+                                  std::max<uint32_t>(job_.DiscStartSectors, 1)});
+  }
   head_.assign(static_cast<size_t>(sectors) * kSector, 0xFF);
-  std::memcpy(head_.data(), job_.DescriptorCopy.data(),
-              std::min(head_.size(), job_.DescriptorCopy.size()));
+  const size_t from = size_t{first} * kSector;
+  if (job_.DescriptorCopy.size() > from) {
+    std::memcpy(head_.data(), job_.DescriptorCopy.data() + from,
+                std::min(head_.size(), job_.DescriptorCopy.size() - from));
+  }
   // The same rules as for a data block: a busy or not-ready drive is given time; without
   // this sector the new session would be invisible, so it is never skipped.
   for (int attempts = 0;;) {
-    if (drive.WriteSectors(0, static_cast<uint16_t>(sectors), head_.data(),
+    if (drive.WriteSectors(first, static_cast<uint16_t>(sectors), head_.data(),
                            static_cast<uint32_t>(head_.size()))) {
       break;
     }
@@ -136,6 +164,9 @@ std::string TThWrite::Record() {
   bufferQueries_ = prep_.BufferQueryWorks;
   bufferCountdown_ = 5;
   const int16_t type = prep_.DiscType;
+  holdDescriptors_ = IsOverwritableDVD(type) && job_.StartSector == 0 && !job_.Settings.TestWrite &&
+                     job_.DescriptorEnd > kFirstDescriptorSector &&
+                     job_.DescriptorEnd <= kDVDBlockBytes / kSector;
 
   int32_t c = 0;
   int attempts = 0;
@@ -164,7 +195,7 @@ std::string TThWrite::Record() {
         break;
       }
       if (drive.WriteSectors(static_cast<uint32_t>(lba), static_cast<uint16_t>(send / kSector),
-                             transfer_.data(), static_cast<uint32_t>(send))) {
+                             HoldBackDescriptors(lba, send / kSector), static_cast<uint32_t>(send))) {
         if (job_.Stats != nullptr && sectorsSent_.load() == 0) job_.Stats->FirstWriteMs.store(TickCount());
         if (job_.Settings.Verify) {
           KeepDigests(transfer_.data(), sectorsSent_.load(), send / kSector);
@@ -263,8 +294,9 @@ std::string TThWrite::VerifyRecording() {
     }
     return true;
   };
-  // The head written at sector 0 of an overwritable disc is part of what was recorded.
-  if (headSectors > 0 &&
+  // The head written at sector 0 of an overwritable disc is part of what was recorded (a
+  // volume that starts at sector 0 has its own head among the digests).
+  if (headSectors > 0 && job_.StartSector != 0 &&
       !check(0, headSectors, [&](int64_t i) { return SectorDigest(head_.data() + i * kSector); })) {
     return result;
   }

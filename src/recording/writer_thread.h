@@ -42,6 +42,8 @@ struct TWriteJob {
   // How many sectors of it go there at most (32 when the old volume's sectors below 32 may
   // go; fewer when they hold data the new volume still lists).
   uint32_t DiscStartSectors = 32;
+  // One past the new volume's descriptor set terminator, counted from StartSector.
+  uint32_t DescriptorEnd = 0;
   std::atomic<bool>* AbortFlag = nullptr;
   std::atomic<int64_t>* BytesWritten = nullptr;
   TWriteStats* Stats = nullptr;  // optional
@@ -53,6 +55,9 @@ struct TWriteJob {
 };
 
 // Messages that end a recording.
+// Where a volume's descriptors begin.
+constexpr uint32_t kFirstDescriptorSector = 16;
+
 constexpr const char* kAbortedByUser = "OPERATION ABORTED BY USER";
 constexpr const char* kWriterBusy = "WRITER BUSY/BUFFER FULL";
 std::string WriterErrorText(const std::string& lastErrorText);  // "WRITER ERROR [...]"
@@ -92,6 +97,10 @@ class TThWrite : public TThread {
   // Writes the new volume's head at sector 0 onward of an overwritable disc; false (after
   // Fail) when the drive never took it.
   bool WriteDiscStart();
+  // A first volume on a rewritable disc: its descriptors are held back (sector 16 carries a
+  // lone terminator) until every sector they point to is on the disc. Returns the block to
+  // send, with the descriptors masked where it holds them.
+  const uint8_t* HoldBackDescriptors(int64_t lba, int32_t sectors);
   void EndOfData();
   void KeepDigests(const uint8_t* data, int64_t firstOffset, int32_t sectors);
   // Reads the new session back and compares it with the digests; empty when all match.
@@ -103,6 +112,8 @@ class TThWrite : public TThread {
   TPrepareResult prep_;
   std::vector<uint8_t> transfer_;
   std::vector<uint8_t> head_;
+  std::vector<uint8_t> masked_;
+  bool holdDescriptors_ = false;
   std::vector<uint64_t> digests_;  // of every sector sent, when verifying
   std::atomic<int64_t> sectorsSent_{0};
   int bufferCountdown_ = 5;

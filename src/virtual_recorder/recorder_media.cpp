@@ -305,7 +305,10 @@ void VirtualRecorder::Read10(const uint8_t* cdb, Reply& reply) {
   const uint32_t count = GetBe16(cdb + 7);
   if (count == 0) return;
   if (!Readable(disc_, lba, count)) {
-    reply.Fail(sense::kLbaOutOfRange);
+    // Within a write-once disc, a sector no recording reached reads as blank, as on a drive.
+    const bool withinDisc = uint64_t{lba} + count <= DiscCapacity(disc_);
+    reply.Fail(IsSequentialMedia(disc_.profile) && withinDisc ? sense::kBlankCheck
+                                                              : sense::kLbaOutOfRange);
     return;
   }
   uint8_t* buffer = reply.InBuffer(static_cast<size_t>(count) * kRecorderSectorSize);

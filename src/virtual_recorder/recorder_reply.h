@@ -34,6 +34,7 @@ constexpr Code kNoMediumTrayClosed{0x02, 0x3A, 0x01};
 constexpr Code kNoMediumTrayOpen{0x02, 0x3A, 0x02};
 constexpr Code kWriteError{0x03, 0x0C, 0x00};
 constexpr Code kReadError{0x03, 0x11, 0x00};
+constexpr Code kBlankCheck{0x08, 0x00, 0x00};  // a write-once sector never recorded
 // The drive could not keep what it did (its state file was not saved).
 constexpr Code kLogicalUnitFailure{0x04, 0x3E, 0x01};
 }  // namespace sense

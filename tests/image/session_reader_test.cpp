@@ -301,6 +301,11 @@ TEST(SessionReaderDamage, SaysWhatIsWrong) {
        "of the deep tree IS LINKED TO A PLACE THAT HOLDS NO FOLDER"},
       {[&](auto& m, uint8_t* h, Disc&) { PutBoth32(h + m.Find(kClEntry) + 4, root); },
        "of the deep tree LEADS BACK TO A FOLDER READ BEFORE"},
+      // Damage that would otherwise lose part of the tree without a word.
+      {[](auto& m, uint8_t* h, Disc&) { h[m.Find(kClEntry)] = 'X'; }, "HAS NO LINK TO ITS PLACE"},
+      {[](auto& m, uint8_t* h, Disc&) { h[m.Record("ONE.TXT;1")] = 0; }, "HAS A LENGTH OF 0"},
+      {[&](auto& m, uint8_t* h, Disc&) { h[m.Find(std::string("SP\x07\x01", 4), root * kSector) + 6] = 9; },
+       "ARE DAMAGED"},
   };
   for (const Damage& damage : damages) {
     Disc disc = image.Clean;
@@ -312,6 +317,33 @@ TEST(SessionReaderDamage, SaysWhatIsWrong) {
     EXPECT_NE(error.find(damage.message), std::string::npos) << error;
     EXPECT_TRUE(session.Root.Children.empty()) << error;
   }
+}
+
+// A recording that ended early: its tree names files whose data never reached the disc.
+// Those are left out by name; every folder and every file wholly recorded stays.
+TEST(SessionReaderDamage, KeepsOnlyFilesWhollyRecorded) {
+  Damageable image;
+  TEarlierSessionBounds bounds;
+  bounds.DiscSectors = image.Clean.Sectors;
+  const uint32_t head = static_cast<uint32_t>(image.Clean.Chunks[0].size() / kSector);
+  bounds.Recorded = {{0, head}};
+  TImportedSession whole, cut;
+  std::string error;
+  ASSERT_TRUE(ReadEarlierSession(image.Clean.Reader(), 0, image.Clean.Sectors, whole, error)) << error;
+  ASSERT_TRUE(ReadEarlierSession(image.Clean.Reader(), 0, bounds, cut, error)) << error;
+  Listing all, kept;
+  Flatten(whole.Root, "", all);
+  Flatten(cut.Root, "", kept);
+  size_t dataFiles = 0;
+  for (const auto& [path, e] : all) {
+    const bool beyond = !e->IsDir && !e->Extents.empty();
+    dataFiles += beyond;
+    EXPECT_EQ(kept.count(path), beyond ? 0u : 1u) << path;
+  }
+  ASSERT_GT(dataFiles, 0u);
+  EXPECT_EQ(cut.LeftOut.size(), dataFiles);
+  for (const std::string& line : cut.LeftOut)
+    EXPECT_NE(line.find(std::string(": ") + kNotWholeText), std::string::npos) << line;
 }
 
 // Thousands of damaged copies: whatever the reader makes of them, it answers, with the

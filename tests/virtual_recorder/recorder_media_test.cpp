@@ -100,7 +100,7 @@ TEST_F(RecorderMedia, SequentialWritesOnlyAtTheNextWritableAddressAndWithinCapac
   ASSERT_TRUE(read.Good());
   EXPECT_EQ(read.data[0], 0x5A);
   EXPECT_EQ(read.data[4095], 0x5A);
-  EXPECT_TRUE(drive.Read(54, 1).Sense(0x05, 0x21, 0x00)) << "nothing recorded there";
+  EXPECT_TRUE(drive.Read(54, 1).Sense(0x08, 0x00, 0x00)) << "nothing recorded there";
   EXPECT_TRUE(drive.In({0x28, 0, 0, 0, 0, 0, 0, 0, 2, 0}, 2048).Sense(0x05, 0x24, 0x00))
       << "a buffer smaller than the transfer is refused";
   EXPECT_TRUE(drive.Read(0xFFFFFFFF, 1).Sense(0x05, 0x21, 0x00));
@@ -259,7 +259,7 @@ TEST_F(RecorderMedia, FormattingDvdRwTurnsItIntoRestrictedOverwriteAndBlankingBa
   config = drive.In({0x46, 0x02, 0, 0, 0, 0, 0, 0, 114, 0}, 114);
   EXPECT_EQ(Be16(config.data, 6), 0x14u);
   EXPECT_EQ(Parse(drive.DiscInformation()).status, 0);
-  EXPECT_TRUE(drive.Read(64, 1).Sense(0x05, 0x21, 0x00));
+  EXPECT_TRUE(drive.Read(64, 1).Sense(0x08, 0x00, 0x00));
 }
 
 TEST_F(RecorderMedia, OnlyRewritableMediaBlankAndFormat) {

@@ -265,8 +265,7 @@ void TfrmBurn::Ask(const TJobQuestion& question, std::function<void(bool)> answe
   }
   std::vector<std::string> lines;
   for (const TSkippedSource& s : question.Skipped)
-    lines.push_back(s.NewName.empty() ? s.Source + ": " + s.Reason
-                                      : s.Source + " -> " + s.NewName + " (" + s.Reason + ")");
+    lines.push_back(SkippedLine(s));
   QStringList notes;
   for (const std::string& note : question.Notes) notes << QString::fromStdString(note);
   const bool yes = AskYesNo(this, QMessageBox::Question, DialogText(question.Text),
