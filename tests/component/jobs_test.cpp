@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cctype>
 #include <cstdlib>
+#include <fstream>
+#include <set>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -16,13 +20,16 @@
 #include "component/erase_job.h"
 #include "platform/clock.h"
 #include "platform/main_thread.h"
+#include "recording/cache_thread.h"
 #include "recording/writer_thread.h"
+#include "virtual_recorder/disc_state.h"
 
 namespace brennix {
 namespace {
 
 using burntest::Rig;
 using burntest::TempDir;
+using burntest::ReadFile;
 using burntest::WriteFile;
 
 constexpr uint8_t kWrite10 = 0x2A;
@@ -218,6 +225,221 @@ TEST(BurnJob, WhatTheEarlierSessionCannotKeepIsNamed) {
   EXPECT_EQ(burntest::CompareLastSession(dir / "disc.img", {{"kept.txt", dir / "theirs/kept.txt"},
                                                             {"b.txt", dir / "new/b.txt"}}),
             "");
+}
+
+// A recording that ends early, in every way one can, on every kind of disc; then a default
+// burn of a new file. The newest session must hold every earlier file that was whole, byte
+// for byte, and the new file; every earlier file not kept is named, and counts as left out.
+enum class End { Abort10, Abort60, WriteErrorFirst, WriteErrorMid, SourceUnopenable, Killed };
+
+struct EarlyEndCase {
+  MediaProfile profile;
+  End end;
+};
+
+std::string EarlyEndName(const ::testing::TestParamInfo<EarlyEndCase>& row) {
+  static const char* const ends[] = {"Abort10",      "Abort60",          "WriteErrorFirst",
+                                     "WriteErrorMid", "SourceUnopenable", "Killed"};
+  std::string name;
+  for (const char c : ProfileName(row.param.profile)) {
+    if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+    if (c == '+') name += "plus";
+  }
+  return name + "_" + ends[static_cast<int>(row.param.end)];
+}
+
+class EarlyEndTest : public ::testing::TestWithParam<EarlyEndCase> {};
+
+// The state a drive keeps when the program dies mid-recording: on a write-once disc the last
+// track open and only partly written, its session never closed; on a rewritable one the
+// descriptors still held back (a lone terminator at sector 16).
+void LeaveRecordingUnfinished(const std::string& disc) {
+  DiscState state;
+  std::string error;
+  ASSERT_TRUE(LoadDiscState(disc + ".state", state, error)) << error;
+  if (state.tracks.empty()) {
+    std::fstream file(disc, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(16 * 2048);
+    const char terminator[2048] = {'\xFF', 'C', 'D', '0', '0', '1', '\x01'};
+    file.write(terminator, sizeof terminator);
+    return;
+  }
+  RecordedTrack& last = state.tracks.back();
+  last.recorded = last.recorded / 2 / 16 * 16;
+  last.closed = false;
+  if (state.closedSessions >= last.session) state.closedSessions = last.session - 1;
+  state.finalized = false;
+  ASSERT_TRUE(SaveDiscState(disc + ".state", state, error, false)) << error;
+}
+
+TEST_P(EarlyEndTest, TheNextBurnKeepsOnlyWholeFilesAndSaysWhich) {
+  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
+  const EarlyEndCase c = GetParam();
+  ScopedTestClock clock;  // the drive's waits (a DVD+RW's format)
+  // A DVD-RW is formatted for overwriting before it is written.
+  const bool writeOnce = c.profile != MediaProfile::DvdPlusRw && c.profile != MediaProfile::DvdRam &&
+                         c.profile != MediaProfile::DvdRwSequential;
+  TempDir dir;
+  const std::map<std::string, std::string> first = {
+      {"a.txt", dir / "src/a.txt"}, {"big.bin", dir / "src/big.bin"}, {"z.txt", dir / "src/z.txt"}};
+  WriteFile(dir / "src/a.txt", 3000, 1);
+  WriteFile(dir / "src/big.bin", 900000, 2);
+  WriteFile(dir / "src/z.txt", 2000, 3);
+  WriteFile(dir / "new/n.txt", 500, 4);
+  const std::string disc = dir / "disc.img";
+  {
+    Rig rig(disc, c.profile);
+    ASSERT_TRUE(rig.ok()) << rig.error();
+    ScriptedHandler handler;
+    TBurnOptions options;
+    options.Sources = {{dir / "src", true}};
+    TBurnJob job(rig.burner(), handler, options);
+    const int stopAt = c.end == End::Abort10 ? 2 : c.end == End::WriteErrorFirst ? 1 : 10;
+    std::atomic<int> writes{0};
+    rig.drive().beforeCommand = [&](const burntest::LoggedCommand& command) {
+      if (command.opcode != kWrite10 || ++writes != stopAt) return;
+      if (c.end == End::Abort10 || c.end == End::Abort60) job.Cancel();
+      if (c.end == End::WriteErrorFirst || c.end == End::WriteErrorMid) rig.drive().AddFault(WriteFault());
+    };
+    if (c.end == End::SourceUnopenable) {  // it goes away after the tree was made
+      SetSourceOpenHook([](const std::string& path) {
+        if (path.find("big.bin") != std::string::npos) ::unlink(path.c_str());
+      });
+    }
+    const TJobResult result = handler.Run(job);
+    SetSourceOpenHook(nullptr);
+    EXPECT_EQ(result.Outcome, c.end == End::Killed ? TJobOutcome::Completed : TJobOutcome::Failed)
+        << result.Error;
+  }
+  if (c.end == End::Killed) LeaveRecordingUnfinished(disc);
+
+  Rig rig(disc, std::nullopt);
+  ASSERT_TRUE(rig.ok()) << rig.error();
+  ScriptedHandler handler;
+  TBurnOptions options;
+  options.Sources = {{dir / "new", true}};
+  TBurnJob job(rig.burner(), handler, options);
+  const TJobResult result = handler.Run(job);
+  ASSERT_EQ(result.Outcome, TJobOutcome::Completed) << result.Error;
+  std::set<std::string> notKept;
+  int kept = 0;
+  for (const std::string& line : handler.events) {
+    if (line.find(std::string(": ") + kNotWholeText) != std::string::npos)
+      notKept.insert(line.substr(std::string("skipped: /").size(),
+                                 line.find(": ", 9) - std::string("skipped: /").size()));
+    if (line.rfind("note: Keeping ", 0) == 0) kept = std::atoi(line.c_str() + 14);
+  }
+  EXPECT_EQ(result.LeftOut, static_cast<int>(notKept.size()));
+  std::map<std::string, std::string> expected = {{"n.txt", dir / "new/n.txt"}};
+  if (kept > 0) {
+    for (const auto& [name, source] : first)
+      if (notKept.count(name) == 0) expected[name] = source;
+    EXPECT_EQ(kept + 1, static_cast<int>(expected.size()));
+  }
+  // Ends in the middle leave the small file before the big one whole, and the big one not.
+  const bool midway = c.end == End::Abort60 || c.end == End::WriteErrorMid || c.end == End::Killed;
+  if (writeOnce && midway) {
+    EXPECT_EQ(expected.count("a.txt"), 1u);
+    EXPECT_EQ(notKept.count("big.bin"), 1u);
+  }
+  EXPECT_TRUE(notKept.size() + expected.size() == 4 || kept == 0);
+  const bool bsdtar = static_cast<int>(c.end) % 2 == 1;
+  EXPECT_EQ(burntest::CompareLastSession(disc, expected, bsdtar), "");
+}
+
+std::vector<EarlyEndCase> EveryMediumAndEnd() {
+  std::vector<EarlyEndCase> cases;
+  for (MediaProfile profile :
+       {MediaProfile::CdR, MediaProfile::CdRw, MediaProfile::DvdR, MediaProfile::DvdRwSequential,
+        MediaProfile::DvdPlusR, MediaProfile::DvdPlusRDl, MediaProfile::DvdPlusRw, MediaProfile::DvdRam})
+    for (End end : {End::Abort10, End::Abort60, End::WriteErrorFirst, End::WriteErrorMid,
+                    End::SourceUnopenable, End::Killed})
+      cases.push_back({profile, end});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(MediaAndEnds, EarlyEndTest, ::testing::ValuesIn(EveryMediumAndEnd()),
+                         EarlyEndName);
+
+TJobResult BurnWith(const std::string& disc, const std::vector<std::string>& sources,
+                    ScriptedHandler& handler, bool import = true) {
+  Rig rig(disc, std::nullopt);
+  EXPECT_TRUE(rig.ok()) << rig.error();
+  TBurnOptions options;
+  for (const std::string& source : sources) options.Sources.push_back({source, true});
+  options.Import = import;
+  TBurnJob job(rig.burner(), handler, options);
+  return handler.Run(job);
+}
+
+// Sessions that build on one another: case twins stay apart, a file queued under the same
+// name replaces the old one, one differing in case stands beside it, and a tree deeper than
+// 255 levels is read back as it was written.
+TEST(EarlierSessions, FiveSessionsKeepEveryNameAndADeepTree) {
+  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
+  ScopedTestClock clock;
+  TempDir dir;
+  const std::string disc = dir / "disc.img";
+  { Rig blank(disc, MediaProfile::DvdPlusR); ASSERT_TRUE(blank.ok()) << blank.error(); }
+  std::string deep = "deep";
+  for (int level = 1; level < 300; ++level) deep += "/d";
+  std::map<std::string, std::string> want;
+  const auto session = [&](int n, const std::vector<std::pair<std::string, size_t>>& files) {
+    const std::string root = dir / ("s" + std::to_string(n));
+    for (const auto& [name, size] : files) {
+      WriteFile(root + "/" + name, size, static_cast<uint32_t>(n * 10 + name.size()));
+      want[name] = root + "/" + name;
+    }
+    ScriptedHandler handler;
+    const TJobResult result = BurnWith(disc, {root}, handler);
+    EXPECT_EQ(result.Outcome, TJobOutcome::Completed) << n << ": " << result.Error;
+    EXPECT_EQ(result.LeftOut, 0) << n;
+    // bsdtar places a kept file below a moved folder by where its data lies, which in a later
+    // session is before the folders that link the moved ones back: xorriso reads those.
+    EXPECT_EQ(burntest::CompareLastSession(disc, want, n == 1), "") << "session " << n;
+  };
+  session(1, {{"Index.html", 10}, {"index.html", 20}, {"readme.txt", 30}});
+  session(2, {{"README.TXT", 40}, {deep + "/bottom.txt", 50}});
+  session(3, {{"readme.txt", 60}, {"Readme.txt", 70}});
+  session(4, {{"INDEX.HTML", 80}, {"new.bin", 90}});
+  session(5, {{"index.html", 100}, {deep + "/bottom.txt", 110}});
+}
+
+// A rewritable disc whose volume area holds data but no readable volume is not blank: the
+// burn stops before anything is written, and goes on only when told to leave the old files.
+TEST(EarlierSessions, ADamagedRewritableVolumeIsNotOverwrittenUnasked) {
+  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
+  ScopedTestClock clock;
+  for (MediaProfile profile : {MediaProfile::DvdPlusRw, MediaProfile::DvdRam, MediaProfile::DvdRwRestricted}) {
+    for (const int damagedByte : {16 * 2048 + 80, 16 * 2048}) {  // volume size, descriptor type
+      SCOPED_TRACE(std::string(ProfileName(profile)) + " byte " + std::to_string(damagedByte));
+      TempDir dir;
+      const std::string disc = dir / "disc.img";
+      WriteFile(dir / "old/a.txt", 5000, 1);
+      WriteFile(dir / "new/b.txt", 100, 2);
+      { Rig blank(disc, profile); ASSERT_TRUE(blank.ok()) << blank.error(); }
+      ScriptedHandler first;
+      ASSERT_EQ(BurnWith(disc, {dir / "old"}, first).Outcome, TJobOutcome::Completed);
+      {
+        std::fstream file(disc, std::ios::in | std::ios::out | std::ios::binary);
+        // Both the primary and the Joliet descriptor lose the field.
+        for (const int at : {damagedByte, damagedByte + 2048}) {
+          file.seekp(at);
+          file.write("\0\0\0\0\0\0\0\0", damagedByte % 2048 == 0 ? 1 : 8);
+        }
+      }
+      const std::vector<uint8_t> before = ReadFile(disc);
+      ScriptedHandler refused;
+      const TJobResult stop = BurnWith(disc, {dir / "new"}, refused);
+      EXPECT_EQ(stop.Outcome, TJobOutcome::Refused);
+      EXPECT_EQ(stop.Error.rfind(kEarlierSessionErrorPrefix, 0), 0u) << stop.Error;
+      EXPECT_TRUE(ReadFile(disc) == before) << "written before the question";
+      ScriptedHandler told;
+      EXPECT_EQ(BurnWith(disc, {dir / "new"}, told, false).Outcome, TJobOutcome::Completed);
+      EXPECT_TRUE(Contains(told.events, kOverwriteText));
+      EXPECT_EQ(burntest::CompareLastSession(disc, {{"b.txt", dir / "new/b.txt"}}), "");
+    }
+  }
 }
 
 struct EraseCase {
