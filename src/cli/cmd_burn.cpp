@@ -49,6 +49,16 @@ const char* const kBurnUsage =
     "replaces one); --no-import writes the new files alone.\n"
     "Without --yes it asks before it writes. Ctrl-C aborts the recording.\n";
 
+const char* const kBurnImageUsage =
+    "usage: brennix-cli burn-image [--device D] [--close-disc] [--test-write] [--verify]\n"
+    "                              [--speed KBS] [--unmount] [--yes] [--quiet] IMAGE\n"
+    "\n"
+    "Writes the ISO 9660 or UDF image file IMAGE as it is, in one recording from the start\n"
+    "of a blank disc (a rewritable disc is written over). The file must be made of whole\n"
+    "2048-byte sectors and fit the disc; the question names its label and size. A\n"
+    "write-once disc stays open unless --close-disc is given; --verify reads the disc back\n"
+    "and compares. Without --yes it asks before it writes. Ctrl-C aborts the recording.\n";
+
 struct Options {
   std::string device;
   std::string label;
@@ -67,7 +77,6 @@ struct Options {
 
 int BurnUsageError(const std::string& message) { return UsageError("burn: " + message); }
 
-int Fail(const std::string& message) { return Failure("burn: " + message); }
 
 // Empty on success, else the message.
 std::string Parse(const Args& args, Options& o, bool& help) {
@@ -134,54 +143,21 @@ std::string Parse(const Args& args, Options& o, bool& help) {
   return "";
 }
 
-}  // namespace
-
-int RunBurn(const Args& args) {
-  Options o;
-  bool help = false;
-  const std::string parseError = Parse(args, o, help);
-  if (help) return ShowHelp(kBurnUsage);
-  if (args.empty()) {
-    std::fputs(kBurnUsage, stderr);
-    return 2;
-  }
-  if (!parseError.empty()) return BurnUsageError(parseError + " (see 'brennix-cli burn --help')");
-  for (const std::string& source : o.sources) {
-    struct stat info {};
-    if (::stat(source.c_str(), &info) != 0)
-      return BurnUsageError("cannot use source '" + source + "': " + std::strerror(errno));
-    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
-      return BurnUsageError("source '" + source + "' is neither a file nor a folder");
-  }
-  // Refuse before touching the drive rather than wait for an answer nobody can give.
-  if (!o.yes && ::isatty(STDIN_FILENO) != 1)
-    return BurnUsageError("standard input is not a terminal: give --yes to burn without asking");
-
+// The recorder, the job and its console, shared by burn and burn-image.
+int RunJob(const std::string& command, const std::string& device, bool yes, bool unmount,
+           TBurnOptions options) {
   TKorbBurner burner;
   if (std::getenv("BRENNIX_DEBUG") != nullptr) {
     burner.OnDebugMessage = [](TSCSIDevice*, const std::string& text, uint8_t) {
       Complain(text);
     };
   }
-  if (!SelectRecorder(burner, o.device)) return 1;
+  if (!SelectRecorder(burner, device)) return 1;
   if (!RecorderWrites(burner))
-    return Fail("the recorder '" + burner.Device() + "' cannot write discs");
+    return Failure(command + ": the recorder '" + burner.Device() + "' cannot write discs");
   ApplyRecordingPreset(burner);
 
-  TBurnOptions options;
-  for (const std::string& source : o.sources) options.Sources.push_back({source, true});
-  options.SavePath = o.savePath;
-  options.Label = o.label;
-  options.Joliet = o.joliet;
-  options.RockRidge = o.rockRidge;
-  options.CloseDisc = o.closeDisc;
-  options.TestWrite = o.testWrite;
-  options.Verify = o.verify;
-  options.Import = o.import;
-  options.Speed = o.speed;
-  options.ImportOffHint = " (--no-import writes the new files without those on the disc)";
-
-  TConsoleJob console("burn", o.yes, o.unmount);
+  TConsoleJob console(command, yes, unmount);
   console.StartLine = "Writing Data...";
   int64_t lastBytes = 0;
   auto lastTick = std::chrono::steady_clock::now();
@@ -222,11 +198,77 @@ int RunBurn(const Args& args) {
   }
   for (const std::string& line : result.Summary) Summary(line);
   Summary(result.Text);
-  if (result.Outcome == TJobOutcome::Failed) return Fail(result.Error);
+  if (result.Outcome == TJobOutcome::Failed) return Failure(command + ": " + result.Error);
   if (result.LeftOut > 0)
-    return Fail(Counted(result.LeftOut, "source was", "sources were") +
-                " left out of the disc (listed above)");
+    return Failure(command + ": " + Counted(result.LeftOut, "source was", "sources were") +
+                   " left out of the disc (listed above)");
   return kExitSuccess;
+}
+
+}  // namespace
+
+int RunBurn(const Args& args) {
+  Options o;
+  bool help = false;
+  const std::string parseError = Parse(args, o, help);
+  if (help) return ShowHelp(kBurnUsage);
+  if (args.empty()) {
+    std::fputs(kBurnUsage, stderr);
+    return 2;
+  }
+  if (!parseError.empty()) return BurnUsageError(parseError + " (see 'brennix-cli burn --help')");
+  for (const std::string& source : o.sources) {
+    struct stat info {};
+    if (::stat(source.c_str(), &info) != 0)
+      return BurnUsageError("cannot use source '" + source + "': " + std::strerror(errno));
+    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
+      return BurnUsageError("source '" + source + "' is neither a file nor a folder");
+  }
+  // Refuse before touching the drive rather than wait for an answer nobody can give.
+  if (!o.yes && ::isatty(STDIN_FILENO) != 1)
+    return BurnUsageError("standard input is not a terminal: give --yes to burn without asking");
+
+  TBurnOptions options;
+  for (const std::string& source : o.sources) options.Sources.push_back({source, true});
+  options.SavePath = o.savePath;
+  options.Label = o.label;
+  options.Joliet = o.joliet;
+  options.RockRidge = o.rockRidge;
+  options.CloseDisc = o.closeDisc;
+  options.TestWrite = o.testWrite;
+  options.Verify = o.verify;
+  options.Import = o.import;
+  options.Speed = o.speed;
+  options.ImportOffHint = " (--no-import writes the new files without those on the disc)";
+  return RunJob("burn", o.device, o.yes, o.unmount, std::move(options));
+}
+
+int RunBurnImage(const Args& args) {
+  Options o;
+  bool help = false;
+  std::string parseError = Parse(args, o, help);
+  if (help) return ShowHelp(kBurnImageUsage);
+  if (args.empty()) {
+    std::fputs(kBurnImageUsage, stderr);
+    return 2;
+  }
+  const auto usage = [](const std::string& message) {
+    return UsageError("burn-image: " + message + " (see 'brennix-cli burn-image --help')");
+  };
+  if (o.sources.size() != 1 && (parseError.empty() || o.sources.empty())) parseError = "give one IMAGE file";
+  if (parseError.empty() && (!o.label.empty() || o.savePath != SavePathMode::None ||
+                             !o.joliet || !o.rockRidge || !o.import))
+    parseError = "--label, --save-path, --no-joliet, --no-rock-ridge and --no-import apply to burn";
+  if (!parseError.empty()) return usage(parseError);
+  if (!o.yes && ::isatty(STDIN_FILENO) != 1)
+    return usage("standard input is not a terminal: give --yes to burn without asking");
+  TBurnOptions options;
+  options.ImageFile = o.sources[0];
+  options.CloseDisc = o.closeDisc;
+  options.TestWrite = o.testWrite;
+  options.Verify = o.verify;
+  options.Speed = o.speed;
+  return RunJob("burn-image", o.device, o.yes, o.unmount, std::move(options));
 }
 
 }  // namespace brennix::cli

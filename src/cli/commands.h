@@ -12,6 +12,8 @@ using Args = std::vector<std::string>;
 int RunDevices(const Args& args);
 int RunInfo(const Args& args);
 int RunBurn(const Args& args);
+int RunBurnImage(const Args& args);
+int RunReadImage(const Args& args);
 int RunErase(const Args& args);
 int RunEject(const Args& args);
 int RunLoad(const Args& args);

@@ -1,4 +1,5 @@
 // brennix-cli: the burner's work from a terminal.
+#include <csignal>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -20,10 +21,12 @@ const char* const kUsage =
     "  devices [--json]             list the recorders\n"
     "  info [--device D] [--json]   show a recorder and the disc in it\n"
     "  burn [options] SOURCE...     write files and folders to a disc\n"
+    "  burn-image [options] IMAGE   write an ISO 9660 or UDF image file to a disc\n"
     "  erase [--device D] [--full] [--yes]   blank a rewritable disc\n"
     "  eject [--device D]           open the tray\n"
     "  load [--device D]            close the tray\n"
     "  mkiso -o OUT.iso [options] SOURCE...  write the image to a file\n"
+    "  read-image [options] OUT.iso save the disc as an image file\n"
     "\n"
     "'brennix-cli COMMAND --help' describes a command. --quiet (also after the command)\n"
     "shows no progress and no summary; errors go to standard error in any case.\n"
@@ -39,8 +42,12 @@ const char* const kUsage =
 int main(int argc, char** argv) {
   using namespace brennix::cli;
   const std::map<std::string, int (*)(const Args&)> commands = {
-      {"devices", RunDevices}, {"info", RunInfo}, {"burn", RunBurn}, {"erase", RunErase},
-      {"eject", RunEject},     {"load", RunLoad}, {"mkiso", RunMkiso}};
+      {"devices", RunDevices}, {"info", RunInfo},   {"burn", RunBurn},
+      {"burn-image", RunBurnImage}, {"erase", RunErase}, {"eject", RunEject},
+      {"load", RunLoad},       {"mkiso", RunMkiso}, {"read-image", RunReadImage}};
+  // Output piped into a reader that goes away (| head) must not end a recording half-way:
+  // the write fails instead, and the burn goes on to its end.
+  std::signal(SIGPIPE, SIG_IGN);
 
   // Words that are wrong are a usage error; a disc file that cannot be used (another program
   // has it) is a failure like a busy drive.
@@ -71,7 +78,7 @@ int main(int argc, char** argv) {
     i += static_cast<size_t>(used);
   }
   if (i >= words.size())
-    return UsageError("a command is missing: devices, info, burn, erase, eject, load or mkiso "
+    return UsageError("a command is missing: devices, info, burn, burn-image, read-image, erase, eject, load or mkiso "
                       "(see 'brennix-cli --help')");
   const auto found = commands.find(words[i]);
   if (found == commands.end()) {

@@ -8,6 +8,7 @@
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
 #include "component/recorder_rules.h"
+#include "recording/write_preparation.h"
 #include "recording/writer_thread.h"
 
 namespace brennix {
@@ -16,6 +17,8 @@ const char* const kEmptyQueueText = "Please add one or more files to the burn qu
 const char* const kBurnCompletedText = "Burn process completed.";
 const char* const kBurnFailedText = "Burn process completed with errors.";
 const char* const kVerifiedText = "Verified: every sector read back identical.";
+const char* const kClosingNote =
+    "The disc will be closed. No further sessions can be added afterwards.";
 const char* const kOverwriteText =
     "The disc holds data that is not kept: the new session is written over it.";
 
@@ -75,7 +78,7 @@ TJobResult TBurnJob::Refuse(const std::string& text, std::vector<std::string> de
 TJobResult TBurnJob::Run() {
   TKorbBurner& korb = burner_;
   const TBurnOptions& o = options_;
-  if (o.Sources.empty()) return Refuse(kEmptyQueueText);
+  if (o.Sources.empty() && o.ImageFile.empty()) return Refuse(kEmptyQueueText);
 
   // Another program on the drive, or the disc mounted, stops the burn before anything is
   // built or asked; the recording checks once more when it takes the drive.
@@ -93,6 +96,8 @@ TJobResult TBurnJob::Run() {
   uint32_t bufferLength = 0, blankLength = 0;
   korb.ReadBufferCapacity(bufferLength, blankLength);
   korb.SetWriteSpeed(o.Speed);
+  korb.ClearImageFile();
+  if (!o.ImageFile.empty()) return RunImage();
 
   // A virtual recorder's disc (and its state file) inside a source folder is left out: it is
   // being written while the image would read it.
@@ -199,6 +204,42 @@ TJobResult TBurnJob::Run() {
     if (!refusal.empty()) return Refuse(refusal);
   }
   return Record(faultyLeftOut);
+}
+
+TJobResult TBurnJob::RunImage() {
+  TKorbBurner& korb = burner_;
+  const TBurnOptions& o = options_;
+  korb.ImportSession = false;
+  TImageFile image;
+  if (const std::string why = InspectImageFile(o.ImageFile, image); !why.empty()) return Refuse(why);
+  if (!korb.UseImageFile(image)) return Refuse(kTreeInUseText);
+  if (const std::string refusal = korb.CheckDiscForImage(); !refusal.empty()) {
+    korb.ClearImageFile();
+    return Refuse(refusal);
+  }
+  if (Cancelled()) {
+    korb.ClearImageFile();
+    return Refuse(std::string());
+  }
+  TJobQuestion question;
+  question.Kind = TQuestionKind::Write;
+  std::string what = image.Kind + " image";
+  if (!image.Label.empty()) what += " \"" + image.Label + "\"";
+  question.Text = "Do you want to write the " + what + " (" +
+                  QueueSizeText(image.Sectors * 2048) + ") to the disc ?";
+  if (!IsSequentialRecording(static_cast<int16_t>(korb.GetDiscType())) &&
+      (korb.ReadVolumeSize() > 0 || korb.OverwritesDiscData()))
+    question.Notes.push_back("The disc is written over from its start: what it holds now is lost.");
+  if (o.CloseDisc) question.Notes.push_back(kClosingNote);
+  if (!Ask(question)) {
+    korb.ClearImageFile();
+    TJobResult declined;
+    declined.Outcome = TJobOutcome::Declined;
+    return declined;
+  }
+  TJobResult result = Record(0);
+  korb.ClearImageFile();
+  return result;
 }
 
 TJobResult TBurnJob::Record(int leftOut) {

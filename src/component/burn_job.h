@@ -28,6 +28,9 @@ struct TBurnOptions {
   bool Verify = false;
   bool Import = true;   // keep the files of the disc's last session
   uint16_t Speed = 0;   // KB/s; 0 is the drive's fastest
+  // An image file to write as it is in place of the sources (then Sources, SavePath,
+  // Label, Joliet, RockRidge and Import do not apply).
+  std::string ImageFile;
   // How this front end turns the import off, added to the message of a disc whose files
   // cannot be read (" (--no-import ...)" or a line about the check box).
   std::string ImportOffHint;
@@ -38,6 +41,8 @@ extern const char* const kEmptyQueueText;
 extern const char* const kBurnCompletedText;
 extern const char* const kBurnFailedText;
 extern const char* const kVerifiedText;
+// The question's note when the disc is to be closed.
+extern const char* const kClosingNote;
 // The question's note when the earlier files are not kept and the disc holds data.
 extern const char* const kOverwriteText;
 
@@ -56,6 +61,7 @@ class TBurnJob final : public TJob {
   void OnCancel() override;
   TJobResult Refuse(const std::string& text, std::vector<std::string> details = {});
   TJobResult Record(int leftOut);
+  TJobResult RunImage();
 
   TKorbBurner& burner_;
   TBurnOptions options_;

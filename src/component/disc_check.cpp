@@ -66,7 +66,14 @@ std::string TKorbBurner::CheckDiscForImage() {
 
   uint32_t start = 0;
   std::optional<uint32_t> free;
-  if (ReadStartAddress(type, start)) free = FreeBlocksFrom(type, start);
+  if (!imageFile_.empty()) {
+    // An image goes to sector 0: a write-once disc must be blank, a rewritable one is
+    // written over from its start.
+    if (IsSequentialRecording(type) && status != 0) return kImageNeedsBlankText;
+    free = FreeBlocksFrom(type, 0);
+  } else if (ReadStartAddress(type, start)) {
+    free = FreeBlocksFrom(type, start);
+  }
   if (!free) {
     TSCSIDevice::DebugMessage(">>> FREE SPACE UNKNOWN: THE IMAGE IS NOT CHECKED AGAINST IT", 1);
     return std::string();

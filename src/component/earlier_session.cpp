@@ -31,6 +31,22 @@ bool KeepsVolumeInPlace(int16_t t) {
 
 }  // namespace
 
+bool TKorbBurner::ReadDiscSectors(uint32_t lba, uint16_t sectors, uint8_t* out) {
+  // A busy or not-ready drive is given time, as the read-back of a recording gives it.
+  TBurnerDrive& drive = *drive_;
+  for (int busy = 0, failed = 0;;) {
+    if (drive.ReadSectors(lba, sectors, out, uint32_t{sectors} * kDiscSectorBytes)) return true;
+    // A sector no recording reached stays blank however often it is read.
+    if (drive.LastSenseKey() == kSenseBlankCheck) return false;
+    if (IsTransientWriteFailure(drive)) {
+      if (++busy >= kMaxVerifyBusyAttempts) return false;
+    } else if (++failed >= kMaxVerifyReadAttempts) {
+      return false;
+    }
+    SleepMs(kBusyRetryMs);
+  }
+}
+
 static bool IsWriteOnceType(int16_t t) {
   return t == kDiscCdR || t == kDiscCdRw || t == kDiscDvdR || t == kDiscDvdRwSequential ||
          t == kDiscDvdPlusR || t == kDiscDvdPlusRDl;
@@ -130,20 +146,8 @@ bool TKorbBurner::ImportLastSession(std::string& error) {
   const auto type = static_cast<int16_t>(GetDiscType());
   DiscType.store(type);
 
-  // A busy or not-ready drive is given time, as the read-back of a recording gives it.
-  TBurnerDrive& drive = *drive_;
-  const auto readChunk = [&drive](uint32_t lba, uint16_t sectors, uint8_t* out) {
-    for (int busy = 0, failed = 0;;) {
-      if (drive.ReadSectors(lba, sectors, out, uint32_t{sectors} * kDiscSectorBytes)) return true;
-      // A sector no recording reached stays blank however often it is read.
-      if (drive.LastSenseKey() == kSenseBlankCheck) return false;
-      if (IsTransientWriteFailure(drive)) {
-        if (++busy >= kMaxVerifyBusyAttempts) return false;
-      } else if (++failed >= kMaxVerifyReadAttempts) {
-        return false;
-      }
-      SleepMs(kBusyRetryMs);
-    }
+  const auto readChunk = [this](uint32_t lba, uint16_t sectors, uint8_t* out) {
+    return ReadDiscSectors(lba, sectors, out);
   };
   const TSectorReader read = [&](uint32_t sector, uint32_t count, uint8_t* out,
                                  std::string& why) {

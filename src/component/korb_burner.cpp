@@ -1,8 +1,10 @@
 #include "component/korb_burner.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "component/burner_drive.h"
+#include "component/queue_tree.h"
 #include "device/disc_types.h"
 #include "platform/clock.h"
 #include "platform/main_thread.h"
@@ -79,6 +81,33 @@ bool TKorbBurner::PrepareRecordingLayout() {
 
 void TKorbBurner::Abort() { AbortFlag.store(true); }
 
+bool TKorbBurner::UseImageFile(const TImageFile& image) {
+  if (!ClearAll(kQueueMaxFiles, kQueueMaxDirs)) return false;
+  imageFile_ = image.Path;
+  // One entry the read-ahead cache reads from start to end; no head of our own.
+  auto* entry = new TFEntry;
+  entry->FullPath = image.Path;
+  entry->LongName = entry->ShortName = "IMAGE";
+  entry->FileSize = entry->JolietSize = image.Sectors * 2048;
+  entry->Attr = kAttrArchive;
+  Tables().Files.push_back(entry);
+  HeaderStream.Clear();
+  ImageSectors = image.Sectors;
+  StartSector = 0;
+  TerminatorSector = image.TerminatorSector;
+  DescriptorCopy.assign(kDescriptorCopyBytes, 0xFF);
+  std::memcpy(DescriptorCopy.data(), image.Head.data(),
+              std::min(image.Head.size(), DescriptorCopy.size()));
+  DescriptorCopySize = static_cast<int32_t>(std::min(image.Head.size(), DescriptorCopy.size()));
+  return true;
+}
+
+void TKorbBurner::ClearImageFile() {
+  if (imageFile_.empty()) return;
+  imageFile_.clear();
+  ClearAll(kQueueMaxFiles, kQueueMaxDirs);
+}
+
 int TKorbBurner::LowestBufferFill() const { return stats_->LowestBufferFill.load(); }
 
 int TKorbBurner::VerifyProgress() const { return stats_->VerifyPercent.load(); }
@@ -154,7 +183,7 @@ bool TKorbBurner::Burn(const std::atomic<bool>* cancel) {
   // (a closed disc is named as such, whatever its tree), and the image is checked again
   // with them.
   std::string refused = CheckDiscForImage();
-  if (refused.empty() && ImportSession && !EarlierSessionAdded()) {
+  if (refused.empty() && imageFile_.empty() && ImportSession && !EarlierSessionAdded()) {
     if (!ImportLastSession(refused)) {
       EndBurnEarly(refused);
       return false;
@@ -174,7 +203,10 @@ bool TKorbBurner::Burn(const std::atomic<bool>* cancel) {
   const int32_t blockSize = WriteBlockBytes(type);
   if (IsDVDRW(type)) FormatDVDRWForRecording(*drive_, type);
 
-  if (!PrepareRecordingLayout() || !BuildHeader()) {
+  if (!imageFile_.empty()) {
+    // An image carries its own addresses: it goes to sector 0.
+    StartSector = 0;
+  } else if (!PrepareRecordingLayout() || !BuildHeader()) {
     EndBurnEarly(kLayoutFailedText);
     return false;
   }

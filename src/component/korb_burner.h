@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "component/image_file.h"
 #include "component/recorded_sessions.h"
 #include "device/scsi_device.h"
 #include "image/iso_image.h"
@@ -52,6 +53,8 @@ constexpr const char* kRecordingRunningText = "ANOTHER RECORDING IS RUNNING";
 // Why CheckDiscForImage refuses a disc.
 constexpr const char* kNoDiscText = "NO DISC IN THE RECORDER";
 constexpr const char* kDiscNotWritableText = "THE DISC CANNOT BE WRITTEN";
+constexpr const char* kImageNeedsBlankText =
+    "AN IMAGE IS WRITTEN TO A BLANK DISC: THIS ONE ALREADY HOLDS DATA";
 constexpr const char* kDiscClosedText = "THE DISC IS CLOSED: NO FURTHER SESSION CAN BE WRITTEN";
 constexpr const char* kCannotSimulateText = "THIS DISC OR RECORDER CANNOT SIMULATE A RECORDING";
 constexpr const char* kSequentialDVDRWText =
@@ -115,6 +118,13 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // rewritable disc whose volume area holds data but no volume that can be read.
   bool OverwritesDiscData();
 
+  // The tracks and sessions of a write-once disc; nothing on other media, or when the drive
+  // does not tell.
+  std::optional<TRecordedDisc> ReadRecordedDisc();
+  // Reads sectors from the disc: a busy or not-ready drive is given time, a failing read is
+  // tried again a few times, a sector never recorded is not. False when it stays unread.
+  bool ReadDiscSectors(uint32_t lba, uint16_t sectors, uint8_t* out);
+
   // ---- a recording that never ended
   // Whether a write-once disc holds a track or session left open by a recording that was
   // cut off (power, a killed program, a failed first write). Only asks. refusal is set when
@@ -124,6 +134,14 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // what follows is the session readers see last. Empty when done (or nothing was open),
   // else why not.
   std::string CloseUnfinishedRecording();
+
+  // ---- an image file
+  // Replaces the tree with an image file written as it is, from sector 0 of a blank disc (or
+  // of a rewritable one, over what it holds). The tree is cleared first; ClearImageFile (or
+  // a new tree) ends it. False when the tree is in use.
+  bool UseImageFile(const TImageFile& image);
+  void ClearImageFile();
+  const std::string& ImageFile() const { return imageFile_; }
 
   // ---- recording
   // Whether the disc in the recorder can take the image as laid out by the last
@@ -161,9 +179,6 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // is nothing to import).
   bool FindLastSession(int16_t discType, uint32_t& sessionStart, uint32_t& readable,
                        std::string& error);
-  // The tracks and sessions of a write-once disc; nothing on other media, or when the drive
-  // does not tell.
-  std::optional<TRecordedDisc> ReadRecordedDisc();
   static bool VolumeAreaBlank(const TSectorReader& read);
   void EndBurnEarly(const std::string& error);
   void PostWriteDone(const std::string& error);
@@ -174,6 +189,7 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   int64_t replacedFiles_ = 0;
   std::vector<std::string> importLeftOut_;
   std::vector<std::string> importNotes_;
+  std::string imageFile_;  // written in place of the tree when not empty
   std::atomic<bool> recording_{false};
   std::atomic<int64_t> bytesWritten_{0};
   std::atomic<uint32_t> bufferSize_{0};

@@ -59,7 +59,7 @@ bool LoggingDrive::PassThrough(DriveHandle handle, PassThroughRequest& request) 
   c.opcode = request.Cdb[0];
   c.byte1 = request.Cdb[1];
   c.byte2 = request.Cdb[2];
-  if (c.opcode == 0x2A) {
+  if (c.opcode == 0x2A || c.opcode == 0x28) {
     c.lba = (uint32_t{request.Cdb[2]} << 24) | (uint32_t{request.Cdb[3]} << 16) |
             (uint32_t{request.Cdb[4]} << 8) | request.Cdb[5];
     c.sectors = static_cast<uint16_t>((request.Cdb[7] << 8) | request.Cdb[8]);

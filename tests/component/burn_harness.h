@@ -40,8 +40,8 @@ std::vector<uint8_t> ReadFile(const std::string& path);
 // One command as the drive saw it.
 struct LoggedCommand {
   uint8_t opcode = 0;
-  uint32_t lba = 0;       // WRITE(10): the address
-  uint16_t sectors = 0;   // WRITE(10): the transfer length
+  uint32_t lba = 0;       // WRITE(10) and READ(10): the address
+  uint16_t sectors = 0;   // WRITE(10) and READ(10): the transfer length
   uint8_t byte1 = 0, byte2 = 0;
 };
 

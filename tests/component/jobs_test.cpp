@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "burn_harness.h"
 #include "component/burn_job.h"
 #include "component/erase_job.h"
+#include "component/read_image_job.h"
 #include "platform/clock.h"
 #include "platform/main_thread.h"
 #include "recording/cache_thread.h"
@@ -439,6 +441,86 @@ TEST(EarlierSessions, ADamagedRewritableVolumeIsNotOverwrittenUnasked) {
       EXPECT_TRUE(Contains(told.events, kOverwriteText));
       EXPECT_EQ(burntest::CompareLastSession(disc, {{"b.txt", dir / "new/b.txt"}}), "");
     }
+  }
+}
+
+// An image file burned as it is onto every kind of disc, then saved from the disc again:
+// the file read back is the file sent. A write-once disc takes an image only when blank.
+// On one disc a sector that cannot be read is written as zeros and listed, and a resumed
+// run reads it again.
+TEST(ImageJobs, EveryDiscGivesBackTheImageItWasSent) {
+  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
+  ScopedTestClock clock;
+  TempDir dir;
+  WriteFile(dir / "src/a.bin", 200000, 1);
+  WriteFile(dir / "src/b/c.txt", 5000, 2);
+  const std::string image = dir / "sent.iso";
+  ASSERT_EQ(std::system(("xorriso -as mkisofs -R -J -V SENT -o '" + image + "' '" + (dir / "src") +
+                         "' >/dev/null 2>&1").c_str()),
+            0);
+  const std::vector<uint8_t> sent = ReadFile(image);
+  for (MediaProfile profile :
+       {MediaProfile::CdR, MediaProfile::CdRw, MediaProfile::DvdR, MediaProfile::DvdRwSequential,
+        MediaProfile::DvdPlusR, MediaProfile::DvdPlusRDl, MediaProfile::DvdPlusRw, MediaProfile::DvdRam}) {
+    SCOPED_TRACE(std::string(ProfileName(profile)));
+    const std::string disc = dir / ("disc-" + std::string(ProfileName(profile)));
+    const std::string out = disc + ".iso";
+    Rig rig(disc, profile);
+    ASSERT_TRUE(rig.ok()) << rig.error();
+    TBurnOptions burn;
+    burn.ImageFile = image;
+    burn.Verify = true;
+    ScriptedHandler burned;
+    TBurnJob burnJob(rig.burner(), burned, burn);
+    ASSERT_EQ(burned.Run(burnJob).Outcome, TJobOutcome::Completed);
+    EXPECT_TRUE(Contains(burned.events, "ask: Do you want to write the ISO 9660 image \"SENT\""));
+    const bool writeOnce = profile != MediaProfile::DvdPlusRw && profile != MediaProfile::DvdRam &&
+                           profile != MediaProfile::DvdRwSequential;
+    ScriptedHandler again;
+    TBurnJob againJob(rig.burner(), again, burn);
+    const TJobResult second = again.Run(againJob);
+    EXPECT_EQ(second.Outcome, writeOnce ? TJobOutcome::Refused : TJobOutcome::Completed);
+    if (writeOnce) {
+      EXPECT_EQ(second.Error, kImageNeedsBlankText);
+    }
+
+    // The first read of the volume's start fails six times: three for the chunk, three for
+    // its first sector, which stays unread.
+    const bool faulty = profile == MediaProfile::DvdPlusR;
+    if (faulty) {
+      rig.drive().beforeCommand = [&rig, armed = true](const burntest::LoggedCommand& c) mutable {
+        if (!armed || c.opcode != 0x28 || c.lba != 0) return;
+        armed = false;
+        RecorderFault fault;
+        fault.opcode = 0x28;
+        fault.count = 6;
+        fault.key = 0x03;
+        fault.asc = 0x11;
+        rig.drive().AddFault(fault);
+      };
+    }
+    TReadImageOptions read;
+    read.Out = out;
+    ScriptedHandler saved;
+    TReadImageJob readJob(rig.burner(), saved, read);
+    const TJobResult result = saved.Run(readJob);
+    rig.drive().beforeCommand = nullptr;
+    if (faulty) {
+      EXPECT_EQ(result.Outcome, TJobOutcome::Failed);
+      EXPECT_TRUE((ReadFile(out + ".bad") == std::vector<uint8_t>{'0', '\n'}));
+      std::vector<uint8_t> zeroed = sent;
+      std::fill(zeroed.begin(), zeroed.begin() + 2048, 0);
+      EXPECT_TRUE(ReadFile(out) == zeroed);
+      read.Resume = true;
+      ScriptedHandler resumed;
+      TReadImageJob resumeJob(rig.burner(), resumed, read);
+      EXPECT_EQ(resumed.Run(resumeJob).Outcome, TJobOutcome::Completed);
+      EXPECT_FALSE(std::filesystem::exists(out + ".bad"));
+    } else {
+      EXPECT_EQ(result.Outcome, TJobOutcome::Completed) << result.Error;
+    }
+    EXPECT_TRUE(ReadFile(out) == sent) << "the image read back differs";
+    EXPECT_FALSE(std::filesystem::exists(out + ".part"));
   }
 }
 
