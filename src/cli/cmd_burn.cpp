@@ -255,7 +255,8 @@ int RunBurnImage(const Args& args) {
   const auto usage = [](const std::string& message) {
     return UsageError("burn-image: " + message + " (see 'brennix-cli burn-image --help')");
   };
-  if (o.sources.size() != 1 && (parseError.empty() || o.sources.empty())) parseError = "give one IMAGE file";
+  if (o.sources.size() != 1 && (parseError.empty() || parseError.rfind("nothing to write", 0) == 0))
+    parseError = "give one IMAGE file";
   if (parseError.empty() && (!o.label.empty() || o.savePath != SavePathMode::None ||
                              !o.joliet || !o.rockRidge || !o.import))
     parseError = "--label, --save-path, --no-joliet, --no-rock-ridge and --no-import apply to burn";

@@ -103,7 +103,7 @@ TJobResult TReadImageJob::Run() {
     if (o.Session > 1) return Refuse("THE DISC HAS NO SESSION " + std::to_string(o.Session));
     end = korb.ReadVolumeSize();
     uint32_t last = 0, blockLength = 0;
-    if ((end == 0 || o.All) && korb.ReadCapacity(last, blockLength) && last < 0x7FFFFFFF)
+    if (o.All && korb.ReadCapacity(last, blockLength) && last > 0 && last < 0x7FFFFFFF)
       end = std::max(end, last + 1);
     recorded = {{0, end}};
   }

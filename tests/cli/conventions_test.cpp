@@ -69,7 +69,8 @@ TEST_F(CliConventions, HelpVersionAndUsageErrorsOfEveryCommand) {
   EXPECT_EQ(version.out.rfind("brennix-cli ", 0), 0u) << version.out;
 
   const std::string vr = "--virtual-recorder disc.img:dvd+rw ";
-  for (const std::string command : {"devices", "info", "burn", "erase", "eject", "load", "mkiso"}) {
+  for (const std::string command : {"devices", "info", "burn", "burn-image", "read-image", "erase",
+                                    "eject", "load", "mkiso"}) {
     const CliRun help = Cli(command + " --help");
     EXPECT_EQ(help.status, 0) << command << help.err;
     EXPECT_NE(help.out.find("usage: brennix-cli " + command), std::string::npos) << help.out;
@@ -97,6 +98,13 @@ TEST_F(CliConventions, HelpVersionAndUsageErrorsOfEveryCommand) {
       {vr + "eject --device Q", 1},
       {"--virtual-recorder r.img:cd-r erase --yes", 1},
       {"mkiso -o out.iso empty", 1},
+      {vr + "burn-image --yes", 2},
+      {vr + "burn-image --yes --no-import x.iso", 2},
+      {vr + "burn-image --yes missing.iso", 1},
+      {vr + "read-image --all", 2},
+      {vr + "read-image --session 0 x.iso", 2},
+      {vr + "read-image --all --session 2 x.iso", 2},
+      {vr + "read-image x.iso", 1},  // a blank disc holds no volume
   };
   for (const auto& [words, status] : outcomes) {
     const CliRun run = Cli(words);
