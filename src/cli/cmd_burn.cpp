@@ -143,8 +143,10 @@ std::string Parse(const Args& args, Options& o, bool& help) {
   return "";
 }
 
-// The recorder, the job and its console, shared by burn and burn-image.
-int RunJob(const std::string& command, const std::string& device, bool yes, bool unmount,
+}  // namespace
+
+// The recorder, the job and its console, shared by burn, burn-image and copy.
+int RunBurnJob(const std::string& command, const std::string& device, bool yes, bool unmount,
            TBurnOptions options) {
   TKorbBurner burner;
   if (std::getenv("BRENNIX_DEBUG") != nullptr) {
@@ -205,8 +207,6 @@ int RunJob(const std::string& command, const std::string& device, bool yes, bool
   return kExitSuccess;
 }
 
-}  // namespace
-
 int RunBurn(const Args& args) {
   Options o;
   bool help = false;
@@ -240,7 +240,7 @@ int RunBurn(const Args& args) {
   options.Import = o.import;
   options.Speed = o.speed;
   options.ImportOffHint = " (--no-import writes the new files without those on the disc)";
-  return RunJob("burn", o.device, o.yes, o.unmount, std::move(options));
+  return RunBurnJob("burn", o.device, o.yes, o.unmount, std::move(options));
 }
 
 int RunBurnImage(const Args& args) {
@@ -269,7 +269,7 @@ int RunBurnImage(const Args& args) {
   options.TestWrite = o.testWrite;
   options.Verify = o.verify;
   options.Speed = o.speed;
-  return RunJob("burn-image", o.device, o.yes, o.unmount, std::move(options));
+  return RunBurnJob("burn-image", o.device, o.yes, o.unmount, std::move(options));
 }
 
 }  // namespace brennix::cli

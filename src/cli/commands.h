@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "component/burn_job.h"
+
 namespace brennix::cli {
 
 using Args = std::vector<std::string>;
@@ -14,10 +16,16 @@ int RunInfo(const Args& args);
 int RunBurn(const Args& args);
 int RunBurnImage(const Args& args);
 int RunReadImage(const Args& args);
+int RunCopy(const Args& args);
 int RunErase(const Args& args);
 int RunEject(const Args& args);
 int RunLoad(const Args& args);
 int RunMkiso(const Args& args);
+
+// Runs a burn job on the recorder `device` with the console's questions and progress line;
+// the exit status.
+int RunBurnJob(const std::string& command, const std::string& device, bool yes, bool unmount,
+               TBurnOptions options);
 
 // The text without leading and trailing blanks (labels, typed answers).
 std::string Trim(const std::string& text);

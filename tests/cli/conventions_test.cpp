@@ -69,8 +69,8 @@ TEST_F(CliConventions, HelpVersionAndUsageErrorsOfEveryCommand) {
   EXPECT_EQ(version.out.rfind("brennix-cli ", 0), 0u) << version.out;
 
   const std::string vr = "--virtual-recorder disc.img:dvd+rw ";
-  for (const std::string command : {"devices", "info", "burn", "burn-image", "read-image", "erase",
-                                    "eject", "load", "mkiso"}) {
+  for (const std::string command : {"devices", "info", "burn", "burn-image", "read-image", "copy",
+                                    "erase", "eject", "load", "mkiso"}) {
     const CliRun help = Cli(command + " --help");
     EXPECT_EQ(help.status, 0) << command << help.err;
     EXPECT_NE(help.out.find("usage: brennix-cli " + command), std::string::npos) << help.out;
@@ -105,6 +105,9 @@ TEST_F(CliConventions, HelpVersionAndUsageErrorsOfEveryCommand) {
       {vr + "read-image --session 0 x.iso", 2},
       {vr + "read-image --all --session 2 x.iso", 2},
       {vr + "read-image x.iso", 1},  // a blank disc holds no volume
+      {vr + "copy --yes", 2},
+      {vr + "copy --from Q --yes", 1},
+      {vr + "copy --from D: --yes", 1},  // nothing on the disc to copy
   };
   for (const auto& [words, status] : outcomes) {
     const CliRun run = Cli(words);
