@@ -1,5 +1,6 @@
 #include "app/windows/main_window.h"
 
+#include "app/windows/image_dialog.h"
 #include "app/windows/queue_texts.h"
 #include "app/windows/cd_size.h"
 #include "app/windows/dialogs.h"
@@ -221,6 +222,13 @@ TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::BuildMenus() {
   QMenu* file = menuBar()->addMenu("&File");
+  mnuFileBurnImage = file->addAction("Burn Image...");
+  mnuFileBurnImage->setObjectName("mnuFileBurnImage");
+  connect(mnuFileBurnImage, &QAction::triggered, this, [this] { mnuFileBurnImageClick(); });
+  mnuFileSaveImage = file->addAction("Save Disc Image...");
+  mnuFileSaveImage->setObjectName("mnuFileSaveImage");
+  connect(mnuFileSaveImage, &QAction::triggered, this, &TfrmMain::mnuFileSaveImageClick);
+  file->addSeparator();
   mnuFileExit = file->addAction("Exit");
   connect(mnuFileExit, &QAction::triggered, this, &TfrmMain::mnuFileExitClick);
   QMenu* help = menuBar()->addMenu("&Help");
@@ -820,6 +828,18 @@ void TfrmMain::cmdEraseClick() {
 // ---- menus and the window's life
 
 void TfrmMain::mnuFileExitClick() { close(); }
+
+void TfrmMain::mnuFileBurnImageClick(const QString& file) {
+  if (DriveBusy()) return;
+  ShowImageDialog(TImageDialogKind::Burn, cmbDrives->currentText().toStdString(), {}, this, file);
+  cmbDrivesChange();
+}
+
+void TfrmMain::mnuFileSaveImageClick() {
+  if (DriveBusy()) return;
+  ShowImageDialog(TImageDialogKind::Save, cmbDrives->currentText().toStdString(), {}, this);
+  cmbDrivesChange();
+}
 void TfrmMain::mnuHelpHomeClick() { OpenWebPage(kHomePage); }
 // The manual installed with the program, so that help works without a network.
 void TfrmMain::mnuHelpHelpClick() {

@@ -90,6 +90,8 @@ class TfrmMain : public QMainWindow {
   QPushButton* cmdBurn = nullptr;
   QLabel* lblTotalCDSize = nullptr;
   TCDSize* cdsSize = nullptr;
+  QAction* mnuFileBurnImage = nullptr;
+  QAction* mnuFileSaveImage = nullptr;
   QAction* mnuFileExit = nullptr;
   QAction* mnuHelpHome = nullptr;
   QAction* mnuHelpHelp = nullptr;
@@ -141,6 +143,9 @@ class TfrmMain : public QMainWindow {
   void cmdEraseClick();
   void cmdBurnClick();
   void mnuFileExitClick();
+  // "Burn Image..." (with a file already chosen, or none) and "Save Disc Image...".
+  void mnuFileBurnImageClick(const QString& file = QString());
+  void mnuFileSaveImageClick();
   void mnuHelpHomeClick();
   void mnuHelpHelpClick();
   void mnuHelpAboutClick();

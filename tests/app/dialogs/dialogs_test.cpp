@@ -6,6 +6,7 @@
 #include "app/windows/dialog_host.h"
 #include "app/windows/dialog_support.h"
 #include "app/windows/erase_dialog.h"
+#include "app/windows/image_dialog.h"
 #include "app/windows/main_window.h"
 #include "app/services/options.h"
 #include "app/windows/tray_actions.h"
@@ -665,23 +666,45 @@ class DialogsTest : public QObject {
     TfrmBurn again(host);
     again.Prepare();
     again.show();
-    // The last session is the aborted one: its files never all reached the disc, so it
-    // cannot be kept, and the dialog says so (and how to go on) before its question; without
-    // keeping it, the burn goes.
+    // The last session is the aborted one: the files it never wrote whole are not kept, the
+    // question counts them as left out, and the burn goes on with the rest.
     QVERIFY(again.chkImportSession->isChecked());
     answers.seen.clear();
-    QTRY_VERIFY_WITH_TIMEOUT(again.cmdStartBurn->isEnabled(), kLongWaitMs);
-    QTest::mouseClick(again.cmdStartBurn, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!again.Busy() && answers.Saw("CANNOT READ THE EARLIER SESSION"),
-                             kLongWaitMs);
-    QVERIFY(answers.seen.last().startsWith("Warning: "));
-    QVERIFY(answers.Saw("Uncheck \"Keep the files already on the disc\""));
-    QVERIFY(!answers.Saw("Do you want to write"));
-    QCOMPARE(DiscStatusOf(host.recorder), 1);
-    again.chkImportSession->setChecked(false);
-    answers.seen.clear();
     Burn(again, answers);
-    QCOMPARE(answers.seen.last(), QString("Ready: Burn process completed."));
+    QVERIFY(answers.Saw("Do you want to write"));
+    QVERIFY(answers.Saw("cannot go on the disc and will be left out"));
+    QVERIFY(!answers.Saw("CANNOT READ THE EARLIER SESSION"));
+    QVERIFY(answers.Saw("Burn process completed"));
+  }
+
+  // "Burn Image..." writes an image file as it is; "Save Disc Image..." gives it back.
+  void imageDialogsBurnAndSave() {
+    const QString disc = NewDisc("image-dvd+r");
+    const QString entry = AttachRecorder(disc + ":dvd+r");
+    const QString sent = scratch_.path() + "/sent.iso";
+    QProcess make;
+    make.start("xorriso", {"-as", "mkisofs", "-R", "-J", "-V", "SENT", "-o", sent, sources_});
+    QVERIFY(make.waitForFinished(kLongWaitMs) && make.exitCode() == 0);
+    MessageAnswerer answers;
+    TfrmImage burn(TImageDialogKind::Burn, entry.toStdString(), {});
+    burn.show();
+    burn.edtFile->setText(sent);
+    burn.chkVerify->setChecked(true);
+    QTest::mouseClick(burn.cmdStart, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!burn.Running() && answers.Saw("Burn process completed"), kLongWaitMs);
+    QVERIFY(answers.Saw("Do you want to write the ISO 9660 image \"SENT\""));
+    QVERIFY(burn.cmdStart->isEnabled());
+
+    const QString saved = scratch_.path() + "/saved.iso";
+    TfrmImage save(TImageDialogKind::Save, entry.toStdString(), {});
+    save.show();
+    save.edtFile->setText(saved);
+    answers.seen.clear();
+    QTest::mouseClick(save.cmdStart, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!save.Running() && answers.Saw("Disc image saved."), kLongWaitMs);
+    QFile a(sent), b(saved);
+    QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    QVERIFY(a.readAll() == b.readAll());
   }
 };
 
