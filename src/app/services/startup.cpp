@@ -30,6 +30,13 @@ StartupSettings ReadStartupSettings(const QStringList& arguments) {
       optionsEnd = true;
     } else if (word == "--about") {
       s.aboutAtStart = true;
+    } else if (word == "--burn-image") {
+      if (i + 1 < arguments.size()) {
+        s.burnImage = arguments[++i];
+      } else {
+        s.problems << "--burn-image needs an image file";
+        s.usageError = true;
+      }
     } else if (word == "--help" || word == "-h") {
       s.help = true;
     } else {
@@ -55,7 +62,7 @@ int AnswerWithoutWindow(int argc, const char* const* argv) {
       std::puts("brennix " BRENNIX_VERSION);
       return 0;
     }
-    if (word == "--virtual-recorder") {
+    if (word == "--virtual-recorder" || word == "--burn-image") {
       ++i;  // its value may start with dashes
     } else if (word.rfind("--", 0) == 0 && word != "--about" &&
                word.rfind("--virtual-recorder=", 0) != 0) {
@@ -121,6 +128,11 @@ int RunBrennix(QApplication& app, const StartupSettings& settings) {
       window->raise();
       window->activateWindow();
     });
+    if (!settings.burnImage.isEmpty()) {
+      QTimer::singleShot(0, main.get(), [window = main.get(), file = settings.burnImage] {
+        window->mnuFileBurnImageClick(file);
+      });
+    }
     if (!settings.problems.isEmpty()) {
       QTimer::singleShot(0, main.get(), [window = main.get(), text = settings.problems.join('\n')] {
         ShowMessageBox(window, QMessageBox::Warning, "Warning", text);

@@ -13,10 +13,12 @@ inline constexpr const char* kAppTitle = "Brennix CD & DVD";
 inline constexpr const char* kAlreadyRunning = "Brennix CD & DVD is already running";
 
 inline constexpr const char* kUsage =
-    "usage: brennix [--about] [--virtual-recorder PATH[:PROFILE]]... [--] [PATH...]\n"
+    "usage: brennix [--about] [--burn-image IMAGE] [--virtual-recorder PATH[:PROFILE]]...\n"
+    "               [--] [PATH...]\n"
     "       brennix --help | --version\n"
     "\n"
-    "Opens the main window with the files and folders PATH in the burn queue.\n"
+    "Opens the main window with the files and folders PATH in the burn queue; with\n"
+    "--burn-image, the dialog that writes the image file IMAGE to a disc.\n"
     "A virtual recorder is a software drive whose disc is the file PATH; PROFILE is one of\n"
     "none, cd-rom, cd-r, cd-rw, dvd-rom, dvd-r, dvd-rw-ro, dvd-rw-seq, dvd+rw, dvd+r,\n"
     "dvd+r-dl, dvd-ram. The variable BRENNIX_VIRTUAL_RECORDERS may list more, separated\n"
@@ -28,6 +30,7 @@ struct StartupSettings {
   int splashMs = 2000;        // BRENNIX_SPLASH_MS may keep the splash longer
   NoticeSites sites;
   QStringList paths;          // queued once the main window exists
+  QString burnImage;          // --burn-image: the image file the Burn Image dialog opens with
   QStringList problems;       // told to the user once the main window shows
   bool usageError = false;    // an unknown option: the program ends with exit status 2
 };
