@@ -36,7 +36,8 @@ struct TBurnOptions {
 // "Please add one or more files to the burn queue and try again."
 extern const char* const kEmptyQueueText;
 extern const char* const kBurnCompletedText;
-extern const char* const kBurnFailedText;
+extern const char* const kBurnFailedText;   // "The burn failed."
+extern const char* const kBurnStoppedText;  // "The burn was stopped."
 extern const char* const kVerifiedText;
 
 class TBurnJob final : public TJob {
