@@ -202,7 +202,14 @@ TEST_F(MainWindow, QueueRowsCellsAndTheSizeLineFollowAddRemoveAndClear) {
          main.cmdRemoveFiles->click();
        },
        {"", "1,536"}, "Used Disc Space: 1.50 KB, New: 1.50 KB"},
-      {[&] { main.cmdRemoveFiles->click(); }, {""}, "Used Disc Space: 0 bytes, New: 0 bytes"},
+      // Nothing selected, nothing removed.
+      {[&] { main.cmdRemoveFiles->click(); }, {"", "1,536"},
+       "Used Disc Space: 1.50 KB, New: 1.50 KB"},
+      {[&] {
+         main.lvwFiles->topLevelItem(1)->setSelected(true);
+         main.cmdRemoveFiles->click();
+       },
+       {""}, "Used Disc Space: 0 bytes, New: 0 bytes"},
       // A source already queued is not queued again.
       {[&] { main.QueuePaths({small, small}); }, {"", "1,536"},
        "Used Disc Space: 1.50 KB, New: 1.50 KB"},

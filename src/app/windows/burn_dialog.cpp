@@ -532,13 +532,19 @@ void TfrmBurn::StartTray(TrayMove move, bool discChanged) {
   if (state_ != State::Idle) return;
   auto look = std::make_shared<DiscLook>();
   TKorbBurner& burner = *korbBurn_;
+  // The bar keeps showing how the last burn ended once the drive has answered.
+  const int barMaximum = prgProgress->maximum(), barValue = prgProgress->value();
   if (StartTrayMove(
           this, burner, move, *step_,
-          [this, look, discChanged](bool) {
+          [this, look, discChanged, barMaximum, barValue](bool) {
             ApplyDiscLook(*look);
             // Another disc, or the same one again: it may be burned anew.
             if (discChanged) finished_ = false;
             BackToIdle();
+            if (barMaximum > 0 && state_ == State::Idle) {
+              prgProgress->setRange(0, barMaximum);
+              prgProgress->setValue(barValue);
+            }
           },
           [&burner, look] { *look = LookAtDisc(burner); }))
     SetState(State::Tray);

@@ -340,16 +340,16 @@ class DialogsTest : public QObject {
     expected[below + "/notes.txt"] = "notes\n";
     QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-main"), expected);
 
-    // The line under the bar says what the disc is, and follows the tray.
+    // The line under the bar says what the disc is (closed by the dialog's default), and
+    // follows the tray.
+    const QString closed = "DVD+R, closed: no further sessions";
     QTRY_VERIFY_WITH_TIMEOUT(!main.DriveBusy(), kLongWaitMs);
-    QVERIFY2(main.lblDisc->text().startsWith("DVD+R, 1 session, ") &&
-                 main.lblDisc->text().endsWith(" GB free"),
-             qPrintable(main.lblDisc->text()));
+    QCOMPARE(main.lblDisc->text(), closed);
     main.cmdEject->click();
     QTRY_COMPARE_WITH_TIMEOUT(main.lblDisc->text(), QString("No disc"), kLongWaitMs);
     QTRY_VERIFY_WITH_TIMEOUT(!main.DriveBusy(), kLongWaitMs);
     main.cmdLoad->click();
-    QTRY_VERIFY_WITH_TIMEOUT(main.lblDisc->text().startsWith("DVD+R, 1 session, "), kLongWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(main.lblDisc->text(), closed, kLongWaitMs);
   }
 
   // Starts that end before anything is written leave the dialog idle and the disc blank.
@@ -514,16 +514,16 @@ class DialogsTest : public QObject {
     QTest::addColumn<QString>("details");  // and its details this
     QTest::addColumn<QString>("status");
     QTest::newRow("medium error")
-        << "fail:dvd+rw" << QByteArray() << "Burn failed"
-        << "The disc could not be written: a medium error. The disc may be damaged or of poor "
-           "quality."
+        << "fail-dvd+rw:dvd+rw" << QByteArray() << "Burn failed"
+        << "The disc could not be written at 64 KB: a medium error. The disc may be damaged or "
+           "of poor quality."
         << "Try another disc, or a lower write speed." << "MEDIUM ERROR (WRITE ERROR)"
         << "The burn failed.";
-    QTest::newRow("abort") << "fail:dvd+rw" << QByteArray() << "Burn stopped"
+    QTest::newRow("abort") << "fail-dvd+rw:dvd+rw" << QByteArray() << "Burn stopped"
                            << "You stopped the burn after " << "The disc" << ""
                            << "The burn was stopped.";
     QTest::newRow("verify mismatch")
-        << "fail:cd-r" << QByteArray("bad-sector=40") << "Burn failed"
+        << "fail-cd-r:cd-r" << QByteArray("bad-sector=40") << "Burn failed"
         << "The disc was written, but reading it back found a difference at "
         << "does not read back as it was sent." << "VERIFY FAILED AT SECTOR 40"
         << "The burn failed.";
@@ -581,13 +581,13 @@ class DialogsTest : public QObject {
       QTRY_VERIFY_WITH_TIMEOUT(dialog.korbBurn().BytesWritten() > 0, kLongWaitMs);
       QTest::mouseClick(dialog.cmdAbort, Qt::LeftButton);
     }
-    QTRY_VERIFY_WITH_TIMEOUT(!dialog.Busy() && !dialog.Writing() &&
-                                 answers.seen.filter(caption + ": ").size() == 1,
-                             kLongWaitMs);
+    QTRY_VERIFY2_WITH_TIMEOUT(!dialog.Busy() && !dialog.Writing() &&
+                                  answers.seen.filter(caption + ": ").size() == 1,
+                              qPrintable(answers.seen.join(" / ")), 30000);
     RecorderOf(disc)->ClearFaults();
     SetDesktopNoticeHook(nullptr);
-    const int at = static_cast<int>(answers.seen.indexOf(
-        QRegularExpression("^" + QRegularExpression::escape(caption) + ": ")));
+    qsizetype at = 0;
+    while (!answers.seen[at].startsWith(caption + ": ")) ++at;
     const QString said = answers.seen[at];
     QVERIFY2(said.startsWith(caption + ": " + first), qPrintable(said));
     QVERIFY2(said.section(" | ", 1).contains(state), qPrintable(said));
@@ -601,7 +601,7 @@ class DialogsTest : public QObject {
       QVERIFY(dialog.prgProgress->value() < dialog.prgProgress->maximum());
       QVERIFY(dialog.cmdStartBurn->isEnabled() && !dialog.Finished());
       // The question said what would happen.
-      QVERIFY2(answers.seen.first().contains("The disc stays open") &&
+      QVERIFY2(answers.seen.first().contains("The disc stays open") == (row == "verify mismatch") &&
                    answers.seen.first().contains(row == "verify mismatch"
                                                      ? "It will be read back and compared"
                                                      : "It will not be verified."),
@@ -609,7 +609,7 @@ class DialogsTest : public QObject {
     } else {
       QCOMPARE(answers.seen.size(), 1);  // nothing asked, nothing written
     }
-    QCOMPARE(notices, row == "medium error" ? QStringList{"Burn failed: " + first} : QStringList{});
+    if (row == "medium error") QCOMPARE(notices, QStringList{"Burn failed: " + first});
     dialog.close();
 
     if (row == "closed disc") {
