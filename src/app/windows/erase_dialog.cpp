@@ -273,8 +273,8 @@ void TfrmErase::Done(const TJobResult& result) {
   const bool erased =
       result.Outcome == TJobOutcome::Completed || result.Outcome == TJobOutcome::Failed;
   if (erased) {
-    lblBurnState->setText("Ready");
-    stateBefore_ = "Ready";
+    lblBurnState->setText(QString::fromStdString(result.Text));
+    stateBefore_ = lblBurnState->text();
     prgProgress->setValue(prgProgress->maximum());
   }
   stoppable_ = false;
