@@ -228,7 +228,12 @@ void ExplainBurnFailure(TKorbBurner& burner, TJobResult& result) {
     result.DiscState = "It was a test write: the disc is as it was.";
     return;
   }
-  const int status = burner.DiscStatus();
+  // A drive that stopped answering is not asked again: each question would wait its time-out.
+  const int status = kind == TFailureKind::NoAnswer ? -1 : burner.DiscStatus();
+  if (status < 0 && kind == TFailureKind::NoAnswer) {
+    result.DiscState = "The drive does not tell what state the disc is in now.";
+    return;
+  }
   if (status < 0) {
     result.DiscState = kind == TFailureKind::NoDisc || NoDiscInDrive(burner)
                            ? "There is no disc in the drive now."

@@ -25,6 +25,8 @@ std::function<void(const QString&, const QString&)>& Hook() {
 constexpr const char* kService = "org.freedesktop.Notifications";
 
 bool SendOverDBus(const QString& title, const QString& line) {
+  // No session bus named: none is started for a notice.
+  if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) return false;
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected() || bus.interface() == nullptr) return false;
   if (!bus.interface()->isServiceRegistered(kService).value()) return false;
