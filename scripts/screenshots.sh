@@ -2,7 +2,8 @@
 # Starts brennix under Xvfb and saves what a person would see: the splash window at
 # start-up, the About box, the main window with a queue on a virtual DVD+R that already
 # holds one session, and the burn and erase dialogs halfway through their work on a slow
-# virtual recorder, as PNG files in the build folder.
+# virtual recorder, the question of a burn that closes the disc, a failed burn and the main
+# window with a closed disc, as PNG files in the build folder.
 #   scripts/screenshots.sh [build folder]     (default: build)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -56,6 +57,21 @@ if [ "${1:-}" = "--inside-x" ]; then
   shoot_dialog "$out/screenshot-burn.png" 12 burn "$work/burn.disc:cd-r" "$work/holiday/"
   "$cli" --virtual-recorder "$work/erase.disc:cd-rw" burn --yes "$work/holiday/notes.txt" >/dev/null
   shoot_dialog "$out/screenshot-erase.png" 15 erase "$work/erase.disc:cd-rw"
+
+  # What a person is told: the question of a burn that closes the disc, a burn whose write
+  # fails (the drive reports a medium error), and the main window with a closed disc.
+  BRENNIX_DEMO_ASK=1 shoot_dialog "$out/screenshot-question.png" 4 burn \
+    "$work/ask.disc:dvd+r" "$work/holiday/notes.txt"
+  BRENNIX_VIRTUAL_RECORDER_OPTIONS=fault=sense:2a:1:3/0c/00 "$demo" burn \
+    "$work/failed.disc:dvd+r" "$work/holiday/notes.txt" &
+  pid=$!
+  sleep 6
+  "$grab" "$out/screenshot-failed.png"
+  kill "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+  "$cli" --virtual-recorder "$work/closed.disc:dvd+r" burn --close-disc --label PHOTOS --yes \
+    "$work/holiday/notes.txt" >/dev/null
+  shoot "$out/screenshot-closed.png" 4 300 --virtual-recorder "$work/closed.disc"
   rm -rf "$work"
   exit 0
 fi
@@ -76,4 +92,4 @@ unset QT_QPA_PLATFORM
 xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inside-x "$build/src/app/brennix" \
   "$build/src/app/brennix_screen_grab" "$build" "$build/src/cli/brennix-cli" \
   "$build/src/app/brennix_dialog_demo"
-echo "saved $build/screenshot-{splash,about,main,burn,erase}.png"
+echo "saved $build/screenshot-{splash,about,main,burn,erase,question,failed,closed}.png"

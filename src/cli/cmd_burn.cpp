@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -163,10 +164,12 @@ int RunBurnJob(const std::string& command, const std::string& device, bool yes, 
   console.StartLine = "Writing Data...";
   int64_t lastBytes = 0;
   auto lastTick = std::chrono::steady_clock::now();
+  std::optional<std::chrono::steady_clock::time_point> started;
   double speed = 0;
   console.ProgressText = [&](const TJobProgress& p) -> std::string {
     if (p.Phase == TJobPhase::Verifying) return "Verifying... " + std::to_string(p.Percent) + "%";
     const auto now = std::chrono::steady_clock::now();
+    if (!started) started = now;
     const double seconds = std::chrono::duration<double>(now - lastTick).count();
     if (seconds > 0.2) {
       speed = static_cast<double>(p.BytesDone - lastBytes) / seconds;
@@ -183,7 +186,9 @@ int RunBurnJob(const std::string& command, const std::string& device, bool yes, 
     line += "  " + std::to_string(percent) + "%";
     const int fill = BufferFillPercent(p.BufferSize, p.FreeBufferSize);
     if (fill >= 0) line += "  buffer " + std::to_string(fill) + "%";
-    line += "  " + XSpeedText(DiscType.load(), speed);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(now - *started).count();
+    line += "  " + ProgressFiguresText(DiscType.load(), p.Phase == TJobPhase::Writing ? speed : 0,
+                                       elapsed, p.BytesDone, p.BytesTotal);
     if (p.Phase == TJobPhase::Finalizing && !p.Ended) line += "  Finalizing...";
     return line;
   };
@@ -199,8 +204,8 @@ int RunBurnJob(const std::string& command, const std::string& device, bool yes, 
       break;
   }
   for (const std::string& line : result.Summary) Summary(line);
+  if (result.Outcome == TJobOutcome::Failed) return console.ReportFailure(result);
   Summary(result.Text);
-  if (result.Outcome == TJobOutcome::Failed) return Failure(command + ": " + result.Error);
   if (result.LeftOut > 0)
     return Failure(command + ": " + Counted(result.LeftOut, "source was", "sources were") +
                    " left out of the disc (listed above)");

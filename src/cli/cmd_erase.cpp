@@ -60,10 +60,7 @@ int RunErase(const Args& arguments) {
   const TJobResult result = console.Run(job);
   if (result.Outcome == TJobOutcome::Declined || result.Outcome == TJobOutcome::Refused)
     return kExitFailure;
-  if (result.Outcome == TJobOutcome::Failed) {
-    if (!result.Error.empty()) Complain("erase: " + result.Error);
-    return Failure(result.Text);
-  }
+  if (result.Outcome == TJobOutcome::Failed) return console.ReportFailure(result);
   if (ShowProgress()) std::puts("\rProgress: 100%");
   Summary(result.Text);
   return kExitSuccess;

@@ -3,12 +3,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <utility>
 
 #include "cli/console.h"
 #include "cli/queue.h"
+#include "component/plain_words.h"
 #include "platform/main_thread.h"
 
 namespace brennix::cli {
@@ -113,6 +115,18 @@ void TConsoleJob::Done(const TJobResult& result) {
   EndLine();
   result_ = result;
   done_ = true;
+}
+
+int TConsoleJob::ReportFailure(const TJobResult& result) const {
+  std::string lines = FailureLines(result);
+  Complain(command_ + ": " + (result.Text.empty() ? std::string("failed.") : result.Text));
+  for (size_t start = 0; !lines.empty() && start <= lines.size();) {
+    const size_t end = std::min(lines.find('\n', start), lines.size());
+    Complain(command_ + ": " + lines.substr(start, end - start));
+    start = end + 1;
+  }
+  if (!result.Error.empty()) Complain(command_ + ": details: " + result.Error);
+  return kExitFailure;
 }
 
 TJobResult TConsoleJob::Run(TJob& job) {

@@ -24,6 +24,10 @@ class TConsoleJob final : public TJobHandler {
 
   // Starts the job and returns its result once it has ended.
   TJobResult Run(TJob& job);
+  // Prints a failure as the dialogs show it: the job's end, then its plain lines (what
+  // happened, the disc's state, what to do next), then the drive's own words; returns the
+  // exit status of a failure.
+  int ReportFailure(const TJobResult& result) const;
   // Sources left out so far (the count a front end exits 1 for).
   int LeftOut() const { return leftOut_; }
   // Draws the progress line; only called on a terminal without --quiet.

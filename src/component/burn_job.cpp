@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "component/korb_burner.h"
+#include "component/plain_words.h"
 #include "component/progress_text.h"
 #include "component/recorder_rules.h"
 #include "recording/write_preparation.h"
@@ -15,10 +16,9 @@ namespace brennix {
 
 const char* const kEmptyQueueText = "Please add one or more files to the burn queue and try again.";
 const char* const kBurnCompletedText = "Burn process completed.";
-const char* const kBurnFailedText = "Burn process completed with errors.";
+const char* const kBurnFailedText = "The burn failed.";
+const char* const kBurnStoppedText = "The burn was stopped.";
 const char* const kVerifiedText = "Verified: every sector read back identical.";
-const char* const kClosingNote =
-    "The disc will be closed. No further sessions can be added afterwards.";
 const char* const kOverwriteText =
     "The disc holds data that is not kept: the new session is written over it.";
 
@@ -182,6 +182,7 @@ TJobResult TBurnJob::Run() {
       kept += " (" + std::to_string(korb.ReplacedFiles()) + " replaced by new ones)";
     question.Notes.push_back(kept + ".");
   }
+  AddBurnPlanNotes(korb, o, question);
   if (!Ask(question)) {
     TJobResult declined;
     declined.Outcome = TJobOutcome::Declined;
@@ -230,7 +231,7 @@ TJobResult TBurnJob::RunImage() {
   if (!IsSequentialRecording(static_cast<int16_t>(korb.GetDiscType())) &&
       (korb.ReadVolumeSize() > 0 || korb.OverwritesDiscData()))
     question.Notes.push_back("The disc is written over from its start: what it holds now is lost.");
-  if (o.CloseDisc) question.Notes.push_back(kClosingNote);
+  AddBurnPlanNotes(korb, o, question);
   if (!Ask(question)) {
     korb.ClearImageFile();
     TJobResult declined;
@@ -317,6 +318,7 @@ TJobResult TBurnJob::Record(int leftOut) {
   if (result.Error.empty() && korb.Verify) result.Summary.push_back(kVerifiedText);
   if (result.Error.empty() && emptyFolders_ > 0)
     result.Summary.push_back(EmptyFoldersText(emptyFolders_));
+  if (!result.Error.empty()) ExplainBurnFailure(korb, result);
   // The writer and the read-ahead cache have both ended: the tree may go.
   korb.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
   return result;

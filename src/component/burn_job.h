@@ -39,10 +39,9 @@ struct TBurnOptions {
 // "Please add one or more files to the burn queue and try again."
 extern const char* const kEmptyQueueText;
 extern const char* const kBurnCompletedText;
-extern const char* const kBurnFailedText;
+extern const char* const kBurnFailedText;   // "The burn failed."
+extern const char* const kBurnStoppedText;  // "The burn was stopped."
 extern const char* const kVerifiedText;
-// The question's note when the disc is to be closed.
-extern const char* const kClosingNote;
 // The question's note when the earlier files are not kept and the disc holds data.
 extern const char* const kOverwriteText;
 

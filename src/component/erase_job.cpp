@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "component/plain_words.h"
 #include "component/recorder_rules.h"
 #include "device/erase_plan.h"
 #include "device/scsi_device.h"
@@ -12,7 +13,10 @@ namespace brennix {
 
 const char* const kNotErasableText = "This disc is not erasable.";
 const char* const kEraseCompletedText = "Erase process completed.";
-const char* const kEraseFailedText = "Erase process completed with errors.";
+const char* const kEraseFailedText = "The erase failed.";
+const char* const kEraseStoppedText = "The erase was stopped.";
+const char* const kNoDiscToEraseText =
+    "There is no disc in the drive.\nPut the rewritable disc in the drive and try again.";
 
 namespace {
 
@@ -21,6 +25,11 @@ constexpr uint32_t kProgressTickMs = 500;
 // guards against waiting for ever for one that cannot come.
 constexpr uint32_t kEventGraceMs = 10000;
 constexpr const char* kCannotWriteText = "THIS RECORDER CANNOT WRITE DISCS";
+constexpr const char* kOnlyRewritableText =
+    "\nOnly a rewritable disc (CD-RW, DVD-RW, DVD+RW, DVD-RAM) can be erased; a CD-R or "
+    "DVD\u00b1R is written once.";
+constexpr const char* kNotFullyErasableText =
+    "\nThis disc takes a quick erase only: check \"Quick Erase\" (--quick) and try again.";
 constexpr const char* kNotReadyText =
     "The drive did not become ready.\nNothing was erased; check the disc and try again.";
 
@@ -58,7 +67,13 @@ TJobResult TEraseJob::Refuse(const std::string& text) {
 TJobResult TEraseJob::Run() {
   TSCSIDevice& device = device_;
   if (!RecorderWrites(device)) return Refuse(kCannotWriteText);
-  if (!DiscAcceptsErase(device, full_)) return Refuse(kNotErasableText);
+  if (!DiscAcceptsErase(device, full_)) {
+    if (NoDiscInDrive(device)) return Refuse(kNoDiscToEraseText);
+    // A DVD-RAM that the drive does not call erasable takes a quick erase.
+    const bool quickWould = full_ && DiscAcceptsErase(device, false);
+    return Refuse(std::string(kNotErasableText) +
+                  (quickWould ? kNotFullyErasableText : kOnlyRewritableText));
+  }
 
   if (const std::string busy = FreeRecorder(device); !busy.empty()) return Refuse(busy);
 
@@ -136,8 +151,11 @@ TJobResult TEraseJob::Run() {
   }
   result.Outcome = failed ? TJobOutcome::Failed : TJobOutcome::Completed;
   result.Text = failed ? kEraseFailedText : kEraseCompletedText;
-  // The drive's own words say why.
-  if (failed) result.Error = device.EraseErrorText;
+  // The drive's own words say why; a stop asked for is not a failure of the drive.
+  if (failed) {
+    result.Error = Cancelled() ? std::string() : device.EraseErrorText;
+    ExplainEraseFailure(device, result, Cancelled(), progress.Percent);
+  }
   return result;
 }
 

@@ -16,7 +16,9 @@ class TSCSIDevice;
 
 extern const char* const kNotErasableText;     // "This disc is not erasable."
 extern const char* const kEraseCompletedText;  // "Erase process completed."
-extern const char* const kEraseFailedText;     // "Erase process completed with errors."
+extern const char* const kEraseFailedText;     // "The erase failed."
+extern const char* const kEraseStoppedText;    // "The erase was stopped."
+extern const char* const kNoDiscToEraseText;   // "There is no disc in the drive. ..."
 
 class TEraseJob final : public TJob {
  public:

@@ -67,6 +67,13 @@ struct TJobResult {
   std::vector<std::string> Problems;  // what went wrong although the work was done
   int LeftOut = 0;                    // sources left out of the disc or the image
   bool BadRequest = false;            // refused for what was asked, not for what was found
+  // A failure in plain words (component/plain_words.h), each empty when not known: what
+  // happened ("The disc could not be written at 812 MB: a medium error. ..."), the state the
+  // disc is left in, and what to do next. Error keeps the drive's or the program's own words.
+  std::string Plain;
+  std::string DiscState;
+  std::string Advice;
+  bool Stopped = false;               // Failed because the user stopped it
 };
 
 class TJobHandler {

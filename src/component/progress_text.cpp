@@ -1,5 +1,6 @@
 #include "component/progress_text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -68,6 +69,42 @@ std::string XSpeedText(int16_t discType, double bytesPerSecond) {
   } else {
     std::snprintf(text, sizeof text, "%.0fx", kbs / 176.4);
   }
+  return text;
+}
+
+std::string SpeedText(int16_t discType, double bytesPerSecond) {
+  if (!std::isfinite(bytesPerSecond) || bytesPerSecond < 0) bytesPerSecond = 0;
+  char text[32];
+  std::snprintf(text, sizeof text, ", %.1f MB/s", bytesPerSecond / 1048576.0);
+  return XSpeedText(discType, bytesPerSecond) + text;
+}
+
+std::string DurationText(int64_t seconds) {
+  if (seconds < 0) seconds = 0;
+  char text[32];
+  if (seconds >= 3600)
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
+                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
+  else
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(seconds / 60),
+                  static_cast<long long>(seconds % 60));
+  return text;
+}
+
+int64_t SecondsLeft(int64_t bytesDone, int64_t bytesTotal, double bytesPerSecond) {
+  if (!std::isfinite(bytesPerSecond) || bytesPerSecond <= 0 || bytesTotal <= 0) return -1;
+  const int64_t left = std::max<int64_t>(bytesTotal - bytesDone, 0);
+  return static_cast<int64_t>(std::ceil(static_cast<double>(left) / bytesPerSecond));
+}
+
+std::string ProgressFiguresText(int16_t discType, double bytesPerSecond, int64_t elapsedSeconds,
+                                int64_t bytesDone, int64_t bytesTotal) {
+  std::string text;
+  const bool moving = std::isfinite(bytesPerSecond) && bytesPerSecond > 0;
+  if (moving) text = SpeedText(discType, bytesPerSecond) + ", ";
+  text += DurationText(elapsedSeconds) + " elapsed";
+  const int64_t left = SecondsLeft(bytesDone, bytesTotal, bytesPerSecond);
+  if (moving && left >= 0) text += ", " + DurationText(left) + " left";
   return text;
 }
 

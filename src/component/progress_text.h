@@ -25,4 +25,18 @@ int BufferFillPercent(uint32_t bufferSize, uint32_t freeSize);
 // "16.0x" on DVD, "40x" on CD, from bytes per second.
 std::string XSpeedText(int16_t discType, double bytesPerSecond);
 
+// "8.0x, 10.8 MB/s": the x-factor of XSpeedText and the rate in MB of 1,048,576 bytes.
+std::string SpeedText(int16_t discType, double bytesPerSecond);
+
+// "0:42", "12:05", "1:02:03".
+std::string DurationText(int64_t seconds);
+
+// Seconds until bytesTotal at bytesPerSecond; -1 when that is not known yet.
+int64_t SecondsLeft(int64_t bytesDone, int64_t bytesTotal, double bytesPerSecond);
+
+// The progress figures after "MB Written": "8.0x, 10.8 MB/s, 0:42 elapsed, 1:10 left". The
+// speed and time left are left out while speed is 0.
+std::string ProgressFiguresText(int16_t discType, double bytesPerSecond, int64_t elapsedSeconds,
+                                int64_t bytesDone, int64_t bytesTotal);
+
 }  // namespace brennix

@@ -1,7 +1,10 @@
 #include "component/recorder_rules.h"
 
+#include <algorithm>
+
 #include "component/korb_burner.h"
 #include "device/disc_types.h"
+#include "recording/write_preparation.h"
 
 namespace brennix {
 
@@ -17,6 +20,40 @@ bool RecorderWrites(const TSCSIDevice& device) {
 
 bool DiscAcceptsErase(TSCSIDevice& device, bool full) {
   return device.IsErasable() || (!full && device.GetDiscType() == kDiscDvdRam);
+}
+
+std::vector<uint16_t> OfferedWriteSpeeds(const TSCSIDevice& device, int16_t discType) {
+  std::vector<uint16_t> speeds;
+  const uint16_t fastest = device.CapabilityWord(18);  // host order after ReadCapabilities
+  // The write speed descriptors (MMC page 2Ah, bytes 30 on), big-endian as the drive sent them.
+  const uint8_t* page = device.CapabilityPage;
+  const unsigned count = (unsigned{page[30]} << 8) | page[31];
+  for (unsigned i = 0; i < count && 32 + 4 * i + 4 <= 128; ++i) {
+    const uint16_t kbs = static_cast<uint16_t>((page[32 + 4 * i + 2] << 8) | page[32 + 4 * i + 3]);
+    if (kbs > 0) speeds.push_back(kbs);
+  }
+  if (speeds.size() < 2 && fastest > 0) {
+    const bool cd = discType == kDiscUnknown ? fastest < 2770 : IsCdMedia(discType);
+    const double unit = cd ? 176.4 : 1385.0;
+    static constexpr int kCdSteps[] = {4, 8, 10, 16, 24, 32, 40, 48};
+    static constexpr int kDvdSteps[] = {1, 2, 4, 6, 8, 12, 16};
+    const auto add = [&](int x) {
+      const auto kbs = static_cast<uint16_t>(x * unit + 0.5);
+      if (kbs <= fastest) speeds.push_back(kbs);
+    };
+    if (cd)
+      for (int x : kCdSteps) add(x);
+    else
+      for (int x : kDvdSteps) add(x);
+    speeds.push_back(fastest);
+  }
+  std::sort(speeds.begin(), speeds.end());
+  speeds.erase(std::unique(speeds.begin(), speeds.end()), speeds.end());
+  return speeds;
+}
+
+bool CanTestWrite(const TSCSIDevice& device, int16_t discType) {
+  return (device.Capabilities & cap::TestWriteCapable) != 0 && CanSimulate(discType);
 }
 
 bool MoveTray(TSCSIDevice& device, TrayMove move) {

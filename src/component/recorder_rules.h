@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace brennix {
 
@@ -29,6 +30,14 @@ enum class TrayMove { Eject, Load };
 bool MoveTray(TSCSIDevice& device, TrayMove move);
 // "Unable to eject the device." or "Unable to load the device."
 std::string TrayFailureText(TrayMove move);
+
+// The write speeds, in KB/s and slowest first, that a front end offers for the disc of
+// discType: those the drive lists in its capabilities page; where it lists fewer than two,
+// the usual steps (CD 4x to 48x, DVD 1x to 16x) up to its fastest as well.
+std::vector<uint16_t> OfferedWriteSpeeds(const TSCSIDevice& device, int16_t discType);
+
+// The drive and the disc of discType can simulate a recording (a test write).
+bool CanTestWrite(const TSCSIDevice& device, int16_t discType);
 
 // The settings every recording starts from: underrun protection and OPC on, the drive's
 // speeds, a post-gap, the burn's cache, no simulation, an open disc.

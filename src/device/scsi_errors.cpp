@@ -1,6 +1,7 @@
 #include "device/scsi_errors.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <iterator>
 
 namespace brennix {
@@ -283,6 +284,33 @@ std::string AscAscqText(uint8_t asc, uint8_t ascq) {
                                        [](const AscEntry& e, int k) { return ((e.Asc << 8) | e.Ascq) < k; });
   if (found != std::end(kAscTable) && found->Asc == asc && found->Ascq == ascq) return found->Text;
   return std::to_string(asc) + "," + std::to_string(ascq);
+}
+
+bool AscAscqFromText(const std::string& text, uint8_t& asc, uint8_t& ascq) {
+  for (const AscEntry& e : kAscTable) {
+    if (text == e.Text) {
+      asc = e.Asc;
+      ascq = e.Ascq;
+      return true;
+    }
+  }
+  unsigned a = 0, q = 0;
+  char end = 0;
+  if (std::sscanf(text.c_str(), "%u,%u%c", &a, &q, &end) == 2 && a < 256 && q < 256) {
+    asc = static_cast<uint8_t>(a);
+    ascq = static_cast<uint8_t>(q);
+    return true;
+  }
+  return false;
+}
+
+int SenseKeyFromText(const std::string& text) {
+  uint8_t sense[18] = {0x70};
+  for (int key = 1; key < 16; ++key) {
+    sense[2] = static_cast<uint8_t>(key);
+    if (key != 9 && key != 12 && SenseKeyText(sense) == text) return key;
+  }
+  return -1;
 }
 
 std::string StatusText(uint8_t status, uint8_t hostStatus, uint8_t targetStatus, bool& busy) {

@@ -21,6 +21,11 @@ std::string SenseKeyText(const uint8_t* sense);
 std::string AscAscqText(uint8_t asc, uint8_t ascq);
 // Number of pairs in the table (tests).
 size_t AscAscqTableSize();
+// The other way: the pair whose description (or "ASC,ASCQ" in decimal) is text. False when
+// none is.
+bool AscAscqFromText(const std::string& text, uint8_t& asc, uint8_t& ascq);
+// The sense key whose SenseKeyText is text (2 for "NOT READY"); -1 when none is.
+int SenseKeyFromText(const std::string& text);
 
 struct ErrorDescription {
   std::string Text;

@@ -43,6 +43,7 @@ TEST(CDSizeLayout, EmptyDriveScaleOf750MbAt634Pixels) {
     const int x = static_cast<int>(std::nearbyint((k + 1) * 10 * (634.0 / 75)));
     EXPECT_EQ(l.labels[k].text, QString("%1 MB").arg((k + 1) * 100));
     EXPECT_EQ(l.labels[k].topLeft, QPoint(x - 20, 12));
+    EXPECT_EQ(l.labels[k].tickX, x);  // painted to end left of its tick
   }
   // Tick lengths: short to the middle, every fifth to three below it, every tenth to the
   // bottom.
@@ -142,7 +143,6 @@ TEST(CDSize, PaintsBandBarsTicksAndLabelsWhereTheyBelong) {
   EXPECT_EQ(At(img, 300, 19), QColor(Qt::black));          // band's lower outline, H2 - 1
   EXPECT_EQ(At(img, 300, 20), QColor(Qt::white));          // the band covers the top half
   EXPECT_EQ(At(img, 633, 39), QColor(Qt::black));          // control outline
-  EXPECT_EQ(At(img, 40, 25), QColor(Qt::white));
 
   // Short tick (i = 1, x = 8) ends at H2, medium (i = 5, x = 42) three below, long (i = 10,
   // x = 85) at the bottom.
@@ -152,20 +152,19 @@ TEST(CDSize, PaintsBandBarsTicksAndLabelsWhereTheyBelong) {
   EXPECT_EQ(At(img, 42, 23), QColor(Qt::white));
   EXPECT_EQ(At(img, 85, 38), QColor(Qt::black));
 
-  // Each label's ink begins just right of x - 20 and below H2 + 2.
+  // Each label's ink ends just left of its tick, below H2 + 2: the tick never cuts it.
   const CDSizeLayout& l = bar.LastLayout();
   ASSERT_EQ(l.labels.size(), 7u);
   for (const CDSizeLabel& label : l.labels) {
-    const int left = label.topLeft.x();
-    int firstInk = -1;
-    for (int x = left - 3; x < left + 12 && firstInk < 0; ++x)
+    int lastInk = -1;
+    for (int x = label.tickX - 1; x > label.tickX - 12 && lastInk < 0; --x)
       for (int y = 22; y < 39; ++y)
         if (IsInk(img, x, y)) {
-          firstInk = x;
+          lastInk = x;
           break;
         }
-    EXPECT_GE(firstInk, left) << label.text.toStdString();
-    EXPECT_LE(firstInk, left + 5) << label.text.toStdString();
+    EXPECT_LE(lastInk, label.tickX - 2) << label.text.toStdString();
+    EXPECT_GE(lastInk, label.tickX - 6) << label.text.toStdString();
   }
 }
 

@@ -19,9 +19,11 @@
 #include "transport/spti.h"
 #include "virtual_recorder/attach.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDropEvent>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -200,9 +202,17 @@ TEST_F(MainWindow, QueueRowsCellsAndTheSizeLineFollowAddRemoveAndClear) {
          main.cmdRemoveFiles->click();
        },
        {"", "1,536"}, "Used Disc Space: 1.50 KB, New: 1.50 KB"},
-      {[&] { main.cmdRemoveFiles->click(); }, {""}, "Used Disc Space: 0 bytes, New: 0 bytes"},
-      {[&] { main.QueuePaths({small, small}); }, {"", "1,536", "1,536"},
-       "Used Disc Space: 3.00 KB, New: 3.00 KB"},
+      // Nothing selected, nothing removed.
+      {[&] { main.cmdRemoveFiles->click(); }, {"", "1,536"},
+       "Used Disc Space: 1.50 KB, New: 1.50 KB"},
+      {[&] {
+         main.lvwFiles->topLevelItem(1)->setSelected(true);
+         main.cmdRemoveFiles->click();
+       },
+       {""}, "Used Disc Space: 0 bytes, New: 0 bytes"},
+      // A source already queued is not queued again.
+      {[&] { main.QueuePaths({small, small}); }, {"", "1,536"},
+       "Used Disc Space: 1.50 KB, New: 1.50 KB"},
       {[&] { main.cmdClearFiles->click(); }, {}, "Used Disc Space: 0 bytes, New: 0 bytes"},
   };
   for (size_t i = 0; i < std::size(steps); ++i) {
@@ -449,16 +459,18 @@ TEST_F(MainWindow, AFolderIsMeasuredInTheBackgroundAndBurnWaitsForIt) {
   TfrmMain& main = w.main;
   double queuedAtDialog = -1;
   main.BurnDialog = [&](TfrmMain&) { queuedAtDialog = QueuedBytes; };
-  main.QueuePaths({files.dir.filePath("tree"), files.dir.filePath("tree")});
+  main.QueuePaths({files.dir.filePath("tree"), files.dir.filePath("tree/d3")});
   // The rows are there before any walk has been answered, each saying it is being measured.
   EXPECT_EQ(main.lvwFiles->topLevelItemCount(), 2);
   EXPECT_EQ(main.MeasurementsRunning(), 2u);
   EXPECT_EQ(main.lvwFiles->topLevelItem(0)->text(2), "measuring\u2026");
   ASSERT_TRUE(main.cmdBurn->isEnabled());
   main.cmdBurn->click();
-  EXPECT_EQ(queuedAtDialog, 2.0 * double(total));
+  const qint64 d3 = 10 * 1000 + 3 + 23 + 43 + 63 + 83 + 103 + 123 + 143 + 163 + 183;
+  EXPECT_EQ(queuedAtDialog, double(total + d3));
   EXPECT_EQ(main.MeasurementsRunning(), 0u);
-  EXPECT_EQ(w.Rows(2), (QStringList{QLocale().toString(total), QLocale().toString(total)}));
+  EXPECT_EQ(w.Rows(2), (QStringList{QLocale().toString(total), QLocale().toString(d3)}));
+  main.cmdClearFiles->click();
 
   // Rows taken out while measured are no longer waited for, and their results are dropped.
   main.QueuePaths({files.dir.filePath("tree")});
@@ -509,6 +521,64 @@ TEST_F(MainWindow, TheBrowserQueuesItsFolderAndItsSelectedFilesInListOrder) {
   // The root of a volume is queued with a single "/".
   ASSERT_TRUE(main.SetCurrentFolder("/"));
   EXPECT_EQ(FolderQueuePath(main.CurrentFolder()), "/");
+}
+
+// The queue behaves like a file list: several rows go at once, "Clear" asks for a long queue,
+// double-click and Enter in the browser add, a missing path is named, and the "R" column and
+// the three states of "Save Path" explain themselves.
+TEST_F(MainWindow, TheQueueBehavesLikeAFileList) {
+  Files files;
+  QStringList paths;
+  for (int i = 0; i < 5; ++i) paths << files.Make(QString("list/f%1.txt").arg(i), 10 + i);
+  Window w;
+  TfrmMain& main = w.main;
+  main.show();
+  main.QueuePaths(paths + QStringList{"/no/such/file", "/no/such/folder/"});
+  ProcessEventsUntil([&] { return !w.messages.said.empty(); }, 2000);
+  ASSERT_EQ(w.messages.said.size(), 1u);
+  EXPECT_EQ(w.messages.said[0].text,
+            "These files or folders do not exist and were not queued:\n/no/such/file\n"
+            "/no/such/folder/");
+  ASSERT_EQ(main.lvwFiles->topLevelItemCount(), 5);
+  main.lvwFiles->topLevelItem(1)->setSelected(true);
+  main.lvwFiles->topLevelItem(3)->setSelected(true);
+  main.cmdRemoveFilesClick();
+  EXPECT_EQ(w.Rows(1), (QStringList{paths[0], paths[2], paths[4]}));
+  main.QueuePaths({paths[1], paths[3]});
+  // Five rows: "Clear" asks, and No (the default) keeps them.
+  main.cmdClearFilesClick();
+  ASSERT_EQ(w.messages.said.size(), 2u);
+  EXPECT_EQ(w.messages.said[1].text, "Remove all 5 rows from the burn queue?");
+  EXPECT_EQ(main.lvwFiles->topLevelItemCount(), 5);
+  main.lvwFiles->selectAll();
+  main.cmdRemoveFilesClick();
+  EXPECT_EQ(main.lvwFiles->topLevelItemCount(), 0);
+
+  EXPECT_TRUE(main.lvwFiles->headerItem()->toolTip(0).contains("subfolders"));
+  for (const auto& [state, words] : {std::pair{Qt::Checked, "whole folder path"},
+                                     std::pair{Qt::PartiallyChecked, "last folder only"},
+                                     std::pair{Qt::Unchecked, "only the contents"}}) {
+    main.chkPathInfo->setCheckState(state);
+    EXPECT_TRUE(main.chkPathInfo->toolTip().contains(words)) << words;
+  }
+
+  const QString folder = files.dir.filePath("list");
+  ASSERT_TRUE(ProcessEventsUntil([&] { return main.SetCurrentFolder(folder); }, 5000));
+  QAbstractItemModel* list = main.flbFiles->model();
+  ASSERT_TRUE(ProcessEventsUntil(
+      [&] { return list->rowCount(main.flbFiles->rootIndex()) == 5; }, 5000));
+  const QModelIndex second = list->index(1, 0, main.flbFiles->rootIndex());
+  main.flbFiles->setCurrentIndex(second);
+  emit main.flbFiles->doubleClicked(second);
+  EXPECT_EQ(w.Rows(1), QStringList{paths[1]});
+  const auto press = [&](Qt::Key key) {
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(main.dirFolders, &event);
+  };
+  press(Qt::Key_Return);
+  EXPECT_EQ(w.Rows(1), (QStringList{paths[1], folder + "/"}));
+  press(Qt::Key_Enter);  // queued already: nothing more
+  EXPECT_EQ(main.lvwFiles->topLevelItemCount(), 2);
 }
 
 TEST(Volumes, MountsTheSelectorOffersAndNetworkAddresses) {

@@ -206,13 +206,43 @@ TEST_F(BurnCliTest, TheVirtualDiscInsideASourceIsLeftOut) {
   EXPECT_EQ(list.output.find("'/disc.img"), std::string::npos) << list.output;
 }
 
-TEST_F(BurnCliTest, VerifyReportsASectorStoredWrong) {
-  ::setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "bad-sector=40", 1);
-  const CliRun run = Burn(":cd-r", {"--yes", "--verify", (dir_ / "src").string()});
-  ::unsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
-  EXPECT_EQ(run.status, 1) << run.output;
-  EXPECT_NE(run.output.find("brennix-cli: burn: VERIFY FAILED AT SECTOR 40"), std::string::npos)
-      << run.output;
+// A failure prints the lines the dialog shows: what happened in plain words, the state the
+// disc is left in, what to do next, and the drive's own words last.
+TEST_F(BurnCliTest, AFailureSaysWhatHappenedTheDiscsStateAndWhatToDo) {
+  struct Case {
+    const char* options;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"bad-sector=40",
+       {"burn: The burn failed.",
+        "burn: The disc was written, but reading it back found a difference at ",
+        "burn: The new session is on the disc, but it does not read back as it was sent.",
+        "burn: Do not rely on this disc",
+        "burn: details: VERIFY FAILED AT SECTOR 40"}},
+      {"fault=sense:2a:1:3/0c/00",
+       {"burn: The burn failed.",
+        "burn: The disc could not be written",
+        ": a medium error. The disc may be damaged or of poor quality.",
+        "burn: The disc ", "burn: Try another disc, or a lower write speed.",
+        "burn: details: WRITER ERROR [MEDIUM ERROR (WRITE ERROR)]"}},
+  };
+  for (const Case& c : cases) {
+    fs::remove(dir_ / "disc.img");
+    fs::remove(dir_ / "disc.img.state");
+    ::setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", c.options, 1);
+    const CliRun run = Burn(":cd-r", {"--yes", "--verify", (dir_ / "src").string()});
+    ::unsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
+    EXPECT_EQ(run.status, 1) << run.output;
+    size_t at = 0;
+    for (const std::string& line : c.lines) {
+      const size_t found =
+          run.output.find(line.rfind("burn: ", 0) == 0 ? "brennix-cli: " + line : line, at);
+      EXPECT_NE(found, std::string::npos) << c.options << ": " << line << "\n" << run.output;
+      if (found != std::string::npos) at = found;
+    }
+    EXPECT_EQ(run.output.find("Burn process completed"), std::string::npos) << run.output;
+  }
 }
 
 TEST_F(BurnCliTest, EveryNameReachesTheDiscAsReportedAndWhatCannotIsLeftOutWithAWord) {
@@ -377,7 +407,9 @@ TEST_F(BurnCliTest, CtrlCAbortsTheRecording) {
   const std::string output = Content(log);
   ASSERT_TRUE(WIFEXITED(raw)) << output;
   EXPECT_EQ(WEXITSTATUS(raw), 1) << output;
-  EXPECT_NE(output.find("Burn process completed with errors."), std::string::npos) << output;
+  EXPECT_NE(output.find("brennix-cli: burn: The burn was stopped."), std::string::npos) << output;
+  EXPECT_NE(output.find("brennix-cli: burn: You stopped the burn after "), std::string::npos)
+      << output;
   EXPECT_NE(output.find("OPERATION ABORTED BY USER"), std::string::npos) << output;
 }
 

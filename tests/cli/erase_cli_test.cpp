@@ -103,6 +103,11 @@ TEST_F(EraseCli, RefusesWhatCannotOrMayNotBeErased) {
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.out.find("This disc is not erasable."), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("Erasing Data"), std::string::npos) << r.out;
+  // No disc is told apart from a disc that cannot be erased.
+  r = Cli(dir + "/none.img:none", "erase --yes");
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.out.find("There is no disc in the drive."), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("not erasable"), std::string::npos) << r.out;
 
   // Nobody at a terminal to answer the question: no erase, no hang.
   r = Cli(dir + "/rw.img:cd-rw", "erase");

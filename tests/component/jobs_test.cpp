@@ -162,7 +162,24 @@ TEST_P(BurnJobTest, EndsAsTheDiscAndTheAnswersSay) {
   said.push_back(result.Text);
   said.push_back(result.Error);
   for (const std::string& line : result.Summary) said.push_back(line);
-  EXPECT_TRUE(Contains(said, c.said)) << c.said;
+  for (const std::string* line : {&result.Plain, &result.DiscState, &result.Advice})
+    said.push_back(*line);
+  EXPECT_TRUE(Contains(said, c.said)) << c.said << "\n" << result.Plain << "\n" << result.Error;
+  // The question says whether the disc is verified, and whether a write-once disc stays open.
+  if (c.outcome != TJobOutcome::Refused) {
+    EXPECT_TRUE(Contains(handler.events, c.verify ? "note: It will be read back and compared"
+                                                  : "note: It will not be verified."));
+    if (c.profile == MediaProfile::DvdR || c.profile == MediaProfile::CdR) {
+      EXPECT_TRUE(Contains(handler.events, "note: The disc stays open: further sessions can be "
+                                           "added later."));
+    }
+  }
+  // A failure says what happened, what state the disc is in and what to do.
+  if (c.outcome == TJobOutcome::Failed) {
+    EXPECT_FALSE(result.Plain.empty());
+    EXPECT_FALSE(result.DiscState.empty());
+    EXPECT_EQ(result.Stopped, c.abortWhileWriting);
+  }
   // Only a recording that started says so; one aborted at once may not have sent a WRITE.
   EXPECT_EQ(handler.sawWriting,
             c.outcome == TJobOutcome::Completed || c.outcome == TJobOutcome::Failed);
@@ -197,9 +214,10 @@ INSTANTIATE_TEST_SUITE_P(
         BurnCase{"EmptyQueue", MediaProfile::CdR, true, false, true, false, std::nullopt, false,
                  TJobOutcome::Refused, kEmptyQueueText},
         BurnCase{"WriteFault", MediaProfile::DvdR, true, false, false, false, WriteFault(), false,
-                 TJobOutcome::Failed, kBurnFailedText},
+                 TJobOutcome::Failed, "a medium error. The disc may be damaged or of poor "
+                                      "quality."},
         BurnCase{"Aborted", MediaProfile::DvdPlusRw, true, false, false, false, std::nullopt, true,
-                 TJobOutcome::Failed, kAbortedByUser}),
+                 TJobOutcome::Failed, "You stopped the burn"}),
     [](const ::testing::TestParamInfo<BurnCase>& row) { return std::string(row.param.name); });
 
 // A link in another program's session cannot be listed again: it is named before the

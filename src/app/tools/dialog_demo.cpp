@@ -3,7 +3,9 @@
 // mid-run:
 //   brennix_dialog_demo burn DISC[:PROFILE] SOURCE...
 //   brennix_dialog_demo erase DISC[:PROFILE]
-// BRENNIX_VIRTUAL_RECORDER_OPTIONS (e.g. speed=simulated) sets the recorder's pace.
+// BRENNIX_VIRTUAL_RECORDER_OPTIONS (e.g. speed=simulated) sets the recorder's pace, or a
+// fault (fault=sense:2a:1:3/0c/00: a write that fails); BRENNIX_DEMO_ASK=1 leaves the
+// question open for the picture.
 #include "app/services/application.h"
 #include "app/windows/burn_dialog.h"
 #include "app/windows/dialog_host.h"
@@ -17,6 +19,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 using namespace brennix;
@@ -39,6 +42,7 @@ class DemoHost : public TDialogHost {
 
 // Says Yes to the dialog's question; later boxes stay open for the picture.
 void AnswerQuestions(QTimer& timer) {
+  if (std::getenv("BRENNIX_DEMO_ASK") != nullptr) return;
   QObject::connect(&timer, &QTimer::timeout, [] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     QAbstractButton* yes = box != nullptr ? box->button(QMessageBox::Yes) : nullptr;

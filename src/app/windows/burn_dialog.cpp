@@ -1,5 +1,6 @@
 #include "app/windows/burn_dialog.h"
 
+#include "app/services/desktop_notice.h"
 #include "app/windows/dialog_host.h"
 #include "app/windows/dialog_support.h"
 #include "app/services/options.h"
@@ -7,11 +8,15 @@
 #include "app/windows/tray_actions.h"
 #include "component/queue_tree.h"
 #include "component/korb_burner.h"
+#include "component/plain_words.h"
 #include "component/progress_text.h"
+#include "device/disc_types.h"
+#include "device/speed_text.h"
 #include "component/recorder_rules.h"
 #include "platform/clock.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -52,6 +57,9 @@ void SaveBoxSetting(const char* name, bool checked) {
 
 constexpr const char* kVerifySetting = "VerifyWrittenData";
 constexpr const char* kKeepFilesSetting = "KeepFilesOnDisc";
+constexpr const char* kEjectSetting = "EjectWhenDone";
+// The speed is measured over this much of the latest progress.
+constexpr qint64 kSpeedWindowMs = 3000;
 
 }  // namespace
 
@@ -102,15 +110,45 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   chkImportSession->setChecked(BoxSetting(kKeepFilesSetting, true));
   connect(chkImportSession, &QCheckBox::toggled, this,
           [](bool checked) { SaveBoxSetting(kKeepFilesSetting, checked); });
+  chkCloseDisc->setToolTip("Close the disc after this session: no further sessions can be "
+                           "added afterwards");
+  chkTestWrite = new QCheckBox("Test write (simulate)", this);
+  chkTestWrite->setObjectName("chkTestWrite");
+  chkTestWrite->setToolTip("Let the drive go through the recording without writing to the disc");
+  chkTestWrite->setEnabled(false);
+  chkEjectWhenDone = new QCheckBox("Eject when done", this);
+  chkEjectWhenDone->setObjectName("chkEjectWhenDone");
+  chkEjectWhenDone->setToolTip("Open the tray once the disc has been written");
+  chkEjectWhenDone->setChecked(BoxSetting(kEjectSetting, false));
+  connect(chkEjectWhenDone, &QCheckBox::toggled, this,
+          [](bool checked) { SaveBoxSetting(kEjectSetting, checked); });
+  cmbSpeed = new QComboBox(this);
+  cmbSpeed->setObjectName("cmbSpeed");
+  cmbSpeed->setToolTip("The write speed; a lower one may help a disc of poor quality");
+  cmbSpeed->addItem("Fastest", 0);
   auto* options = new QHBoxLayout();
   auto* left = new QVBoxLayout();
   left->addWidget(chkJoliet);
   left->addWidget(chkCloseDisc);
   left->addWidget(chkImportSession);
+  auto* right = new QVBoxLayout();
+  right->addWidget(chkVerify);
+  right->addWidget(chkTestWrite);
+  right->addWidget(chkEjectWhenDone);
   options->addLayout(left);
   options->addStretch(1);
-  options->addWidget(chkVerify, 0, Qt::AlignBottom);
+  options->addLayout(right);
   body->addLayout(options);
+  auto* speedRow = new QHBoxLayout();
+  auto* speedLabel = new QLabel("Write speed:", this);
+  speedLabel->setBuddy(cmbSpeed);
+  speedRow->addWidget(speedLabel);
+  speedRow->addWidget(cmbSpeed);
+  speedRow->addStretch(1);
+  body->addLayout(speedRow);
+  for (QCheckBox* box : {chkJoliet, chkCloseDisc, chkVerify, chkImportSession, chkTestWrite})
+    connect(box, &QCheckBox::toggled, this, &TfrmBurn::OptionsChanged);
+  connect(cmbSpeed, &QComboBox::currentIndexChanged, this, &TfrmBurn::OptionsChanged);
 
   body->addWidget(new QLabel("Progress: ", this));
   auto* bar = new QHBoxLayout();
@@ -136,6 +174,13 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   status->addWidget(lblBurnState, 1);
   status->addWidget(lblMBWritten);
   body->addLayout(status);
+  auto* end = new QHBoxLayout();
+  lblFigures = new QLabel(this);
+  lblFigures->setObjectName("lblFigures");
+  cmdClose = MakeButton(this, "cmdClose", "Close", 93, 26);
+  end->addWidget(lblFigures, 1);
+  end->addWidget(cmdClose);
+  body->addLayout(end);
 
   tmrProgress = new QTimer(this);
   tmrProgress->setObjectName("tmrProgress");
@@ -145,6 +190,7 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   connect(cmdAbort, &QPushButton::clicked, this, &TfrmBurn::cmdAbortClick);
   connect(cmdEject, &QPushButton::clicked, this, &TfrmBurn::cmdEjectClick);
   connect(cmdLoad, &QPushButton::clicked, this, &TfrmBurn::cmdLoadClick);
+  connect(cmdClose, &QPushButton::clicked, this, &TfrmBurn::reject);
   connect(tmrProgress, &QTimer::timeout, this, &TfrmBurn::tmrProgressTimer);
   setFixedWidth(537);
   setFixedHeight(sizeHint().height());
@@ -166,9 +212,10 @@ void TfrmBurn::Prepare() {
   lblBurnState->setText("Preparing...");
   auto holder = std::make_shared<std::string>();
   auto canWrite = std::make_shared<bool>(false);
+  auto look = std::make_shared<DiscLook>();
   SetState(State::Checking);
   step_->Start(
-      [this, drive = recorder.toStdString(), holder, canWrite] {
+      [this, drive = recorder.toStdString(), holder, canWrite, look] {
         // The main window may still be reading the disc it has just selected: wait a while.
         TDriveGuard guard;
         for (uint32_t waited = 0; !drive.empty(); waited += kGuardPollMs) {
@@ -183,14 +230,51 @@ void TfrmBurn::Prepare() {
         }
         korbBurn_->SetDevice(drive);
         *canWrite = RecorderWrites(*korbBurn_);
+        if (*canWrite) *look = LookAtDisc(*korbBurn_);
       },
-      [this, holder, canWrite] {
+      [this, holder, canWrite, look] {
         canWrite_ = *canWrite;
+        ApplyDiscLook(*look);
         lblBurnState->setText(canWrite_ || !holder->empty() ? "Ready" : WhyNoWriting(*korbBurn_));
         BackToIdle();
         if (!holder->empty() && isVisible())
           ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(*holder));
       });
+}
+
+TfrmBurn::DiscLook TfrmBurn::LookAtDisc(TKorbBurner& burner) {
+  DiscLook look;
+  look.type = static_cast<int16_t>(burner.GetDiscType());
+  look.speeds = OfferedWriteSpeeds(burner, look.type);
+  look.simulate = look.type != kDiscUnknown && CanTestWrite(burner, look.type);
+  return look;
+}
+
+void TfrmBurn::ApplyDiscLook(const DiscLook& look) {
+  const QSignalBlocker quiet(cmbSpeed);
+  const int chosen = cmbSpeed->currentData().toInt();
+  cmbSpeed->clear();
+  cmbSpeed->addItem("Fastest", 0);
+  const bool dvd = look.type != kDiscUnknown ? !IsCdMedia(look.type)
+                                             : !look.speeds.empty() && look.speeds.back() >= 2770;
+  for (const uint16_t kbs : look.speeds)
+    cmbSpeed->addItem(QString::fromStdString(FormatSpeedText(dvd, kbs)), int{kbs});
+  const int index = cmbSpeed->findData(chosen);
+  cmbSpeed->setCurrentIndex(index < 0 ? 0 : index);
+  simulate_ = look.simulate;
+  if (!simulate_) {
+    const QSignalBlocker quietBox(chkTestWrite);
+    chkTestWrite->setChecked(false);
+  }
+  chkTestWrite->setToolTip(simulate_ ? "Let the drive go through the recording without writing "
+                                       "to the disc"
+                                     : "This drive or disc cannot simulate a recording");
+}
+
+void TfrmBurn::OptionsChanged() {
+  if (!finished_) return;
+  finished_ = false;
+  UpdateControls();
 }
 
 void TfrmBurn::SetState(State state) {
@@ -203,9 +287,14 @@ void TfrmBurn::UpdateControls() {
   const bool recorder = !lblDrive->text().isEmpty();  // no tray to move without one
   cmdEject->setEnabled(!busy && recorder);
   cmdLoad->setEnabled(!busy && recorder);
-  cmdStartBurn->setEnabled(!busy && canWrite_);
+  cmdStartBurn->setEnabled(!busy && canWrite_ && !finished_);
+  cmdStartBurn->setToolTip(finished_ ? "The disc has been written; change an option or the "
+                                       "disc to burn again"
+                                     : QString());
   cmdAbort->setEnabled(state_ == State::Sending || state_ == State::Writing);
   for (QCheckBox* box : findChildren<QCheckBox*>()) box->setEnabled(!busy);
+  chkTestWrite->setEnabled(!busy && simulate_);
+  cmbSpeed->setEnabled(!busy);
   if (Busy()) {
     prgProgress->setRange(0, 0);  // moves to and fro: how long this takes is unknown
   } else if (prgProgress->maximum() == 0) {
@@ -237,10 +326,14 @@ void TfrmBurn::cmdStartBurnClick() {
   options.CloseDisc = chkCloseDisc->isChecked();
   options.Verify = chkVerify->isChecked();
   options.Import = chkImportSession->isChecked();
+  options.TestWrite = chkTestWrite->isChecked();
+  options.Speed = static_cast<uint16_t>(cmbSpeed->currentData().toInt());
   options.ImportOffHint =
       "\n\nUncheck \"Keep the files already on the disc\" to write the new files without "
       "those on the disc.";
   progress_ = TJobProgress();
+  samples_.clear();
+  lblFigures->clear();
   job_.reset();
   job_ = std::make_unique<TBurnJob>(*korbBurn_, static_cast<TJobHandler&>(*this), std::move(options));
   lblBurnState->setText("Preparing...");
@@ -269,7 +362,7 @@ void TfrmBurn::Ask(const TJobQuestion& question, std::function<void(bool)> answe
   QStringList notes;
   for (const std::string& note : question.Notes) notes << QString::fromStdString(note);
   const bool yes = AskYesNo(this, QMessageBox::Question, DialogText(question.Text),
-                            QMessageBox::Yes, notes.join(' '), LinesText(lines));
+                            QMessageBox::Yes, notes.join('\n'), LinesText(lines));
   if (yes) {
     lblMBWritten->clear();
     SetState(State::Sending);
@@ -299,6 +392,14 @@ void TfrmBurn::Progress(const TJobProgress& progress) {
     prgProgress->setRange(0, static_cast<int>(progress.BytesTotal / 2048));
     prgProgress->setValue(0);
     tmrProgress->start();
+    clock_.start();
+    samples_.clear();
+  }
+  if (clock_.isValid() && progress.Phase != TJobPhase::Verifying) {
+    const qint64 now = clock_.elapsed();
+    samples_.emplace_back(now, progress.BytesDone);
+    while (samples_.size() > 2 && now - samples_[1].first >= kSpeedWindowMs)
+      samples_.erase(samples_.begin());
   }
   if (state_ == State::Writing || state_ == State::Aborting) tmrProgressTimer();
 }
@@ -307,9 +408,10 @@ void TfrmBurn::tmrProgressTimer() {
   const TJobProgress& p = progress_;
   const int64_t sectors = p.BytesTotal / 2048;
   lblMBWritten->setText(QString::fromStdString(MBWrittenText(p.BytesDone, sectors)));
+  ShowFigures();
   // Once the session is closed, the bar follows the read-back.
   if (p.Phase == TJobPhase::Verifying && state_ != State::Aborting) {
-    lblBurnState->setText("Verifying...");
+    lblBurnState->setText(QString("Verifying... %1 %").arg(std::max(p.Percent, 0)));
     prgProgress->setMaximum(100);
     prgProgress->setValue(p.Percent);
     return;
@@ -321,6 +423,24 @@ void TfrmBurn::tmrProgressTimer() {
   prgProgress->setValue(static_cast<int>(ProgressPosition(p.BytesDone, sectors)));
 }
 
+void TfrmBurn::ShowFigures() {
+  if (!clock_.isValid()) return;
+  const TJobProgress& p = progress_;
+  double speed = 0;
+  if (samples_.size() >= 2 && p.Phase == TJobPhase::Writing) {
+    const auto& [firstMs, firstBytes] = samples_.front();
+    const auto& [lastMs, lastBytes] = samples_.back();
+    if (lastMs > firstMs)
+      speed = static_cast<double>(lastBytes - firstBytes) * 1000.0 /
+              static_cast<double>(lastMs - firstMs);
+  }
+  std::string text = ProgressFiguresText(DiscType.load(), speed, clock_.elapsed() / 1000,
+                                         p.BytesDone, p.BytesTotal);
+  const int fill = BufferFillPercent(p.BufferSize, p.FreeBufferSize);
+  if (fill >= 0 && p.Phase == TJobPhase::Writing) text += ", buffer " + std::to_string(fill) + " %";
+  lblFigures->setText(QString::fromStdString(text));
+}
+
 void TfrmBurn::Done(const TJobResult& result) {
   if (askingClose_) {
     held_.push_back([this, result] { Done(result); });
@@ -328,23 +448,44 @@ void TfrmBurn::Done(const TJobResult& result) {
   }
   tmrProgress->stop();
   guard_.Release();  // the writer has let the drive go
-  lblBurnState->setText("Ready");
-  const bool recorded =
-      result.Outcome == TJobOutcome::Completed || result.Outcome == TJobOutcome::Failed;
-  if (recorded) {
-    const int sectors = static_cast<int>(progress_.BytesTotal / 2048);
+  if (clock_.isValid()) ShowFigures();
+  clock_.invalidate();
+  const bool completed = result.Outcome == TJobOutcome::Completed;
+  const bool failed = result.Outcome == TJobOutcome::Failed;
+  lblBurnState->setText(completed || failed ? QString::fromStdString(result.Text) : "Ready");
+  const int sectors = static_cast<int>(progress_.BytesTotal / 2048);
+  if (completed) {
     prgProgress->setRange(0, std::max(sectors, 1));
     prgProgress->setValue(prgProgress->maximum());
-    if (!closeWhenDone_) {
-      if (result.Outcome == TJobOutcome::Failed)
-        ShowMessage(this, QMessageBox::Information, "Error",
-                    QString::fromStdString(result.Text), QString::fromStdString(result.Error));
-      else
-        ShowMessage(this, QMessageBox::Information, "Ready", QString::fromStdString(result.Text));
-    }
+    finished_ = true;
+  } else if (failed) {
+    // The bar stays where the recording ended: it never shows a failure as done.
+    prgProgress->setRange(0, std::max(sectors, 1));
+    prgProgress->setValue(static_cast<int>(
+        std::min<int64_t>(progress_.BytesDone / 2048, std::max(sectors - 1, 0))));
   }
   host_.SetRecorderSelectorEnabled(true);
+  const bool eject = completed && !closeWhenDone_ && chkEjectWhenDone->isChecked();
+  if ((completed || failed) && !closeWhenDone_) {
+    const QString title = completed        ? "Burn complete"
+                          : result.Stopped ? "Burn stopped"
+                                           : "Burn failed";
+    NotifyDesktop(window(), title, QString::fromStdString(OneLineEnd(result)));
+    if (failed) {
+      std::vector<std::string> details;
+      if (!result.Error.empty()) details.push_back("The drive or the program said: " + result.Error);
+      for (const std::string& line : result.Summary) details.push_back(line);
+      const std::string first = result.Plain.empty() ? result.Text : result.Plain;
+      std::string rest = result.DiscState;
+      if (!result.Advice.empty()) rest += (rest.empty() ? "" : "\n") + result.Advice;
+      ShowMessage(this, result.Stopped ? QMessageBox::Warning : QMessageBox::Critical, title,
+                  DialogText(first), LinesText(details), DialogText(rest));
+    } else {
+      ShowMessage(this, QMessageBox::Information, "Ready", QString::fromStdString(result.Text));
+    }
+  }
   BackToIdle();
+  if (eject && state_ == State::Idle) StartTray(TrayMove::Eject, false);
 }
 
 void TfrmBurn::BackToIdle() {
@@ -386,9 +527,25 @@ void TfrmBurn::AbortAndClose() {
   }
 }
 
-void TfrmBurn::StartTray(TrayMove move) {
+void TfrmBurn::StartTray(TrayMove move, bool discChanged) {
   if (state_ != State::Idle) return;
-  if (StartTrayMove(this, *korbBurn_, move, *step_, [this](bool) { BackToIdle(); }))
+  auto look = std::make_shared<DiscLook>();
+  TKorbBurner& burner = *korbBurn_;
+  // The bar keeps showing how the last burn ended once the drive has answered.
+  const int barMaximum = prgProgress->maximum(), barValue = prgProgress->value();
+  if (StartTrayMove(
+          this, burner, move, *step_,
+          [this, look, discChanged, barMaximum, barValue](bool) {
+            ApplyDiscLook(*look);
+            // Another disc, or the same one again: it may be burned anew.
+            if (discChanged) finished_ = false;
+            BackToIdle();
+            if (barMaximum > 0 && state_ == State::Idle) {
+              prgProgress->setRange(0, barMaximum);
+              prgProgress->setValue(barValue);
+            }
+          },
+          [&burner, look] { *look = LookAtDisc(burner); }))
     SetState(State::Tray);
 }
 

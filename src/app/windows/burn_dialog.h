@@ -7,9 +7,16 @@
 // the end and then closes, so the component is never freed under its threads. While the
 // job works before its writer runs the dialog says "Preparing..." with a busy cursor. The
 // recorder's drive guard is held for Prepare's check and from a start to its end.
+//
+// A failure says so first: its box has the error icon, the plain line of what happened, the
+// disc's state and what to do next, and the drive's words under Details; the status line
+// and the bar stay where the burn ended. After a success "Start Burn" waits until an option
+// or the disc changes, so that one more click does not write it all again. The end raises a
+// desktop notice when the window is not the active one.
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
 
 #include <atomic>
 #include <functional>
@@ -22,6 +29,7 @@
 #include "component/sequence_guard.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -53,10 +61,15 @@ class TfrmBurn : public QDialog, private TJobHandler {
   QCheckBox* chkCloseDisc = nullptr;
   QCheckBox* chkVerify = nullptr;  // off at first; the choice is kept in the settings
   QCheckBox* chkImportSession = nullptr;  // on at first; the choice is kept in the settings
+  QCheckBox* chkTestWrite = nullptr;  // enabled where the drive and the disc can simulate
+  QCheckBox* chkEjectWhenDone = nullptr;  // off at first; the choice is kept in the settings
+  QComboBox* cmbSpeed = nullptr;  // "Fastest", then the drive's write speeds (data: KB/s)
   QProgressBar* prgProgress = nullptr;
   QPushButton* cmdAbort = nullptr;
   QLabel* lblBurnState = nullptr;
   QLabel* lblMBWritten = nullptr;
+  QLabel* lblFigures = nullptr;  // speed, elapsed time, time left, the drive buffer's fill
+  QPushButton* cmdClose = nullptr;
   QTimer* tmrProgress = nullptr;
 
   void cmdStartBurnClick();
@@ -73,6 +86,8 @@ class TfrmBurn : public QDialog, private TJobHandler {
   bool Writing() const {
     return state_ == State::Sending || state_ == State::Writing || state_ == State::Aborting;
   }
+  // A burn has just succeeded: "Start Burn" waits until an option or the disc changes.
+  bool Finished() const { return finished_; }
   // The component belongs to a worker (a check, the tray, a start before its writer runs).
   bool Busy() const {
     return state_ == State::Checking || state_ == State::Tray || state_ == State::Starting ||
@@ -103,9 +118,23 @@ class TfrmBurn : public QDialog, private TJobHandler {
   // Buttons, check boxes, cursor and the "Preparing..." look from the state.
   void UpdateControls();
   // Eject or Load as a step; the window closes only once the drive has answered.
-  void StartTray(TrayMove move);
+  // discChanged: a move the user asked for, after which a finished burn may start again.
+  void StartTray(TrayMove move, bool discChanged = true);
   // Back to idle after a start or a step; closes the window when that was asked.
   void BackToIdle();
+  // What the check on the worker found of the disc: its write speeds and whether it can be
+  // simulated; fills the speed choice and the test write box.
+  struct DiscLook {
+    int16_t type = 0;
+    std::vector<uint16_t> speeds;
+    bool simulate = false;
+  };
+  static DiscLook LookAtDisc(TKorbBurner& burner);
+  void ApplyDiscLook(const DiscLook& look);
+  // An option or the disc changed: a finished burn may be started again.
+  void OptionsChanged();
+  // The progress figures line from the last report.
+  void ShowFigures();
 
   TDialogHost& host_;
   std::unique_ptr<TKorbBurner> korbBurn_;
@@ -119,6 +148,10 @@ class TfrmBurn : public QDialog, private TJobHandler {
   bool askingClose_ = false;    // the close question is open: the job's events wait
   std::vector<std::function<void()>> held_;  // those events, in order
   TJobProgress progress_;       // the recording as last reported
+  bool finished_ = false;       // a burn succeeded and nothing changed since
+  bool simulate_ = false;       // the drive and the disc can simulate
+  QElapsedTimer clock_;         // from the start of the writing
+  std::vector<std::pair<qint64, int64_t>> samples_;  // (ms, bytes) of the last seconds
 };
 
 // Creates the dialog owned by owner, prepares and shows it modally; returns when it closed.

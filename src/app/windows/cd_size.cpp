@@ -67,7 +67,8 @@ CDSizeLayout ComputeCDSizeLayout(const CDSizeValues& v, int w, int h) {
       out.ticks.push_back({x, h});
       const double value = i * step;
       const int d = value > 9999 ? 32 : value > 999 ? 26 : 20;
-      out.labels.push_back({QPoint(x - d, h2 + 2), QString::number(static_cast<qlonglong>(value)) + " MB"});
+      out.labels.push_back(
+          {QPoint(x - d, h2 + 2), QString::number(static_cast<qlonglong>(value)) + " MB", x});
     } else if (i % 5 == 0) {
       out.ticks.push_back({x, h2 + 3});
     } else {
@@ -126,8 +127,11 @@ void TCDSize::paintEvent(QPaintEvent*) {
   p.setPen(v_.TickColour);
   p.setBrush(Qt::NoBrush);
   const QFontMetrics metrics = p.fontMetrics();
-  for (const CDSizeLabel& l : last_.labels)
-    p.drawText(QPoint(l.topLeft.x(), l.topLeft.y() + metrics.ascent()), l.text);
+  // Each label ends before its tick, whatever the font's width: the tick never cuts it.
+  for (const CDSizeLabel& l : last_.labels) {
+    const int left = l.tickX >= 0 ? l.tickX - 3 - metrics.horizontalAdvance(l.text) : l.topLeft.x();
+    p.drawText(QPoint(left, l.topLeft.y() + metrics.ascent()), l.text);
+  }
   p.end();
 
   if (last_.overBurn) DoOverBurn(nullptr);

@@ -27,6 +27,7 @@ struct CDSizeTick {
 struct CDSizeLabel {
   QPoint topLeft;
   QString text;
+  int tickX = -1;  // the tick it names: the painted text ends just left of it
 };
 struct CDSizeLayout {
   bool horizontal = true;

@@ -62,8 +62,9 @@ QString LinesText(const std::vector<std::string>& lines) {
 }
 
 void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
-                 const QString& text, const QString& details) {
+                 const QString& text, const QString& details, const QString& informative) {
   QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
+  if (!informative.isEmpty()) box.setInformativeText(informative);
   if (!details.isEmpty()) box.setDetailedText(details);
   box.exec();
 }

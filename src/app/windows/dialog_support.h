@@ -26,7 +26,8 @@ QString LinesText(const std::vector<std::string>& lines);
 
 // A modal box owned by owner with an OK button.
 void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
-                 const QString& text, const QString& details = QString());
+                 const QString& text, const QString& details = QString(),
+                 const QString& informative = QString());
 // A modal Yes/No question; true for Yes.
 bool AskYesNo(QWidget* owner, QMessageBox::Icon icon, const QString& text,
               QMessageBox::StandardButton defaultButton = QMessageBox::Yes,

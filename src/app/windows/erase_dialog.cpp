@@ -1,9 +1,11 @@
 #include "app/windows/erase_dialog.h"
 
+#include "app/services/desktop_notice.h"
 #include "app/windows/dialog_host.h"
 #include "app/windows/dialog_support.h"
 #include "app/windows/tray_actions.h"
 #include "component/korb_burner.h"
+#include "component/plain_words.h"
 #include "component/recorder_rules.h"
 
 #include <QCheckBox>
@@ -218,6 +220,7 @@ void TfrmErase::cmdStartEraseClick() {
                                    job_.reset();
                                    job_ = std::make_unique<TEraseJob>(*korbErase_, static_cast<TJobHandler&>(*this), full);
                                    stoppable_ = false;
+                                   lastPercent_ = 0;
                                    SetState(State::Starting);
                                    job_->Start();
                                  });
@@ -253,6 +256,7 @@ void TfrmErase::Progress(const TJobProgress& progress) {
     prgProgress->setValue(0);
     tmrProgress->start();
   }
+  lastPercent_ = std::max(lastPercent_, progress.Percent);
   // The estimate may fall back when the drive reports less; the bar does not.
   if (progress.Percent >= prgProgress->value()) prgProgress->setValue(progress.Percent);
   if (state_ == State::Erasing) SetState(State::Erasing);
@@ -269,16 +273,32 @@ void TfrmErase::Done(const TJobResult& result) {
   const bool erased =
       result.Outcome == TJobOutcome::Completed || result.Outcome == TJobOutcome::Failed;
   if (erased) {
-    lblBurnState->setText("Ready");
-    stateBefore_ = "Ready";
+    lblBurnState->setText(QString::fromStdString(result.Text));
+    stateBefore_ = lblBurnState->text();
     prgProgress->setValue(prgProgress->maximum());
   }
   stoppable_ = false;
+  const bool failed = result.Outcome == TJobOutcome::Failed;
+  if (failed) {
+    // Neither the status nor the bar says "done" of an erase that did not end well.
+    lblBurnState->setText(QString::fromStdString(result.Text));
+    stateBefore_ = lblBurnState->text();
+    prgProgress->setValue(std::max(0, std::min(lastPercent_, 99)));
+  }
   if (!StepDone() || !erased) return;
-  if (result.Outcome == TJobOutcome::Failed)
-    ShowMessage(this, QMessageBox::Information, "Error", QString::fromStdString(result.Text));
-  else
+  const QString title = !failed ? "Erase complete" : result.Stopped ? "Erase stopped" : "Erase failed";
+  NotifyDesktop(window(), title, QString::fromStdString(OneLineEnd(result)));
+  if (failed) {
+    std::vector<std::string> details;
+    if (!result.Error.empty()) details.push_back("The drive said: " + result.Error);
+    std::string rest = result.DiscState;
+    if (!result.Advice.empty()) rest += (rest.empty() ? "" : "\n") + result.Advice;
+    ShowMessage(this, result.Stopped ? QMessageBox::Warning : QMessageBox::Critical, title,
+                DialogText(result.Plain.empty() ? result.Text : result.Plain), LinesText(details),
+                DialogText(rest));
+  } else {
     ShowMessage(this, QMessageBox::Information, "Ready", QString::fromStdString(result.Text));
+  }
 }
 
 void TfrmErase::cmdAbortClick() {

@@ -114,6 +114,7 @@ class TfrmErase : public QDialog, private TJobHandler {
   bool closeWhenIdle_ = false;
   QString stateBefore_;  // the status line that "Preparing..." stands in for
   bool stoppable_ = false;
+  int lastPercent_ = 0;  // the erase's progress as last reported
 };
 
 // Creates the dialog owned by owner, prepares and shows it modally; returns when it closed.

@@ -12,6 +12,7 @@
 #include "app/services/web_page.h"
 #include "component/sequence_guard.h"
 #include "component/korb_burner.h"
+#include "component/plain_words.h"
 #include "device/device_entry.h"
 #include "image/image_tables.h"
 #include "transport/sg_drive.h"
@@ -27,6 +28,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -60,6 +62,10 @@ constexpr const char* kMeasuringText = "measuring\u2026";
 constexpr int kRereadRetryMs = 250;
 constexpr int kRereadTries = 240;
 constexpr const char* kReadingHolder = "reading the disc";
+constexpr const char* kRecursiveTip =
+    "R: the folder's subfolders go along (checked) or only the files directly in it";
+// "Clear" asks first when the queue holds more rows than this.
+constexpr int kClearWithoutAsking = 3;
 
 const QColor kHeaderColour(254, 240, 133);
 const QColor kBrowserColour(215, 215, 255);
@@ -143,6 +149,28 @@ namespace {
 
 // Queuing only reads the sources: a drop is always a copy, so that the program the drag came
 // from never deletes what it believes was moved.
+// Enter or Return in a view of the browser.
+class TEnterKeys : public QObject {
+ public:
+  TEnterKeys(QObject* parent, std::function<void()> onEnter)
+      : QObject(parent), onEnter_(std::move(onEnter)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) {
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        onEnter_();
+        return true;
+      }
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> onEnter_;
+};
+
 bool AcceptAsCopy(QDropEvent* event) {
   if (!(event->possibleActions() & Qt::CopyAction)) return false;
   event->setDropAction(Qt::CopyAction);
@@ -316,6 +344,13 @@ QWidget* TfrmMain::BuildUpperHalf() {
     if (path == fileModel_->rootPath()) flbFiles->setRootIndex(fileModel_->index(path));
   });
   connect(cmdNetwork, &QPushButton::clicked, this, &TfrmMain::cmdNetworkClick);
+  // Double-click or Enter queues what was picked: the folder in the tree (its arrow still
+  // opens it), the files in the list.
+  dirFolders->setExpandsOnDoubleClick(false);
+  connect(dirFolders, &QTreeView::doubleClicked, this, [this] { cmdAddFolderClick(); });
+  connect(flbFiles, &QListView::doubleClicked, this, [this] { cmdAddFilesClick(); });
+  dirFolders->installEventFilter(new TEnterKeys(dirFolders, [this] { cmdAddFolderClick(); }));
+  flbFiles->installEventFilter(new TEnterKeys(flbFiles, [this] { cmdAddFilesClick(); }));
   FillDrives();
   return upper;
 }
@@ -340,7 +375,8 @@ QWidget* TfrmMain::BuildLowerHalf() {
   chkPathInfo->setObjectName("chkPathInfo");
   chkPathInfo->setTristate(true);
   chkPathInfo->setCheckState(Qt::Checked);
-  chkPathInfo->setToolTip("Preserve directory structure");
+  connect(chkPathInfo, &QCheckBox::stateChanged, this, &TfrmMain::UpdateSavePathTip);
+  UpdateSavePathTip();
   tools->addWidget(chkPathInfo);
   tools->addStretch(1);
   auto* label = new QLabel("Volume Label:", pnlQueue);
@@ -363,7 +399,8 @@ QWidget* TfrmMain::BuildLowerHalf() {
   lvwFiles->setColumnHidden(kColumnBytes, true);
   lvwFiles->setRootIsDecorated(false);
   lvwFiles->setUniformRowHeights(true);
-  lvwFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvwFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lvwFiles->headerItem()->setToolTip(kColumnCheck, kRecursiveTip);
   lvwFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
   lvwFiles->setAcceptDrops(true);
   lvwFiles->setDragDropMode(QAbstractItemView::DropOnly);
@@ -421,6 +458,10 @@ QWidget* TfrmMain::BuildLowerHalf() {
   cdsSize->SetMemInitialColour(QColor(0, 0, 255));
   cdsSize->SetProgressGap(0);
   column->addWidget(cdsSize);
+  lblDisc = new QLabel(pnlQueue);
+  lblDisc->setObjectName("lblDisc");
+  lblDisc->setToolTip("The disc in the selected drive");
+  column->addWidget(lblDisc);
 
   connect(cmdAddFolder, &QPushButton::clicked, this, &TfrmMain::cmdAddFolderClick);
   connect(cmdAddFiles, &QPushButton::clicked, this, &TfrmMain::cmdAddFilesClick);
@@ -572,8 +613,15 @@ qint64 TfrmMain::RowBytes(const QTreeWidgetItem* row) {
   return row->text(kColumnBytes).toLongLong();
 }
 
-void TfrmMain::AppendRow(const QString& path, bool folder) {
+bool TfrmMain::AppendRow(const QString& path, bool folder) {
+  for (int i = 0; i < lvwFiles->topLevelItemCount(); ++i) {
+    if (RowPath(lvwFiles->topLevelItem(i)) == path) {
+      lvwFiles->setCurrentItem(lvwFiles->topLevelItem(i));  // shows the row it already has
+      return false;
+    }
+  }
   auto* row = new QTreeWidgetItem;
+  if (folder) row->setToolTip(kColumnCheck, kRecursiveTip);
   row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
   row->setCheckState(kColumnCheck, folder ? Qt::Checked : Qt::Unchecked);
   row->setText(kColumnName, path);
@@ -589,6 +637,24 @@ void TfrmMain::AppendRow(const QString& path, bool folder) {
     row->setText(kColumnBytes, QString::number(bytes));
   }
   lvwFiles->addTopLevelItem(row);
+  return true;
+}
+
+void TfrmMain::UpdateSavePathTip() {
+  switch (chkPathInfo->checkState()) {
+    case Qt::Checked:
+      chkPathInfo->setToolTip("Save Path (checked): each source keeps its whole folder path on "
+                              "the disc");
+      break;
+    case Qt::PartiallyChecked:
+      chkPathInfo->setToolTip("Save Path (partly checked): each source keeps its last folder "
+                              "only");
+      break;
+    case Qt::Unchecked:
+      chkPathInfo->setToolTip("Save Path (unchecked): only the contents of each source go on "
+                              "the disc, into its top folder");
+      break;
+  }
 }
 
 void TfrmMain::MeasurementDone(uint64_t walk, int64_t bytes) {
@@ -618,14 +684,28 @@ void TfrmMain::AddToQueue(QObject* target, QObject* source) {
 }
 
 void TfrmMain::QueuePaths(const QStringList& paths) {
+  QStringList missing;
   for (const QString& given : paths) {
     const QFileInfo info(given);
-    if (!info.exists()) continue;
+    if (!info.exists()) {
+      missing << given;
+      continue;
+    }
     const QString path = info.absoluteFilePath();
     if (info.isDir()) AppendRow(FolderQueuePath(path), true);
     else AppendRow(path, false);
   }
   UpdateSizes();
+  if (missing.isEmpty()) return;
+  const QString text = (missing.size() == 1 ? QString("This file or folder does not exist and "
+                                                      "was not queued:\n")
+                                            : QString("These files or folders do not exist and "
+                                                      "were not queued:\n")) +
+                       missing.join('\n');
+  // After the window has shown itself, when this comes from the command line.
+  QTimer::singleShot(0, this, [this, text] {
+    ShowMessageBox(this, QMessageBox::Warning, "Warning", text);
+  });
 }
 
 void TfrmMain::UpdateSizes() {
@@ -646,10 +726,10 @@ void TfrmMain::cmdAddFilesClick() { AddToQueue(lvwFiles, flbFiles); }
 
 void TfrmMain::cmdRemoveFilesClick() {
   const QList<QTreeWidgetItem*> selected = lvwFiles->selectedItems();
-  if (!selected.isEmpty()) {
-    if (const quint64 walk = selected.first()->data(kColumnCheck, kWalkRole).toULongLong())
+  for (QTreeWidgetItem* row : selected) {
+    if (const quint64 walk = row->data(kColumnCheck, kWalkRole).toULongLong())
       measurer_->Cancel(walk);
-    delete selected.first();
+    delete row;
   }
   UpdateSizes();
 }
@@ -662,6 +742,12 @@ size_t TfrmMain::MeasurementsRunning() const {
 }
 
 void TfrmMain::cmdClearFilesClick() {
+  const int rows = lvwFiles->topLevelItemCount();
+  if (rows > kClearWithoutAsking &&
+      ShowMessageBox(this, QMessageBox::Question, "Confirm Action",
+                     QString("Remove all %1 rows from the burn queue?").arg(rows),
+                     QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+    return;
   measurer_->CancelAll();
   lvwFiles->clear();
   korbMain_->ClearAll(Tables().MaxFiles, Tables().MaxDirs);
@@ -717,7 +803,11 @@ void TfrmMain::StartReread() {
     reading->selected = true;
     reading->idVolume = device.IdVolume;
     reading->status = device.DiscStatus();
-    if (reading->status != -1) reading->capacity = device.DiscCapacity();
+    reading->type = device.GetDiscType();
+    if (reading->status != -1) {
+      reading->capacity = device.DiscCapacity();
+      reading->sessions = device.SessionCount();
+    }
   };
   driveTask_.Start(
       [&korb, entry, guard, reading] {
@@ -736,8 +826,24 @@ void TfrmMain::StartReread() {
 void TfrmMain::ApplyReading(const DiscReading& reading) {
   disc_ = reading;
   burnCapable_ = (reading.capabilities & (cap::WriteCDR | cap::WriteDVDR | cap::WriteDVDRAM)) != 0;
+  ShowDiscLine();
   // The component raised its device change on the worker; the window follows it here.
   if (reading.selected) korbMainDeviceChange();
+}
+
+void TfrmMain::ShowDiscLine() {
+  if (cmbDrives->count() == 0 || cmbDrives->currentText().isEmpty()) {
+    lblDisc->setText("No recorder");
+    return;
+  }
+  if (!disc_.selected) {
+    lblDisc->setText("Not a CD or DVD recorder");
+    return;
+  }
+  const bool present = !(disc_.type == 0 && disc_.status < 0);
+  const int64_t free = disc_.capacity > disc_.used ? int64_t{disc_.capacity - disc_.used} * 2048 : 0;
+  lblDisc->setText(QString::fromStdString(
+      DiscSummaryText(present, disc_.type, disc_.status, disc_.sessions, free)));
 }
 
 void TfrmMain::korbMainDeviceChange() {
@@ -777,7 +883,12 @@ void TfrmMain::StartTray(TKorbBurner& c, TrayMove move) {
   const bool started = StartTrayMove(
       this, c, move, driveTask_,
       [this, own, used](bool) {
-        if (own) disc_.used = used->load();
+        if (own) {
+          disc_.used = used->load();
+          // The disc in the drive has changed: the line and the bar follow the new one.
+          rereadWanted_ = true;
+          rereadTries_ = 0;
+        }
         DriveStepDone();
       },
       // The size line counts what the disc in the drive holds, which the tray may have changed.

@@ -90,6 +90,7 @@ class TfrmMain : public QMainWindow {
   QPushButton* cmdBurn = nullptr;
   QLabel* lblTotalCDSize = nullptr;
   TCDSize* cdsSize = nullptr;
+  QLabel* lblDisc = nullptr;  // the disc in the drive: "DVD+R, 2 sessions, 3.1 GB free"
   QAction* mnuFileBurnImage = nullptr;
   QAction* mnuFileSaveImage = nullptr;
   QAction* mnuFileExit = nullptr;
@@ -109,7 +110,8 @@ class TfrmMain : public QMainWindow {
   // (a folder row), or the file list's selected files (file rows). Then UpdateSizes.
   void AddToQueue(QObject* target, QObject* source);
   // Queues paths as a file manager hands them over: folders as folder rows, files as file
-  // rows; paths that do not exist are left out. Then UpdateSizes.
+  // rows; a source already queued is not queued again. Paths that do not exist are left out
+  // and named in a warning. Then UpdateSizes.
   void QueuePaths(const QStringList& paths);
   void UpdateSizes();
   // Both run on a worker; the window stays usable and its recorder buttons wait.
@@ -165,7 +167,9 @@ class TfrmMain : public QMainWindow {
   void FillDrives();
   void drvDrivesChange();
   void FolderChanged();
-  void AppendRow(const QString& path, bool folder);
+  // False (and nothing added) when the path is queued already.
+  bool AppendRow(const QString& path, bool folder);
+  void UpdateSavePathTip();
   void MeasurementDone(uint64_t walk, int64_t bytes);
   bool WaitForMeasurements();
   // What a read-out of the selected recorder found, handed from the worker to this thread.
@@ -176,7 +180,11 @@ class TfrmMain : public QMainWindow {
     int status = -1;
     uint32_t capacity = 0;
     uint32_t used = 0;
+    int type = 0;           // disc type code
+    unsigned sessions = 0;
   };
+  // The line under the bar from the last read-out.
+  void ShowDiscLine();
   void StartReread();
   void ApplyReading(const DiscReading& reading);
   void StartTray(TKorbBurner& c, TrayMove move);

@@ -2,6 +2,7 @@
 // virtual recorders: every message box is read and answered, and each disc is read back
 // with osirrox.
 #include "app/services/application.h"
+#include "app/services/desktop_notice.h"
 #include "app/windows/burn_dialog.h"
 #include "app/windows/dialog_host.h"
 #include "app/windows/dialog_support.h"
@@ -29,6 +30,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -60,10 +62,12 @@ class TestHost : public TDialogHost {
 };
 
 // Answers every message box that opens: Yes (or No) to a question, OK to the rest, and
-// keeps what each said as "Caption: text[ | informative text]".
+// keeps what each said as "Caption: text[ | informative text]", with its icon and details.
 class MessageAnswerer : public QObject {
  public:
   QStringList seen;
+  QList<QMessageBox::Icon> icons;
+  QStringList details;
   QMessageBox::StandardButton answer = QMessageBox::Yes;
 
   MessageAnswerer() {
@@ -72,6 +76,8 @@ class MessageAnswerer : public QObject {
       if (box == nullptr || !box->isVisible()) return;
       seen << box->windowTitle() + ": " + box->text() +
                   (box->informativeText().isEmpty() ? "" : " | " + box->informativeText());
+      icons << box->icon();
+      details << box->detailedText();
       QAbstractButton* button = box->button(answer);
       if (button == nullptr) button = box->button(QMessageBox::Ok);
       if (button != nullptr) button->click();
@@ -91,9 +97,13 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
   file.write(bytes);
 }
 
-// Attaches a recorder as the dialogs do and returns its device entry.
-QString AttachRecorder(const QString& recorderText, bool simulated = false) {
-  if (simulated) qputenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "speed=simulated");
+// Attaches a recorder as the dialogs do (with the virtual recorder options given) and returns
+// its device entry.
+QString AttachRecorder(const QString& recorderText, bool simulated = false,
+                       const QByteArray& options = QByteArray()) {
+  if (simulated || !options.isEmpty())
+    qputenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS",
+            simulated ? "speed=simulated" + (options.isEmpty() ? "" : "," + options) : options);
   std::string error;
   const bool attached = AttachHostRecorders({recorderText.toStdString()}, error);
   qunsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
@@ -159,6 +169,16 @@ void Burn(TfrmBurn& dialog, MessageAnswerer& answers) {
   QTRY_VERIFY_WITH_TIMEOUT(!dialog.Busy() && !dialog.Writing() &&
                                !answers.seen.mid(before).filter("Burn process completed").empty(),
                            kLongWaitMs);
+}
+
+// The question a burn of the test queue asks on a blank write-once disc, with its notes.
+QString Question(bool closeDisc = false, bool verify = false) {
+  return QString("Confirm Action: Do you want to write 293.01 KB to the disc ? | ") +
+         (closeDisc ? "The disc will be closed. No further sessions can be added afterwards."
+                    : "The disc stays open: further sessions can be added later.") +
+         "\n" +
+         (verify ? "It will be read back and compared with what was sent."
+                 : "It will not be verified.");
 }
 
 }  // namespace
@@ -228,15 +248,33 @@ class DialogsTest : public QObject {
       QVERIFY(!dialog.chkVerify->isChecked());
       dialog.chkCloseDisc->setChecked(closeDisc);
       dialog.chkVerify->setChecked(closeDisc);
+      // The open disc's tray opens when it is done; the box is remembered.
+      dialog.chkEjectWhenDone->setChecked(!closeDisc);
+      QVERIFY(dialog.cmbSpeed->count() > 2);  // "Fastest" and the drive's speeds
+      dialog.cmbSpeed->setCurrentIndex(1);
       Burn(dialog, answers);
       QCOMPARE(dialog.korbBurn().VerifyProgress(), closeDisc ? 100 : -1);
-      QCOMPARE(dialog.lblBurnState->text(), QString("Ready"));
+      QCOMPARE(dialog.lblBurnState->text(), QString("Burn process completed."));
       QCOMPARE(dialog.prgProgress->value(), dialog.prgProgress->maximum());
-      dialog.close();
+      QVERIFY(dialog.lblFigures->text().contains("elapsed"));
+      // Done: one more click does not write it all again, until an option changes.
+      QTRY_VERIFY_WITH_TIMEOUT(!dialog.Busy(), kLongWaitMs);
+      QVERIFY(dialog.Finished() && !dialog.cmdStartBurn->isEnabled());
+      QCOMPARE(RecorderOf(disc)->TrayOpen(), !closeDisc);
+      dialog.chkJoliet->setChecked(false);
+      QVERIFY(dialog.cmdStartBurn->isEnabled());
+      dialog.chkJoliet->setChecked(true);
+      dialog.cmdClose->click();
+      QVERIFY(!dialog.isVisible());
     }
-    QCOMPARE(answers.seen,
-             QStringList({"Confirm Action: Do you want to write 293.01 KB to the disc ?",
-                          "Ready: Burn process completed."}));
+    QCOMPARE(answers.seen, QStringList({Question(closeDisc, closeDisc),
+                                        "Ready: Burn process completed."}));
+    if (!closeDisc) {
+      TSCSIDevice tray;
+      tray.InitializeASPI(true, std::string());
+      tray.SetDevice(host.recorder.toStdString());
+      QVERIFY(tray.StartStopUnit(false));
+    }
     QCOMPARE(host.selectorStates, std::vector<bool>({false, true}));
 
     QMap<QString, QByteArray> expected;
@@ -250,7 +288,9 @@ class DialogsTest : public QObject {
     // The box is remembered for the next dialog.
     TfrmBurn next(host);
     QCOMPARE(next.chkVerify->isChecked(), closeDisc);
+    QCOMPARE(next.chkEjectWhenDone->isChecked(), !closeDisc);
     next.chkVerify->setChecked(false);
+    next.chkEjectWhenDone->setChecked(false);
   }
 
   // The whole job from the main window: queue a folder and a file, "Burn CD or DVD", "Start
@@ -301,6 +341,17 @@ class DialogsTest : public QObject {
       expected[below + "/photos/" + it.key()] = it.value();
     expected[below + "/notes.txt"] = "notes\n";
     QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-main"), expected);
+
+    // The line under the bar says what the disc is (closed by the dialog's default), and
+    // follows the tray.
+    const QString closed = "DVD+R, closed: no further sessions";
+    QTRY_VERIFY_WITH_TIMEOUT(!main.DriveBusy(), kLongWaitMs);
+    QCOMPARE(main.lblDisc->text(), closed);
+    main.cmdEject->click();
+    QTRY_COMPARE_WITH_TIMEOUT(main.lblDisc->text(), QString("No disc"), kLongWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!main.DriveBusy(), kLongWaitMs);
+    main.cmdLoad->click();
+    QTRY_COMPARE_WITH_TIMEOUT(main.lblDisc->text(), closed, kLongWaitMs);
   }
 
   // Starts that end before anything is written leave the dialog idle and the disc blank.
@@ -308,14 +359,15 @@ class DialogsTest : public QObject {
     QTest::addColumn<bool>("queued");
     QTest::addColumn<bool>("folderGone");
     QTest::addColumn<QStringList>("messages");
-    const QString question = "Confirm Action: Do you want to write 293.01 KB to the disc ?";
+    const QString question = Question(true);
     QTest::newRow("empty queue") << false << false << QStringList{
         "Warning: Please add one or more files to the burn queue and try again."};
     QTest::newRow("answered No") << true << false << QStringList{question};
     QTest::newRow("no disc") << true << false << QStringList{
         "Warning: NO DISC IN THE RECORDER"};
     QTest::newRow("folder gone") << true << true << QStringList{
-        question + " | 1 file or folder cannot go on the disc and will be left out."};
+        QString(question).replace(" | ", " | 1 file or folder cannot go on the disc and will be "
+                                         "left out.\n")};
     // Another part of the program has the drive: nothing is sent to it.
     QTest::newRow("recorder busy") << true << false << QStringList{
         "Warning: The device is busy (erasing). Please try again when it has finished."};
@@ -363,7 +415,7 @@ class DialogsTest : public QObject {
     QTest::addColumn<bool>("holdReader");  // the read-ahead cache cannot fill meanwhile
     QTest::addColumn<int>("closeIn");      // 0 never, 1 in the drive's wait, 2 in the cache's
     QTest::addColumn<QStringList>("messages");
-    const QString question = "Confirm Action: Do you want to write 293.01 KB to the disc ?";
+    const QString question = Question(true);
     const QString abort =
         "Confirm Action: The disc is being written. Do you want to abort the recording?";
     // The disc stays blank until the last row.
@@ -450,12 +502,139 @@ class DialogsTest : public QObject {
     QCOMPARE(ReadDisc(disc, disc + "-out"), expected);
   }
 
+  // A burn that does not end well says so first: the box's icon and title, the plain line of
+  // what happened, the disc's state and what to do; the drive's words under Details. The
+  // status and the bar do not say done, and "Start Burn" may try again. The recorders are
+  // shared (there are letters for only so many): the DVD+RW of eraseFillStops and the DVD-R
+  // that burnReadsBack closed.
+  void burnFailuresSayWhatHappened_data() {
+    QTest::addColumn<QString>("recorder");  // disc name:profile
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("first");    // the box's text begins so
+    QTest::addColumn<QString>("state");    // its informative text holds this
+    QTest::addColumn<QString>("details");  // and its details this
+    QTest::addColumn<QString>("status");
+    // The slow DVD+RW of eraseFillStops, which stores sector 40 wrong: blank for the read-back.
+    const QString dvd = "slow-dvd+rw-erase:dvd+rw";
+    QTest::newRow("verify mismatch")
+        << dvd << "Burn failed"
+        << "The disc was written, but reading it back found a difference at "
+        << "does not read back as it was sent." << "VERIFY FAILED AT SECTOR 40"
+        << "The burn failed.";
+    QTest::newRow("medium error")
+        << dvd << "Burn failed"
+        << "The disc could not be written at 64 KB: a medium error. The disc may be damaged or "
+           "of poor quality."
+        << "Try another disc, or a lower write speed." << "MEDIUM ERROR (WRITE ERROR)"
+        << "The burn failed.";
+    QTest::newRow("abort") << dvd << "Burn stopped" << "You stopped the burn after "
+                           << "The disc" << "" << "The burn was stopped.";
+    QTest::newRow("closed disc") << "dvd-r:dvd-r" << "Warning" << "THE DISC IS CLOSED" << ""
+                                 << "" << "Ready";
+  }
+
+  void burnFailuresSayWhatHappened() {
+    QFETCH(QString, recorder);
+    QFETCH(QString, caption);
+    QFETCH(QString, first);
+    QFETCH(QString, state);
+    QFETCH(QString, details);
+    QFETCH(QString, status);
+    const QString row = QTest::currentDataTag();
+    const QString disc = NewDisc(recorder.section(':', 0, 0));
+    TestHost host;
+    host.recorders = {(disc + ":" + recorder.section(':', 1)).toStdString()};
+    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]), true, "bad-sector=40");
+    QVERIFY(!host.recorder.isEmpty());
+    host.rows = Queue();
+    if (row == "abort") {
+      WriteFile(scratch_.path() + "/abort/big.bin", QByteArray(8 << 20, 'y'));
+      host.rows = {{(scratch_.path() + "/abort/").toStdString(), true}};
+    }
+    QStringList notices;
+    SetDesktopNoticeHook([&](const QString& title, const QString& line) {
+      notices << title + ": " + line;
+    });
+    const auto unhook = qScopeGuard([] { SetDesktopNoticeHook(nullptr); });
+    MessageAnswerer answers;
+    TfrmBurn dialog(host);
+    // Another window of this program may then take the focus (a modal one would keep it).
+    if (row == "medium error") dialog.setModal(false);
+    dialog.Prepare();
+    dialog.show();
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+    dialog.chkVerify->setChecked(row == "verify mismatch");
+    dialog.chkCloseDisc->setChecked(false);
+    // The person is in another window when the burn ends: the desktop is told.
+    QWidget elsewhere;
+    if (row == "medium error") {
+      elsewhere.show();
+      elsewhere.activateWindow();
+      QVERIFY(QTest::qWaitForWindowActive(&elsewhere));
+      RecorderOf(disc)->AddFault({RecorderFault::Kind::Sense, op::WRITE_10, 1, 0, 0x03, 0x0C, 0});
+    }
+    if (row == "abort") {
+      RecorderFault slow{RecorderFault::Kind::Slow, op::WRITE_10, 0, 20000};
+      slow.delayMs = 100;
+      RecorderOf(disc)->AddFault(slow);
+    }
+    dialog.cmdStartBurn->click();
+    if (row == "abort") {
+      QTRY_VERIFY_WITH_TIMEOUT(dialog.korbBurn().BytesWritten() > 0, kLongWaitMs);
+      QTest::mouseClick(dialog.cmdAbort, Qt::LeftButton);
+    }
+    QTRY_VERIFY2_WITH_TIMEOUT(!dialog.Busy() && !dialog.Writing() &&
+                                  answers.seen.filter(caption + ": ").size() == 1,
+                              qPrintable(answers.seen.join(" / ")), 30000);
+    RecorderOf(disc)->ClearFaults();
+    qsizetype at = 0;
+    while (!answers.seen[at].startsWith(caption + ": ")) ++at;
+    const QString said = answers.seen[at];
+    QVERIFY2(said.startsWith(caption + ": " + first), qPrintable(said));
+    QVERIFY2(said.section(" | ", 1).contains(state), qPrintable(said));
+    QVERIFY2(answers.details[at].contains(details), qPrintable(answers.details[at]));
+    QCOMPARE(answers.icons[at], row == "medium error" || row == "verify mismatch"
+                                    ? QMessageBox::Critical
+                                    : QMessageBox::Warning);
+    QCOMPARE(dialog.lblBurnState->text(), status);
+    if (row != "closed disc") {
+      // Neither the bar nor the status says done; the burn may be tried again.
+      QVERIFY(dialog.prgProgress->value() < dialog.prgProgress->maximum());
+      QVERIFY(dialog.cmdStartBurn->isEnabled() && !dialog.Finished());
+      // The question said what would happen.
+      QVERIFY2(answers.seen.first().contains(row == "verify mismatch"
+                                                     ? "It will be read back and compared"
+                                                     : "It will not be verified."),
+               qPrintable(answers.seen.first()));
+    } else {
+      QCOMPARE(answers.seen.size(), 1);  // nothing asked, nothing written
+    }
+    if (row == "medium error") QCOMPARE(notices, QStringList{"Burn failed: " + first});
+    dialog.close();
+
+    if (row == "closed disc") {
+      // The main window says what the disc is: closed, not a red bar with nothing to it.
+      TOptions mainOptions;
+      TfrmMain main(mainOptions, false, NoticeSites{"127.0.0.1:9", "127.0.0.1:9"});
+      main.cmbDrives->setCurrentIndex(main.cmbDrives->findText(host.recorder));
+      main.cmbDrivesChange();
+      QTRY_VERIFY_WITH_TIMEOUT(!main.DriveBusy(), kLongWaitMs);
+      QCOMPARE(main.lblDisc->text(), QString("DVD-R, closed: no further sessions"));
+    }
+  }
+
   // What the erase dialog asks, or refuses, by disc and kind of erase (answered No).
   void eraseQuestions_data() {
     QTest::addColumn<QString>("profile");
     QTest::addColumn<bool>("quick");
     QTest::addColumn<QString>("message");
-    QTest::newRow("DVD+R") << "dvd+r" << true << "Warning: This disc is not erasable.";
+    QTest::newRow("DVD+R") << "dvd+r" << true
+        << "Warning: This disc is not erasable.\r\nOnly a rewritable disc (CD-RW, DVD-RW, "
+           "DVD+RW, DVD-RAM) can be erased; a CD-R or DVD\u00b1R is written once.";
+    // No disc is not "not erasable" (the recorder of the burn's "no disc").
+    QTest::newRow("no disc") << "none" << true
+        << "Warning: There is no disc in the drive.\r\nPut the rewritable disc in the drive and "
+           "try again.";
     QTest::newRow("CD-RW, full") << "cd-rw" << false
         << "Confirm Action: All data on the disc will be lost\r\nDo you want to completely "
            "erase the disc ?\r\nThis may take 10-70 minutes.";
@@ -466,7 +645,8 @@ class DialogsTest : public QObject {
     QFETCH(bool, quick);
     QFETCH(QString, message);
     TestHost host;
-    const QString recorderText = NewDisc("ask-" + profile) + ":" + profile;
+    const QString recorderText =
+        profile == "none" ? NewDisc("stop-no disc") + ":none" : NewDisc("ask-" + profile) + ":" + profile;
     host.recorder = AttachRecorder(recorderText);
     MessageAnswerer answers;
     answers.answer = QMessageBox::No;
@@ -524,6 +704,7 @@ class DialogsTest : public QObject {
       QVERIFY(erase.lblBurnState->text().contains("must finish"));
       QTRY_VERIFY_WITH_TIMEOUT(answers.Saw("Erase process completed"), kLongWaitMs);
       QCOMPARE(erase.prgProgress->value(), 100);
+      QCOMPARE(erase.lblBurnState->text(), QString("Erase process completed."));
       QVERIFY(erase.cmbDrives->isEnabled());
       erase.close();
     }
@@ -631,7 +812,12 @@ class DialogsTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(erase.cmdAbort->isEnabled(), kLongWaitMs);
     QTest::mouseClick(erase.cmdAbort, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!erase.Erasing(), kLongWaitMs);
-    QCOMPARE(answers.seen.last(), QString("Error: Erase process completed with errors."));
+    // Stopped by the user, not failed: said as such, and the bar and status do not say done.
+    QVERIFY2(answers.seen.last().startsWith("Erase stopped: You stopped the erase at "),
+             qPrintable(answers.seen.last()));
+    QCOMPARE(answers.icons.last(), QMessageBox::Warning);
+    QCOMPARE(erase.lblBurnState->text(), QString("The erase was stopped."));
+    QVERIFY(erase.prgProgress->value() < 100);
     QVERIFY(erase.korbErase().EraseProgress() == 0 && !erase.cmdAbort->isEnabled());
   }
 
