@@ -362,6 +362,31 @@ TEST_F(BurnCliTest, ADiscFileInUseByAnotherProgramIsNamedAtOnce) {
   EXPECT_EQ(run.output.find("Writing Data..."), std::string::npos) << run.output;
 }
 
+// A disc copied to a second recorder reads back as the first; saved as an image file and
+// burned again onto a disc that holds data, it is refused before anything is written.
+TEST_F(BurnCliTest, CopyAndImagesGoThroughEveryRecorder) {
+  if (Shell("command -v xorriso").status != 0) GTEST_SKIP() << "xorriso is not installed";
+  ASSERT_EQ(Burn(":dvd+r", {"--yes", (dir_ / "src").string()}).status, 0);
+  const std::string second = (dir_ / "copy.img").string();
+  const std::string both = " --virtual-recorder " + Quote((dir_ / "disc.img").string()) +
+                           " --virtual-recorder " + Quote(second + ":cd-r") + " ";
+  const CliRun copy = Shell(Quote(BRENNIX_CLI) + both + "copy --from D: --to E: --yes");
+  ASSERT_EQ(copy.status, 0) << copy.output;
+  EXPECT_NE(copy.output.find("Verified: every sector read back identical."), std::string::npos)
+      << copy.output;
+  fs::rename(second, dir_ / "disc.img");
+  fs::rename(second + ".state", (dir_ / "disc.img").string() + ".state");
+  EXPECT_EQ(ReadBack(""), "");
+  const CliRun saved = Shell(Quote(BRENNIX_CLI) + both + "read-image --device D: -q " +
+                             Quote((dir_ / "saved.iso").string()));
+  ASSERT_EQ(saved.status, 0) << saved.output;
+  const CliRun again = Shell(Quote(BRENNIX_CLI) + both + "burn-image --device D: --yes " +
+                             Quote((dir_ / "saved.iso").string()));
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.output.find("AN IMAGE IS WRITTEN TO A BLANK DISC"), std::string::npos)
+      << again.output;
+}
+
 TEST_F(BurnCliTest, BadArgumentsAreUsageErrors) {
   for (const std::vector<std::string>& words :
        std::vector<std::vector<std::string>>{{"--yes"},
