@@ -33,6 +33,7 @@ const char* const kBurnUsage =
     "usage: brennix-cli burn [--device D] [--label TEXT] [--save-path full|last|none]\n"
     "                        [--close-disc] [--test-write] [--verify] [--speed KBS]\n"
     "                        [--unmount] [--no-joliet] [--no-rock-ridge] [--no-import]\n"
+    "                        [--checksums]\n"
     "                        [--yes] [--quiet]\n"
     "                        SOURCE...\n"
     "\n"
@@ -47,7 +48,8 @@ const char* const kBurnUsage =
     "can take the image. --no-joliet leaves out the Joliet tree of long names;\n"
     "--no-rock-ridge leaves out the Rock Ridge names, modes and times Linux readers use.\n"
     "The files of the disc's last session stay in the new one (a SOURCE of the same name\n"
-    "replaces one); --no-import writes the new files alone.\n"
+    "replaces one); --no-import writes the new files alone. --checksums adds SHA256SUMS at\n"
+    "the root: the new files' sums as 'sha256sum -c' reads them ('brennix-cli check' too).\n"
     "Without --yes it asks before it writes. Ctrl-C aborts the recording.\n";
 
 const char* const kBurnImageUsage =
@@ -73,6 +75,7 @@ struct Options {
   bool joliet = true;
   bool rockRidge = true;
   bool import = true;
+  bool checksums = false;
   std::vector<std::string> sources;
 };
 
@@ -130,6 +133,8 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       o.rockRidge = false;
     } else if (a == "--no-import") {
       o.import = false;
+    } else if (a == "--checksums") {
+      o.checksums = true;
     } else if (a == "--yes" || a == "-y") {
       o.yes = true;
     } else if (a == "--quiet" || a == "-q") {
@@ -243,6 +248,7 @@ int RunBurn(const Args& args) {
   options.TestWrite = o.testWrite;
   options.Verify = o.verify;
   options.Import = o.import;
+  options.Checksums = o.checksums;
   options.Speed = o.speed;
   options.ImportOffHint = " (--no-import writes the new files without those on the disc)";
   return RunBurnJob("burn", o.device, o.yes, o.unmount, std::move(options));
@@ -263,8 +269,8 @@ int RunBurnImage(const Args& args) {
   if (o.sources.size() != 1 && (parseError.empty() || parseError.rfind("nothing to write", 0) == 0))
     parseError = "give one IMAGE file";
   if (parseError.empty() && (!o.label.empty() || o.savePath != SavePathMode::None ||
-                             !o.joliet || !o.rockRidge || !o.import))
-    parseError = "--label, --save-path, --no-joliet, --no-rock-ridge and --no-import apply to burn";
+                             !o.joliet || !o.rockRidge || !o.import || o.checksums))
+    parseError = "--label, --save-path, --no-joliet, --no-rock-ridge, --no-import and --checksums apply to burn";
   if (!parseError.empty()) return usage(parseError);
   if (!o.yes && ::isatty(STDIN_FILENO) != 1)
     return usage("standard input is not a terminal: give --yes to burn without asking");

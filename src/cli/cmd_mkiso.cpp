@@ -23,14 +23,16 @@ namespace {
 
 const char* const kMkisoUsage =
     "usage: brennix-cli mkiso -o OUT.iso [--label TEXT] [--save-path full|last|none]\n"
-    "                         [--no-joliet] [--no-rock-ridge] [--cache-size BYTES] [--quiet]\n"
+    "                         [--no-joliet] [--no-rock-ridge] [--checksums]\n"
+    "                         [--cache-size BYTES] [--quiet]\n"
     "                         SOURCE...\n"
     "\n"
     "Writes the files and folders SOURCE... as an ISO 9660 image with Rock Ridge entries and\n"
     "a Joliet tree to OUT.iso. A folder contributes its contents (recursively); --save-path\n"
     "full keeps each source's folder path below the root, last keeps only its last folder,\n"
     "none (default) puts everything in the root. --no-rock-ridge leaves out the full names,\n"
-    "modes and times Linux readers take from Rock Ridge. --cache-size sets the read-ahead\n"
+    "modes and times Linux readers take from Rock Ridge. --checksums adds SHA256SUMS at the\n"
+    "root, the files' sums as 'sha256sum -c' reads them. --cache-size sets the read-ahead\n"
     "cache (default and minimum 2097152; a burn uses 8392704).\n";
 
 struct Options {
@@ -39,6 +41,7 @@ struct Options {
   SavePathMode savePath = SavePathMode::None;
   bool joliet = true;
   bool rockRidge = true;
+  bool checksums = false;
   int32_t cacheSize = kImageFileCacheSize;
   std::vector<std::string> sources;
 };
@@ -91,6 +94,8 @@ std::string Parse(const Args& args, Options& o, bool& help) {
       SetQuiet(true);
     } else if (a == "--no-joliet") {
       o.joliet = false;
+    } else if (a == "--checksums") {
+      o.checksums = true;
     } else if (a == "--no-rock-ridge") {
       o.rockRidge = false;
     } else if (a == "--cache-size") {
@@ -144,6 +149,7 @@ int RunMkiso(const Args& args) {
   options.Label = o.label;
   options.Joliet = o.joliet;
   options.RockRidge = o.rockRidge;
+  options.Checksums = o.checksums;
   options.CacheSize = o.cacheSize;
   TConsoleJob console("mkiso", true, false);
   console.ProgressText = [&o](const TJobProgress& p) {

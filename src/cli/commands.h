@@ -17,6 +17,7 @@ int RunBurn(const Args& args);
 int RunBurnImage(const Args& args);
 int RunReadImage(const Args& args);
 int RunCopy(const Args& args);
+int RunCheck(const Args& args);
 int RunErase(const Args& args);
 int RunEject(const Args& args);
 int RunLoad(const Args& args);

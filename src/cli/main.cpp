@@ -28,6 +28,7 @@ const char* const kUsage =
     "  mkiso -o OUT.iso [options] SOURCE...  write the image to a file\n"
     "  read-image [options] OUT.iso save the disc as an image file\n"
     "  copy --from D1 [--to D2]     copy a data disc to a blank disc\n"
+    "  check [--device D]           read a disc back against its SHA256SUMS\n"
     "\n"
     "'brennix-cli COMMAND --help' describes a command. --quiet (also after the command)\n"
     "shows no progress and no summary; errors go to standard error in any case.\n"
@@ -46,7 +47,7 @@ int main(int argc, char** argv) {
       {"devices", RunDevices}, {"info", RunInfo},   {"burn", RunBurn},
       {"burn-image", RunBurnImage}, {"erase", RunErase}, {"eject", RunEject},
       {"load", RunLoad},       {"mkiso", RunMkiso}, {"read-image", RunReadImage},
-      {"copy", RunCopy}};
+      {"copy", RunCopy}, {"check", RunCheck}};
   // Output piped into a reader that goes away (| head) must not end a recording half-way:
   // the write fails instead, and the burn goes on to its end.
   std::signal(SIGPIPE, SIG_IGN);
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
     i += static_cast<size_t>(used);
   }
   if (i >= words.size())
-    return UsageError("a command is missing: devices, info, burn, burn-image, read-image, copy, erase, eject, load or mkiso "
+    return UsageError("a command is missing: devices, info, burn, burn-image, read-image, copy, check, erase, eject, load or mkiso "
                       "(see 'brennix-cli --help')");
   const auto found = commands.find(words[i]);
   if (found == commands.end()) {

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 
+#include "component/checksum_list.h"
 #include "component/korb_burner.h"
 #include "component/plain_words.h"
 #include "component/progress_text.h"
@@ -63,6 +64,7 @@ TBurnJob::~TBurnJob() {
   Finish();
   burner_.OnWriteDone = nullptr;
   burner_.OnFinalizingTrack = nullptr;
+  RemoveChecksumFolder(checksumFolder_);
 }
 
 void TBurnJob::OnCancel() { burner_.Abort(); }
@@ -106,6 +108,12 @@ TJobResult TBurnJob::Run() {
       korb, o.Sources, o.SavePath,
       disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"});
   emptyFolders_ = queue.EmptyFoldersLeftOut;
+  // The list goes into the tree like a source of its own, at the root.
+  if (o.Checksums && queue.Error.empty()) {
+    if (const std::string why = WriteChecksumList(korb, &cancel_, checksumFolder_); !why.empty())
+      return Refuse(why);
+    korb.AddFile("\\", checksumFolder_ + "/" + kChecksumListName, false);
+  }
   // What is left out or renamed, as the tree stands: once more after the disc's files have
   // joined it, which may give a new name to one of them.
   std::vector<TSkippedSource> skipped;

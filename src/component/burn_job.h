@@ -28,6 +28,7 @@ struct TBurnOptions {
   bool Verify = false;
   bool Import = true;   // keep the files of the disc's last session
   uint16_t Speed = 0;   // KB/s; 0 is the drive's fastest
+  bool Checksums = false;  // a SHA256SUMS list of the sources' files at the root
   // An image file to write as it is in place of the sources (then Sources, SavePath,
   // Label, Joliet, RockRidge and Import do not apply).
   std::string ImageFile;
@@ -65,6 +66,7 @@ class TBurnJob final : public TJob {
   TKorbBurner& burner_;
   TBurnOptions options_;
   int emptyFolders_ = 0;  // folders of the sources that hold no file
+  std::string checksumFolder_;  // the SHA256SUMS list's temporary folder, removed at the end
 };
 
 }  // namespace brennix

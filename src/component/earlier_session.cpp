@@ -137,11 +137,9 @@ bool TKorbBurner::FindLastSession(int16_t type, uint32_t& sessionStart, uint32_t
   return true;
 }
 
-bool TKorbBurner::ImportLastSession(std::string& error) {
+bool TKorbBurner::ReadLastSession(TImportedSession& session, bool& found, std::string& error) {
   error.clear();
-  if (EarlierSessionAdded()) return true;
-  importedFiles_ = replacedFiles_ = 0;
-  importLeftOut_.clear();
+  found = false;
   importNotes_.clear();
   const auto type = static_cast<int16_t>(GetDiscType());
   DiscType.store(type);
@@ -163,7 +161,6 @@ bool TKorbBurner::ImportLastSession(std::string& error) {
     return true;
   };
 
-  TImportedSession session;
   if (KeepsVolumeInPlace(type)) {
     // One volume, rewritten in place: its descriptors at sector 16 describe the newest tree.
     // The disc counts as blank only when its volume area holds nothing at all.
@@ -185,12 +182,10 @@ bool TKorbBurner::ImportLastSession(std::string& error) {
           std::memcmp(sector.data() + 1, "CD001", 5) == 0) {
         error.clear();
         importNotes_.push_back(kCutVolumeText);
-        MarkEarlierSessionAdded();
         return true;
       }
       if (VolumeAreaBlank(read)) {
         error.clear();
-        MarkEarlierSessionAdded();
         return true;
       }
       if (error.empty()) error = EarlierSessionError("THE DISC HOLDS DATA BUT NO VOLUME THAT CAN BE READ");
@@ -233,7 +228,6 @@ bool TKorbBurner::ImportLastSession(std::string& error) {
         error = unreadable;
         return false;
       }
-      MarkEarlierSessionAdded();
       return true;
     }
     if (!unreadable.empty())
@@ -243,13 +237,28 @@ bool TKorbBurner::ImportLastSession(std::string& error) {
     uint32_t sessionStart = 0, readable = 0;
     if (!FindLastSession(type, sessionStart, readable, error)) return false;
     if (readable == 0) {
-      MarkEarlierSessionAdded();
       return true;
     }
     if (!ReadEarlierSession(read, sessionStart, readable, session, error)) {
       if (error.rfind(kEarlierSessionErrorPrefix, 0) != 0) error = EarlierSessionError(error);
       return false;
     }
+  }
+  found = true;
+  return true;
+}
+
+bool TKorbBurner::ImportLastSession(std::string& error) {
+  error.clear();
+  if (EarlierSessionAdded()) return true;
+  importedFiles_ = replacedFiles_ = 0;
+  importLeftOut_.clear();
+  TImportedSession session;
+  bool found = false;
+  if (!ReadLastSession(session, found, error)) return false;
+  if (!found) {
+    MarkEarlierSessionAdded();
+    return true;
   }
   const TEarlierSessionCount count = AddEarlierSession(session);
   importedFiles_ = count.Files;

@@ -1,5 +1,7 @@
 #include "component/image_job.h"
 
+#include "component/checksum_list.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,6 +56,16 @@ TJobResult TImageJob::Run() {
                "'): writing the image there would destroy it; choose an output outside them");
     refused.BadRequest = true;
     return refused;
+  }
+  std::string checksumFolder;
+  struct Remove {
+    std::string& folder;
+    ~Remove() { RemoveChecksumFolder(folder); }
+  } removeAtEnd{checksumFolder};
+  if (o.Checksums && queue.Error.empty()) {
+    if (const std::string why = WriteChecksumList(image, &cancel_, checksumFolder); !why.empty())
+      return Refuse(why);
+    image.AddFile("\\", checksumFolder + "/" + kChecksumListName, false);
   }
   TJobMessage skipped;
   skipped.Kind = TMessageKind::Warning;

@@ -24,6 +24,7 @@ struct TImageOptions {
   bool Joliet = true;
   bool RockRidge = true;
   int32_t CacheSize = kImageFileCacheSize;
+  bool Checksums = false;  // a SHA256SUMS list of the sources' files at the root
 };
 
 class TImageJob final : public TJob {

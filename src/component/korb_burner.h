@@ -121,6 +121,9 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // The tracks and sessions of a write-once disc; nothing on other media, or when the drive
   // does not tell.
   std::optional<TRecordedDisc> ReadRecordedDisc();
+  // The tree of the disc's last session that holds a volume (as the import finds it, with
+  // the same notes), without adding it to the tree. found is false when the disc holds none.
+  bool ReadLastSession(TImportedSession& session, bool& found, std::string& error);
   // Reads sectors from the disc: a busy or not-ready drive is given time, a failing read is
   // tried again a few times, a sector never recorded is not. False when it stays unread.
   bool ReadDiscSectors(uint32_t lba, uint16_t sectors, uint8_t* out);

@@ -865,6 +865,32 @@ double EarlierDateTime(const TImportedEntry& e) {
 
 bool TIsoImage::EarlierSessionAdded() const { return Tables().SessionImported; }
 
+std::vector<std::pair<std::string, std::string>> TIsoImage::SourceFilesOnDisc() const {
+  std::vector<std::pair<std::string, std::string>> files;
+  // The name a reader shows: the Rock Ridge name, else the long name without the dot that
+  // marks a name without an extension.
+  const auto shown = [this](const TFEntry* e) {
+    std::string name = RockRidge ? RockRidgeNameOf(e) : e->LongName;
+    if (e->Dir == nullptr && name == e->LongName && !name.empty() && name.back() == '.')
+      name.pop_back();
+    return name;
+  };
+  std::vector<std::pair<const TDEntry*, std::string>> folders;
+  if (const TDEntry* root = FindDir("\\")) folders.emplace_back(root, std::string());
+  while (!folders.empty()) {
+    const auto [dir, prefix] = folders.back();
+    folders.pop_back();
+    for (const TFEntry* e = dir->FirstEntry; e != nullptr; e = e->Next) {
+      if (e->Dir != nullptr) {
+        folders.emplace_back(e->Dir, prefix + shown(e) + "/");
+      } else if (!e->Imported && !e->FullPath.empty()) {
+        files.emplace_back(prefix + shown(e), e->FullPath);
+      }
+    }
+  }
+  return files;
+}
+
 void TIsoImage::MarkEarlierSessionAdded() { Tables().SessionImported = true; }
 
 uint32_t TIsoImage::FirstImportedSector() const {

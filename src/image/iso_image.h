@@ -134,6 +134,10 @@ class TIsoImage {
     int64_t Replaced = 0;  // imported entries left out for a queued one of the same name
   };
   TEarlierSessionCount AddEarlierSession(const TImportedSession& session);
+  // Every file of the tree that is read from a source (not kept from the disc), as the pair
+  // (its path as Linux readers see it on the disc, "docs/b.txt"; its source path), in tree
+  // order.
+  std::vector<std::pair<std::string, std::string>> SourceFilesOnDisc() const;
   // Whether AddEarlierSession (or the component's import) has run since ClearAll.
   bool EarlierSessionAdded() const;
   void MarkEarlierSessionAdded();

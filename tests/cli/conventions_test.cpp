@@ -70,7 +70,7 @@ TEST_F(CliConventions, HelpVersionAndUsageErrorsOfEveryCommand) {
 
   const std::string vr = "--virtual-recorder disc.img:dvd+rw ";
   for (const std::string command : {"devices", "info", "burn", "burn-image", "read-image", "copy",
-                                    "erase", "eject", "load", "mkiso"}) {
+                                    "check", "erase", "eject", "load", "mkiso"}) {
     const CliRun help = Cli(command + " --help");
     EXPECT_EQ(help.status, 0) << command << help.err;
     EXPECT_NE(help.out.find("usage: brennix-cli " + command), std::string::npos) << help.out;

@@ -18,6 +18,7 @@
 
 #include "burn_harness.h"
 #include "component/burn_job.h"
+#include "component/check_job.h"
 #include "component/erase_job.h"
 #include "component/read_image_job.h"
 #include "platform/clock.h"
@@ -539,6 +540,43 @@ TEST(ImageJobs, EveryDiscGivesBackTheImageItWasSent) {
     }
     EXPECT_TRUE(ReadFile(out) == sent) << "the image read back differs";
     EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+  }
+}
+
+// A disc burned with its SHA256SUMS list: sha256sum -c accepts it once extracted, and the
+// check finds it whole; a sector the drive stored wrong is named by the file it spoils.
+TEST(ImageJobs, TheChecksumListFindsASpoiledFile) {
+  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
+  ScopedTestClock clock;
+  TempDir dir;
+  WriteFile(dir / "src/big.bin", 400000, 1);
+  WriteFile(dir / "src/sub/small.txt", 300, 2);
+  for (const bool spoiled : {false, true}) {
+    SCOPED_TRACE(spoiled ? "spoiled" : "whole");
+    const std::string disc = dir / (spoiled ? "spoiled.img" : "whole.img");
+    RecorderOptions options;
+    if (spoiled) options.badSectors = {250};  // within big.bin
+    Rig rig(disc, MediaProfile::DvdPlusR, options);
+    ASSERT_TRUE(rig.ok()) << rig.error();
+    TBurnOptions burn;
+    burn.Sources = {{dir / "src", true}};
+    burn.Checksums = true;
+    ScriptedHandler burned;
+    TBurnJob burnJob(rig.burner(), burned, burn);
+    ASSERT_EQ(burned.Run(burnJob).Outcome, TJobOutcome::Completed);
+    ScriptedHandler checked;
+    TCheckJob check(rig.burner(), checked);
+    const TJobResult result = checked.Run(check);
+    EXPECT_EQ(result.Outcome, spoiled ? TJobOutcome::Failed : TJobOutcome::Completed);
+    EXPECT_EQ(result.Problems, spoiled ? std::vector<std::string>{"big.bin: DIFFERS FROM ITS SUM"}
+                                       : std::vector<std::string>{});
+    if (!spoiled) {
+      const std::string out = dir / "extracted";
+      const std::string command = "xorriso -osirrox on -indev '" + disc + "' -extract / '" + out +
+                                  "' >/dev/null 2>&1 && cd '" + out +
+                                  "' && sha256sum --quiet -c SHA256SUMS >/dev/null";
+      EXPECT_EQ(std::system(command.c_str()), 0);
+    }
   }
 }
 

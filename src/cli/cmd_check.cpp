@@ -1,0 +1,62 @@
+// brennix-cli check: a disc read back after the fact, against its SHA256SUMS list where it
+// has one.
+#include <cstdio>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/console.h"
+#include "cli/job_console.h"
+#include "cli/select_recorder.h"
+#include "component/check_job.h"
+#include "component/korb_burner.h"
+
+namespace brennix::cli {
+
+namespace {
+
+const char* const kCheckUsage =
+    "usage: brennix-cli check [--device D] [--quiet]\n"
+    "\n"
+    "Checks the data disc in the recorder D (default: the first). When its last session holds\n"
+    "SHA256SUMS at the root (burn --checksums writes it), every file the list names is read\n"
+    "through the disc's own tree and compared with its sum; without one, every file of the\n"
+    "last session is read. Each file that differs or cannot be read is named, and the command\n"
+    "exits 1.\n";
+
+}  // namespace
+
+int RunCheck(const Args& args) {
+  std::string device;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "-h" || a == "--help") return ShowHelp(kCheckUsage);
+    if (a == "--device" && i + 1 < args.size() && !args[i + 1].empty()) {
+      device = args[++i];
+    } else if (a == "--quiet" || a == "-q") {
+      SetQuiet(true);
+    } else {
+      return UsageError("check: " + (a == "--device" ? std::string("--device needs a recorder")
+                                                     : "unknown word '" + a + "'") +
+                        " (see 'brennix-cli check --help')");
+    }
+  }
+  TKorbBurner burner;
+  if (!SelectRecorder(burner, device)) return 1;
+  TConsoleJob console("check", true, false);
+  console.StartLine = "Checking Disc...";
+  console.ProgressText = [](const TJobProgress& p) {
+    const int percent = p.BytesTotal > 0 ? static_cast<int>(p.BytesDone * 100 / p.BytesTotal) : 100;
+    return "Checking... " + std::to_string(percent) + "%";
+  };
+  TCheckJob job(burner, console);
+  const TJobResult result = console.Run(job);
+  if (result.Outcome == TJobOutcome::Refused || result.Outcome == TJobOutcome::Declined)
+    return kExitFailure;
+  for (const std::string& problem : result.Problems) Complain("check: " + problem);
+  for (const std::string& line : result.Summary) Summary(line);
+  if (result.Outcome == TJobOutcome::Failed) return Failure("check: " + result.Error);
+  Summary(result.Text);
+  return kExitSuccess;
+}
+
+}  // namespace brennix::cli
