@@ -180,6 +180,7 @@ int RunBurn(const Args& args) {
   options.Import = o.import;
   options.Speed = o.speed;
   options.ImportOffHint = " (--no-import writes the new files without those on the disc)";
+  options.Limits = kFormatLimits;
 
   TConsoleJob console("burn", o.yes, o.unmount);
   console.StartLine = "Writing Data...";

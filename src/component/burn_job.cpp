@@ -91,7 +91,8 @@ TJobResult TBurnJob::Run() {
   const std::string disc = SelectedDiscFile(korb);
   const QueueBuild queue = BuildTreeFromQueue(
       korb, o.Sources, o.SavePath,
-      disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"});
+      disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"},
+      o.Limits);
   emptyFolders_ = queue.EmptyFoldersLeftOut;
   // What is left out or renamed, as the tree stands: once more after the disc's files have
   // joined it, which may give a new name to one of them.

@@ -24,6 +24,8 @@ struct TImageOptions {
   bool Joliet = true;
   bool RockRidge = true;
   int32_t CacheSize = kImageFileCacheSize;
+  // An image file holds any tree the format can.
+  QueueLimits Limits = kFormatLimits;
 };
 
 class TImageJob final : public TJob {
