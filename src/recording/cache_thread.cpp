@@ -156,8 +156,14 @@ int32_t TCacheThread::GetBlock(uint8_t* dest) {
   return static_cast<int32_t>(TakeItem(dest).Size);
 }
 
+int32_t TCacheThread::ResumeLevel() const {
+  const int32_t limit = std::max(MaxBlocks - 1, 1);
+  return limit - std::max(limit / 4, 1);
+}
+
 TCacheItem TCacheThread::TakeItem(uint8_t* dest) {
   TCacheItem item;
+  bool wake = false;
   if (BytesToDeliver.load() == 0 && Finished.load()) return item;
   {
     std::lock_guard<std::recursive_mutex> guard(Lock);
@@ -194,8 +200,11 @@ TCacheItem TCacheThread::TakeItem(uint8_t* dest) {
     if (static_cast<int32_t>(spare_.size()) < MaxBlocks) spare_.push_back(std::move(block));
     BytesToDeliver.fetch_sub(size);
     ConsumerBusy.store(false);
+    // The producer waits for the queue to come down to its resume level (or to empty, at
+    // the end): a take above that level is no news to it.
+    wake = static_cast<int32_t>(BlockList.size()) <= ResumeLevel();
   }
-  Notify();  // room for the producer
+  if (wake) Notify();
   return item;
 }
 
@@ -238,18 +247,23 @@ TCacheThread::Step TCacheThread::WaitForRoom() {
   uint64_t seen = Events();
   int32_t queued = QueuedBlocks();
   AdjustPriority(queued);
-  while (queued >= limit) {
-    SetLevel(0);
-    if (AbortRequested.load()) {
-      EndOnAbort();
-      return Step::Stop;
+  // Once full, reading goes on when a quarter has been taken: refilling in runs rather than
+  // a block per take keeps the two threads from trading places at every block.
+  const int32_t resume = ResumeLevel();
+  if (queued >= limit) {
+    while (queued > resume) {
+      SetLevel(0);
+      if (AbortRequested.load()) {
+        EndOnAbort();
+        return Step::Stop;
+      }
+      CacheFilled.store(true);
+      // The take that brings the queue down to `resume` wakes this at once; the bound only
+      // covers a consumer that never says so.
+      WaitForEvent(seen, kRoomWaitMs);
+      seen = Events();
+      queued = QueuedBlocks();
     }
-    CacheFilled.store(true);
-    // The consumer's take wakes this at once; the bound only covers a consumer that never
-    // says so.
-    WaitForEvent(seen, kRoomWaitMs);
-    seen = Events();
-    queued = QueuedBlocks();
   }
   if (AbortRequested.load()) {
     EndOnAbort();

@@ -149,6 +149,8 @@ class TCacheThread : public TThread {
   void AppendPadding();
   void WaitForConsumer();
   void Notify();
+  // The queue length at which a producer that found the queue full reads on.
+  int32_t ResumeLevel() const;
   // Queues a file of at least DirectCopyFrom bytes as its open source.
   Step AppendSource(std::unique_ptr<TFileStreamEx> stream, const TFEntry& entry);
 
