@@ -103,6 +103,7 @@ if [[ $parts == *throughput* ]]; then
     printf "%-28s %8.2f s %9.1f MB/s   ratio %.2f\n", "burn (whole run)", burn, mb / burn, mk / burn
     if (data > 0)
       printf "%-28s %8.2f s %9.1f MB/s   ratio %.2f\n", "burn (data, first to last WRITE)", data, mb / data, mk / data
+    printf "burn / mkiso, wall time: %.2f (target at most 0.70)\n", burn / mk
   }'
 fi
 

@@ -4,13 +4,21 @@
 #                below it; with the root that is the 20,000 folders a burn allows)
 #   large DIR  - three files of 1 GiB each (about 3 GiB)
 #   flat DIR   - 20,000 files of 2..14 KiB in DIR itself (about 160 MB)
+#   entries N DIR - N entries: folders of 49 files each (one entry in 50 is a folder), every
+#                tenth file 100 bytes and the rest empty, so that a tree of a million entries
+#                stays small on disk (or in tmpfs) and costs its entries, not its data
 # The content is a cheap deterministic pattern, distinct per file.
 use strict;
 use warnings;
 
 my ($kind, $dir) = @ARGV;
-die "usage: gen_tree.pl small|large|flat DIR\n"
-  unless defined $dir && $kind =~ /^(small|large|flat)$/;
+my $entries = 0;
+if (defined $kind && $kind eq 'entries') {
+  (undef, $entries, $dir) = @ARGV;
+  die "usage: gen_tree.pl entries N DIR\n" unless defined $dir && $entries =~ /^\d+$/;
+}
+die "usage: gen_tree.pl small|large|flat DIR | entries N DIR\n"
+  unless defined $dir && $kind =~ /^(small|large|flat|entries)$/;
 mkdir $dir or die "mkdir $dir: $!\n" unless -d $dir;
 
 my $block = join('', map { chr(($_ * 7) & 0xFF) } 0 .. 65535);
@@ -31,6 +39,26 @@ sub write_file {
 if ($kind eq 'large') {
   for my $i (1 .. 3) {
     write_file("$dir/large-$i.bin", 1024 * 1024 * 1024, $i);
+  }
+  exit 0;
+}
+
+if ($kind eq 'entries') {
+  my ($made, $folder, $inFolder, $f) = (0, '', 49, 0);
+  while ($made < $entries) {
+    if ($inFolder == 49) {
+      $folder = sprintf("%s/f%06d", $dir, ++$f);
+      mkdir $folder or die "$folder: $!\n";
+      $inFolder = 0;
+      $made++;
+      next;
+    }
+    my $path = sprintf("%s/entry %d.txt", $folder, $made);
+    open(my $h, '>:raw', $path) or die "$path: $!\n";
+    print $h ('x' x 100) if $made % 10 == 0;
+    close($h) or die "$path: $!\n";
+    $inFolder++;
+    $made++;
   }
   exit 0;
 }

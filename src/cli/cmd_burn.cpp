@@ -251,6 +251,7 @@ int RunBurn(const Args& args) {
   options.Checksums = o.checksums;
   options.Speed = o.speed;
   options.ImportOffHint = " (--no-import writes the new files without those on the disc)";
+  options.Limits = kFormatLimits;
   return RunBurnJob("burn", o.device, o.yes, o.unmount, std::move(options));
 }
 

@@ -106,7 +106,8 @@ TJobResult TBurnJob::Run() {
   const std::string disc = SelectedDiscFile(korb);
   const QueueBuild queue = BuildTreeFromQueue(
       korb, o.Sources, o.SavePath,
-      disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"});
+      disc.empty() ? std::vector<std::string>{} : std::vector<std::string>{disc, disc + ".state"},
+      o.Limits);
   emptyFolders_ = queue.EmptyFoldersLeftOut;
   // The list goes into the tree like a source of its own, at the root.
   if (o.Checksums && queue.Error.empty()) {

@@ -35,6 +35,9 @@ struct TBurnOptions {
   // How this front end turns the import off, added to the message of a disc whose files
   // cannot be read (" (--no-import ...)" or a line about the check box).
   std::string ImportOffHint;
+  // How large the tree may grow: the dialog keeps its own limits, the command line takes
+  // what the format holds.
+  QueueLimits Limits = kDialogLimits;
 };
 
 // "Please add one or more files to the burn queue and try again."

@@ -47,7 +47,7 @@ TJobResult TImageJob::Run() {
   image.IdVolume = o.Label;
   image.SetCacheSize(o.CacheSize);
   const QueueBuild queue =
-      BuildTreeFromQueue(image, o.Sources, o.SavePath, std::vector<std::string>{o.Output});
+      BuildTreeFromQueue(image, o.Sources, o.SavePath, std::vector<std::string>{o.Output}, o.Limits);
   // The output replaces a file that is one of the sources (or lies in a queued folder): the
   // image would destroy what it holds.
   if (!queue.BeingWrittenFound.empty()) {
@@ -78,6 +78,8 @@ TJobResult TImageJob::Run() {
   if (!queue.Error.empty()) return Refuse(queue.Error);
   if (image.DirCount() == 0 && image.FileCount() == 0)
     return Refuse("nothing to write: the sources hold no files");
+  // The tree is complete: what only building it needed goes before the layout and the data.
+  image.ReleaseLookups();
   if (!image.PrepareImage()) return Refuse("cannot lay out the image");
   if (!image.BuildHeader()) return Refuse("cannot build the image head");
   if (Cancelled()) return Refuse("OPERATION ABORTED BY USER (no image written)");
@@ -96,8 +98,10 @@ TJobResult TImageJob::Run() {
   {
     std::recursive_mutex lock;
     // A file image has no time-critical writer to make way for: the reader keeps its priority.
+    // The larger files go from their source into the image whole, in the kernel where it
+    // can; the cache reads ahead the small ones meanwhile.
     TCacheThread cache(image.CacheSize(), &image.HeaderStream, image.ImageSectors * 2048,
-                       image.WritePostGap, kDvdBlockSize, lock, false);
+                       image.WritePostGap, kDvdBlockSize, lock, false, kDirectCopyMinBytes);
     written = WriteImageToFile(
         cache, lock, fd, expected,
         [&](int64_t done) {

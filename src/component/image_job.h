@@ -25,6 +25,8 @@ struct TImageOptions {
   bool RockRidge = true;
   int32_t CacheSize = kImageFileCacheSize;
   bool Checksums = false;  // a SHA256SUMS list of the sources' files at the root
+  // An image file holds any tree the format can.
+  QueueLimits Limits = kFormatLimits;
 };
 
 class TImageJob final : public TJob {

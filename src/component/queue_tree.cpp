@@ -4,7 +4,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
+
+#include "platform/dir_listing.h"
 
 namespace brennix {
 namespace {
@@ -19,20 +23,89 @@ std::string RealPath(const std::string& path) {
 
 std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 
+// What the sources hold, counted as the tree takes them: every folder below a folder source
+// (links followed, a folder that leads back into itself not), and every file.
+struct SourceCount {
+  int64_t Entries = 0;
+  int64_t Folders = 0;
+};
+
+void CountFolder(const std::string& path, bool recursive,
+                 std::vector<std::pair<uint64_t, uint64_t>>& ancestry, SourceCount& count) {
+  std::vector<DirListEntry> entries;
+  if (ListDirectory(path, "*.*", kListAllAttributes, entries) != ListResult::Ok) return;
+  for (const DirListEntry& e : entries) {
+    if (!e.IsDirectory) {
+      ++count.Entries;
+      continue;
+    }
+    if (!recursive) continue;
+    const std::pair<uint64_t, uint64_t> id(e.Device, e.Inode);
+    if (std::find(ancestry.begin(), ancestry.end(), id) != ancestry.end()) continue;
+    ++count.Entries;
+    ++count.Folders;
+    ancestry.push_back(id);
+    CountFolder(path + "/" + e.Name, recursive, ancestry, count);
+    ancestry.pop_back();
+  }
+}
+
+SourceCount CountSources(const std::vector<QueueSource>& sources) {
+  SourceCount count;
+  for (const QueueSource& row : sources) {
+    struct stat info {};
+    if (::stat(row.Path.c_str(), &info) != 0) continue;
+    if (!S_ISDIR(info.st_mode)) {
+      ++count.Entries;
+      continue;
+    }
+    std::vector<std::pair<uint64_t, uint64_t>> ancestry{{info.st_dev, info.st_ino}};
+    CountFolder(row.Path, row.Recursive, ancestry, count);
+  }
+  return count;
+}
+
+// The refusal of a tree past a limit: which limit, and how many the sources hold.
+std::string TooManyText(const std::vector<QueueSource>& sources, QueueLimits limits) {
+  const SourceCount count = CountSources(sources);
+  if (count.Folders > limits.Folders) {
+    return "too many folders: the sources hold " + GroupedCount(count.Folders) +
+           ", the image holds at most " + GroupedCount(limits.Folders);
+  }
+  if (count.Entries > limits.Entries) {
+    return "too many files and folders: the sources hold " + GroupedCount(count.Entries) +
+           " entries, the image holds at most " + GroupedCount(limits.Entries);
+  }
+  // The count and the tree disagree (the sources changed, or folders of one name merged).
+  return "too many files or folders: the image holds at most " + GroupedCount(limits.Entries) +
+         " entries and " + GroupedCount(limits.Folders) + " folders; the sources hold " +
+         GroupedCount(count.Entries) + " entries in " + GroupedCount(count.Folders) + " folders";
+}
+
 }  // namespace
 
+std::string GroupedCount(int64_t n) {
+  std::string digits = std::to_string(n < 0 ? -n : n);
+  for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+    digits.insert(static_cast<size_t>(at), ",");
+  return n < 0 ? "-" + digits : digits;
+}
+
 QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<std::string>& sources,
-                              SavePathMode mode, const std::vector<std::string>& beingWritten) {
+                              SavePathMode mode, const std::vector<std::string>& beingWritten,
+                              QueueLimits limits) {
   std::vector<QueueSource> rows;
   for (const std::string& source : sources) rows.push_back({source, true});
-  return BuildTreeFromQueue(image, rows, mode, beingWritten);
+  return BuildTreeFromQueue(image, rows, mode, beingWritten, limits);
 }
 
 QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<QueueSource>& sources,
-                              SavePathMode mode, const std::vector<std::string>& beingWritten) {
+                              SavePathMode mode, const std::vector<std::string>& beingWritten,
+                              QueueLimits limits) {
   QueueBuild build;
   const bool savePath = mode != SavePathMode::None;
-  if (!image.ClearAll(kQueueMaxFiles, kQueueMaxDirs)) {
+  // The tables count the root among the folders.
+  if (!image.ClearAll(limits.Entries, limits.Folders + 1)) {
     build.Error = kTreeInUseText;
     return build;
   }
@@ -80,9 +153,7 @@ QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<QueueSource>& 
       if (image.AddFile("\\", source, savePath) == -1) image.NoteSkipped(source, "NOT FOUND");
     }
     if (image.TreeFull()) {
-      build.Error = "too many files or folders: the image holds at most " +
-                    std::to_string(kQueueMaxFiles) + " entries and " +
-                    std::to_string(kQueueMaxDirs) + " folders";
+      build.Error = TooManyText(sources, limits);
       break;
     }
   }

@@ -2,6 +2,7 @@
 // dialog, `burn` and `mkiso` of the command line.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,27 @@ std::string SelectedDiscFile(TSCSIDevice& device);
 // folder, none puts everything in the root.
 enum class SavePathMode { Full, Last, None };
 
-// What the dialog uses when it clears the tree.
+// What the dialog uses when it clears the tree (entries, and folders with the root).
 constexpr int kQueueMaxFiles = 600000;
 constexpr int kQueueMaxDirs = 20000;
+
+// How large a tree may grow: entries (files and folders alike) and folders (the root not
+// counted).
+struct QueueLimits {
+  int Entries = kQueueMaxFiles;
+  int Folders = kQueueMaxDirs - 1;
+};
+// The desktop dialog's limits.
+constexpr QueueLimits kDialogLimits{};
+// What the format holds, for `mkiso` and `burn` of the command line: the path tables number
+// folders in 16 bits (65,535 besides the root); entries have no limit of the format's, so
+// the limit only keeps a count in reach of memory (about 300 bytes each).
+constexpr int kFormatMaxFolders = 65535;
+constexpr int kFormatMaxEntries = 20000000;
+constexpr QueueLimits kFormatLimits{kFormatMaxEntries, kFormatMaxFolders};
+
+// "70,000": a count as the refusals print it.
+std::string GroupedCount(int64_t n);
 
 // The tree cannot be built anew while a recording still reads the one before.
 constexpr const char* kTreeInUseText = "THE IMAGE TREE IS STILL BEING READ BY A RECORDING";
@@ -52,12 +71,15 @@ struct QueueSource {
 // cannot be added whole does not stop the others: what it left out or renamed is in
 // image.SkippedSources(), whatever the order of the folders. Empty folders are removed at
 // the end. `beingWritten` names files this run writes (a virtual disc, an image file): they
-// are never read into the tree.
+// are never read into the tree. Past one of `limits` the build stops with an Error that
+// names the limit and how many the sources hold.
 QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<QueueSource>& sources,
                               SavePathMode mode,
-                              const std::vector<std::string>& beingWritten = {});
+                              const std::vector<std::string>& beingWritten = {},
+                              QueueLimits limits = kDialogLimits);
 QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<std::string>& sources,
                               SavePathMode mode,
-                              const std::vector<std::string>& beingWritten = {});
+                              const std::vector<std::string>& beingWritten = {},
+                              QueueLimits limits = kDialogLimits);
 
 }  // namespace brennix

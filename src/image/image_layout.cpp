@@ -128,7 +128,10 @@ int64_t TIsoImage::SectorsToWrite() const {
 bool TIsoImage::PrepareImage() {
   ImageTables& t = Tables();
   if (t.Dirs.empty()) return false;
-  if (t.Dirs.size() > 65535) {
+  // A path-table record names its parent by a 16-bit number: the folders numbered past
+  // 65535 can only be folders without subfolders (checked below, once numbered). The last
+  // record in path-table order always is one, so 65,535 folders besides the root fit.
+  if (t.Dirs.size() > kMaxPathTableRecords) {
     DebugMessage("TOO MANY DIRECTORIES FOR THE PATH TABLES: " + std::to_string(t.Dirs.size()), 0);
     return false;
   }
@@ -143,6 +146,22 @@ bool TIsoImage::PrepareImage() {
   t.DirsJoliet = order;
   isoOrder_ = order;
   PlanRelocation();
+  // Each folder's count of subfolders, once: the Rock Ridge link counts of its own record,
+  // its "." and the ".." of every folder below it all need it.
+  for (TDEntry* d : t.Dirs) d->IsoSubDirs = 0;
+  for (size_t i = 1; i < t.Dirs.size(); ++i) {
+    if (!IsRelocated(t.Dirs[i])) ++t.Dirs[i]->Parent->IsoSubDirs;
+  }
+  if (!relocated_.empty()) {
+    ++t.Dirs.front()->IsoSubDirs;
+    relocationDir_.IsoSubDirs = static_cast<uint32_t>(relocated_.size());
+  }
+  for (const TDEntry* d : t.Dirs) {
+    if (d->Parent->Number > 65535 || IsoParentOf(d)->IsoNumber > 65535) {
+      DebugMessage("TOO MANY DIRECTORIES FOR THE PATH TABLES: " + std::to_string(t.Dirs.size()), 0);
+      return false;
+    }
+  }
 
   // Records must fit their length byte.
   for (const TFEntry* e : t.Files) {
@@ -523,12 +542,7 @@ void TIsoImage::RockRidgeRecords(const TDEntry* d, const std::array<uint8_t, 7>&
   out.clear();
   const TDEntry* root = Tables().Dirs.front();
   auto extent = [&](const TDEntry* x) { return static_cast<uint32_t>(ISODirArea + x->ISOLocation); };
-  auto subDirs = [&](const TDEntry* x) {
-    if (x == &relocationDir_) return static_cast<uint32_t>(relocated_.size());
-    uint32_t n = x == root && !relocated_.empty() ? 1 : 0;
-    for (const TFEntry* e = x->FirstEntry; e != nullptr; e = e->Next) n += e->Dir != nullptr && !IsRelocated(e->Dir);
-    return n;
-  };
+  auto subDirs = [](const TDEntry* x) { return x->IsoSubDirs; };
   auto modified = [&](const TFEntry* source, const std::array<uint8_t, 7>& recordDate) {
     return source != nullptr && source->ModTime != kNoModTime ? RockRidgeDate(source->ModTime) : recordDate;
   };

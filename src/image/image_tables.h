@@ -32,6 +32,7 @@ struct TDEntry {
   TDEntry* IsoParent = nullptr;  // nullptr: Parent
   std::string IsoName;           // empty: ShortName
   int32_t IsoNumber = 0;
+  uint32_t IsoSubDirs = 0;  // folders below it in the ISO tree (layout; Rock Ridge link counts)
 };
 
 // One child of a directory: a file, or the entry that stands for a subdirectory.

@@ -846,6 +846,18 @@ bool TIsoImage::RemoveEmptyDirs() {
 
 int64_t TIsoImage::DiskDirSize(const std::string& path) { return MeasureDiskSize(path); }
 
+void TIsoImage::ReleaseLookups() {
+  CompactTables();
+  TreeIndex& ix = Index();
+  // Swapped with empty ones: clear() keeps the bucket arrays.
+  decltype(ix.ByPath)().swap(ix.ByPath);
+  decltype(ix.Origins)().swap(ix.Origins);
+  decltype(ix.Dirs)().swap(ix.Dirs);
+  decltype(ix.Doomed)().swap(ix.Doomed);
+  std::vector<TSkippedSource>().swap(skipped_);
+  decltype(leftOutNoted_)().swap(leftOutNoted_);
+}
+
 namespace {
 
 // The ISO name an entry of an earlier session asks for: its own when it is a valid 8.3

@@ -76,6 +76,8 @@ using TAddDirEvent = std::function<void(TIsoImage* sender, std::string& longName
                                         std::string& shortName, bool& skip)>;
 
 constexpr int kSectorSize = 2048;
+// The most records the path tables can hold: the root and 65,535 folders (see PrepareImage).
+constexpr size_t kMaxPathTableRecords = 65536;
 constexpr int kDescriptorCopyBytes = 65537;
 
 // The byte total of a file, or of every file below a folder that the tree would take (files
@@ -127,6 +129,11 @@ class TIsoImage {
   void NoteSkipped(const std::string& source, const std::string& reason,
                    const std::string& newName = std::string());
   int64_t DiskDirSize(const std::string& path);
+  // Frees what only adding to the tree needs (the lookups by name and path, the notes of
+  // renames), once the tree is complete: the layout, the head and the data need none of it.
+  // Until ClearAll nothing may be added or removed, and FindDir, FindFile and
+  // SkippedSources find nothing more.
+  void ReleaseLookups();
 
   // ---- the disc's earlier session (see the comment at the top)
   struct TEarlierSessionCount {

@@ -27,6 +27,8 @@ std::atomic<Clock*> g_clock{&g_systemClock};
 
 Clock& CurrentClock() { return *g_clock.load(std::memory_order_acquire); }
 
+bool UsingSystemClock() { return g_clock.load(std::memory_order_acquire) == &g_systemClock; }
+
 void SetClock(Clock* clock) {
   g_clock.store(clock != nullptr ? clock : &g_systemClock, std::memory_order_release);
 }

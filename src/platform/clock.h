@@ -41,6 +41,9 @@ class TestClock final : public Clock {
 Clock& CurrentClock();
 void SetClock(Clock* clock);
 
+// Whether the clock in force is the system's (no test clock installed).
+bool UsingSystemClock();
+
 inline uint64_t TickCount() { return CurrentClock().NowMs(); }
 inline void SleepMs(uint32_t ms) { CurrentClock().SleepMs(ms); }
 

@@ -1,5 +1,8 @@
 #include "platform/main_thread.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <algorithm>
 #include <deque>
 #include <mutex>
 
@@ -11,6 +14,10 @@ namespace {
 std::mutex g_queueMutex;
 std::deque<MainThreadTask> g_queue;
 std::function<void(MainThreadTask)> g_poster;
+std::condition_variable g_posted;  // a task joined the built-in queue
+
+// The longest the pump sleeps without a task: what done() waits for may come otherwise too.
+constexpr uint32_t kPumpWaitMs = 10;
 }  // namespace
 
 void PostToMainThread(MainThreadTask task) {
@@ -22,6 +29,8 @@ void PostToMainThread(MainThreadTask task) {
     return;
   }
   g_queue.push_back(std::move(task));
+  lock.unlock();
+  g_posted.notify_all();
 }
 
 void SetMainThreadPoster(std::function<void(MainThreadTask)> poster) {
@@ -50,8 +59,18 @@ bool PumpMainThreadUntil(const std::function<bool()>& done, uint32_t timeoutMs) 
   for (;;) {
     PumpMainThread();
     if (done()) return true;
-    if (TickCount() - start >= timeoutMs) return false;
-    SleepMs(1);
+    const uint64_t waited = TickCount() - start;
+    if (waited >= timeoutMs) return false;
+    if (!UsingSystemClock()) {
+      // A test's clock: its sleep moves the time on, which the time-out counts on.
+      SleepMs(1);
+      continue;
+    }
+    // Woken by the next task rather than looking every millisecond.
+    std::unique_lock lock(g_queueMutex);
+    const auto wait = std::chrono::milliseconds(
+        std::min<uint64_t>(kPumpWaitMs, timeoutMs - waited));
+    g_posted.wait_for(lock, wait, [] { return !g_queue.empty(); });
   }
 }
 

@@ -59,7 +59,19 @@ std::string CantOpenMessage(const std::string& path) {
   return "CAN'T OPEN FILE \"" + path + "\" OR FILE IS IN USES BY OTHER SOFTWARE";
 }
 
+// The longest a side sleeps without news: every wait stays bounded, whatever the other side
+// does (it may never notify, as a consumer that only reads the atomics).
+constexpr uint32_t kRoomWaitMs = 20;
+constexpr uint32_t kEndWaitMs = 50;
+
 }  // namespace
+
+TCacheBlock::TCacheBlock() = default;
+TCacheBlock::~TCacheBlock() = default;
+TCacheItem::TCacheItem() = default;
+TCacheItem::TCacheItem(TCacheItem&&) noexcept = default;
+TCacheItem& TCacheItem::operator=(TCacheItem&&) noexcept = default;
+TCacheItem::~TCacheItem() = default;
 
 int32_t CacheBlockSizeForDiscType(uint16_t discType) {
   return discType == 2 || discType == 3 ? kCdBlockSize : kDvdBlockSize;
@@ -69,13 +81,14 @@ void SetSourceOpenHook(TSourceOpenHook hook) { g_sourceOpenHook.store(hook); }
 
 TCacheThread::TCacheThread(int32_t cacheSize, TMemoryStream* headerStream, int64_t imageSize,
                            bool padToMinimum, int32_t blockSize, std::recursive_mutex& lock,
-                           bool adjustPriority)
+                           bool adjustPriority, int64_t directCopyFrom)
     : TThread(true),
       BlockSize(SaneBlockSize(blockSize)),
       CacheBytes(cacheSize),
       MaxBlocks(std::max(cacheSize, 0) / SaneBlockSize(blockSize)),
       PadToMinimum(padToMinimum && imageSize < kMinimumTrackBytes),
       ImageBytes(std::max<int64_t>(imageSize, 0)),
+      DirectCopyFrom(std::max<int64_t>(directCopyFrom, 0)),
       Lock(lock),
       HeaderStream(headerStream),
       adjustPriority_(adjustPriority) {
@@ -92,14 +105,35 @@ TCacheThread::~TCacheThread() {
   WaitFor();
 }
 
+void TCacheThread::Abort() {
+  AbortRequested.store(true);
+  Notify();
+}
+
+void TCacheThread::Notify() { signal_.Notify(); }
+
+std::string TCacheThread::FileErrorLine(const std::string& path, bool shorter) {
+  return "FILE \"" + path +
+         (shorter ? "\" WAS SHORTER THAN EXPECTED, PADDED WITH ZEROS\n"
+                  : "\" WAS LONGER THAN EXPECTED, CUT TO ITS FORMER SIZE\n");
+}
+
+void TCacheThread::AddFileError(const std::string& line) {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  fileErrors_ += line;
+}
+
 std::string TCacheThread::ErrorText() const {
   std::lock_guard<std::recursive_mutex> guard(Lock);
   return errorText_;
 }
 
 void TCacheThread::SetErrorText(const std::string& text) {
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  errorText_ = text;
+  {
+    std::lock_guard<std::recursive_mutex> guard(Lock);
+    errorText_ = text;
+  }
+  Notify();
 }
 
 std::string TCacheThread::CurrentFile() const {
@@ -118,27 +152,60 @@ int32_t TCacheThread::QueuedBlocks() const {
 }
 
 int32_t TCacheThread::GetBlock(uint8_t* dest) {
-  if (BytesToDeliver.load() == 0 && Finished.load()) return 0;
+  // Without directCopyFrom every item is a block of at most 65536 bytes.
+  return static_cast<int32_t>(TakeItem(dest).Size);
+}
+
+int32_t TCacheThread::ResumeLevel() const {
+  const int32_t limit = std::max(MaxBlocks - 1, 1);
+  return limit - std::max(limit / 4, 1);
+}
+
+TCacheItem TCacheThread::TakeItem(uint8_t* dest) {
+  TCacheItem item;
+  bool wake = false;
+  if (BytesToDeliver.load() == 0 && Finished.load()) return item;
   {
     std::lock_guard<std::recursive_mutex> guard(Lock);
-    if (BlockList.empty()) return Finished.load() ? 0 : -1;
+    if (BlockList.empty()) {
+      item.Size = Finished.load() ? 0 : -1;
+      return item;
+    }
   }
   while (Discarding.load()) {
     SleepMs(1);
-    if (AbortRequested.load()) return 0;
+    if (AbortRequested.load()) return item;
   }
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  // The producer may have emptied the queue on an abort since the check above.
-  if (BlockList.empty()) return Finished.load() ? 0 : -1;
-  ConsumerBusy.store(true);
-  std::unique_ptr<TCacheBlock> block = std::move(BlockList.front());
-  BlockList.pop_front();
-  const int32_t size = block->Size;
-  if (dest != nullptr && size > 0) std::memcpy(dest, block->Data, static_cast<size_t>(size));
-  if (static_cast<int32_t>(spare_.size()) < MaxBlocks) spare_.push_back(std::move(block));
-  BytesToDeliver.fetch_sub(size);
-  ConsumerBusy.store(false);
-  return size;
+  {
+    std::lock_guard<std::recursive_mutex> guard(Lock);
+    // The producer may have emptied the queue on an abort since the check above.
+    if (BlockList.empty()) {
+      item.Size = Finished.load() ? 0 : -1;
+      return item;
+    }
+    ConsumerBusy.store(true);
+    std::unique_ptr<TCacheBlock> block = std::move(BlockList.front());
+    BlockList.pop_front();
+    const int64_t size = block->Source ? RoundUpToSector(block->SourceBytes) : block->Size;
+    item.Size = size;
+    if (block->Source) {
+      item.Source = std::move(block->Source);
+      item.SourceBytes = block->SourceBytes;
+      item.SourcePath = std::move(block->SourcePath);
+      block->SourceBytes = 0;
+      block->SourcePath.clear();
+    } else if (dest != nullptr && size > 0) {
+      std::memcpy(dest, block->Data, static_cast<size_t>(size));
+    }
+    if (static_cast<int32_t>(spare_.size()) < MaxBlocks) spare_.push_back(std::move(block));
+    BytesToDeliver.fetch_sub(size);
+    ConsumerBusy.store(false);
+    // The producer waits for the queue to come down to its resume level (or to empty, at
+    // the end): a take above that level is no news to it.
+    wake = static_cast<int32_t>(BlockList.size()) <= ResumeLevel();
+  }
+  if (wake) Notify();
+  return item;
 }
 
 std::unique_ptr<TCacheBlock> TCacheThread::NewBlock() {
@@ -148,6 +215,8 @@ std::unique_ptr<TCacheBlock> TCacheThread::NewBlock() {
       std::unique_ptr<TCacheBlock> block = std::move(spare_.back());
       spare_.pop_back();
       block->Size = 0;
+      block->Source.reset();
+      block->SourceBytes = 0;
       return block;
     }
   }
@@ -175,17 +244,26 @@ void TCacheThread::AdjustPriority(int32_t queued) {
 TCacheThread::Step TCacheThread::WaitForRoom() {
   // At least one block must fit, or a tiny cache would wait for ever.
   const int32_t limit = std::max(MaxBlocks - 1, 1);
+  uint64_t seen = Events();
   int32_t queued = QueuedBlocks();
   AdjustPriority(queued);
-  while (queued >= limit) {
-    SetLevel(0);
-    if (AbortRequested.load()) {
-      EndOnAbort();
-      return Step::Stop;
+  // Once full, reading goes on when a quarter has been taken: refilling in runs rather than
+  // a block per take keeps the two threads from trading places at every block.
+  const int32_t resume = ResumeLevel();
+  if (queued >= limit) {
+    while (queued > resume) {
+      SetLevel(0);
+      if (AbortRequested.load()) {
+        EndOnAbort();
+        return Step::Stop;
+      }
+      CacheFilled.store(true);
+      // The take that brings the queue down to `resume` wakes this at once; the bound only
+      // covers a consumer that never says so.
+      WaitForEvent(seen, kRoomWaitMs);
+      seen = Events();
+      queued = QueuedBlocks();
     }
-    CacheFilled.store(true);
-    SleepMs(1);
-    queued = QueuedBlocks();
   }
   if (AbortRequested.load()) {
     EndOnAbort();
@@ -203,9 +281,12 @@ TCacheThread::Step TCacheThread::AppendOpenBlock(bool waitForRoom) {
     }
     open_->Size = fill_;
     queuedBytes_ += fill_;
-    std::lock_guard<std::recursive_mutex> guard(Lock);
-    Discarding.store(false);
-    BlockList.push_back(std::move(open_));
+    {
+      std::lock_guard<std::recursive_mutex> guard(Lock);
+      Discarding.store(false);
+      BlockList.push_back(std::move(open_));
+    }
+    Notify();
   }
   open_.reset();
   fill_ = 0;
@@ -227,12 +308,40 @@ void TCacheThread::EndOnAbort() {
   Discarding.store(false);
   open_.reset();
   fill_ = 0;
+  Notify();
 }
 
 void TCacheThread::Fail(const std::string& text) {
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  errorText_ = text;
-  Finished.store(true);
+  {
+    std::lock_guard<std::recursive_mutex> guard(Lock);
+    errorText_ = text;
+    Finished.store(true);
+  }
+  Notify();
+}
+
+TCacheThread::Step TCacheThread::AppendSource(std::unique_ptr<TFileStreamEx> stream,
+                                               const TFEntry& entry) {
+  // Whatever data is open goes first, as a block of its own: the file starts on a sector
+  // boundary, and every block holds whole sectors.
+  if (AppendOpenBlock(true) == Step::Stop) return Step::Stop;
+  const int64_t padded = RoundUpToSector(entry.FileSize);
+  if (queuedBytes_ + padded > ImageBytes) {
+    Fail("IMAGE SIZE DOES NOT MATCH ITS LAYOUT");
+    return Step::Stop;
+  }
+  std::unique_ptr<TCacheBlock> block = NewBlock();
+  block->Source = std::move(stream);
+  block->SourceBytes = entry.FileSize;
+  block->SourcePath = entry.FullPath;
+  queuedBytes_ += padded;
+  {
+    std::lock_guard<std::recursive_mutex> guard(Lock);
+    Discarding.store(false);
+    BlockList.push_back(std::move(block));
+  }
+  Notify();
+  return WaitForRoom();
 }
 
 TCacheThread::Step TCacheThread::ReadHeader() {
@@ -273,6 +382,11 @@ TCacheThread::Step TCacheThread::ReadFiles() {
     }
     if (entry->FileSize > 4 * int64_t{BlockSize})
       (void)::posix_fadvise(stream->Handle, 0, 0, POSIX_FADV_SEQUENTIAL);
+    if (DirectCopyFrom > 0 && entry->FileSize >= DirectCopyFrom) {
+      // The consumer copies it itself, in the kernel where it can.
+      if (AppendSource(std::move(stream), *entry) == Step::Stop) return Step::Stop;
+      continue;
+    }
 
     int64_t remaining = entry->FileSize;
     bool shortFile = false;
@@ -303,12 +417,7 @@ TCacheThread::Step TCacheThread::ReadFiles() {
     struct stat now {};
     const bool grown = !shortFile && ::fstat(stream->Handle, &now) == 0 &&
                        static_cast<int64_t>(now.st_size) > entry->FileSize;
-    if (shortFile || grown) {
-      std::lock_guard<std::recursive_mutex> guard(Lock);
-      fileErrors_ += "FILE \"" + entry->FullPath +
-                     (shortFile ? "\" WAS SHORTER THAN EXPECTED, PADDED WITH ZEROS\n"
-                                : "\" WAS LONGER THAN EXPECTED, CUT TO ITS FORMER SIZE\n");
-    }
+    if (shortFile || grown) AddFileError(FileErrorLine(entry->FullPath, shortFile));
   }
   // The open block stays open: the padding, if any, continues it.
   return Step::Go;
@@ -335,30 +444,40 @@ void TCacheThread::AppendPadding() {
     pad -= n;
     if (fill_ == BlockSize || pad == 0) {
       open_->Size = fill_;
-      std::lock_guard<std::recursive_mutex> guard(Lock);
-      BlockList.push_back(std::move(open_));
-      PadBytes.store(pad);
-      open_.reset();
-      fill_ = 0;
+      {
+        std::lock_guard<std::recursive_mutex> guard(Lock);
+        BlockList.push_back(std::move(open_));
+        PadBytes.store(pad);
+        open_.reset();
+        fill_ = 0;
+      }
+      Notify();
     }
   }
 }
 
 void TCacheThread::WaitForConsumer() {
+  uint64_t seen = Events();
   while (BytesToDeliver.load() > 0) {
-    SleepMs(10);
     if (AbortRequested.load()) {
       for (int i = 0; i < 1000 && ConsumerBusy.load(); ++i) SleepMs(10);
       Discarding.store(true);
       Finished.store(true);
+      Notify();
       return;
     }
+    // The consumer's last take wakes this at once.
+    WaitForEvent(seen, kEndWaitMs);
+    seen = Events();
   }
   // No pause after the end: the owner may join at once. The object may be kept until the
   // next recording; the blocks kept for reuse are not needed any more.
-  std::lock_guard<std::recursive_mutex> guard(Lock);
-  spare_.clear();
-  Finished.store(true);
+  {
+    std::lock_guard<std::recursive_mutex> guard(Lock);
+    spare_.clear();
+    Finished.store(true);
+  }
+  Notify();
 }
 
 void TCacheThread::Execute() {

@@ -13,10 +13,12 @@
 #include <vector>
 
 #include "platform/thread.h"
+#include "recording/wake_signal.h"
 
 namespace brennix {
 
 class TMemoryStream;
+struct TFEntry;
 
 constexpr int32_t kCdBlockSize = 55296;   // 27 sectors: one WRITE on CD-R/CD-RW
 constexpr int32_t kDvdBlockSize = 65536;  // 32 sectors: one WRITE on every other disc
@@ -27,9 +29,35 @@ constexpr int64_t kMinimumTrackBytes = 614400;
 // 55296 for a CD-R or CD-RW (disc type codes 2 and 3), else 65536.
 int32_t CacheBlockSizeForDiscType(uint16_t discType);
 
+class TFileStreamEx;
+
 struct TCacheBlock {
   int32_t Size = 0;  // valid bytes at the start of Data
+  // A block of a cache that hands files over whole (see DirectCopyFrom): not data but the
+  // source itself, open, whose first SourceBytes bytes the consumer copies, followed by
+  // zeros to whole sectors (Size stays 0).
+  std::unique_ptr<TFileStreamEx> Source;
+  int64_t SourceBytes = 0;
+  std::string SourcePath;
   uint8_t Data[kCacheBlockCapacity];
+
+  TCacheBlock();
+  ~TCacheBlock();
+};
+
+// What TakeItem gives: a block of data in the caller's buffer (Size bytes), or a source file
+// to copy (Source set: SourceBytes of it, then zeros up to Size). Size is -1 when nothing is
+// ready yet, 0 at the end of data or after an abort.
+struct TCacheItem {
+  int64_t Size = 0;
+  std::unique_ptr<TFileStreamEx> Source;
+  int64_t SourceBytes = 0;
+  std::string SourcePath;
+
+  TCacheItem();
+  TCacheItem(TCacheItem&&) noexcept;
+  TCacheItem& operator=(TCacheItem&&) noexcept;
+  ~TCacheItem();
 };
 
 // Called by every read-ahead cache on its own thread just before it opens a source; null
@@ -43,16 +71,37 @@ class TCacheThread : public TThread {
   // tree must stay unchanged until the thread has finished. With adjustPriority false the
   // thread keeps its priority: for a consumer that is not time-critical (a file image),
   // lowering the reader would only slow the whole job.
+  //
+  // directCopyFrom > 0 lets a consumer that copies files itself (the image file writer, with
+  // TakeItem) take every file of at least that many bytes as an open source instead of as
+  // blocks of data; 0 (the default, and what a consumer of GetBlock needs) never does.
   TCacheThread(int32_t cacheSize, TMemoryStream* headerStream, int64_t imageSize,
                bool padToMinimum, int32_t blockSize, std::recursive_mutex& lock,
-               bool adjustPriority = true);
+               bool adjustPriority = true, int64_t directCopyFrom = 0);
   // Requests an abort and joins: never outlives the object, never hangs.
   ~TCacheThread() override;
 
   // Copies the oldest block to dest (which must hold 65536 bytes) and returns its size;
   // -1 when nothing is ready yet (ask again), 0 at the end of data or after an abort.
   int32_t GetBlock(uint8_t* dest);
-  void Abort() { AbortRequested.store(true); }
+  // As GetBlock, but a file handed over whole comes as an item with its source (only with
+  // directCopyFrom > 0). Taken under the lock, as GetBlock.
+  TCacheItem TakeItem(uint8_t* dest);
+  void Abort();
+
+  // The wake-up between the two sides. Events() counts every change a waiter may care
+  // about (a block queued or taken, the end, an error, an abort); WaitForEvent(seen, ms)
+  // returns once the count differs from `seen` or after at most ms milliseconds of real
+  // time. Read the count before looking at the queue, and no change is missed. Takes no
+  // lock of the caller's: it may be called with or without it.
+  uint64_t Events() const { return signal_.Events(); }
+  void WaitForEvent(uint64_t seen, uint32_t maxMs) const { signal_.WaitForEvent(seen, maxMs); }
+
+  // Adds a line to FileErrors (the consumer of a file handed over whole found it shorter or
+  // longer than the layout recorded).
+  void AddFileError(const std::string& line);
+  // The line FileErrors holds for a file that yielded fewer (shorter) or more bytes.
+  static std::string FileErrorLine(const std::string& path, bool shorter);
 
   // The message that ends the recording; empty while all is well. Taken under the lock.
   std::string ErrorText() const;
@@ -70,6 +119,7 @@ class TCacheThread : public TThread {
   const int32_t MaxBlocks;
   const bool PadToMinimum;
   const int64_t ImageBytes;
+  const int64_t DirectCopyFrom;
 
   std::atomic<uint8_t> PriorityLevel{2};  // 0 idle, 1 lowest, 2 lower, 3 normal
   std::atomic<bool> Discarding{false};
@@ -98,6 +148,11 @@ class TCacheThread : public TThread {
   Step ReadFiles();
   void AppendPadding();
   void WaitForConsumer();
+  void Notify();
+  // The queue length at which a producer that found the queue full reads on.
+  int32_t ResumeLevel() const;
+  // Queues a file of at least DirectCopyFrom bytes as its open source.
+  Step AppendSource(std::unique_ptr<TFileStreamEx> stream, const TFEntry& entry);
 
   std::recursive_mutex& Lock;
   TMemoryStream* HeaderStream;
@@ -109,6 +164,8 @@ class TCacheThread : public TThread {
   std::string errorText_;
   std::string currentFile_;
   std::string fileErrors_;
+
+  TWakeSignal signal_;  // see Events
 
   // Producer only.
   std::unique_ptr<TCacheBlock> open_;  // the block being filled

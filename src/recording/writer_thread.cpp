@@ -13,6 +13,7 @@ namespace {
 constexpr uint32_t kFlushTimeoutMs = 30 * 60 * 1000;
 constexpr uint32_t kCloseFlushTimeoutMs = 120 * 1000;
 constexpr int32_t kSector = 2048;
+constexpr uint32_t kBlockWaitMs = 5;
 
 }  // namespace
 
@@ -67,6 +68,8 @@ TThWrite::Next TThWrite::TakeBlock(int32_t& c, bool checkAbort) {
       Fail(kAbortedByUser);
       return Next::End;
     }
+    // Counted before the look at the queue: a block queued after it ends the wait below.
+    const uint64_t seen = job_.Cache->Events();
     int32_t got;
     {
       std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
@@ -88,7 +91,9 @@ TThWrite::Next TThWrite::TakeBlock(int32_t& c, bool checkAbort) {
       }
       return Next::End;
     }
-    SleepMs(1);
+    // Woken as soon as the cache queues a block, ends or fails; the bound keeps the abort
+    // flag, which the cache does not see, looked at often.
+    job_.Cache->WaitForEvent(seen, kBlockWaitMs);
   }
 }
 
