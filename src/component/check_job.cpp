@@ -40,22 +40,14 @@ TCheckJob::TCheckJob(TKorbBurner& burner, TJobHandler& handler) : TJob(handler),
 
 TCheckJob::~TCheckJob() { Finish(); }
 
-TJobResult TCheckJob::Refuse(const std::string& text) {
-  if (!text.empty()) Tell(TMessageKind::Warning, text);
-  TJobResult result;
-  result.Outcome = TJobOutcome::Refused;
-  result.Error = text;
-  return result;
-}
-
 TJobResult TCheckJob::Run() {
   TKorbBurner& korb = burner_;
-  if (korb.GetDiscType() == kDiscUnknown) return Refuse(kNoDiscText);
+  if (korb.GetDiscType() == kDiscUnknown) return Refusal(kNoDiscText);
   TImportedSession session;
   bool found = false;
   std::string error;
-  if (!korb.ReadLastSession(session, found, error)) return Refuse(error);
-  if (!found) return Refuse("THE DISC HOLDS NO VOLUME TO CHECK");
+  if (!korb.ReadLastSession(session, found, error)) return Refusal(error);
+  if (!found) return Refusal("THE DISC HOLDS NO VOLUME TO CHECK");
 
   TJobProgress progress;
   progress.Phase = TJobPhase::Verifying;
@@ -101,7 +93,7 @@ TJobResult TCheckJob::Run() {
           const uint32_t n = std::min(kChunkSectors, sectors - done);
           if (!korb.ReadDiscSectors(x.Sector + done, static_cast<uint16_t>(n),
                                     part.data() + size_t{done} * kDiscSectorBytes))
-            return Refuse(std::string(kChecksumListName) + " CANNOT BE READ");
+            return Refusal(std::string(kChecksumListName) + " CANNOT BE READ");
         }
         all.insert(all.end(), part.begin(), part.begin() + x.Bytes);
       }

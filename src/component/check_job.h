@@ -19,7 +19,6 @@ class TCheckJob final : public TJob {
 
  private:
   TJobResult Run() override;
-  TJobResult Refuse(const std::string& text);
 
   TKorbBurner& burner_;
 };

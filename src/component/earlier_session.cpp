@@ -11,6 +11,7 @@
 #include "device/disc_types.h"
 #include "image/session_reader.h"
 #include "platform/clock.h"
+#include "recording/write_preparation.h"
 #include "recording/writer_thread.h"
 
 namespace brennix {
@@ -47,9 +48,10 @@ bool TKorbBurner::ReadDiscSectors(uint32_t lba, uint16_t sectors, uint8_t* out) 
   }
 }
 
+// The media whose sessions follow one another: those the writer records sequentially, and a
+// sequential DVD-RW that holds sessions of its own.
 static bool IsWriteOnceType(int16_t t) {
-  return t == kDiscCdR || t == kDiscCdRw || t == kDiscDvdR || t == kDiscDvdRwSequential ||
-         t == kDiscDvdPlusR || t == kDiscDvdPlusRDl;
+  return IsSequentialRecording(t) || t == kDiscDvdRwSequential;
 }
 
 std::optional<TRecordedDisc> TKorbBurner::ReadRecordedDisc() {
@@ -144,14 +146,11 @@ bool TKorbBurner::ReadLastSession(TImportedSession& session, bool& found, std::s
   const auto type = static_cast<int16_t>(GetDiscType());
   DiscType.store(type);
 
-  const auto readChunk = [this](uint32_t lba, uint16_t sectors, uint8_t* out) {
-    return ReadDiscSectors(lba, sectors, out);
-  };
   const TSectorReader read = [&](uint32_t sector, uint32_t count, uint8_t* out,
                                  std::string& why) {
     for (uint32_t done = 0; done < count;) {
       const auto n = static_cast<uint16_t>(std::min(count - done, kReadChunkSectors));
-      if (!readChunk(sector + done, n, out + size_t{done} * kDiscSectorBytes)) {
+      if (!ReadDiscSectors(sector + done, n, out + size_t{done} * kDiscSectorBytes)) {
         why = "READ ERROR AT SECTOR " + std::to_string(sector + done);
         if (!LastErrorText.empty()) why += " (" + LastErrorText + ")";
         return false;

@@ -132,4 +132,12 @@ void TJob::Report(const TJobProgress& progress) {
   });
 }
 
+TJobResult TJob::Refusal(const std::string& text) {
+  if (!text.empty()) Tell(TMessageKind::Warning, text);
+  TJobResult result;
+  result.Outcome = TJobOutcome::Refused;
+  result.Error = text;
+  return result;
+}
+
 }  // namespace brennix

@@ -65,20 +65,12 @@ TReadImageJob::TReadImageJob(TKorbBurner& burner, TJobHandler& handler, TReadIma
 
 TReadImageJob::~TReadImageJob() { Finish(); }
 
-TJobResult TReadImageJob::Refuse(const std::string& text) {
-  if (!text.empty()) Tell(TMessageKind::Warning, text);
-  TJobResult result;
-  result.Outcome = TJobOutcome::Refused;
-  result.Error = text;
-  return result;
-}
-
 TJobResult TReadImageJob::Run() {
   TKorbBurner& korb = burner_;
   const TReadImageOptions& o = options_;
-  if (o.Out.empty()) return Refuse("NO IMAGE FILE NAMED");
+  if (o.Out.empty()) return Refusal("NO IMAGE FILE NAMED");
   const auto type = static_cast<int16_t>(korb.GetDiscType());
-  if (type == kDiscUnknown) return Refuse(kNoDiscText);
+  if (type == kDiscUnknown) return Refusal(kNoDiscText);
 
   // What to read: [0, end), of which only the recorded ranges hold data.
   uint32_t end = 0;
@@ -94,29 +86,29 @@ TJobResult TReadImageJob::Run() {
         if (s->RecordedEnd > s->Start) end = std::min(VolumeEnd(korb, s->Start), s->RecordedEnd);
         if (end != 0) sessionStart = s->Start;
         if (o.Session != 0 && end == 0)
-          return Refuse("SESSION " + std::to_string(o.Session) + " HOLDS NO VOLUME THAT CAN BE READ");
+          return Refusal("SESSION " + std::to_string(o.Session) + " HOLDS NO VOLUME THAT CAN BE READ");
       }
       if (o.Session != 0 && end == 0)
-        return Refuse("THE DISC HAS NO SESSION " + std::to_string(o.Session));
+        return Refusal("THE DISC HAS NO SESSION " + std::to_string(o.Session));
     }
   } else {
-    if (o.Session > 1) return Refuse("THE DISC HAS NO SESSION " + std::to_string(o.Session));
+    if (o.Session > 1) return Refusal("THE DISC HAS NO SESSION " + std::to_string(o.Session));
     end = korb.ReadVolumeSize();
     uint32_t last = 0, blockLength = 0;
     if (o.All && korb.ReadCapacity(last, blockLength) && last > 0 && last < 0x7FFFFFFF)
       end = std::max(end, last + 1);
     recorded = {{0, end}};
   }
-  if (end == 0) return Refuse("THE DISC HOLDS NO VOLUME TO READ");
+  if (end == 0) return Refusal("THE DISC HOLDS NO VOLUME TO READ");
 
   const std::string part = o.Out + ".part";
   const std::string badPath = o.Out + ".bad";
   struct stat st {};
   if (o.Resume && ::stat(part.c_str(), &st) != 0 && ::stat(o.Out.c_str(), &st) == 0 &&
       ::rename(o.Out.c_str(), part.c_str()) != 0)
-    return Refuse("CANNOT RESUME " + o.Out + ": " + std::strerror(errno));
+    return Refusal("CANNOT RESUME " + o.Out + ": " + std::strerror(errno));
   const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (o.Resume ? 0 : O_TRUNC), 0644);
-  if (fd < 0) return Refuse("CANNOT WRITE " + part + ": " + std::strerror(errno));
+  if (fd < 0) return Refusal("CANNOT WRITE " + part + ": " + std::strerror(errno));
   uint32_t first = 0;
   std::set<uint32_t> bad;
   if (o.Resume && ::fstat(fd, &st) == 0) {

@@ -32,7 +32,6 @@ class TReadImageJob final : public TJob {
 
  private:
   TJobResult Run() override;
-  TJobResult Refuse(const std::string& text);
 
   TKorbBurner& burner_;
   TReadImageOptions options_;

@@ -98,9 +98,10 @@ TThWrite::Next TThWrite::TakeBlock(int32_t& c, bool checkAbort) {
 }
 
 const uint8_t* TThWrite::HoldBackDescriptors(int64_t lba, int32_t sectors) {
+  if (!holdDescriptors_ || lba >= job_.DescriptorEnd) return transfer_.data();
   const int64_t first = std::max<int64_t>(lba, kFirstDescriptorSector);
   const int64_t end = std::min<int64_t>(lba + sectors, job_.DescriptorEnd);
-  if (!holdDescriptors_ || first >= end) return transfer_.data();
+  if (first >= end) return transfer_.data();
   masked_.assign(transfer_.begin(), transfer_.begin() + static_cast<std::ptrdiff_t>(sectors) * kSector);
   for (int64_t s = first; s < end; ++s) {
     uint8_t* p = masked_.data() + static_cast<size_t>(s - lba) * kSector;
