@@ -298,7 +298,9 @@ class DialogsTest : public QObject {
   // with each source's full path.
   void mainWindowBurns() {
     const QString disc = NewDisc("main-dvd+r");
-    const QString entry = AttachRecorder(disc + ":dvd+r");
+    // At the disc's own speed, so that the person sees the recording run (and the selector
+    // locked) however quickly the image is read.
+    const QString entry = AttachRecorder(disc + ":dvd+r", true);
     TOptions options;
     TfrmMain main(options, false, NoticeSites{"127.0.0.1:9", "127.0.0.1:9"});
     main.cmbDrives->setCurrentIndex(main.cmbDrives->findText(entry));
