@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include "platform/disc_units.h"
+
 namespace brennix {
 
 struct Cdb {
@@ -28,18 +30,6 @@ struct Cdb {
   uint8_t operator[](unsigned i) const { return Bytes[i & 15]; }
 };
 
-// Operation codes used by the device layer.
-namespace op {
-constexpr uint8_t TEST_UNIT_READY = 0x00, REZERO_UNIT = 0x01, REQUEST_SENSE = 0x03,
-                  FORMAT_UNIT = 0x04, INQUIRY = 0x12, START_STOP_UNIT = 0x1B,
-                  PREVENT_ALLOW_REMOVAL = 0x1E, READ_FORMAT_CAPACITIES = 0x23,
-                  READ_CAPACITY = 0x25, READ_10 = 0x28, WRITE_10 = 0x2A,
-                  SYNCHRONIZE_CACHE = 0x35, READ_TOC = 0x43, GET_CONFIGURATION = 0x46,
-                  READ_DISC_INFORMATION = 0x51, READ_TRACK_INFORMATION = 0x52,
-                  MODE_SELECT_10 = 0x55, MODE_SENSE_10 = 0x5A, CLOSE_TRACK_SESSION = 0x5B,
-                  READ_BUFFER_CAPACITY = 0x5C, BLANK = 0xA1, SET_STREAMING = 0xB6,
-                  SET_CD_SPEED = 0xBB;
-}  // namespace op
 
 // Builders of the CDBs of the command wrappers (multi-byte fields big-endian).
 Cdb TestUnitReadyCdb();

@@ -59,6 +59,7 @@
 
 #include "image/image_tables.h"
 #include "image/memory_stream.h"
+#include "platform/disc_units.h"
 
 namespace brennix {
 
@@ -75,7 +76,6 @@ using TAddFileEvent = std::function<void(TIsoImage* sender, const std::string& f
 using TAddDirEvent = std::function<void(TIsoImage* sender, std::string& longName,
                                         std::string& shortName, bool& skip)>;
 
-constexpr int kSectorSize = 2048;
 // The most records the path tables can hold: the root and 65,535 folders (see PrepareImage).
 constexpr size_t kMaxPathTableRecords = 65536;
 constexpr int kDescriptorCopyBytes = 65537;
