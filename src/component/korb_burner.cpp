@@ -8,6 +8,7 @@
 #include "device/disc_types.h"
 #include "platform/clock.h"
 #include "platform/main_thread.h"
+#include "recording/cache_fan_out.h"
 #include "recording/cache_thread.h"
 #include "recording/recording_sequences.h"
 #include "recording/writer_thread.h"
@@ -61,6 +62,7 @@ void TKorbBurner::FinishThreads() {
 }
 
 bool TKorbBurner::PrepareImage() {
+  adopted_ = false;
   DoDebug = false;
   StartSector = 0;
   DiscType.store(static_cast<int16_t>(GetDiscType()));
@@ -103,6 +105,12 @@ bool TKorbBurner::UseImageFile(const TImageFile& image) {
 }
 
 void TKorbBurner::ClearImageFile() {
+  // A component that wrote another one's image does not own the tree.
+  if (adopted_) {
+    adopted_ = false;
+    imageFile_.clear();
+    return;
+  }
   if (imageFile_.empty()) return;
   imageFile_.clear();
   ClearAll(kQueueMaxFiles, kQueueMaxDirs);
@@ -149,99 +157,129 @@ void TKorbBurner::DeliverWriteDone(const std::string& error) {
   if (handler) handler(this, error);
 }
 
-bool TKorbBurner::Burn(const std::atomic<bool>* cancel) {
-  TKorbBurner* none = nullptr;
-  if (recording_.load() || !ActiveBurner.compare_exchange_strong(none, this)) {
+bool TKorbBurner::Claim() {
+  if (recording_.load()) {
     PostWriteDone(kRecordingRunningText);
     return false;
   }
   // The writer of the previous recording has reported and is ending by itself.
   FinishThreads();
   recording_.store(true);
-  // A new recording starts unaborted; an abort from here on is honoured even before the
-  // writer runs.
-  AbortFlag.store(false);
   bytesWritten_.store(0);
   stats_->LowestBufferFill.store(-1);
   stats_->FirstWriteMs.store(0);
   stats_->DataEndMs.store(0);
   stats_->VerifyPercent.store(-1);
+  return true;
+}
 
+bool TKorbBurner::Burn(const std::atomic<bool>* cancel) { return BurnTogether({}, cancel); }
+
+bool TKorbBurner::BurnTogether(const std::vector<TKorbBurner*>& others,
+                               const std::atomic<bool>* cancel) {
+  TKorbBurner* none = nullptr;
+  if (recording_.load() || !ActiveBurner.compare_exchange_strong(none, this)) {
+    PostWriteDone(kRecordingRunningText);
+    for (TKorbBurner* other : others) other->PostWriteDone(kRecordingRunningText);
+    return false;
+  }
+  Claim();
+  // A new recording starts unaborted; an abort from here on is honoured even before the
+  // writers run.
+  AbortFlag.store(false);
+  std::vector<TKorbBurner*> going{this};
+  for (TKorbBurner* other : others) {
+    if (other != this && other->Claim()) going.push_back(other);
+  }
+  const std::string error = PrepareDisc(cancel, nullptr);
+  if (!error.empty()) {
+    for (TKorbBurner* burner : going) burner->EndBurnEarly(error);
+    return false;
+  }
+  // Each other recorder takes this one's image as laid out; one that cannot ends alone.
+  for (size_t i = 1; i < going.size();) {
+    const std::string why = going[i]->PrepareDisc(cancel, this);
+    if (why.empty()) {
+      ++i;
+      continue;
+    }
+    going[i]->EndBurnEarly(why);
+    going.erase(going.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+
+  cache_ = std::make_shared<TCacheThread>(CacheSize(), &HeaderStream, ImageSectors * 2048,
+                                          WritePostGap,
+                                          WriteBlockBytes(discType_), Lock);
+  for (uint32_t waited = 0;; waited += kCachePollMs) {
+    std::string late = cache_->ErrorText();
+    if (late.empty() && (AbortFlag.load() || (cancel != nullptr && cancel->load())))
+      late = kAbortedByUser;
+    if (late.empty() && cache_->CacheFilled.load()) break;
+    // The reader ended without filling and without a message: it cannot go on.
+    if (late.empty() && (cache_->TThread::Finished() || waited >= kCacheFillTimeoutMs)) {
+      late = cache_->ErrorText();
+      if (late.empty()) late = kCacheFillTimeoutText;
+    }
+    if (!late.empty()) {
+      for (TKorbBurner* burner : going) burner->EndBurnEarly(late);
+      return false;
+    }
+    SleepMs(kCachePollMs);
+  }
+  std::shared_ptr<TCacheFanOut> fanOut;
+  if (going.size() > 1)
+    fanOut = std::make_shared<TCacheFanOut>(*cache_, Lock, static_cast<int>(going.size()),
+                                            cache_->MaxBlocks);
+  for (size_t i = 0; i < going.size(); ++i)
+    going[i]->StartWriter(cache_, fanOut, static_cast<int>(i), Lock);
+  return true;
+}
+
+std::string TKorbBurner::PrepareDisc(const std::atomic<bool>* cancel, TKorbBurner* leader) {
   // Held before anything can change the disc; the writer lets go when it has ended.
   const DriveBusy busy = drive_->HoldRecorder();
-  if (!busy.Free()) {
-    EndBurnEarly(DriveBusyText(busy));
-    return false;
-  }
-
-  if (cancel != nullptr && cancel->load()) {
-    EndBurnEarly(kAbortedByUser);
-    return false;
-  }
+  if (!busy.Free()) return DriveBusyText(busy);
+  if (cancel != nullptr && cancel->load()) return kAbortedByUser;
+  if (leader != nullptr) AdoptLayout(*leader);
   // Nothing may reach a disc that cannot take the whole image. The disc's own files join
   // the tree before anything is written, once the disc is known to take a session at all
   // (a closed disc is named as such, whatever its tree), and the image is checked again
   // with them.
   std::string refused = CheckDiscForImage();
-  if (refused.empty() && imageFile_.empty() && ImportSession && !EarlierSessionAdded()) {
-    if (!ImportLastSession(refused)) {
-      EndBurnEarly(refused);
-      return false;
-    }
-    if (!PrepareImage()) {
-      EndBurnEarly(kLayoutFailedText);
-      return false;
-    }
+  if (refused.empty() && leader == nullptr && imageFile_.empty() && ImportSession &&
+      !EarlierSessionAdded()) {
+    if (!ImportLastSession(refused)) return refused;
+    if (!PrepareImage()) return kLayoutFailedText;
     refused = CheckDiscForImage();
   }
-  if (!refused.empty()) {
-    EndBurnEarly(refused);
-    return false;
-  }
+  if (!refused.empty()) return refused;
   const auto type = static_cast<int16_t>(GetDiscType());
   DiscType.store(type);
-  const int32_t blockSize = WriteBlockBytes(type);
+  discType_ = type;
+  if (leader != nullptr) {
+    refused = SameRecordingAs(*leader);
+    if (!refused.empty()) return refused;
+  }
   if (IsDVDRW(type)) FormatDVDRWForRecording(*drive_, type);
 
   if (!imageFile_.empty()) {
     // An image carries its own addresses: it goes to sector 0.
     StartSector = 0;
-  } else if (!PrepareRecordingLayout() || !BuildHeader()) {
-    EndBurnEarly(kLayoutFailedText);
-    return false;
+  } else if (leader == nullptr && (!PrepareRecordingLayout() || !BuildHeader())) {
+    return kLayoutFailedText;
   }
-  const int64_t sectorsToWrite = SectorsToWrite();
+  return std::string();
+}
 
-  cache_ = std::make_unique<TCacheThread>(CacheSize(), &HeaderStream, ImageSectors * 2048,
-                                          WritePostGap, blockSize, Lock);
-  for (uint32_t waited = 0;; waited += kCachePollMs) {
-    const std::string error = cache_->ErrorText();
-    if (!error.empty()) {
-      EndBurnEarly(error);
-      return false;
-    }
-    if (AbortFlag.load() || (cancel != nullptr && cancel->load())) {
-      EndBurnEarly(kAbortedByUser);
-      return false;
-    }
-    if (cache_->CacheFilled.load()) break;
-    if (cache_->TThread::Finished()) {
-      // The reader ended without filling and without a message: it cannot go on.
-      const std::string late = cache_->ErrorText();
-      EndBurnEarly(late.empty() ? kCacheFillTimeoutText : late);
-      return false;
-    }
-    if (waited >= kCacheFillTimeoutMs) {
-      EndBurnEarly(kCacheFillTimeoutText);
-      return false;
-    }
-    SleepMs(kCachePollMs);
-  }
-
+void TKorbBurner::StartWriter(std::shared_ptr<TCacheThread> cache,
+                              std::shared_ptr<TCacheFanOut> fanOut, int tap,
+                              std::recursive_mutex& lock) {
   TWriteJob job;
   job.Drive = drive_.get();
-  job.Cache = cache_.get();
-  job.Lock = &Lock;
+  job.Cache = cache.get();
+  job.FanOut = fanOut.get();
+  job.Tap = tap;
+  job.Lock = &lock;
   job.Settings.TestWrite = TestWrite;
   job.Settings.UnderrunProtection = UnderrunProtection;
   job.Settings.FinalizeDisc = FinalizeDisc;
@@ -251,7 +289,7 @@ bool TKorbBurner::Burn(const std::atomic<bool>* cancel) {
   job.Settings.ReadSpeed = ReadSpeed;
   job.Settings.WriteSpeed = WriteSpeed;
   job.StartSector = static_cast<uint32_t>(StartSector);
-  job.SectorsToWrite = sectorsToWrite;
+  job.SectorsToWrite = SectorsToWrite();
   job.DescriptorCopy = DescriptorCopy;
   job.DescriptorEnd = static_cast<uint32_t>(std::max(TerminatorSector - StartSector + 1, 0));
   // Files kept from a volume another program wrote may lie right after its descriptors: the
@@ -273,9 +311,52 @@ bool TKorbBurner::Burn(const std::atomic<bool>* cancel) {
       if (TKorbBurner* burner = self->load()) burner->DeliverWriteDone(error);
     });
   };
+  // The cache and the fan-out live as long as the last writer that takes from them.
+  job.Keep = std::make_shared<std::pair<std::shared_ptr<TCacheThread>, std::shared_ptr<TCacheFanOut>>>(
+      std::move(cache), std::move(fanOut));
   writer_ = std::make_unique<TThWrite>(std::move(job));
   writer_->Resume();
-  return true;
+}
+
+void TKorbBurner::AdoptLayout(const TKorbBurner& leader) {
+  adopted_ = true;
+  imageFile_ = leader.imageFile_;
+  ImageSectors = leader.ImageSectors;
+  StartSector = leader.StartSector;
+  TerminatorSector = leader.TerminatorSector;
+  WritePostGap = leader.WritePostGap;
+  DescriptorCopy = leader.DescriptorCopy;
+  DescriptorCopySize = leader.DescriptorCopySize;
+}
+
+std::string TKorbBurner::CheckDiscForImageOf(TKorbBurner& leader) {
+  const std::string file = imageFile_;
+  const bool adopted = adopted_;
+  const int32_t start = StartSector;
+  AdoptLayout(leader);
+  std::string refusal = CheckDiscForImage();
+  if (refusal.empty()) {
+    discType_ = static_cast<int16_t>(GetDiscType());
+    if (leader.discType_ == 0) leader.discType_ = static_cast<int16_t>(leader.GetDiscType());
+    refusal = SameRecordingAs(leader);
+  }
+  imageFile_ = file;
+  adopted_ = adopted;
+  StartSector = start;
+  return refusal;
+}
+
+std::string TKorbBurner::SameRecordingAs(TKorbBurner& leader) {
+  if (WriteBlockBytes(discType_) != WriteBlockBytes(leader.discType_)) return kMixedDiscsText;
+  if (!imageFile_.empty()) return std::string();
+  // The image names its own sectors: it fits only where the first recorder's goes.
+  uint32_t start = 0;
+  if (!GetNextWritableAddress(start) || start > kHighestStartSector) start = 0;
+  if (static_cast<int32_t>(start) != leader.StartSector)
+    return "THIS DISC TAKES THE IMAGE AT SECTOR " + std::to_string(start) +
+           ", THE FIRST RECORDER'S AT SECTOR " + std::to_string(leader.StartSector) +
+           ": USE BLANK DISCS";
+  return std::string();
 }
 
 }  // namespace brennix

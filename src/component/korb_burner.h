@@ -33,6 +33,7 @@ namespace brennix {
 
 class TKorbBurner;
 class TCacheThread;
+class TCacheFanOut;
 class TThWrite;
 class TBurnerDrive;
 struct TWriteStats;
@@ -57,6 +58,8 @@ constexpr const char* kImageNeedsBlankText =
     "AN IMAGE IS WRITTEN TO A BLANK DISC: THIS ONE ALREADY HOLDS DATA";
 constexpr const char* kDiscClosedText = "THE DISC IS CLOSED: NO FURTHER SESSION CAN BE WRITTEN";
 constexpr const char* kCannotSimulateText = "THIS DISC OR RECORDER CANNOT SIMULATE A RECORDING";
+constexpr const char* kMixedDiscsText =
+    "CDS AND DVDS ARE WRITTEN IN BLOCKS OF DIFFERENT SIZES: THEY CANNOT BE WRITTEN TOGETHER";
 constexpr const char* kSequentialDVDRWText =
     "THE DVD-RW HOLDS DATA IN SEQUENTIAL MODE: ERASE IT FIRST";
 // "NOT ENOUGH SPACE ON THE DISC: 812.40 MB NEEDED, 703.10 MB FREE"
@@ -157,6 +160,19 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // owner that runs Burn on a worker may ask to stop before Burn has started listening to
   // Abort.
   bool Burn(const std::atomic<bool>* cancel = nullptr);
+  // Records this component's image to its own disc and, at the same time, to the discs of
+  // the others (each selected on a recorder of its own): one read-ahead cache reads the
+  // sources once and feeds every writer, each at its own pace. Each component reports its
+  // own end through its own OnWriteDone; one that cannot start, or fails, ends alone and the
+  // others go on (a failure of this one's disc before the cache starts ends all). The
+  // others must take the image at the same sector and in blocks of the same size (every
+  // disc blank, or all rewritable). True when this component's writer runs. The tree and
+  // this component must outlive every writer; Abort stops them all.
+  bool BurnTogether(const std::vector<TKorbBurner*>& others,
+                    const std::atomic<bool>* cancel = nullptr);
+  // Whether this disc can take the image of leader, laid out as it is now, together with it:
+  // empty when it can, else why not. Asks the drive only questions.
+  std::string CheckDiscForImageOf(TKorbBurner& leader);
   // Asks the running recording to stop; it ends through OnWriteDone.
   void Abort();
   // A recording started by Burn has not yet reported its end.
@@ -184,6 +200,16 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
                        std::string& error);
   static bool VolumeAreaBlank(const TSectorReader& read);
   void EndBurnEarly(const std::string& error);
+  // Starts the state of a recording; false (with OnWriteDone posted) when one runs.
+  bool Claim();
+  // Takes the recorder and readies its disc for the image: this component's own layout,
+  // or leader's. Empty when ready, else why not.
+  std::string PrepareDisc(const std::atomic<bool>* cancel, TKorbBurner* leader);
+  void StartWriter(std::shared_ptr<TCacheThread> cache, std::shared_ptr<TCacheFanOut> fanOut,
+                   int tap, std::recursive_mutex& lock);
+  // Takes leader's layout (sizes, start, head) to write the same image.
+  void AdoptLayout(const TKorbBurner& leader);
+  std::string SameRecordingAs(TKorbBurner& leader);
   void PostWriteDone(const std::string& error);
   void FinishThreads();
   void DeliverWriteDone(const std::string& error);
@@ -201,7 +227,9 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // Posted OnWriteDone tasks check it: a component that is gone gets no event.
   std::shared_ptr<std::atomic<TKorbBurner*>> self_;
   std::unique_ptr<TBurnerDrive> drive_;
-  std::unique_ptr<TCacheThread> cache_;
+  std::shared_ptr<TCacheThread> cache_;
+  bool adopted_ = false;
+  int16_t discType_ = 0;  // of the disc last checked for a recording  // the layout is another component's: the tree is not ours
   std::unique_ptr<TThWrite> writer_;
 };
 

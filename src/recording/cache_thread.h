@@ -88,6 +88,9 @@ class TCacheThread : public TThread {
   // directCopyFrom > 0). Taken under the lock, as GetBlock.
   TCacheItem TakeItem(uint8_t* dest);
   void Abort();
+  // Wakes whoever waits for the next event (a consumer that shares the blocks out has news
+  // of its own).
+  void Wake() { Notify(); }
 
   // The wake-up between the two sides. Events() counts every change a waiter may care
   // about (a block queued or taken, the end, an error, an abort); WaitForEvent(seen, ms)

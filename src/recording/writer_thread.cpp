@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "recording/cache_fan_out.h"
 #include "recording/cache_thread.h"
 
 namespace brennix {
@@ -41,22 +42,39 @@ void TThWrite::Execute() {
   // The read-ahead cache may still be opening a source (a network mount that hangs): the end
   // is reported only once it has stopped, so whoever frees the tree on that report never
   // frees it under the reader.
-  job_.Cache->Abort();
-  job_.Cache->WaitFor();
+  if (job_.FanOut != nullptr) {
+    job_.FanOut->Leave(job_.Tap);
+  } else {
+    job_.Cache->Abort();
+    job_.Cache->WaitFor();
+  }
   if (job_.OnFinished) job_.OnFinished(result);
 }
 
 bool TThWrite::CacheFailed() {
+  if (!ownError_.empty()) return true;
   std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
   return !job_.Cache->ErrorText().empty();
 }
 
 void TThWrite::Fail(const std::string& text) {
+  if (job_.FanOut != nullptr) {
+    // The other writers on the cache go on without this one.
+    if (ownError_.empty()) ownError_ = text;
+    job_.FanOut->Leave(job_.Tap);
+    return;
+  }
   {
     std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
     if (job_.Cache->ErrorText().empty()) job_.Cache->SetErrorText(text);
   }
   job_.Cache->Abort();
+}
+
+int32_t TThWrite::TakeFromCache() {
+  if (job_.FanOut != nullptr) return job_.FanOut->GetBlock(job_.Tap, transfer_.data());
+  std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
+  return job_.Cache->GetBlock(transfer_.data());
 }
 
 TThWrite::Next TThWrite::TakeBlock(int32_t& c, bool checkAbort) {
@@ -70,21 +88,17 @@ TThWrite::Next TThWrite::TakeBlock(int32_t& c, bool checkAbort) {
     }
     // Counted before the look at the queue: a block queued after it ends the wait below.
     const uint64_t seen = job_.Cache->Events();
-    int32_t got;
-    {
-      std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
-      got = job_.Cache->GetBlock(transfer_.data());
-    }
+    int32_t got = TakeFromCache();
     if (CacheFailed()) return Next::End;
     if (got > 0) {
       c = std::min(got, kDVDBlockBytes);
       return Next::Data;
     }
     if (got == 0) return Next::End;
-    // Nothing ready yet. A reader that has ended for good will never deliver more.
-    if (job_.Cache->TThread::Finished()) {
-      std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
-      got = job_.Cache->GetBlock(transfer_.data());
+    // Nothing ready yet. A reader that has ended for good will never deliver more (a writer
+    // held back by a slower one has more to come all the same).
+    if (got != TCacheFanOut::kHeldBack && job_.Cache->TThread::Finished()) {
+      got = TakeFromCache();
       if (got > 0) {
         c = std::min(got, kDVDBlockBytes);
         return Next::Data;
@@ -240,8 +254,8 @@ std::string TThWrite::Record() {
     if (!failed.empty()) Fail(failed);
   }
 
-  std::string result;
-  {
+  std::string result = ownError_;
+  if (result.empty()) {
     std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
     result = job_.Cache->ErrorText();
   }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 namespace brennix {
 
 class TCacheThread;
+class TCacheFanOut;
 
 // Figures of one recording for a front end, written by the writer thread.
 struct TWriteStats {
@@ -34,6 +36,11 @@ struct TWriteStats {
 struct TWriteJob {
   TRecorderDrive* Drive = nullptr;
   TCacheThread* Cache = nullptr;
+  // With several writers on one cache: the fan-out they take the blocks through, and this
+  // writer's tap. A writer that fails then ends alone; the others go on.
+  TCacheFanOut* FanOut = nullptr;
+  int Tap = 0;
+  std::shared_ptr<void> Keep;  // whatever the cache and fan-out need alive
   std::recursive_mutex* Lock = nullptr;
   TWriteSettings Settings;
   uint32_t StartSector = 0;
@@ -91,6 +98,7 @@ class TThWrite : public TThread {
   // Takes the next block into the transfer buffer (its size in c); End when the data ended,
   // the recording was aborted or the cache failed.
   Next TakeBlock(int32_t& c, bool checkAbort);
+  int32_t TakeFromCache();
   // Ends the recording early with a message; the cache keeps the first message it got.
   void Fail(const std::string& text);
   bool CacheFailed();
@@ -114,6 +122,7 @@ class TThWrite : public TThread {
   std::vector<uint8_t> head_;
   std::vector<uint8_t> masked_;
   bool holdDescriptors_ = false;
+  std::string ownError_;  // what ended this writer alone (with a fan-out)
   std::vector<uint64_t> digests_;  // of every sector sent, when verifying
   std::atomic<int64_t> sectorsSent_{0};
   int bufferCountdown_ = 5;
