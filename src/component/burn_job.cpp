@@ -1,5 +1,6 @@
 #include "component/burn_job.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -47,23 +48,39 @@ std::string Trimmed(const std::string& text) {
 
 }  // namespace
 
-// The end of the recording as the component reports it, on the main thread, for the worker
-// that waits for it. Shared with the event: a job that is gone leaves it behind.
+// The end of the recording of each recorder as its component reports it, on the main
+// thread, for the worker that waits for them. Shared with the events: a job that is gone
+// leaves it behind.
 struct TBurnJob::Recording {
+  explicit Recording(size_t recorders)
+      : done(recorders, false), error(recorders), finalizing(new std::atomic<bool>[recorders]) {
+    for (size_t i = 0; i < recorders; ++i) finalizing[i].store(false);
+  }
+  bool AllDone() const {
+    return std::all_of(done.begin(), done.end(), [](bool d) { return d; });
+  }
   std::mutex mutex;
   std::condition_variable ended;
-  bool done = false;
-  std::string error;
-  std::atomic<bool> finalizing{false};
+  std::vector<bool> done;
+  std::vector<std::string> error;
+  std::unique_ptr<std::atomic<bool>[]> finalizing;
 };
 
-TBurnJob::TBurnJob(TKorbBurner& burner, TJobHandler& handler, TBurnOptions options)
-    : TJob(handler), burner_(burner), options_(std::move(options)) {}
+TBurnJob::TBurnJob(TKorbBurner& burner, TJobHandler& handler, TBurnOptions options,
+                   std::vector<TKorbBurner*> more)
+    : TJob(handler), burner_(burner), options_(std::move(options)), more_(std::move(more)) {
+  // One image for every disc: the files of one disc cannot be kept on the others.
+  if (!more_.empty()) options_.Import = false;
+}
 
 TBurnJob::~TBurnJob() {
   Finish();
   burner_.OnWriteDone = nullptr;
   burner_.OnFinalizingTrack = nullptr;
+  for (TKorbBurner* other : more_) {
+    other->OnWriteDone = nullptr;
+    other->OnFinalizingTrack = nullptr;
+  }
   RemoveChecksumFolder(checksumFolder_);
 }
 
@@ -87,17 +104,25 @@ TJobResult TBurnJob::Run() {
   if (const std::string busy = FreeRecorder(korb); !busy.empty()) return Refuse(busy);
   if (Cancelled()) return Refuse(std::string());
 
-  korb.UnderrunProtection = true;
+  for (TKorbBurner* other : more_) {
+    if (const std::string busy = FreeRecorder(*other); !busy.empty())
+      return Refuse(other->Device() + ": " + busy);
+    if (Cancelled()) return Refuse(std::string());
+  }
+
+  for (TKorbBurner* each : Recorders()) {
+    each->UnderrunProtection = true;
+    each->FinalizeDisc = o.CloseDisc;
+    each->TestWrite = o.TestWrite;
+    each->Verify = o.Verify;
+    each->ImportSession = o.Import;
+    uint32_t bufferLength = 0, blankLength = 0;
+    each->ReadBufferCapacity(bufferLength, blankLength);
+    each->SetWriteSpeed(o.Speed);
+  }
   korb.JolietFileSystem = o.Joliet;
   korb.RockRidge = o.RockRidge;
   korb.IdVolume = Trimmed(o.Label);
-  korb.FinalizeDisc = o.CloseDisc;
-  korb.TestWrite = o.TestWrite;
-  korb.Verify = o.Verify;
-  korb.ImportSession = o.Import;
-  uint32_t bufferLength = 0, blankLength = 0;
-  korb.ReadBufferCapacity(bufferLength, blankLength);
-  korb.SetWriteSpeed(o.Speed);
   korb.ClearImageFile();
   if (!o.ImageFile.empty()) return RunImage();
 
@@ -164,6 +189,7 @@ TJobResult TBurnJob::Run() {
     refusal = korb.CheckDiscForImage();
     if (!refusal.empty()) return Refuse(refusal);
   }
+  if (refusal = CheckMoreRecorders(); !refusal.empty()) return Refuse(refusal);
   if (Cancelled()) return Refuse(std::string());
   // The disc being written is left out as it must be: named, but not a fault of the burn.
   const int faultyLeftOut = leftOut - static_cast<int>(queue.BeingWrittenFound.size());
@@ -192,6 +218,7 @@ TJobResult TBurnJob::Run() {
     question.Notes.push_back(kept + ".");
   }
   AddBurnPlanNotes(korb, o, question);
+  AddRecordersNote(question);
   if (!Ask(question)) {
     TJobResult declined;
     declined.Outcome = TJobOutcome::Declined;
@@ -223,7 +250,9 @@ TJobResult TBurnJob::RunImage() {
   TImageFile image;
   if (const std::string why = InspectImageFile(o.ImageFile, image); !why.empty()) return Refuse(why);
   if (!korb.UseImageFile(image)) return Refuse(kTreeInUseText);
-  if (const std::string refusal = korb.CheckDiscForImage(); !refusal.empty()) {
+  std::string refusal = korb.CheckDiscForImage();
+  if (refusal.empty()) refusal = CheckMoreRecorders();
+  if (!refusal.empty()) {
     korb.ClearImageFile();
     return Refuse(refusal);
   }
@@ -241,6 +270,7 @@ TJobResult TBurnJob::RunImage() {
       (korb.ReadVolumeSize() > 0 || korb.OverwritesDiscData()))
     question.Notes.push_back("The disc is written over from its start: what it holds now is lost.");
   AddBurnPlanNotes(korb, o, question);
+  AddRecordersNote(question);
   if (!Ask(question)) {
     korb.ClearImageFile();
     TJobResult declined;
@@ -249,36 +279,100 @@ TJobResult TBurnJob::RunImage() {
   }
   TJobResult result = Record(0);
   korb.ClearImageFile();
+  for (TKorbBurner* other : more_) other->ClearImageFile();
   return result;
+}
+
+std::vector<TKorbBurner*> TBurnJob::Recorders() const {
+  std::vector<TKorbBurner*> all{&burner_};
+  all.insert(all.end(), more_.begin(), more_.end());
+  return all;
+}
+
+std::string TBurnJob::CheckMoreRecorders() {
+  for (TKorbBurner* other : more_) {
+    if (const std::string why = other->CheckDiscForImageOf(burner_); !why.empty())
+      return other->Device() + ": " + why;
+  }
+  return std::string();
+}
+
+void TBurnJob::AddRecordersNote(TJobQuestion& question) const {
+  if (more_.empty()) return;
+  std::string names;
+  for (const TKorbBurner* each : Recorders()) names += (names.empty() ? "" : ", ") + each->Device();
+  question.Notes.push_back("The same image goes to " + std::to_string(more_.size() + 1) +
+                           " recorders at once: " + names + ".");
 }
 
 TJobResult TBurnJob::Record(int leftOut) {
   TKorbBurner& korb = burner_;
-  auto recording = std::make_shared<Recording>();
-  korb.OnWriteDone = [recording](TKorbBurner*, const std::string& error) {
-    {
-      std::lock_guard<std::mutex> lock(recording->mutex);
-      recording->done = true;
-      recording->error = error;
-    }
-    recording->ended.notify_all();
-  };
-  korb.OnFinalizingTrack = [recording](TKorbBurner*) { recording->finalizing.store(true); };
+  const std::vector<TKorbBurner*> all = Recorders();
+  auto recording = std::make_shared<Recording>(all.size());
+  for (size_t i = 0; i < all.size(); ++i) {
+    all[i]->OnWriteDone = [recording, i](TKorbBurner*, const std::string& error) {
+      {
+        std::lock_guard<std::mutex> lock(recording->mutex);
+        recording->done[i] = true;
+        recording->error[i] = error;
+      }
+      recording->ended.notify_all();
+    };
+    all[i]->OnFinalizingTrack = [recording, i](TKorbBurner*) { recording->finalizing[i].store(true); };
+  }
 
   const int64_t total = korb.SectorsToWrite() * 2048;
   TJobProgress progress;
   progress.Phase = TJobPhase::Writing;
   progress.BytesTotal = total;
+  const auto phaseOf = [&](size_t i) {
+    const int percent = all[i]->VerifyProgress();
+    return percent >= 0                                     ? TJobPhase::Verifying
+           : Cancelled()                                    ? TJobPhase::Aborting
+           : recording->finalizing[i].load() || (total > 0 && all[i]->BytesWritten() == total)
+               ? TJobPhase::Finalizing
+               : TJobPhase::Writing;
+  };
+  // With several recorders each has its line; the main figures are those of the slowest
+  // one still recording.
+  const auto fill = [&](bool ended) {
+    size_t slowest = 0;
+    progress.Recorders.clear();
+    for (size_t i = 0; all.size() > 1 && i < all.size(); ++i) {
+      TRecorderProgress line;
+      line.Name = all[i]->Device();
+      line.BytesDone = all[i]->BytesWritten();
+      line.Phase = phaseOf(i);
+      {
+        std::lock_guard<std::mutex> lock(recording->mutex);
+        line.Ended = recording->done[i] && recording->error[i].empty();
+        line.Error = recording->error[i];
+        if (!recording->error[i].empty()) line.Ended = true;
+      }
+      if (line.Error.empty() && (slowest >= progress.Recorders.size() ||
+                                 line.BytesDone < progress.Recorders[slowest].BytesDone))
+        slowest = i;
+      progress.Recorders.push_back(std::move(line));
+    }
+    TKorbBurner& shown = *all[slowest];
+    progress.BytesDone = shown.BytesWritten();
+    progress.BufferSize = shown.BufferSize();
+    progress.FreeBufferSize = shown.FreeBufferSize();
+    progress.Percent = shown.VerifyProgress();
+    progress.Phase = ended ? (progress.Percent >= 0 ? TJobPhase::Verifying : TJobPhase::Writing)
+                           : phaseOf(slowest);
+    progress.Ended = ended;
+  };
   // Burn waits until the read-ahead cache is full; a cancel ends that wait. Its end, early
   // or late, comes through OnWriteDone on the main thread. Writing is reported once the
   // writer runs.
-  if (korb.Burn(&cancel_)) Report(progress);
+  if (korb.BurnTogether(more_, &cancel_)) Report(progress);
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(recording->mutex);
       recording->ended.wait_for(lock, std::chrono::milliseconds(kProgressTickMs),
-                                [&] { return recording->done; });
-      if (recording->done) break;
+                                [&] { return recording->AllDone(); });
+      if (recording->AllDone()) break;
     }
     // The owner is going away: its component aborts the recording and waits for it.
     if (Leaving()) {
@@ -287,48 +381,51 @@ TJobResult TBurnJob::Record(int leftOut) {
       gone.Error = kAbortedByUser;
       return gone;
     }
-    progress.BytesDone = korb.BytesWritten();
-    progress.BufferSize = korb.BufferSize();
-    progress.FreeBufferSize = korb.FreeBufferSize();
-    progress.Percent = korb.VerifyProgress();
-    progress.Phase = progress.Percent >= 0                                  ? TJobPhase::Verifying
-                     : Cancelled()                                          ? TJobPhase::Aborting
-                     : recording->finalizing.load() || (total > 0 && progress.BytesDone == total)
-                         ? TJobPhase::Finalizing
-                         : TJobPhase::Writing;
+    fill(false);
     Report(progress);
   }
 
   TJobResult result;
+  size_t failed = all.size();
   {
     std::lock_guard<std::mutex> lock(recording->mutex);
-    result.Error = recording->error;
+    for (size_t i = 0; i < all.size() && failed == all.size(); ++i) {
+      if (!recording->error[i].empty()) failed = i;
+    }
+    if (failed < all.size()) result.Error = recording->error[failed];
+    // Every recorder's outcome, a line each.
+    for (size_t i = 0; all.size() > 1 && i < all.size(); ++i) {
+      result.Summary.push_back(all[i]->Device() + ": " +
+                               (recording->error[i].empty()
+                                    ? std::string(kBurnCompletedText)
+                                    : std::string(kBurnFailedText) + " " + recording->error[i]));
+    }
   }
   if (result.Error.empty()) {
-    progress.BytesDone = korb.BytesWritten();
-    progress.Percent = korb.VerifyProgress();
-    progress.Phase = progress.Percent >= 0 ? TJobPhase::Verifying : TJobPhase::Writing;
-    progress.Ended = true;
+    fill(true);
     Report(progress);
   }
   result.LeftOut = leftOut;
   result.Outcome = result.Error.empty() ? TJobOutcome::Completed : TJobOutcome::Failed;
   result.Text = result.Error.empty() ? kBurnCompletedText : kBurnFailedText;
-  if (const uint64_t ms = korb.DataWriteMs(); ms > 0) {
+  if (const uint64_t ms = korb.DataWriteMs(); ms > 0 && all.size() == 1) {
     const double mb = static_cast<double>(korb.BytesWritten()) / 1048576.0;
     char line[96];
     std::snprintf(line, sizeof line, "Data: %.2f MB in %.2f s (%.2f MB/s)", mb,
                   static_cast<double>(ms) / 1000.0, mb * 1000.0 / static_cast<double>(ms));
     result.Summary.push_back(line);
   }
-  if (korb.LowestBufferFill() >= 0)
+  if (korb.LowestBufferFill() >= 0 && all.size() == 1)
     result.Summary.push_back("Drive buffer: lowest fill " + std::to_string(korb.LowestBufferFill()) +
                              "%");
   if (result.Error.empty() && korb.Verify) result.Summary.push_back(kVerifiedText);
   if (result.Error.empty() && emptyFolders_ > 0)
     result.Summary.push_back(EmptyFoldersText(emptyFolders_));
-  if (!result.Error.empty()) ExplainBurnFailure(korb, result);
-  // The writer and the read-ahead cache have both ended: the tree may go.
+  if (!result.Error.empty()) {
+    ExplainBurnFailure(*all[failed], result);
+    if (all.size() > 1) result.Error = all[failed]->Device() + ": " + result.Error;
+  }
+  // The writers and the read-ahead cache have all ended: the tree may go.
   korb.ClearAll(kQueueMaxFiles, kQueueMaxDirs);
   return result;
 }

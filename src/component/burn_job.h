@@ -55,7 +55,11 @@ std::string SkippedLine(const TSkippedSource& s);
 
 class TBurnJob final : public TJob {
  public:
-  TBurnJob(TKorbBurner& burner, TJobHandler& handler, TBurnOptions options);
+  // With more recorders (each a component selected on a recorder of its own, and kept
+  // alive until the job is done), the same image goes to every disc at once: the earlier
+  // files are not kept, and every disc must take the image at the same sector.
+  TBurnJob(TKorbBurner& burner, TJobHandler& handler, TBurnOptions options,
+           std::vector<TKorbBurner*> more = {});
   ~TBurnJob() override;
 
  private:
@@ -65,9 +69,14 @@ class TBurnJob final : public TJob {
   TJobResult Refuse(const std::string& text, std::vector<std::string> details = {});
   TJobResult Record(int leftOut);
   TJobResult RunImage();
+  // Each further recorder is free and its disc takes the image: empty, else the refusal.
+  std::string CheckMoreRecorders();
+  std::vector<TKorbBurner*> Recorders() const;
+  void AddRecordersNote(TJobQuestion& question) const;
 
   TKorbBurner& burner_;
   TBurnOptions options_;
+  std::vector<TKorbBurner*> more_;
   int emptyFolders_ = 0;  // folders of the sources that hold no file
   std::string checksumFolder_;  // the SHA256SUMS list's temporary folder, removed at the end
 };

@@ -41,6 +41,15 @@ struct TJobQuestion {
 
 enum class TJobPhase { Preparing, Writing, Finalizing, Verifying, Aborting, Erasing };
 
+// One recorder of a recording to several at once.
+struct TRecorderProgress {
+  std::string Name;   // the recorder's device
+  int64_t BytesDone = 0;
+  TJobPhase Phase = TJobPhase::Writing;
+  bool Ended = false;
+  std::string Error;  // why this recorder ended early; empty while well
+};
+
 struct TJobProgress {
   TJobPhase Phase = TJobPhase::Preparing;
   int64_t BytesDone = 0;   // sent to the disc or the file
@@ -50,6 +59,8 @@ struct TJobProgress {
   uint32_t FreeBufferSize = 0;
   bool Stoppable = false;  // Cancel would end the running work now (an erase that fills)
   bool Ended = false;      // the work has ended well: the last figures, shown whole
+  // With several recorders, each one's figures (the fields above are the slowest one's).
+  std::vector<TRecorderProgress> Recorders;
 };
 
 enum class TJobOutcome {

@@ -100,23 +100,48 @@ Rig::Rig(const std::string& disc, std::optional<MediaProfile> profile,
   RegisterExtraDrive(logging_);
   // The emulation lists its drives when it starts: start it again for this drive.
   SPTIDone();
+  ok_ = Select(0);
+}
+
+bool Rig::Select(size_t virtualIndex) {
   burner_ = std::make_unique<TKorbBurner>();
   if (!burner_->InitializeASPI(true, std::string())) {
     error_ = "the transport did not start";
-    return;
+    return false;
   }
+  size_t seen = 0;
   for (const std::string& entry : burner_->Devices) {
-    if (entry.find("VIRTUAL RECORDER") != std::string::npos) {
+    if (entry.find("VIRTUAL RECORDER") != std::string::npos && seen++ == virtualIndex) {
       burner_->SetDevice(entry);
       break;
     }
   }
   if (burner_->Device().empty()) {
     error_ = "the virtual recorder is not in the device list";
-    return;
+    return false;
   }
   ApplyRecordingPreset(*burner_);
-  ok_ = true;
+  return true;
+}
+
+std::vector<std::unique_ptr<Rig>> Rig::Several(
+    const std::vector<std::pair<std::string, MediaProfile>>& discs) {
+  ClearExtraDrives();
+  std::vector<std::unique_ptr<Rig>> rigs;
+  for (const auto& [disc, profile] : discs) {
+    std::unique_ptr<Rig> rig(new Rig);
+    const std::string recorderText = disc + ":" + std::string(ProfileName(profile));
+    const std::shared_ptr<DriveBackend> drive = AttachRecorder(recorderText, {}, rig->error_);
+    if (drive) rig->logging_ = std::make_shared<LoggingDrive>(drive);
+    rigs.push_back(std::move(rig));
+  }
+  ClearExtraDrives();
+  for (auto& rig : rigs)
+    if (rig->logging_) RegisterExtraDrive(rig->logging_);
+  SPTIDone();
+  for (size_t i = 0; i < rigs.size(); ++i)
+    if (rigs[i]->logging_) rigs[i]->ok_ = rigs[i]->Select(i);
+  return rigs;
 }
 
 Rig::~Rig() {

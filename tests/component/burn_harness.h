@@ -90,6 +90,10 @@ class Rig {
   Rig(const std::string& disc, std::optional<MediaProfile> profile,
       const RecorderOptions& options = {});
   ~Rig();
+  // Several virtual recorders at once, each selected by a component of its own, in order.
+  // Free every component (DestroyBurner) before the first rig goes.
+  static std::vector<std::unique_ptr<Rig>> Several(
+      const std::vector<std::pair<std::string, MediaProfile>>& discs);
   bool ok() const { return ok_; }
   const std::string& error() const { return error_; }
   TKorbBurner& burner() { return *burner_; }
@@ -104,6 +108,9 @@ class Rig {
   BurnOutcome Burn(const std::function<void()>& onFinalizing = {});
 
  private:
+  Rig() = default;
+  bool Select(size_t virtualIndex);
+
   bool ok_ = false;
   std::string error_;
   std::shared_ptr<LoggingDrive> logging_;

@@ -625,6 +625,116 @@ INSTANTIATE_TEST_SUITE_P(
         EraseCase{"CdR", MediaProfile::CdR, false, true, TJobOutcome::Refused, kNotErasableText}),
     [](const ::testing::TestParamInfo<EraseCase>& row) { return std::string(row.param.name); });
 
+// Several recorders at once: the image goes to every disc from one read of the sources; a
+// recorder that fails mid-way ends alone, and discs that cannot take the same image are
+// named before anything is written.
+std::atomic<int> sourceOpens{0};
+void CountOpen(const std::string&) { sourceOpens.fetch_add(1); }
+
+struct SeveralCase {
+  const char* name;
+  std::vector<MediaProfile> profiles;
+  bool image = false;  // an image file rather than the sources
+  int failing = -1;    // the recorder whose WRITEs fail part-way
+  int used = -1;       // the recorder whose disc already holds a session
+  TJobOutcome outcome = TJobOutcome::Completed;
+  const char* said = "";
+};
+
+TEST(SeveralRecorders, OneReadFeedsEveryDiscAndAFailureEndsOnlyItsOwn) {
+  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
+  ScopedTestClock clock;
+  using P = MediaProfile;
+  const SeveralCase cases[] = {
+      {"ThreeDvdsOneFailing", {P::DvdPlusR, P::DvdR, P::DvdPlusR}, false, 1, -1,
+       TJobOutcome::Failed, "The burn failed."},
+      {"ImageToRewritables", {P::DvdPlusRw, P::DvdRam}, true, -1, -1, TJobOutcome::Completed,
+       "Burn process completed."},
+      {"CdWithDvd", {P::CdR, P::DvdR}, false, -1, -1, TJobOutcome::Refused, kMixedDiscsText},
+      {"UsedCd", {P::CdR, P::CdR}, false, -1, 1, TJobOutcome::Refused, "USE BLANK DISCS"},
+  };
+  for (const SeveralCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    WriteFile(dir / "src/big.bin", 3000000, 1);
+    WriteFile(dir / "src/sub/small.txt", 700, 2);
+    const std::string image = dir / "sent.iso";
+    if (c.image) {
+      ASSERT_EQ(std::system(("xorriso -as mkisofs -R -J -o '" + image + "' '" + (dir / "src") +
+                             "' >/dev/null 2>&1").c_str()),
+                0);
+    }
+    std::vector<std::pair<std::string, MediaProfile>> discs;
+    for (size_t i = 0; i < c.profiles.size(); ++i)
+      discs.emplace_back(dir / ("disc" + std::to_string(i)), c.profiles[i]);
+    std::vector<std::unique_ptr<Rig>> rigs = Rig::Several(discs);
+    struct Freed {
+      std::vector<std::unique_ptr<Rig>>& rigs;
+      ~Freed() {
+        for (auto& rig : rigs) rig->DestroyBurner();
+      }
+    } freed{rigs};
+    for (auto& rig : rigs) ASSERT_TRUE(rig->ok()) << rig->error();
+    if (c.used >= 0) {
+      ASSERT_TRUE(rigs[c.used]->Queue({dir / "src/sub"}));
+      ASSERT_EQ(rigs[c.used]->Burn().error, "");
+    }
+    if (c.failing >= 0) {
+      burntest::LoggingDrive& drive = rigs[c.failing]->drive();
+      drive.beforeCommand = [&drive, armed = true](const burntest::LoggedCommand& cmd) mutable {
+        if (!armed || cmd.opcode != kWrite10 || cmd.lba < 512) return;
+        armed = false;
+        RecorderFault fault = WriteFault();
+        fault.count = 1000;
+        drive.AddFault(fault);
+      };
+    }
+    TBurnOptions options;
+    if (c.image) {
+      options.ImageFile = image;
+    } else {
+      options.Sources = {{dir / "src", true}};
+    }
+    options.Verify = true;
+    std::vector<TKorbBurner*> more;
+    for (size_t i = 1; i < rigs.size(); ++i) more.push_back(&rigs[i]->burner());
+    ScriptedHandler handler;
+    sourceOpens.store(0);
+    SetSourceOpenHook(CountOpen);
+    TBurnJob job(rigs[0]->burner(), handler, options, more);
+    const TJobResult result = handler.Run(job);
+    SetSourceOpenHook(nullptr);
+    EXPECT_EQ(result.Outcome, c.outcome) << result.Error;
+    EXPECT_TRUE(result.Text == c.said || result.Error.find(c.said) != std::string::npos)
+        << result.Text << " / " << result.Error;
+    if (c.outcome == TJobOutcome::Refused) {
+      // Nothing reached a disc but the earlier session.
+      for (size_t i = 0; i < rigs.size(); ++i) EXPECT_EQ(Writes(*rigs[i]) > 0, static_cast<int>(i) == c.used);
+      continue;
+    }
+    EXPECT_TRUE(Contains(handler.events, "recorders at once"));
+    // The sources were read once, whatever the number of discs.
+    EXPECT_EQ(sourceOpens.load(), c.image ? 1 : 2);
+    for (size_t i = 0; i < rigs.size(); ++i) {
+      const std::string line = rigs[i]->burner().Device() + ": " +
+                               (static_cast<int>(i) == c.failing ? kBurnFailedText : kBurnCompletedText);
+      EXPECT_TRUE(Contains(result.Summary, line)) << line;
+      if (static_cast<int>(i) == c.failing) continue;
+      if (c.image) {
+        std::vector<uint8_t> disc = ReadFile(dir / ("disc" + std::to_string(i)));
+        const std::vector<uint8_t> sent = ReadFile(image);
+        disc.resize(std::min(disc.size(), sent.size()));
+        EXPECT_TRUE(disc == sent) << "disc " << i << " differs from the image";
+      } else {
+        EXPECT_EQ(burntest::CompareLastSession(dir / ("disc" + std::to_string(i)),
+                                               {{"big.bin", dir / "src/big.bin"},
+                                                {"sub/small.txt", dir / "src/sub/small.txt"}}),
+                  "");
+      }
+    }
+  }
+}
+
 // The owner goes away while the job waits for its answer: the job ends at once, and no event
 // reaches the handler afterwards.
 TEST(Job, AnOwnerLeavingMidQuestionEndsItWithoutFurtherEvents) {
