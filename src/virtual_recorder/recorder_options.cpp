@@ -158,6 +158,9 @@ bool ParseRecorderOptions(const std::string& text, RecorderOptions& options, std
     } else if (key == "strict-mmc") {
       ok = ParseUnsigned(value, 1, number);
       parsed.strictMmc = number == 1;
+    } else if (key == "changer") {
+      ok = ParseUnsigned(value, 1, number);
+      parsed.changer = number == 1;
     } else {
       error = "unknown virtual recorder option '" + key + "'";
       return false;

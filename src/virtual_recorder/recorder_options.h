@@ -61,6 +61,10 @@ struct RecorderOptions {
   // Answers as drives that hold to MMC to the letter: no track 0 on a DVD, a last block of
   // 0 from READ CAPACITY on a blank disc, no READ FORMAT CAPACITIES on write-once DVDs.
   bool strictMmc = false;
+  // A disc changer: an eject takes the disc out and puts a blank one of the same kind in at
+  // once (the tray stays closed); the disc taken out is kept beside the disc file as PATH.1,
+  // PATH.2, ... with its state.
+  bool changer = false;
   std::vector<RecorderFault> faults;
   // Sectors the drive stores wrong without saying so (one byte changed), to rehearse what a
   // read-back catches.
@@ -69,7 +73,7 @@ struct RecorderOptions {
 
 // Reads "key=value,key=value" settings (vendor, product, revision, type, address=H:T:L,
 // speed=unlimited|simulated, block-descriptor=0|1, page30=0|1, buffer=BYTES, cd=74|80,
-// strict-mmc=0|1, and, repeatable, fault=KIND:OPCODE:COUNT[:SENSE] and bad-sector=LBA) over
+// strict-mmc=0|1, changer=0|1, and, repeatable, fault=KIND:OPCODE:COUNT[:SENSE] and bad-sector=LBA) over
 // the defaults in options. A fault: KIND busy, not-ready, sense or no-answer; OPCODE in hex
 // (2a) or "any"; COUNT the commands it answers, or a time such as 3000ms from the moment the
 // recorder is attached; SENSE for "sense" KEY/ASC/ASCQ in hex (3/0c/00), for "not-ready" the ASCQ. KIND slow

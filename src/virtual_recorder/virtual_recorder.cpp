@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "platform/clock.h"
 #include "virtual_recorder/recorder_reply.h"
@@ -487,12 +488,34 @@ void VirtualRecorder::StartStopUnit(const uint8_t* cdb, Reply& reply) {
       reply.Fail(sense::kRemovalPrevented);
       return;
     }
-    disc_.trayOpen = true;
+    // A changer takes the disc out and puts a blank one in; its tray never stays open.
+    if (options_.changer) {
+      if (!ChangeDisc()) reply.Fail(sense::kLogicalUnitFailure);
+    } else {
+      disc_.trayOpen = true;
+    }
     SaveOrFail(reply);
   } else if (disc_.trayOpen) {
     disc_.trayOpen = false;
     SaveOrFail(reply);
   }
+}
+
+bool VirtualRecorder::ChangeDisc() {
+  // The disc taken out goes to the first free PATH.N; a blank one of its kind comes in.
+  std::string kept;
+  for (int n = 1; kept.empty() && n < 10000; ++n) {
+    const std::string candidate = path_ + "." + std::to_string(n);
+    std::error_code ignored;
+    if (!std::filesystem::exists(candidate, ignored)) kept = candidate;
+  }
+  std::error_code failed;
+  std::string error;
+  if (kept.empty() || !std::filesystem::copy_file(path_, kept, failed) ||
+      !SaveDiscState(kept + ".state", disc_, error, false) || !file_.Clear())
+    return false;
+  disc_ = BlankDisc(disc_.profile, disc_.cdSize);
+  return true;
 }
 
 void VirtualRecorder::PreventAllow(const uint8_t* cdb, Reply& /*reply*/) {

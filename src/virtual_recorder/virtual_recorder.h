@@ -89,6 +89,8 @@ class VirtualRecorder {
   // drive that cannot keep what it recorded must not report it as done.
   bool Persist(bool durable = true);
   bool SaveOrFail(Reply& reply);
+  // The changer's disc change (see RecorderOptions::changer); false when it failed.
+  bool ChangeDisc();
   bool MarkDirty();
 
   // Identity, mode pages, configuration, tray.
