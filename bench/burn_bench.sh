@@ -9,6 +9,10 @@
 #  verify      burns the tree onto a virtual DVD+R with no speed limit with and without
 #              --verify, taking turns, and prints the ratio (burn + verify) / burn (target: at
 #              most 1.40).
+#  several     burns the tree onto three virtual recorders that simulate a 16x DVD+R at once
+#              (--device three times) and onto one, and prints the ratio of the wall times
+#              (target: at most 1.20) and of the bytes the process read (target: 1.0, the
+#              sources are read once whatever the number of discs).
 #  buffer      burns the tree of 200,000 small files onto a virtual recorder that simulates a
 #              16x DVD+R (22,160 kB/s) and a 52x CD-R (7,620 kB/s) and reports the lowest
 #              drive-buffer fill seen once the buffer had filled (it must never reach 0).
@@ -19,14 +23,14 @@
 #                          are shared with mkiso_bench.sh and generated once)
 # BRENNIX_BENCH_ROUNDS     throughput rounds; the best wall time of each tool counts (default 3)
 # BRENNIX_BURN_BENCH_TREE  tree of the throughput and verify parts: large (default) or small
-# BRENNIX_BURN_BENCH_PARTS "throughput verify buffer" (default) or some of them
+# BRENNIX_BURN_BENCH_PARTS "throughput verify several buffer" (default) or some of them
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cli=${1:-$here/build/src/cli/brennix-cli}
 work=${BRENNIX_BENCH_DIR:-$here/bench/out}
 rounds=${BRENNIX_BENCH_ROUNDS:-3}
 tree=${BRENNIX_BURN_BENCH_TREE:-large}
-parts=${BRENNIX_BURN_BENCH_PARTS:-throughput verify buffer}
+parts=${BRENNIX_BURN_BENCH_PARTS:-throughput verify several buffer}
 
 for tool in "$cli" perl; do
   command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
@@ -34,7 +38,7 @@ done
 mkdir -p "$work"
 
 needed=""
-[[ $parts == *throughput* || $parts == *verify* ]] && needed+=" $tree"
+[[ $parts == *throughput* || $parts == *verify* || $parts == *several* ]] && needed+=" $tree"
 [[ $parts == *buffer* ]] && needed+=" small"
 for t in $needed; do
   if [ ! -e "$work/$t.done" ]; then
@@ -125,6 +129,40 @@ if [[ $parts == *verify* ]]; then
   awk -v p="$best_plain" -v v="$best_verify" 'BEGIN {
     printf "%-28s %8.2f s\n", "burn", p
     printf "%-28s %8.2f s   ratio %.2f (target at most 1.40)\n", "burn + verify", v, v / p
+  }'
+fi
+
+if [[ $parts == *several* ]]; then
+  src=$work/$tree
+  find "$src" -type f -print0 | xargs -0 cat >/dev/null
+  # Runs one burn onto $1 virtual DVD+R recorders at the simulated speed of a 16x drive;
+  # prints "wall_seconds bytes_read" (the bytes the process read, from its I/O counters).
+  several() {
+    local n=$1 i args=() devices=() start end letters=(D E F G H)
+    for ((i = 0; i < n; i++)); do
+      rm -f "$work/several-$i.img" "$work/several-$i.img.state"
+      args+=(--virtual-recorder "$work/several-$i.img:dvd+r")
+      devices+=(--device "${letters[i]}:")
+    done
+    start=$(now)
+    # The shell's counters take in the child's once it has been waited for.
+    rchar=$(BRENNIX_VIRTUAL_RECORDER_OPTIONS=speed=simulated bash -c '
+      before=$(sed -n "s/^rchar: //p" /proc/$$/io)
+      "$@" >"'"$work"'/several-bench.log" 2>&1 || exit 1
+      after=$(sed -n "s/^rchar: //p" /proc/$$/io)
+      echo $((after - before))' _ "$cli" "${args[@]}" burn --yes "${devices[@]}" --label BENCH "$src") ||
+      { echo "burn onto $n recorders failed:" >&2; tail -5 "$work/several-bench.log" >&2; return 1; }
+    end=$(now)
+    for ((i = 0; i < n; i++)); do rm -f "$work/several-$i.img" "$work/several-$i.img.state"; done
+    awk -v a="$start" -v b="$end" -v r="$rchar" 'BEGIN { printf "%.3f %d\n", b - a, r }'
+  }
+  read -r one_wall one_read < <(several 1)
+  read -r three_wall three_read < <(several 3)
+  echo "== several recorders: tree '$tree' on simulated 16x DVD+R recorders"
+  awk -v w1="$one_wall" -v r1="$one_read" -v w3="$three_wall" -v r3="$three_read" 'BEGIN {
+    printf "%-28s %8.2f s %10.1f MB read\n", "one recorder", w1, r1 / 1048576
+    printf "%-28s %8.2f s %10.1f MB read\n", "three recorders", w3, r3 / 1048576
+    printf "three / one, wall time: %.2f (target at most 1.20); bytes read: %.2f (target 1.00)\n", w3 / w1, r3 / r1
   }'
 fi
 

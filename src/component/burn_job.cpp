@@ -343,6 +343,7 @@ TJobResult TBurnJob::Record(int leftOut) {
       line.Name = all[i]->Device();
       line.BytesDone = all[i]->BytesWritten();
       line.Phase = phaseOf(i);
+      line.Percent = all[i]->VerifyProgress();
       {
         std::lock_guard<std::mutex> lock(recording->mutex);
         line.Ended = recording->done[i] && recording->error[i].empty();

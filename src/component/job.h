@@ -46,6 +46,7 @@ struct TRecorderProgress {
   std::string Name;   // the recorder's device
   int64_t BytesDone = 0;
   TJobPhase Phase = TJobPhase::Writing;
+  int Percent = -1;  // of the read-back; -1 when none runs
   bool Ended = false;
   std::string Error;  // why this recorder ended early; empty while well
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "component/job.h"
 #include "recording/write_preparation.h"
 
 namespace brennix {
@@ -106,6 +107,22 @@ std::string ProgressFiguresText(int16_t discType, double bytesPerSecond, int64_t
   const int64_t left = SecondsLeft(bytesDone, bytesTotal, bytesPerSecond);
   if (moving && left >= 0) text += ", " + DurationText(left) + " left";
   return text;
+}
+
+std::string RecorderProgressText(const TRecorderProgress& recorder, int64_t bytesTotal) {
+  const std::string name = recorder.Name + " ";
+  if (!recorder.Error.empty()) return name + "FAILED";
+  if (recorder.Ended) return name + "done";
+  switch (recorder.Phase) {
+    case TJobPhase::Finalizing:
+      return name + "Finalizing...";
+    case TJobPhase::Verifying:
+      return name + "Verifying " + std::to_string(std::max(recorder.Percent, 0)) + "%";
+    default:
+      break;
+  }
+  const int64_t percent = bytesTotal > 0 ? recorder.BytesDone * 100 / bytesTotal : 0;
+  return name + std::to_string(percent) + "%";
 }
 
 }  // namespace brennix

@@ -39,4 +39,9 @@ int64_t SecondsLeft(int64_t bytesDone, int64_t bytesTotal, double bytesPerSecond
 std::string ProgressFiguresText(int16_t discType, double bytesPerSecond, int64_t elapsedSeconds,
                                 int64_t bytesDone, int64_t bytesTotal);
 
+struct TRecorderProgress;
+// One recorder of several in a few words: "/dev/sr0 45%", "... Finalizing", "... Verifying
+// 12%", "... done", "... FAILED".
+std::string RecorderProgressText(const TRecorderProgress& recorder, int64_t bytesTotal);
+
 }  // namespace brennix

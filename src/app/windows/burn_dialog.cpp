@@ -19,6 +19,7 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -146,9 +147,22 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   speedRow->addWidget(cmbSpeed);
   speedRow->addStretch(1);
   body->addLayout(speedRow);
+  lstRecorders = new QListWidget(this);
+  lstRecorders->setObjectName("lstRecorders");
+  lstRecorders->setToolTip("Check other recorders to write the same disc in them at the same time");
+  lstRecorders->setFixedHeight(62);
+  lstRecorders->setVisible(false);
+  body->addWidget(lstRecorders);
   for (QCheckBox* box : {chkJoliet, chkCloseDisc, chkVerify, chkImportSession, chkTestWrite})
     connect(box, &QCheckBox::toggled, this, &TfrmBurn::OptionsChanged);
   connect(cmbSpeed, &QComboBox::currentIndexChanged, this, &TfrmBurn::OptionsChanged);
+  // Only a check or uncheck is a change of the options (texts and flags change too).
+  connect(lstRecorders, &QListWidget::itemChanged, this, [this](QListWidgetItem* item) {
+    const bool checked = item->checkState() == Qt::Checked;
+    if (item->data(Qt::UserRole + 1).toBool() == checked) return;
+    item->setData(Qt::UserRole + 1, checked);
+    OptionsChanged();
+  });
 
   body->addWidget(new QLabel("Progress: ", this));
   auto* bar = new QHBoxLayout();
@@ -209,6 +223,7 @@ void TfrmBurn::Prepare() {
   lblDrive->setText(recorder);
   lblDrive->setToolTip(recorder);
   SetUpDialogComponent(*korbBurn_, host_.VirtualRecorders());
+  ListMoreRecorders(recorder);
   lblBurnState->setText("Preparing...");
   auto holder = std::make_shared<std::string>();
   auto canWrite = std::make_shared<bool>(false);
@@ -295,6 +310,12 @@ void TfrmBurn::UpdateControls() {
   for (QCheckBox* box : findChildren<QCheckBox*>()) box->setEnabled(!busy);
   chkTestWrite->setEnabled(!busy && simulate_);
   cmbSpeed->setEnabled(!busy);
+  // The recorders' lines stay readable while they write; only the choice is held.
+  for (int i = 0; i < lstRecorders->count(); ++i) {
+    QListWidgetItem* item = lstRecorders->item(i);
+    item->setFlags(busy ? item->flags() & ~Qt::ItemIsUserCheckable
+                        : item->flags() | Qt::ItemIsUserCheckable);
+  }
   if (Busy()) {
     prgProgress->setRange(0, 0);  // moves to and fro: how long this takes is unknown
   } else if (prgProgress->maximum() == 0) {
@@ -312,6 +333,10 @@ void TfrmBurn::cmdStartBurnClick() {
   if (state_ != State::Idle) return;
   guard_ = AcquireDrive(this, *korbBurn_, "burning");
   if (!guard_.Held() && !korbBurn_->Device().empty()) return;
+  if (!TakeMoreRecorders()) {
+    guard_ = TDriveGuard();
+    return;
+  }
 
   TBurnOptions options;
   for (const QueueRow& row : host_.QueueRows()) options.Sources.push_back({row.path, row.recursive});
@@ -335,7 +360,10 @@ void TfrmBurn::cmdStartBurnClick() {
   samples_.clear();
   lblFigures->clear();
   job_.reset();
-  job_ = std::make_unique<TBurnJob>(*korbBurn_, static_cast<TJobHandler&>(*this), std::move(options));
+  std::vector<TKorbBurner*> more;
+  for (const MoreRecorder& other : more_) more.push_back(other.burner.get());
+  job_ = std::make_unique<TBurnJob>(*korbBurn_, static_cast<TJobHandler&>(*this), std::move(options),
+                                    std::move(more));
   lblBurnState->setText("Preparing...");
   host_.SetRecorderSelectorEnabled(false);
   SetState(State::Starting);
@@ -404,7 +432,55 @@ void TfrmBurn::Progress(const TJobProgress& progress) {
   if (state_ == State::Writing || state_ == State::Aborting) tmrProgressTimer();
 }
 
+void TfrmBurn::ListMoreRecorders(const QString& own) {
+  lstRecorders->clear();
+  more_.clear();
+  for (const std::string& entry : korbBurn_->Devices) {
+    const QString text = QString::fromStdString(entry);
+    if (text == own) continue;
+    auto* item = new QListWidgetItem(text, lstRecorders);
+    item->setData(Qt::UserRole, text);
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Unchecked);
+  }
+  const bool shown = lstRecorders->count() > 0;
+  if (shown == lstRecorders->isVisible()) return;
+  lstRecorders->setVisible(shown);
+  setFixedHeight(sizeHint().height());
+}
+
+bool TfrmBurn::TakeMoreRecorders() {
+  more_.clear();
+  for (int i = 0; i < lstRecorders->count(); ++i) {
+    QListWidgetItem* item = lstRecorders->item(i);
+    item->setText(item->data(Qt::UserRole).toString());
+    if (item->checkState() != Qt::Checked) continue;
+    MoreRecorder other;
+    other.entry = item->text();
+    other.item = item;
+    other.burner = std::make_unique<TKorbBurner>();
+    SetUpDialogComponent(*other.burner, host_.VirtualRecorders());
+    other.burner->SetDevice(other.entry.toStdString());
+    other.guard = AcquireDrive(this, *other.burner, "burning");
+    if (!other.guard.Held()) {
+      more_.clear();
+      return false;
+    }
+    more_.push_back(std::move(other));
+  }
+  return true;
+}
+
+void TfrmBurn::ShowRecorderLines() {
+  const TJobProgress& p = progress_;
+  for (size_t i = 0; i < more_.size() && i + 1 < p.Recorders.size(); ++i) {
+    more_[i].item->setText(
+        QString::fromStdString(RecorderProgressText(p.Recorders[i + 1], p.BytesTotal)));
+  }
+}
+
 void TfrmBurn::tmrProgressTimer() {
+  ShowRecorderLines();
   const TJobProgress& p = progress_;
   const int64_t sectors = p.BytesTotal / 2048;
   lblMBWritten->setText(QString::fromStdString(MBWrittenText(p.BytesDone, sectors)));

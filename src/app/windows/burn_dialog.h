@@ -31,6 +31,8 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QListWidget;
+class QListWidgetItem;
 class QProgressBar;
 class QPushButton;
 class QTimer;
@@ -64,6 +66,9 @@ class TfrmBurn : public QDialog, private TJobHandler {
   QCheckBox* chkTestWrite = nullptr;  // enabled where the drive and the disc can simulate
   QCheckBox* chkEjectWhenDone = nullptr;  // off at first; the choice is kept in the settings
   QComboBox* cmbSpeed = nullptr;  // "Fastest", then the drive's write speeds (data: KB/s)
+  // The other recorders, each with a check box: the checked ones write the same disc at the
+  // same time. Shown only where there are others; while they write, each line says how far.
+  QListWidget* lstRecorders = nullptr;
   QProgressBar* prgProgress = nullptr;
   QPushButton* cmdAbort = nullptr;
   QLabel* lblBurnState = nullptr;
@@ -136,8 +141,23 @@ class TfrmBurn : public QDialog, private TJobHandler {
   // The progress figures line from the last report.
   void ShowFigures();
 
+  // The recorders checked in lstRecorders when the burn started, each with its own
+  // component and hold, kept until the next start.
+  struct MoreRecorder {
+    std::unique_ptr<TKorbBurner> burner;
+    TDriveGuard guard;
+    QListWidgetItem* item = nullptr;
+    QString entry;
+  };
+  // Fills lstRecorders with every recorder but this dialog's.
+  void ListMoreRecorders(const QString& own);
+  // Components for the checked recorders; false (after telling why) when one is held.
+  bool TakeMoreRecorders();
+  void ShowRecorderLines();
+
   TDialogHost& host_;
   std::unique_ptr<TKorbBurner> korbBurn_;
+  std::vector<MoreRecorder> more_;
   // After the component: they are destroyed first, and wait for their workers.
   std::unique_ptr<TBackgroundTask> step_ = std::make_unique<TBackgroundTask>();
   std::unique_ptr<TBurnJob> job_;
