@@ -7,6 +7,7 @@
 #include "component/queue_tree.h"
 #include "device/disc_types.h"
 #include "platform/clock.h"
+#include "platform/disc_units.h"
 #include "platform/main_thread.h"
 #include "recording/cache_thread.h"
 #include "recording/recording_sequences.h"
@@ -88,7 +89,7 @@ bool TKorbBurner::UseImageFile(const TImageFile& image) {
   auto* entry = new TFEntry;
   entry->FullPath = image.Path;
   entry->LongName = entry->ShortName = "IMAGE";
-  entry->FileSize = entry->JolietSize = image.Sectors * 2048;
+  entry->FileSize = entry->JolietSize = image.Sectors * kSectorSize;
   entry->Attr = kAttrArchive;
   Tables().Files.push_back(entry);
   HeaderStream.Clear();
@@ -212,7 +213,7 @@ bool TKorbBurner::Burn(const std::atomic<bool>* cancel) {
   }
   const int64_t sectorsToWrite = SectorsToWrite();
 
-  cache_ = std::make_unique<TCacheThread>(CacheSize(), &HeaderStream, ImageSectors * 2048,
+  cache_ = std::make_unique<TCacheThread>(CacheSize(), &HeaderStream, ImageSectors * kSectorSize,
                                           WritePostGap, blockSize, Lock);
   for (uint32_t waited = 0;; waited += kCachePollMs) {
     const std::string error = cache_->ErrorText();
