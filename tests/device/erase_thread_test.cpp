@@ -7,7 +7,7 @@
 
 #include "device/disc_types.h"
 #include "device/erase_plan.h"
-#include "device/recording_cdbs.h"
+#include "device/cdb.h"
 #include "device/scsi_device.h"
 #include "disc_fake_drive.h"
 #include "platform/clock.h"
