@@ -228,7 +228,7 @@ void VirtualRecorder::ReadToc(const uint8_t* cdb, Reply& reply) {
   reply.Send(answer, allocation);
 }
 
-void VirtualRecorder::ReadCapacity(Reply& reply) {
+void VirtualRecorder::ReadCapacity(const uint8_t* /*cdb*/, Reply& reply) {
   uint32_t last = 0;
   if (IsSequentialMedia(disc_.profile)) {
     for (const auto& track : disc_.tracks) {

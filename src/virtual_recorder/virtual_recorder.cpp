@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "platform/clock.h"
 #include "virtual_recorder/recorder_reply.h"
@@ -29,21 +30,6 @@ size_t CdbLengthFor(uint8_t opcode) {
       return 12;
     default:
       return 6;
-  }
-}
-
-bool Implemented(uint8_t opcode) {
-  switch (opcode) {
-    case op::TEST_UNIT_READY: case op::REZERO_UNIT: case op::REQUEST_SENSE: case op::FORMAT_UNIT:
-    case op::INQUIRY: case op::START_STOP_UNIT: case op::PREVENT_ALLOW_REMOVAL: case op::READ_FORMAT_CAPACITIES:
-    case op::READ_CAPACITY: case op::READ_10: case op::WRITE_10: case op::SYNCHRONIZE_CACHE: case op::READ_TOC:
-    case op::GET_CONFIGURATION: case op::READ_DISC_INFORMATION: case op::READ_TRACK_INFORMATION:
-    case op::RESERVE_TRACK: case op::SEND_OPC_INFORMATION: case op::MODE_SELECT_10: case op::MODE_SENSE_10:
-    case op::CLOSE_TRACK_SESSION: case op::READ_BUFFER_CAPACITY: case op::BLANK: case op::SET_STREAMING:
-    case op::SET_CD_SPEED: case op::SEND_DVD_STRUCTURE:
-      return true;
-    default:
-      return false;
   }
 }
 
@@ -346,10 +332,44 @@ bool VirtualRecorder::RequireMedium(Reply& reply) {
 }
 
 void VirtualRecorder::Dispatch(const uint8_t* cdb, size_t cdbLength, Reply& reply) {
+  // The commands the recorder answers, each with its handler (none: it only succeeds).
+  static constexpr struct {
+    uint8_t opcode;
+    void (VirtualRecorder::*run)(const uint8_t*, Reply&);
+  } kCommands[] = {
+      {op::TEST_UNIT_READY, nullptr},
+      {op::REZERO_UNIT, nullptr},
+      {op::REQUEST_SENSE, &VirtualRecorder::RequestSense},
+      {op::FORMAT_UNIT, &VirtualRecorder::FormatUnit},
+      {op::INQUIRY, &VirtualRecorder::Inquiry},
+      {op::START_STOP_UNIT, &VirtualRecorder::StartStopUnit},
+      {op::PREVENT_ALLOW_REMOVAL, &VirtualRecorder::PreventAllow},
+      {op::READ_FORMAT_CAPACITIES, &VirtualRecorder::ReadFormatCapacities},
+      {op::READ_CAPACITY, &VirtualRecorder::ReadCapacity},
+      {op::READ_10, &VirtualRecorder::Read10},
+      {op::WRITE_10, &VirtualRecorder::Write10},
+      {op::SYNCHRONIZE_CACHE, &VirtualRecorder::SynchronizeCache},
+      {op::READ_TOC, &VirtualRecorder::ReadToc},
+      {op::GET_CONFIGURATION, &VirtualRecorder::GetConfiguration},
+      {op::READ_DISC_INFORMATION, &VirtualRecorder::ReadDiscInformation},
+      {op::READ_TRACK_INFORMATION, &VirtualRecorder::ReadTrackInformation},
+      {op::RESERVE_TRACK, &VirtualRecorder::ReserveTrack},
+      {op::SEND_OPC_INFORMATION, &VirtualRecorder::SendOpc},
+      {op::MODE_SELECT_10, &VirtualRecorder::ModeSelect},
+      {op::MODE_SENSE_10, &VirtualRecorder::ModeSense},
+      {op::CLOSE_TRACK_SESSION, &VirtualRecorder::CloseTrackSession},
+      {op::READ_BUFFER_CAPACITY, &VirtualRecorder::ReadBufferCapacity},
+      {op::BLANK, &VirtualRecorder::Blank},
+      {op::SET_STREAMING, &VirtualRecorder::SetStreaming},
+      {op::SET_CD_SPEED, &VirtualRecorder::SetCdSpeed},
+      {op::SEND_DVD_STRUCTURE, &VirtualRecorder::SendDvdStructure},
+  };
   const uint8_t opcode = cdb[0];
   if (ApplyFault(opcode, reply)) return;
+  const auto* command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                     [opcode](const auto& c) { return c.opcode == opcode; });
   // An unknown operation code is refused whatever state the drive is in.
-  if (!Implemented(opcode)) {
+  if (command == std::end(kCommands)) {
     reply.Fail(sense::kInvalidOpcode);
     return;
   }
@@ -366,62 +386,7 @@ void VirtualRecorder::Dispatch(const uint8_t* cdb, size_t cdbLength, Reply& repl
     return;
   }
   if (NeedsMedium(opcode) && !RequireMedium(reply)) return;
-  switch (opcode) {
-    case op::TEST_UNIT_READY:
-    case op::REZERO_UNIT:
-      return;
-    case op::REQUEST_SENSE:
-      return RequestSense(cdb, reply);
-    case op::FORMAT_UNIT:
-      return FormatUnit(cdb, reply);
-    case op::INQUIRY:
-      return Inquiry(cdb, reply);
-    case op::START_STOP_UNIT:
-      return StartStopUnit(cdb, reply);
-    case op::PREVENT_ALLOW_REMOVAL:
-      return PreventAllow(cdb, reply);
-    case op::READ_FORMAT_CAPACITIES:
-      return ReadFormatCapacities(cdb, reply);
-    case op::READ_CAPACITY:
-      return ReadCapacity(reply);
-    case op::READ_10:
-      return Read10(cdb, reply);
-    case op::WRITE_10:
-      return Write10(cdb, reply);
-    case op::SYNCHRONIZE_CACHE:
-      return SynchronizeCache(cdb, reply);
-    case op::READ_TOC:
-      return ReadToc(cdb, reply);
-    case op::GET_CONFIGURATION:
-      return GetConfiguration(cdb, reply);
-    case op::READ_DISC_INFORMATION:
-      return ReadDiscInformation(cdb, reply);
-    case op::READ_TRACK_INFORMATION:
-      return ReadTrackInformation(cdb, reply);
-    case op::RESERVE_TRACK:
-      return ReserveTrack(cdb, reply);
-    case op::SEND_OPC_INFORMATION:
-      return SendOpc(cdb, reply);
-    case op::MODE_SELECT_10:
-      return ModeSelect(cdb, reply);
-    case op::MODE_SENSE_10:
-      return ModeSense(cdb, reply);
-    case op::CLOSE_TRACK_SESSION:
-      return CloseTrackSession(cdb, reply);
-    case op::READ_BUFFER_CAPACITY:
-      return ReadBufferCapacity(cdb, reply);
-    case op::BLANK:
-      return Blank(cdb, reply);
-    case op::SET_STREAMING:
-      return SetStreaming(cdb, reply);
-    case op::SET_CD_SPEED:
-      return SetCdSpeed(cdb, reply);
-    case op::SEND_DVD_STRUCTURE:
-      return SendDvdStructure(cdb, reply);
-    default:
-      reply.Fail(sense::kInvalidOpcode);
-      return;
-  }
+  if (command->run != nullptr) (this->*command->run)(cdb, reply);
 }
 
 // ---------------------------------------------------------------------------------------
