@@ -24,6 +24,7 @@
 #include "component/progress_text.h"
 #include "component/recorder_rules.h"
 #include "device/disc_types.h"
+#include "platform/disc_units.h"
 
 namespace brennix::cli {
 
@@ -181,7 +182,7 @@ int RunBurnJob(const std::string& command, const std::string& device, bool yes, 
       lastBytes = p.BytesDone;
       lastTick = now;
     }
-    const int64_t sectors = p.BytesTotal / 2048;
+    const int64_t sectors = p.BytesTotal / kSectorSize;
     std::string line = MBWrittenText(p.BytesDone, sectors);
     const int64_t position = ProgressPosition(p.BytesDone, sectors);
     const int percent = p.Ended       ? 100

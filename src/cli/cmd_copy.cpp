@@ -17,6 +17,7 @@
 #include "component/recorder_rules.h"
 #include "device/disc_types.h"
 #include "platform/clock.h"
+#include "platform/disc_units.h"
 #include "recording/write_preparation.h"
 
 namespace brennix::cli {
@@ -111,7 +112,7 @@ int RunCopy(const Args& args) {
     console.StartLine = "Reading Disc...";
     console.ProgressText = [](const TJobProgress& p) {
       const int percent = p.BytesTotal > 0 ? static_cast<int>(p.BytesDone * 100 / p.BytesTotal) : 0;
-      return MBWrittenText(p.BytesDone, p.BytesTotal / 2048) + "  " + std::to_string(percent) + "%";
+      return MBWrittenText(p.BytesDone, p.BytesTotal / kSectorSize) + "  " + std::to_string(percent) + "%";
     };
     TReadImageOptions read;
     read.Out = image;

@@ -13,6 +13,7 @@
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
 #include "component/read_image_job.h"
+#include "platform/disc_units.h"
 
 namespace brennix::cli {
 
@@ -79,7 +80,7 @@ int RunReadImage(const Args& args) {
   TConsoleJob console("read-image", true, false);
   console.StartLine = "Reading Disc...";
   console.ProgressText = [](const TJobProgress& p) {
-    const int64_t sectors = p.BytesTotal / 2048;
+    const int64_t sectors = p.BytesTotal / kSectorSize;
     const int percent = p.BytesTotal > 0 ? static_cast<int>(p.BytesDone * 100 / p.BytesTotal) : 0;
     return MBWrittenText(p.BytesDone, sectors) + "  " + std::to_string(percent) + "%";
   };

@@ -5,6 +5,7 @@
 
 #include "device/capabilities.h"
 #include "device/disc_types.h"
+#include "platform/disc_units.h"
 
 namespace brennix::cli {
 
@@ -86,8 +87,11 @@ void PrintDiscInfo(TSCSIDevice& device) {
   std::printf("Disc: %s\n", DiscTypeName(disc.Type));
   std::printf("Disc status: %s\n", StatusText(disc.Status));
   std::printf("Sessions: %u\n", disc.Sessions);
-  std::printf("Capacity: %u sectors (%.1f MB)\n", disc.Capacity, disc.Capacity * 2048.0 / 1048576.0);
-  std::printf("Used: %u sectors (%.1f MB)\n", disc.Used, disc.Used * 2048.0 / 1048576.0);
+  const auto mb = [](uint32_t sectors) {
+    return static_cast<double>(sectors) * kSectorSize / 1048576.0;
+  };
+  std::printf("Capacity: %u sectors (%.1f MB)\n", disc.Capacity, mb(disc.Capacity));
+  std::printf("Used: %u sectors (%.1f MB)\n", disc.Used, mb(disc.Used));
   std::printf("Erasable: %s\n", disc.Erasable ? "yes" : "no");
   if (disc.NextWritable) {
     std::printf("Next writable address: %u\n", *disc.NextWritable);

@@ -11,6 +11,7 @@
 #include "component/plain_words.h"
 #include "component/progress_text.h"
 #include "component/recorder_rules.h"
+#include "platform/disc_units.h"
 #include "recording/write_preparation.h"
 #include "recording/writer_thread.h"
 
@@ -265,7 +266,7 @@ TJobResult TBurnJob::RunImage() {
   std::string what = image.Kind + " image";
   if (!image.Label.empty()) what += " \"" + image.Label + "\"";
   question.Text = "Do you want to write the " + what + " (" +
-                  QueueSizeText(image.Sectors * 2048) + ") to the disc ?";
+                  QueueSizeText(image.Sectors * kSectorSize) + ") to the disc ?";
   if (!IsSequentialRecording(static_cast<int16_t>(korb.GetDiscType())) &&
       (korb.ReadVolumeSize() > 0 || korb.OverwritesDiscData()))
     question.Notes.push_back("The disc is written over from its start: what it holds now is lost.");
@@ -321,7 +322,7 @@ TJobResult TBurnJob::Record(int leftOut) {
     all[i]->OnFinalizingTrack = [recording, i](TKorbBurner*) { recording->finalizing[i].store(true); };
   }
 
-  const int64_t total = korb.SectorsToWrite() * 2048;
+  const int64_t total = korb.SectorsToWrite() * kSectorSize;
   TJobProgress progress;
   progress.Phase = TJobPhase::Writing;
   progress.BytesTotal = total;

@@ -1,7 +1,7 @@
 #include "component/burner_drive.h"
 
 #include "device/disc_types.h"
-#include "device/recording_cdbs.h"
+#include "device/cdb.h"
 #include "transport/spti.h"
 
 namespace brennix {

@@ -51,11 +51,11 @@ TJobResult TCheckJob::Run() {
 
   TJobProgress progress;
   progress.Phase = TJobPhase::Verifying;
-  std::vector<uint8_t> buffer(size_t{kChunkSectors} * kDiscSectorBytes);
+  std::vector<uint8_t> buffer(size_t{kChunkSectors} * kSectorSize);
   // Reads a file's extents; empty with why set when a sector cannot be read.
   const auto readFile = [&](const TImportedEntry& file, TSha256* sum, std::string& why) {
     for (const TImportedExtent& x : file.Extents) {
-      const uint32_t sectors = (x.Bytes + kDiscSectorBytes - 1) / kDiscSectorBytes;
+      const uint32_t sectors = (x.Bytes + kSectorSize - 1) / kSectorSize;
       uint64_t left = x.Bytes;
       for (uint32_t done = 0; done < sectors; done += kChunkSectors) {
         if (Cancelled()) {
@@ -67,7 +67,7 @@ TJobResult TCheckJob::Run() {
           why = "CANNOT BE READ AT SECTOR " + std::to_string(x.Sector + done);
           return false;
         }
-        const uint64_t bytes = std::min<uint64_t>(left, uint64_t{n} * kDiscSectorBytes);
+        const uint64_t bytes = std::min<uint64_t>(left, uint64_t{n} * kSectorSize);
         if (sum != nullptr) sum->Update(buffer.data(), static_cast<size_t>(bytes));
         left -= bytes;
         progress.BytesDone += static_cast<int64_t>(bytes);
@@ -87,12 +87,12 @@ TJobResult TCheckJob::Run() {
       std::string why;
       std::vector<uint8_t> all;
       for (const TImportedExtent& x : copy.Extents) {
-        const uint32_t sectors = (x.Bytes + kDiscSectorBytes - 1) / kDiscSectorBytes;
-        std::vector<uint8_t> part(size_t{sectors} * kDiscSectorBytes);
+        const uint32_t sectors = (x.Bytes + kSectorSize - 1) / kSectorSize;
+        std::vector<uint8_t> part(size_t{sectors} * kSectorSize);
         for (uint32_t done = 0; done < sectors; done += kChunkSectors) {
           const uint32_t n = std::min(kChunkSectors, sectors - done);
           if (!korb.ReadDiscSectors(x.Sector + done, static_cast<uint16_t>(n),
-                                    part.data() + size_t{done} * kDiscSectorBytes))
+                                    part.data() + size_t{done} * kSectorSize))
             return Refusal(std::string(kChecksumListName) + " CANNOT BE READ");
         }
         all.insert(all.end(), part.begin(), part.begin() + x.Bytes);

@@ -6,6 +6,7 @@
 #include "component/korb_burner.h"
 #include "platform/clock.h"
 #include "device/disc_types.h"
+#include "platform/disc_units.h"
 #include "recording/write_preparation.h"
 
 namespace brennix {
@@ -28,7 +29,7 @@ void WaitWhileDriveWorks(TSCSIDevice& drive, uint32_t budgetMs) {
 
 std::string MegabytesText(int64_t sectors) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(sectors) * 2048.0 / 1048576.0);
+  std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(sectors) * kSectorSize / 1048576.0);
   return text;
 }
 

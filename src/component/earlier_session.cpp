@@ -34,18 +34,7 @@ bool KeepsVolumeInPlace(int16_t t) {
 
 bool TKorbBurner::ReadDiscSectors(uint32_t lba, uint16_t sectors, uint8_t* out) {
   // A busy or not-ready drive is given time, as the read-back of a recording gives it.
-  TBurnerDrive& drive = *drive_;
-  for (int busy = 0, failed = 0;;) {
-    if (drive.ReadSectors(lba, sectors, out, uint32_t{sectors} * kDiscSectorBytes)) return true;
-    // A sector no recording reached stays blank however often it is read.
-    if (drive.LastSenseKey() == kSenseBlankCheck) return false;
-    if (IsTransientWriteFailure(drive)) {
-      if (++busy >= kMaxVerifyBusyAttempts) return false;
-    } else if (++failed >= kMaxVerifyReadAttempts) {
-      return false;
-    }
-    SleepMs(kBusyRetryMs);
-  }
+  return ReadWithRetry(*drive_, lba, sectors, out);
 }
 
 // The media whose sessions follow one another: those the writer records sequentially, and a
@@ -150,7 +139,7 @@ bool TKorbBurner::ReadLastSession(TImportedSession& session, bool& found, std::s
                                  std::string& why) {
     for (uint32_t done = 0; done < count;) {
       const auto n = static_cast<uint16_t>(std::min(count - done, kReadChunkSectors));
-      if (!ReadDiscSectors(sector + done, n, out + size_t{done} * kDiscSectorBytes)) {
+      if (!ReadDiscSectors(sector + done, n, out + size_t{done} * kSectorSize)) {
         why = "READ ERROR AT SECTOR " + std::to_string(sector + done);
         if (!LastErrorText.empty()) why += " (" + LastErrorText + ")";
         return false;
@@ -175,7 +164,7 @@ bool TKorbBurner::ReadLastSession(TImportedSession& session, bool& found, std::s
     if (!ok) {
       // A first recording that never ended leaves a lone terminator where its descriptors
       // were to go: none of its files can be trusted, and nothing else is on the disc.
-      std::vector<uint8_t> sector(kDiscSectorBytes);
+      std::vector<uint8_t> sector(kSectorSize);
       std::string why;
       if (read(kFirstDescriptorSector, 1, sector.data(), why) && sector[0] == 255 &&
           std::memcmp(sector.data() + 1, "CD001", 5) == 0) {
@@ -281,7 +270,7 @@ bool TKorbBurner::OverwritesDiscData() {
     return false;
   TBurnerDrive& drive = *drive_;
   return !VolumeAreaBlank([&drive](uint32_t sector, uint32_t count, uint8_t* out, std::string&) {
-    return drive.ReadSectors(sector, static_cast<uint16_t>(count), out, count * kDiscSectorBytes);
+    return drive.ReadSectors(sector, static_cast<uint16_t>(count), out, count * kSectorSize);
   });
 }
 
@@ -289,7 +278,7 @@ bool TKorbBurner::VolumeAreaBlank(const TSectorReader& read) {
   // The system area and the descriptors: a formatted disc that was never written reads as
   // zeros there. A drive that cannot read them at all is taken at its word, as before.
   constexpr uint32_t kVolumeArea = 32;
-  std::vector<uint8_t> bytes(size_t{kVolumeArea} * kDiscSectorBytes);
+  std::vector<uint8_t> bytes(size_t{kVolumeArea} * kSectorSize);
   std::string why;
   if (!read(0, kVolumeArea, bytes.data(), why)) return true;
   return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });

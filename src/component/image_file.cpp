@@ -7,11 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/disc_units.h"
+
 namespace brennix {
 
 namespace {
 
-constexpr int64_t kSector = 2048;
 constexpr int64_t kHeadSectors = 32;
 
 uint32_t Le32(const uint8_t* p) {
@@ -36,13 +37,13 @@ std::string InspectImageFile(const std::string& path, TImageFile& out) {
     why = "THE IMAGE IS NOT A REGULAR FILE";
   } else if (st.st_size == 0) {
     why = "THE IMAGE FILE IS EMPTY";
-  } else if (st.st_size % kSector != 0) {
+  } else if (st.st_size % kSectorSize != 0) {
     why = "THE IMAGE FILE IS NOT MADE OF WHOLE 2048-BYTE SECTORS (" +
           std::to_string(st.st_size) + " BYTES)";
   }
   if (why.empty()) {
-    out.Sectors = st.st_size / kSector;
-    out.Head.resize(static_cast<size_t>(std::min(out.Sectors, kHeadSectors) * kSector));
+    out.Sectors = st.st_size / kSectorSize;
+    out.Head.resize(static_cast<size_t>(std::min(out.Sectors, kHeadSectors) * kSectorSize));
     size_t got = 0;
     while (got < out.Head.size()) {
       const ssize_t n = ::read(fd, out.Head.data() + got, out.Head.size() - got);
@@ -56,8 +57,8 @@ std::string InspectImageFile(const std::string& path, TImageFile& out) {
   if (!why.empty()) return why;
 
   // The volume descriptors from sector 16 on.
-  for (int64_t s = 16; (s + 1) * kSector <= static_cast<int64_t>(out.Head.size()); ++s) {
-    const uint8_t* d = out.Head.data() + s * kSector;
+  for (int64_t s = 16; (s + 1) * kSectorSize <= static_cast<int64_t>(out.Head.size()); ++s) {
+    const uint8_t* d = out.Head.data() + s * kSectorSize;
     if (std::memcmp(d + 1, "CD001", 5) == 0) {
       if (d[0] == 1 && out.Kind.empty()) {
         out.Kind = "ISO 9660";

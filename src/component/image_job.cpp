@@ -11,8 +11,10 @@
 #include <utility>
 
 #include "image/iso_image.h"
+#include "platform/disc_units.h"
 #include "platform/temp_file.h"
 #include "recording/cache_thread.h"
+#include "recording/write_preparation.h"
 #include "recording/image_file_writer.h"
 
 namespace brennix {
@@ -90,7 +92,7 @@ TJobResult TImageJob::Run() {
   if (fd < 0)
     return Refuse("cannot create a file beside '" + o.Output + "': " + std::strerror(errno));
 
-  const int64_t expected = image.SectorsToWrite() * 2048;
+  const int64_t expected = image.SectorsToWrite() * kSectorSize;
   TJobProgress progress;
   progress.Phase = TJobPhase::Writing;
   progress.BytesTotal = expected;
@@ -100,8 +102,8 @@ TJobResult TImageJob::Run() {
     // A file image has no time-critical writer to make way for: the reader keeps its priority.
     // The larger files go from their source into the image whole, in the kernel where it
     // can; the cache reads ahead the small ones meanwhile.
-    TCacheThread cache(image.CacheSize(), &image.HeaderStream, image.ImageSectors * 2048,
-                       image.WritePostGap, kDvdBlockSize, lock, false, kDirectCopyMinBytes);
+    TCacheThread cache(image.CacheSize(), &image.HeaderStream, image.ImageSectors * kSectorSize,
+                       image.WritePostGap, kDVDBlockBytes, lock, false, kDirectCopyMinBytes);
     written = WriteImageToFile(
         cache, lock, fd, expected,
         [&](int64_t done) {
@@ -134,7 +136,7 @@ TJobResult TImageJob::Run() {
   };
   result.Summary.push_back(counted(image.FileCount() - image.DirCount(), "file", "files") + ", " +
                            counted(image.DirCount(), "folder", "folders") + ", " +
-                           counted(expected / 2048, "sector", "sectors") + " (" + Mb(expected) +
+                           counted(expected / kSectorSize, "sector", "sectors") + " (" + Mb(expected) +
                            ") written to " + o.Output);
   if (queue.EmptyFoldersLeftOut > 0) result.Summary.push_back(EmptyFoldersText(queue.EmptyFoldersLeftOut));
   const std::string& lines = written.FileErrors;

@@ -7,6 +7,7 @@
 #include "component/queue_tree.h"
 #include "device/disc_types.h"
 #include "platform/clock.h"
+#include "platform/disc_units.h"
 #include "platform/main_thread.h"
 #include "recording/cache_fan_out.h"
 #include "recording/cache_thread.h"
@@ -90,7 +91,7 @@ bool TKorbBurner::UseImageFile(const TImageFile& image) {
   auto* entry = new TFEntry;
   entry->FullPath = image.Path;
   entry->LongName = entry->ShortName = "IMAGE";
-  entry->FileSize = entry->JolietSize = image.Sectors * 2048;
+  entry->FileSize = entry->JolietSize = image.Sectors * kSectorSize;
   entry->Attr = kAttrArchive;
   Tables().Files.push_back(entry);
   HeaderStream.Clear();
@@ -207,7 +208,7 @@ bool TKorbBurner::BurnTogether(const std::vector<TKorbBurner*>& others,
     going.erase(going.begin() + static_cast<std::ptrdiff_t>(i));
   }
 
-  cache_ = std::make_shared<TCacheThread>(CacheSize(), &HeaderStream, ImageSectors * 2048,
+  cache_ = std::make_shared<TCacheThread>(CacheSize(), &HeaderStream, ImageSectors * kSectorSize,
                                           WritePostGap,
                                           WriteBlockBytes(discType_), Lock);
   for (uint32_t waited = 0;; waited += kCachePollMs) {

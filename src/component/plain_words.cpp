@@ -9,6 +9,7 @@
 #include "component/korb_burner.h"
 #include "device/disc_types.h"
 #include "device/scsi_errors.h"
+#include "platform/disc_units.h"
 #include "recording/write_preparation.h"
 #include "recording/writer_thread.h"
 
@@ -174,7 +175,7 @@ std::string ReadDiscSummary(TSCSIDevice& device) {
   if (status == 1 || status == 3) {
     const uint32_t capacity = device.DiscCapacity();
     const uint32_t used = device.UsedSectors();
-    if (capacity > used) free = int64_t{capacity - used} * 2048;
+    if (capacity > used) free = int64_t{capacity - used} * kSectorSize;
   }
   return DiscSummaryText(true, type, status, sessions, free);
 }
@@ -212,7 +213,7 @@ void ExplainBurnFailure(TKorbBurner& burner, TJobResult& result) {
   } else if (verifySector >= 0) {
     result.Text = kBurnFailedText;
     result.Plain = "The disc was written, but reading it back found a difference at " +
-                   AmountText(verifySector * 2048) + ".";
+                   AmountText(verifySector * kSectorSize) + ".";
     result.Advice = "Do not rely on this disc: burn the files again, on another disc or at a "
                     "lower write speed.";
   } else {

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "component/job.h"
+#include "platform/disc_units.h"
 #include "recording/write_preparation.h"
 
 namespace brennix {
@@ -29,28 +30,34 @@ std::string Grouped2(double value) {
 
 }  // namespace
 
+SizeUnit SizeUnitOf(double bytes, double step) {
+  if (!(bytes >= 1024.0)) return {"bytes", 1.0};
+  double unit = 1024.0;
+  for (const char* name : {"KB", "MB"}) {
+    if (bytes < unit * step) return {name, unit};
+    unit *= step;
+  }
+  return {"GB", unit};
+}
+
 std::string QueueSizeText(double bytes) {
   char text[64];
-  if (!(bytes >= 1024.0)) {
-    if (!(bytes >= 0)) bytes = 0;
-    std::snprintf(text, sizeof text, "%.15g bytes", bytes);
-  } else if (bytes < 1048576.0) {
-    std::snprintf(text, sizeof text, "%.2f KB", bytes / 1024.0);
-  } else if (bytes < 1073741824.0) {
-    std::snprintf(text, sizeof text, "%.2f MB", bytes / 1048576.0);
+  const SizeUnit unit = SizeUnitOf(bytes, 1024.0);
+  if (unit.Bytes == 1.0) {
+    std::snprintf(text, sizeof text, "%.15g bytes", bytes >= 0 ? bytes : 0.0);
   } else {
-    std::snprintf(text, sizeof text, "%.2f GB", bytes / 1073741824.0);
+    std::snprintf(text, sizeof text, "%.2f %s", bytes / unit.Bytes, unit.Name);
   }
   return text;
 }
 
 std::string MBWrittenText(int64_t bytesWritten, int64_t sectorsToWrite) {
   return "MB Written: " + Grouped2(static_cast<double>(bytesWritten) / 1048576.0) + "/" +
-         Grouped2(static_cast<double>(sectorsToWrite) * 2048.0 / 1048576.0);
+         Grouped2(static_cast<double>(sectorsToWrite) * kSectorSize / 1048576.0);
 }
 
 int64_t ProgressPosition(int64_t bytesWritten, int64_t sectorsToWrite) {
-  const int64_t position = bytesWritten / 2048;
+  const int64_t position = bytesWritten / kSectorSize;
   const double cap = static_cast<double>(sectorsToWrite) * 0.9;
   return static_cast<double>(position) > cap ? static_cast<int64_t>(cap) : position;
 }

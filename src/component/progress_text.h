@@ -8,6 +8,14 @@
 
 namespace brennix {
 
+// The unit a size is shown in: bytes below 1024, then KB (1024 bytes), MB and GB, each
+// `step` times the one before. NaN and negative sizes stay in bytes.
+struct SizeUnit {
+  const char* Name;  // "bytes", "KB", "MB", "GB"
+  double Bytes;      // what one unit holds
+};
+SizeUnit SizeUnitOf(double bytes, double step);
+
 // Bytes, KB, MB or GB with two decimals, each unit 1024 of the one before: the units of
 // "MB Written" and of every other size the command line prints, so that one run never shows
 // one size in two measures. (The desktop's size line and question keep SizeToText's.)

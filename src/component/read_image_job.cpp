@@ -31,7 +31,7 @@ constexpr uint64_t kProgressEveryMs = 250;
 // Where the volume whose descriptors begin at start + 16 ends; 0 when none is there. The
 // size of a volume in a later session counts from sector 0, as readers take it.
 uint32_t VolumeEnd(TKorbBurner& korb, uint32_t start) {
-  std::vector<uint8_t> sector(kDiscSectorBytes);
+  std::vector<uint8_t> sector(kSectorSize);
   if (!korb.ReadDiscSectors(start + kFirstDescriptorSector, 1, sector.data())) return 0;
   const auto size = ParseVolumeSpaceSize(sector);
   if (!size || *size == 0) return 0;
@@ -112,16 +112,16 @@ TJobResult TReadImageJob::Run() {
   uint32_t first = 0;
   std::set<uint32_t> bad;
   if (o.Resume && ::fstat(fd, &st) == 0) {
-    first = static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(st.st_size) / kDiscSectorBytes, end));
+    first = static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(st.st_size) / kSectorSize, end));
     for (const uint32_t s : LoadBadList(badPath))
       if (s < first) bad.insert(s);
   }
 
   TJobProgress progress;
   progress.Phase = TJobPhase::Writing;
-  progress.BytesTotal = int64_t{end} * kDiscSectorBytes;
+  progress.BytesTotal = int64_t{end} * kSectorSize;
   Report(progress);
-  std::vector<uint8_t> buffer(size_t{kChunkSectors} * kDiscSectorBytes);
+  std::vector<uint8_t> buffer(size_t{kChunkSectors} * kSectorSize);
   std::string failure;
   uint64_t lastReport = TickCount();
   const auto inRecorded = [&](uint32_t s) {
@@ -132,17 +132,17 @@ TJobResult TReadImageJob::Run() {
   const auto readSectors = [&](uint32_t at, uint32_t count) {
     if (korb.ReadDiscSectors(at, static_cast<uint16_t>(count), buffer.data())) {
       for (uint32_t k = 0; k < count; ++k) bad.erase(at + k);
-      return WriteAt(fd, buffer.data(), size_t{count} * kDiscSectorBytes, uint64_t{at} * kDiscSectorBytes);
+      return WriteAt(fd, buffer.data(), size_t{count} * kSectorSize, uint64_t{at} * kSectorSize);
     }
     for (uint32_t k = 0; k < count && !Cancelled(); ++k) {
       uint8_t* one = buffer.data();
       if (korb.ReadDiscSectors(at + k, 1, one)) {
         bad.erase(at + k);
       } else {
-        std::memset(one, 0, kDiscSectorBytes);
+        std::memset(one, 0, kSectorSize);
         bad.insert(at + k);
       }
-      if (!WriteAt(fd, one, kDiscSectorBytes, uint64_t{at + k} * kDiscSectorBytes)) return false;
+      if (!WriteAt(fd, one, kSectorSize, uint64_t{at + k} * kSectorSize)) return false;
     }
     return true;
   };
@@ -166,14 +166,14 @@ TJobResult TReadImageJob::Run() {
     if (data) {
       if (!readSectors(at, count)) failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
     } else {
-      std::memset(buffer.data(), 0, size_t{count} * kDiscSectorBytes);
-      if (!WriteAt(fd, buffer.data(), size_t{count} * kDiscSectorBytes, uint64_t{at} * kDiscSectorBytes))
+      std::memset(buffer.data(), 0, size_t{count} * kSectorSize);
+      if (!WriteAt(fd, buffer.data(), size_t{count} * kSectorSize, uint64_t{at} * kSectorSize))
         failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
     }
     at += count;
     if (TickCount() - lastReport >= kProgressEveryMs || at == end) {
       lastReport = TickCount();
-      progress.BytesDone = int64_t{at} * kDiscSectorBytes;
+      progress.BytesDone = int64_t{at} * kSectorSize;
       Report(progress);
     }
   }
@@ -182,7 +182,7 @@ TJobResult TReadImageJob::Run() {
   if (failure.empty() && sessionStart > 0 && !Cancelled()) {
     std::vector<uint8_t> head;
     for (uint32_t k = 0; k < kChunkSectors - kFirstDescriptorSector; ++k) {
-      std::vector<uint8_t> d(kDiscSectorBytes);
+      std::vector<uint8_t> d(kSectorSize);
       if (!korb.ReadDiscSectors(sessionStart + kFirstDescriptorSector + k, 1, d.data()) ||
           std::memcmp(d.data() + 1, "CD001", 5) != 0)
         break;
@@ -190,10 +190,10 @@ TJobResult TReadImageJob::Run() {
       if (d[0] == 255) break;
     }
     if (!head.empty() &&
-        !WriteAt(fd, head.data(), head.size(), uint64_t{kFirstDescriptorSector} * kDiscSectorBytes))
+        !WriteAt(fd, head.data(), head.size(), uint64_t{kFirstDescriptorSector} * kSectorSize))
       failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
   }
-  if (failure.empty() && ::ftruncate(fd, static_cast<off_t>(uint64_t{end} * kDiscSectorBytes)) != 0)
+  if (failure.empty() && ::ftruncate(fd, static_cast<off_t>(uint64_t{end} * kSectorSize)) != 0)
     failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
   if (failure.empty() && ::fsync(fd) != 0)
     failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
@@ -216,7 +216,7 @@ TJobResult TReadImageJob::Run() {
   }
   char line[128];
   std::snprintf(line, sizeof line, "%u sectors (%.2f MB) read", end,
-                static_cast<double>(end) * kDiscSectorBytes / 1048576.0);
+                static_cast<double>(end) * kSectorSize / 1048576.0);
   result.Summary.push_back(line);
   progress.Ended = true;
   Report(progress);

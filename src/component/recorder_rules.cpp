@@ -4,6 +4,7 @@
 
 #include "component/korb_burner.h"
 #include "device/disc_types.h"
+#include "platform/disc_units.h"
 #include "recording/write_preparation.h"
 
 namespace brennix {
@@ -27,9 +28,9 @@ std::vector<uint16_t> OfferedWriteSpeeds(const TSCSIDevice& device, int16_t disc
   const uint16_t fastest = device.CapabilityWord(18);  // host order after ReadCapabilities
   // The write speed descriptors (MMC page 2Ah, bytes 30 on), big-endian as the drive sent them.
   const uint8_t* page = device.CapabilityPage;
-  const unsigned count = (unsigned{page[30]} << 8) | page[31];
+  const unsigned count = ReadBE16(page + 30);
   for (unsigned i = 0; i < count && 32 + 4 * i + 4 <= 128; ++i) {
-    const uint16_t kbs = static_cast<uint16_t>((page[32 + 4 * i + 2] << 8) | page[32 + 4 * i + 3]);
+    const uint16_t kbs = ReadBE16(page + 32 + 4 * i + 2);
     if (kbs > 0) speeds.push_back(kbs);
   }
   if (speeds.size() < 2 && fastest > 0) {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "device/byte_order.h"
 #include "device/scsi_device.h"
+#include "platform/disc_units.h"
 
 namespace brennix {
 

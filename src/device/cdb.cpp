@@ -1,6 +1,6 @@
 #include "device/cdb.h"
 
-#include "device/byte_order.h"
+#include <ctime>
 
 namespace brennix {
 
@@ -104,6 +104,103 @@ Cdb BlankCdb(uint8_t type) {
   Cdb cdb = Cdb::Zeroed(op::BLANK, 12);
   cdb[1] = type;
   return cdb;
+}
+
+Cdb SetCDSpeedCdb(uint16_t readSpeed, uint16_t writeSpeed) {
+  Cdb cdb = Cdb::Zeroed(op::SET_CD_SPEED, 12);
+  WriteBE16(&cdb.Bytes[2], readSpeed == 0 ? 0xFFFF : readSpeed);
+  WriteBE16(&cdb.Bytes[4], writeSpeed == 0 ? 0xFFFF : writeSpeed);
+  return cdb;
+}
+
+Cdb SetStreamingCdb(uint16_t parameterListLength) {
+  Cdb cdb = Cdb::Zeroed(op::SET_STREAMING, 12);
+  WriteBE16(&cdb.Bytes[9], parameterListLength);
+  return cdb;
+}
+
+Cdb SendTimestampCdb() {
+  Cdb cdb = Cdb::Zeroed(op::SEND_DVD_STRUCTURE, 12);
+  cdb[7] = 0x0F;  // format: time stamp
+  WriteBE16(&cdb.Bytes[8], kTimestampLength);
+  return cdb;
+}
+
+Cdb SendOPCCdb() {
+  Cdb cdb = Cdb::Zeroed(op::SEND_OPC_INFORMATION, 10);
+  cdb[1] = 0x01;  // do the calibration
+  return cdb;
+}
+
+Cdb ReserveTrackCdb(uint32_t sectors) {
+  Cdb cdb = Cdb::Zeroed(op::RESERVE_TRACK, 12);
+  WriteBE32(&cdb.Bytes[5], sectors);
+  return cdb;
+}
+
+Cdb ReadBufferCapacityCdb() {
+  Cdb cdb = Cdb::Zeroed(op::READ_BUFFER_CAPACITY, 10);
+  cdb[8] = kBufferCapacityLength;
+  return cdb;
+}
+
+Cdb Write10Cdb(uint32_t lba, uint16_t sectors) {
+  Cdb cdb = Cdb::Zeroed(op::WRITE_10, 10);
+  WriteBE32(&cdb.Bytes[2], lba);
+  WriteBE16(&cdb.Bytes[7], sectors);
+  return cdb;
+}
+
+Cdb SynchronizeCacheCdb(bool immediate) {
+  Cdb cdb = Cdb::Zeroed(op::SYNCHRONIZE_CACHE, 10);
+  if (immediate) cdb[1] = 0x02;
+  return cdb;
+}
+
+Cdb CloseTrackSessionCdb(bool immediate, uint8_t function, uint8_t byte3, uint8_t byte4,
+                         uint8_t byte5) {
+  Cdb cdb = Cdb::Zeroed(op::CLOSE_TRACK_SESSION, 10);
+  if (immediate) cdb[1] = 0x01;
+  cdb[2] = function;
+  cdb[3] = byte3;
+  cdb[4] = byte4;
+  cdb[5] = byte5;
+  return cdb;
+}
+
+Cdb CloseSessionCdb(bool track, bool immediate, bool finish) {
+  return CloseTrackSessionCdb(immediate, finish ? 5 : (track ? 1 : 2), 0, 0, track ? 0xFF : 0);
+}
+
+std::array<uint8_t, kStreamingDescriptorLength> BuildStreamingDescriptor(
+    uint32_t endLba, uint32_t readSizeKB, uint32_t writeSizeKB, uint32_t readTimeMs,
+    uint32_t writeTimeMs) {
+  std::array<uint8_t, kStreamingDescriptorLength> d{};
+  // Bytes 0-3: flags and reserved; 4-7: start LBA, always 0.
+  WriteBE32(&d[8], endLba);
+  WriteBE32(&d[12], readSizeKB);
+  WriteBE32(&d[16], readTimeMs);
+  WriteBE32(&d[20], writeSizeKB);
+  WriteBE32(&d[24], writeTimeMs);
+  return d;
+}
+
+std::array<uint8_t, kTimestampLength> BuildTimestamp(const std::string& digits) {
+  std::array<uint8_t, kTimestampLength> t{};
+  WriteBE16(&t[0], kTimestampLength - 2);
+  if (digits.size() == 14) {
+    for (size_t i = 0; i < 14; ++i) t[8 + i] = static_cast<uint8_t>(digits[i]);
+  }
+  return t;
+}
+
+std::string TimestampDigitsNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr) return {};
+  char text[32] = {};
+  if (std::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local) != 14) return {};
+  return text;
 }
 
 }  // namespace brennix

@@ -7,19 +7,10 @@ namespace brennix {
 
 namespace {
 
-uint32_t Be32(std::span<const uint8_t> a, size_t at) {
-  return (uint32_t{a[at]} << 24) | (uint32_t{a[at + 1]} << 16) | (uint32_t{a[at + 2]} << 8) |
-         uint32_t{a[at + 3]};
-}
-
-uint16_t Be16(std::span<const uint8_t> a, size_t at) {
-  return static_cast<uint16_t>((a[at] << 8) | a[at + 1]);
-}
-
 // What the drive sent, cut to the length it declares in its first two bytes.
 std::span<const uint8_t> ClampToDeclared16(std::span<const uint8_t> answer) {
   if (answer.size() < 2) return {};
-  const size_t declared = size_t{Be16(answer, 0)} + 2;
+  const size_t declared = size_t{ReadBE16(&answer[0])} + 2;
   return answer.first(std::min(declared, answer.size()));
 }
 
@@ -51,14 +42,14 @@ std::optional<TrackInformation> ParseTrackInformation(std::span<const uint8_t> a
   t.Damaged = (a[5] & 0x20) != 0;
   t.Reserved = (a[6] & 0x80) != 0;
   t.Blank = (a[6] & 0x40) != 0;
-  t.TrackStart = Be32(a, 8);
-  t.NextWritableAddress = Be32(a, 12);
-  t.FreeBlocks = Be32(a, 16);
-  t.FixedPacketSize = Be32(a, 20);
-  t.TrackSize = Be32(a, 24);
+  t.TrackStart = ReadBE32(&a[8]);
+  t.NextWritableAddress = ReadBE32(&a[12]);
+  t.FreeBlocks = ReadBE32(&a[16]);
+  t.FixedPacketSize = ReadBE32(&a[20]);
+  t.TrackSize = ReadBE32(&a[24]);
   t.NextWritableValid = (a[7] & 0x01) != 0;
   if (a.size() >= 32) {
-    t.LastRecordedAddress = Be32(a, 28);
+    t.LastRecordedAddress = ReadBE32(&a[28]);
     t.LastRecordedValid = (a[7] & 0x02) != 0;
   }
   if (a.size() >= 34) {
@@ -93,11 +84,11 @@ std::optional<FormatCapacityList> ParseFormatCapacities(std::span<const uint8_t>
   std::memcpy(b, answer.data(), std::min<size_t>(valid, sizeof b));
   const std::span<const uint8_t> s(b, sizeof b);
   FormatCapacityList f;
-  f.CurrentBlocks = Be32(s, 4);
+  f.CurrentBlocks = ReadBE32(&s[4]);
   std::memcpy(f.CurrentType, b + 8, 4);
-  f.FirstBlocks = Be32(s, 12);
+  f.FirstBlocks = ReadBE32(&s[12]);
   std::memcpy(f.FirstType, b + 16, 4);
-  f.SecondBlocks = Be32(s, 20);
+  f.SecondBlocks = ReadBE32(&s[20]);
   std::memcpy(f.SecondType, b + 24, 4);
   return f;
 }
@@ -112,35 +103,34 @@ uint32_t FormatCapacityList::ChooseBlocks() const {
 
 std::optional<CapacityAnswer> ParseReadCapacity(std::span<const uint8_t> answer) {
   if (answer.size() < kReadCapacityLength) return std::nullopt;
-  return CapacityAnswer{Be32(answer, 0), Be32(answer, 4)};
+  return CapacityAnswer{ReadBE32(&answer[0]), ReadBE32(&answer[4])};
 }
 
 std::optional<BufferCapacity> ParseBufferCapacity(std::span<const uint8_t> answer) {
   if (answer.size() < 12) return std::nullopt;
   BufferCapacity c;
-  c.BufferLength = Be32(answer, 4);
-  c.BlankLength = Be32(answer, 8);
+  c.BufferLength = ReadBE32(&answer[4]);
+  c.BlankLength = ReadBE32(&answer[8]);
   if (c.BlankLength == 0xFFFFFFFFu) c.BlankLength = c.BufferLength;
   return c;
 }
 
 std::optional<uint16_t> ParseCurrentProfile(std::span<const uint8_t> answer) {
   if (answer.size() < 8) return std::nullopt;
-  return Be16(answer, 6);
+  return ReadBE16(&answer[6]);
 }
 
 std::optional<uint32_t> ParseLastSessionStart(std::span<const uint8_t> answer) {
   const auto a = ClampToDeclared16(answer);
   if (a.size() < 12) return std::nullopt;
-  return Be32(a, 8);
+  return ReadBE32(&a[8]);
 }
 
 std::optional<uint32_t> ParseVolumeSpaceSize(std::span<const uint8_t> sector) {
   if (sector.size() < 84) return std::nullopt;
   if (sector[0] != 1 && sector[0] != 2) return std::nullopt;
   if (std::memcmp(sector.data() + 1, "CD001", 5) != 0) return std::nullopt;
-  return uint32_t{sector[80]} | (uint32_t{sector[81]} << 8) | (uint32_t{sector[82]} << 16) |
-         (uint32_t{sector[83]} << 24);
+  return ReadLE32(&sector[80]);  // the little-endian half of the volume space size
 }
 
 }  // namespace brennix

@@ -6,6 +6,8 @@
 #include <optional>
 #include <span>
 
+#include "platform/disc_units.h"
+
 namespace brennix {
 
 constexpr uint32_t kDiscInformationLength = 56;
@@ -13,7 +15,6 @@ constexpr uint32_t kTrackInformationLength = 40;
 constexpr uint32_t kAtipLength = 26;
 constexpr uint32_t kFormatCapacitiesLength = 248;  // F8h
 constexpr uint32_t kReadCapacityLength = 8;
-constexpr uint32_t kDiscSectorBytes = 2048;
 
 struct DiscInformation {
   uint8_t Status = 0;             // 0 empty, 1 incomplete, 2 complete, 3 other

@@ -61,7 +61,7 @@ std::optional<TrackInformation> TSCSIDevice::ReadLastDvdTrackInfo() {
 }
 
 bool TSCSIDevice::ReadFormatCapacities(uint32_t& blocks, uint32_t& blockLength) {
-  blockLength = kDiscSectorBytes;
+  blockLength = kSectorSize;
   blocks = 0;
   if (!ReadFormatCapacities()) return false;
   const auto parsed = ParseFormatCapacities(std::span<const uint8_t>(
@@ -225,9 +225,9 @@ uint32_t TSCSIDevice::VolumeSpaceSize() {
 }
 
 std::optional<uint32_t> TSCSIDevice::ReadVolumeDescriptorSize(uint32_t sector) {
-  std::vector<uint8_t> buffer(kDiscSectorBytes, 0);
-  if (!Read10(sector, 1, buffer.data(), kDiscSectorBytes)) return std::nullopt;
-  const uint32_t returned = std::min<uint32_t>(LastDataTransferred(), kDiscSectorBytes);
+  std::vector<uint8_t> buffer(kSectorSize, 0);
+  if (!Read10(sector, 1, buffer.data(), kSectorSize)) return std::nullopt;
+  const uint32_t returned = std::min<uint32_t>(LastDataTransferred(), kSectorSize);
   return ParseVolumeSpaceSize(std::span<const uint8_t>(buffer.data(), returned));
 }
 

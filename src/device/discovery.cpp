@@ -150,7 +150,6 @@ void TSCSIDevice::SetDevice(const std::string& E) {
   Lun = lun;
   device_ = E;
 
-  ReadCapabilities();
   std::memset(InquiryBuffer, 0, sizeof InquiryBuffer);
   if (!Inquiry()) {
     DeviceName = LastErrorText;
@@ -160,11 +159,13 @@ void TSCSIDevice::SetDevice(const std::string& E) {
       if (InquiryBuffer[i] < 0x20) InquiryBuffer[i] = ' ';
     DeviceName = InquiryDeviceName(InquiryBuffer);
   }
+  // The model's quirks first: the capabilities depend on them, and must not be read with
+  // those of the device selected before.
+  const bool recorder = InquiryBuffer[0] == DTYPE_CDROM || InquiryBuffer[0] == DTYPE_WORM;
+  if (recorder) SetQuirks();
+  ReadCapabilities();
 
-  if (InquiryBuffer[0] == DTYPE_CDROM || InquiryBuffer[0] == DTYPE_WORM) {
-    SetQuirks();
-    // The capability read above ran before the model was known.
-    if (ForceUnderrunFree) Capabilities |= cap::UnderrunFree;
+  if (recorder) {
     if (OnDeviceChange) OnDeviceChange(this);
     ProbeWriteModes();
     return;

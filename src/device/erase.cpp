@@ -8,9 +8,10 @@
 #include "device/tray_lock.h"
 #include "device/erase_plan.h"
 #include "device/erase_thread.h"
-#include "device/recording_cdbs.h"
+#include "device/cdb.h"
 #include "device/scsi_device.h"
 #include "platform/clock.h"
+#include "platform/disc_units.h"
 
 namespace brennix {
 
@@ -74,9 +75,9 @@ bool TSCSIDevice::StartErase(uint8_t blankType) {
     }
   } else if (t == kDiscDvdRam && blankType == kBlankQuick) {
     // Whole blocks of zeros: nothing left over from another command may reach the disc.
-    const std::vector<uint8_t> zeros(size_t{kZeroFillBlocks} * 2048, 0);
+    const std::vector<uint8_t> zeros(size_t{kZeroFillBlocks} * kSectorSize, 0);
     for (uint32_t address = 0; address <= kDvdRamStartZeroFillLast; address += kZeroFillBlocks)
-      WriteSectors(address, kZeroFillBlocks, kZeroFillBlocks * 2048, zeros.data());
+      WriteSectors(address, kZeroFillBlocks, kZeroFillBlocks * kSectorSize, zeros.data());
     SynchronizeCache(30000, false);
     started = true;
   } else if (t == kDiscDvdRam) {

@@ -6,6 +6,7 @@
 
 #include "device/disc_types.h"
 #include "device/speed_text.h"
+#include "platform/disc_units.h"
 
 namespace brennix {
 
@@ -31,14 +32,9 @@ int DriveReportedProgress(const uint8_t* sense, size_t length) {
   if ((sense[2] & 0x0F) != 0x02) return -1;     // NOT READY
   if (sense[7] < 10) return -1;                 // additional length must reach byte 17
   if ((sense[15] & 0x80) == 0) return -1;       // sense-key specific bytes not valid
-  const uint32_t fraction = (uint32_t{sense[16]} << 8) | sense[17];
+  const uint32_t fraction = ReadBE16(sense + 16);
   return static_cast<int>(fraction * 100 / 65536);
 }
-
-namespace {
-
-
-}  // namespace
 
 std::string EraseSpeedText(int discType, uint32_t speedKBs) {
   return FormatSpeedText(discType >= kDiscDvdRam && discType <= kDiscDvdPlusRw, speedKBs);

@@ -8,6 +8,7 @@
 #include "device/erase_plan.h"
 #include "device/scsi_device.h"
 #include "platform/clock.h"
+#include "platform/disc_units.h"
 #include "platform/main_thread.h"
 #include "transport/aspi.h"
 
@@ -28,7 +29,7 @@ TEraseThread::TEraseThread(TSCSIDevice& device, int16_t eraseDiscType, uint8_t b
       blankType_(blankType),
       estimate_(estimate),
       deviceAlive_(std::move(deviceAlive)),
-      zeros_(size_t{kZeroFillBlocks} * 2048, 0),
+      zeros_(size_t{kZeroFillBlocks} * kSectorSize, 0),
       hold_(std::move(hold)) {}
 
 TEraseThread::~TEraseThread() {
@@ -64,7 +65,7 @@ bool TEraseThread::TestReady() {
 }
 
 bool TEraseThread::ZeroFill(uint32_t lastAddress) {
-  const uint32_t bytes = kZeroFillBlocks * 2048;
+  const uint32_t bytes = kZeroFillBlocks * kSectorSize;
   filling_.store(true);
   bool filled = true;
   for (uint32_t address = 0; address <= lastAddress && filled; address += kZeroFillBlocks) {
@@ -82,17 +83,21 @@ bool TEraseThread::ZeroFill(uint32_t lastAddress) {
 }
 
 void TEraseThread::WaitDvdRw() {
+  // The seconds that really passed, naps and commands alike.
+  const uint64_t start = TickCount();
+  const double before = elapsed_;
+  const auto count = [&] { elapsed_ = before + static_cast<double>(TickCount() - start) / 1000; };
   do {
     Update();
-    elapsed_ += 1;
     if (!TestReady() && !Nap(2000)) return;
+    count();
     Update();
   } while (NotReady() && elapsed_ <= estimate_);
   if (!Nap(5000)) return;
   do {
     Update();
-    elapsed_ += 1;
     if (!TestReady() && !Nap(2000)) return;
+    count();
   } while (NotReady() && elapsed_ <= estimate_);
 }
 

@@ -4,26 +4,16 @@
 #include <cstring>
 #include <span>
 
+#include "device/cdb.h"
 #include "device/disc_answers.h"
 #include "device/disc_types.h"
-#include "device/recording_cdbs.h"
 #include "device/scsi_device.h"
 #include "device/write_parameters.h"
 
 namespace brennix {
 
-namespace {
-
-Cdb ToCdb(const CommandBlock& block) {
-  Cdb cdb = Cdb::Zeroed(block.Bytes[0], block.Length);
-  std::copy(block.Bytes.begin(), block.Bytes.end(), cdb.Bytes);
-  return cdb;
-}
-
-}  // namespace
-
 bool TSCSIDevice::SetCDSpeed(uint16_t readSpeed, uint16_t writeSpeed) {
-  return RunCommand(ToCdb(BuildSetCDSpeed(readSpeed, writeSpeed)), DataDirection::None, nullptr, 0,
+  return RunCommand(SetCDSpeedCdb(readSpeed, writeSpeed), DataDirection::None, nullptr, 0,
                     kSetCDSpeedTimeoutMs);
 }
 
@@ -38,8 +28,8 @@ bool TSCSIDevice::SetWriteParameters(bool testWrite, bool underrunProtection, bo
   if (discType == kDiscDvdRam) return true;
 
   uint8_t answer[kWriteParametersSenseLength] = {};
-  if (!RunCommand(ToCdb(BuildModeSenseWriteParameters()), DataDirection::In, answer,
-                  sizeof answer, kModeSenseTimeoutMs))
+  if (!RunCommand(ModeSense10Cdb(kWriteParametersPage, false, kWriteParametersSenseLength),
+                  DataDirection::In, answer, sizeof answer, kModeSenseTimeoutMs))
     return false;
   const uint32_t returned = std::min<uint32_t>(LastDataTransferred(), sizeof answer);
 
@@ -68,7 +58,7 @@ bool TSCSIDevice::SendStreamingDescriptor(const void* buffer, uint16_t length) {
   const uint16_t n = std::min<uint16_t>(length, sizeof ParameterBuffer);
   std::memset(ParameterBuffer, 0, sizeof ParameterBuffer);
   if (buffer != nullptr) std::memcpy(ParameterBuffer, buffer, n);
-  return RunCommand(ToCdb(BuildSetStreaming(n)), DataDirection::Out, ParameterBuffer, n,
+  return RunCommand(SetStreamingCdb(n), DataDirection::Out, ParameterBuffer, n,
                     kSetStreamingTimeoutMs);
 }
 
@@ -83,23 +73,23 @@ bool TSCSIDevice::SendTimestamp(const std::string& digits) {
   const auto t = BuildTimestamp(digits);
   std::memset(ParameterBuffer, 0, sizeof ParameterBuffer);
   std::memcpy(ParameterBuffer, t.data(), t.size());
-  return RunCommand(ToCdb(BuildSendTimestamp()), DataDirection::Out, ParameterBuffer,
+  return RunCommand(SendTimestampCdb(), DataDirection::Out, ParameterBuffer,
                     kTimestampLength, kSendTimestampTimeoutMs);
 }
 
 bool TSCSIDevice::SendOPC() {
-  return RunCommand(ToCdb(BuildSendOPC()), DataDirection::None, nullptr, 0, kSendOPCTimeoutMs);
+  return RunCommand(SendOPCCdb(), DataDirection::None, nullptr, 0, kSendOPCTimeoutMs);
 }
 
 bool TSCSIDevice::ReserveTrack(uint32_t sectors) {
-  return RunCommand(ToCdb(BuildReserveTrack(sectors)), DataDirection::None, nullptr, 0,
+  return RunCommand(ReserveTrackCdb(sectors), DataDirection::None, nullptr, 0,
                     kReserveTrackTimeoutMs);
 }
 
 bool TSCSIDevice::ReadBufferCapacity(uint32_t& bufferLength, uint32_t& blankLength) {
   uint8_t answer[kBufferCapacityLength] = {};
   std::optional<BufferCapacity> parsed;
-  if (RunCommand(ToCdb(BuildReadBufferCapacity()), DataDirection::In, answer, sizeof answer,
+  if (RunCommand(ReadBufferCapacityCdb(), DataDirection::In, answer, sizeof answer,
                  kReadBufferCapacityTimeoutMs)) {
     parsed = ParseBufferCapacity(
         std::span<const uint8_t>(answer, std::min<uint32_t>(LastDataTransferred(), sizeof answer)));
@@ -120,23 +110,23 @@ bool TSCSIDevice::ReadBufferCapacity(uint32_t& bufferLength, uint32_t& blankLeng
 bool TSCSIDevice::WriteSectors(uint32_t lba, uint16_t sectors, uint32_t byteCount,
                                const void* buffer) {
   // The data only goes out; the transport's buffer parameter is not const.
-  return RunCommand(ToCdb(BuildWrite10(lba, sectors)), DataDirection::Out,
+  return RunCommand(Write10Cdb(lba, sectors), DataDirection::Out,
                     const_cast<void*>(buffer), byteCount, kWriteSectorsTimeoutMs);
 }
 
 bool TSCSIDevice::SynchronizeCache(uint32_t timeout, bool immediate) {
-  return RunCommand(ToCdb(BuildSynchronizeCache(immediate)), DataDirection::None, nullptr, 0,
+  return RunCommand(SynchronizeCacheCdb(immediate), DataDirection::None, nullptr, 0,
                     timeout);
 }
 
 bool TSCSIDevice::CloseTrackSession(bool immediate, uint8_t function, uint8_t byte3,
                                     uint8_t byte4, uint8_t byte5) {
-  return RunCommand(ToCdb(BuildCloseTrackSession(immediate, function, byte3, byte4, byte5)),
+  return RunCommand(CloseTrackSessionCdb(immediate, function, byte3, byte4, byte5),
                     DataDirection::None, nullptr, 0, kCloseTrackSessionTimeoutMs);
 }
 
 bool TSCSIDevice::CloseSession(bool track, bool immediate, bool finish) {
-  return RunCommand(ToCdb(BuildCloseSession(track, immediate, finish)), DataDirection::None,
+  return RunCommand(CloseSessionCdb(track, immediate, finish), DataDirection::None,
                     nullptr, 0, kCloseTrackSessionTimeoutMs);
 }
 

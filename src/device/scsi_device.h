@@ -195,7 +195,7 @@ class TSCSIDevice {
   bool SendStreamingDescriptor(const void* buffer, uint16_t length);
   bool SetStreaming(uint32_t startLBA, uint32_t endLBA, uint32_t readSize, uint32_t writeSize,
                     uint32_t readTime, uint32_t writeTime);
-  // digits: local time as "yyyymmddhhnnss" (TimestampDigitsNow in recording_cdbs.h).
+  // digits: local time as "yyyymmddhhnnss" (TimestampDigitsNow in cdb.h).
   bool SendTimestamp(const std::string& digits);
   bool SendOPC();
   bool ReserveTrack(uint32_t sectors);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "device/disc_types.h"
+#include "platform/disc_units.h"
 
 namespace brennix {
 
@@ -12,10 +13,7 @@ namespace {
 constexpr uint8_t kPageCodeMask = 0x3F;
 
 void SetPacketSize(std::array<uint8_t, kWriteParametersPageCopy>& p, uint32_t size) {
-  p[10] = static_cast<uint8_t>(size >> 24);
-  p[11] = static_cast<uint8_t>(size >> 16);
-  p[12] = static_cast<uint8_t>(size >> 8);
-  p[13] = static_cast<uint8_t>(size);
+  WriteBE32(&p[10], size);
 }
 
 }  // namespace

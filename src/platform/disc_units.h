@@ -77,6 +77,15 @@ constexpr uint8_t TEST_UNIT_READY = 0x00, REZERO_UNIT = 0x01, REQUEST_SENSE = 0x
                   MODE_SENSE_10 = 0x5A, CLOSE_TRACK_SESSION = 0x5B,
                   READ_BUFFER_CAPACITY = 0x5C, BLANK = 0xA1, SET_STREAMING = 0xB6,
                   SET_CD_SPEED = 0xBB, SEND_DVD_STRUCTURE = 0xBF;
+// Named in the command log but never sent.
+constexpr uint8_t SEEK_10 = 0x2B, WRITE_AND_VERIFY_10 = 0x2E, VERIFY_10 = 0x2F,
+                  READ_SUB_CHANNEL = 0x42, PLAY_AUDIO_10 = 0x45, PLAY_AUDIO_MSF = 0x47,
+                  GET_EVENT_STATUS_NOTIFICATION = 0x4A, PAUSE_RESUME = 0x4B,
+                  STOP_PLAY_SCAN = 0x4E, REPAIR_TRACK = 0x58, SEND_CUE_SHEET = 0x5D,
+                  SEND_EVENT = 0xA2, SEND_KEY = 0xA3, REPORT_KEY = 0xA4, PLAY_AUDIO_12 = 0xA5,
+                  LOAD_UNLOAD_MEDIUM = 0xA6, SET_READ_AHEAD = 0xA7, READ_12 = 0xA8,
+                  WRITE_12 = 0xAA, GET_PERFORMANCE = 0xAC, READ_DVD_STRUCTURE = 0xAD,
+                  READ_CD_MSF = 0xB9, SCAN = 0xBA, MECHANISM_STATUS = 0xBD, READ_CD = 0xBE;
 }  // namespace op
 
 }  // namespace brennix

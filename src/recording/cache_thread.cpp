@@ -10,21 +10,21 @@
 #include "image/image_tables.h"
 #include "image/memory_stream.h"
 #include "platform/clock.h"
+#include "platform/disc_units.h"
 #include "recording/stream_ex.h"
+#include "recording/write_preparation.h"
 
 namespace brennix {
 
 namespace {
 
-constexpr int32_t kSectorBytes = 2048;
-
 int32_t SaneBlockSize(int32_t blockSize) {
-  const int32_t whole = blockSize / kSectorBytes * kSectorBytes;
-  return std::clamp(whole, kSectorBytes, kDvdBlockSize);
+  const int32_t whole = blockSize / kSectorSize * kSectorSize;
+  return std::clamp(whole, kSectorSize, kDVDBlockBytes);
 }
 
 int64_t RoundUpToSector(int64_t bytes) {
-  return (bytes + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+  return (bytes + kSectorSize - 1) / kSectorSize * kSectorSize;
 }
 
 // Opens a source file for reading, or gives null. Only regular files are read: a FIFO or a
@@ -72,10 +72,6 @@ TCacheItem::TCacheItem() = default;
 TCacheItem::TCacheItem(TCacheItem&&) noexcept = default;
 TCacheItem& TCacheItem::operator=(TCacheItem&&) noexcept = default;
 TCacheItem::~TCacheItem() = default;
-
-int32_t CacheBlockSizeForDiscType(uint16_t discType) {
-  return discType == 2 || discType == 3 ? kCdBlockSize : kDvdBlockSize;
-}
 
 void SetSourceOpenHook(TSourceOpenHook hook) { g_sourceOpenHook.store(hook); }
 

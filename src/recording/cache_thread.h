@@ -20,14 +20,9 @@ namespace brennix {
 class TMemoryStream;
 struct TFEntry;
 
-constexpr int32_t kCdBlockSize = 55296;   // 27 sectors: one WRITE on CD-R/CD-RW
-constexpr int32_t kDvdBlockSize = 65536;  // 32 sectors: one WRITE on every other disc
 constexpr int32_t kCacheBlockCapacity = 65540;
 // A track shorter than this many bytes (300 sectors) is padded with zeros when asked to.
 constexpr int64_t kMinimumTrackBytes = 614400;
-
-// 55296 for a CD-R or CD-RW (disc type codes 2 and 3), else 65536.
-int32_t CacheBlockSizeForDiscType(uint16_t discType);
 
 class TFileStreamEx;
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/disc_units.h"
 #include "recording/cache_thread.h"
 #include "recording/stream_ex.h"
 
@@ -30,7 +31,6 @@ constexpr int64_t kCopyStep = 16 * 1048576;
 // The longest the writer sleeps without news from the cache (it is woken at once when a
 // block is queued, the data ends or the cache fails).
 constexpr uint32_t kBlockWaitMs = 20;
-constexpr int32_t kSector = 2048;
 
 std::atomic<int> g_kernelCopy{-1};  // -1: not decided yet, 0 no, 1 yes
 
@@ -118,7 +118,7 @@ class SourceCopier {
       if (step_) step_(written);
     }
     // What the file did not give, and the tail of its last sector, is zero.
-    const int64_t padded = (want + kSector - 1) / kSector * kSector;
+    const int64_t padded = (want + kSectorSize - 1) / kSectorSize * kSectorSize;
     if (!WriteZeros(fd_, padded - done, error)) return CopyEnd::WriteFailed;
     written += padded - done;
     struct stat now {};

@@ -29,7 +29,7 @@ TPrepareResult PrepareWrite(TRecorderDrive& drive, const TWriteSettings& setting
   result.DiscType = type;
 
   drive.LoadTray();
-  if (type != disc_type::kDVDPlusRW) drive.RezeroUnit();
+  if (type != kDiscDvdPlusRw) drive.RezeroUnit();
 
   drive.SetCDSpeed(settings.ReadSpeed, settings.WriteSpeed);
   drive.WaitReady(10000, 1000);
@@ -49,7 +49,7 @@ TPrepareResult PrepareWrite(TRecorderDrive& drive, const TWriteSettings& setting
 
   result.TrackNumber = static_cast<uint16_t>(drive.SessionCount() + 1);
 
-  if (type == disc_type::kDVDR) {
+  if (type == kDiscDvdR) {
     const auto descriptor = DVDRStreamingDescriptor();
     drive.SendStreamingDescriptor(descriptor.data(), static_cast<uint32_t>(descriptor.size()));
     drive.SendTimestamp();
@@ -57,7 +57,7 @@ TPrepareResult PrepareWrite(TRecorderDrive& drive, const TWriteSettings& setting
     drive.WaitReady(10000, 1000);
   }
 
-  if (type != disc_type::kDVDRAM && !settings.TestWrite && settings.PerformOPC) drive.SendOPC();
+  if (type != kDiscDvdRam && !settings.TestWrite && settings.PerformOPC) drive.SendOPC();
 
   drive.DebugMessage(std::string(">>> ") + "STARTING WRITE PROCESS ON " + DiscTypeName(type) +
                          " AT " + SpeedText(type, currentSpeed),
@@ -68,7 +68,7 @@ TPrepareResult PrepareWrite(TRecorderDrive& drive, const TWriteSettings& setting
 
 void FormatDVDRWForRecording(TRecorderDrive& drive, int16_t discType) {
   if (!IsDVDRW(discType)) return;
-  const FormatList first = discType == disc_type::kDVDRWSequential ? FormatList::DVDRWSequential
+  const FormatList first = discType == kDiscDvdRwSequential ? FormatList::DVDRWSequential
                                                                    : FormatList::DVDRWRestricted;
   if (!drive.FormatUnit(FormatParameterList(first))) {
     drive.FormatUnit(FormatParameterList(FormatList::DVDRWSecondTry));
@@ -83,7 +83,7 @@ void FormatDVDPlusRW(TRecorderDrive& drive) {
 
 void RunCloseSequence(TRecorderDrive& drive, int16_t discType, uint16_t trackNumber,
                       bool finalizeDisc) {
-  if (discType == disc_type::kDVDRAM) return;
+  if (discType == kDiscDvdRam) return;
   if (!UsesCDSessionClose(discType)) {
     for (const CloseCommand& command : DVDCloseSequence(discType, trackNumber, finalizeDisc)) {
       drive.CloseTrackSession(command);
@@ -105,7 +105,7 @@ void RunCloseSequence(TRecorderDrive& drive, int16_t discType, uint16_t trackNum
 
 void RestoreDrive(TRecorderDrive& drive, int16_t discType, bool finalizeDisc) {
   drive.WaitReady(240000, 5000);
-  if (discType != disc_type::kDVDRAM) drive.ReadBufferCapacity();
+  if (discType != kDiscDvdRam) drive.ReadBufferCapacity();
   drive.SetWriteParameters(false, false, false, 1, finalizeDisc, false);
   drive.SetCDSpeed(drive.QueryMaxReadSpeed(), 2);
   drive.RezeroUnit();

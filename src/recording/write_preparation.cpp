@@ -4,38 +4,27 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/cdb.h"
 #include "device/speed_text.h"
+#include "platform/disc_units.h"
 
 namespace brennix {
 
-namespace {
-
-constexpr int32_t kSector = 2048;
-
-void PutBE32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-
-}  // namespace
-
-bool IsCDRecordable(int16_t t) { return t == disc_type::kCDR || t == disc_type::kCDRW; }
+bool IsCDRecordable(int16_t t) { return t == kDiscCdR || t == kDiscCdRw; }
 
 bool IsDVDSpeedType(int16_t t) { return t >= 5 && t <= 12; }
 
 bool IsDVDRW(int16_t t) {
-  return t == disc_type::kDVDRWRestricted || t == disc_type::kDVDRWSequential;
+  return t == kDiscDvdRwRestricted || t == kDiscDvdRwSequential;
 }
 
 bool IsOverwritableDVD(int16_t t) {
-  return t == disc_type::kDVDRAM || IsDVDRW(t) || t == disc_type::kDVDPlusRW;
+  return t == kDiscDvdRam || IsDVDRW(t) || t == kDiscDvdPlusRw;
 }
 
 bool UsesStreaming(int16_t t) {
-  return t == disc_type::kDVDR || IsDVDRW(t) || t == disc_type::kDVDPlusRW ||
-         t == disc_type::kDVDPlusR || t == disc_type::kDVDPlusRDL;
+  return t == kDiscDvdR || IsDVDRW(t) || t == kDiscDvdPlusRw ||
+         t == kDiscDvdPlusR || t == kDiscDvdPlusRDl;
 }
 
 bool IsWritableDiscType(int16_t t) {
@@ -43,11 +32,11 @@ bool IsWritableDiscType(int16_t t) {
 }
 
 bool IsSequentialRecording(int16_t t) {
-  return IsCDRecordable(t) || t == disc_type::kDVDR || t == disc_type::kDVDPlusR ||
-         t == disc_type::kDVDPlusRDL;
+  return IsCDRecordable(t) || t == kDiscDvdR || t == kDiscDvdPlusR ||
+         t == kDiscDvdPlusRDl;
 }
 
-bool CanSimulate(int16_t t) { return IsCDRecordable(t) || t == disc_type::kDVDR; }
+bool CanSimulate(int16_t t) { return IsCDRecordable(t) || t == kDiscDvdR; }
 
 int32_t WriteBlockBytes(int16_t t) { return IsCDRecordable(t) ? kCDBlockBytes : kDVDBlockBytes; }
 
@@ -67,14 +56,8 @@ uint32_t ReserveTrackSectors(int64_t sectorsToWrite) {
 }
 
 std::array<uint8_t, 28> DVDRStreamingDescriptor() {
-  std::array<uint8_t, 28> d{};
-  PutBE32(&d[4], 0);            // start LBA
-  PutBE32(&d[8], 0x0023127F);   // end LBA
-  PutBE32(&d[12], 0x0000ABBD);  // read size
-  PutBE32(&d[16], 0x000003E8);  // read time
-  PutBE32(&d[20], 0x0000058A);  // write size
-  PutBE32(&d[24], 0x000003E8);  // write time
-  return d;
+  // To sector 2,298,495 at 43,965 KB read and 1,418 KB written per second.
+  return BuildStreamingDescriptor(0x0023127F, 0xABBD, 0x058A, 1000, 1000);
 }
 
 std::array<uint8_t, 12> FormatParameterList(FormatList list) {
@@ -86,7 +69,7 @@ std::array<uint8_t, 12> FormatParameterList(FormatList list) {
     case FormatList::DVDRWSecondTry:
       return {0x00, 0x82, 0x00, 0x08, 0x00, 0x00, 0x00, 0x00, 0x54, 0x00, 0x00, 0x10};
     case FormatList::DVDPlusRW:
-      return {0x00, 0x82, 0x00, 0x08, 0x00, 0x23, 0x05, 0x40, 0x98, 0x00, 0x00, 0x00};
+      return kDvdPlusRwFormatList;
   }
   return {};
 }
@@ -94,20 +77,20 @@ std::array<uint8_t, 12> FormatParameterList(FormatList list) {
 std::vector<CloseCommand> DVDCloseSequence(int16_t discType, uint16_t n, bool finalizeDisc) {
   const auto track = [](unsigned v) { return static_cast<uint8_t>(v & 0xFF); };
   switch (discType) {
-    case disc_type::kDVDPlusR:
+    case kDiscDvdPlusR:
       // Function 101b closes the session and the disc with it.
       return {{false, 1, 0, 0, track(n)},
               finalizeDisc ? CloseCommand{false, 5, 0, 0, 0} : CloseCommand{false, 2, 0, 0, 0xFF}};
-    case disc_type::kDVDPlusRDL:
+    case kDiscDvdPlusRDl:
       return {{false, 1, 0, 0, track(n)},
               finalizeDisc ? CloseCommand{false, 6, 0, 0, 0} : CloseCommand{false, 2, 0, 0, 0}};
-    case disc_type::kDVDR:
+    case kDiscDvdR:
       return {{false, 1, 0, 0, track(n)}, {false, 1, 0, 0, track(n + 1u)},
               {false, 2, 0, 0, track(n + 2u)}};
-    case disc_type::kDVDRWRestricted:
-    case disc_type::kDVDRWSequential:
+    case kDiscDvdRwRestricted:
+    case kDiscDvdRwSequential:
       return {{true, 2, 0, 0, 0}};
-    case disc_type::kDVDPlusRW:
+    case kDiscDvdPlusRw:
       return {{false, 3, 0, 0, 0xFF}};
     default:
       return {};
@@ -115,7 +98,7 @@ std::vector<CloseCommand> DVDCloseSequence(int16_t discType, uint16_t n, bool fi
 }
 
 bool UsesCDSessionClose(int16_t discType) {
-  return discType != disc_type::kDVDRAM && DVDCloseSequence(discType, 1, false).empty();
+  return discType != kDiscDvdRam && DVDCloseSequence(discType, 1, false).empty();
 }
 
 int32_t PadWriteBlock(int16_t discType, uint8_t* buffer, int32_t blockBytes) {
@@ -123,7 +106,7 @@ int32_t PadWriteBlock(int16_t discType, uint8_t* buffer, int32_t blockBytes) {
   if (blockBytes > kDVDBlockBytes) blockBytes = kDVDBlockBytes;
   int32_t sendBytes = kDVDBlockBytes;
   if (IsCDRecordable(discType)) {
-    sendBytes = (blockBytes + kSector - 1) / kSector * kSector;
+    sendBytes = (blockBytes + kSectorSize - 1) / kSectorSize * kSectorSize;
   }
   std::memset(buffer + blockBytes, 0, static_cast<size_t>(sendBytes - blockBytes));
   return sendBytes;
@@ -135,7 +118,7 @@ uint64_t SectorDigest(const uint8_t* sector) {
   constexpr uint64_t kMul1 = 0x9E3779B185EBCA87ull;
   constexpr uint64_t kMul2 = 0xC2B2AE3D27D4EB4Full;
   uint64_t a = 0x27D4EB2F165667C5ull, b = 0x165667B19E3779F9ull;
-  for (int32_t i = 0; i < kSector; i += 16) {
+  for (int32_t i = 0; i < kSectorSize; i += 16) {
     uint64_t w1, w2;
     std::memcpy(&w1, sector + i, 8);
     std::memcpy(&w2, sector + i + 8, 8);
@@ -153,8 +136,8 @@ uint64_t SectorDigest(const uint8_t* sector) {
 
 int64_t AddBytesWritten(int64_t bytesWritten, int32_t blockBytes, int64_t sectorsToWrite) {
   const int64_t sum = bytesWritten + blockBytes;
-  const int64_t cap = sectorsToWrite * kSector;
-  return sum / kSector > sectorsToWrite ? cap : sum;
+  const int64_t cap = sectorsToWrite * kSectorSize;
+  return sum / kSectorSize > sectorsToWrite ? cap : sum;
 }
 
 }  // namespace brennix

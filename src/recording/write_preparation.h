@@ -9,20 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace brennix {
+#include "device/disc_types.h"
 
-// Disc type codes that the recording distinguishes.
-namespace disc_type {
-constexpr int16_t kCDR = 2;
-constexpr int16_t kCDRW = 3;
-constexpr int16_t kDVDR = 5;
-constexpr int16_t kDVDRAM = 6;
-constexpr int16_t kDVDRWRestricted = 8;
-constexpr int16_t kDVDRWSequential = 9;
-constexpr int16_t kDVDPlusRW = 10;
-constexpr int16_t kDVDPlusR = 11;
-constexpr int16_t kDVDPlusRDL = 12;
-}  // namespace disc_type
+namespace brennix {
 
 constexpr int32_t kCDBlockBytes = 55296;   // 27 sectors per WRITE on CD
 constexpr int32_t kDVDBlockBytes = 65536;  // 32 sectors per WRITE on DVD

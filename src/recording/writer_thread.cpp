@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "recording/cache_fan_out.h"
+#include "platform/disc_units.h"
 #include "recording/cache_thread.h"
 
 namespace brennix {
@@ -13,7 +14,6 @@ namespace {
 
 constexpr uint32_t kFlushTimeoutMs = 30 * 60 * 1000;
 constexpr uint32_t kCloseFlushTimeoutMs = 120 * 1000;
-constexpr int32_t kSector = 2048;
 constexpr uint32_t kBlockWaitMs = 5;
 
 }  // namespace
@@ -116,10 +116,10 @@ const uint8_t* TThWrite::HoldBackDescriptors(int64_t lba, int32_t sectors) {
   const int64_t first = std::max<int64_t>(lba, kFirstDescriptorSector);
   const int64_t end = std::min<int64_t>(lba + sectors, job_.DescriptorEnd);
   if (first >= end) return transfer_.data();
-  masked_.assign(transfer_.begin(), transfer_.begin() + static_cast<std::ptrdiff_t>(sectors) * kSector);
+  masked_.assign(transfer_.begin(), transfer_.begin() + static_cast<std::ptrdiff_t>(sectors) * kSectorSize);
   for (int64_t s = first; s < end; ++s) {
-    uint8_t* p = masked_.data() + static_cast<size_t>(s - lba) * kSector;
-    std::memset(p, 0, kSector);
+    uint8_t* p = masked_.data() + static_cast<size_t>(s - lba) * kSectorSize;
+    std::memset(p, 0, kSectorSize);
     if (s == kFirstDescriptorSector) {
       p[0] = 255;  // volume descriptor set terminator
       std::memcpy(p + 1, "CD001", 5);
@@ -143,27 +143,21 @@ bool TThWrite::WriteDiscStart() {
     first = kFirstDescriptorSector;
     sectors = job_.DescriptorEnd - first;
   } else {
-    sectors = std::min<uint32_t>({job_.StartSector, kDVDBlockBytes / kSector,
+    sectors = std::min<uint32_t>({job_.StartSector, kDVDBlockBytes / kSectorSize,
                                   std::max<uint32_t>(job_.DiscStartSectors, 1)});
   }
-  head_.assign(static_cast<size_t>(sectors) * kSector, 0xFF);
-  const size_t from = size_t{first} * kSector;
+  head_.assign(static_cast<size_t>(sectors) * kSectorSize, 0xFF);
+  const size_t from = size_t{first} * kSectorSize;
   if (job_.DescriptorCopy.size() > from) {
     std::memcpy(head_.data(), job_.DescriptorCopy.data() + from,
                 std::min(head_.size(), job_.DescriptorCopy.size() - from));
   }
   // The same rules as for a data block: a busy or not-ready drive is given time; without
   // this sector the new session would be invisible, so it is never skipped.
-  for (int attempts = 0;;) {
-    if (drive.WriteSectors(first, static_cast<uint16_t>(sectors), head_.data(),
-                           static_cast<uint32_t>(head_.size()))) {
-      break;
-    }
-    if (!IsTransientWriteFailure(drive) || ++attempts >= kMaxWriteAttempts) {
-      Fail(WriterErrorText(drive.LastErrorText()));
-      return false;
-    }
-    SleepMs(kBusyRetryMs);
+  if (WriteWithRetry(first, static_cast<uint16_t>(sectors), head_.data(),
+                     static_cast<uint32_t>(head_.size()), false) != WriteResult::Written) {
+    Fail(WriterErrorText(drive.LastErrorText()));
+    return false;
   }
   drive.SynchronizeCache(kFlushTimeoutMs, false);
   return true;
@@ -186,11 +180,17 @@ std::string TThWrite::Record() {
   const int16_t type = prep_.DiscType;
   holdDescriptors_ = IsOverwritableDVD(type) && job_.StartSector == 0 && !job_.Settings.TestWrite &&
                      job_.DescriptorEnd > kFirstDescriptorSector &&
-                     job_.DescriptorEnd <= kDVDBlockBytes / kSector;
+                     job_.DescriptorEnd <= kDVDBlockBytes / kSectorSize;
 
   int32_t c = 0;
-  int attempts = 0;
+  // A fresh DVD+RW refuses writing until it is formatted; twice at most.
   int formats = 0;
+  const auto formatOnce = [&] {
+    if (type != kDiscDvdPlusRw || drive.LastAsc() != 0x30 || formats >= 2) return false;
+    ++formats;
+    FormatDVDPlusRW(drive);
+    return true;
+  };
   Next next = TakeBlock(c, false);
 
   while (next == Next::Data) {
@@ -208,41 +208,19 @@ std::string TThWrite::Record() {
     if (bufferCountdown_ > 0) --bufferCountdown_;
 
     const int64_t lba = static_cast<int64_t>(job_.StartSector) + sectorsSent_.load();
-    for (;;) {
-      if (job_.AbortFlag->load()) {
-        Fail(kAbortedByUser);
-        next = Next::End;
-        break;
-      }
-      if (drive.WriteSectors(static_cast<uint32_t>(lba), static_cast<uint16_t>(send / kSector),
-                             HoldBackDescriptors(lba, send / kSector), static_cast<uint32_t>(send))) {
-        if (job_.Stats != nullptr && sectorsSent_.load() == 0) job_.Stats->FirstWriteMs.store(TickCount());
-        if (job_.Settings.Verify) {
-          KeepDigests(transfer_.data(), sectorsSent_.load(), send / kSector);
-        }
-        sectorsSent_.fetch_add(send / kSector);
-        break;
-      }
-      // A fresh DVD+RW refuses writing until it is formatted; twice at most.
-      if (type == disc_type::kDVDPlusRW && drive.LastAsc() == 0x30 && formats < 2) {
-        ++formats;
-        FormatDVDPlusRW(drive);
-        continue;
-      }
-      if (!IsTransientWriteFailure(drive)) {
-        Fail(WriterErrorText(drive.LastErrorText()));
-        next = Next::End;
-        break;
-      }
-      if (++attempts >= kMaxWriteAttempts) {
-        Fail(kWriterBusy);
-        next = Next::End;
-        break;
-      }
-      SleepMs(kBusyRetryMs);
+    const int32_t sectors = send / kSectorSize;
+    const WriteResult written =
+        WriteWithRetry(static_cast<uint32_t>(lba), static_cast<uint16_t>(sectors),
+                       HoldBackDescriptors(lba, sectors), static_cast<uint32_t>(send), true, formatOnce);
+    if (written != WriteResult::Written) {
+      Fail(written == WriteResult::Aborted   ? std::string(kAbortedByUser)
+           : written == WriteResult::Refused ? WriterErrorText(drive.LastErrorText())
+                                             : std::string(kWriterBusy));
+      break;
     }
-    if (next == Next::End) break;
-    attempts = 0;
+    if (job_.Stats != nullptr && sectorsSent_.load() == 0) job_.Stats->FirstWriteMs.store(TickCount());
+    if (job_.Settings.Verify) KeepDigests(transfer_.data(), sectorsSent_.load(), sectors);
+    sectorsSent_.fetch_add(sectors);
     next = TakeBlock(c, true);
   }
 
@@ -274,14 +252,14 @@ void TThWrite::KeepDigests(const uint8_t* data, int64_t firstOffset, int32_t sec
   const auto total = static_cast<int64_t>(digests_.size());
   for (int32_t i = 0; i < sectors && firstOffset + i < total; ++i) {
     digests_[static_cast<size_t>(firstOffset + i)] =
-        SectorDigest(data + static_cast<size_t>(i) * kSector);
+        SectorDigest(data + static_cast<size_t>(i) * kSectorSize);
   }
 }
 
-bool TThWrite::ReadBack(uint32_t lba, uint16_t sectors, uint8_t* data) {
-  TRecorderDrive& drive = *job_.Drive;
+bool ReadWithRetry(TRecorderDrive& drive, uint32_t lba, uint16_t sectors, uint8_t* out) {
   for (int busy = 0, failed = 0;;) {
-    if (drive.ReadSectors(lba, sectors, data, uint32_t{sectors} * kSector)) return true;
+    if (drive.ReadSectors(lba, sectors, out, uint32_t{sectors} * kSectorSize)) return true;
+    if (drive.LastSenseKey() == kSenseBlankCheck) return false;
     if (IsTransientWriteFailure(drive)) {
       if (++busy >= kMaxVerifyBusyAttempts) return false;
     } else if (++failed >= kMaxVerifyReadAttempts) {
@@ -291,10 +269,24 @@ bool TThWrite::ReadBack(uint32_t lba, uint16_t sectors, uint8_t* data) {
   }
 }
 
+TThWrite::WriteResult TThWrite::WriteWithRetry(uint32_t lba, uint16_t sectors, const uint8_t* data,
+                                               uint32_t bytes, bool abortable,
+                                               const std::function<bool()>& mend) {
+  TRecorderDrive& drive = *job_.Drive;
+  for (int attempts = 0;;) {
+    if (abortable && job_.AbortFlag->load()) return WriteResult::Aborted;
+    if (drive.WriteSectors(lba, sectors, data, bytes)) return WriteResult::Written;
+    if (mend && mend()) continue;
+    if (!IsTransientWriteFailure(drive)) return WriteResult::Refused;
+    if (++attempts >= kMaxWriteAttempts) return WriteResult::Busy;
+    SleepMs(kBusyRetryMs);
+  }
+}
+
 std::string TThWrite::VerifyRecording() {
-  constexpr int64_t kReadSectors = kDVDBlockBytes / kSector;  // 32 per READ
+  constexpr int64_t kReadSectors = kDVDBlockBytes / kSectorSize;  // 32 per READ
   const int64_t total = job_.SectorsToWrite;
-  const int64_t headSectors = static_cast<int64_t>(head_.size()) / kSector;
+  const int64_t headSectors = static_cast<int64_t>(head_.size()) / kSectorSize;
   std::vector<uint8_t> buffer(kDVDBlockBytes);
   const auto setPercent = [this](int percent) {
     if (job_.Stats != nullptr) job_.Stats->VerifyPercent.store(percent);
@@ -302,12 +294,12 @@ std::string TThWrite::VerifyRecording() {
   setPercent(0);
   std::string result;
   const auto check = [&](uint32_t lba, int64_t count, const auto& expected) {
-    if (!ReadBack(lba, static_cast<uint16_t>(count), buffer.data())) {
+    if (!ReadWithRetry(*job_.Drive, lba, static_cast<uint16_t>(count), buffer.data())) {
       result = VerifyFailedText(lba);
       return false;
     }
     for (int64_t i = 0; i < count; ++i) {
-      if (SectorDigest(buffer.data() + i * kSector) != expected(i)) {
+      if (SectorDigest(buffer.data() + i * kSectorSize) != expected(i)) {
         result = VerifyFailedText(lba + i);
         return false;
       }
@@ -317,7 +309,7 @@ std::string TThWrite::VerifyRecording() {
   // The head written at sector 0 of an overwritable disc is part of what was recorded (a
   // volume that starts at sector 0 has its own head among the digests).
   if (headSectors > 0 && job_.StartSector != 0 &&
-      !check(0, headSectors, [&](int64_t i) { return SectorDigest(head_.data() + i * kSector); })) {
+      !check(0, headSectors, [&](int64_t i) { return SectorDigest(head_.data() + i * kSectorSize); })) {
     return result;
   }
   if (digests_.size() != static_cast<size_t>(std::max<int64_t>(total, 0))) {
@@ -358,9 +350,9 @@ void TThWrite::NoteBufferFill() {
 void TThWrite::EndOfData() {
   TRecorderDrive& drive = *job_.Drive;
   const int16_t type = prep_.DiscType;
-  if (type != disc_type::kDVDRAM) drive.ReadBufferCapacity();
+  if (type != kDiscDvdRam) drive.ReadBufferCapacity();
 
-  if (type == disc_type::kDVDR || IsDVDRW(type)) {
+  if (type == kDiscDvdR || IsDVDRW(type)) {
     if (job_.OnFinalizingTrack) job_.OnFinalizingTrack();
     drive.SynchronizeCache(kFlushTimeoutMs, true);
     // The drive answers again once it has written out its buffer; meanwhile the display
@@ -395,7 +387,7 @@ void TThWrite::EndOfData() {
     // are sealed (never the disc); the recording still reports why it ended.
     if (!s.TestWrite && s.FinalizeTrack && IsSequentialRecording(type) && sectorsSent_.load() > 0) {
       drive.DebugMessage(">>> CLOSING THE TRACK OF THE ENDED RECORDING", 1);
-      if (type != disc_type::kDVDR) {
+      if (type != kDiscDvdR) {
         drive.SetWriteParameters(false, s.UnderrunProtection, false, type, false, false);
       }
       RunCloseSequence(drive, type, prep_.TrackNumber, false);
@@ -403,9 +395,9 @@ void TThWrite::EndOfData() {
     }
     return;
   }
-  if (!s.TestWrite && type != disc_type::kDVDRAM && s.FinalizeTrack) {
+  if (!s.TestWrite && type != kDiscDvdRam && s.FinalizeTrack) {
     // A DVD-R keeps the page of the preparation, unless this session is to end the disc.
-    if (type != disc_type::kDVDR || s.FinalizeDisc) {
+    if (type != kDiscDvdR || s.FinalizeDisc) {
       drive.SetWriteParameters(s.TestWrite, s.UnderrunProtection, s.FinalizeDisc, type,
                                s.FinalizeDisc, s.FinalizeDisc);
     }

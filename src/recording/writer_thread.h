@@ -80,6 +80,11 @@ constexpr int kMaxVerifyBusyAttempts = 100;
 constexpr int kMaxVerifyReadAttempts = 3;
 constexpr uint32_t kBusyRetryMs = 600;
 
+// READ(10) of whole sectors with the patience of a read-back: asked again kBusyRetryMs apart
+// while the drive is busy or not ready, a few times after any other failure, and not again
+// for a sector no recording reached, which stays blank however often it is read.
+bool ReadWithRetry(TRecorderDrive& drive, uint32_t lba, uint16_t sectors, uint8_t* out);
+
 class TThWrite : public TThread {
  public:
   explicit TThWrite(TWriteJob job);
@@ -113,7 +118,12 @@ class TThWrite : public TThread {
   void KeepDigests(const uint8_t* data, int64_t firstOffset, int32_t sectors);
   // Reads the new session back and compares it with the digests; empty when all match.
   std::string VerifyRecording();
-  bool ReadBack(uint32_t lba, uint16_t sectors, uint8_t* data);
+  enum class WriteResult { Written, Aborted, Refused, Busy };
+  // One WRITE, repeated kBusyRetryMs apart while the drive is busy or not ready. mend
+  // (optional) is asked first after each failure and gives true when it has removed the
+  // cause, so that the block goes out again at once; abortable: the user's abort ends it.
+  WriteResult WriteWithRetry(uint32_t lba, uint16_t sectors, const uint8_t* data, uint32_t bytes,
+                             bool abortable, const std::function<bool()>& mend = {});
   void NoteBufferFill();
 
   TWriteJob job_;

@@ -1,6 +1,6 @@
 // The request blocks exchanged through the two ASPI entry points, with their field names and
-// meanings. They are ordinary C++ records: on a 64-bit system a data pointer cannot sit at a
-// fixed 32-bit offset, so the Win32 byte layout is not reproduced, only its fields.
+// meanings. They are ordinary C++ records, never sent as bytes: only their fields matter, so
+// a data pointer takes whatever size and place the compiler gives it.
 // Every block starts with the common header; the entry point dispatches on SRB_Cmd and views
 // the block as the record of that command.
 #pragma once
@@ -103,7 +103,7 @@ struct SRB_ExecSCSICmd : SRB_Header {
   uint8_t CDBByte[16] = {};
   uint8_t SenseArea[kSenseAreaSize] = {};
   // Bytes the drive actually moved (at most SRB_BufLen). Readers of an answer never look
-  // past this; the Win32 record has no such field and leaves the rest of the buffer as it was.
+  // past this; the rest of the buffer is left as it was.
   uint32_t DataTransferred = 0;
   // How long the caller is prepared to wait. The pass-through waits at least 120 s, and
   // longer when the caller allows it: a drive flushing its cache or blanking without the

@@ -52,13 +52,13 @@ bool DiscFile::LockExclusive() { return fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_
 uint64_t DiscFile::SizeSectors() const {
   struct stat info {};
   if (fd_ < 0 || ::fstat(fd_, &info) != 0 || info.st_size <= 0) return 0;
-  return (static_cast<uint64_t>(info.st_size) + kRecorderSectorSize - 1) / kRecorderSectorSize;
+  return (static_cast<uint64_t>(info.st_size) + kSectorSize - 1) / kSectorSize;
 }
 
 bool DiscFile::Read(uint32_t lba, uint32_t count, uint8_t* out) {
   if (fd_ < 0) return false;
-  const size_t length = static_cast<size_t>(count) * kRecorderSectorSize;
-  const off_t offset = static_cast<off_t>(lba) * kRecorderSectorSize;
+  const size_t length = static_cast<size_t>(count) * kSectorSize;
+  const off_t offset = static_cast<off_t>(lba) * kSectorSize;
   size_t done = 0;
   while (done < length) {
     const ssize_t n = ::pread(fd_, out + done, length - done, offset + static_cast<off_t>(done));
@@ -73,8 +73,8 @@ bool DiscFile::Read(uint32_t lba, uint32_t count, uint8_t* out) {
 
 bool DiscFile::Write(uint32_t lba, uint32_t count, const uint8_t* data) {
   if (fd_ < 0) return false;
-  const size_t length = static_cast<size_t>(count) * kRecorderSectorSize;
-  const off_t offset = static_cast<off_t>(lba) * kRecorderSectorSize;
+  const size_t length = static_cast<size_t>(count) * kSectorSize;
+  const off_t offset = static_cast<off_t>(lba) * kSectorSize;
   if (AllZero(data, length)) {
     struct stat info {};
     if (::fstat(fd_, &info) != 0) return false;

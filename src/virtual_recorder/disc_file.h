@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-namespace brennix {
+#include "platform/disc_units.h"
 
-constexpr uint32_t kRecorderSectorSize = 2048;
+namespace brennix {
 
 class DiscFile {
  public:

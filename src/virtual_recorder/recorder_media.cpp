@@ -24,7 +24,7 @@ void PutTocAddress(uint8_t* p, uint32_t lba, bool msf) {
   if (msf) {
     PutMsf(p, lba + 150);
   } else {
-    PutBe32(p, lba);
+    WriteBE32(p, lba);
   }
 }
 
@@ -39,7 +39,7 @@ void VirtualRecorder::ReadDiscInformation(const uint8_t* cdb, Reply& reply) {
     return;
   }
   uint8_t answer[34] = {};
-  PutBe16(answer, sizeof answer - 2);
+  WriteBE16(answer, sizeof answer - 2);
   answer[2] = static_cast<uint8_t>((IsErasableMedia(disc_.profile) ? 0x10 : 0x00) |
                                    (LastSessionStateCode(disc_) << 2) | DiscStatusCode(disc_));
   answer[3] = 1;
@@ -73,15 +73,15 @@ void VirtualRecorder::ReadDiscInformation(const uint8_t* cdb, Reply& reply) {
     }
     PutMsf(answer + 20, AtipLeadOutFrames(disc_.cdSize));
   } else {
-    PutBe32(answer + 16, NextTrackStart(disc_));
-    PutBe32(answer + 20, DiscCapacity(disc_));
+    WriteBE32(answer + 16, NextTrackStart(disc_));
+    WriteBE32(answer + 20, DiscCapacity(disc_));
   }
-  reply.Send(answer, sizeof answer, GetBe16(cdb + 7));
+  reply.Send(answer, sizeof answer, ReadBE16(cdb + 7));
 }
 
 void VirtualRecorder::ReadTrackInformation(const uint8_t* cdb, Reply& reply) {
   const uint8_t addressType = cdb[1] & 0x03;
-  const uint32_t value = GetBe32(cdb + 2);
+  const uint32_t value = ReadBE32(cdb + 2);
   const uint32_t count = TrackCount(disc_);
   std::optional<uint32_t> number;
   switch (addressType) {
@@ -120,7 +120,7 @@ void VirtualRecorder::ReadTrackInformation(const uint8_t* cdb, Reply& reply) {
     return;
   }
   uint8_t answer[48] = {};
-  PutBe16(answer, sizeof answer - 2);
+  WriteBE16(answer, sizeof answer - 2);
   answer[2] = static_cast<uint8_t>(view->number);
   answer[3] = static_cast<uint8_t>(view->session);
   const bool dvdSequential = view->incremental && !IsCdMedia(disc_.profile);
@@ -128,22 +128,22 @@ void VirtualRecorder::ReadTrackInformation(const uint8_t* cdb, Reply& reply) {
   answer[6] = static_cast<uint8_t>((view->reserved ? 0x80 : 0x00) | (view->blank ? 0x40 : 0x00) |
                                    (dvdSequential ? 0x30 : 0x00) | (view->blank ? 0x0F : 0x01));
   answer[7] = static_cast<uint8_t>((view->recorded != 0 ? 0x02 : 0x00) | (view->nwaValid ? 0x01 : 0x00));
-  PutBe32(answer + 8, view->start);
-  PutBe32(answer + 12, view->nwaValid ? view->nextWritable : 0);
-  PutBe32(answer + 16, view->freeBlocks);
-  PutBe32(answer + 20, dvdSequential ? 16 : 0);
-  PutBe32(answer + 24, view->size);
-  PutBe32(answer + 28, view->recorded != 0 ? view->start + view->recorded - 1 : 0);
+  WriteBE32(answer + 8, view->start);
+  WriteBE32(answer + 12, view->nwaValid ? view->nextWritable : 0);
+  WriteBE32(answer + 16, view->freeBlocks);
+  WriteBE32(answer + 20, dvdSequential ? 16 : 0);
+  WriteBE32(answer + 24, view->size);
+  WriteBE32(answer + 28, view->recorded != 0 ? view->start + view->recorded - 1 : 0);
   answer[32] = static_cast<uint8_t>(view->number >> 8);
   answer[33] = static_cast<uint8_t>(view->session >> 8);
-  reply.Send(answer, sizeof answer, GetBe16(cdb + 7));
+  reply.Send(answer, sizeof answer, ReadBE16(cdb + 7));
 }
 
 void VirtualRecorder::ReadToc(const uint8_t* cdb, Reply& reply) {
   const bool msf = (cdb[1] & 0x02) != 0;
   uint8_t format = cdb[2] & 0x0F;
   if (format == 0) format = cdb[9] >> 6;  // the older place of the format field
-  const uint32_t allocation = GetBe16(cdb + 7);
+  const uint32_t allocation = ReadBE16(cdb + 7);
 
   if (format == 4) {
     if (disc_.profile != MediaProfile::CdR && disc_.profile != MediaProfile::CdRw) {
@@ -151,7 +151,7 @@ void VirtualRecorder::ReadToc(const uint8_t* cdb, Reply& reply) {
       return;
     }
     uint8_t answer[28] = {};
-    PutBe16(answer, sizeof answer - 2);
+    WriteBE16(answer, sizeof answer - 2);
     answer[4] = 0x50;  // indicative writing power
     answer[6] = static_cast<uint8_t>(0x80 | (disc_.profile == MediaProfile::CdRw ? 0x40 : 0x00));
     uint8_t msfBytes[4];
@@ -224,11 +224,11 @@ void VirtualRecorder::ReadToc(const uint8_t* cdb, Reply& reply) {
     reply.Fail(sense::kInvalidField);
     return;
   }
-  PutBe16(answer.data(), static_cast<uint32_t>(answer.size() - 2));
+  WriteBE16(answer.data(), static_cast<uint32_t>(answer.size() - 2));
   reply.Send(answer, allocation);
 }
 
-void VirtualRecorder::ReadCapacity(Reply& reply) {
+void VirtualRecorder::ReadCapacity(const uint8_t* /*cdb*/, Reply& reply) {
   uint32_t last = 0;
   if (IsSequentialMedia(disc_.profile)) {
     for (const auto& track : disc_.tracks) {
@@ -241,8 +241,8 @@ void VirtualRecorder::ReadCapacity(Reply& reply) {
   }
   if (options_.strictMmc && DiscStatusCode(disc_) == 0) last = 0;
   uint8_t answer[8];
-  PutBe32(answer, last);
-  PutBe32(answer + 4, kRecorderSectorSize);
+  WriteBE32(answer, last);
+  WriteBE32(answer + 4, kSectorSize);
   reply.Send(answer, sizeof answer, sizeof answer);
 }
 
@@ -263,46 +263,46 @@ void VirtualRecorder::ReadFormatCapacities(const uint8_t* cdb, Reply& reply) {
   const uint8_t state = HoldsData(disc_) ? 0x02 : 0x01;
   switch (disc_.profile) {
     case MediaProfile::DvdPlusRw:
-      list = {{capacity, static_cast<uint8_t>(disc_.formatted ? 0x02 : 0x01), kRecorderSectorSize},
+      list = {{capacity, static_cast<uint8_t>(disc_.formatted ? 0x02 : 0x01), kSectorSize},
               {capacity, 0x26 << 2, 0}};
       break;
     case MediaProfile::DvdRam:
-      list = {{capacity, 0x02, kRecorderSectorSize}, {capacity, 0x00, kRecorderSectorSize}};
+      list = {{capacity, 0x02, kSectorSize}, {capacity, 0x00, kSectorSize}};
       break;
     case MediaProfile::DvdRwRestricted:
-      list = {{capacity, 0x02, kRecorderSectorSize},
-              {capacity, 0x00, kRecorderSectorSize},
+      list = {{capacity, 0x02, kSectorSize},
+              {capacity, 0x00, kSectorSize},
               {capacity, 0x13 << 2, 16},
               {capacity, 0x15 << 2, 16}};
       break;
     case MediaProfile::DvdRwSequential:
-      list = {{capacity, state, kRecorderSectorSize},
-              {capacity, 0x00, kRecorderSectorSize},
+      list = {{capacity, state, kSectorSize},
+              {capacity, 0x00, kSectorSize},
               {capacity, 0x15 << 2, 16},
               {capacity, 0x10 << 2, 16}};
       break;
     case MediaProfile::CdRw:
-      list = {{capacity, state, kRecorderSectorSize}, {capacity, 0x10 << 2, 16}};
+      list = {{capacity, state, kSectorSize}, {capacity, 0x10 << 2, 16}};
       break;
     default:
-      list = {{capacity, IsReadOnlyMedia(disc_.profile) ? uint8_t{0x02} : state, kRecorderSectorSize}};
+      list = {{capacity, IsReadOnlyMedia(disc_.profile) ? uint8_t{0x02} : state, kSectorSize}};
       break;
   }
   std::vector<uint8_t> answer(4, 0);
   answer[3] = static_cast<uint8_t>(list.size() * 8);
   for (const auto& descriptor : list) {
     uint8_t bytes[8];
-    PutBe32(bytes, descriptor.blocks);
+    WriteBE32(bytes, descriptor.blocks);
     bytes[4] = descriptor.typeByte;
-    PutBe24(bytes + 5, descriptor.parameter);
+    WriteBE24(bytes + 5, descriptor.parameter);
     answer.insert(answer.end(), bytes, bytes + 8);
   }
-  reply.Send(answer, GetBe16(cdb + 7));
+  reply.Send(answer, ReadBE16(cdb + 7));
 }
 
 void VirtualRecorder::Read10(const uint8_t* cdb, Reply& reply) {
-  const uint32_t lba = GetBe32(cdb + 2);
-  const uint32_t count = GetBe16(cdb + 7);
+  const uint32_t lba = ReadBE32(cdb + 2);
+  const uint32_t count = ReadBE16(cdb + 7);
   if (count == 0) return;
   if (!Readable(disc_, lba, count)) {
     // Within a write-once disc, a sector no recording reached reads as blank, as on a drive.
@@ -311,7 +311,7 @@ void VirtualRecorder::Read10(const uint8_t* cdb, Reply& reply) {
                                                               : sense::kLbaOutOfRange);
     return;
   }
-  uint8_t* buffer = reply.InBuffer(static_cast<size_t>(count) * kRecorderSectorSize);
+  uint8_t* buffer = reply.InBuffer(static_cast<size_t>(count) * kSectorSize);
   if (buffer == nullptr) {
     reply.Fail(sense::kInvalidField);
     return;
@@ -320,14 +320,14 @@ void VirtualRecorder::Read10(const uint8_t* cdb, Reply& reply) {
 }
 
 void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
-  const uint32_t lba = GetBe32(cdb + 2);
-  const uint32_t count = GetBe16(cdb + 7);
+  const uint32_t lba = ReadBE32(cdb + 2);
+  const uint32_t count = ReadBE16(cdb + 7);
   if (IsReadOnlyMedia(disc_.profile)) {
     reply.Fail(sense::kCannotWriteIncompatible);
     return;
   }
   if (count == 0) return;
-  const uint8_t* data = reply.OutData(static_cast<size_t>(count) * kRecorderSectorSize);
+  const uint8_t* data = reply.OutData(static_cast<size_t>(count) * kSectorSize);
   if (data == nullptr) {
     reply.Fail(sense::kInvalidField);
     return;
@@ -338,8 +338,8 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
   std::vector<uint8_t> spoiled;
   for (const uint32_t bad : options_.badSectors) {
     if (bad < lba || bad >= end) continue;
-    if (spoiled.empty()) spoiled.assign(data, data + static_cast<size_t>(count) * kRecorderSectorSize);
-    spoiled[static_cast<size_t>(bad - lba) * kRecorderSectorSize + 100] ^= 0x5A;
+    if (spoiled.empty()) spoiled.assign(data, data + static_cast<size_t>(count) * kSectorSize);
+    spoiled[static_cast<size_t>(bad - lba) * kSectorSize + 100] ^= 0x5A;
   }
   if (!spoiled.empty()) data = spoiled.data();
 
@@ -414,7 +414,7 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
   const uint32_t rate = WriteRateKBs();
   if (rate != 0) {
     const uint64_t now = TickCount();
-    const uint64_t bytes = static_cast<uint64_t>(count) * kRecorderSectorSize;
+    const uint64_t bytes = static_cast<uint64_t>(count) * kSectorSize;
     const uint64_t buffered = BufferedBytes(now);
     uint64_t waitMs = 0;
     if (buffered + bytes > options_.bufferBytes) {
@@ -435,7 +435,7 @@ void VirtualRecorder::SynchronizeCache(const uint8_t* cdb, Reply& reply) {
 void VirtualRecorder::CloseTrackSession(const uint8_t* cdb, Reply& reply) {
   const bool immediate = (cdb[1] & 0x01) != 0;
   const uint8_t function = cdb[2] & 0x07;
-  const uint32_t trackNumber = GetBe16(cdb + 4);
+  const uint32_t trackNumber = ReadBE16(cdb + 4);
   if (IsReadOnlyMedia(disc_.profile)) {
     reply.Fail(sense::kCannotWriteIncompatible);
     return;
@@ -507,7 +507,7 @@ void VirtualRecorder::ReserveTrack(const uint8_t* cdb, Reply& reply) {
     reply.Fail(sense::kInvalidField);
     return;
   }
-  uint32_t size = GetBe32(cdb + 5);
+  uint32_t size = ReadBE32(cdb + 5);
   if (size == 0) {
     reply.Fail(sense::kInvalidField);
     return;
@@ -536,15 +536,15 @@ void VirtualRecorder::ReserveTrack(const uint8_t* cdb, Reply& reply) {
 }
 
 void VirtualRecorder::SetCdSpeed(const uint8_t* cdb, Reply& /*reply*/) {
-  const uint32_t read = GetBe16(cdb + 2);
-  const uint32_t write = GetBe16(cdb + 4);
+  const uint32_t read = ReadBE16(cdb + 2);
+  const uint32_t write = ReadBE16(cdb + 4);
   // 0 is taken like FFFFh: as fast as the medium allows.
   readSpeedKBs_ = static_cast<uint16_t>(read == 0 ? 0xFFFF : read);
   writeSpeedKBs_ = static_cast<uint16_t>(write == 0 ? 0xFFFF : write);
 }
 
 void VirtualRecorder::SetStreaming(const uint8_t* cdb, Reply& reply) {
-  const uint32_t length = GetBe16(cdb + 9);
+  const uint32_t length = ReadBE16(cdb + 9);
   if (cdb[8] != 0) {
     reply.Fail(sense::kInvalidField);
     return;
@@ -559,10 +559,10 @@ void VirtualRecorder::SetStreaming(const uint8_t* cdb, Reply& reply) {
     reply.Fail(sense::kParameterLength);
     return;
   }
-  const uint64_t readSize = GetBe32(list + 12);
-  const uint64_t readTime = GetBe32(list + 16);
-  const uint64_t writeSize = GetBe32(list + 20);
-  const uint64_t writeTime = GetBe32(list + 24);
+  const uint64_t readSize = ReadBE32(list + 12);
+  const uint64_t readTime = ReadBE32(list + 16);
+  const uint64_t writeSize = ReadBE32(list + 20);
+  const uint64_t writeTime = ReadBE32(list + 24);
   if (readTime == 0 || writeTime == 0) {
     reply.Fail(sense::kInvalidParameter);
     return;
@@ -584,7 +584,7 @@ void VirtualRecorder::SendOpc(const uint8_t* cdb, Reply& reply) {
 
 void VirtualRecorder::SendDvdStructure(const uint8_t* cdb, Reply& reply) {
   const uint8_t format = cdb[7];
-  const uint32_t length = GetBe16(cdb + 8);
+  const uint32_t length = ReadBE16(cdb + 8);
   if (IsCdMedia(disc_.profile)) {
     reply.Fail(sense::kCannotReadIncompatible);
     return;
@@ -600,7 +600,7 @@ void VirtualRecorder::SendDvdStructure(const uint8_t* cdb, Reply& reply) {
     return;
   }
   // Time stamp: a 4-byte header whose length covers the 14 digits and their padding.
-  if (length < 4 || GetBe16(data) + 2u > length || GetBe16(data) < 16) {
+  if (length < 4 || ReadBE16(data) + 2u > length || ReadBE16(data) < 16) {
     reply.Fail(sense::kParameterLength);
     return;
   }
@@ -617,15 +617,15 @@ void VirtualRecorder::ReadBufferCapacity(const uint8_t* cdb, Reply& reply) {
   const uint64_t buffered = BufferedBytes(TickCount());
   const uint32_t freeBytes = static_cast<uint32_t>(options_.bufferBytes - std::min<uint64_t>(buffered, options_.bufferBytes));
   uint8_t answer[12] = {};
-  PutBe16(answer, sizeof answer - 2);
+  WriteBE16(answer, sizeof answer - 2);
   if (blocks) {
     answer[3] = 0x01;
-    PutBe32(answer + 8, freeBytes / kRecorderSectorSize);
+    WriteBE32(answer + 8, freeBytes / kSectorSize);
   } else {
-    PutBe32(answer + 4, options_.bufferBytes);
-    PutBe32(answer + 8, freeBytes);
+    WriteBE32(answer + 4, options_.bufferBytes);
+    WriteBE32(answer + 8, freeBytes);
   }
-  reply.Send(answer, sizeof answer, GetBe16(cdb + 7));
+  reply.Send(answer, sizeof answer, ReadBE16(cdb + 7));
 }
 
 void VirtualRecorder::Blank(const uint8_t* cdb, Reply& reply) {
@@ -669,7 +669,7 @@ void VirtualRecorder::FormatUnit(const uint8_t* cdb, Reply& reply) {
   bool immediate = false;
   if (formatData) {
     const uint8_t* list = reply.OutData(12);
-    if (list == nullptr || GetBe16(list + 2) < 8) {
+    if (list == nullptr || ReadBE16(list + 2) < 8) {
       reply.Fail(sense::kParameterLength);
       return;
     }

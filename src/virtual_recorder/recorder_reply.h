@@ -1,11 +1,12 @@
 // Internal to the virtual recorder: the answer of one command while it is built, and the
-// big-endian field helpers the command handlers share.
+// sense codes the command handlers answer with.
 #pragma once
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "platform/disc_units.h"
 #include "virtual_recorder/virtual_recorder.h"
 
 namespace brennix {
@@ -39,26 +40,6 @@ constexpr Code kBlankCheck{0x08, 0x00, 0x00};  // a write-once sector never reco
 constexpr Code kLogicalUnitFailure{0x04, 0x3E, 0x01};
 }  // namespace sense
 
-inline void PutBe16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-inline void PutBe24(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 16);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v);
-}
-inline void PutBe32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 24);
-  p[1] = static_cast<uint8_t>(v >> 16);
-  p[2] = static_cast<uint8_t>(v >> 8);
-  p[3] = static_cast<uint8_t>(v);
-}
-inline uint32_t GetBe16(const uint8_t* p) { return (uint32_t{p[0]} << 8) | p[1]; }
-inline uint32_t GetBe32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 // Fixed-format sense (18 bytes). Progress (0..65535) goes into the sense-key specific
 // bytes 15-17 when given.
 inline void BuildFixedSense(uint8_t out[18], sense::Code code, int progress = -1) {
@@ -70,7 +51,7 @@ inline void BuildFixedSense(uint8_t out[18], sense::Code code, int progress = -1
   out[13] = code.ascq;
   if (progress >= 0) {
     out[15] = 0x80;
-    PutBe16(out + 16, static_cast<uint32_t>(std::min(progress, 0xFFFF)));
+    WriteBE16(out + 16, static_cast<uint32_t>(std::min(progress, 0xFFFF)));
   }
 }
 

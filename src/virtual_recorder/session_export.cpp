@@ -26,7 +26,7 @@ class OutputFile {
   }
   bool Write(uint64_t sector, const uint8_t* data, size_t length) {
     size_t done = 0;
-    const off_t offset = static_cast<off_t>(sector * kRecorderSectorSize);
+    const off_t offset = static_cast<off_t>(sector * kSectorSize);
     while (done < length) {
       const ssize_t n = ::pwrite(fd_, data + done, length - done, offset + static_cast<off_t>(done));
       if (n < 0 && errno == EINTR) continue;
@@ -36,7 +36,7 @@ class OutputFile {
     return true;
   }
   bool Finish(uint64_t sectors) {
-    const bool ok = ::ftruncate(fd_, static_cast<off_t>(sectors * kRecorderSectorSize)) == 0 && ::close(fd_) == 0;
+    const bool ok = ::ftruncate(fd_, static_cast<off_t>(sectors * kSectorSize)) == 0 && ::close(fd_) == 0;
     fd_ = -1;
     return ok;
   }
@@ -75,11 +75,11 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
     return false;
   }
   constexpr uint32_t kChunk = 64;
-  std::vector<uint8_t> buffer(static_cast<size_t>(kChunk) * kRecorderSectorSize);
+  std::vector<uint8_t> buffer(static_cast<size_t>(kChunk) * kSectorSize);
   const auto copy = [&](uint32_t from, uint32_t to) {
     for (uint32_t lba = from; lba < to; lba += kChunk) {
       const uint32_t count = std::min(kChunk, to - lba);
-      buffer.resize(static_cast<size_t>(count) * kRecorderSectorSize);
+      buffer.resize(static_cast<size_t>(count) * kSectorSize);
       if (!in.Read(lba, count, buffer.data())) {
         error = "cannot read " + discPath;
         return false;
@@ -94,7 +94,7 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
   if (earlierData && !copy(0, first)) return false;
   if (first != 0) {
     // System area and descriptor set, up to and including the set terminator.
-    std::vector<uint8_t> sector(kRecorderSectorSize);
+    std::vector<uint8_t> sector(kSectorSize);
     for (uint32_t i = 0; i < 16 + 64 && first + i < end && 16 + 64 <= first; ++i) {
       if (!in.Read(first + i, 1, sector.data())) {
         error = "cannot read " + discPath;

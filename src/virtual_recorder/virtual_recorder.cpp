@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
 #include "platform/clock.h"
 #include "virtual_recorder/recorder_reply.h"
@@ -15,33 +16,6 @@
 namespace brennix {
 
 namespace {
-
-constexpr uint8_t kTestUnitReady = 0x00;
-constexpr uint8_t kRezeroUnit = 0x01;
-constexpr uint8_t kRequestSense = 0x03;
-constexpr uint8_t kFormatUnit = 0x04;
-constexpr uint8_t kInquiry = 0x12;
-constexpr uint8_t kStartStopUnit = 0x1B;
-constexpr uint8_t kPreventAllow = 0x1E;
-constexpr uint8_t kReadFormatCapacities = 0x23;
-constexpr uint8_t kReadCapacity = 0x25;
-constexpr uint8_t kRead10 = 0x28;
-constexpr uint8_t kWrite10 = 0x2A;
-constexpr uint8_t kSynchronizeCache = 0x35;
-constexpr uint8_t kReadToc = 0x43;
-constexpr uint8_t kGetConfiguration = 0x46;
-constexpr uint8_t kReadDiscInformation = 0x51;
-constexpr uint8_t kReadTrackInformation = 0x52;
-constexpr uint8_t kReserveTrack = 0x53;
-constexpr uint8_t kSendOpc = 0x54;
-constexpr uint8_t kModeSelect10 = 0x55;
-constexpr uint8_t kModeSense10 = 0x5A;
-constexpr uint8_t kCloseTrackSession = 0x5B;
-constexpr uint8_t kReadBufferCapacity = 0x5C;
-constexpr uint8_t kBlank = 0xA1;
-constexpr uint8_t kSetStreaming = 0xB6;
-constexpr uint8_t kSetCdSpeed = 0xBB;
-constexpr uint8_t kSendDvdStructure = 0xBF;
 
 // Length of the command block for each operation-code group.
 size_t CdbLengthFor(uint8_t opcode) {
@@ -60,40 +34,25 @@ size_t CdbLengthFor(uint8_t opcode) {
   }
 }
 
-bool Implemented(uint8_t opcode) {
-  switch (opcode) {
-    case kTestUnitReady: case kRezeroUnit: case kRequestSense: case kFormatUnit:
-    case kInquiry: case kStartStopUnit: case kPreventAllow: case kReadFormatCapacities:
-    case kReadCapacity: case kRead10: case kWrite10: case kSynchronizeCache: case kReadToc:
-    case kGetConfiguration: case kReadDiscInformation: case kReadTrackInformation:
-    case kReserveTrack: case kSendOpc: case kModeSelect10: case kModeSense10:
-    case kCloseTrackSession: case kReadBufferCapacity: case kBlank: case kSetStreaming:
-    case kSetCdSpeed: case kSendDvdStructure:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // Commands a drive answers while it blanks, formats or closes.
 bool AnsweredWhileBusy(uint8_t opcode) {
-  return opcode == kInquiry || opcode == kRequestSense || opcode == kGetConfiguration ||
-         opcode == kModeSense10 || opcode == kReadBufferCapacity;
+  return opcode == op::INQUIRY || opcode == op::REQUEST_SENSE || opcode == op::GET_CONFIGURATION ||
+         opcode == op::MODE_SENSE_10 || opcode == op::READ_BUFFER_CAPACITY;
 }
 
 // Commands that need a disc in the closed tray.
 bool NeedsMedium(uint8_t opcode) {
   switch (opcode) {
-    case kInquiry:
-    case kRequestSense:
-    case kModeSense10:
-    case kModeSelect10:
-    case kGetConfiguration:
-    case kStartStopUnit:
-    case kPreventAllow:
-    case kSetCdSpeed:
-    case kReadBufferCapacity:
-    case kSetStreaming:
+    case op::INQUIRY:
+    case op::REQUEST_SENSE:
+    case op::MODE_SENSE_10:
+    case op::MODE_SELECT_10:
+    case op::GET_CONFIGURATION:
+    case op::START_STOP_UNIT:
+    case op::PREVENT_ALLOW_REMOVAL:
+    case op::SET_CD_SPEED:
+    case op::READ_BUFFER_CAPACITY:
+    case op::SET_STREAMING:
       return false;
     default:
       return true;
@@ -300,7 +259,7 @@ bool VirtualRecorder::ApplyFault(uint8_t opcode, Reply& reply) {
     const bool matches = fault.opcode < 0 || fault.opcode == opcode;
     // A drive that is not ready still identifies itself and reports why.
     const bool exempt = fault.kind == RecorderFault::Kind::NotReady && fault.opcode < 0 &&
-                        (opcode == kInquiry || opcode == kRequestSense);
+                        (opcode == op::INQUIRY || opcode == op::REQUEST_SENSE);
     if (!matches || exempt) {
       ++i;
       continue;
@@ -374,10 +333,44 @@ bool VirtualRecorder::RequireMedium(Reply& reply) {
 }
 
 void VirtualRecorder::Dispatch(const uint8_t* cdb, size_t cdbLength, Reply& reply) {
+  // The commands the recorder answers, each with its handler (none: it only succeeds).
+  static constexpr struct {
+    uint8_t opcode;
+    void (VirtualRecorder::*run)(const uint8_t*, Reply&);
+  } kCommands[] = {
+      {op::TEST_UNIT_READY, nullptr},
+      {op::REZERO_UNIT, nullptr},
+      {op::REQUEST_SENSE, &VirtualRecorder::RequestSense},
+      {op::FORMAT_UNIT, &VirtualRecorder::FormatUnit},
+      {op::INQUIRY, &VirtualRecorder::Inquiry},
+      {op::START_STOP_UNIT, &VirtualRecorder::StartStopUnit},
+      {op::PREVENT_ALLOW_REMOVAL, &VirtualRecorder::PreventAllow},
+      {op::READ_FORMAT_CAPACITIES, &VirtualRecorder::ReadFormatCapacities},
+      {op::READ_CAPACITY, &VirtualRecorder::ReadCapacity},
+      {op::READ_10, &VirtualRecorder::Read10},
+      {op::WRITE_10, &VirtualRecorder::Write10},
+      {op::SYNCHRONIZE_CACHE, &VirtualRecorder::SynchronizeCache},
+      {op::READ_TOC, &VirtualRecorder::ReadToc},
+      {op::GET_CONFIGURATION, &VirtualRecorder::GetConfiguration},
+      {op::READ_DISC_INFORMATION, &VirtualRecorder::ReadDiscInformation},
+      {op::READ_TRACK_INFORMATION, &VirtualRecorder::ReadTrackInformation},
+      {op::RESERVE_TRACK, &VirtualRecorder::ReserveTrack},
+      {op::SEND_OPC_INFORMATION, &VirtualRecorder::SendOpc},
+      {op::MODE_SELECT_10, &VirtualRecorder::ModeSelect},
+      {op::MODE_SENSE_10, &VirtualRecorder::ModeSense},
+      {op::CLOSE_TRACK_SESSION, &VirtualRecorder::CloseTrackSession},
+      {op::READ_BUFFER_CAPACITY, &VirtualRecorder::ReadBufferCapacity},
+      {op::BLANK, &VirtualRecorder::Blank},
+      {op::SET_STREAMING, &VirtualRecorder::SetStreaming},
+      {op::SET_CD_SPEED, &VirtualRecorder::SetCdSpeed},
+      {op::SEND_DVD_STRUCTURE, &VirtualRecorder::SendDvdStructure},
+  };
   const uint8_t opcode = cdb[0];
   if (ApplyFault(opcode, reply)) return;
+  const auto* command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                     [opcode](const auto& c) { return c.opcode == opcode; });
   // An unknown operation code is refused whatever state the drive is in.
-  if (!Implemented(opcode)) {
+  if (command == std::end(kCommands)) {
     reply.Fail(sense::kInvalidOpcode);
     return;
   }
@@ -390,66 +383,11 @@ void VirtualRecorder::Dispatch(const uint8_t* cdb, size_t cdbLength, Reply& repl
     uint8_t condition[18];
     CurrentCondition(condition);
     reply.Fail({condition[2], condition[12], condition[13]},
-               condition[15] != 0 ? static_cast<int>(GetBe16(condition + 16)) : -1);
+               condition[15] != 0 ? static_cast<int>(ReadBE16(condition + 16)) : -1);
     return;
   }
   if (NeedsMedium(opcode) && !RequireMedium(reply)) return;
-  switch (opcode) {
-    case kTestUnitReady:
-    case kRezeroUnit:
-      return;
-    case kRequestSense:
-      return RequestSense(cdb, reply);
-    case kFormatUnit:
-      return FormatUnit(cdb, reply);
-    case kInquiry:
-      return Inquiry(cdb, reply);
-    case kStartStopUnit:
-      return StartStopUnit(cdb, reply);
-    case kPreventAllow:
-      return PreventAllow(cdb, reply);
-    case kReadFormatCapacities:
-      return ReadFormatCapacities(cdb, reply);
-    case kReadCapacity:
-      return ReadCapacity(reply);
-    case kRead10:
-      return Read10(cdb, reply);
-    case kWrite10:
-      return Write10(cdb, reply);
-    case kSynchronizeCache:
-      return SynchronizeCache(cdb, reply);
-    case kReadToc:
-      return ReadToc(cdb, reply);
-    case kGetConfiguration:
-      return GetConfiguration(cdb, reply);
-    case kReadDiscInformation:
-      return ReadDiscInformation(cdb, reply);
-    case kReadTrackInformation:
-      return ReadTrackInformation(cdb, reply);
-    case kReserveTrack:
-      return ReserveTrack(cdb, reply);
-    case kSendOpc:
-      return SendOpc(cdb, reply);
-    case kModeSelect10:
-      return ModeSelect(cdb, reply);
-    case kModeSense10:
-      return ModeSense(cdb, reply);
-    case kCloseTrackSession:
-      return CloseTrackSession(cdb, reply);
-    case kReadBufferCapacity:
-      return ReadBufferCapacity(cdb, reply);
-    case kBlank:
-      return Blank(cdb, reply);
-    case kSetStreaming:
-      return SetStreaming(cdb, reply);
-    case kSetCdSpeed:
-      return SetCdSpeed(cdb, reply);
-    case kSendDvdStructure:
-      return SendDvdStructure(cdb, reply);
-    default:
-      reply.Fail(sense::kInvalidOpcode);
-      return;
-  }
+  if (command->run != nullptr) (this->*command->run)(cdb, reply);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -470,7 +408,7 @@ void VirtualRecorder::Inquiry(const uint8_t* cdb, Reply& reply) {
   PadField(answer + 16, options_.product, 16);
   PadField(answer + 32, options_.revision, 4);
   std::memset(answer + 36, ' ', 20);
-  reply.Send(answer, sizeof answer, (GetBe16(cdb + 3)));
+  reply.Send(answer, sizeof answer, (ReadBE16(cdb + 3)));
 }
 
 void VirtualRecorder::RequestSense(const uint8_t* cdb, Reply& reply) {
@@ -540,15 +478,15 @@ std::vector<uint8_t> VirtualRecorder::CapabilitiesPage() const {
   page[4] = 0xF0;  // underrun-free recording, multi-session, mode 2 forms
   page[5] = 0x03;
   page[6] = static_cast<uint8_t>(0x29 | (removalPrevented_ ? 0x02 : 0x00));  // tray, eject, lock
-  PutBe16(&page[8], maxRead);
-  PutBe16(&page[12], options_.bufferBytes / 1024);
-  PutBe16(&page[14], currentRead);
-  PutBe16(&page[18], maxWrite);
-  PutBe16(&page[20], currentWrite);
-  PutBe16(&page[28], currentWrite);
+  WriteBE16(&page[8], maxRead);
+  WriteBE16(&page[12], options_.bufferBytes / 1024);
+  WriteBE16(&page[14], currentRead);
+  WriteBE16(&page[18], maxWrite);
+  WriteBE16(&page[20], currentWrite);
+  WriteBE16(&page[28], currentWrite);
   if (writable) {
-    PutBe16(&page[30], 1);
-    PutBe16(&page[34], maxWrite);
+    WriteBE16(&page[30], 1);
+    WriteBE16(&page[34], maxWrite);
   }
   for (const auto& [offset, value] : options_.capabilityPagePatches) {
     if (offset >= 2 && offset < page.size()) page[offset] = value;
@@ -597,17 +535,17 @@ void VirtualRecorder::ModeSense(const uint8_t* cdb, Reply& reply) {
   if (descriptor) {
     answer[7] = 8;
     uint8_t block[8] = {};
-    PutBe24(block + 1, std::min<uint32_t>(DiscCapacity(disc_), 0xFFFFFF));
-    PutBe24(block + 5, kRecorderSectorSize);
+    WriteBE24(block + 1, std::min<uint32_t>(DiscCapacity(disc_), 0xFFFFFF));
+    WriteBE24(block + 5, kSectorSize);
     answer.insert(answer.end(), block, block + 8);
   }
   for (const auto& page : pages) answer.insert(answer.end(), page.begin(), page.end());
-  PutBe16(answer.data(), static_cast<uint32_t>(answer.size() - 2));
-  reply.Send(answer, GetBe16(cdb + 7));
+  WriteBE16(answer.data(), static_cast<uint32_t>(answer.size() - 2));
+  reply.Send(answer, ReadBE16(cdb + 7));
 }
 
 void VirtualRecorder::ModeSelect(const uint8_t* cdb, Reply& reply) {
-  const uint32_t length = GetBe16(cdb + 7);
+  const uint32_t length = ReadBE16(cdb + 7);
   if (length == 0) return;
   const uint8_t* list = reply.OutData(length);
   if (list == nullptr) {
@@ -618,7 +556,7 @@ void VirtualRecorder::ModeSelect(const uint8_t* cdb, Reply& reply) {
     reply.Fail(sense::kParameterLength);
     return;
   }
-  const uint32_t descriptorLength = GetBe16(list + 6);
+  const uint32_t descriptorLength = ReadBE16(list + 6);
   uint32_t offset = 8 + descriptorLength;
   while (offset < length) {
     if (length - offset < 2) {
@@ -685,7 +623,7 @@ void AppendFeature(std::vector<uint8_t>& out, const Feature& feature, uint8_t ve
 
 void VirtualRecorder::GetConfiguration(const uint8_t* cdb, Reply& reply) {
   const uint8_t requestType = cdb[1] & 0x03;
-  const uint32_t startFeature = GetBe16(cdb + 2);
+  const uint32_t startFeature = ReadBE16(cdb + 2);
   if (requestType == 3) {
     reply.Fail(sense::kInvalidField);
     return;
@@ -724,15 +662,15 @@ void VirtualRecorder::GetConfiguration(const uint8_t* cdb, Reply& reply) {
       {0x003B, {0x01, 0x00, 0x00, 0x00}, profile == MediaProfile::DvdPlusRDl},
   };
   std::vector<uint8_t> answer(8, 0);
-  PutBe16(&answer[6], current);
+  WriteBE16(&answer[6], current);
   for (const auto& feature : features) {
     const bool wanted = requestType == 2 ? feature.code == startFeature
                                          : feature.code >= startFeature &&
                                                (requestType == 0 || feature.current);
     if (wanted) AppendFeature(answer, feature, feature.code == 0x0001 ? 2 : 0);
   }
-  PutBe32(answer.data(), static_cast<uint32_t>(answer.size() - 4));
-  reply.Send(answer, GetBe16(cdb + 7));
+  WriteBE32(answer.data(), static_cast<uint32_t>(answer.size() - 4));
+  reply.Send(answer, ReadBE16(cdb + 7));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -752,7 +690,7 @@ uint32_t VirtualRecorder::WriteRateKBs() const {
 uint32_t VirtualRecorder::MillisecondsFor(uint64_t sectors) const {
   const uint32_t rate = WriteRateKBs();
   if (rate == 0) return 0;
-  const uint64_t ms = sectors * kRecorderSectorSize / rate;  // bytes / (1000 bytes/s) * 1000 ms
+  const uint64_t ms = sectors * kSectorSize / rate;  // bytes / (1000 bytes/s) * 1000 ms
   return static_cast<uint32_t>(std::min<uint64_t>(ms, UINT32_MAX));
 }
 

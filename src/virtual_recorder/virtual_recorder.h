@@ -109,7 +109,7 @@ class VirtualRecorder {
   void ReadDiscInformation(const uint8_t* cdb, Reply& reply);
   void ReadTrackInformation(const uint8_t* cdb, Reply& reply);
   void ReadToc(const uint8_t* cdb, Reply& reply);
-  void ReadCapacity(Reply& reply);
+  void ReadCapacity(const uint8_t* cdb, Reply& reply);
   void ReadFormatCapacities(const uint8_t* cdb, Reply& reply);
   void Read10(const uint8_t* cdb, Reply& reply);
   void Write10(const uint8_t* cdb, Reply& reply);

@@ -367,7 +367,7 @@ TEST_F(MainWindow, ASlowRecorderNeitherFreezesTheWindowNorTakesTwoCommandSequenc
     // Neither this window's buttons nor another window's tray reach the recorder meanwhile.
     main.cmdLoadClick();
     main.cmdEjectClick();
-    EXPECT_FALSE(LoadDevice(nullptr, main.korbMain())) << c.name;
+    EXPECT_FALSE(AcquireDrive(nullptr, main.korbMain(), "loading the disc").Held()) << c.name;
     main.close();
     ASSERT_EQ(w.messages.said.size(), 1u) << c.name;
     EXPECT_TRUE(w.messages.said[0].text.contains("still talking to the recorder")) << c.name;

@@ -130,14 +130,14 @@ TEST_F(BurnTest, VerifyCatchesASectorTheDriveStoredWrong) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryDiscType, FirstSession,
-    ::testing::Values(ProfileCase{MediaProfile::CdR, disc_type::kCDR, false},
-                      ProfileCase{MediaProfile::DvdR, disc_type::kDVDR, false},
-                      ProfileCase{MediaProfile::DvdPlusR, disc_type::kDVDPlusR, false},
-                      ProfileCase{MediaProfile::DvdPlusRDl, disc_type::kDVDPlusRDL, false},
-                      ProfileCase{MediaProfile::DvdRwSequential, disc_type::kDVDRWRestricted, true},
-                      ProfileCase{MediaProfile::DvdRwRestricted, disc_type::kDVDRWRestricted, true},
-                      ProfileCase{MediaProfile::DvdPlusRw, disc_type::kDVDPlusRW, true},
-                      ProfileCase{MediaProfile::DvdRam, disc_type::kDVDRAM, true}),
+    ::testing::Values(ProfileCase{MediaProfile::CdR, kDiscCdR, false},
+                      ProfileCase{MediaProfile::DvdR, kDiscDvdR, false},
+                      ProfileCase{MediaProfile::DvdPlusR, kDiscDvdPlusR, false},
+                      ProfileCase{MediaProfile::DvdPlusRDl, kDiscDvdPlusRDl, false},
+                      ProfileCase{MediaProfile::DvdRwSequential, kDiscDvdRwRestricted, true},
+                      ProfileCase{MediaProfile::DvdRwRestricted, kDiscDvdRwRestricted, true},
+                      ProfileCase{MediaProfile::DvdPlusRw, kDiscDvdPlusRw, true},
+                      ProfileCase{MediaProfile::DvdRam, kDiscDvdRam, true}),
     [](const ::testing::TestParamInfo<ProfileCase>& param) {
       std::string name(ProfileName(param.param.profile));
       std::replace(name.begin(), name.end(), '-', '_');

@@ -132,12 +132,18 @@ TEST(Capabilities, Page30OrTheModelGiveUnderrunProtection) {
 
   auto model = Drive("CD-W512EB");
   model->modePages[0x2A] = CapabilitiesPage(0x01, 0x01, 0, 1000, 1000, 1000);
-  ScopedFakeDrives drives({model});
+  auto plain = Drive();
+  plain->address = Address(0, 1);
+  plain->modePages[0x2A] = model->modePages[0x2A];
+  ScopedFakeDrives drives({model, plain});
   TSCSIDevice device;
-  ASSERT_EQ(device.Devices.size(), 1u);
+  ASSERT_EQ(device.Devices.size(), 2u);
   device.SetDevice(device.Devices[0]);
   EXPECT_TRUE(device.ForceUnderrunFree);
   EXPECT_TRUE(device.Capabilities & cap::UnderrunFree) << "already on the first selection";
+  device.SetDevice(device.Devices[1]);
+  EXPECT_FALSE(device.ForceUnderrunFree);
+  EXPECT_FALSE(device.Capabilities & cap::UnderrunFree) << "not the model selected before";
 }
 
 TEST(Capabilities, ShortAndAbsurdAnswersAreReadOnlyAsFarAsTheyGo) {

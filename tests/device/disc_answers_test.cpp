@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "device/cdb.h"
 #include "device/disc_types.h"
-#include "device/recording_cdbs.h"
 
 namespace brennix {
 namespace {
@@ -134,7 +134,7 @@ TEST(DiscAnswers, CapacityBufferProfileAndVolumeDescriptor) {
   EXPECT_STREQ(DiscTypeName(-1), "UNKNOWN");
   EXPECT_STREQ(DiscTypeName(99), "UNKNOWN");
 
-  std::vector<uint8_t> sector(kDiscSectorBytes, 0);
+  std::vector<uint8_t> sector(kSectorSize, 0);
   sector[0] = 1;
   std::memcpy(&sector[1], "CD001", 5);
   sector[80] = 0x88; sector[81] = 0x13;  // 5000, little-endian
@@ -148,58 +148,32 @@ TEST(DiscAnswers, CapacityBufferProfileAndVolumeDescriptor) {
   EXPECT_FALSE(ParseVolumeSpaceSize(sector));
 }
 
-TEST(RecordingCommandBlocks, FieldsOfEveryCommand) {
-  auto b = BuildSetCDSpeed(0, 0);
-  EXPECT_EQ(b.Length, 12);
-  EXPECT_EQ(b.Bytes[0], 0xBB);
-  EXPECT_EQ(b.Bytes[2], 0xFF); EXPECT_EQ(b.Bytes[3], 0xFF);
-  EXPECT_EQ(b.Bytes[4], 0xFF); EXPECT_EQ(b.Bytes[5], 0xFF);
-  b = BuildSetCDSpeed(7056, 2);
-  EXPECT_EQ(b.Bytes[2], 0x1B); EXPECT_EQ(b.Bytes[3], 0x90);
-  EXPECT_EQ(b.Bytes[4], 0x00); EXPECT_EQ(b.Bytes[5], 0x02);
-
-  b = BuildModeSenseWriteParameters();
-  EXPECT_EQ(b.Length, 10);
-  EXPECT_EQ(b.Bytes[0], 0x5A); EXPECT_EQ(b.Bytes[2], 0x05);
-  EXPECT_EQ(b.Bytes[7], 0x02); EXPECT_EQ(b.Bytes[8], 0x00);
-  b = BuildModeSelect10(60);
-  EXPECT_EQ(b.Bytes[0], 0x55); EXPECT_EQ(b.Bytes[1], 0x10);
-  EXPECT_EQ(b.Bytes[7], 0); EXPECT_EQ(b.Bytes[8], 60);
-
-  b = BuildSetStreaming(28);
-  EXPECT_EQ(b.Length, 12);
-  EXPECT_EQ(b.Bytes[0], 0xB6); EXPECT_EQ(b.Bytes[9], 0); EXPECT_EQ(b.Bytes[10], 28);
-  b = BuildSendTimestamp();
-  EXPECT_EQ(b.Length, 12);
-  EXPECT_EQ(b.Bytes[0], 0xBF); EXPECT_EQ(b.Bytes[7], 0x0F);
-  EXPECT_EQ(b.Bytes[8], 0); EXPECT_EQ(b.Bytes[9], 22);
-  b = BuildSendOPC();
-  EXPECT_EQ(b.Length, 10); EXPECT_EQ(b.Bytes[0], 0x54); EXPECT_EQ(b.Bytes[1], 0x01);
-  b = BuildReserveTrack(0x01020304);
-  EXPECT_EQ(b.Length, 12); EXPECT_EQ(b.Bytes[0], 0x53);
-  EXPECT_EQ(b.Bytes[5], 1); EXPECT_EQ(b.Bytes[6], 2); EXPECT_EQ(b.Bytes[7], 3);
-  EXPECT_EQ(b.Bytes[8], 4);
-  b = BuildReadBufferCapacity();
-  EXPECT_EQ(b.Bytes[0], 0x5C); EXPECT_EQ(b.Bytes[8], 32);
-  b = BuildWrite10(0x00A0B0C0, 32);
-  EXPECT_EQ(b.Bytes[0], 0x2A);
-  EXPECT_EQ(b.Bytes[2], 0x00); EXPECT_EQ(b.Bytes[3], 0xA0); EXPECT_EQ(b.Bytes[4], 0xB0);
-  EXPECT_EQ(b.Bytes[5], 0xC0); EXPECT_EQ(b.Bytes[7], 0); EXPECT_EQ(b.Bytes[8], 32);
-  EXPECT_EQ(BuildSynchronizeCache(true).Bytes[1], 0x02);
-  EXPECT_EQ(BuildSynchronizeCache(false).Bytes[1], 0x00);
-  b = BuildCloseTrackSession(true, 3, 0, 0, 0xFF);
-  EXPECT_EQ(b.Bytes[0], 0x5B); EXPECT_EQ(b.Bytes[1], 1); EXPECT_EQ(b.Bytes[2], 3);
-  EXPECT_EQ(b.Bytes[5], 0xFF);
-  b = BuildCloseSession(true, false, false);
-  EXPECT_EQ(b.Bytes[1], 0); EXPECT_EQ(b.Bytes[2], 1); EXPECT_EQ(b.Bytes[5], 0xFF);
-  b = BuildCloseSession(false, true, false);
-  EXPECT_EQ(b.Bytes[1], 1); EXPECT_EQ(b.Bytes[2], 2); EXPECT_EQ(b.Bytes[5], 0);
-  EXPECT_EQ(BuildCloseSession(true, false, true).Bytes[2], 5);
-  b = BuildFormatUnit(0x11);
-  EXPECT_EQ(b.Length, 6); EXPECT_EQ(b.Bytes[0], 0x04); EXPECT_EQ(b.Bytes[1], 0x11);
-  b = BuildBlank(1, true);
-  EXPECT_EQ(b.Length, 12); EXPECT_EQ(b.Bytes[0], 0xA1); EXPECT_EQ(b.Bytes[1], 0x11);
-  EXPECT_EQ(BuildBlank(0, false).Bytes[1], 0x00);
+TEST(RecordingCommandBlocks, EveryByteOfEachCommand) {
+  const struct {
+    Cdb built;
+    std::vector<uint8_t> expected;
+  } cases[] = {
+      {SetCDSpeedCdb(0, 0), {0xBB, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0}},
+      {SetCDSpeedCdb(7056, 2), {0xBB, 0, 0x1B, 0x90, 0x00, 0x02, 0, 0, 0, 0, 0, 0}},
+      {ModeSense10Cdb(kWriteParametersPage, false, kWriteParametersSenseLength),
+       {0x5A, 0, 0x05, 0, 0, 0, 0, 0x02, 0x00, 0}},
+      {SetStreamingCdb(28), {0xB6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 28, 0}},
+      {SendTimestampCdb(), {0xBF, 0, 0, 0, 0, 0, 0, 0x0F, 0, 22, 0, 0}},
+      {SendOPCCdb(), {0x54, 0x01, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {ReserveTrackCdb(0x01020304), {0x53, 0, 0, 0, 0, 1, 2, 3, 4, 0, 0, 0}},
+      {ReadBufferCapacityCdb(), {0x5C, 0, 0, 0, 0, 0, 0, 0, 32, 0}},
+      {Write10Cdb(0x00A0B0C0, 32), {0x2A, 0, 0x00, 0xA0, 0xB0, 0xC0, 0, 0, 32, 0}},
+      {SynchronizeCacheCdb(true), {0x35, 0x02, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {SynchronizeCacheCdb(false), {0x35, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+      {CloseTrackSessionCdb(true, 3, 0, 0, 0xFF), {0x5B, 1, 3, 0, 0, 0xFF, 0, 0, 0, 0}},
+      {CloseSessionCdb(true, false, false), {0x5B, 0, 1, 0, 0, 0xFF, 0, 0, 0, 0}},
+      {CloseSessionCdb(false, true, false), {0x5B, 1, 2, 0, 0, 0, 0, 0, 0, 0}},
+      {CloseSessionCdb(true, false, true), {0x5B, 0, 5, 0, 0, 0xFF, 0, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(std::vector<uint8_t>(c.built.Bytes, c.built.Bytes + c.built.Length), c.expected)
+        << "operation code " << int(c.expected[0]);
+  }
 }
 
 TEST(RecordingCommandBlocks, StreamingDescriptorAndTimestamp) {

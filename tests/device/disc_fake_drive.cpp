@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/disc_units.h"
 #include "transport/aspi.h"
 #include "transport/spti.h"
 
@@ -10,12 +11,7 @@ namespace brennix::test {
 
 namespace {
 
-void Put32(std::vector<uint8_t>& a, size_t at, uint32_t v) {
-  a[at] = static_cast<uint8_t>(v >> 24);
-  a[at + 1] = static_cast<uint8_t>(v >> 16);
-  a[at + 2] = static_cast<uint8_t>(v >> 8);
-  a[at + 3] = static_cast<uint8_t>(v);
-}
+void Put32(std::vector<uint8_t>& a, size_t at, uint32_t v) { WriteBE32(&a[at], v); }
 
 }  // namespace
 

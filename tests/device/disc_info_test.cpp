@@ -20,10 +20,6 @@ using test::FakeAnswer;
 using test::ProfileAnswer;
 using test::TrackInfoAnswer;
 
-uint32_t Be32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 class DiscInfo : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -39,7 +35,7 @@ class DiscInfo : public ::testing::Test {
   // READ TRACK INFORMATION answered per track number.
   void Tracks(std::map<uint32_t, std::vector<uint8_t>> answers) {
     drive->Handlers[0x52] = [answers](const uint8_t* cdb, const uint8_t*, uint32_t) {
-      const auto found = answers.find(Be32(cdb + 2));
+      const auto found = answers.find(ReadBE32(cdb + 2));
       if (found == answers.end()) return FakeAnswer::Check(0x05, 0x24, 0x00);
       return FakeAnswer::Good(found->second);
     };
@@ -48,7 +44,7 @@ class DiscInfo : public ::testing::Test {
   void VolumeDescriptorAt(uint32_t at, uint32_t volumeSectors) {
     drive->Handlers[0x28] = [at, volumeSectors](const uint8_t* cdb, const uint8_t*, uint32_t) {
       std::vector<uint8_t> sector(2048, 0);
-      if (Be32(cdb + 2) == at) {
+      if (ReadBE32(cdb + 2) == at) {
         sector[0] = 1;
         std::memcpy(&sector[1], "CD001", 5);
         sector[80] = static_cast<uint8_t>(volumeSectors);
@@ -284,8 +280,8 @@ TEST_F(DiscInfo, SpeedBufferAndCloseCommands) {
   drive->Handlers[0xB6] = [&](const uint8_t* c, const uint8_t* data, uint32_t length) {
     cdb.assign(c, c + 12);
     EXPECT_EQ(length, 28u);
-    EXPECT_EQ(Be32(data + 4), 0u);
-    EXPECT_EQ(Be32(data + 8), 12345u);
+    EXPECT_EQ(ReadBE32(data + 4), 0u);
+    EXPECT_EQ(ReadBE32(data + 8), 12345u);
     return FakeAnswer::Good();
   };
   EXPECT_TRUE(device.SetStreaming(500, 12345, 1, 2, 1000, 1000));

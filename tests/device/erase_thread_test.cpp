@@ -7,7 +7,7 @@
 
 #include "device/disc_types.h"
 #include "device/erase_plan.h"
-#include "device/recording_cdbs.h"
+#include "device/cdb.h"
 #include "device/scsi_device.h"
 #include "disc_fake_drive.h"
 #include "platform/clock.h"
@@ -184,6 +184,15 @@ TEST_F(EraseStart, DvdRwDriveThatIsNeverBusyEndsItsFirstLoopAtOnce) {
   EXPECT_FALSE(events[0]);
   // One pass, the 5 s pause and one more pass: no 2 s naps for a drive that is ready.
   EXPECT_LT(TickCount() - start, 20000u);
+
+  // A drive that stays busy is given up on once the estimate (600 s) has really passed.
+  events.clear();
+  Rewritable(0x0013, 0xA1, 1 << 30);
+  const uint64_t busyStart = TickCount();
+  ASSERT_TRUE(device.StartErase(kBlankQuick));
+  ASSERT_TRUE(WaitForEvent());
+  EXPECT_GT(TickCount() - busyStart, 600000u);
+  EXPECT_LT(TickCount() - busyStart, 700000u);
 }
 
 TEST_F(EraseStart, DvdPlusRwFormatsThenZeroFillsAndCloses) {

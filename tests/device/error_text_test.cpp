@@ -4,7 +4,6 @@
 #include <cstring>
 #include <set>
 
-#include "device/byte_order.h"
 #include "device/command_names.h"
 #include "device/scsi_errors.h"
 
@@ -126,17 +125,6 @@ TEST(CommandNames, PaddedNamesAndHexFallbacks) {
     else EXPECT_EQ(name.size(), 2u);
   }
   EXPECT_EQ(named, 51);
-}
-
-TEST(ByteOrder, SwapsAndReverseCopy) {
-  EXPECT_EQ(Swap16(0x1234), 0x3412);
-  EXPECT_EQ(Swap32(0x12345678u), 0x78563412u);
-  const uint8_t source[6] = {1, 2, 3, 4, 5, 6};
-  uint8_t dest[6] = {};
-  ReverseCopy(source, dest, 6);
-  const uint8_t expected[6] = {6, 5, 4, 3, 2, 1};
-  EXPECT_EQ(std::memcmp(dest, expected, 6), 0);
-  EXPECT_EQ(ReadBE32(source), 0x01020304u);
 }
 
 }  // namespace

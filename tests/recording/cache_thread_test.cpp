@@ -14,6 +14,7 @@
 #include "image/memory_stream.h"
 #include "platform/clock.h"
 #include "recording/cache_thread.h"
+#include "recording/write_preparation.h"
 #include "scratch_dir.h"
 
 namespace brennix {
@@ -124,7 +125,7 @@ TEST_P(CacheThreadTest, DeliversHeaderThenFilesInWholeZeroFilledSectors) {
 
   TCacheThread cache(kDialogCacheSize, &header, static_cast<int64_t>(expected.size()), false,
                      blockSize, lock_);
-  EXPECT_EQ(cache.MaxBlocks, blockSize == kCdBlockSize ? 151 : 128);
+  EXPECT_EQ(cache.MaxBlocks, blockSize == kCDBlockBytes ? 151 : 128);
   const Drained got = Drain(cache, lock_);
   EXPECT_TRUE(got.ended);
   ASSERT_EQ(got.bytes.size(), expected.size());
@@ -141,13 +142,7 @@ TEST_P(CacheThreadTest, DeliversHeaderThenFilesInWholeZeroFilledSectors) {
   EXPECT_EQ(header.Size(), 0);                  // the header's memory was released
 }
 
-INSTANTIATE_TEST_SUITE_P(BlockSizes, CacheThreadTest, ::testing::Values(kCdBlockSize, kDvdBlockSize));
-
-TEST(CacheBlockSize, CdRecordablesGet27SectorsEverythingElse32) {
-  EXPECT_EQ(CacheBlockSizeForDiscType(2), 55296);
-  EXPECT_EQ(CacheBlockSizeForDiscType(3), 55296);
-  for (uint16_t type : {0, 1, 4, 5, 8, 9, 10, 11, 12}) EXPECT_EQ(CacheBlockSizeForDiscType(type), 65536);
-}
+INSTANTIATE_TEST_SUITE_P(BlockSizes, CacheThreadTest, ::testing::Values(kCDBlockBytes, kDVDBlockBytes));
 
 class CacheThreadPadding : public CacheThreadTest {};
 
@@ -155,7 +150,7 @@ TEST_F(CacheThreadPadding, ShortImagePaddedTo300ZeroSectors) {
   TMemoryStream header = Header(10);
   const std::string headerBytes(header.Bytes().begin(), header.Bytes().end());
   std::unique_lock<std::recursive_mutex> held(lock_);  // keeps the producer from queueing
-  TCacheThread cache(kDialogCacheSize, &header, 10 * 2048, true, kDvdBlockSize, lock_);
+  TCacheThread cache(kDialogCacheSize, &header, 10 * 2048, true, kDVDBlockBytes, lock_);
   EXPECT_TRUE(cache.PadToMinimum);
   EXPECT_EQ(cache.BytesToDeliver.load(), 10 * 2048);
   std::vector<uint8_t> buffer(65536);
@@ -175,20 +170,20 @@ TEST_F(CacheThreadPadding, ShortImagePaddedTo300ZeroSectors) {
 // for SectorsToWrite (298 sectors of data + 2 of padding must be 10 blocks, not 11).
 TEST_F(CacheThreadPadding, PaddingContinuesTheLastDataBlock) {
   TMemoryStream header = Header(298);
-  TCacheThread cache(kDialogCacheSize, &header, 298 * 2048, true, kDvdBlockSize, lock_);
+  TCacheThread cache(kDialogCacheSize, &header, 298 * 2048, true, kDVDBlockBytes, lock_);
   const Drained got = Drain(cache, lock_);
   EXPECT_TRUE(got.ended);
   ASSERT_EQ(got.bytes.size(), 614400u);
   ASSERT_EQ(got.sizes.size(), 10u);
-  for (size_t i = 0; i + 1 < got.sizes.size(); ++i) EXPECT_EQ(got.sizes[i], kDvdBlockSize);
-  EXPECT_EQ(got.sizes.back(), 300 * 2048 - 9 * kDvdBlockSize);
+  for (size_t i = 0; i + 1 < got.sizes.size(); ++i) EXPECT_EQ(got.sizes[i], kDVDBlockBytes);
+  EXPECT_EQ(got.sizes.back(), 300 * 2048 - 9 * kDVDBlockBytes);
   EXPECT_EQ(got.bytes.substr(298 * 2048), std::string(2 * 2048, '\0'));
 }
 
 TEST_F(CacheThreadPadding, NoPaddingFrom300SectorsOnOrWhenNotAsked) {
   for (const auto& [sectors, pad] : {std::pair{300, true}, std::pair{10, false}}) {
     TMemoryStream header = Header(sectors);
-    TCacheThread cache(kDialogCacheSize, &header, int64_t{sectors} * 2048, pad, kCdBlockSize,
+    TCacheThread cache(kDialogCacheSize, &header, int64_t{sectors} * 2048, pad, kCDBlockBytes,
                        lock_);
     EXPECT_FALSE(cache.PadToMinimum);
     const Drained got = Drain(cache, lock_);
@@ -209,7 +204,7 @@ class CacheThreadFlow : public CacheThreadTest {
 };
 
 TEST_F(CacheThreadFlow, FullQueueHoldsMaxBlocksLessOne) {
-  for (const int32_t blockSize : {kCdBlockSize, kDvdBlockSize}) {
+  for (const int32_t blockSize : {kCDBlockBytes, kDVDBlockBytes}) {
     FileTable table;
     const int64_t size = 12 * 1024 * 1024;
     BigFile(table, size);
@@ -218,7 +213,7 @@ TEST_F(CacheThreadFlow, FullQueueHoldsMaxBlocksLessOne) {
     TCacheThread cache(kDialogCacheSize, &header, image, true, blockSize, lock_);
     ASSERT_TRUE(WaitUntil([&] { return cache.CacheFilled.load(); }));
     for (int i = 0; i < 50; ++i) SleepMs(1);
-    EXPECT_EQ(cache.QueuedBlocks(), blockSize == kCdBlockSize ? 150 : 127);
+    EXPECT_EQ(cache.QueuedBlocks(), blockSize == kCDBlockBytes ? 150 : 127);
     EXPECT_EQ(cache.PriorityLevel.load(), 0);  // idle while full
     const Drained got = Drain(cache, lock_);
     EXPECT_TRUE(got.ended);
@@ -230,7 +225,7 @@ TEST_F(CacheThreadFlow, AbortWhileFullFreesTheQueue) {
   BigFile(table_, 12 * 1024 * 1024);
   for (const bool writerHadAMessage : {false, true}) {
     TMemoryStream header = Header(150);
-    TCacheThread cache(kDialogCacheSize, &header, (150 + 6144) * 2048, false, kDvdBlockSize, lock_);
+    TCacheThread cache(kDialogCacheSize, &header, (150 + 6144) * 2048, false, kDVDBlockBytes, lock_);
     ASSERT_TRUE(WaitUntil([&] { return cache.CacheFilled.load(); }));
     if (writerHadAMessage) cache.SetErrorText("WRITER ERROR");
     cache.Abort();
@@ -247,19 +242,19 @@ TEST_F(CacheThreadFlow, DestroyingNeverHangs) {
   BigFile(table_, 12 * 1024 * 1024);
   {
     TMemoryStream header = Header(150);
-    TCacheThread cache(kDialogCacheSize, &header, (150 + 6144) * 2048, false, kDvdBlockSize, lock_);
+    TCacheThread cache(kDialogCacheSize, &header, (150 + 6144) * 2048, false, kDVDBlockBytes, lock_);
     // destroyed at once, perhaps before the thread ran
   }
   {
     TMemoryStream header = Header(150);
-    TCacheThread cache(kDialogCacheSize, &header, (150 + 6144) * 2048, false, kDvdBlockSize, lock_);
+    TCacheThread cache(kDialogCacheSize, &header, (150 + 6144) * 2048, false, kDVDBlockBytes, lock_);
     ASSERT_TRUE(WaitUntil([&] { return cache.CacheFilled.load(); }));
   }
   {
     // Everything queued, nobody consuming: the producer waits in the drain phase.
     FileTable table;
     TMemoryStream header = Header(20);
-    TCacheThread cache(kDialogCacheSize, &header, 20 * 2048, true, kDvdBlockSize, lock_);
+    TCacheThread cache(kDialogCacheSize, &header, 20 * 2048, true, kDVDBlockBytes, lock_);
     ASSERT_TRUE(WaitUntil([&] { return cache.CacheFilled.load(); }));
   }
 }
@@ -277,7 +272,7 @@ TEST_F(CacheThreadFlow, SmallCacheRecyclesBlocksWithoutLeakingOldBytes) {
   TMemoryStream header = Header(150);
   const std::string headerBytes(header.Bytes().begin(), header.Bytes().end());
   expected = headerBytes + expected;
-  TCacheThread cache(2097152, &header, static_cast<int64_t>(expected.size()), false, kDvdBlockSize,
+  TCacheThread cache(2097152, &header, static_cast<int64_t>(expected.size()), false, kDVDBlockBytes,
                      lock_);
   const Drained got = Drain(cache, lock_);
   EXPECT_TRUE(got.ended);
@@ -298,7 +293,7 @@ TEST_F(CacheThreadFlow, SourceThatVanishedOrIsNoFileStopsWithItsName) {
     table.File(path, 4096);
     table.File(dir_.Write("last", "3"), 1);
     TMemoryStream header = Header(150);
-    TCacheThread cache(kDialogCacheSize, &header, (150 + 1 + 2 + 1) * 2048, true, kDvdBlockSize,
+    TCacheThread cache(kDialogCacheSize, &header, (150 + 1 + 2 + 1) * 2048, true, kDVDBlockBytes,
                        lock_);
     const Drained got = Drain(cache, lock_);  // must end, not wait for ever
     EXPECT_TRUE(got.ended) << kind;
@@ -318,7 +313,7 @@ TEST_F(CacheThreadFlow, ShrunkFileIsPaddedAndNamedGrownFileIsCut) {
   const std::string expected = headerBytes + Sectored(ScratchDir::Pattern(3000, 5) + std::string(2000, '\0')) +
                                Sectored(ScratchDir::Pattern(3000, 6));
   TCacheThread cache(kDialogCacheSize, &header, static_cast<int64_t>(expected.size()), false,
-                     kDvdBlockSize, lock_);
+                     kDVDBlockBytes, lock_);
   const Drained got = Drain(cache, lock_);
   EXPECT_TRUE(got.ended);
   EXPECT_TRUE(got.bytes == expected);
@@ -331,7 +326,7 @@ TEST_F(CacheThreadFlow, ShrunkFileIsPaddedAndNamedGrownFileIsCut) {
 TEST_F(CacheThreadFlow, ImageSizeThatDisagreesWithTheDataEndsWithAnError) {
   table_.File(dir_.Write("f", "x"), 1);
   TMemoryStream header = Header(150);
-  TCacheThread cache(kDialogCacheSize, &header, (150 + 5) * 2048, false, kDvdBlockSize, lock_);
+  TCacheThread cache(kDialogCacheSize, &header, (150 + 5) * 2048, false, kDVDBlockBytes, lock_);
   const Drained got = Drain(cache, lock_);
   EXPECT_TRUE(got.ended);  // no endless -1 for bytes that never come
   EXPECT_EQ(cache.ErrorText(), "IMAGE SIZE DOES NOT MATCH ITS LAYOUT");
@@ -339,7 +334,7 @@ TEST_F(CacheThreadFlow, ImageSizeThatDisagreesWithTheDataEndsWithAnError) {
   // More data than the layout reserved never leaves the cache: it would run past the track.
   table_.File(dir_.Write("g", std::string(300000, 'g')), 300000);
   TMemoryStream header2 = Header(150);
-  TCacheThread over(kDialogCacheSize, &header2, (150 + 1) * 2048, false, kDvdBlockSize, lock_);
+  TCacheThread over(kDialogCacheSize, &header2, (150 + 1) * 2048, false, kDVDBlockBytes, lock_);
   const Drained got2 = Drain(over, lock_);
   EXPECT_TRUE(got2.ended);
   EXPECT_LE(got2.bytes.size(), static_cast<size_t>(151 * 2048));

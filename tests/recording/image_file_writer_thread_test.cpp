@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "recording/cache_thread.h"
 #include "recording/image_file_writer.h"
+#include "recording/write_preparation.h"
 #include "scratch_dir.h"
 
 namespace brennix {
@@ -49,7 +50,7 @@ TEST_F(ImageFileWriterTest, WritesEveryBlockInOrder) {
   ImageFileResult result;
   {
     TCacheThread cache(2097152, &header_, static_cast<int64_t>(expected_.size()), true,
-                       kCdBlockSize, lock_, false);
+                       kCDBlockBytes, lock_, false);
     result = WriteImageToFile(cache, lock_, fd, static_cast<int64_t>(expected_.size()),
                               [&](int64_t done) { lastProgress = done; });
   }
@@ -65,7 +66,7 @@ TEST_F(ImageFileWriterTest, FullDiskAbortsTheCacheWithAClearMessage) {
   const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
   if (fd < 0) GTEST_SKIP() << "no /dev/full";
   TCacheThread cache(2097152, &header_, static_cast<int64_t>(expected_.size()), false,
-                     kDvdBlockSize, lock_, false);
+                     kDVDBlockBytes, lock_, false);
   const ImageFileResult result =
       WriteImageToFile(cache, lock_, fd, static_cast<int64_t>(expected_.size()));
   ::close(fd);
@@ -79,7 +80,7 @@ TEST_F(ImageFileWriterTest, CancelAndSizeDisagreementAreFailures) {
   {
     const std::atomic<bool> cancel{true};
     TCacheThread cache(2097152, &header_, static_cast<int64_t>(expected_.size()), false,
-                       kDvdBlockSize, lock_, false);
+                       kDVDBlockBytes, lock_, false);
     const ImageFileResult result =
         WriteImageToFile(cache, lock_, fd, static_cast<int64_t>(expected_.size()), nullptr, &cancel);
     EXPECT_EQ(result.ErrorText, "OPERATION ABORTED BY USER");
@@ -89,7 +90,7 @@ TEST_F(ImageFileWriterTest, CancelAndSizeDisagreementAreFailures) {
     TMemoryStream header;
     header.Write(expected_.data(), 150 * 2048);
     TCacheThread cache(2097152, &header, static_cast<int64_t>(expected_.size()), false,
-                       kDvdBlockSize, lock_, false);
+                       kDVDBlockBytes, lock_, false);
     const ImageFileResult result = WriteImageToFile(cache, lock_, fd, 150 * 2048);
     EXPECT_EQ(result.ErrorText, "IMAGE SIZE DOES NOT MATCH ITS LAYOUT");
   }
@@ -135,7 +136,7 @@ class DirectCopyTest : public ::testing::Test {
     header.Write(header_.data(), header_.size());
     {
       TCacheThread cache(2097152, &header, static_cast<int64_t>(expected_.size()), false,
-                         kDvdBlockSize, lock_, false, kDirectCopyMinBytes);
+                         kDVDBlockBytes, lock_, false, kDirectCopyMinBytes);
       result = WriteImageToFile(cache, lock_, fd, static_cast<int64_t>(expected_.size()));
     }
     ::close(fd);

@@ -9,12 +9,12 @@ namespace brennix {
 namespace {
 
 TEST(SpeedText, DVDShowsOneDecimalAndCDAWholeFactor) {
-  EXPECT_EQ(SpeedText(disc_type::kDVDPlusR, 5540), "4.0X (5,540 KB/s)");
-  EXPECT_EQ(SpeedText(disc_type::kCDR, 7056), "40X (7,056 KB/s)");
-  EXPECT_EQ(SpeedText(disc_type::kDVDR, 22160), "16.0X (22,160 KB/s)");
+  EXPECT_EQ(SpeedText(kDiscDvdPlusR, 5540), "4.0X (5,540 KB/s)");
+  EXPECT_EQ(SpeedText(kDiscCdR, 7056), "40X (7,056 KB/s)");
+  EXPECT_EQ(SpeedText(kDiscDvdR, 22160), "16.0X (22,160 KB/s)");
   EXPECT_EQ(SpeedText(4, 1385), "8X (1,385 KB/s)");  // a DVD-ROM counts as "other"
-  EXPECT_EQ(SpeedText(disc_type::kCDR, 0), "0X (0 KB/s)");
-  EXPECT_EQ(SpeedText(disc_type::kCDR, 1234567), "6999X (1,234,567 KB/s)");
+  EXPECT_EQ(SpeedText(kDiscCdR, 0), "0X (0 KB/s)");
+  EXPECT_EQ(SpeedText(kDiscCdR, 1234567), "6999X (1,234,567 KB/s)");
 }
 
 TEST(StreamingSize, FollowsTheSpeedAndNeverAsksForZero) {
@@ -58,28 +58,28 @@ TEST(FormatLists, AreTheFourParameterLists) {
 TEST(CloseSequence, EveryDiscTypeClosesAsItMust) {
   using C = CloseCommand;
   using V = std::vector<CloseCommand>;
-  EXPECT_EQ(DVDCloseSequence(disc_type::kDVDPlusR, 3, false), V({C{false, 1, 0, 0, 3}, C{false, 2, 0, 0, 0xFF}}));
-  EXPECT_EQ(DVDCloseSequence(disc_type::kDVDPlusR, 3, true), V({C{false, 1, 0, 0, 3}, C{false, 5, 0, 0, 0}}));
-  EXPECT_EQ(DVDCloseSequence(disc_type::kDVDPlusRDL, 1, false), V({C{false, 1, 0, 0, 1}, C{false, 2, 0, 0, 0}}));
-  EXPECT_EQ(DVDCloseSequence(disc_type::kDVDPlusRDL, 1, true), V({C{false, 1, 0, 0, 1}, C{false, 6, 0, 0, 0}}));
-  EXPECT_EQ(DVDCloseSequence(disc_type::kDVDR, 2, false),
+  EXPECT_EQ(DVDCloseSequence(kDiscDvdPlusR, 3, false), V({C{false, 1, 0, 0, 3}, C{false, 2, 0, 0, 0xFF}}));
+  EXPECT_EQ(DVDCloseSequence(kDiscDvdPlusR, 3, true), V({C{false, 1, 0, 0, 3}, C{false, 5, 0, 0, 0}}));
+  EXPECT_EQ(DVDCloseSequence(kDiscDvdPlusRDl, 1, false), V({C{false, 1, 0, 0, 1}, C{false, 2, 0, 0, 0}}));
+  EXPECT_EQ(DVDCloseSequence(kDiscDvdPlusRDl, 1, true), V({C{false, 1, 0, 0, 1}, C{false, 6, 0, 0, 0}}));
+  EXPECT_EQ(DVDCloseSequence(kDiscDvdR, 2, false),
             V({C{false, 1, 0, 0, 2}, C{false, 1, 0, 0, 3}, C{false, 2, 0, 0, 4}}));
-  EXPECT_EQ(DVDCloseSequence(disc_type::kDVDRWRestricted, 1, false), V({C{true, 2, 0, 0, 0}}));
-  EXPECT_EQ(DVDCloseSequence(disc_type::kDVDRWSequential, 5, true), V({C{true, 2, 0, 0, 0}}));
-  EXPECT_EQ(DVDCloseSequence(disc_type::kDVDPlusRW, 1, false), V({C{false, 3, 0, 0, 0xFF}}));
-  EXPECT_TRUE(DVDCloseSequence(disc_type::kDVDRAM, 1, false).empty());
-  EXPECT_FALSE(UsesCDSessionClose(disc_type::kDVDRAM));  // DVD-RAM: no close command at all
-  EXPECT_TRUE(UsesCDSessionClose(disc_type::kCDR));
-  EXPECT_TRUE(UsesCDSessionClose(disc_type::kCDRW));
+  EXPECT_EQ(DVDCloseSequence(kDiscDvdRwRestricted, 1, false), V({C{true, 2, 0, 0, 0}}));
+  EXPECT_EQ(DVDCloseSequence(kDiscDvdRwSequential, 5, true), V({C{true, 2, 0, 0, 0}}));
+  EXPECT_EQ(DVDCloseSequence(kDiscDvdPlusRw, 1, false), V({C{false, 3, 0, 0, 0xFF}}));
+  EXPECT_TRUE(DVDCloseSequence(kDiscDvdRam, 1, false).empty());
+  EXPECT_FALSE(UsesCDSessionClose(kDiscDvdRam));  // DVD-RAM: no close command at all
+  EXPECT_TRUE(UsesCDSessionClose(kDiscCdR));
+  EXPECT_TRUE(UsesCDSessionClose(kDiscCdRw));
   EXPECT_TRUE(UsesCDSessionClose(0));
-  EXPECT_FALSE(UsesCDSessionClose(disc_type::kDVDPlusR));
+  EXPECT_FALSE(UsesCDSessionClose(kDiscDvdPlusR));
 }
 
 TEST(DiscClasses, BlockSizesAndOverwritableTypes) {
-  EXPECT_EQ(WriteBlockBytes(disc_type::kCDR), 55296);
-  EXPECT_EQ(WriteBlockBytes(disc_type::kCDRW), 55296);
+  EXPECT_EQ(WriteBlockBytes(kDiscCdR), 55296);
+  EXPECT_EQ(WriteBlockBytes(kDiscCdRw), 55296);
   EXPECT_EQ(WriteBlockBytes(1), 65536);  // a CD-ROM in the drive still gets the DVD size
-  EXPECT_EQ(WriteBlockBytes(disc_type::kDVDPlusR), 65536);
+  EXPECT_EQ(WriteBlockBytes(kDiscDvdPlusR), 65536);
   for (int16_t t : {6, 8, 9, 10}) EXPECT_TRUE(IsOverwritableDVD(t)) << t;
   for (int16_t t : {2, 3, 5, 11, 12}) EXPECT_FALSE(IsOverwritableDVD(t)) << t;
   for (int16_t t : {5, 8, 9, 10, 11, 12}) EXPECT_TRUE(UsesStreaming(t)) << t;
@@ -89,14 +89,14 @@ TEST(DiscClasses, BlockSizesAndOverwritableTypes) {
 TEST(WriteBlock, ALastShortDVDBlockIsSentWholeWithZeroTail) {
   std::vector<uint8_t> buffer(kDVDBlockBytes, 0xAB);  // an earlier block's bytes
   std::memset(buffer.data(), 0x11, 5 * 2048);
-  EXPECT_EQ(PadWriteBlock(disc_type::kDVDPlusR, buffer.data(), 5 * 2048), 65536);
+  EXPECT_EQ(PadWriteBlock(kDiscDvdPlusR, buffer.data(), 5 * 2048), 65536);
   EXPECT_EQ(buffer[5 * 2048 - 1], 0x11);
   for (size_t i = 5 * 2048; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], 0) << i;
 
   std::vector<uint8_t> cd(kDVDBlockBytes, 0xAB);
-  EXPECT_EQ(PadWriteBlock(disc_type::kCDR, cd.data(), 3 * 2048), 3 * 2048);
+  EXPECT_EQ(PadWriteBlock(kDiscCdR, cd.data(), 3 * 2048), 3 * 2048);
   EXPECT_EQ(cd[3 * 2048 - 1], 0xAB);
-  EXPECT_EQ(PadWriteBlock(disc_type::kCDR, cd.data(), 2049), 4096);  // whole sectors only
+  EXPECT_EQ(PadWriteBlock(kDiscCdR, cd.data(), 2049), 4096);  // whole sectors only
   EXPECT_EQ(cd[4095], 0);
 }
 

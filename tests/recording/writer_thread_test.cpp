@@ -29,7 +29,7 @@ class ScriptedDrive : public TRecorderDrive {
     std::string text = "SCRIPTED FAILURE";
   };
 
-  int16_t discType = disc_type::kDVDPlusR;
+  int16_t discType = kDiscDvdPlusR;
   uint16_t sessions = 0;
   bool bufferWorks = true;
   uint32_t bufferSize = 2 * 1024 * 1024;
@@ -315,7 +315,7 @@ TEST_F(WriterTest, DVDPlusRWritesWholeBlocksClosesAndRestores) {
 
 TEST_F(WriterTest, CDRUses27SectorWritesAndWaitsOutABusyClose) {
   ScriptedDrive drive;
-  drive.discType = disc_type::kCDR;
+  drive.discType = kDiscCdR;
   drive.closeSessionBusy = 3;
   TWriteSettings settings;
   settings.PerformOPC = true;
@@ -396,7 +396,7 @@ TEST_F(WriterTest, ADriveThatStopsAnsweringIsNotRetried) {
 }
 
 TEST_F(WriterTest, AbortInTheMiddleFlushesAndSealsOnlyAWriteOnceDisc) {
-  for (const int16_t type : {disc_type::kDVDPlusR, disc_type::kDVDPlusRW}) {
+  for (const int16_t type : {kDiscDvdPlusR, kDiscDvdPlusRw}) {
     ScriptedDrive drive;
     drive.discType = type;
     drive.onWrite = [&] {
@@ -409,7 +409,7 @@ TEST_F(WriterTest, AbortInTheMiddleFlushesAndSealsOnlyAWriteOnceDisc) {
     EXPECT_GE(sync, 0);
     // The open track and session of a DVD+R are closed (the disc stays open) and the drive
     // is given back; an overwritable disc is left as it is.
-    const bool writeOnce = type == disc_type::kDVDPlusR;
+    const bool writeOnce = type == kDiscDvdPlusR;
     EXPECT_EQ(drive.Find("CLOSE 0 1 1", sync) > sync, writeOnce) << type;
     EXPECT_EQ(drive.Find("CLOSE 0 2 255", sync) > sync, writeOnce) << type;
     EXPECT_EQ(drive.Find("LOAD", sync) > sync, writeOnce) << type;
@@ -456,7 +456,7 @@ TEST_F(WriterTest, TestWriteAndFinalizeTrackOffSendNoClose) {
 
 TEST_F(WriterTest, DVDRReservesClosesThreeTimesAndWaitsForTheDrainBounded) {
   ScriptedDrive drive;
-  drive.discType = disc_type::kDVDR;
+  drive.discType = kDiscDvdR;
   drive.discInfoNotReady = 5;
   TWriteSettings settings;
   settings.FinalizeDisc = true;
@@ -482,7 +482,7 @@ TEST_F(WriterTest, DVDRReservesClosesThreeTimesAndWaitsForTheDrainBounded) {
 
   // A drive that never answers again is left after the bound.
   ScriptedDrive stuck;
-  stuck.discType = disc_type::kDVDRWSequential;
+  stuck.discType = kDiscDvdRwSequential;
   stuck.discInfoNotReady = 1 << 30;
   const uint64_t before = TickCount();
   EXPECT_EQ(Record(stuck, 300).result, "");
@@ -496,7 +496,7 @@ TEST_F(WriterTest, DVDRReservesClosesThreeTimesAndWaitsForTheDrainBounded) {
 
 TEST_F(WriterTest, OverwritableDiscsGetTheNewHeadAtSectorZeroAfterTheData) {
   ScriptedDrive drive;
-  drive.discType = disc_type::kDVDPlusRW;
+  drive.discType = kDiscDvdPlusRw;
   const Outcome run = Record(drive, 300, {}, 5000);
   EXPECT_EQ(run.result, "");
   ASSERT_GE(drive.writes.size(), 2u);
@@ -514,7 +514,7 @@ TEST_F(WriterTest, OverwritableDiscsGetTheNewHeadAtSectorZeroAfterTheData) {
 
 TEST_F(WriterTest, AFreshDVDPlusRWIsFormattedWhenItRefusesTheFirstWrite) {
   ScriptedDrive drive;
-  drive.discType = disc_type::kDVDPlusRW;
+  drive.discType = kDiscDvdPlusRw;
   bool formatted = false;
   drive.failWrite = [&](uint32_t, int, ScriptedDrive::Failure& f) {
     formatted = formatted || drive.Has("FORMAT");
@@ -533,7 +533,7 @@ TEST_F(WriterTest, AFreshDVDPlusRWIsFormattedWhenItRefusesTheFirstWrite) {
 
 TEST_F(WriterTest, ABusyHeadWriteIsRetriedAsADataBlock) {
   ScriptedDrive drive;
-  drive.discType = disc_type::kDVDRAM;
+  drive.discType = kDiscDvdRam;
   drive.failWrite = [](uint32_t lba, int call, ScriptedDrive::Failure& f) {
     f.asc = 0x04;
     return lba == 0 && call < 12;
@@ -556,7 +556,7 @@ TEST_F(WriterTest, AHeadWriteThatNeverSucceedsEndsTheRecording) {
   // Refused for good, or busy for ever: the new session would be invisible.
   for (const bool busy : {false, true}) {
     ScriptedDrive drive;
-    drive.discType = disc_type::kDVDRWRestricted;
+    drive.discType = kDiscDvdRwRestricted;
     drive.failWrite = [busy](uint32_t lba, int, ScriptedDrive::Failure& f) {
       f.busy = busy;
       f.asc = 0x27;

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+#include "platform/disc_units.h"
+
 namespace brennix::testing {
 
 TempFolder::TempFolder() {
@@ -99,13 +101,12 @@ Answer Drive::SetWriteParameters(uint8_t byte2, uint8_t byte3) {
 
 uint32_t Be32(const std::vector<uint8_t>& data, size_t offset) {
   if (offset + 4 > data.size()) return 0xDEADBEEF;
-  return (uint32_t{data[offset]} << 24) | (uint32_t{data[offset + 1]} << 16) |
-         (uint32_t{data[offset + 2]} << 8) | data[offset + 3];
+  return ReadBE32(data.data() + offset);
 }
 
 uint32_t Be16(const std::vector<uint8_t>& data, size_t offset) {
   if (offset + 2 > data.size()) return 0xDEAD;
-  return (uint32_t{data[offset]} << 8) | data[offset + 1];
+  return ReadBE16(data.data() + offset);
 }
 
 }  // namespace brennix::testing

@@ -1,6 +1,6 @@
-// The program's settings. They live in an INI file under the user's configuration folder;
-// inside it the registry-style key path ("Software\Brennix CD & DVD\Options\") is kept as the
-// name of the group, so the file reads like the key it stands for.
+// The program's settings. They live in an INI file under the user's configuration folder,
+// in a group named by the settings key path ("Software\Brennix CD & DVD\Options\"): every
+// Load and Save names the same path, so one file holds every window's options.
 #pragma once
 
 #include <QString>

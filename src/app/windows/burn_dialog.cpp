@@ -14,6 +14,7 @@
 #include "device/speed_text.h"
 #include "component/recorder_rules.h"
 #include "platform/clock.h"
+#include "platform/disc_units.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -319,7 +320,7 @@ void TfrmBurn::UpdateControls() {
   if (Busy()) {
     prgProgress->setRange(0, 0);  // moves to and fro: how long this takes is unknown
   } else if (prgProgress->maximum() == 0) {
-    const int sectors = static_cast<int>(progress_.BytesTotal / 2048);
+    const int sectors = static_cast<int>(progress_.BytesTotal / kSectorSize);
     prgProgress->setRange(0, sectors > 0 ? sectors : 100);
     prgProgress->setValue(0);
   }
@@ -417,7 +418,7 @@ void TfrmBurn::Progress(const TJobProgress& progress) {
   if (state_ == State::Sending && progress.Phase != TJobPhase::Preparing) {
     SetState(State::Writing);
     lblBurnState->setText("Writing Data...");
-    prgProgress->setRange(0, static_cast<int>(progress.BytesTotal / 2048));
+    prgProgress->setRange(0, static_cast<int>(progress.BytesTotal / kSectorSize));
     prgProgress->setValue(0);
     tmrProgress->start();
     clock_.start();
@@ -482,7 +483,7 @@ void TfrmBurn::ShowRecorderLines() {
 void TfrmBurn::tmrProgressTimer() {
   ShowRecorderLines();
   const TJobProgress& p = progress_;
-  const int64_t sectors = p.BytesTotal / 2048;
+  const int64_t sectors = p.BytesTotal / kSectorSize;
   lblMBWritten->setText(QString::fromStdString(MBWrittenText(p.BytesDone, sectors)));
   ShowFigures();
   // Once the session is closed, the bar follows the read-back.
@@ -493,7 +494,7 @@ void TfrmBurn::tmrProgressTimer() {
     return;
   }
   prgProgress->setMaximum(static_cast<int>(sectors));
-  if (state_ == State::Writing && p.BytesDone == sectors * 2048)
+  if (state_ == State::Writing && p.BytesDone == sectors * kSectorSize)
     lblBurnState->setText("Finalizing...");
   // The bar waits at 90 % while the drive closes the track and session.
   prgProgress->setValue(static_cast<int>(ProgressPosition(p.BytesDone, sectors)));
@@ -529,7 +530,7 @@ void TfrmBurn::Done(const TJobResult& result) {
   const bool completed = result.Outcome == TJobOutcome::Completed;
   const bool failed = result.Outcome == TJobOutcome::Failed;
   lblBurnState->setText(completed || failed ? QString::fromStdString(result.Text) : "Ready");
-  const int sectors = static_cast<int>(progress_.BytesTotal / 2048);
+  const int sectors = static_cast<int>(progress_.BytesTotal / kSectorSize);
   if (completed) {
     prgProgress->setRange(0, std::max(sectors, 1));
     prgProgress->setValue(prgProgress->maximum());
@@ -538,7 +539,7 @@ void TfrmBurn::Done(const TJobResult& result) {
     // The bar stays where the recording ended: it never shows a failure as done.
     prgProgress->setRange(0, std::max(sectors, 1));
     prgProgress->setValue(static_cast<int>(
-        std::min<int64_t>(progress_.BytesDone / 2048, std::max(sectors - 1, 0))));
+        std::min<int64_t>(progress_.BytesDone / kSectorSize, std::max(sectors - 1, 0))));
   }
   host_.SetRecorderSelectorEnabled(true);
   const bool eject = completed && !closeWhenDone_ && chkEjectWhenDone->isChecked();

@@ -19,7 +19,6 @@ class TCustomStringList {
   TCustomStringList& operator=(const TCustomStringList&) = delete;
 
   bool OwnsObjects = true;
-  bool SortAscending = true;  // kept for callers that sort; this list is never sorted
 
   int Count() const { return static_cast<int>(items_.size()); }
   int Add(const QString& name, T* object) {

@@ -7,6 +7,7 @@
 #include "component/progress_text.h"
 #include "component/read_image_job.h"
 #include "component/recorder_rules.h"
+#include "platform/disc_units.h"
 #include "recording/writer_thread.h"
 
 #include <QCheckBox>
@@ -216,7 +217,7 @@ void TfrmImage::Progress(const TJobProgress& p) {
     prgProgress->setValue(static_cast<int>(p.BytesDone * 100 / p.BytesTotal));
     const std::string what = kind_ == TImageDialogKind::Burn ? "Writing" : "Reading";
     lblStatus->setText(QString::fromStdString(what + "... " +
-                                              MBWrittenText(p.BytesDone, p.BytesTotal / 2048)));
+                                              MBWrittenText(p.BytesDone, p.BytesTotal / kSectorSize)));
   }
   if (p.Phase == TJobPhase::Finalizing) lblStatus->setText("Finalizing...");
   if (p.Phase == TJobPhase::Aborting) lblStatus->setText("Aborting...");

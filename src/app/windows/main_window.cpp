@@ -15,6 +15,7 @@
 #include "component/plain_words.h"
 #include "device/device_entry.h"
 #include "image/image_tables.h"
+#include "platform/disc_units.h"
 #include "transport/sg_drive.h"
 #include "transport/spti.h"
 
@@ -711,7 +712,7 @@ void TfrmMain::QueuePaths(const QStringList& paths) {
 void TfrmMain::UpdateSizes() {
   // As the last read-out found it: asking the drive here would make every queue change wait
   // for it.
-  const double used = double(int64_t{disc_.used} * 2048);
+  const double used = double(int64_t{disc_.used} * kSectorSize);
   double added = 0;
   for (int i = 0; i < lvwFiles->topLevelItemCount(); ++i)
     added += double(RowBytes(lvwFiles->topLevelItem(i)));
@@ -841,7 +842,7 @@ void TfrmMain::ShowDiscLine() {
     return;
   }
   const bool present = !(disc_.type == 0 && disc_.status < 0);
-  const int64_t free = disc_.capacity > disc_.used ? int64_t{disc_.capacity - disc_.used} * 2048 : 0;
+  const int64_t free = disc_.capacity > disc_.used ? int64_t{disc_.capacity - disc_.used} * kSectorSize : 0;
   lblDisc->setText(QString::fromStdString(
       DiscSummaryText(present, disc_.type, disc_.status, disc_.sessions, free)));
 }

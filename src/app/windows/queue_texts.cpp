@@ -1,6 +1,7 @@
 #include "app/windows/queue_texts.h"
 
 #include "app/windows/size_text.h"
+#include "platform/disc_units.h"
 
 #include <QLocale>
 #include <QMimeData>
@@ -29,7 +30,7 @@ QString SizeLineText(double usedBytes, double newBytes) {
 
 DiscScale DiscScaleFor(uint32_t capacitySectors) {
   // nearbyint rounds in the default mode, to the nearest with ties to even.
-  const double mb = std::nearbyint(double(capacitySectors) * 2048.0 / 1024.0 / 1024.0);
+  const double mb = std::nearbyint(double(capacitySectors) * kSectorSize / 1024.0 / 1024.0);
   return DiscScale{mb, std::nearbyint(mb * 1.2)};
 }
 

@@ -5,8 +5,6 @@
 #include "component/sequence_guard.h"
 #include "device/scsi_device.h"
 
-#include <QApplication>
-
 #include <atomic>
 #include <memory>
 
@@ -16,17 +14,6 @@ namespace {
 
 const char* HolderOf(TrayMove move) {
   return move == TrayMove::Eject ? "ejecting the disc" : "loading the disc";
-}
-
-bool MoveTrayGuarded(QWidget* owner, TSCSIDevice& component, TrayMove move) {
-  TDriveGuard guard = AcquireDrive(owner, component, HolderOf(move));
-  if (!guard.Held()) return false;
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool moved = MoveTray(component, move);
-  guard.Release();
-  QApplication::restoreOverrideCursor();
-  if (!moved) ShowMessageBox(owner, QMessageBox::Warning, "Warning", QString::fromStdString(TrayFailureText(move)));
-  return moved;
 }
 
 }  // namespace
@@ -91,14 +78,6 @@ bool StartTrayMove(QWidget* owner, TSCSIDevice& component, TrayMove move, TBackg
         if (!moved->load())
           ShowMessageBox(owner, QMessageBox::Warning, "Warning", QString::fromStdString(TrayFailureText(move)));
       });
-}
-
-bool EjectDevice(QWidget* owner, TSCSIDevice& component) {
-  return MoveTrayGuarded(owner, component, TrayMove::Eject);
-}
-
-bool LoadDevice(QWidget* owner, TSCSIDevice& component) {
-  return MoveTrayGuarded(owner, component, TrayMove::Load);
 }
 
 }  // namespace brennix

@@ -43,9 +43,4 @@ bool StartDriveStep(QWidget* owner, const TSCSIDevice& component, const std::str
 bool StartTrayMove(QWidget* owner, TSCSIDevice& component, TrayMove move, TBackgroundTask& task,
                    std::function<void(bool moved)> done, std::function<void()> afterMove = {});
 
-// The same moves waited for on the calling thread, for windows without a step of their own;
-// refused with a warning while another step holds the recorder. True when the tray moved.
-bool EjectDevice(QWidget* owner, TSCSIDevice& component);
-bool LoadDevice(QWidget* owner, TSCSIDevice& component);
-
 }  // namespace brennix

@@ -780,7 +780,7 @@ class DialogsTest : public QObject {
       QVERIFY(!control->isEnabled());
     erase.cmdLoadClick();
     erase.cmdEjectClick();
-    QVERIFY(!LoadDevice(nullptr, erase.korbErase()));
+    QVERIFY(!AcquireDrive(nullptr, erase.korbErase(), "loading the disc").Held());
     erase.close();
     QVERIFY(erase.isVisible());
 
