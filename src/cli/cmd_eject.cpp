@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/option_table.h"
 #include "cli/recorder_setup.h"
 #include "cli/select_recorder.h"
 #include "component/recorder_rules.h"
@@ -11,20 +12,16 @@ namespace brennix::cli {
 
 namespace {
 
-const char* const kEjectUsage =
-    "usage: brennix-cli eject [--device D] [--quiet]\n"
-    "\n"
+const char* const kEjectAbout =
     "Opens the tray of the recorder D (default: the first).\n";
 
 }  // namespace
 
-int RunEject(const Args& arguments) {
-  Args args = arguments;
-  if (WantsHelp(args)) return ShowHelp(kEjectUsage);
-  TakeQuietOption(args);
-  std::string wanted, error;
-  if (!TakeDeviceOption(args, wanted, error)) return UsageError(error);
-  if (!args.empty()) return UsageError("unknown option '" + args.front() + "' for 'eject'");
+int RunEject(const Args& args) {
+  std::string wanted;
+  TCommandLine cli{"eject", {RecorderOption(wanted), QuietOption()}, kEjectAbout};
+  cli.guided = false;
+  if (const auto status = ReadCommandLine(cli, args)) return *status;
 
   TSCSIDevice device;
   if (!SelectRecorder(device, wanted)) return kExitFailure;

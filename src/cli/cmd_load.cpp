@@ -3,6 +3,7 @@
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/option_table.h"
 #include "cli/recorder_setup.h"
 #include "cli/select_recorder.h"
 #include "component/recorder_rules.h"
@@ -11,20 +12,16 @@ namespace brennix::cli {
 
 namespace {
 
-const char* const kLoadUsage =
-    "usage: brennix-cli load [--device D] [--quiet]\n"
-    "\n"
+const char* const kLoadAbout =
     "Closes the tray of the recorder D (default: the first).\n";
 
 }  // namespace
 
-int RunLoad(const Args& arguments) {
-  Args args = arguments;
-  if (WantsHelp(args)) return ShowHelp(kLoadUsage);
-  TakeQuietOption(args);
-  std::string wanted, error;
-  if (!TakeDeviceOption(args, wanted, error)) return UsageError(error);
-  if (!args.empty()) return UsageError("unknown option '" + args.front() + "' for 'load'");
+int RunLoad(const Args& args) {
+  std::string wanted;
+  TCommandLine cli{"load", {RecorderOption(wanted), QuietOption()}, kLoadAbout};
+  cli.guided = false;
+  if (const auto status = ReadCommandLine(cli, args)) return *status;
 
   TSCSIDevice device;
   if (!SelectRecorder(device, wanted)) return kExitFailure;
