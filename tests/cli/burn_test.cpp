@@ -24,33 +24,18 @@
 #include "name_table.h"
 #include "virtual_recorder/session_export.h"
 #include "virtual_recorder/virtual_recorder.h"
+#include "support/cli_runner.h"
+#include "support/iso_reader.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-};
-
-std::string Quote(const std::string& word) {
-  std::string q = "'";
-  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-CliRun Shell(const std::string& command) {
-  CliRun run;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  const int raw = ::pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
-}
+using CliRun = brennix::test::ShellRun;
+using brennix::test::Quote;
+using brennix::test::RunCli;
+using brennix::test::Shell;
 
 std::string Content(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -70,22 +55,15 @@ void Write(const fs::path& path, size_t size, int seed) {
 class BurnCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "brennix-burncli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     Write(dir_ / "src/readme.txt", 5, 1);
     Write(dir_ / "src/photos/one.jpg", 100000, 2);
     Write(dir_ / "src/photos/two.jpg", 2048, 3);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   // The device entry of the virtual recorder: a real drive in the machine comes first in
   // the list and must never be the one a test burns on.
   std::string VirtualEntry(const std::string& recorder) {
-    const CliRun list = Shell(Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote(recorder) +
+    const CliRun list = RunCli("--virtual-recorder " + Quote(recorder) +
                               " devices");
     size_t start = 0;
     while (start < list.output.size()) {
@@ -101,7 +79,7 @@ class BurnCliTest : public ::testing::Test {
   CliRun Burn(const std::string& profile, const std::vector<std::string>& words,
            const std::string& stdinFrom = "/dev/null") {
     const std::string recorder = (dir_ / "disc.img").string() + profile;
-    std::string command = Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote(recorder) +
+    std::string command = brennix::test::CliCommand() + " --virtual-recorder " + Quote(recorder) +
                           " burn --device " + Quote(VirtualEntry(recorder));
     for (const std::string& w : words) command.append(" ").append(Quote(w));  // -Wrestrict at -O3
     // On a terminal (script gives it one), as a person runs it: with the progress line.
@@ -114,8 +92,7 @@ class BurnCliTest : public ::testing::Test {
   std::string ReadBack(const std::string& below) {
     const fs::path out = dir_ / "extracted";
     fs::remove_all(out);
-    const CliRun x = Shell("xorriso -osirrox on -indev " + Quote((dir_ / "disc.img").string()) +
-                        " -extract / " + Quote(out.string()));
+    const CliRun x = brennix::test::Extract("xorriso", (dir_ / "disc.img").string(), out.string());
     if (x.status != 0) return "xorriso: " + x.output;
     std::string problems;
     for (const char* name : {"readme.txt", "photos/one.jpg", "photos/two.jpg"}) {
@@ -124,7 +101,8 @@ class BurnCliTest : public ::testing::Test {
     return problems;
   }
 
-  fs::path dir_;
+  brennix::test::TempFolder temp_{"burncli"};
+  fs::path dir_ = temp_.path();
 };
 
 TEST_F(BurnCliTest, BurnsAsTheDialogDoesAndTheDiscReadsBack) {
@@ -160,8 +138,7 @@ TEST_F(BurnCliTest, KeepsTheDiscsFilesUnlessToldNotTo) {
     fs::remove_all(out);
     if (!brennix::ExportSessionIso((dir_ / "disc.img").string(), 0, iso.string(), error, true))
       return "export: " + error;
-    const CliRun x = Shell("xorriso -osirrox on -indev " + Quote(iso.string()) + " -extract / " +
-                           Quote(out.string()));
+    const CliRun x = brennix::test::Extract("xorriso", iso.string(), out.string());
     if (x.status != 0) return "xorriso: " + x.output;
     std::set<std::string> files;
     for (const auto& e : fs::recursive_directory_iterator(out))
@@ -196,7 +173,7 @@ TEST_F(BurnCliTest, KeepsTheDiscsFilesUnlessToldNotTo) {
 TEST_F(BurnCliTest, TheVirtualDiscInsideASourceIsLeftOut) {
   if (Shell("command -v xorriso").status != 0) GTEST_SKIP() << "xorriso is not installed";
   const std::string recorder = (dir_ / "src/disc.img").string() + ":cd-r";
-  const CliRun run = Shell(Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote(recorder) +
+  const CliRun run = RunCli("--virtual-recorder " + Quote(recorder) +
                            " burn --yes --device " + Quote(VirtualEntry(recorder)) + " " +
                            Quote((dir_ / "src").string()) + " </dev/null");
   ASSERT_EQ(run.status, 0) << run.output;
@@ -259,13 +236,10 @@ TEST_F(BurnCliTest, EveryNameReachesTheDiscAsReportedAndWhatCannotIsLeftOutWithA
   std::string error;
   ASSERT_TRUE(brennix::ExportSessionIso((dir_ / "disc.img").string(), 0, last.string(), error, true))
       << error;
-  const std::string disc = Quote(last.string());
   for (const std::string reader : {"xorriso", "bsdtar"}) {
     if (Shell("command -v " + reader).status != 0) continue;
     const fs::path out = dir_ / reader;
-    fs::create_directories(out);
-    const CliRun x = Shell(reader == "xorriso" ? "xorriso -osirrox on -indev " + disc + " -extract / " + Quote(out.string())
-                                               : "bsdtar -xf " + disc + " -C " + Quote(out.string()));
+    const CliRun x = brennix::test::Extract(reader, last.string(), out.string());
     EXPECT_EQ(x.status, 0) << x.output;
     EXPECT_EQ(brennix::test::CheckEveryFileCameBack(table, out, run.output), "") << reader << "\n" << run.output;
   }
@@ -291,9 +265,9 @@ TEST_F(BurnCliTest, SourcesLeftOutAreListedBeforeTheQuestionAndFailTheBurn) {
 }
 
 TEST_F(BurnCliTest, UnknownProfilesAndEmptyDevicesAreErrors) {
-  const std::string cli = Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote((dir_ / "disc.img").string() + ":cd-r");
+  const std::string cli = brennix::test::CliCommand() + " --virtual-recorder " + Quote((dir_ / "disc.img").string() + ":cd-r");
   for (const std::string& words :
-       {Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote((dir_ / "x.img").string() + ":bogusprofile") + " devices",
+       {brennix::test::CliCommand() + " --virtual-recorder " + Quote((dir_ / "x.img").string() + ":bogusprofile") + " devices",
         cli + " burn --yes --device= " + Quote((dir_ / "src").string()), cli + " info --device=",
         cli + " erase --yes --device="}) {
     const CliRun run = Shell(words + " </dev/null");
@@ -318,7 +292,7 @@ TEST_F(BurnCliTest, ALibraryPlantedInTheWorkingFolderIsNeverLoaded) {
   // No usable drive: the transport looks for a manager library.
   fs::copy_file(BRENNIX_PLANTED_LIBRARY, dir_ / "WNASPI32.DLL");
   for (const char* command : {"devices", "info", "eject"})
-    Shell("cd " + Quote(dir_.string()) + " && " + Quote(BRENNIX_CLI) + " " + command);
+    Shell("cd " + Quote(dir_.string()) + " && " + brennix::test::CliCommand() + " " + command);
   ::unsetenv("BRENNIX_PLANTED_MARKER");
   EXPECT_FALSE(fs::exists(marker));
 }
@@ -351,7 +325,7 @@ TEST_F(BurnCliTest, ADiscFileInUseByAnotherProgramIsNamedAtOnce) {
   std::ifstream comm("/proc/self/comm");
   std::string self;
   std::getline(comm, self);
-  const CliRun run = Shell(Quote(BRENNIX_CLI) + " --virtual-recorder " +
+  const CliRun run = RunCli("--virtual-recorder " +
                            Quote((dir_ / "disc.img").string()) + " burn --yes " +
                            Quote((dir_ / "src").string()) + " </dev/null");
   EXPECT_EQ(run.status, 1);  // a failure, not a usage error
@@ -370,17 +344,17 @@ TEST_F(BurnCliTest, CopyAndImagesGoThroughEveryRecorder) {
   const std::string second = (dir_ / "copy.img").string();
   const std::string both = " --virtual-recorder " + Quote((dir_ / "disc.img").string()) +
                            " --virtual-recorder " + Quote(second + ":cd-r") + " ";
-  const CliRun copy = Shell(Quote(BRENNIX_CLI) + both + "copy --from D: --to E: --yes");
+  const CliRun copy = RunCli(both + "copy --from D: --to E: --yes");
   ASSERT_EQ(copy.status, 0) << copy.output;
   EXPECT_NE(copy.output.find("Verified: every sector read back identical."), std::string::npos)
       << copy.output;
   fs::rename(second, dir_ / "disc.img");
   fs::rename(second + ".state", (dir_ / "disc.img").string() + ".state");
   EXPECT_EQ(ReadBack(""), "");
-  const CliRun saved = Shell(Quote(BRENNIX_CLI) + both + "read-image --device D: -q " +
+  const CliRun saved = RunCli(both + "read-image --device D: -q " +
                              Quote((dir_ / "saved.iso").string()));
   ASSERT_EQ(saved.status, 0) << saved.output;
-  const CliRun again = Shell(Quote(BRENNIX_CLI) + both + "burn-image --device D: --yes " +
+  const CliRun again = RunCli(both + "burn-image --device D: --yes " +
                              Quote((dir_ / "saved.iso").string()));
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.output.find("AN IMAGE IS WRITTEN TO A BLANK DISC"), std::string::npos)

@@ -16,49 +16,25 @@
 #include <vector>
 
 #include "name_table.h"
+#include "support/cli_runner.h"
+#include "support/iso_reader.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-};
-
-std::string Quote(const std::string& word) {
-  std::string q = "'";
-  for (char c : word) {
-    if (c == '\'') {
-      q += "'\\''";
-    } else {
-      q += c;
-    }
-  }
-  return q + "'";
-}
-
-Outcome Shell(const std::string& command) {
-  Outcome run;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  const int raw = ::pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
-}
+using Outcome = brennix::test::ShellRun;
+using brennix::test::Quote;
+using brennix::test::Shell;
 
 Outcome Mkiso(const std::vector<std::string>& words) {
-  std::string command = Quote(BRENNIX_CLI) + " mkiso";
+  std::string command = "mkiso";
   for (const std::string& w : words) command.append(" ").append(Quote(w));  // -Wrestrict at -O3
-  return Shell(command);
+  return brennix::test::RunCli(command);
 }
 
-bool Have(const std::string& tool) {
-  return Shell("command -v " + tool + " >/dev/null").status == 0;
-}
+bool Have(const std::string& tool) { return brennix::test::HaveTool(tool); }
 
 std::string ReadFile(const fs::path& path) {
   std::string content;
@@ -87,15 +63,8 @@ std::string Pattern(size_t size, int seed) {
 class MkisoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "brennix-mkiso-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     src_ = root_ / "src";
     fs::create_directories(src_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
   }
 
   void Put(const std::string& rel, const std::string& content) {
@@ -138,7 +107,8 @@ class MkisoTest : public ::testing::Test {
     EXPECT_FALSE(fs::exists(dir / "empty folder")) << reader << ": empty folders are removed";
   }
 
-  fs::path root_, src_;
+  brennix::test::TempFolder temp_{"mkiso"};
+  fs::path root_ = temp_.path(), src_;
   std::map<std::string, std::string> files_;
 };
 
@@ -169,21 +139,19 @@ TEST_F(MkisoTest, IndependentReadersAcceptTheImageAndExtractTheSameBytes) {
   }
   if (Have("xorriso")) {
     const fs::path out = root_ / "osirrox";
-    const Outcome x = Shell("xorriso -osirrox on -indev " + isoText + " -extract / " +
-                        Quote(out.string()));
+    const Outcome x = brennix::test::Extract("xorriso", iso.string(), out.string());
     EXPECT_EQ(x.status, 0) << x.output;
     ExpectExtracted(out, "osirrox");
   }
   if (Have("7z")) {
     const fs::path out = root_ / "7z";
-    const Outcome x = Shell("7z x -y -o" + Quote(out.string()) + " " + isoText);
+    const Outcome x = brennix::test::Extract("7z", iso.string(), out.string());
     EXPECT_EQ(x.status, 0) << x.output;
     ExpectExtracted(out, "7z");
   }
   if (Have("bsdtar")) {
     const fs::path out = root_ / "bsdtar";
-    fs::create_directories(out);
-    const Outcome x = Shell("bsdtar -xf " + isoText + " -C " + Quote(out.string()));
+    const Outcome x = brennix::test::Extract("bsdtar", iso.string(), out.string());
     EXPECT_EQ(x.status, 0) << x.output;
     ExpectExtracted(out, "bsdtar");
   }
@@ -328,10 +296,7 @@ TEST_F(MkisoTest, EveryNameReachesTheImageAsReportedAndWhatCannotIsLeftOutWithAW
     for (const std::string reader : {"osirrox", "bsdtar"}) {
       if (!Have(reader == "osirrox" ? "xorriso" : reader)) continue;
       const fs::path out = root_ / (reader + (rockRidge ? "-rr" : ""));
-      fs::create_directories(out);
-      const Outcome x = Shell(reader == "osirrox" ? "xorriso -osirrox on -indev " + Quote(iso.string()) +
-                                                        " -extract / " + Quote(out.string())
-                                                  : "bsdtar -xf " + Quote(iso.string()) + " -C " + Quote(out.string()));
+      const Outcome x = brennix::test::Extract(reader, iso.string(), out.string());
       EXPECT_EQ(x.status, 0) << x.output;
       EXPECT_EQ(brennix::test::CheckEveryFileCameBack(table, out, made.output), "")
           << reader << (rockRidge ? " with Rock Ridge\n" : "\n") << made.output;
