@@ -27,23 +27,18 @@
 #include "support/cli_runner.h"
 #include "support/iso_reader.h"
 #include "support/temp_folder.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using brennix::test::FileContent;
+
 using CliRun = brennix::test::ShellRun;
 using brennix::test::Quote;
 using brennix::test::RunCli;
 using brennix::test::Shell;
-
-std::string Content(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text;
-  char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) text.append(buffer, static_cast<size_t>(in.gcount()));
-  return text;
-}
 
 void Write(const fs::path& path, size_t size, int seed) {
   fs::create_directories(path.parent_path());
@@ -96,7 +91,7 @@ class BurnCliTest : public ::testing::Test {
     if (x.status != 0) return "xorriso: " + x.output;
     std::string problems;
     for (const char* name : {"readme.txt", "photos/one.jpg", "photos/two.jpg"}) {
-      if (Content(out / below / name) != Content(dir_ / "src" / name)) problems += name;
+      if (FileContent(out / below / name) != FileContent(dir_ / "src" / name)) problems += name;
     }
     return problems;
   }
@@ -142,7 +137,7 @@ TEST_F(BurnCliTest, KeepsTheDiscsFilesUnlessToldNotTo) {
     if (x.status != 0) return "xorriso: " + x.output;
     std::set<std::string> files;
     for (const auto& e : fs::recursive_directory_iterator(out))
-      if (e.is_regular_file()) files.insert(fs::relative(e.path(), out).string() + "=" + Content(e.path()));
+      if (e.is_regular_file()) files.insert(fs::relative(e.path(), out).string() + "=" + FileContent(e.path()));
     std::string text;
     for (const std::string& f : files) text += f + "\n";
     return text;
@@ -159,15 +154,15 @@ TEST_F(BurnCliTest, KeepsTheDiscsFilesUnlessToldNotTo) {
       << kept.output;
   std::string expected;
   for (const char* name : {"photos/one.jpg", "photos/three.jpg", "photos/two.jpg"})
-    expected += std::string(name) + "=" + Content(dir_ / (std::string(name) == "photos/three.jpg" ? "more" : "src") / name) + "\n";
-  expected += "readme.txt=" + Content(dir_ / "more/readme.txt") + "\n";
+    expected += std::string(name) + "=" + FileContent(dir_ / (std::string(name) == "photos/three.jpg" ? "more" : "src") / name) + "\n";
+  expected += "readme.txt=" + FileContent(dir_ / "more/readme.txt") + "\n";
   EXPECT_EQ(lastSession(), expected);
 
   Write(dir_ / "alone/only.txt", 10, 9);
   const CliRun alone = Burn("", {"--yes", "--no-import", (dir_ / "alone").string()});
   ASSERT_EQ(alone.status, 0) << alone.output;
   EXPECT_EQ(alone.output.find("Keeping"), std::string::npos) << alone.output;
-  EXPECT_EQ(lastSession(), "only.txt=" + Content(dir_ / "alone/only.txt") + "\n");
+  EXPECT_EQ(lastSession(), "only.txt=" + FileContent(dir_ / "alone/only.txt") + "\n");
 }
 
 TEST_F(BurnCliTest, TheVirtualDiscInsideASourceIsLeftOut) {
@@ -227,7 +222,7 @@ TEST_F(BurnCliTest, EveryNameReachesTheDiscAsReportedAndWhatCannotIsLeftOutWithA
   Write(dir_ / "earlier/x/in.txt", 7, 4);
   ASSERT_EQ(Burn(":dvd+r", {"--yes", (dir_ / "earlier").string()}).status, 0);
   brennix::test::NameTable table = brennix::test::MakeCollidingNames(dir_ / "names");
-  table.Files["x/in.txt"] = {Content(dir_ / "earlier/x/in.txt"), "x/in.txt"};
+  table.Files["x/in.txt"] = {FileContent(dir_ / "earlier/x/in.txt"), "x/in.txt"};
   std::vector<std::string> words = {"--yes"};
   words.insert(words.end(), table.Sources.begin(), table.Sources.end());
   const CliRun run = Burn("", words);
@@ -260,7 +255,7 @@ TEST_F(BurnCliTest, SourcesLeftOutAreListedBeforeTheQuestionAndFailTheBurn) {
   EXPECT_NE(question, std::string::npos) << run.output;
   EXPECT_LT(listed, question);
   EXPECT_NE(run.output.find("Burn process completed.\n"), std::string::npos) << run.output;
-  EXPECT_EQ(Content(dir_ / "victim").size(), 6u);
+  EXPECT_EQ(FileContent(dir_ / "victim").size(), 6u);
   EXPECT_TRUE(fs::is_symlink(dir_ / "disc.img.state.tmp"));
 }
 
@@ -396,14 +391,14 @@ TEST_F(BurnCliTest, CtrlCAbortsTheRecording) {
   // prepared within about two seconds; the data takes about six).
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (std::chrono::steady_clock::now() < deadline &&
-         Content(log).find("Writing Data...") == std::string::npos) {
+         FileContent(log).find("Writing Data...") == std::string::npos) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(3000));
   ::kill(pid, SIGINT);
   int raw = 0;
   ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
-  const std::string output = Content(log);
+  const std::string output = FileContent(log);
   ASSERT_TRUE(WIFEXITED(raw)) << output;
   EXPECT_EQ(WEXITSTATUS(raw), 1) << output;
   EXPECT_NE(output.find("brennix-cli: burn: The burn was stopped."), std::string::npos) << output;

@@ -19,10 +19,13 @@
 #include "support/cli_runner.h"
 #include "support/iso_reader.h"
 #include "support/temp_folder.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+using brennix::test::FileContent;
 
 using Outcome = brennix::test::ShellRun;
 using brennix::test::Quote;
@@ -35,17 +38,6 @@ Outcome Mkiso(const std::vector<std::string>& words) {
 }
 
 bool Have(const std::string& tool) { return brennix::test::HaveTool(tool); }
-
-std::string ReadFile(const fs::path& path) {
-  std::string content;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return "<missing>";
-  char buffer[65536];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, n);
-  std::fclose(f);
-  return content;
-}
 
 // A temporary image file left behind in `dir`.
 bool PartialLeft(const fs::path& dir) {
@@ -100,7 +92,7 @@ class MkisoTest : public ::testing::Test {
       // A name without a dot is "NAME." on the disc; some readers keep the dot.
       fs::path at = dir / rel;
       if (!fs::exists(at) && fs::exists(dir / (rel + "."))) at = dir / (rel + ".");
-      const std::string got = ReadFile(at);
+      const std::string got = FileContent(at);
       EXPECT_TRUE(got == content) << reader << ": " << rel << " (" << got.size() << " bytes, want "
                                   << content.size() << ")";
     }
@@ -181,9 +173,9 @@ TEST_F(MkisoTest, SavePathModesAndFileSources) {
     ASSERT_EQ(made.status, 0) << c.mode << ": " << made.output;
     const fs::path out = root_ / ("x-" + c.mode);
     ASSERT_EQ(Shell("7z x -y -o" + Quote(out.string()) + " " + Quote(iso.string())).status, 0);
-    EXPECT_EQ(ReadFile(out / c.docsAt / "a.txt"), "A") << c.mode;
-    EXPECT_EQ(ReadFile(out / c.docsAt / "sub/b.txt"), "B") << c.mode;
-    EXPECT_EQ(ReadFile(out / c.singleAt), "single") << c.mode;
+    EXPECT_EQ(FileContent(out / c.docsAt / "a.txt"), "A") << c.mode;
+    EXPECT_EQ(FileContent(out / c.docsAt / "sub/b.txt"), "B") << c.mode;
+    EXPECT_EQ(FileContent(out / c.singleAt), "single") << c.mode;
   }
 }
 
@@ -331,15 +323,15 @@ TEST_F(MkisoTest, AnOutputAmongTheSourcesIsRefusedAndEachRunWritesAFileOfItsOwn)
     if (c.status == 2) {
       EXPECT_NE(run.output.find("is one of the sources"), std::string::npos) << run.output;
     }
-    EXPECT_EQ(ReadFile(src_ / "a.txt"), "a") << c.output;
-    EXPECT_EQ(ReadFile(victim), "victim") << c.output;
+    EXPECT_EQ(FileContent(src_ / "a.txt"), "a") << c.output;
+    EXPECT_EQ(FileContent(victim), "victim") << c.output;
     fs::remove(c.output.string() + ".part");
     EXPECT_FALSE(PartialLeft(c.output.parent_path())) << c.output;
   }
   // Another run's temporary file is left alone.
   std::ofstream(root_ / "out.iso.part") << "another run";
   ASSERT_EQ(Mkiso({"-o", (root_ / "out.iso").string(), src_.string()}).status, 0);
-  EXPECT_EQ(ReadFile(root_ / "out.iso.part"), "another run");
+  EXPECT_EQ(FileContent(root_ / "out.iso.part"), "another run");
 }
 
 // A file that stat reports larger than what it yields stands for one that shrank after it
@@ -347,7 +339,7 @@ TEST_F(MkisoTest, AnOutputAmongTheSourcesIsRefusedAndEachRunWritesAFileOfItsOwn)
 TEST_F(MkisoTest, ShrunkSourceGivesAWholeImageAndAFailureThatNamesIt) {
   const std::string shrinking = "/sys/devices/system/cpu/online";
   struct stat info {};
-  if (::stat(shrinking.c_str(), &info) != 0 || info.st_size <= static_cast<off_t>(ReadFile(shrinking).size()))
+  if (::stat(shrinking.c_str(), &info) != 0 || info.st_size <= static_cast<off_t>(FileContent(shrinking).size()))
     GTEST_SKIP() << "no sysfs attribute to stand for a shrunk file";
   Put("good.txt", "good");
   const fs::path iso = root_ / "shrunk.iso";
@@ -364,10 +356,10 @@ TEST_F(MkisoTest, ShrunkSourceGivesAWholeImageAndAFailureThatNamesIt) {
   if (Have("7z")) {
     const fs::path out = root_ / "x";
     ASSERT_EQ(Shell("7z x -y -o" + Quote(out.string()) + " " + Quote(iso.string())).status, 0);
-    EXPECT_EQ(ReadFile(out / "good.txt"), "good");
-    const std::string padded = ReadFile(out / "online");
+    EXPECT_EQ(FileContent(out / "good.txt"), "good");
+    const std::string padded = FileContent(out / "online");
     ASSERT_EQ(padded.size(), static_cast<size_t>(info.st_size));
-    const std::string real = ReadFile(shrinking);
+    const std::string real = FileContent(shrinking);
     EXPECT_EQ(padded.substr(0, real.size()), real);
     EXPECT_EQ(padded.substr(real.size()), std::string(padded.size() - real.size(), '\0'));
   }
