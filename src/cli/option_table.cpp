@@ -75,17 +75,11 @@ std::string ReadPass(const TCommandLine& line, Args& words, TRows rows, bool las
     }
     std::string value;
     if (option->value != nullptr) {
-      const size_t equals = word.find('=');
-      const std::string spelled = inlined ? word.substr(0, equals + 1) : word;
-      bool given = false;
-      if (inlined) {
-        value = word.substr(equals + 1);
-        given = !value.empty();
-      } else if (i + 1 < words.size()) {
-        value = words[++i];
-        given = !value.empty() || !option->emptyIsMissing;
-      }
-      if (!given) return spelled + " " + option->missing;
+      const std::string spelled = inlined ? word.substr(0, word.find('=') + 1) : word;
+      const bool given = inlined ? word.size() > spelled.size() : i + 1 < words.size();
+      if (given) value = inlined ? word.substr(spelled.size()) : words[++i];
+      if (!given || (value.empty() && option->emptyIsMissing))
+        return spelled + " " + option->missing;
     }
     const std::string refused = option->take(value);
     if (!refused.empty()) return refused;

@@ -26,15 +26,14 @@
 #include "virtual_recorder/virtual_recorder.h"
 #include "support/cli_runner.h"
 #include "support/iso_reader.h"
-#include "support/temp_folder.h"
 #include "support/files.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using brennix::test::FileContent;
-
 using CliRun = brennix::test::ShellRun;
 using brennix::test::Quote;
 using brennix::test::RunCli;

@@ -18,15 +18,14 @@
 #include "name_table.h"
 #include "support/cli_runner.h"
 #include "support/iso_reader.h"
-#include "support/temp_folder.h"
 #include "support/files.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 using brennix::test::FileContent;
-
 using Outcome = brennix::test::ShellRun;
 using brennix::test::Quote;
 using brennix::test::Shell;
