@@ -26,6 +26,7 @@
 #include "virtual_recorder/virtual_recorder.h"
 #include "support/cli_runner.h"
 #include "support/iso_reader.h"
+#include "support/recorder_environment.h"
 #include "support/files.h"
 #include "support/temp_folder.h"
 
@@ -103,10 +104,9 @@ TEST_F(BurnCliTest, BurnsAsTheDialogDoesAndTheDiscReadsBack) {
   if (Shell("command -v xorriso").status != 0) GTEST_SKIP() << "xorriso is not installed";
   // A drive ready at once ends this burn before the line's first tick: the first WRITE and the
   // close take a moment here, as on a real drive, so the line shows both.
-  ::setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "fault=slow:2a:1:700ms,fault=slow:5b:1:700ms", 1);
+  const brennix::test::RecorderEnvironment slow("fault=slow:2a:1:700ms,fault=slow:5b:1:700ms");
   const CliRun run = Burn(":dvd+r", {"--yes", "--verify", "--label", "  Holiday 2026  ",
                                      "--save-path", "last", (dir_ / "src").string()});
-  ::unsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("Verifying... "), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("Do you want to write 99.66 KB to the disc ?"), std::string::npos)
@@ -201,9 +201,8 @@ TEST_F(BurnCliTest, AFailureSaysWhatHappenedTheDiscsStateAndWhatToDo) {
   for (const Case& c : cases) {
     fs::remove(dir_ / "disc.img");
     fs::remove(dir_ / "disc.img.state");
-    ::setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", c.options, 1);
+    const brennix::test::RecorderEnvironment faults(c.options);
     const CliRun run = Burn(":cd-r", {"--yes", "--verify", (dir_ / "src").string()});
-    ::unsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
     EXPECT_EQ(run.status, 1) << run.output;
     size_t at = 0;
     for (const std::string& line : c.lines) {

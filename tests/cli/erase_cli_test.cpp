@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include "support/recorder_environment.h"
 #include "support/shell.h"
 #include "support/temp_folder.h"
 
@@ -74,7 +75,7 @@ TEST_F(EraseCli, TypedAnswersOnATerminal) {
 }
 
 TEST_F(EraseCli, ProgressLinesNeverGoBackwards) {
-  setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "speed=simulated", 1);
+  const brennix::test::RecorderEnvironment simulated("speed=simulated");
   const CliRun r = Cli(dir + "/plus.img:dvd+rw", "erase --yes");
   EXPECT_EQ(r.status, 0) << r.out;
   int last = -1;
