@@ -1,6 +1,5 @@
 // brennix-cli burn: builds the image from the sources as the burn dialog builds it from its
 // queue, asks the dialog's question, and records it with a live progress line.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -9,16 +8,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
 #include "cli/console.h"
+#include "cli/job_console.h"
+#include "cli/option_table.h"
 #include "cli/queue.h"
 #include "cli/select_recorder.h"
-#include "cli/job_console.h"
 #include "component/burn_job.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
@@ -30,14 +29,7 @@ namespace brennix::cli {
 
 namespace {
 
-const char* const kBurnUsage =
-    "usage: brennix-cli burn [--device D] [--label TEXT] [--save-path full|last|none]\n"
-    "                        [--close-disc] [--test-write] [--verify] [--speed KBS]\n"
-    "                        [--unmount] [--no-joliet] [--no-rock-ridge] [--no-import]\n"
-    "                        [--checksums]\n"
-    "                        [--yes] [--quiet]\n"
-    "                        SOURCE...\n"
-    "\n"
+const char* const kBurnAbout =
     "Writes the files and folders SOURCE... to the disc in the recorder D (default: the\n"
     "first) as a new session. A folder contributes its contents (recursively); --save-path\n"
     "full keeps each source's folder path below the root, last keeps only its last folder,\n"
@@ -53,101 +45,68 @@ const char* const kBurnUsage =
     "the root: the new files' sums as 'sha256sum -c' reads them ('brennix-cli check' too).\n"
     "Without --yes it asks before it writes. Ctrl-C aborts the recording.\n";
 
-const char* const kBurnImageUsage =
-    "usage: brennix-cli burn-image [--device D] [--close-disc] [--test-write] [--verify]\n"
-    "                              [--speed KBS] [--unmount] [--yes] [--quiet] IMAGE\n"
-    "\n"
+const char* const kBurnImageAbout =
     "Writes the ISO 9660 or UDF image file IMAGE as it is, in one recording from the start\n"
     "of a blank disc (a rewritable disc is written over). The file must be made of whole\n"
     "2048-byte sectors and fit the disc; the question names its label and size. A\n"
     "write-once disc stays open unless --close-disc is given; --verify reads the disc back\n"
     "and compares. Without --yes it asks before it writes. Ctrl-C aborts the recording.\n";
 
-struct Options {
+// What burn and burn-image read from their words.
+struct TBurnWords {
   std::string device;
-  std::string label;
-  SavePathMode savePath = SavePathMode::None;
-  bool closeDisc = false;
-  bool testWrite = false;
-  bool verify = false;
-  uint16_t speed = 0;
   bool yes = false;
   bool unmount = false;
-  bool joliet = true;
-  bool rockRidge = true;
-  bool import = true;
-  bool checksums = false;
-  std::vector<std::string> sources;
+  TQueueWords queue;
+  TBurnOptions options;  // the recording's own choices
 };
 
-int BurnUsageError(const std::string& message) { return UsageError("burn: " + message); }
+TOption SpeedOption(uint16_t& speed) {
+  return Valued({"--speed"}, "KBS", "needs a write speed in KB/s", [&speed](const std::string& v) {
+    if (v.empty() || v.find_first_not_of("0123456789") != std::string::npos)
+      return std::string("--speed needs a write speed in KB/s");
+    errno = 0;
+    const unsigned long kbs = std::strtoul(v.c_str(), nullptr, 10);
+    if (errno != 0 || kbs > 0xFFFF) return std::string("--speed must be at most 65535 KB/s");
+    speed = static_cast<uint16_t>(kbs);
+    return std::string();
+  });
+}
 
-
-// Empty on success, else the message.
-std::string Parse(const Args& args, Options& o, bool& help) {
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> const std::string* {
-      return i + 1 < args.size() ? &args[++i] : nullptr;
-    };
-    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
-      if (a.empty()) return "an empty SOURCE is not a path";
-      o.sources.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      optionsEnded = true;
-    } else if (a == "-h" || a == "--help") {
-      help = true;
-      return "";
-    } else if (a == "--device" || a.rfind("--device=", 0) == 0) {
-      // An empty value would pick the first recorder, which may be a real drive.
-      const std::string* v = a == "--device" ? value() : nullptr;
-      o.device = v != nullptr ? *v : a.size() > 9 ? a.substr(9) : std::string();
-      if (o.device.empty()) return a.substr(0, 9) + " needs a recorder";
-    } else if (a == "--label") {
-      const std::string* v = value();
-      if (v == nullptr) return "--label needs a text";
-      o.label = Trim(*v);
-    } else if (a == "--save-path") {
-      const std::string* v = value();
-      if (v == nullptr || !ParseSavePathMode(*v, o.savePath))
-        return "--save-path must be full, last or none";
-    } else if (a == "--close-disc") {
-      o.closeDisc = true;
-    } else if (a == "--test-write") {
-      o.testWrite = true;
-    } else if (a == "--verify") {
-      o.verify = true;
-    } else if (a == "--speed") {
-      const std::string* v = value();
-      if (v == nullptr || v->empty() || v->find_first_not_of("0123456789") != std::string::npos)
-        return "--speed needs a write speed in KB/s";
-      errno = 0;
-      const unsigned long kbs = std::strtoul(v->c_str(), nullptr, 10);
-      if (errno != 0 || kbs > 0xFFFF) return "--speed must be at most 65535 KB/s";
-      o.speed = static_cast<uint16_t>(kbs);
-    } else if (a == "--no-joliet") {
-      o.joliet = false;
-    } else if (a == "--no-rock-ridge") {
-      o.rockRidge = false;
-    } else if (a == "--no-import") {
-      o.import = false;
-    } else if (a == "--checksums") {
-      o.checksums = true;
-    } else if (a == "--yes" || a == "-y") {
-      o.yes = true;
-    } else if (a == "--quiet" || a == "-q") {
-      SetQuiet(true);
-    } else if (a == "--unmount") {
-      o.unmount = true;
-    } else {
-      return "unknown option '" + a + "'";
-    }
+// burn and burn-image read the same options; burn-image refuses those of the tree.
+TCommandLine BurnCommandLine(TBurnWords& w, bool image) {
+  TOption device = DeviceOption(w.device);
+  device.inlineValue = true;
+  TQueueRows tree = QueueRows(w.queue, false);
+  TOption noImport = Flag({"--no-import"}, w.options.Import, false);
+  TOption closeDisc = Flag({"--close-disc"}, w.options.CloseDisc);
+  TOption testWrite = Flag({"--test-write"}, w.options.TestWrite);
+  TOption verify = Flag({"--verify"}, w.options.Verify);
+  TOption speed = SpeedOption(w.options.Speed);
+  TOption unmount = Flag({"--unmount"}, w.unmount);
+  TOption yes = Flag({"--yes", "-y"}, w.yes);
+  TOption quiet = QuietOption();
+  std::vector<TOption> rows;
+  if (image) {
+    speed.newLine = true;
+    for (TOption* row : {&tree.label, &tree.savePath, &tree.noJoliet, &tree.noRockRidge,
+                         &noImport, &tree.checksums})
+      row->hidden = true;
+    rows = {device, closeDisc, testWrite, verify, speed, unmount, yes, quiet,
+            tree.label, tree.savePath, tree.noJoliet, tree.noRockRidge, noImport, tree.checksums};
+  } else {
+    closeDisc.newLine = unmount.newLine = tree.checksums.newLine = yes.newLine = true;
+    rows = {device, tree.label, tree.savePath, closeDisc, testWrite, verify, speed, unmount,
+            tree.noJoliet, tree.noRockRidge, noImport, tree.checksums, yes, quiet};
   }
-  if (o.sources.empty()) return "nothing to write: give one or more SOURCE files or folders";
-  return "";
+  TCommandLine cli(image ? "burn-image" : "burn", std::move(rows),
+                   image ? kBurnImageAbout : kBurnAbout);
+  cli.operands = image ? "IMAGE" : "SOURCE...";
+  cli.operandsOnNewLine = !image;
+  cli.operand = SourceOperand(w.queue);
+  cli.endOfOptions = true;
+  cli.usageWhenEmpty = true;
+  return cli;
 }
 
 }  // namespace
@@ -219,70 +178,40 @@ int RunBurnJob(const std::string& command, const std::string& device, bool yes, 
 }
 
 int RunBurn(const Args& args) {
-  Options o;
-  bool help = false;
-  const std::string parseError = Parse(args, o, help);
-  if (help) return ShowHelp(kBurnUsage);
-  if (args.empty()) {
-    std::fputs(kBurnUsage, stderr);
-    return 2;
-  }
-  if (!parseError.empty()) return BurnUsageError(parseError + " (see 'brennix-cli burn --help')");
-  for (const std::string& source : o.sources) {
-    struct stat info {};
-    if (::stat(source.c_str(), &info) != 0)
-      return BurnUsageError("cannot use source '" + source + "': " + std::strerror(errno));
-    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
-      return BurnUsageError("source '" + source + "' is neither a file nor a folder");
-  }
+  TBurnWords w;
+  const TCommandLine cli = BurnCommandLine(w, false);
+  if (const auto status = ReadCommandLine(cli, args)) return *status;
+  if (w.queue.Sources.empty()) return CommandUsageError(cli, kNoSources);
+  const std::string problem = SourcesProblem(w.queue);
+  if (!problem.empty()) return UsageError("burn: " + problem);
   // Refuse before touching the drive rather than wait for an answer nobody can give.
-  if (!o.yes && ::isatty(STDIN_FILENO) != 1)
-    return BurnUsageError("standard input is not a terminal: give --yes to burn without asking");
+  if (!w.yes && ::isatty(STDIN_FILENO) != 1)
+    return UsageError("burn: standard input is not a terminal: give --yes to burn without asking");
 
-  TBurnOptions options;
-  for (const std::string& source : o.sources) options.Sources.push_back({source, true});
-  options.SavePath = o.savePath;
-  options.Label = o.label;
-  options.Joliet = o.joliet;
-  options.RockRidge = o.rockRidge;
-  options.CloseDisc = o.closeDisc;
-  options.TestWrite = o.testWrite;
-  options.Verify = o.verify;
-  options.Import = o.import;
-  options.Checksums = o.checksums;
-  options.Speed = o.speed;
+  TBurnOptions options = std::move(w.options);
+  for (const std::string& source : w.queue.Sources) options.Sources.push_back({source, true});
+  w.queue.ApplyTo(options);
   options.ImportOffHint = " (--no-import writes the new files without those on the disc)";
   options.Limits = kFormatLimits;
-  return RunBurnJob("burn", o.device, o.yes, o.unmount, std::move(options));
+  return RunBurnJob("burn", w.device, w.yes, w.unmount, std::move(options));
 }
 
 int RunBurnImage(const Args& args) {
-  Options o;
-  bool help = false;
-  std::string parseError = Parse(args, o, help);
-  if (help) return ShowHelp(kBurnImageUsage);
-  if (args.empty()) {
-    std::fputs(kBurnImageUsage, stderr);
-    return 2;
-  }
-  const auto usage = [](const std::string& message) {
-    return UsageError("burn-image: " + message + " (see 'brennix-cli burn-image --help')");
-  };
-  if (o.sources.size() != 1 && (parseError.empty() || parseError.rfind("nothing to write", 0) == 0))
-    parseError = "give one IMAGE file";
-  if (parseError.empty() && (!o.label.empty() || o.savePath != SavePathMode::None ||
-                             !o.joliet || !o.rockRidge || !o.import || o.checksums))
-    parseError = "--label, --save-path, --no-joliet, --no-rock-ridge, --no-import and --checksums apply to burn";
-  if (!parseError.empty()) return usage(parseError);
-  if (!o.yes && ::isatty(STDIN_FILENO) != 1)
-    return usage("standard input is not a terminal: give --yes to burn without asking");
-  TBurnOptions options;
-  options.ImageFile = o.sources[0];
-  options.CloseDisc = o.closeDisc;
-  options.TestWrite = o.testWrite;
-  options.Verify = o.verify;
-  options.Speed = o.speed;
-  return RunBurnJob("burn-image", o.device, o.yes, o.unmount, std::move(options));
+  TBurnWords w;
+  const TCommandLine cli = BurnCommandLine(w, true);
+  if (const auto status = ReadCommandLine(cli, args)) return *status;
+  if (w.queue.Sources.size() != 1) return CommandUsageError(cli, "give one IMAGE file");
+  const TQueueWords tree;
+  if (w.queue.Label != tree.Label || w.queue.SavePath != tree.SavePath ||
+      w.queue.Joliet != tree.Joliet || w.queue.RockRidge != tree.RockRidge ||
+      w.queue.Checksums != tree.Checksums || !w.options.Import)
+    return CommandUsageError(
+        cli, "--label, --save-path, --no-joliet, --no-rock-ridge, --no-import and --checksums apply to burn");
+  if (!w.yes && ::isatty(STDIN_FILENO) != 1)
+    return CommandUsageError(cli, "standard input is not a terminal: give --yes to burn without asking");
+  TBurnOptions options = std::move(w.options);
+  options.ImageFile = w.queue.Sources[0];
+  return RunBurnJob("burn-image", w.device, w.yes, w.unmount, std::move(options));
 }
 
 }  // namespace brennix::cli

@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/job_console.h"
+#include "cli/option_table.h"
 #include "cli/select_recorder.h"
 #include "component/check_job.h"
 #include "component/korb_burner.h"
@@ -14,9 +15,7 @@ namespace brennix::cli {
 
 namespace {
 
-const char* const kCheckUsage =
-    "usage: brennix-cli check [--device D] [--quiet]\n"
-    "\n"
+const char* const kCheckAbout =
     "Checks the data disc in the recorder D (default: the first). When its last session holds\n"
     "SHA256SUMS at the root (burn --checksums writes it), every file the list names is read\n"
     "through the disc's own tree and compared with its sum; without one, every file of the\n"
@@ -27,19 +26,9 @@ const char* const kCheckUsage =
 
 int RunCheck(const Args& args) {
   std::string device;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "-h" || a == "--help") return ShowHelp(kCheckUsage);
-    if (a == "--device" && i + 1 < args.size() && !args[i + 1].empty()) {
-      device = args[++i];
-    } else if (a == "--quiet" || a == "-q") {
-      SetQuiet(true);
-    } else {
-      return UsageError("check: " + (a == "--device" ? std::string("--device needs a recorder")
-                                                     : "unknown word '" + a + "'") +
-                        " (see 'brennix-cli check --help')");
-    }
-  }
+  TCommandLine cli{"check", {DeviceOption(device), QuietOption()}, kCheckAbout};
+  cli.unknownWord = "unknown word";
+  if (const auto status = ReadCommandLine(cli, args)) return *status;
   TKorbBurner burner;
   if (!SelectRecorder(burner, device)) return 1;
   TConsoleJob console("check", true, false);

@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/job_console.h"
+#include "cli/option_table.h"
 #include "cli/select_recorder.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
@@ -24,10 +25,7 @@ namespace brennix::cli {
 
 namespace {
 
-const char* const kCopyUsage =
-    "usage: brennix-cli copy --from D1 [--to D2] [--close-disc] [--speed KBS] [--unmount]\n"
-    "                        [--yes] [--quiet]\n"
-    "\n"
+const char* const kCopyAbout =
     "Copies the data disc in recorder D1: its last session's volume, with the files of the\n"
     "sessions before it, is read into a temporary image and written to a blank disc in D2\n"
     "(default: D1 again, after D1's tray has opened for the blank disc, which is waited for\n"
@@ -56,42 +54,29 @@ int RunCopy(const Args& args) {
   std::string from, to;
   TBurnOptions options;
   bool yes = false, unmount = false;
-  const auto usage = [](const std::string& message) {
-    return UsageError("copy: " + message + " (see 'brennix-cli copy --help')");
-  };
-  if (args.empty()) {
-    std::fputs(kCopyUsage, stderr);
-    return 2;
-  }
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const auto value = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
-    if (a == "-h" || a == "--help") return ShowHelp(kCopyUsage);
-    if (a == "--from" || a == "--to") {
-      const std::string* v = value();
-      if (v == nullptr || v->empty()) return usage(a + " needs a recorder");
-      (a == "--from" ? from : to) = *v;
-    } else if (a == "--close-disc") {
-      options.CloseDisc = true;
-    } else if (a == "--speed") {
-      const std::string* v = value();
-      if (v == nullptr || v->empty() || v->size() > 5 || v->find_first_not_of("0123456789") != std::string::npos ||
-          std::stoul(*v) > 0xFFFF)
-        return usage("--speed needs a write speed in KB/s, at most 65535");
-      options.Speed = static_cast<uint16_t>(std::stoul(*v));
-    } else if (a == "--unmount") {
-      unmount = true;
-    } else if (a == "--yes" || a == "-y") {
-      yes = true;
-    } else if (a == "--quiet" || a == "-q") {
-      SetQuiet(true);
-    } else {
-      return usage("unknown option '" + a + "'");
-    }
-  }
-  if (from.empty()) return usage("--from names the recorder that holds the disc to copy");
+  TOption fromRow = Valued({"--from"}, "D1", "needs a recorder", SetText(from));
+  TOption toRow = Valued({"--to"}, "D2", "needs a recorder", SetText(to));
+  fromRow.emptyIsMissing = fromRow.required = toRow.emptyIsMissing = true;
+  const char* const badSpeed = "needs a write speed in KB/s, at most 65535";
+  TOption speed = Valued({"--speed"}, "KBS", badSpeed, [&options, badSpeed](const std::string& v) {
+    if (v.empty() || v.size() > 5 || v.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoul(v) > 0xFFFF)
+      return "--speed " + std::string(badSpeed);
+    options.Speed = static_cast<uint16_t>(std::stoul(v));
+    return std::string();
+  });
+  TOption yesRow = Flag({"--yes", "-y"}, yes);
+  yesRow.newLine = true;
+  TCommandLine cli("copy",
+                   {fromRow, toRow, Flag({"--close-disc"}, options.CloseDisc), speed,
+                    Flag({"--unmount"}, unmount), yesRow, QuietOption()},
+                   kCopyAbout);
+  cli.usageWhenEmpty = true;
+  if (const auto status = ReadCommandLine(cli, args)) return *status;
+  if (from.empty())
+    return CommandUsageError(cli, "--from names the recorder that holds the disc to copy");
   if (!yes && ::isatty(STDIN_FILENO) != 1)
-    return usage("standard input is not a terminal: give --yes to copy without asking");
+    return CommandUsageError(cli, "standard input is not a terminal: give --yes to copy without asking");
 
   // The image goes to a folder of its own, removed whatever happens.
   const std::string base = std::filesystem::temp_directory_path().string() + "/brennix-copy-XXXXXX";

@@ -4,29 +4,24 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/disc_report.h"
+#include "cli/option_table.h"
 #include "cli/recorder_setup.h"
 
 namespace brennix::cli {
 
 namespace {
 
-const char* const kDevicesUsage =
-    "usage: brennix-cli devices [--json] [--quiet]\n"
-    "\n"
+const char* const kDevicesAbout =
     "Lists the recorders one entry a line, as --device accepts them. With --json, prints a\n"
     "JSON array with one object per recorder: what it is, what it can do and the disc in it.\n";
 
 }  // namespace
 
-int RunDevices(const Args& arguments) {
-  Args args = arguments;
-  if (WantsHelp(args)) return ShowHelp(kDevicesUsage);
-  TakeQuietOption(args);
+int RunDevices(const Args& args) {
   bool json = false;
-  for (const std::string& word : args) {
-    if (word != "--json") return UsageError("unknown option '" + word + "' for 'devices'");
-    json = true;
-  }
+  TCommandLine cli{"devices", {Flag({"--json"}, json), QuietOption()}, kDevicesAbout};
+  cli.guided = false;
+  if (const auto status = ReadCommandLine(cli, args)) return *status;
   TSCSIDevice device;
   if (!StartTransport(device)) return kExitFailure;
   if (json) {

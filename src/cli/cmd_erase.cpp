@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/job_console.h"
+#include "cli/option_table.h"
 #include "cli/recorder_setup.h"
 #include "cli/select_recorder.h"
 #include "component/erase_job.h"
@@ -18,9 +19,7 @@ namespace brennix::cli {
 
 namespace {
 
-const char* const kEraseUsage =
-    "usage: brennix-cli erase [--device D] [--full] [--yes] [--quiet]\n"
-    "\n"
+const char* const kEraseAbout =
     "Blanks the rewritable disc in the recorder D (default: the first): a CD-RW or DVD-RW is\n"
     "blanked, a DVD+RW or DVD-RAM formatted. --full erases the whole disc instead of the\n"
     "minimum (this may take 10-70 minutes). Without --yes the command asks first, and it\n"
@@ -28,22 +27,17 @@ const char* const kEraseUsage =
 
 }  // namespace
 
-int RunErase(const Args& arguments) {
-  Args args = arguments;
-  if (WantsHelp(args)) return ShowHelp(kEraseUsage);
-  TakeQuietOption(args);
-  std::string wanted, error;
-  if (!TakeDeviceOption(args, wanted, error)) return UsageError(error);
+int RunErase(const Args& args) {
+  std::string wanted;
   bool full = false, yes = false;
-  for (const std::string& word : args) {
-    if (word == "--full") {
-      full = true;
-    } else if (word == "--yes" || word == "-y") {
-      yes = true;
-    } else {
-      return UsageError("unknown option '" + word + "' for 'erase'");
-    }
-  }
+  TCommandLine cli{"erase",
+                    {RecorderOption(wanted),
+                     Flag({"--full"}, full),
+                     Flag({"--yes", "-y"}, yes),
+                     QuietOption()},
+                    kEraseAbout};
+  cli.guided = false;
+  if (const auto status = ReadCommandLine(cli, args)) return *status;
 
   // Refuse before touching the drive rather than wait for an answer nobody can give.
   if (!yes && !isatty(STDIN_FILENO))

@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/disc_report.h"
+#include "cli/option_table.h"
 #include "cli/recorder_setup.h"
 #include "cli/select_recorder.h"
 #include "device/capabilities.h"
@@ -14,9 +15,7 @@ namespace brennix::cli {
 
 namespace {
 
-const char* const kInfoUsage =
-    "usage: brennix-cli info [--device D] [--json] [--quiet]\n"
-    "\n"
+const char* const kInfoAbout =
     "Shows the recorder D (default: the first), what it can do, and the disc in it. With\n"
     "--json, prints one JSON object with the same keys as 'devices --json'.\n";
 
@@ -58,17 +57,14 @@ static void PrintRecorderInfo(TSCSIDevice& device) {
   std::printf("Quirks: %s\n", QuirkText(device).c_str());
 }
 
-int RunInfo(const Args& arguments) {
-  Args args = arguments;
-  if (WantsHelp(args)) return ShowHelp(kInfoUsage);
-  TakeQuietOption(args);
-  std::string wanted, error;
-  if (!TakeDeviceOption(args, wanted, error)) return UsageError(error);
+int RunInfo(const Args& args) {
+  std::string wanted;
   bool json = false;
-  for (const std::string& word : args) {
-    if (word != "--json") return UsageError("unknown option '" + word + "' for 'info'");
-    json = true;
-  }
+  TCommandLine cli{"info",
+                    {RecorderOption(wanted), Flag({"--json"}, json), QuietOption()},
+                    kInfoAbout};
+  cli.guided = false;
+  if (const auto status = ReadCommandLine(cli, args)) return *status;
 
   TSCSIDevice device;
   if (!SelectRecorder(device, wanted)) return kExitFailure;

@@ -7,13 +7,12 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
-#include <vector>
 
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/job_console.h"
+#include "cli/option_table.h"
 #include "cli/queue.h"
 #include "component/image_job.h"
 
@@ -21,12 +20,7 @@ namespace brennix::cli {
 
 namespace {
 
-const char* const kMkisoUsage =
-    "usage: brennix-cli mkiso -o OUT.iso [--label TEXT] [--save-path full|last|none]\n"
-    "                         [--no-joliet] [--no-rock-ridge] [--checksums]\n"
-    "                         [--cache-size BYTES] [--quiet]\n"
-    "                         SOURCE...\n"
-    "\n"
+const char* const kMkisoAbout =
     "Writes the files and folders SOURCE... as an ISO 9660 image with Rock Ridge entries and\n"
     "a Joliet tree to OUT.iso. A folder contributes its contents (recursively); --save-path\n"
     "full keeps each source's folder path below the root, last keeps only its last folder,\n"
@@ -35,129 +29,73 @@ const char* const kMkisoUsage =
     "root, the files' sums as 'sha256sum -c' reads them. --cache-size sets the read-ahead\n"
     "cache (default and minimum 2097152; a burn uses 8392704).\n";
 
-struct Options {
-  std::string output;
-  std::string label;
-  SavePathMode savePath = SavePathMode::None;
-  bool joliet = true;
-  bool rockRidge = true;
-  bool checksums = false;
-  int32_t cacheSize = kImageFileCacheSize;
-  std::vector<std::string> sources;
-};
-
-int MkisoError(const std::string& message) { return UsageError("mkiso: " + message); }
-
 std::string Mb(int64_t bytes) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1048576.0);
   return text;
 }
 
+int MkisoError(const std::string& message) { return UsageError("mkiso: " + message); }
 int Fail(const std::string& message) { return Failure("mkiso: " + message); }
 
-// Empty string on success, else the message.
-std::string Parse(const Args& args, Options& o, bool& help) {
-  bool haveOutput = false;
-  bool optionsEnded = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> const std::string* {
-      return i + 1 < args.size() ? &args[++i] : nullptr;
-    };
-    if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
-      if (a.empty()) return "an empty SOURCE is not a path";
-      o.sources.push_back(a);
-      continue;
-    }
-    if (a == "--") {
-      optionsEnded = true;
-    } else if (a == "-h" || a == "--help") {
-      help = true;
-      return "";
-    } else if (a == "-o" || a == "--output") {
-      const std::string* v = value();
-      if (v == nullptr || v->empty()) return a + " needs a file name";
-      if (haveOutput) return "only one -o OUT.iso may be given";
-      o.output = *v;
-      haveOutput = true;
-    } else if (a == "--label") {
-      const std::string* v = value();
-      if (v == nullptr) return "--label needs a text";
-      o.label = Trim(*v);
-    } else if (a == "--save-path") {
-      const std::string* v = value();
-      if (v == nullptr) return "--save-path needs full, last or none";
-      if (!ParseSavePathMode(*v, o.savePath))
-        return "--save-path must be full, last or none, not '" + *v + "'";
-    } else if (a == "--quiet" || a == "-q") {
-      SetQuiet(true);
-    } else if (a == "--no-joliet") {
-      o.joliet = false;
-    } else if (a == "--checksums") {
-      o.checksums = true;
-    } else if (a == "--no-rock-ridge") {
-      o.rockRidge = false;
-    } else if (a == "--cache-size") {
-      const std::string* v = value();
-      if (v == nullptr) return "--cache-size needs a number of bytes";
-      char* end = nullptr;
-      errno = 0;
-      const long long bytes = std::strtoll(v->c_str(), &end, 10);
-      if (v->empty() || *end != '\0' || errno != 0 || bytes <= 0 || bytes > INT32_MAX)
-        return "--cache-size must be a number of bytes from 1 to 2147483647, not '" + *v + "'";
-      o.cacheSize = static_cast<int32_t>(bytes);
-    } else {
-      return "unknown option '" + a + "'";
-    }
-  }
-  if (!haveOutput) return "the image file is missing: give -o OUT.iso";
-  if (o.sources.empty()) return "nothing to write: give one or more SOURCE files or folders";
-  return "";
+TOption CacheSizeOption(int32_t& cacheSize) {
+  return Valued({"--cache-size"}, "BYTES", "needs a number of bytes", [&cacheSize](const std::string& v) {
+    char* end = nullptr;
+    errno = 0;
+    const long long bytes = std::strtoll(v.c_str(), &end, 10);
+    if (v.empty() || *end != '\0' || errno != 0 || bytes <= 0 || bytes > INT32_MAX)
+      return "--cache-size must be a number of bytes from 1 to 2147483647, not '" + v + "'";
+    cacheSize = static_cast<int32_t>(bytes);
+    return std::string();
+  });
 }
 
 }  // namespace
 
 int RunMkiso(const Args& args) {
-  Options o;
-  bool help = false;
-  const std::string parseError = Parse(args, o, help);
-  if (help) return ShowHelp(kMkisoUsage);
-  if (args.empty()) {
-    std::fputs(kMkisoUsage, stderr);
-    return 2;
-  }
-  if (!parseError.empty()) return MkisoError(parseError + " (see 'brennix-cli mkiso --help')");
+  TQueueWords queue;
+  TImageOptions options;
+  TOption output = Valued({"-o", "--output"}, "OUT.iso", "needs a file name", [&options](const std::string& v) {
+    if (!options.Output.empty()) return std::string("only one -o OUT.iso may be given");
+    options.Output = v;
+    return std::string();
+  });
+  output.emptyIsMissing = output.required = true;
+  TQueueRows tree = QueueRows(queue, true);
+  tree.noJoliet.newLine = true;
+  TOption cacheSize = CacheSizeOption(options.CacheSize);
+  cacheSize.newLine = true;
+  TCommandLine cli("mkiso",
+                   {output, tree.label, tree.savePath, tree.noJoliet, tree.noRockRidge,
+                    tree.checksums, cacheSize, QuietOption()},
+                   kMkisoAbout);
+  cli.operands = "SOURCE...";
+  cli.operandsOnNewLine = true;
+  cli.operand = SourceOperand(queue);
+  cli.endOfOptions = true;
+  cli.usageWhenEmpty = true;
+  if (const auto status = ReadCommandLine(cli, args)) return *status;
+  if (options.Output.empty()) return CommandUsageError(cli, "the image file is missing: give -o OUT.iso");
+  if (queue.Sources.empty()) return CommandUsageError(cli, kNoSources);
 
   // Every source must exist before anything is built.
-  for (const std::string& source : o.sources) {
-    struct stat info {};
-    if (::stat(source.c_str(), &info) != 0)
-      return MkisoError("cannot use source '" + source + "': " + std::strerror(errno));
-    if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode))
-      return MkisoError("source '" + source + "' is neither a file nor a folder");
-  }
+  const std::string problem = SourcesProblem(queue);
+  if (!problem.empty()) return MkisoError(problem);
   struct stat outInfo {};
-  const bool outExists = ::stat(o.output.c_str(), &outInfo) == 0;
+  const bool outExists = ::stat(options.Output.c_str(), &outInfo) == 0;
   if (outExists && !S_ISREG(outInfo.st_mode))
-    return MkisoError("'" + o.output + "' exists and is not a regular file");
+    return MkisoError("'" + options.Output + "' exists and is not a regular file");
 
-  TImageOptions options;
-  options.Sources = o.sources;
-  options.Output = o.output;
-  options.SavePath = o.savePath;
-  options.Label = o.label;
-  options.Joliet = o.joliet;
-  options.RockRidge = o.rockRidge;
-  options.Checksums = o.checksums;
-  options.CacheSize = o.cacheSize;
+  options.Sources = queue.Sources;
+  queue.ApplyTo(options);
+  const std::string out = options.Output;
   TConsoleJob console("mkiso", true, false);
-  console.ProgressText = [&o](const TJobProgress& p) {
+  console.ProgressText = [&out](const TJobProgress& p) {
     const int percent =
         p.BytesTotal > 0 ? static_cast<int>(p.BytesDone * 100 / p.BytesTotal) : 100;
     char line[64];
     std::snprintf(line, sizeof line, ": %3d%% (", percent);
-    return "writing " + o.output + line + Mb(p.BytesDone) + " of " + Mb(p.BytesTotal) + ")";
+    return "writing " + out + line + Mb(p.BytesDone) + " of " + Mb(p.BytesTotal) + ")";
   };
   TImageJob job(console, std::move(options));
   const TJobResult result = console.Run(job);

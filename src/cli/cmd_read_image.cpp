@@ -9,6 +9,7 @@
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/job_console.h"
+#include "cli/option_table.h"
 #include "cli/select_recorder.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
@@ -19,10 +20,7 @@ namespace brennix::cli {
 
 namespace {
 
-const char* const kReadImageUsage =
-    "usage: brennix-cli read-image [--device D] [--session N | --all] [--resume] [--quiet]\n"
-    "                              OUT.iso\n"
-    "\n"
+const char* const kReadImageAbout =
     "Saves the data disc in the recorder D (default: the first) as the image file OUT.iso.\n"
     "By default the last session's volume is read whole, with the files of the sessions\n"
     "before it; --session N reads session N's volume, --all every recorded sector. Reads\n"
@@ -36,44 +34,34 @@ const char* const kReadImageUsage =
 int RunReadImage(const Args& args) {
   TReadImageOptions options;
   std::string device;
-  const auto usage = [](const std::string& message) {
-    return UsageError("read-image: " + message + " (see 'brennix-cli read-image --help')");
+  const auto session = [&options](const std::string& v) {
+    char* endp = nullptr;
+    errno = 0;
+    const unsigned long n = std::strtoul(v.c_str(), &endp, 10);
+    if (v.empty() || *endp != '\0' || errno != 0 || n == 0 || n > 0xFFFF)
+      return std::string("--session needs a session number from 1");
+    options.Session = static_cast<uint16_t>(n);
+    return std::string();
   };
-  if (args.empty()) {
-    std::fputs(kReadImageUsage, stderr);
-    return 2;
-  }
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "-h" || a == "--help") return ShowHelp(kReadImageUsage);
-    if (a == "--device") {
-      if (i + 1 >= args.size() || args[i + 1].empty()) return usage("--device needs a recorder");
-      device = args[++i];
-    } else if (a == "--session") {
-      if (i + 1 >= args.size()) return usage("--session needs a number");
-      const std::string& v = args[++i];
-      char* endp = nullptr;
-      errno = 0;
-      const unsigned long n = std::strtoul(v.c_str(), &endp, 10);
-      if (v.empty() || *endp != '\0' || errno != 0 || n == 0 || n > 0xFFFF)
-        return usage("--session needs a session number from 1");
-      options.Session = static_cast<uint16_t>(n);
-    } else if (a == "--all") {
-      options.All = true;
-    } else if (a == "--resume") {
-      options.Resume = true;
-    } else if (a == "--quiet" || a == "-q") {
-      SetQuiet(true);
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      return usage("unknown option '" + a + "'");
-    } else {
-      if (!options.Out.empty()) return usage("give one OUT.iso");
-      if (a.empty()) return usage("an empty OUT.iso is not a path");
-      options.Out = a;
-    }
-  }
-  if (options.Out.empty()) return usage("give the OUT.iso to write");
-  if (options.All && options.Session != 0) return usage("--session and --all exclude each other");
+  TCommandLine cli{"read-image",
+                   {DeviceOption(device), Valued({"--session"}, "N", "needs a number", session),
+                    Flag({"--all"}, options.All), Flag({"--resume"}, options.Resume),
+                    QuietOption()},
+                   kReadImageAbout};
+  cli.options[2].orPrevious = true;
+  cli.operands = "OUT.iso";
+  cli.operandsOnNewLine = true;
+  cli.operand = [&options](const std::string& word) {
+    if (!options.Out.empty()) return std::string("give one OUT.iso");
+    if (word.empty()) return std::string("an empty OUT.iso is not a path");
+    options.Out = word;
+    return std::string();
+  };
+  cli.usageWhenEmpty = true;
+  if (const auto status = ReadCommandLine(cli, args)) return *status;
+  if (options.Out.empty()) return CommandUsageError(cli, "give the OUT.iso to write");
+  if (options.All && options.Session != 0)
+    return CommandUsageError(cli, "--session and --all exclude each other");
 
   TKorbBurner burner;
   if (!SelectRecorder(burner, device)) return 1;

@@ -118,26 +118,6 @@ int ShowHelp(const char* usage) {
   return kExitSuccess;
 }
 
-bool WantsHelp(const std::vector<std::string>& words) {
-  for (const std::string& word : words) {
-    if (word == "--") return false;
-    if (word == "-h" || word == "--help") return true;
-  }
-  return false;
-}
-
-void TakeQuietOption(std::vector<std::string>& words) {
-  std::vector<std::string> rest;
-  for (const std::string& word : words) {
-    if (word == "-q" || word == "--quiet") {
-      SetQuiet(true);
-    } else {
-      rest.push_back(word);
-    }
-  }
-  words = rest;
-}
-
 Answer ParseAnswer(const std::string& text) {
   std::string word = Trim(text);
   for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

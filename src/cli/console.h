@@ -43,10 +43,6 @@ std::string Counted(int64_t count, const std::string& one, const std::string& ma
 
 // Prints the command's usage and kExitStatusHelp on standard output; returns kExitSuccess.
 int ShowHelp(const char* usage);
-// True when the words hold -h or --help (before a "--").
-bool WantsHelp(const std::vector<std::string>& words);
-// Takes -q and --quiet out of the words and sets Quiet.
-void TakeQuietOption(std::vector<std::string>& words);
 
 enum class Answer { Yes, No, Unclear };
 // y, yes, n, no in any case, blanks around them ignored; an empty answer takes the default no.

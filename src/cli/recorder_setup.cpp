@@ -57,29 +57,4 @@ std::string FindDeviceEntry(const TSCSIDevice& device, const std::string& wanted
   return device.EntryServing([&wanted](const std::string& path) { return path == wanted; });
 }
 
-bool TakeDeviceOption(Args& args, std::string& device, std::string& error) {
-  Args rest;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& word = args[i];
-    if (word == "--device") {
-      if (i + 1 >= args.size()) {
-        error = "--device needs an entry or a drive letter";
-        return false;
-      }
-      device = args[++i];
-    } else if (word.rfind("--device=", 0) == 0) {
-      // An empty value would pick the first recorder, which may be a real drive.
-      if (word.size() == 9) {
-        error = "--device= needs an entry or a drive letter";
-        return false;
-      }
-      device = word.substr(9);
-    } else {
-      rest.push_back(word);
-    }
-  }
-  args = rest;
-  return true;
-}
-
 }  // namespace brennix::cli

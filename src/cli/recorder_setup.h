@@ -25,8 +25,4 @@ void ReportNoRecorder();
 // first drive. Empty result: none.
 std::string FindDeviceEntry(const TSCSIDevice& device, const std::string& wanted);
 
-// Takes "--device X" / "--device=X" out of args; false with a usage message on a bad option
-// when the command accepts nothing else.
-bool TakeDeviceOption(Args& args, std::string& device, std::string& error);
-
 }  // namespace brennix::cli

@@ -24,41 +24,21 @@
 #include "name_table.h"
 #include "virtual_recorder/session_export.h"
 #include "virtual_recorder/virtual_recorder.h"
+#include "support/cli_runner.h"
+#include "support/iso_reader.h"
+#include "support/recorder_environment.h"
+#include "support/files.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct CliRun {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-};
-
-std::string Quote(const std::string& word) {
-  std::string q = "'";
-  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-CliRun Shell(const std::string& command) {
-  CliRun run;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  const int raw = ::pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
-}
-
-std::string Content(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::string text;
-  char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) text.append(buffer, static_cast<size_t>(in.gcount()));
-  return text;
-}
+using brennix::test::FileContent;
+using CliRun = brennix::test::ShellRun;
+using brennix::test::Quote;
+using brennix::test::RunCli;
+using brennix::test::Shell;
 
 void Write(const fs::path& path, size_t size, int seed) {
   fs::create_directories(path.parent_path());
@@ -70,22 +50,15 @@ void Write(const fs::path& path, size_t size, int seed) {
 class BurnCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "brennix-burncli-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     Write(dir_ / "src/readme.txt", 5, 1);
     Write(dir_ / "src/photos/one.jpg", 100000, 2);
     Write(dir_ / "src/photos/two.jpg", 2048, 3);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   // The device entry of the virtual recorder: a real drive in the machine comes first in
   // the list and must never be the one a test burns on.
   std::string VirtualEntry(const std::string& recorder) {
-    const CliRun list = Shell(Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote(recorder) +
+    const CliRun list = RunCli("--virtual-recorder " + Quote(recorder) +
                               " devices");
     size_t start = 0;
     while (start < list.output.size()) {
@@ -101,7 +74,7 @@ class BurnCliTest : public ::testing::Test {
   CliRun Burn(const std::string& profile, const std::vector<std::string>& words,
            const std::string& stdinFrom = "/dev/null") {
     const std::string recorder = (dir_ / "disc.img").string() + profile;
-    std::string command = Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote(recorder) +
+    std::string command = brennix::test::CliCommand() + " --virtual-recorder " + Quote(recorder) +
                           " burn --device " + Quote(VirtualEntry(recorder));
     for (const std::string& w : words) command.append(" ").append(Quote(w));  // -Wrestrict at -O3
     // On a terminal (script gives it one), as a person runs it: with the progress line.
@@ -114,27 +87,26 @@ class BurnCliTest : public ::testing::Test {
   std::string ReadBack(const std::string& below) {
     const fs::path out = dir_ / "extracted";
     fs::remove_all(out);
-    const CliRun x = Shell("xorriso -osirrox on -indev " + Quote((dir_ / "disc.img").string()) +
-                        " -extract / " + Quote(out.string()));
+    const CliRun x = brennix::test::Extract("xorriso", (dir_ / "disc.img").string(), out.string());
     if (x.status != 0) return "xorriso: " + x.output;
     std::string problems;
     for (const char* name : {"readme.txt", "photos/one.jpg", "photos/two.jpg"}) {
-      if (Content(out / below / name) != Content(dir_ / "src" / name)) problems += name;
+      if (FileContent(out / below / name) != FileContent(dir_ / "src" / name)) problems += name;
     }
     return problems;
   }
 
-  fs::path dir_;
+  brennix::test::TempFolder temp_{"burncli"};
+  fs::path dir_ = temp_.path();
 };
 
 TEST_F(BurnCliTest, BurnsAsTheDialogDoesAndTheDiscReadsBack) {
   if (Shell("command -v xorriso").status != 0) GTEST_SKIP() << "xorriso is not installed";
   // A drive ready at once ends this burn before the line's first tick: the first WRITE and the
   // close take a moment here, as on a real drive, so the line shows both.
-  ::setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "fault=slow:2a:1:700ms,fault=slow:5b:1:700ms", 1);
+  const brennix::test::RecorderEnvironment slow("fault=slow:2a:1:700ms,fault=slow:5b:1:700ms");
   const CliRun run = Burn(":dvd+r", {"--yes", "--verify", "--label", "  Holiday 2026  ",
                                      "--save-path", "last", (dir_ / "src").string()});
-  ::unsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("Verifying... "), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("Do you want to write 99.66 KB to the disc ?"), std::string::npos)
@@ -160,12 +132,11 @@ TEST_F(BurnCliTest, KeepsTheDiscsFilesUnlessToldNotTo) {
     fs::remove_all(out);
     if (!brennix::ExportSessionIso((dir_ / "disc.img").string(), 0, iso.string(), error, true))
       return "export: " + error;
-    const CliRun x = Shell("xorriso -osirrox on -indev " + Quote(iso.string()) + " -extract / " +
-                           Quote(out.string()));
+    const CliRun x = brennix::test::Extract("xorriso", iso.string(), out.string());
     if (x.status != 0) return "xorriso: " + x.output;
     std::set<std::string> files;
     for (const auto& e : fs::recursive_directory_iterator(out))
-      if (e.is_regular_file()) files.insert(fs::relative(e.path(), out).string() + "=" + Content(e.path()));
+      if (e.is_regular_file()) files.insert(fs::relative(e.path(), out).string() + "=" + FileContent(e.path()));
     std::string text;
     for (const std::string& f : files) text += f + "\n";
     return text;
@@ -182,21 +153,21 @@ TEST_F(BurnCliTest, KeepsTheDiscsFilesUnlessToldNotTo) {
       << kept.output;
   std::string expected;
   for (const char* name : {"photos/one.jpg", "photos/three.jpg", "photos/two.jpg"})
-    expected += std::string(name) + "=" + Content(dir_ / (std::string(name) == "photos/three.jpg" ? "more" : "src") / name) + "\n";
-  expected += "readme.txt=" + Content(dir_ / "more/readme.txt") + "\n";
+    expected += std::string(name) + "=" + FileContent(dir_ / (std::string(name) == "photos/three.jpg" ? "more" : "src") / name) + "\n";
+  expected += "readme.txt=" + FileContent(dir_ / "more/readme.txt") + "\n";
   EXPECT_EQ(lastSession(), expected);
 
   Write(dir_ / "alone/only.txt", 10, 9);
   const CliRun alone = Burn("", {"--yes", "--no-import", (dir_ / "alone").string()});
   ASSERT_EQ(alone.status, 0) << alone.output;
   EXPECT_EQ(alone.output.find("Keeping"), std::string::npos) << alone.output;
-  EXPECT_EQ(lastSession(), "only.txt=" + Content(dir_ / "alone/only.txt") + "\n");
+  EXPECT_EQ(lastSession(), "only.txt=" + FileContent(dir_ / "alone/only.txt") + "\n");
 }
 
 TEST_F(BurnCliTest, TheVirtualDiscInsideASourceIsLeftOut) {
   if (Shell("command -v xorriso").status != 0) GTEST_SKIP() << "xorriso is not installed";
   const std::string recorder = (dir_ / "src/disc.img").string() + ":cd-r";
-  const CliRun run = Shell(Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote(recorder) +
+  const CliRun run = RunCli("--virtual-recorder " + Quote(recorder) +
                            " burn --yes --device " + Quote(VirtualEntry(recorder)) + " " +
                            Quote((dir_ / "src").string()) + " </dev/null");
   ASSERT_EQ(run.status, 0) << run.output;
@@ -230,9 +201,8 @@ TEST_F(BurnCliTest, AFailureSaysWhatHappenedTheDiscsStateAndWhatToDo) {
   for (const Case& c : cases) {
     fs::remove(dir_ / "disc.img");
     fs::remove(dir_ / "disc.img.state");
-    ::setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", c.options, 1);
+    const brennix::test::RecorderEnvironment faults(c.options);
     const CliRun run = Burn(":cd-r", {"--yes", "--verify", (dir_ / "src").string()});
-    ::unsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
     EXPECT_EQ(run.status, 1) << run.output;
     size_t at = 0;
     for (const std::string& line : c.lines) {
@@ -250,7 +220,7 @@ TEST_F(BurnCliTest, EveryNameReachesTheDiscAsReportedAndWhatCannotIsLeftOutWithA
   Write(dir_ / "earlier/x/in.txt", 7, 4);
   ASSERT_EQ(Burn(":dvd+r", {"--yes", (dir_ / "earlier").string()}).status, 0);
   brennix::test::NameTable table = brennix::test::MakeCollidingNames(dir_ / "names");
-  table.Files["x/in.txt"] = {Content(dir_ / "earlier/x/in.txt"), "x/in.txt"};
+  table.Files["x/in.txt"] = {FileContent(dir_ / "earlier/x/in.txt"), "x/in.txt"};
   std::vector<std::string> words = {"--yes"};
   words.insert(words.end(), table.Sources.begin(), table.Sources.end());
   const CliRun run = Burn("", words);
@@ -259,13 +229,10 @@ TEST_F(BurnCliTest, EveryNameReachesTheDiscAsReportedAndWhatCannotIsLeftOutWithA
   std::string error;
   ASSERT_TRUE(brennix::ExportSessionIso((dir_ / "disc.img").string(), 0, last.string(), error, true))
       << error;
-  const std::string disc = Quote(last.string());
   for (const std::string reader : {"xorriso", "bsdtar"}) {
     if (Shell("command -v " + reader).status != 0) continue;
     const fs::path out = dir_ / reader;
-    fs::create_directories(out);
-    const CliRun x = Shell(reader == "xorriso" ? "xorriso -osirrox on -indev " + disc + " -extract / " + Quote(out.string())
-                                               : "bsdtar -xf " + disc + " -C " + Quote(out.string()));
+    const CliRun x = brennix::test::Extract(reader, last.string(), out.string());
     EXPECT_EQ(x.status, 0) << x.output;
     EXPECT_EQ(brennix::test::CheckEveryFileCameBack(table, out, run.output), "") << reader << "\n" << run.output;
   }
@@ -286,14 +253,14 @@ TEST_F(BurnCliTest, SourcesLeftOutAreListedBeforeTheQuestionAndFailTheBurn) {
   EXPECT_NE(question, std::string::npos) << run.output;
   EXPECT_LT(listed, question);
   EXPECT_NE(run.output.find("Burn process completed.\n"), std::string::npos) << run.output;
-  EXPECT_EQ(Content(dir_ / "victim").size(), 6u);
+  EXPECT_EQ(FileContent(dir_ / "victim").size(), 6u);
   EXPECT_TRUE(fs::is_symlink(dir_ / "disc.img.state.tmp"));
 }
 
 TEST_F(BurnCliTest, UnknownProfilesAndEmptyDevicesAreErrors) {
-  const std::string cli = Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote((dir_ / "disc.img").string() + ":cd-r");
+  const std::string cli = brennix::test::CliCommand() + " --virtual-recorder " + Quote((dir_ / "disc.img").string() + ":cd-r");
   for (const std::string& words :
-       {Quote(BRENNIX_CLI) + " --virtual-recorder " + Quote((dir_ / "x.img").string() + ":bogusprofile") + " devices",
+       {brennix::test::CliCommand() + " --virtual-recorder " + Quote((dir_ / "x.img").string() + ":bogusprofile") + " devices",
         cli + " burn --yes --device= " + Quote((dir_ / "src").string()), cli + " info --device=",
         cli + " erase --yes --device="}) {
     const CliRun run = Shell(words + " </dev/null");
@@ -318,7 +285,7 @@ TEST_F(BurnCliTest, ALibraryPlantedInTheWorkingFolderIsNeverLoaded) {
   // No usable drive: the transport looks for a manager library.
   fs::copy_file(BRENNIX_PLANTED_LIBRARY, dir_ / "WNASPI32.DLL");
   for (const char* command : {"devices", "info", "eject"})
-    Shell("cd " + Quote(dir_.string()) + " && " + Quote(BRENNIX_CLI) + " " + command);
+    Shell("cd " + Quote(dir_.string()) + " && " + brennix::test::CliCommand() + " " + command);
   ::unsetenv("BRENNIX_PLANTED_MARKER");
   EXPECT_FALSE(fs::exists(marker));
 }
@@ -351,7 +318,7 @@ TEST_F(BurnCliTest, ADiscFileInUseByAnotherProgramIsNamedAtOnce) {
   std::ifstream comm("/proc/self/comm");
   std::string self;
   std::getline(comm, self);
-  const CliRun run = Shell(Quote(BRENNIX_CLI) + " --virtual-recorder " +
+  const CliRun run = RunCli("--virtual-recorder " +
                            Quote((dir_ / "disc.img").string()) + " burn --yes " +
                            Quote((dir_ / "src").string()) + " </dev/null");
   EXPECT_EQ(run.status, 1);  // a failure, not a usage error
@@ -370,17 +337,17 @@ TEST_F(BurnCliTest, CopyAndImagesGoThroughEveryRecorder) {
   const std::string second = (dir_ / "copy.img").string();
   const std::string both = " --virtual-recorder " + Quote((dir_ / "disc.img").string()) +
                            " --virtual-recorder " + Quote(second + ":cd-r") + " ";
-  const CliRun copy = Shell(Quote(BRENNIX_CLI) + both + "copy --from D: --to E: --yes");
+  const CliRun copy = RunCli(both + "copy --from D: --to E: --yes");
   ASSERT_EQ(copy.status, 0) << copy.output;
   EXPECT_NE(copy.output.find("Verified: every sector read back identical."), std::string::npos)
       << copy.output;
   fs::rename(second, dir_ / "disc.img");
   fs::rename(second + ".state", (dir_ / "disc.img").string() + ".state");
   EXPECT_EQ(ReadBack(""), "");
-  const CliRun saved = Shell(Quote(BRENNIX_CLI) + both + "read-image --device D: -q " +
+  const CliRun saved = RunCli(both + "read-image --device D: -q " +
                              Quote((dir_ / "saved.iso").string()));
   ASSERT_EQ(saved.status, 0) << saved.output;
-  const CliRun again = Shell(Quote(BRENNIX_CLI) + both + "burn-image --device D: --yes " +
+  const CliRun again = RunCli(both + "burn-image --device D: --yes " +
                              Quote((dir_ / "saved.iso").string()));
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.output.find("AN IMAGE IS WRITTEN TO A BLANK DISC"), std::string::npos)
@@ -422,14 +389,14 @@ TEST_F(BurnCliTest, CtrlCAbortsTheRecording) {
   // prepared within about two seconds; the data takes about six).
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (std::chrono::steady_clock::now() < deadline &&
-         Content(log).find("Writing Data...") == std::string::npos) {
+         FileContent(log).find("Writing Data...") == std::string::npos) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(3000));
   ::kill(pid, SIGINT);
   int raw = 0;
   ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
-  const std::string output = Content(log);
+  const std::string output = FileContent(log);
   ASSERT_TRUE(WIFEXITED(raw)) << output;
   EXPECT_EQ(WEXITSTATUS(raw), 1) << output;
   EXPECT_NE(output.find("brennix-cli: burn: The burn was stopped."), std::string::npos) << output;

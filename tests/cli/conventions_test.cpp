@@ -12,6 +12,8 @@
 
 #include "cli/console.h"
 #include "cli/disc_report.h"
+#include "support/shell.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -31,29 +33,21 @@ std::string Slurp(const std::string& path) {
 class CliConventions : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/brennix-conventions-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
     fs::create_directory(dir + "/src");
     std::ofstream(dir + "/src/a.txt") << "hello";
   }
-  void TearDown() override { fs::remove_all(dir); }
 
   // Standard input is /dev/null: no one at a terminal.
   CliRun Cli(const std::string& arguments) {
     const std::string command = "cd '" + dir + "' && env -u BRENNIX_VIRTUAL_RECORDERS '" BRENNIX_CLI
                                 "' " + arguments + " </dev/null 2>'" + dir + "/err'";
-    CliRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.out.append(buffer, n);
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    const brennix::test::ShellRun shell = brennix::test::Shell(command, false);
+    CliRun run{shell.status, shell.output, ""};
     run.err = Slurp(dir + "/err");
     return run;
   }
-  std::string dir;
+  brennix::test::TempFolder temp{"conventions"};
+  std::string dir = temp.path();
 };
 
 // Every line on standard error names the program.

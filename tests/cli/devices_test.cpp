@@ -14,6 +14,8 @@
 #include "device/device_entry.h"
 #include "device/scsi_device.h"
 #include "transport/fake_drive_backend.h"
+#include "support/shell.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -28,15 +30,8 @@ struct Outcome {
 Outcome Cli(const std::string& arguments, bool withErrors = false, const std::string& env = "") {
   const std::string command = "env -u BRENNIX_VIRTUAL_RECORDERS " + env + " '" BRENNIX_CLI "' " +
                               arguments + (withErrors ? " 2>&1" : " 2>/dev/null");
-  Outcome run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  const int raw = ::pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
+  const brennix::test::ShellRun run = brennix::test::Shell(command, false);
+  return {run.status, run.output};
 }
 
 bool MachineHasDrives() { return fs::exists("/dev/sr0"); }
@@ -45,17 +40,12 @@ class DevicesCli : public ::testing::Test {
  protected:
   void SetUp() override {
     if (MachineHasDrives()) GTEST_SKIP() << "the drive letters depend on the machine's drives";
-    char pattern[] = "/tmp/brennix-devices-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override {
-    if (!dir.empty()) fs::remove_all(dir);
   }
   std::string Recorder(const std::string& name, const std::string& profile = "") {
     return "--virtual-recorder '" + dir + "/" + name + (profile.empty() ? "" : ":" + profile) + "'";
   }
-  std::string dir;
+  brennix::test::TempFolder temp{"devices"};
+  std::string dir = temp.path();
 };
 
 const std::string kIdentity = "BRENNIX VIRTUAL RECORDER1.0 ";

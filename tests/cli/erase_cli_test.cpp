@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include "support/recorder_environment.h"
+#include "support/shell.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -23,15 +26,9 @@ CliRun Cli(const std::string& disc, const std::string& args, const std::string& 
   const std::string command = "script -qec \"'" + std::string(BRENNIX_CLI) +
                               "' --virtual-recorder '" + disc + "' " + args +
                               (typed.empty() ? " </dev/null" : "") + "\" /dev/null <" +
-                              (typed.empty() ? "/dev/null" : "'" + typed + "'") + " 2>&1";
-  CliRun r;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  std::array<char, 4096> buffer{};
-  size_t n = 0;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) r.out.append(buffer.data(), n);
-  const int raw = pclose(pipe);
-  r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+                              (typed.empty() ? "/dev/null" : "'" + typed + "'");
+  const brennix::test::ShellRun run = brennix::test::Shell(command);
+  CliRun r{run.status, run.output};
   for (size_t at; (at = r.out.find("\r\n")) != std::string::npos;) r.out.erase(at, 1);
   return r;
 }
@@ -39,17 +36,11 @@ CliRun Cli(const std::string& disc, const std::string& args, const std::string& 
 class EraseCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/brennix-erase-cli-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir = tmpl;
     unsetenv("BRENNIX_VIRTUAL_RECORDERS");
     unsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
   }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
-  std::string dir;
+  brennix::test::TempFolder temp{"erase-cli"};
+  std::string dir = temp.path();
 };
 
 TEST_F(EraseCli, QuickAndFullEraseOfARewritableDisc) {
@@ -84,7 +75,7 @@ TEST_F(EraseCli, TypedAnswersOnATerminal) {
 }
 
 TEST_F(EraseCli, ProgressLinesNeverGoBackwards) {
-  setenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS", "speed=simulated", 1);
+  const brennix::test::RecorderEnvironment simulated("speed=simulated");
   const CliRun r = Cli(dir + "/plus.img:dvd+rw", "erase --yes");
   EXPECT_EQ(r.status, 0) << r.out;
   int last = -1;

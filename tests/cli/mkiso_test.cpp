@@ -16,60 +16,27 @@
 #include <vector>
 
 #include "name_table.h"
+#include "support/cli_runner.h"
+#include "support/iso_reader.h"
+#include "support/files.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Outcome {
-  int status = -1;
-  std::string output;  // stdout and stderr together
-};
-
-std::string Quote(const std::string& word) {
-  std::string q = "'";
-  for (char c : word) {
-    if (c == '\'') {
-      q += "'\\''";
-    } else {
-      q += c;
-    }
-  }
-  return q + "'";
-}
-
-Outcome Shell(const std::string& command) {
-  Outcome run;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return run;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-  const int raw = ::pclose(pipe);
-  run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return run;
-}
+using brennix::test::FileContent;
+using Outcome = brennix::test::ShellRun;
+using brennix::test::Quote;
+using brennix::test::Shell;
 
 Outcome Mkiso(const std::vector<std::string>& words) {
-  std::string command = Quote(BRENNIX_CLI) + " mkiso";
+  std::string command = "mkiso";
   for (const std::string& w : words) command.append(" ").append(Quote(w));  // -Wrestrict at -O3
-  return Shell(command);
+  return brennix::test::RunCli(command);
 }
 
-bool Have(const std::string& tool) {
-  return Shell("command -v " + tool + " >/dev/null").status == 0;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::string content;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return "<missing>";
-  char buffer[65536];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, n);
-  std::fclose(f);
-  return content;
-}
+bool Have(const std::string& tool) { return brennix::test::HaveTool(tool); }
 
 // A temporary image file left behind in `dir`.
 bool PartialLeft(const fs::path& dir) {
@@ -87,15 +54,8 @@ std::string Pattern(size_t size, int seed) {
 class MkisoTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "brennix-mkiso-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     src_ = root_ / "src";
     fs::create_directories(src_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
   }
 
   void Put(const std::string& rel, const std::string& content) {
@@ -131,14 +91,15 @@ class MkisoTest : public ::testing::Test {
       // A name without a dot is "NAME." on the disc; some readers keep the dot.
       fs::path at = dir / rel;
       if (!fs::exists(at) && fs::exists(dir / (rel + "."))) at = dir / (rel + ".");
-      const std::string got = ReadFile(at);
+      const std::string got = FileContent(at);
       EXPECT_TRUE(got == content) << reader << ": " << rel << " (" << got.size() << " bytes, want "
                                   << content.size() << ")";
     }
     EXPECT_FALSE(fs::exists(dir / "empty folder")) << reader << ": empty folders are removed";
   }
 
-  fs::path root_, src_;
+  brennix::test::TempFolder temp_{"mkiso"};
+  fs::path root_ = temp_.path(), src_;
   std::map<std::string, std::string> files_;
 };
 
@@ -169,21 +130,19 @@ TEST_F(MkisoTest, IndependentReadersAcceptTheImageAndExtractTheSameBytes) {
   }
   if (Have("xorriso")) {
     const fs::path out = root_ / "osirrox";
-    const Outcome x = Shell("xorriso -osirrox on -indev " + isoText + " -extract / " +
-                        Quote(out.string()));
+    const Outcome x = brennix::test::Extract("xorriso", iso.string(), out.string());
     EXPECT_EQ(x.status, 0) << x.output;
     ExpectExtracted(out, "osirrox");
   }
   if (Have("7z")) {
     const fs::path out = root_ / "7z";
-    const Outcome x = Shell("7z x -y -o" + Quote(out.string()) + " " + isoText);
+    const Outcome x = brennix::test::Extract("7z", iso.string(), out.string());
     EXPECT_EQ(x.status, 0) << x.output;
     ExpectExtracted(out, "7z");
   }
   if (Have("bsdtar")) {
     const fs::path out = root_ / "bsdtar";
-    fs::create_directories(out);
-    const Outcome x = Shell("bsdtar -xf " + isoText + " -C " + Quote(out.string()));
+    const Outcome x = brennix::test::Extract("bsdtar", iso.string(), out.string());
     EXPECT_EQ(x.status, 0) << x.output;
     ExpectExtracted(out, "bsdtar");
   }
@@ -213,9 +172,9 @@ TEST_F(MkisoTest, SavePathModesAndFileSources) {
     ASSERT_EQ(made.status, 0) << c.mode << ": " << made.output;
     const fs::path out = root_ / ("x-" + c.mode);
     ASSERT_EQ(Shell("7z x -y -o" + Quote(out.string()) + " " + Quote(iso.string())).status, 0);
-    EXPECT_EQ(ReadFile(out / c.docsAt / "a.txt"), "A") << c.mode;
-    EXPECT_EQ(ReadFile(out / c.docsAt / "sub/b.txt"), "B") << c.mode;
-    EXPECT_EQ(ReadFile(out / c.singleAt), "single") << c.mode;
+    EXPECT_EQ(FileContent(out / c.docsAt / "a.txt"), "A") << c.mode;
+    EXPECT_EQ(FileContent(out / c.docsAt / "sub/b.txt"), "B") << c.mode;
+    EXPECT_EQ(FileContent(out / c.singleAt), "single") << c.mode;
   }
 }
 
@@ -328,10 +287,7 @@ TEST_F(MkisoTest, EveryNameReachesTheImageAsReportedAndWhatCannotIsLeftOutWithAW
     for (const std::string reader : {"osirrox", "bsdtar"}) {
       if (!Have(reader == "osirrox" ? "xorriso" : reader)) continue;
       const fs::path out = root_ / (reader + (rockRidge ? "-rr" : ""));
-      fs::create_directories(out);
-      const Outcome x = Shell(reader == "osirrox" ? "xorriso -osirrox on -indev " + Quote(iso.string()) +
-                                                        " -extract / " + Quote(out.string())
-                                                  : "bsdtar -xf " + Quote(iso.string()) + " -C " + Quote(out.string()));
+      const Outcome x = brennix::test::Extract(reader, iso.string(), out.string());
       EXPECT_EQ(x.status, 0) << x.output;
       EXPECT_EQ(brennix::test::CheckEveryFileCameBack(table, out, made.output), "")
           << reader << (rockRidge ? " with Rock Ridge\n" : "\n") << made.output;
@@ -366,15 +322,15 @@ TEST_F(MkisoTest, AnOutputAmongTheSourcesIsRefusedAndEachRunWritesAFileOfItsOwn)
     if (c.status == 2) {
       EXPECT_NE(run.output.find("is one of the sources"), std::string::npos) << run.output;
     }
-    EXPECT_EQ(ReadFile(src_ / "a.txt"), "a") << c.output;
-    EXPECT_EQ(ReadFile(victim), "victim") << c.output;
+    EXPECT_EQ(FileContent(src_ / "a.txt"), "a") << c.output;
+    EXPECT_EQ(FileContent(victim), "victim") << c.output;
     fs::remove(c.output.string() + ".part");
     EXPECT_FALSE(PartialLeft(c.output.parent_path())) << c.output;
   }
   // Another run's temporary file is left alone.
   std::ofstream(root_ / "out.iso.part") << "another run";
   ASSERT_EQ(Mkiso({"-o", (root_ / "out.iso").string(), src_.string()}).status, 0);
-  EXPECT_EQ(ReadFile(root_ / "out.iso.part"), "another run");
+  EXPECT_EQ(FileContent(root_ / "out.iso.part"), "another run");
 }
 
 // A file that stat reports larger than what it yields stands for one that shrank after it
@@ -382,7 +338,7 @@ TEST_F(MkisoTest, AnOutputAmongTheSourcesIsRefusedAndEachRunWritesAFileOfItsOwn)
 TEST_F(MkisoTest, ShrunkSourceGivesAWholeImageAndAFailureThatNamesIt) {
   const std::string shrinking = "/sys/devices/system/cpu/online";
   struct stat info {};
-  if (::stat(shrinking.c_str(), &info) != 0 || info.st_size <= static_cast<off_t>(ReadFile(shrinking).size()))
+  if (::stat(shrinking.c_str(), &info) != 0 || info.st_size <= static_cast<off_t>(FileContent(shrinking).size()))
     GTEST_SKIP() << "no sysfs attribute to stand for a shrunk file";
   Put("good.txt", "good");
   const fs::path iso = root_ / "shrunk.iso";
@@ -399,10 +355,10 @@ TEST_F(MkisoTest, ShrunkSourceGivesAWholeImageAndAFailureThatNamesIt) {
   if (Have("7z")) {
     const fs::path out = root_ / "x";
     ASSERT_EQ(Shell("7z x -y -o" + Quote(out.string()) + " " + Quote(iso.string())).status, 0);
-    EXPECT_EQ(ReadFile(out / "good.txt"), "good");
-    const std::string padded = ReadFile(out / "online");
+    EXPECT_EQ(FileContent(out / "good.txt"), "good");
+    const std::string padded = FileContent(out / "online");
     ASSERT_EQ(padded.size(), static_cast<size_t>(info.st_size));
-    const std::string real = ReadFile(shrinking);
+    const std::string real = FileContent(shrinking);
     EXPECT_EQ(padded.substr(0, real.size()), real);
     EXPECT_EQ(padded.substr(real.size()), std::string(padded.size() - real.size(), '\0'));
   }

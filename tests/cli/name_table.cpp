@@ -5,22 +5,12 @@
 
 #include <cstdio>
 #include <fstream>
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 
 namespace brennix::test {
 namespace {
-
-std::string Read(const fs::path& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return "<missing>";
-  std::string content;
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, n);
-  std::fclose(f);
-  return content;
-}
 
 bool Ascii(const std::string& text) {
   for (const char c : text)
@@ -129,7 +119,7 @@ std::string CheckEveryFileCameBack(const NameTable& table, const fs::path& extra
   std::map<std::string, std::vector<std::string>> found;  // content -> paths
   for (const auto& entry : fs::recursive_directory_iterator(extracted))
     if (entry.is_regular_file())
-      found[Read(entry.path())].push_back(fs::relative(entry.path(), extracted).string());
+      found[FileContent(entry.path())].push_back(fs::relative(entry.path(), extracted).string());
   for (const auto& [source, file] : table.Files) {
     const std::vector<std::string>& at = found[file.Content];
     if (at.size() != 1) {

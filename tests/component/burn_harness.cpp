@@ -15,6 +15,7 @@
 
 #include "burn_recorder.h"
 #include "platform/main_thread.h"
+#include "support/iso_reader.h"
 #include "transport/aspi.h"
 #include "transport/spti.h"
 #include "virtual_recorder/session_export.h"
@@ -22,16 +23,6 @@
 namespace brennix::burntest {
 
 namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "brennix-burn-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  if (!path_.empty()) fs::remove_all(path_, ignored);
-}
 
 void WriteFile(const std::string& path, size_t size, uint32_t seed) {
   fs::create_directories(fs::path(path).parent_path());
@@ -203,7 +194,7 @@ BurnOutcome Rig::Burn(const std::function<void()>& onFinalizing) {
   return outcome;
 }
 
-bool HaveXorriso() { return std::system("xorriso -version >/dev/null 2>&1") == 0; }
+bool HaveXorriso() { return test::HaveTool("xorriso"); }
 
 namespace {
 
@@ -215,15 +206,8 @@ std::string CompareExport(const std::string& disc, uint32_t session,
   const std::string tree = out / "tree";
   std::string error;
   if (!ExportSessionIso(disc, session, iso, error, earlierData)) return "export failed: " + error;
-  fs::create_directories(tree);
-  const std::string command =
-      (bsdtar ? "bsdtar -xf '" + iso + "' -C '" + tree + "'"
-              : "xorriso -osirrox on -indev '" + iso + "' -extract / '" + tree + "'") +
-      " >'" + (out / "reader.log") + "' 2>&1";
-  if (std::system(command.c_str()) != 0) {
-    const std::vector<uint8_t> log = ReadFile(out / "reader.log");
-    return "reader failed: " + std::string(log.begin(), log.end());
-  }
+  const test::ShellRun read = test::Extract(bsdtar ? "bsdtar" : "xorriso", iso, tree);
+  if (read.status != 0) return "reader failed: " + read.output;
   std::set<std::string> found;
   for (const auto& entry : fs::recursive_directory_iterator(tree)) {
     if (entry.is_regular_file()) found.insert(fs::relative(entry.path(), tree).string());

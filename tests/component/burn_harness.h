@@ -14,24 +14,14 @@
 #include <vector>
 
 #include "component/korb_burner.h"
+#include "support/temp_folder.h"
 #include "transport/drive_backend.h"
 #include "virtual_recorder/media_profile.h"
 #include "virtual_recorder/recorder_options.h"
 
 namespace brennix::burntest {
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempDir = test::TempFolder;
 
 // Writes `size` bytes of a pattern that depends on seed (directories are created).
 void WriteFile(const std::string& path, size_t size, uint32_t seed);

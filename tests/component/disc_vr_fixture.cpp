@@ -1,9 +1,6 @@
 #include "disc_vr_fixture.h"
 
-#include <stdlib.h>
 #include <unistd.h>
-
-#include <filesystem>
 
 #include "device/disc_types.h"
 #include "platform/main_thread.h"
@@ -20,10 +17,7 @@ RecorderOptions VirtualDisc::SimulatedOptions() {
 }
 
 VirtualDisc::VirtualDisc(const std::string& profile, RecorderOptions options) {
-  char tmpl[] = "/tmp/brennix-disc-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) return;
-  dir_ = tmpl;
-  path_ = dir_ + "/disc.img";
+  path_ = dir_.path() + "/disc.img";
   ClearExtraDrives();
   std::string error;
   drive_ = AttachVirtualRecorder(path_ + ":" + profile, options, error);
@@ -44,8 +38,6 @@ VirtualDisc::~VirtualDisc() {
   ASPIReload();
   SPTIDone();
   SetSPTICloseAfterCommand(true);
-  std::error_code ignored;
-  if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
 }
 
 std::vector<uint8_t> Pattern(uint32_t sectors, uint8_t seed, uint32_t firstSector) {

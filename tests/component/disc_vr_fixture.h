@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "device/scsi_device.h"
+#include "support/temp_folder.h"
 #include "virtual_recorder/recorder_options.h"
 #include "virtual_recorder/virtual_drive.h"
 
@@ -37,7 +38,7 @@ class VirtualDisc {
   TSCSIDevice device;
 
  private:
-  std::string dir_;
+  TempFolder dir_{"disc"};
   std::string path_;
   std::shared_ptr<VirtualDrive> drive_;
 };

@@ -9,6 +9,7 @@
 #include "component/burn_job.h"
 #include "component/image_job.h"
 #include "component/queue_tree.h"
+#include "support/temp_folder.h"
 
 namespace brennix {
 namespace {
@@ -18,9 +19,6 @@ namespace fs = std::filesystem;
 class QueueLimitsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "brennix-limits-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    root_ = pattern;
     // 3 folders below the source, 4 files: 7 entries.
     for (const char* rel : {"a/1.txt", "a/b/2.txt", "c/3.txt", "4.txt"}) {
       const fs::path p = root_ / rel;
@@ -28,17 +26,14 @@ class QueueLimitsTest : public ::testing::Test {
       std::ofstream(p) << rel;
     }
   }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
 
   QueueBuild Build(QueueLimits limits) {
     return BuildTreeFromQueue(image_, std::vector<std::string>{root_.string()}, SavePathMode::None,
                               {}, limits);
   }
 
-  fs::path root_;
+  brennix::test::TempFolder temp_{"limits"};
+  fs::path root_ = temp_.path();
   TIsoImage image_;
 };
 

@@ -11,19 +11,6 @@
 
 namespace brennix::test {
 
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "brennix-img-XXXXXX").string();
-  char* made = mkdtemp(pattern.data());
-  path_ = made != nullptr ? made : "/tmp";
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ec;
-  // Folders made unreadable by a test must be readable again to be removed.
-  RunShell("chmod -R u+rwx '" + path_ + "' 2>/dev/null");
-  std::filesystem::remove_all(path_, ec);
-}
-
 std::string ScratchDir::Folder(const std::string& relative) {
   const std::string full = path_ + "/" + relative;
   std::filesystem::create_directories(full);
@@ -73,22 +60,6 @@ std::string Hex(const uint8_t* p, size_t n) {
     out += b;
   }
   return out;
-}
-
-int RunShell(const std::string& command, std::string* output) {
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return -1;
-  std::array<char, 4096> chunk{};
-  std::string text;
-  size_t n = 0;
-  while ((n = fread(chunk.data(), 1, chunk.size(), pipe)) > 0) text.append(chunk.data(), n);
-  const int status = pclose(pipe);
-  if (output != nullptr) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-bool HaveTool(const std::string& name) {
-  return RunShell("command -v " + name + " >/dev/null") == 0;
 }
 
 std::vector<uint8_t> HeaderSector(const TIsoImage& image, int64_t absoluteSector) {

@@ -8,15 +8,14 @@
 #include <vector>
 
 #include "image/iso_image.h"
+#include "support/iso_reader.h"
+#include "support/shell.h"
+#include "support/temp_folder.h"
 
 namespace brennix::test {
 
 class ScratchDir {
  public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
   const std::string& Path() const { return path_; }
   // Creates parent folders as needed; returns the full path.
   std::string File(const std::string& relative, const std::string& content = "");
@@ -24,7 +23,8 @@ class ScratchDir {
   std::string Folder(const std::string& relative);
 
  private:
-  std::string path_;
+  TempFolder folder_{"img"};
+  std::string path_ = folder_.path();
 };
 
 // Header, then the data of every file in Files order, each padded with zeros.
@@ -32,10 +32,6 @@ bool WriteImageFile(const TIsoImage& image, const std::string& path);
 
 std::vector<uint8_t> ReadAll(const std::string& path);
 std::string Hex(const uint8_t* p, size_t n);
-
-// Runs a shell command; returns its exit status and fills `output` with stdout+stderr.
-int RunShell(const std::string& command, std::string* output = nullptr);
-bool HaveTool(const std::string& name);
 
 // The bytes of a header sector.
 std::vector<uint8_t> HeaderSector(const TIsoImage& image, int64_t absoluteSector);

@@ -247,20 +247,13 @@ TEST_P(ReaderTest, IndependentReadersAgree) {
     EXPECT_TRUE(missing.empty()) << "isoinfo -R: missing" << missing;
   }
   struct Tool {
-    std::string name, command;
+    std::string name;
   };
-  const std::vector<Tool> tools = {
-      {"xorriso", "xorriso -osirrox on -indev '" + iso + "' -extract / '%s'"},
-      {"7z", "7z x -y -o'%s' '" + iso + "'"},
-      {"bsdtar", "mkdir -p '%s' && bsdtar -xf '" + iso + "' -C '%s'"},
-  };
-  for (const Tool& tool : tools) {
+  for (const Tool& tool : {Tool{"xorriso"}, Tool{"7z"}, Tool{"bsdtar"}}) {
     if (!HaveTool(tool.name)) continue;
     const std::string out = scratch.Path() + "/x-" + tool.name;
-    std::string command = tool.command;
-    for (size_t at; (at = command.find("%s")) != std::string::npos;) command.replace(at, 2, out);
-    std::string log;
-    ASSERT_EQ(RunShell(command, &log), 0) << tool.name << ": " << log;
+    const ShellRun x = Extract(tool.name, iso, out);
+    ASSERT_EQ(x.status, 0) << tool.name << ": " << x.output;
     // 7z reads the Joliet tree when there is one, and Rock Ridge only without it (and then
     // no continuation areas, so not the longest names).
     const bool jolietNames = tool.name == "7z" && c.joliet && c.rockRidge;
@@ -315,20 +308,20 @@ TEST(RandomTreeRoundTrip, ReadersExtractWhatWasAdded) {
     }
     if (HaveTool("xorriso")) {
       const std::string out = scratch.Path() + "/x";
-      std::string log;
-      ASSERT_EQ(RunShell("xorriso -osirrox on -indev '" + iso + "' -extract / '" + out + "'", &log), 0) << log;
+      const ShellRun x = Extract("xorriso", iso, out);
+      ASSERT_EQ(x.status, 0) << x.output;
       ExpectSameFiles("xorriso seed " + std::to_string(seed), expected, ExtractedFiles(out, false));
     }
     if (HaveTool("7z")) {
       const std::string out = scratch.Path() + "/7";
-      std::string log;
-      ASSERT_EQ(RunShell("7z x -y -o'" + out + "' '" + iso + "'", &log), 0) << log;
+      const ShellRun x = Extract("7z", iso, out);
+      ASSERT_EQ(x.status, 0) << x.output;
       ExpectSameFiles("7z seed " + std::to_string(seed), expected, ExtractedFiles(out, false));
     }
     if (HaveTool("bsdtar")) {
       const std::string out = scratch.Path() + "/b";
-      std::string log;
-      ASSERT_EQ(RunShell("mkdir -p '" + out + "' && bsdtar -xf '" + iso + "' -C '" + out + "'", &log), 0) << log;
+      const ShellRun x = Extract("bsdtar", iso, out);
+      ASSERT_EQ(x.status, 0) << x.output;
       ExpectSameFiles("bsdtar seed " + std::to_string(seed), expected, ExtractedFiles(out, false));
     }
   }

@@ -8,18 +8,13 @@
 #include <set>
 
 #include "platform/dir_listing.h"
+#include "support/temp_folder.h"
 
 namespace brennix {
 namespace {
 
 class DirListingTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "brennix-ls-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
   void Touch(const std::string& name, const std::string& content = "") {
     std::ofstream(dir + "/" + name) << content;
   }
@@ -36,7 +31,8 @@ class DirListingTest : public ::testing::Test {
     ADD_FAILURE() << name << " not listed";
     return DirListEntry();
   }
-  std::string dir;
+  brennix::test::TempFolder temp{"ls"};
+  std::string dir = temp.path();
 };
 
 TEST_F(DirListingTest, AlternateNamesAreUniqueAndEmptyForValidNames) {

@@ -9,17 +9,6 @@
 
 namespace brennix {
 
-ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "brennix-rec-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 std::string ScratchDir::Write(const std::string& name, const std::string& content) const {
   const std::string path = File(name);
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());

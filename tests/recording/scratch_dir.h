@@ -4,15 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "support/temp_folder.h"
+
 namespace brennix {
 
 class ScratchDir {
  public:
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
   const std::string& Path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   // Writes content to name (below the folder) and returns the full path.
@@ -22,7 +19,8 @@ class ScratchDir {
   static std::string Pattern(int64_t size, int seed);
 
  private:
-  std::string path_;
+  test::TempFolder folder_{"rec"};
+  std::string path_ = folder_.path();
 };
 
 }  // namespace brennix

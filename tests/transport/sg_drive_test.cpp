@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "transport/sg_drive.h"
+#include "support/temp_folder.h"
 
 namespace brennix {
 namespace {
@@ -154,14 +155,9 @@ TEST(SgAddress, IdLunWordAndBusNumber) {
 
 class TempDir : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/brennix-sg-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir = pattern;
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
   void Touch(const std::string& name) { std::ofstream(dir + "/" + name) << "x"; }
-  std::string dir;
+  brennix::test::TempFolder temp{"sg"};
+  std::string dir = temp.path();
 };
 
 TEST_F(TempDir, OpticalNodesInNumericOrder) {

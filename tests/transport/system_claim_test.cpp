@@ -19,6 +19,7 @@
 
 #include "transport/system_claim.h"
 #include "transport/sg_drive.h"
+#include "support/temp_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -81,20 +82,14 @@ class RecordingCalls final : public HoldSystemCalls {
 class DriveHoldTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "brennix-hold-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
     std::ofstream(dir_ / "sr0") << "";
     std::ofstream(dir_ / "sg0") << "";
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
   std::string sr() const { return (dir_ / "sr0").string(); }
   std::string sg() const { return (dir_ / "sg0").string(); }
 
-  fs::path dir_;
+  brennix::test::TempFolder temp_{"hold"};
+  fs::path dir_ = temp_.path();
 };
 
 TEST_F(DriveHoldTest, ClaimsBothNodesInOrderAndLetsGoInReverse) {

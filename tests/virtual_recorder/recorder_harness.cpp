@@ -10,17 +10,6 @@
 
 namespace brennix::testing {
 
-TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "brennix-vr-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-  path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
 Drive::Drive(const std::string& discPath, std::optional<MediaProfile> profile,
              const RecorderOptions& options) {
   auto recorder = VirtualRecorder::Create(discPath, profile, options, error_);

@@ -9,20 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_folder.h"
 #include "virtual_recorder/virtual_drive.h"
 
 namespace brennix::testing {
 
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using TempFolder = test::TempFolder;
 
 struct Answer {
   bool answered = false;
