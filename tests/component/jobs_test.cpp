@@ -604,6 +604,7 @@ struct CopyCase {
   bool unreadable = false;     // the source's first sector cannot be read
   TJobOutcome outcome = TJobOutcome::Completed;
   const char* error = "";
+  bool stopReading = false;    // the copy is stopped while the source is read
 };
 
 class CopyJobTest : public ::testing::TestWithParam<CopyCase> {};
@@ -651,23 +652,26 @@ TEST_P(CopyJobTest, EndsAsTheDiscsAndThePersonSay) {
     };
     ASSERT_TRUE(select(source, sourceDrive->DevicePath()) && select(other, targetPath));
     TKorbBurner& target = same ? source : other;
-    if (c.unreadable) {
-      sourceLog->beforeCommand = [&sourceLog, armed = true](const burntest::LoggedCommand& command) mutable {
-        if (!armed || command.opcode != 0x28 || command.lba != 0) return;
-        armed = false;
-        RecorderFault fault;
-        fault.opcode = 0x28;
-        fault.count = 6;  // the chunk's three tries and the sector's three
-        fault.key = 0x03;
-        fault.asc = 0x11;
-        sourceLog->AddFault(fault);
-      };
-    }
     TCopyOptions options;
     options.BlankDiscWaitMs = c.waitMs;
     options.TempFolder = dir.path();
     ScriptedHandler copied;
     TCopyJob job(source, target, copied, options);
+    // The drive's trouble comes with the first read of the volume's start: a sector that stays
+    // unread, or a cancel while the read runs (from the worker itself: no race to lose).
+    sourceLog->beforeCommand = [&sourceLog, &job, &c,
+                                armed = true](const burntest::LoggedCommand& command) mutable {
+      if (!armed || command.opcode != 0x28 || command.lba != 0) return;
+      armed = false;
+      if (c.stopReading) job.Cancel();
+      if (!c.unreadable) return;
+      RecorderFault fault;
+      fault.opcode = 0x28;
+      fault.count = 6;  // the chunk's three tries and the sector's three
+      fault.key = 0x03;
+      fault.asc = 0x11;
+      sourceLog->AddFault(fault);
+    };
     copied.onTell = [&](const TJobMessage& message) {
       if (message.Text != kInsertBlankDiscText) return;
       EXPECT_TRUE(sourceDrive->Recorder().TrayOpen());
@@ -677,11 +681,16 @@ TEST_P(CopyJobTest, EndsAsTheDiscsAndThePersonSay) {
       }
       if (c.onPrompt == CopyCase::Cancel) job.Cancel();
     };
+    bool readWhole = false;
+    copied.onProgress = [&](const TJobProgress& p) {
+      readWhole = readWhole || (p.Phase == TJobPhase::Reading && p.BytesDone == p.BytesTotal);
+    };
     const TJobResult result = copied.Run(job);
     sourceLog->beforeCommand = nullptr;
+    EXPECT_EQ(readWhole, !c.stopReading);
     EXPECT_EQ(result.Outcome, c.outcome) << result.Error;
     EXPECT_NE(result.Error.find(c.error), std::string::npos) << result.Error;
-    EXPECT_EQ(Contains(copied.events, kInsertBlankDiscText), same && !c.unreadable);
+    EXPECT_EQ(Contains(copied.events, kInsertBlankDiscText), c.onPrompt != CopyCase::None);
     if (c.outcome == TJobOutcome::Completed) {
       EXPECT_TRUE(Contains(result.Summary, kVerifiedText));
       const std::string back = dir / "back.iso";
@@ -713,7 +722,9 @@ INSTANTIATE_TEST_SUITE_P(
         CopyCase{"StoppedWhileWaiting", "", "", CopyCase::Cancel, UINT32_MAX, false, TJobOutcome::Failed,
                  kAbortedByUser},
         CopyCase{"AnUnreadableSourceWritesNothing", "", "dvd+r", CopyCase::None, UINT32_MAX,
-                 true, TJobOutcome::Failed, "1 SECTOR OF THE DISC COULD NOT BE READ"}),
+                 true, TJobOutcome::Failed, "1 SECTOR OF THE DISC COULD NOT BE READ"},
+        CopyCase{"StoppedWhileReading", "", "dvd+r", CopyCase::None, UINT32_MAX, false,
+                 TJobOutcome::Failed, kAbortedByUser, true}),
     [](const ::testing::TestParamInfo<CopyCase>& row) { return std::string(row.param.name); });
 
 struct EraseCase {
