@@ -176,7 +176,10 @@ TJobResult TCopyJob::WriteTarget(const std::string& image) {
   burn.Speed = options_.Speed;
   StepHandler unheard;
   TBurnJob burning(target_, unheard, std::move(burn));
-  return RunStep(burning);
+  TJobResult result = RunStep(burning);
+  // Stopped before the recording began: the burn ends without a word, the copy says so.
+  if (result.Outcome == TJobOutcome::Refused && Cancelled()) return Stopped();
+  return result;
 }
 
 }  // namespace brennix
