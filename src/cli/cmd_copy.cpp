@@ -1,25 +1,23 @@
 // brennix-cli copy: a data disc read whole and written to a blank disc, in another recorder
 // or, after a change of discs, in the same one; the copy is read back and compared.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "cli/commands.h"
 #include "cli/console.h"
 #include "cli/job_console.h"
 #include "cli/option_table.h"
 #include "cli/select_recorder.h"
+#include "component/burn_job.h"
+#include "component/copy_job.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
-#include "component/read_image_job.h"
 #include "component/recorder_rules.h"
-#include "device/disc_types.h"
-#include "platform/clock.h"
 #include "platform/disc_units.h"
-#include "recording/write_preparation.h"
 
 namespace brennix::cli {
 
@@ -32,21 +30,29 @@ const char* const kCopyAbout =
     "up to 10 minutes). The copy is read back and compared with what was read. A sector of\n"
     "the source that cannot be read ends the copy before anything is written.\n";
 
-constexpr uint32_t kBlankDiscWaitMs = 10 * 60 * 1000;
-
-// Waits until the recorder holds a disc an image can go to; false when none came in time.
-bool WaitForBlankDisc(const std::string& device) {
-  TKorbBurner burner;
-  if (!SelectRecorder(burner, device)) return false;
-  const uint64_t start = TickCount();
-  for (;;) {
-    const auto type = static_cast<int16_t>(burner.GetDiscType());
-    if (IsWritableDiscType(type) && (!IsSequentialRecording(type) || burner.DiscStatus() == 0))
-      return true;
-    if (TickCount() - start >= kBlankDiscWaitMs) return false;
-    SleepMs(2000);
+// The copy job's steps on one terminal: "Reading Disc..." when the read begins, "Writing
+// Data..." when the recording does.
+class CopyConsole final : public TJobHandler {
+ public:
+  explicit CopyConsole(TConsoleJob& console) : console_(console) {}
+  void Ask(const TJobQuestion& question, std::function<void(bool)> answer) override {
+    console_.Ask(question, std::move(answer));
   }
-}
+  void Tell(const TJobMessage& message) override { console_.Tell(message); }
+  void Progress(const TJobProgress& progress) override {
+    if (!writing_ && progress.Phase != TJobPhase::Reading && progress.Phase != TJobPhase::Preparing) {
+      writing_ = true;
+      console_.Tell({TMessageKind::Information, "Writing Data...", {}, {}});
+    }
+    console_.Progress(progress);
+  }
+  void Done(const TJobResult& result) override { console_.Done(result); }
+  bool Writing() const { return writing_; }
+
+ private:
+  TConsoleJob& console_;
+  bool writing_ = false;
+};
 
 }  // namespace
 
@@ -78,43 +84,44 @@ int RunCopy(const Args& args) {
   if (!yes && ::isatty(STDIN_FILENO) != 1)
     return CommandUsageError(cli, "standard input is not a terminal: give --yes to copy without asking");
 
-  // The image goes to a folder of its own, removed whatever happens.
-  const std::string base = std::filesystem::temp_directory_path().string() + "/brennix-copy-XXXXXX";
-  std::string folder = base;
-  if (::mkdtemp(folder.data()) == nullptr) return Failure("copy: cannot make a temporary folder");
-  struct Cleanup {
-    std::string folder;
-    ~Cleanup() {
-      std::error_code ignored;
-      std::filesystem::remove_all(folder, ignored);
-    }
-  } cleanup{folder};
-  const std::string image = folder + "/disc.iso";
-  {
-    TKorbBurner source;
-    if (!SelectRecorder(source, from)) return 1;
-    TConsoleJob console("copy", true, false);
-    console.StartLine = "Reading Disc...";
-    console.ProgressText = [](const TJobProgress& p) {
-      const int percent = p.BytesTotal > 0 ? static_cast<int>(p.BytesDone * 100 / p.BytesTotal) : 0;
-      return MBWrittenText(p.BytesDone, p.BytesTotal / kSectorSize) + "  " + std::to_string(percent) + "%";
-    };
-    TReadImageOptions read;
-    read.Out = image;
-    TReadImageJob job(source, console, read);
-    const TJobResult result = console.Run(job);
-    if (result.Outcome != TJobOutcome::Completed)
-      return result.Error.empty() ? kExitFailure : Failure("copy: " + result.Error);
-    if (to.empty() || to == from) {
-      MoveTray(source, TrayMove::Eject);
-      Summary("Insert a blank disc into the recorder and close the tray.");
-    }
+  // One component when the disc is copied in its own recorder.
+  TKorbBurner source, other;
+  const bool same = to.empty() || to == from;
+  TKorbBurner& target = same ? source : other;
+  if (!SelectRecorder(source, from) || (!same && !SelectRecorder(target, to))) return kExitFailure;
+  if (!RecorderWrites(target))
+    return Failure("copy: the recorder '" + target.Device() + "' cannot write discs");
+  ApplyRecordingPreset(target);
+
+  TConsoleJob console("copy", yes, unmount);
+  console.StartLine = "Reading Disc...";
+  console.ProgressText = [](const TJobProgress& p) -> std::string {
+    if (p.Phase == TJobPhase::Verifying) return "Verifying... " + std::to_string(p.Percent) + "%";
+    if (p.BytesTotal <= 0) return std::string();
+    return MBWrittenText(p.BytesDone, p.BytesTotal / kSectorSize) + "  " +
+           std::to_string(p.BytesDone * 100 / p.BytesTotal) + "%";
+  };
+  CopyConsole steps(console);
+  TCopyOptions copy;
+  copy.CloseDisc = options.CloseDisc;
+  copy.Speed = options.Speed;
+  TCopyJob job(source, target, steps, copy);
+  const TJobResult result = console.Run(job);
+  switch (result.Outcome) {
+    case TJobOutcome::Declined:
+    case TJobOutcome::Refused:  // told as it happened
+      return kExitFailure;
+    case TJobOutcome::Failed:
+      // Before the recording nothing was written: the reason alone says it.
+      if (!steps.Writing()) return Failure("copy: " + result.Error);
+      break;
+    case TJobOutcome::Completed:
+      break;
   }
-  if ((to.empty() || to == from) && !WaitForBlankDisc(from))
-    return Failure("copy: no blank disc came into the recorder within 10 minutes");
-  options.ImageFile = image;
-  options.Verify = true;
-  return RunBurnJob("copy", to.empty() ? from : to, yes, unmount, std::move(options));
+  for (const std::string& line : result.Summary) Summary(line);
+  if (result.Outcome == TJobOutcome::Failed) return console.ReportFailure(result);
+  Summary(result.Text);
+  return kExitSuccess;
 }
 
 }  // namespace brennix::cli

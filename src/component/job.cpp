@@ -56,8 +56,26 @@ bool TJob::Start() {
 
 void TJob::Cancel() {
   cancel_.store(true);
+  cancelling_.fetch_add(1);
+  if (TJob* step = step_.load()) step->Cancel();
+  cancelling_.fetch_sub(1);
   OnCancel();
   Wake();
+}
+
+TJobResult TJob::RunStep(TJob& step) {
+  // The step talks through this job's channel while it runs, and gets its own back after.
+  std::shared_ptr<Channel> own = std::exchange(step.channel_, channel_);
+  step.cancel_.store(false);
+  step_.store(&step);
+  if (Cancelled()) step.Cancel();
+  TJobResult result = step.Run();
+  step_.store(nullptr);
+  // A Cancel that saw the step before it was let go ends its call to it first (a few
+  // instructions: the step's OnCancel only raises flags).
+  while (cancelling_.load() > 0) std::this_thread::yield();
+  step.channel_ = std::move(own);
+  return result;
 }
 
 bool TJob::Leaving() const { return channel_->leaving.load(); }

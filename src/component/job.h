@@ -39,7 +39,8 @@ struct TJobQuestion {
   bool DefaultYes = true;
 };
 
-enum class TJobPhase { Preparing, Writing, Finalizing, Verifying, Aborting, Erasing };
+// Reading: a disc read into a file (an image saved, the first half of a copy).
+enum class TJobPhase { Preparing, Writing, Finalizing, Verifying, Aborting, Erasing, Reading };
 
 // One recorder of a recording to several at once.
 struct TRecorderProgress {
@@ -138,6 +139,10 @@ class TJob {
   bool Leaving() const;
   // For the destructors of derived jobs: ends the worker before their members go.
   void Finish();
+  // Runs another job's whole task here, on this job's worker, as one step of this job: its
+  // questions, messages and progress go to this job's handler, and a cancel of this job
+  // cancels it too. The step is never started on its own.
+  TJobResult RunStep(TJob& step);
 
   std::atomic<bool> cancel_{false};
 
@@ -146,6 +151,8 @@ class TJob {
   std::shared_ptr<Channel> channel_;
   std::thread worker_;
   std::atomic<bool> running_{false};
+  std::atomic<TJob*> step_{nullptr};    // the step RunStep runs now
+  std::atomic<int> cancelling_{0};      // Cancel calls that may be passing it on
 };
 
 }  // namespace brennix

@@ -118,7 +118,7 @@ TJobResult TReadImageJob::Run() {
   }
 
   TJobProgress progress;
-  progress.Phase = TJobPhase::Writing;
+  progress.Phase = TJobPhase::Reading;
   progress.BytesTotal = int64_t{end} * kSectorSize;
   Report(progress);
   std::vector<uint8_t> buffer(size_t{kChunkSectors} * kSectorSize);

@@ -19,12 +19,17 @@
 #include "burn_harness.h"
 #include "component/burn_job.h"
 #include "component/check_job.h"
+#include "component/copy_job.h"
 #include "component/erase_job.h"
+#include "component/image_job.h"
 #include "component/read_image_job.h"
+#include "component/recorder_rules.h"
 #include "platform/clock.h"
 #include "platform/main_thread.h"
 #include "recording/cache_thread.h"
 #include "recording/writer_thread.h"
+#include "transport/spti.h"
+#include "virtual_recorder/attach.h"
 #include "virtual_recorder/disc_state.h"
 
 namespace brennix {
@@ -47,6 +52,7 @@ class ScriptedHandler final : public TJobHandler {
   std::vector<std::string> events;
   std::optional<TJobResult> result;
   std::function<void(const TJobProgress&)> onProgress;
+  std::function<void(const TJobMessage&)> onTell;
   bool sawWriting = false;
 
   void Ask(const TJobQuestion& question, std::function<void(bool)> answer) override {
@@ -60,6 +66,7 @@ class ScriptedHandler final : public TJobHandler {
   void Tell(const TJobMessage& message) override {
     OnMyThread();
     events.push_back("tell: " + message.Text);
+    if (onTell) onTell(message);
   }
   void Progress(const TJobProgress& progress) override {
     OnMyThread();
@@ -584,6 +591,141 @@ TEST(ImageJobs, TheChecksumListFindsASpoiledFile) {
     }
   }
 }
+
+// A disc copied by the copy job, from a source recorder to a target one or, after the tray
+// has opened and the discs changed, to the same one. Whatever the end, the temporary image
+// is gone; nothing is written unless the whole source was read and a disc can take it.
+struct CopyCase {
+  const char* name;
+  const char* source;          // PROFILE for the disc holding the image; "" pressed
+  const char* target;          // PROFILE of the blank disc in a second recorder; "" the same
+  enum { None, CloseTray, Cancel } onPrompt = None;
+  uint32_t waitMs = UINT32_MAX;  // on the test's clock: only a test that fails waits it out
+  bool unreadable = false;     // the source's first sector cannot be read
+  TJobOutcome outcome = TJobOutcome::Completed;
+  const char* error = "";
+  bool stopReading = false;    // the copy is stopped while the source is read
+};
+
+class CopyJobTest : public ::testing::TestWithParam<CopyCase> {};
+
+TEST_P(CopyJobTest, EndsAsTheDiscsAndThePersonSay) {
+  const CopyCase c = GetParam();
+  // The drive's retries and the wait for a disc go by on a clock of the test's own.
+  ScopedTestClock clock;
+  TempDir dir;
+  WriteFile(dir / "src/a.bin", 200000, 1);
+  WriteFile(dir / "src/b/c.txt", 5000, 2);
+  const std::string sent = dir / "sent.iso";
+  {
+    TImageOptions make;
+    make.Sources = {dir / "src"};
+    make.Output = sent;
+    ScriptedHandler made;
+    TImageJob job(made, make);
+    ASSERT_EQ(made.Run(job).Outcome, TJobOutcome::Completed);
+  }
+  std::filesystem::copy_file(sent, dir / "source.img");
+  const std::string sourceText = dir / "source.img" + (*c.source ? ":" + std::string(c.source) : "");
+  const std::string targetPath = dir / "target.img";
+  const bool same = *c.target == 0;
+
+  // Both recorders behind logging drives, each component on its own.
+  ClearExtraDrives();
+  std::string error;
+  const auto sourceDrive = AttachVirtualRecorder(sourceText, {}, error);
+  const auto targetDrive = AttachVirtualRecorder(targetPath + ":" + (same ? "cd-r" : c.target), {}, error);
+  ASSERT_TRUE(sourceDrive && targetDrive) << error;
+  ClearExtraDrives();
+  const auto sourceLog = std::make_shared<burntest::LoggingDrive>(sourceDrive);
+  const auto targetLog = std::make_shared<burntest::LoggingDrive>(targetDrive);
+  RegisterExtraDrive(sourceLog);
+  RegisterExtraDrive(targetLog);
+  SPTIDone();
+  {
+    TKorbBurner source, other;
+    const auto select = [](TKorbBurner& korb, const std::string& path) {
+      korb.InitializeASPI(true, std::string());
+      korb.SetDevice(korb.EntryServing([&](const std::string& served) { return served == path; }));
+      ApplyRecordingPreset(korb);
+      return !korb.Device().empty();
+    };
+    ASSERT_TRUE(select(source, sourceDrive->DevicePath()) && select(other, targetPath));
+    TKorbBurner& target = same ? source : other;
+    TCopyOptions options;
+    options.BlankDiscWaitMs = c.waitMs;
+    options.TempFolder = dir.path();
+    ScriptedHandler copied;
+    TCopyJob job(source, target, copied, options);
+    // The drive's trouble comes with the first read of the volume's start: a sector that stays
+    // unread, or a cancel while the read runs (from the worker itself: no race to lose).
+    sourceLog->beforeCommand = [&sourceLog, &job, &c,
+                                armed = true](const burntest::LoggedCommand& command) mutable {
+      if (!armed || command.opcode != 0x28 || command.lba != 0) return;
+      armed = false;
+      if (c.stopReading) job.Cancel();
+      if (!c.unreadable) return;
+      RecorderFault fault;
+      fault.opcode = 0x28;
+      fault.count = 6;  // the chunk's three tries and the sector's three
+      fault.key = 0x03;
+      fault.asc = 0x11;
+      sourceLog->AddFault(fault);
+    };
+    copied.onTell = [&](const TJobMessage& message) {
+      if (message.Text != kInsertBlankDiscText) return;
+      EXPECT_TRUE(sourceDrive->Recorder().TrayOpen());
+      if (c.onPrompt == CopyCase::CloseTray) {
+        const uint8_t load[6] = {0x1B, 0, 0, 0, 0x03, 0};
+        sourceDrive->Recorder().Execute(load, sizeof load, DataDirection::None, nullptr, 0);
+      }
+      if (c.onPrompt == CopyCase::Cancel) job.Cancel();
+    };
+    bool readWhole = false;
+    copied.onProgress = [&](const TJobProgress& p) {
+      readWhole = readWhole || (p.Phase == TJobPhase::Reading && p.BytesDone == p.BytesTotal);
+    };
+    const TJobResult result = copied.Run(job);
+    sourceLog->beforeCommand = nullptr;
+    EXPECT_EQ(readWhole, !c.stopReading);
+    EXPECT_EQ(result.Outcome, c.outcome) << result.Error;
+    EXPECT_NE(result.Error.find(c.error), std::string::npos) << result.Error;
+    EXPECT_EQ(Contains(copied.events, kInsertBlankDiscText), c.onPrompt != CopyCase::None);
+    if (c.outcome == TJobOutcome::Completed) {
+      EXPECT_TRUE(Contains(result.Summary, kVerifiedText));
+      const std::string back = dir / "back.iso";
+      ASSERT_TRUE((same ? sourceDrive : targetDrive)->Recorder().ExportSession(0, back, error))
+          << error;
+      // A DVD is written in whole blocks of 32 sectors: the volume is what it holds first.
+      std::vector<uint8_t> disc = ReadFile(back);
+      const std::vector<uint8_t> image = ReadFile(sent);
+      ASSERT_GE(disc.size(), image.size());
+      disc.resize(image.size());
+      EXPECT_TRUE(disc == image) << "the copy differs from the source";
+    } else {
+      EXPECT_EQ((same ? sourceLog : targetLog)->Writes(), 0);
+    }
+  }
+  ClearExtraDrives();
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_EQ(entry.path().filename().string().rfind("brennix-copy-", 0), std::string::npos)
+        << "left behind: " << entry.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Copies, CopyJobTest,
+    ::testing::Values(
+        CopyCase{"ToAnotherRecorder", "", "cd-r"},
+        CopyCase{"InTheSameRecorderOnceADiscComes", "dvd+rw", "", CopyCase::CloseTray},
+        CopyCase{"NoBlankDiscComes", "", "", CopyCase::CloseTray, 300, false, TJobOutcome::Failed,
+                 "NO BLANK DISC CAME INTO THE RECORDER WITHIN 1 SECOND"},
+        CopyCase{"StoppedWhileWaiting", "", "", CopyCase::Cancel, UINT32_MAX, false, TJobOutcome::Failed,
+                 kAbortedByUser},
+        CopyCase{"AnUnreadableSourceWritesNothing", "", "dvd+r", CopyCase::None, UINT32_MAX,
+                 true, TJobOutcome::Failed, "1 SECTOR OF THE DISC COULD NOT BE READ"},
+        CopyCase{"StoppedWhileReading", "", "dvd+r", CopyCase::None, UINT32_MAX, false,
+                 TJobOutcome::Failed, kAbortedByUser, true}),
+    [](const ::testing::TestParamInfo<CopyCase>& row) { return std::string(row.param.name); });
 
 struct EraseCase {
   const char* name;

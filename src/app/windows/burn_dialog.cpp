@@ -60,6 +60,7 @@ void SaveBoxSetting(const char* name, bool checked) {
 constexpr const char* kVerifySetting = "VerifyWrittenData";
 constexpr const char* kKeepFilesSetting = "KeepFilesOnDisc";
 constexpr const char* kEjectSetting = "EjectWhenDone";
+constexpr const char* kChecksumsSetting = "AddChecksumList";
 // The speed is measured over this much of the latest progress.
 constexpr qint64 kSpeedWindowMs = 3000;
 
@@ -124,6 +125,13 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   chkEjectWhenDone->setChecked(BoxSetting(kEjectSetting, false));
   connect(chkEjectWhenDone, &QCheckBox::toggled, this,
           [](bool checked) { SaveBoxSetting(kEjectSetting, checked); });
+  chkChecksums = new QCheckBox("Add a checksum list", this);
+  chkChecksums->setObjectName("chkChecksums");
+  chkChecksums->setToolTip("Put a SHA256SUMS file at the root of the disc, so that its files can "
+                           "be checked later (\"Check Disc...\" or sha256sum -c)");
+  chkChecksums->setChecked(BoxSetting(kChecksumsSetting, false));
+  connect(chkChecksums, &QCheckBox::toggled, this,
+          [](bool checked) { SaveBoxSetting(kChecksumsSetting, checked); });
   cmbSpeed = new QComboBox(this);
   cmbSpeed->setObjectName("cmbSpeed");
   cmbSpeed->setToolTip("The write speed; a lower one may help a disc of poor quality");
@@ -133,6 +141,7 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   left->addWidget(chkJoliet);
   left->addWidget(chkCloseDisc);
   left->addWidget(chkImportSession);
+  left->addWidget(chkChecksums);
   auto* right = new QVBoxLayout();
   right->addWidget(chkVerify);
   right->addWidget(chkTestWrite);
@@ -154,7 +163,8 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   lstRecorders->setFixedHeight(62);
   lstRecorders->setVisible(false);
   body->addWidget(lstRecorders);
-  for (QCheckBox* box : {chkJoliet, chkCloseDisc, chkVerify, chkImportSession, chkTestWrite})
+  for (QCheckBox* box :
+       {chkJoliet, chkCloseDisc, chkVerify, chkImportSession, chkTestWrite, chkChecksums})
     connect(box, &QCheckBox::toggled, this, &TfrmBurn::OptionsChanged);
   connect(cmbSpeed, &QComboBox::currentIndexChanged, this, &TfrmBurn::OptionsChanged);
   // Only a check or uncheck is a change of the options (texts and flags change too).
@@ -353,6 +363,7 @@ void TfrmBurn::cmdStartBurnClick() {
   options.Verify = chkVerify->isChecked();
   options.Import = chkImportSession->isChecked();
   options.TestWrite = chkTestWrite->isChecked();
+  options.Checksums = chkChecksums->isChecked();
   options.Speed = static_cast<uint16_t>(cmbSpeed->currentData().toInt());
   options.ImportOffHint =
       "\n\nUncheck \"Keep the files already on the disc\" to write the new files without "

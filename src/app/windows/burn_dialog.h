@@ -65,6 +65,7 @@ class TfrmBurn : public QDialog, private TJobHandler {
   QCheckBox* chkImportSession = nullptr;  // on at first; the choice is kept in the settings
   QCheckBox* chkTestWrite = nullptr;  // enabled where the drive and the disc can simulate
   QCheckBox* chkEjectWhenDone = nullptr;  // off at first; the choice is kept in the settings
+  QCheckBox* chkChecksums = nullptr;  // off at first; the choice is kept in the settings
   QComboBox* cmbSpeed = nullptr;  // "Fastest", then the drive's write speeds (data: KB/s)
   // The other recorders, each with a check box: the checked ones write the same disc at the
   // same time. Shown only where there are others; while they write, each line says how far.

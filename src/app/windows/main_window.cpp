@@ -1,5 +1,6 @@
 #include "app/windows/main_window.h"
 
+#include "app/windows/disc_job_dialog.h"
 #include "app/windows/image_dialog.h"
 #include "app/windows/queue_texts.h"
 #include "app/windows/cd_size.h"
@@ -257,6 +258,12 @@ void TfrmMain::BuildMenus() {
   mnuFileSaveImage = file->addAction("Save Disc Image...");
   mnuFileSaveImage->setObjectName("mnuFileSaveImage");
   connect(mnuFileSaveImage, &QAction::triggered, this, &TfrmMain::mnuFileSaveImageClick);
+  mnuFileCopyDisc = file->addAction("Copy Disc...");
+  mnuFileCopyDisc->setObjectName("mnuFileCopyDisc");
+  connect(mnuFileCopyDisc, &QAction::triggered, this, &TfrmMain::mnuFileCopyDiscClick);
+  mnuFileCheckDisc = file->addAction("Check Disc...");
+  mnuFileCheckDisc->setObjectName("mnuFileCheckDisc");
+  connect(mnuFileCheckDisc, &QAction::triggered, this, &TfrmMain::mnuFileCheckDiscClick);
   file->addSeparator();
   mnuFileExit = file->addAction("Exit");
   connect(mnuFileExit, &QAction::triggered, this, &TfrmMain::mnuFileExitClick);
@@ -950,6 +957,18 @@ void TfrmMain::mnuFileBurnImageClick(const QString& file) {
 void TfrmMain::mnuFileSaveImageClick() {
   if (DriveBusy()) return;
   ShowImageDialog(TImageDialogKind::Save, cmbDrives->currentText().toStdString(), {}, this);
+  cmbDrivesChange();
+}
+
+void TfrmMain::mnuFileCopyDiscClick() {
+  if (DriveBusy()) return;
+  ShowDiscJobDialog(TDiscJobKind::Copy, cmbDrives->currentText().toStdString(), {}, this);
+  cmbDrivesChange();
+}
+
+void TfrmMain::mnuFileCheckDiscClick() {
+  if (DriveBusy()) return;
+  ShowDiscJobDialog(TDiscJobKind::Check, cmbDrives->currentText().toStdString(), {}, this);
   cmbDrivesChange();
 }
 void TfrmMain::mnuHelpHomeClick() { OpenWebPage(kHomePage); }

@@ -93,6 +93,8 @@ class TfrmMain : public QMainWindow {
   QLabel* lblDisc = nullptr;  // the disc in the drive: "DVD+R, 2 sessions, 3.1 GB free"
   QAction* mnuFileBurnImage = nullptr;
   QAction* mnuFileSaveImage = nullptr;
+  QAction* mnuFileCopyDisc = nullptr;
+  QAction* mnuFileCheckDisc = nullptr;
   QAction* mnuFileExit = nullptr;
   QAction* mnuHelpHome = nullptr;
   QAction* mnuHelpHelp = nullptr;
@@ -148,6 +150,8 @@ class TfrmMain : public QMainWindow {
   // "Burn Image..." (with a file already chosen, or none) and "Save Disc Image...".
   void mnuFileBurnImageClick(const QString& file = QString());
   void mnuFileSaveImageClick();
+  void mnuFileCopyDiscClick();
+  void mnuFileCheckDiscClick();
   void mnuHelpHomeClick();
   void mnuHelpHelpClick();
   void mnuHelpAboutClick();

@@ -6,6 +6,7 @@
 #include "app/windows/burn_dialog.h"
 #include "app/windows/dialog_host.h"
 #include "app/windows/dialog_support.h"
+#include "app/windows/disc_job_dialog.h"
 #include "app/windows/erase_dialog.h"
 #include "app/windows/image_dialog.h"
 #include "app/windows/main_window.h"
@@ -20,11 +21,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
@@ -248,6 +251,7 @@ class DialogsTest : public QObject {
       QVERIFY(!dialog.chkVerify->isChecked());
       dialog.chkCloseDisc->setChecked(closeDisc);
       dialog.chkVerify->setChecked(closeDisc);
+      dialog.chkChecksums->setChecked(closeDisc);
       // The open disc's tray opens when it is done; the box is remembered.
       dialog.chkEjectWhenDone->setChecked(!closeDisc);
       QVERIFY(dialog.cmbSpeed->count() > 2);  // "Fastest" and the drive's speeds
@@ -282,12 +286,21 @@ class DialogsTest : public QObject {
       expected[folderOnDisc + it.key()] = it.value();
     expected[fileOnDisc] = "notes\n";
     QString volumeId;
-    QCOMPARE(ReadDisc(disc, scratch_.path() + "/out-" + profile, &volumeId), expected);
+    QMap<QString, QByteArray> onDisc = ReadDisc(disc, scratch_.path() + "/out-" + profile, &volumeId);
+    // The checksum list names every file with its sum, as sha256sum -c reads it.
+    const QByteArray sums = onDisc.take("SHA256SUMS");
+    QCOMPARE(sums.count('\n'), closeDisc ? qsizetype(expected.size()) : 0);
+    for (auto it = expected.cbegin(); closeDisc && it != expected.cend(); ++it)
+      QVERIFY(sums.contains(QCryptographicHash::hash(it.value(), QCryptographicHash::Sha256).toHex() +
+                            "  " + it.key().toUtf8() + "\n"));
+    QCOMPARE(onDisc, expected);
     QCOMPARE(volumeId, QString("DATA"));
     QCOMPARE(DiscStatusOf(host.recorder), discStatus);
     // The box is remembered for the next dialog.
     TfrmBurn next(host);
     QCOMPARE(next.chkVerify->isChecked(), closeDisc);
+    QCOMPARE(next.chkChecksums->isChecked(), closeDisc);
+    next.chkChecksums->setChecked(false);
     QCOMPARE(next.chkEjectWhenDone->isChecked(), !closeDisc);
     next.chkVerify->setChecked(false);
     next.chkEjectWhenDone->setChecked(false);
@@ -893,6 +906,35 @@ class DialogsTest : public QObject {
     QFile a(sent), b(saved);
     QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
     QVERIFY(a.readAll() == b.readAll());
+  }
+
+  // "Copy Disc..." copies the disc the image dialogs wrote onto the blank DVD+R the erase
+  // questions left; "Check Disc..." then reads the copy whole.
+  void copyAndCheckDialogs() {
+    const QString source = AttachRecorder(NewDisc("ask-cd-rw") + ":cd-rw");
+    const QString target = AttachRecorder(NewDisc("ask-dvd+r") + ":dvd+r");
+    QVERIFY(!source.isEmpty() && !target.isEmpty());
+    MessageAnswerer answers;
+    TfrmDiscJob copy(TDiscJobKind::Copy, source.toStdString(), {});
+    copy.show();
+    QCOMPARE(copy.cmbSource->currentText(), source);
+    QCOMPARE(copy.cmbTarget->currentText(), source);  // the same recorder unless told otherwise
+    copy.cmbTarget->setCurrentIndex(copy.cmbTarget->findText(target));
+    QTRY_VERIFY_WITH_TIMEOUT(copy.cmdStart->isEnabled(), kLongWaitMs);
+    QVERIFY(copy.cmbSpeed->count() > 1);  // "Fastest" and the DVD+R's speeds
+    QTest::mouseClick(copy.cmdStart, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!copy.Running() && answers.Saw("Ready: The disc has been copied."),
+                             kLongWaitMs);
+    QVERIFY(answers.Saw("Do you want to write the ISO 9660 image \"SENT\""));
+
+    TfrmDiscJob check(TDiscJobKind::Check, target.toStdString(), {});
+    check.show();
+    QCOMPARE(check.cmbSource->currentText(), target);
+    answers.seen.clear();
+    QTest::mouseClick(check.cmdStart, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!check.Running() && answers.Saw("Ready: The disc is whole."),
+                             kLongWaitMs);
+    QCOMPARE(check.lstProblems->count(), 0);
   }
 };
 
