@@ -16,7 +16,7 @@ namespace {
 size_t IsoIdLength(const TFEntry* e) { return e->ShortName.size() + (e->Dir ? 0 : 2); }
 size_t JolietIdLength(const TFEntry* e) { return 2 * (Utf16Units(e->LongName) + (e->Dir ? 0 : 2)); }
 
-int64_t SectorsFor(int64_t bytes) { return (bytes + kSector - 1) / static_cast<int64_t>(kSector); }
+int64_t SectorsFor(int64_t bytes) { return (bytes + kSectorSize - 1) / int64_t{kSectorSize}; }
 
 // Path-table order: the root, then every directory after its parent's block, siblings by
 // ISO name (unsigned bytes). Walking the levels in order gives exactly the order a repeated
@@ -85,7 +85,7 @@ void PutExtents(DirectoryRecord& r, int64_t size, Put put) {
   const uint32_t first = r.Extent;
   for (int64_t k = 0; k < count; ++k) {
     DirectoryRecord part = r;
-    part.Extent = first + static_cast<uint32_t>(k * (kMaxExtentBytes / static_cast<int64_t>(kSector)));
+    part.Extent = first + static_cast<uint32_t>(k * (kMaxExtentBytes / int64_t{kSectorSize}));
     part.DataLength = static_cast<uint32_t>(std::min(kMaxExtentBytes, size - k * kMaxExtentBytes));
     if (k + 1 < count) part.Flags |= kFlagMultiExtent;
     put(part);
@@ -116,7 +116,7 @@ void PutFileRecords(const TFEntry* e, DirectoryRecord& r, int64_t size, Put put)
 }
 
 void PadToSector(std::vector<uint8_t>& bytes) {
-  bytes.resize((bytes.size() + kSector - 1) / kSector * kSector, 0);
+  bytes.resize((bytes.size() + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
 }
 
 }  // namespace
@@ -218,7 +218,7 @@ bool TIsoImage::PrepareImage() {
           d, [](const TFEntry* e) { return DirectoryRecordLength(IsoIdLength(e)); });
     }
     d->ISOLocation = static_cast<int32_t>(area);
-    d->ISOSize = sectors * static_cast<int64_t>(kSector);
+    d->ISOSize = sectors * int64_t{kSectorSize};
     // A directory's continuation areas follow its records: readers that stream the image
     // pick them up right after the directory they belong to.
     area += sectors + continuationSectors;
@@ -237,7 +237,7 @@ bool TIsoImage::PrepareImage() {
     const int64_t sectors = DirectorySectors(
         d, [](const TFEntry* e) { return DirectoryRecordLength(JolietIdLength(e)); });
     d->JolietLocation = static_cast<int32_t>(area);
-    d->JolietSize = sectors * static_cast<int64_t>(kSector);
+    d->JolietSize = sectors * int64_t{kSectorSize};
     area += sectors;
   }
   JolietDirSectors = static_cast<int32_t>(area);
@@ -289,8 +289,8 @@ bool TIsoImage::BuildHeader() {
   const double now = CurrentTime();
   HeaderStream.Clear();
   HeaderStream.Reserve(static_cast<int64_t>(FirstFileSector - StartSector) *
-                       static_cast<int64_t>(kSector));
-  std::vector<uint8_t> bytes(16 * kSector, 0);
+                       int64_t{kSectorSize});
+  std::vector<uint8_t> bytes(16 * kSectorSize, 0);
   HeaderStream.Write(bytes.data(), bytes.size());
 
   // Volume descriptors.
@@ -370,15 +370,15 @@ bool TIsoImage::BuildHeader() {
       bytes.clear();
       continuationBytes.clear();
       SectorPacker packer, continuation;
-      const int64_t continuationStart = areaStart + d->ISOLocation + d->ISOSize / static_cast<int64_t>(kSector);
+      const int64_t continuationStart = areaStart + d->ISOLocation + d->ISOSize / int64_t{kSectorSize};
       auto put = [&](DirectoryRecord& r, SystemUse& su) {
         if (!su.Continuation.empty()) {
           const size_t length = su.Continuation.size();
           continuationBytes.resize(continuationBytes.size() + continuation.PaddingBefore(length), 0);
           continuation.Add(length);
           const size_t at = continuationBytes.size();
-          PutCeLocation(su, static_cast<uint32_t>(continuationStart + static_cast<int64_t>(at / kSector)),
-                        static_cast<uint32_t>(at % kSector));
+          PutCeLocation(su, static_cast<uint32_t>(continuationStart + static_cast<int64_t>(at / kSectorSize)),
+                        static_cast<uint32_t>(at % kSectorSize));
           continuationBytes.insert(continuationBytes.end(), su.Continuation.begin(), su.Continuation.end());
         }
         r.SystemUse = std::move(su.InRecord);
@@ -437,7 +437,7 @@ bool TIsoImage::BuildHeader() {
   writeDirs(false);
   if (JolietFileSystem) writeDirs(true);
 
-  bytes.assign(kSector, 0);
+  bytes.assign(kSectorSize, 0);
   for (int32_t i = 0; i < PadSectors; ++i) HeaderStream.Write(bytes.data(), bytes.size());
   HeaderStream.Seek(0);
 
@@ -445,7 +445,7 @@ bool TIsoImage::BuildHeader() {
   if (OnSetDoDebug) OnSetDoDebug(true);
   // What was written must end exactly where the layout put the first file.
   const int64_t expected = static_cast<int64_t>(FirstFileSector - StartSector) *
-                           static_cast<int64_t>(kSector);
+                           int64_t{kSectorSize};
   if (HeaderStream.Size() != expected) {
     DebugMessage("IMAGE HEADER SIZE MISMATCH: " + std::to_string(HeaderStream.Size()) +
                      " BYTES INSTEAD OF " + std::to_string(expected),

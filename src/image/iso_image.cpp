@@ -333,6 +333,25 @@ void TIsoImage::NoteSkipped(const std::string& source, const std::string& reason
   skipped_.push_back({source, reason, newName});
 }
 
+bool TIsoImage::RefuseWhenFull(bool folder, const std::string& source, bool& fatal) {
+  const ImageTables& t = Tables();
+  const TreeIndex& ix = Index();
+  std::string reason;
+  if (folder && ix.LiveDirs >= static_cast<size_t>(t.MaxDirs)) {
+    reason = "MAXIMUM DIRECTORIES CAN BE " + std::to_string(t.MaxDirs);
+    DebugMessage(">>> " + reason, 3);
+  } else if (ix.LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
+    reason = "MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles);
+    DebugMessage(reason, 3);
+  } else {
+    return false;
+  }
+  NoteSkipped(source, reason);
+  treeFull_ = true;
+  fatal = true;
+  return true;
+}
+
 std::vector<TSkippedSource> TIsoImage::SkippedSources() const {
   std::vector<TSkippedSource> notes = skipped_;
   const TreeIndex& ix = Index();
@@ -371,7 +390,7 @@ int TIsoImage::LeftOutCount() const {
 double TIsoImage::CurrentTime() const { return Now ? Now() : NowDateTime(); }
 
 void TIsoImage::SetCacheSize(int32_t value) {
-  cacheSize_ = value < 2097152 ? 2097152 : value - value % 2048;
+  cacheSize_ = value < 2097152 ? 2097152 : value - value % kSectorSize;
 }
 
 bool TIsoImage::ClearAll(int maxFiles, int maxDirs) {
@@ -464,22 +483,7 @@ TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::stri
                            AsciiUpper(stored);
   ImageTables& t = Tables();
   TreeIndex& ix = Index();
-  if (ix.LiveDirs >= static_cast<size_t>(t.MaxDirs)) {
-    DebugMessage(">>> MAXIMUM DIRECTORIES CAN BE " + std::to_string(t.MaxDirs), 3);
-    NoteSkipped(source.empty() ? DiscPath(parent, longName) : source,
-                "MAXIMUM DIRECTORIES CAN BE " + std::to_string(t.MaxDirs));
-    treeFull_ = true;
-    fatal = true;
-    return nullptr;
-  }
-  if (ix.LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
-    DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles), 3);
-    NoteSkipped(source.empty() ? DiscPath(parent, longName) : source,
-                "MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles));
-    treeFull_ = true;
-    fatal = true;
-    return nullptr;
-  }
+  if (RefuseWhenFull(true, source.empty() ? DiscPath(parent, longName) : source, fatal)) return nullptr;
   const std::string wanted = AsciiUpper(shortName.empty() ? longName : shortName);
   auto* d = new TDEntry;
   auto* e = new TFEntry;
@@ -611,14 +615,8 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
     f = existing;
     UnindexChild(dir, f);  // keeps its place in the list
   } else {
+    if (RefuseWhenFull(false, fullPath, fatal)) return 0;
     ImageTables& t = Tables();
-    if (Index().LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
-      DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles), 3);
-      NoteSkipped(fullPath, "MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles));
-      treeFull_ = true;
-      fatal = true;
-      return 0;
-    }
     f = new TFEntry;
     LinkChild(dir, f);
     t.Files.push_back(f);
@@ -964,14 +962,8 @@ void TIsoImage::AddEarlierEntries(TDEntry* dir, const TImportedEntry& from,
 
 bool TIsoImage::AddImportedFile(TDEntry* dir, const TImportedEntry& from, std::string longName,
                                 bool& fatal) {
+  if (RefuseWhenFull(false, DiscPath(dir, from.Name), fatal)) return false;
   ImageTables& t = Tables();
-  if (Index().LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
-    DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles), 3);
-    NoteSkipped(DiscPath(dir, from.Name), "MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles));
-    treeFull_ = true;
-    fatal = true;
-    return false;
-  }
   DirIndex& ix = IndexOf(dir);
   auto* f = new TFEntry;
   LinkChild(dir, f);

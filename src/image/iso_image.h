@@ -225,6 +225,9 @@ class TIsoImage {
   int AddDirRecursive(TDEntry* destDir, const std::string& source, const std::string& mask,
                       int attr, bool recursive, bool savePath, bool archiveOnly,
                       std::vector<std::pair<uint64_t, uint64_t>>& ancestry, bool& fatal);
+  // When the table a new entry goes into is full (a folder takes a place in both): notes
+  // `source` as left out, marks the tree full and sets `fatal`.
+  bool RefuseWhenFull(bool folder, const std::string& source, bool& fatal);
   TDEntry* CreateDir(TDEntry* parent, std::string name, int32_t attr);
   TDEntry* ForceDir(const std::string& path);
   TDEntry* SavePathDestination(TDEntry* base, const std::string& nativeFolder);
