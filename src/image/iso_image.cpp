@@ -567,6 +567,22 @@ TDEntry* TIsoImage::SavePathDestination(TDEntry* base, const std::string& native
   return dest;
 }
 
+namespace {
+
+// What a file entry takes from its source's listing.
+void TakeListing(TFEntry* f, const DirListEntry& entry, const std::string& fullPath,
+                 double dateTime) {
+  f->FileSize = f->JolietSize = entry.Size;
+  f->Attr = entry.Attr;
+  f->DateTime = dateTime;
+  f->FullPath = fullPath;
+  f->Dir = nullptr;
+  f->Imported = false;
+  f->OldExtents.clear();
+}
+
+}  // namespace
+
 int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
                             const std::string& fullPath, bool& fatal) {
   if (!entry.Readable) {
@@ -601,10 +617,7 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   if (same != ix.BySource.end()) {
     // The same source again: one entry. Replacing refreshes it where it stands.
     if (!ReplaceFile) return 0;
-    f = same->second;
-    f->FileSize = f->JolietSize = entry.Size;
-    f->Attr = entry.Attr;
-    f->DateTime = dateTime;
+    TakeListing(same->second, entry, fullPath, dateTime);
     return 1;
   }
   TFEntry* existing = FindFile(dir, longFileName);
@@ -635,14 +648,7 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   }
   f->ShortName = UniqueShortName(ix, AsciiUpper(shortFileName), true);
   f->LongName = stored;
-  f->FileSize = entry.Size;
-  f->JolietSize = entry.Size;
-  f->Attr = entry.Attr;
-  f->DateTime = dateTime;
-  f->FullPath = fullPath;
-  f->Dir = nullptr;
-  f->Imported = false;
-  f->OldExtents.clear();
+  TakeListing(f, entry, fullPath, dateTime);
   // The name as the source has it, without the "." that dotless names get for Joliet,
   // unless a handler chose another.
   f->SourceName = UniqueRockRidgeName(

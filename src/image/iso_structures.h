@@ -1,6 +1,6 @@
-// Where the fields of the ISO 9660 structures lie: volume descriptors, directory records and
-// path table records. The image writer and the reader of earlier sessions both take their
-// offsets from here.
+// Where the fields of the on-disc structures lie: the ISO 9660 volume descriptors, directory
+// records and path table records, and the system-use entries. The image writer and the
+// reader of earlier sessions both take their offsets from here.
 #pragma once
 
 #include <cstddef>
@@ -92,5 +92,19 @@ constexpr size_t kRootLength = 10;
 
 static_assert(kParent + 2 == kId && kId == kHeaderSize);
 }  // namespace pt
+
+// System-use entries (the Rock Ridge ones): a two-letter signature, a length byte and a
+// version byte, then the entry's own fields.
+namespace susp {
+constexpr size_t kLength = 2;
+constexpr size_t kVersion = 3;
+constexpr size_t kData = 4;
+// CE: the block, offset and length of the continuation area, each in both byte orders.
+constexpr size_t kCeBlock = 4, kCeOffset = 12, kCeSize = 20;
+// PX: the mode and the link count; CL and PL: a block; each in both byte orders.
+constexpr size_t kPxMode = 4, kPxLinks = 12, kLinkBlock = 4;
+
+static_assert(kCeOffset == kCeBlock + 8 && kCeSize == kCeOffset + 8 && kPxLinks == kPxMode + 8);
+}  // namespace susp
 
 }  // namespace brennix

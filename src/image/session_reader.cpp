@@ -202,7 +202,7 @@ bool ScanArea(const uint8_t* p, size_t n, RockRidgeInfo& info, Continuation& nex
   size_t at = 0;
   while (at + 4 <= n) {
     const uint8_t* e = p + at;
-    const size_t len = e[2];
+    const size_t len = e[susp::kLength];
     if (len < 4 || len > n - at) return std::all_of(e, p + n, [](uint8_t b) { return b == 0; });
     const auto is = [&](const char* sig) { return e[0] == sig[0] && e[1] == sig[1]; };
     if (is("ST")) return true;
@@ -210,7 +210,8 @@ bool ScanArea(const uint8_t* p, size_t n, RockRidgeInfo& info, Continuation& nex
       info.HasSp = true;
       info.SkipBytes = e[6];
     } else if (is("CE") && len >= 28) {
-      next = Continuation{true, ReadLE32(e + 4), ReadLE32(e + 12), ReadLE32(e + 20)};
+      next = Continuation{true, ReadLE32(e + susp::kCeBlock), ReadLE32(e + susp::kCeOffset),
+                          ReadLE32(e + susp::kCeSize)};
     } else if (is("ER") && len >= 8) {
       info.HasEr = true;
       const size_t idLength = e[4];
@@ -231,11 +232,11 @@ bool ScanArea(const uint8_t* p, size_t n, RockRidgeInfo& info, Continuation& nex
       }
     } else if (is("PX") && len >= 12) {
       info.HasMode = true;
-      info.Mode = ReadLE32(e + 4);
+      info.Mode = ReadLE32(e + susp::kPxMode);
     } else if (is("TF")) {
       ScanTimes(e, len, info);
     } else if (is("CL") && len >= 12) {
-      info.ChildLink = ReadLE32(e + 4);
+      info.ChildLink = ReadLE32(e + susp::kLinkBlock);
     } else if (is("RE")) {
       info.Relocated = true;
     } else if (is("SL")) {
