@@ -135,7 +135,7 @@ Disc XorrisoDisc(ScratchDir& s, const std::string& options) {
   EXPECT_GT(disc.Chunks[0].size(), 17 * kSectorSize) << log;
   disc.Sectors = static_cast<uint32_t>(disc.Chunks[0].size() / kSectorSize);
   if (disc.Chunks[0].size() > 17 * kSectorSize)
-    disc.Sectors = std::max(disc.Sectors, LE32(&disc.Chunks[0][16 * kSectorSize + 80]));
+    disc.Sectors = std::max(disc.Sectors, ReadLE32(&disc.Chunks[0][16 * kSectorSize + 80]));
   return disc;
 }
 
@@ -269,7 +269,7 @@ const std::string kClEntry("CL\x0C\x01", 4);
 
 TEST(SessionReaderDamage, SaysWhatIsWrong) {
   Damageable image;
-  const uint32_t root = LE32(image.Clean.Chunks[0].data() + 16 * kSectorSize + 158);
+  const uint32_t root = ReadLE32(image.Clean.Chunks[0].data() + 16 * kSectorSize + 158);
   struct Damage {
     std::function<void(const Damageable& m, uint8_t* h, Disc& d)> apply;
     const char* message;
@@ -295,7 +295,7 @@ TEST(SessionReaderDamage, SaysWhatIsWrong) {
          WriteBoth32(h + ce + 20, 28);
        },
        "THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER \\ CONTINUE TOO OFTEN"},
-      {[](auto& m, uint8_t* h, Disc& d) { d.FailAt = LE32(h + m.Record("DOCS") + 2); },
+      {[](auto& m, uint8_t* h, Disc& d) { d.FailAt = ReadLE32(h + m.Record("DOCS") + 2); },
        "READ ERROR AT SECTOR"},
       {[](auto& m, uint8_t* h, Disc&) { WriteBoth32(h + m.Find(kClEntry) + 4, 16); },
        "of the deep tree IS LINKED TO A PLACE THAT HOLDS NO FOLDER"},
@@ -350,7 +350,7 @@ TEST(SessionReaderDamage, KeepsOnlyFilesWhollyRecorded) {
 // prefix when it refuses, within a bounded number of reads, never past the disc.
 TEST(SessionReaderDamage, RandomDamageNeverCrashesOrHangs) {
   Damageable image;
-  const uint32_t root = LE32(image.Clean.Chunks[0].data() + 16 * kSectorSize + 158);
+  const uint32_t root = ReadLE32(image.Clean.Chunks[0].data() + 16 * kSectorSize + 158);
   const size_t sp = image.Find(std::string("SP\x07\x01", 4), root * kSectorSize);
   const size_t headBytes = image.Clean.Chunks[0].size();
   std::mt19937 random(20261207);
