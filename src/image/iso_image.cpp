@@ -333,6 +333,25 @@ void TIsoImage::NoteSkipped(const std::string& source, const std::string& reason
   skipped_.push_back({source, reason, newName});
 }
 
+bool TIsoImage::RefuseWhenFull(bool folder, const std::string& source, bool& fatal) {
+  const ImageTables& t = Tables();
+  const TreeIndex& ix = Index();
+  std::string reason;
+  if (folder && ix.LiveDirs >= static_cast<size_t>(t.MaxDirs)) {
+    reason = "MAXIMUM DIRECTORIES CAN BE " + std::to_string(t.MaxDirs);
+    DebugMessage(">>> " + reason, 3);
+  } else if (ix.LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
+    reason = "MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles);
+    DebugMessage(reason, 3);
+  } else {
+    return false;
+  }
+  NoteSkipped(source, reason);
+  treeFull_ = true;
+  fatal = true;
+  return true;
+}
+
 std::vector<TSkippedSource> TIsoImage::SkippedSources() const {
   std::vector<TSkippedSource> notes = skipped_;
   const TreeIndex& ix = Index();
@@ -371,7 +390,7 @@ int TIsoImage::LeftOutCount() const {
 double TIsoImage::CurrentTime() const { return Now ? Now() : NowDateTime(); }
 
 void TIsoImage::SetCacheSize(int32_t value) {
-  cacheSize_ = value < 2097152 ? 2097152 : value - value % 2048;
+  cacheSize_ = value < 2097152 ? 2097152 : value - value % kSectorSize;
 }
 
 bool TIsoImage::ClearAll(int maxFiles, int maxDirs) {
@@ -464,22 +483,7 @@ TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::stri
                            AsciiUpper(stored);
   ImageTables& t = Tables();
   TreeIndex& ix = Index();
-  if (ix.LiveDirs >= static_cast<size_t>(t.MaxDirs)) {
-    DebugMessage(">>> MAXIMUM DIRECTORIES CAN BE " + std::to_string(t.MaxDirs), 3);
-    NoteSkipped(source.empty() ? DiscPath(parent, longName) : source,
-                "MAXIMUM DIRECTORIES CAN BE " + std::to_string(t.MaxDirs));
-    treeFull_ = true;
-    fatal = true;
-    return nullptr;
-  }
-  if (ix.LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
-    DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles), 3);
-    NoteSkipped(source.empty() ? DiscPath(parent, longName) : source,
-                "MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles));
-    treeFull_ = true;
-    fatal = true;
-    return nullptr;
-  }
+  if (RefuseWhenFull(true, source.empty() ? DiscPath(parent, longName) : source, fatal)) return nullptr;
   const std::string wanted = AsciiUpper(shortName.empty() ? longName : shortName);
   auto* d = new TDEntry;
   auto* e = new TFEntry;
@@ -563,6 +567,22 @@ TDEntry* TIsoImage::SavePathDestination(TDEntry* base, const std::string& native
   return dest;
 }
 
+namespace {
+
+// What a file entry takes from its source's listing.
+void TakeListing(TFEntry* f, const DirListEntry& entry, const std::string& fullPath,
+                 double dateTime) {
+  f->FileSize = f->JolietSize = entry.Size;
+  f->Attr = entry.Attr;
+  f->DateTime = dateTime;
+  f->FullPath = fullPath;
+  f->Dir = nullptr;
+  f->Imported = false;
+  f->OldExtents.clear();
+}
+
+}  // namespace
+
 int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
                             const std::string& fullPath, bool& fatal) {
   if (!entry.Readable) {
@@ -597,10 +617,7 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   if (same != ix.BySource.end()) {
     // The same source again: one entry. Replacing refreshes it where it stands.
     if (!ReplaceFile) return 0;
-    f = same->second;
-    f->FileSize = f->JolietSize = entry.Size;
-    f->Attr = entry.Attr;
-    f->DateTime = dateTime;
+    TakeListing(same->second, entry, fullPath, dateTime);
     return 1;
   }
   TFEntry* existing = FindFile(dir, longFileName);
@@ -611,14 +628,8 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
     f = existing;
     UnindexChild(dir, f);  // keeps its place in the list
   } else {
+    if (RefuseWhenFull(false, fullPath, fatal)) return 0;
     ImageTables& t = Tables();
-    if (Index().LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
-      DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles), 3);
-      NoteSkipped(fullPath, "MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles));
-      treeFull_ = true;
-      fatal = true;
-      return 0;
-    }
     f = new TFEntry;
     LinkChild(dir, f);
     t.Files.push_back(f);
@@ -637,14 +648,7 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   }
   f->ShortName = UniqueShortName(ix, AsciiUpper(shortFileName), true);
   f->LongName = stored;
-  f->FileSize = entry.Size;
-  f->JolietSize = entry.Size;
-  f->Attr = entry.Attr;
-  f->DateTime = dateTime;
-  f->FullPath = fullPath;
-  f->Dir = nullptr;
-  f->Imported = false;
-  f->OldExtents.clear();
+  TakeListing(f, entry, fullPath, dateTime);
   // The name as the source has it, without the "." that dotless names get for Joliet,
   // unless a handler chose another.
   f->SourceName = UniqueRockRidgeName(
@@ -964,14 +968,8 @@ void TIsoImage::AddEarlierEntries(TDEntry* dir, const TImportedEntry& from,
 
 bool TIsoImage::AddImportedFile(TDEntry* dir, const TImportedEntry& from, std::string longName,
                                 bool& fatal) {
+  if (RefuseWhenFull(false, DiscPath(dir, from.Name), fatal)) return false;
   ImageTables& t = Tables();
-  if (Index().LiveFiles >= static_cast<size_t>(t.MaxFiles)) {
-    DebugMessage("MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles), 3);
-    NoteSkipped(DiscPath(dir, from.Name), "MAXIMUM FILES CAN BE " + std::to_string(t.MaxFiles));
-    treeFull_ = true;
-    fatal = true;
-    return false;
-  }
   DirIndex& ix = IndexOf(dir);
   auto* f = new TFEntry;
   LinkChild(dir, f);

@@ -65,7 +65,7 @@ namespace brennix {
 
 class TIsoImage;
 struct DirListEntry;
-struct PlannedRecord;
+struct HeadTree;
 
 // (Sender, FullPath, var LongFileName, var ShortFileName, var DateTime, Attr, FileSize, var Skip)
 using TAddFileEvent = std::function<void(TIsoImage* sender, const std::string& fullPath,
@@ -208,10 +208,15 @@ class TIsoImage {
   double CurrentTime() const;
 
  private:
+  // The layout: folder numbers, then the head's structures from StartSector + 16 on (the
+  // sector after them), then the files.
+  bool NumberDirectories();
   void PlanRelocation();
-  // The ISO records of `d` with their Rock Ridge entries, as layout and writer both use them.
-  void RockRidgeRecords(const TDEntry* d, const std::array<uint8_t, 7>& dotDate,
-                        std::vector<PlannedRecord>& out) const;
+  int64_t PlaceHead();
+  bool PlaceFiles(int64_t headEnd);
+  void WriteDescriptors(double now);
+  // The ISO tree or the Joliet tree as the head's writers see it.
+  HeadTree HeadTreeOf(bool joliet) const;
   TDEntry* AddDirEntry(TDEntry* parent, std::string longName, std::string shortName,
                        int32_t attr, double dateTime, bool& fatal,
                        const std::string& source = std::string(),
@@ -225,6 +230,9 @@ class TIsoImage {
   int AddDirRecursive(TDEntry* destDir, const std::string& source, const std::string& mask,
                       int attr, bool recursive, bool savePath, bool archiveOnly,
                       std::vector<std::pair<uint64_t, uint64_t>>& ancestry, bool& fatal);
+  // When the table a new entry goes into is full (a folder takes a place in both): notes
+  // `source` as left out, marks the tree full and sets `fatal`.
+  bool RefuseWhenFull(bool folder, const std::string& source, bool& fatal);
   TDEntry* CreateDir(TDEntry* parent, std::string name, int32_t attr);
   TDEntry* ForceDir(const std::string& path);
   TDEntry* SavePathDestination(TDEntry* base, const std::string& nativeFolder);

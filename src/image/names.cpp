@@ -7,41 +7,9 @@ constexpr char32_t kReplacement = 0xFFFD;
 
 // Decodes one code point at `i`, advancing `i`; invalid input yields U+FFFD for one byte.
 char32_t DecodeOne(const std::string& s, size_t& i) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  }
-  int extra = 0;
-  char32_t cp = 0, min = 0;
-  if (b0 >= 0xC2 && b0 <= 0xDF) {
-    extra = 1, cp = b0 & 0x1F, min = 0x80;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    extra = 2, cp = b0 & 0x0F, min = 0x800;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    extra = 3, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    ++i;
-    return kReplacement;
-  }
-  if (i + static_cast<size_t>(extra) >= s.size()) {  // cut short
-    ++i;
-    return kReplacement;
-  }
-  for (int k = 1; k <= extra; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
-    if ((b & 0xC0) != 0x80) {
-      ++i;
-      return kReplacement;
-    }
-    cp = cp << 6 | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++i;
-    return kReplacement;
-  }
-  i += static_cast<size_t>(extra) + 1;
-  return cp;
+  const Utf8Char c = Utf8At(s, i);
+  i += c.Length == 0 ? 1 : c.Length;
+  return c.Length == 0 ? kReplacement : c.Code;
 }
 
 void Append(char32_t cp, std::u16string& out) {
@@ -84,6 +52,30 @@ std::string PrefixUnits(const std::string& s, size_t maxUnits) {
 }
 
 }  // namespace
+
+Utf8Char Utf8At(const std::string& s, size_t i) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 < 0x80) return {b0, 1};
+  size_t extra = 0;
+  char32_t cp = 0, min = 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    extra = 1, cp = b0 & 0x1F, min = 0x80;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    extra = 2, cp = b0 & 0x0F, min = 0x800;
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    extra = 3, cp = b0 & 0x07, min = 0x10000;
+  } else {
+    return {};
+  }
+  if (i + extra >= s.size()) return {};  // cut short
+  for (size_t k = 1; k <= extra; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) return {};
+    cp = cp << 6 | (b & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {};
+  return {cp, extra + 1};
+}
 
 std::string AsciiUpper(std::string text) {
   for (char& c : text) {

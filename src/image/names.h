@@ -13,6 +13,15 @@ namespace brennix {
 // Changes only the ASCII letters a to z.
 std::string AsciiUpper(std::string text);
 
+// The UTF-8 sequence at byte `i` of `text`: its code point and length in bytes; length 0 when
+// the bytes there form no valid sequence (overlong forms, encoded surrogates, values above
+// U+10FFFF, cut sequences).
+struct Utf8Char {
+  char32_t Code = 0;
+  size_t Length = 0;
+};
+Utf8Char Utf8At(const std::string& text, size_t i);
+
 // UTF-8 to UTF-16 code units. Bytes that do not form a valid sequence (overlong forms,
 // encoded surrogates, values above U+10FFFF, cut sequences) each become U+FFFD.
 std::u16string Utf8ToUtf16(const std::string& text);

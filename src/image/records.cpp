@@ -10,29 +10,6 @@
 
 namespace brennix {
 
-void PutLE16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutBE16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutBE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * (3 - i)));
-}
-void PutBoth16(uint8_t* p, uint16_t v) {
-  PutLE16(p, v);
-  PutBE16(p + 2, v);
-}
-void PutBoth32(uint8_t* p, uint32_t v) {
-  PutLE32(p, v);
-  PutBE32(p + 4, v);
-}
-
 void AppendDirectoryRecord(const DirectoryRecord& r, std::vector<uint8_t>& out) {
   const size_t idLength = std::min<size_t>(r.Identifier.size(), 222);
   const size_t base = DirectoryRecordLength(idLength);
@@ -41,14 +18,14 @@ void AppendDirectoryRecord(const DirectoryRecord& r, std::vector<uint8_t>& out) 
   const size_t start = out.size();
   out.resize(start + length, 0);
   uint8_t* p = out.data() + start;
-  p[0] = static_cast<uint8_t>(length);
-  PutBoth32(p + 2, r.Extent);
-  PutBoth32(p + 10, r.DataLength);
-  std::memcpy(p + 18, r.Date.data(), 7);
-  p[25] = r.Flags;
-  PutBoth16(p + 28, 1);
-  p[32] = static_cast<uint8_t>(idLength);
-  if (idLength != 0) std::memcpy(p + 33, r.Identifier.data(), idLength);
+  p[dr::kLength] = static_cast<uint8_t>(length);
+  WriteBoth32(p + dr::kExtent, r.Extent);
+  WriteBoth32(p + dr::kDataLength, r.DataLength);
+  std::memcpy(p + dr::kDate, r.Date.data(), dr::kDateLength);
+  p[dr::kFlags] = r.Flags;
+  WriteBoth16(p + dr::kSequenceNumber, 1);
+  p[dr::kIdLength] = static_cast<uint8_t>(idLength);
+  if (idLength != 0) std::memcpy(p + dr::kId, r.Identifier.data(), idLength);
   if (systemUse != 0) std::memcpy(p + base, r.SystemUse.data(), systemUse);
 }
 
@@ -74,11 +51,11 @@ std::array<uint8_t, 7> RecordingDate(double dateTime, int32_t timeZoneOffset) {
 
 size_t SectorPacker::PaddingBefore(size_t recordLength) const {
   if (sectors_ == 0) return 0;
-  return used_ + recordLength > kSector ? kSector - used_ : 0;
+  return used_ + recordLength > vd::kSize ? vd::kSize - used_ : 0;
 }
 
 void SectorPacker::Add(size_t recordLength) {
-  if (sectors_ == 0 || used_ + recordLength > kSector) {
+  if (sectors_ == 0 || used_ + recordLength > vd::kSize) {
     ++sectors_;
     used_ = 0;
   }
@@ -91,15 +68,15 @@ void AppendPathTableRecord(const std::vector<uint8_t>& identifier, uint32_t exte
   const size_t start = out.size();
   out.resize(start + PathTableRecordLength(idLength), 0);
   uint8_t* p = out.data() + start;
-  p[0] = static_cast<uint8_t>(idLength);
+  p[pt::kIdLength] = static_cast<uint8_t>(idLength);
   if (bigEndian) {
-    PutBE32(p + 2, extent);
-    PutBE16(p + 6, parentNumber);
+    WriteBE32(p + pt::kExtent, extent);
+    WriteBE16(p + pt::kParent, parentNumber);
   } else {
-    PutLE32(p + 2, extent);
-    PutLE16(p + 6, parentNumber);
+    WriteLE32(p + pt::kExtent, extent);
+    WriteLE16(p + pt::kParent, parentNumber);
   }
-  if (idLength != 0) std::memcpy(p + 8, identifier.data(), idLength);
+  if (idLength != 0) std::memcpy(p + pt::kId, identifier.data(), idLength);
 }
 
 void PutPrimaryText(uint8_t* p, size_t length, const std::string& text) {
@@ -130,7 +107,7 @@ void PutJolietText(uint8_t* p, size_t length, const std::string& text) {
     if (!units.empty() && units.back() >= 0xD800 && units.back() <= 0xDBFF) units.back() = u' ';
   }
   units.resize(chars, u' ');
-  for (size_t i = 0; i < chars; ++i) PutBE16(p + 2 * i, static_cast<uint16_t>(units[i]));
+  for (size_t i = 0; i < chars; ++i) WriteBE16(p + 2 * i, units[i]);
 }
 
 void PutDateField(uint8_t* p, double dateTime) {
@@ -144,32 +121,36 @@ void PutDateField(uint8_t* p, double dateTime) {
   } else {
     std::snprintf(text, sizeof text, "%s", "0000000000000000");
   }
-  std::memcpy(p, text, 16);
-  p[16] = 0;
+  std::memcpy(p, text, vd::kDateLength - 1);
+  p[vd::kDateLength - 1] = 0;
 }
 
 namespace {
 
 void PutRootRecord(uint8_t* p, uint32_t extent, uint32_t size) {
-  p[0] = 34;
-  PutBoth32(p + 2, extent);
-  PutBoth32(p + 10, size);
-  p[25] = kFlagDirectory;
-  PutBoth16(p + 28, 1);
-  p[32] = 1;
+  p[dr::kLength] = dr::kDotLength;
+  WriteBoth32(p + dr::kExtent, extent);
+  WriteBoth32(p + dr::kDataLength, size);
+  p[dr::kFlags] = kFlagDirectory;
+  WriteBoth16(p + dr::kSequenceNumber, 1);
+  p[dr::kIdLength] = 1;
 }
 
 void PutZeroDate(uint8_t* p) {
-  std::memset(p, '0', 16);
-  p[16] = 0;
+  std::memset(p, '0', vd::kDateLength - 1);
+  p[vd::kDateLength - 1] = 0;
 }
 
-std::array<uint8_t, kSector> Descriptor(const VolumeDescriptorFields& f, bool joliet) {
-  std::array<uint8_t, kSector> s{};
+void PutDescriptorHead(uint8_t* p, uint8_t type) {
+  p[vd::kType] = type;
+  std::memcpy(p + vd::kStandardId, "CD001", 5);
+  p[vd::kVersion] = 1;
+}
+
+std::array<uint8_t, vd::kSize> Descriptor(const VolumeDescriptorFields& f, bool joliet) {
+  std::array<uint8_t, vd::kSize> s{};
   uint8_t* p = s.data();
-  p[0] = joliet ? 2 : 1;
-  std::memcpy(p + 1, "CD001", 5);
-  p[6] = 1;
+  PutDescriptorHead(p, joliet ? vd::kSupplementary : vd::kPrimary);
   auto text = [&](size_t offset, size_t length, const std::string& value) {
     if (joliet) {
       PutJolietText(p + offset, length, value);
@@ -177,54 +158,52 @@ std::array<uint8_t, kSector> Descriptor(const VolumeDescriptorFields& f, bool jo
       PutPrimaryText(p + offset, length, value);
     }
   };
-  text(8, 32, f.System);
-  text(40, 32, f.Volume);
-  PutBoth32(p + 80, f.VolumeSectors);
+  text(vd::kSystemId, vd::kIdLength, f.System);
+  text(vd::kVolumeId, vd::kIdLength, f.Volume);
+  WriteBoth32(p + vd::kVolumeSpaceSize, f.VolumeSectors);
   if (joliet || f.JolietEscape) {
-    p[88] = 0x25;
-    p[89] = 0x2F;
-    p[90] = 0x40;
+    p[vd::kEscapes] = 0x25;
+    p[vd::kEscapes + 1] = 0x2F;
+    p[vd::kEscapes + 2] = 0x40;
   }
-  PutBoth16(p + 120, 1);
-  PutBoth16(p + 124, 1);
-  PutBoth16(p + 128, 2048);
-  PutBoth32(p + 132, f.PathTableSize);
-  PutLE32(p + 140, f.PathTableL);
-  PutBE32(p + 148, f.PathTableM);
-  PutRootRecord(p + 156, f.RootExtent, f.RootSize);
-  text(190, 128, f.VolumeSet);
-  text(318, 128, f.Publisher);
-  text(446, 128, f.Preparer);
-  text(574, 128, f.Application);
+  WriteBoth16(p + vd::kVolumeSetSize, 1);
+  WriteBoth16(p + vd::kSequenceNumber, 1);
+  WriteBoth16(p + vd::kBlockSize, kSectorSize);
+  WriteBoth32(p + vd::kPathTableSize, f.PathTableSize);
+  WriteLE32(p + vd::kPathTableL, f.PathTableL);
+  WriteBE32(p + vd::kPathTableM, f.PathTableM);
+  PutRootRecord(p + vd::kRootRecord, f.RootExtent, f.RootSize);
+  text(vd::kVolumeSetId, vd::kLongIdLength, f.VolumeSet);
+  text(vd::kPublisherId, vd::kLongIdLength, f.Publisher);
+  text(vd::kPreparerId, vd::kLongIdLength, f.Preparer);
+  text(vd::kApplicationId, vd::kLongIdLength, f.Application);
   // The Joliet file identifiers hold 18 characters; their 37th byte stays zero.
-  const size_t fileField = joliet ? 36 : 37;
-  text(702, fileField, f.Copyright);
-  text(739, fileField, f.Abstract);
-  text(776, fileField, f.Bibliographic);
-  PutDateField(p + 813, f.Creation);
-  PutDateField(p + 830, f.Modification);
-  PutZeroDate(p + 847);
-  PutZeroDate(p + 864);
-  p[881] = 1;
+  const size_t fileField = joliet ? vd::kFileIdLength - 1 : vd::kFileIdLength;
+  text(vd::kCopyrightFile, fileField, f.Copyright);
+  text(vd::kAbstractFile, fileField, f.Abstract);
+  text(vd::kBibliographicFile, fileField, f.Bibliographic);
+  PutDateField(p + vd::kCreation, f.Creation);
+  PutDateField(p + vd::kModification, f.Modification);
+  PutZeroDate(p + vd::kExpiration);
+  PutZeroDate(p + vd::kEffective);
+  p[vd::kFileStructureVersion] = 1;
   std::memset(p + 1024, 0x20, 8);
   return s;
 }
 
 }  // namespace
 
-std::array<uint8_t, kSector> PrimaryDescriptor(const VolumeDescriptorFields& f) {
+std::array<uint8_t, vd::kSize> PrimaryDescriptor(const VolumeDescriptorFields& f) {
   return Descriptor(f, false);
 }
 
-std::array<uint8_t, kSector> JolietDescriptor(const VolumeDescriptorFields& f) {
+std::array<uint8_t, vd::kSize> JolietDescriptor(const VolumeDescriptorFields& f) {
   return Descriptor(f, true);
 }
 
-std::array<uint8_t, kSector> TerminatorDescriptor() {
-  std::array<uint8_t, kSector> s{};
-  s[0] = 255;
-  std::memcpy(s.data() + 1, "CD001", 5);
-  s[6] = 1;
+std::array<uint8_t, vd::kSize> TerminatorDescriptor() {
+  std::array<uint8_t, vd::kSize> s{};
+  PutDescriptorHead(s.data(), vd::kTerminator);
   return s;
 }
 

@@ -9,23 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "image/iso_structures.h"
+
 namespace brennix {
-
-constexpr size_t kSector = 2048;
-
-void PutLE16(uint8_t* p, uint16_t v);
-void PutBE16(uint8_t* p, uint16_t v);
-void PutLE32(uint8_t* p, uint32_t v);
-void PutBE32(uint8_t* p, uint32_t v);
-void PutBoth16(uint8_t* p, uint16_t v);  // 4 bytes: little-endian, then big-endian
-void PutBoth32(uint8_t* p, uint32_t v);  // 8 bytes: little-endian, then big-endian
 
 // ---- directory records
 
 // Length of a record with an identifier of `idLength` bytes: 33 + L, plus a pad byte when L
 // is even, then `systemUse` bytes, padded to keep the length even.
 constexpr size_t DirectoryRecordLength(size_t idLength, size_t systemUse = 0) {
-  return 33 + idLength + (idLength % 2 == 0 ? 1 : 0) + systemUse + systemUse % 2;
+  return dr::kHeaderSize + idLength + (idLength % 2 == 0 ? 1 : 0) + systemUse + systemUse % 2;
 }
 // System-use bytes a record with this identifier can carry within 255 bytes (even length).
 constexpr size_t SystemUseRoom(size_t idLength) {
@@ -78,7 +71,7 @@ class SectorPacker {
 // ---- path tables
 
 constexpr size_t PathTableRecordLength(size_t idLength) {
-  return 8 + idLength + (idLength % 2 == 1 ? 1 : 0);
+  return pt::kHeaderSize + idLength + (idLength % 2 == 1 ? 1 : 0);
 }
 
 // `bigEndian` selects the M form.
@@ -108,8 +101,8 @@ void PutJolietText(uint8_t* p, size_t length, const std::string& text);
 // 16 ASCII digits and a zero offset byte; zeros when the value is no date.
 void PutDateField(uint8_t* p, double dateTime);
 
-std::array<uint8_t, kSector> PrimaryDescriptor(const VolumeDescriptorFields& f);
-std::array<uint8_t, kSector> JolietDescriptor(const VolumeDescriptorFields& f);
-std::array<uint8_t, kSector> TerminatorDescriptor();
+std::array<uint8_t, vd::kSize> PrimaryDescriptor(const VolumeDescriptorFields& f);
+std::array<uint8_t, vd::kSize> JolietDescriptor(const VolumeDescriptorFields& f);
+std::array<uint8_t, vd::kSize> TerminatorDescriptor();
 
 }  // namespace brennix

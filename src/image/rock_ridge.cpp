@@ -13,8 +13,8 @@ SuspEntry Header(char a, char b, size_t length) {
   SuspEntry e(std::max<size_t>(length, 4), 0);
   e[0] = static_cast<uint8_t>(a);
   e[1] = static_cast<uint8_t>(b);
-  e[2] = static_cast<uint8_t>(length);
-  e[3] = 1;  // SUSP version
+  e[susp::kLength] = static_cast<uint8_t>(length);
+  e[susp::kVersion] = 1;
   return e;
 }
 
@@ -37,7 +37,7 @@ SuspEntry ErEntry() {
       "PLEASE CONTACT DISC PUBLISHER FOR THE PROTOCOL'S SOURCE.  SEE PUBLISHER IDENTIFIER IN "
       "PRIMARY VOLUME DESCRIPTOR FOR CONTACT INFORMATION.";
   SuspEntry e = Header('E', 'R', 8);
-  e[2] = static_cast<uint8_t>(8 + id.size() + descriptor.size() + source.size());
+  e[susp::kLength] = static_cast<uint8_t>(8 + id.size() + descriptor.size() + source.size());
   e[4] = static_cast<uint8_t>(id.size());
   e[5] = static_cast<uint8_t>(descriptor.size());
   e[6] = static_cast<uint8_t>(source.size());
@@ -50,16 +50,16 @@ SuspEntry ErEntry() {
 
 SuspEntry CeEntry(uint32_t block, uint32_t offset, uint32_t length) {
   SuspEntry e = Header('C', 'E', kCeLength);
-  PutBoth32(e.data() + 4, block);
-  PutBoth32(e.data() + 12, offset);
-  PutBoth32(e.data() + 20, length);
+  WriteBoth32(e.data() + susp::kCeBlock, block);
+  WriteBoth32(e.data() + susp::kCeOffset, offset);
+  WriteBoth32(e.data() + susp::kCeSize, length);
   return e;
 }
 
 SuspEntry PxEntry(uint32_t mode, uint32_t links) {
   SuspEntry e = Header('P', 'X', kPxLength);
-  PutBoth32(e.data() + 4, mode);
-  PutBoth32(e.data() + 12, links);
+  WriteBoth32(e.data() + susp::kPxMode, mode);
+  WriteBoth32(e.data() + susp::kPxLinks, links);
   // Owner and group stay 0.
   return e;
 }
@@ -89,13 +89,13 @@ std::vector<SuspEntry> NmEntries(const std::string& name) {
 
 SuspEntry ClEntry(uint32_t block) {
   SuspEntry e = Header('C', 'L', kLinkLength);
-  PutBoth32(e.data() + 4, block);
+  WriteBoth32(e.data() + susp::kLinkBlock, block);
   return e;
 }
 
 SuspEntry PlEntry(uint32_t block) {
   SuspEntry e = Header('P', 'L', kLinkLength);
-  PutBoth32(e.data() + 4, block);
+  WriteBoth32(e.data() + susp::kLinkBlock, block);
   return e;
 }
 
@@ -162,7 +162,7 @@ SystemUse SplitSystemUse(const std::vector<SuspEntry>& entries, size_t room) {
     su.InRecord.insert(su.InRecord.end(), ce.begin(), ce.end());
     for (; i < entries.size(); ++i)
       su.Continuation.insert(su.Continuation.end(), entries[i].begin(), entries[i].end());
-    PutBoth32(su.InRecord.data() + su.CeOffset + 20, static_cast<uint32_t>(su.Continuation.size()));
+    WriteBoth32(su.InRecord.data() + su.CeOffset + susp::kCeSize, static_cast<uint32_t>(su.Continuation.size()));
     return su;
   }
   for (const SuspEntry& e : entries) su.InRecord.insert(su.InRecord.end(), e.begin(), e.end());
@@ -171,8 +171,8 @@ SystemUse SplitSystemUse(const std::vector<SuspEntry>& entries, size_t room) {
 
 void PutCeLocation(SystemUse& su, uint32_t block, uint32_t offset) {
   if (su.Continuation.empty()) return;
-  PutBoth32(su.InRecord.data() + su.CeOffset + 4, block);
-  PutBoth32(su.InRecord.data() + su.CeOffset + 12, offset);
+  WriteBoth32(su.InRecord.data() + su.CeOffset + susp::kCeBlock, block);
+  WriteBoth32(su.InRecord.data() + su.CeOffset + susp::kCeOffset, offset);
 }
 
 }  // namespace brennix

@@ -7,7 +7,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "image/names.h"
 #include "image/records.h"
+#include "platform/date_time.h"
 
 namespace brennix {
 namespace {
@@ -25,26 +27,11 @@ constexpr uint64_t kMaxContinuationBytes = 512ull << 20;  // scanned, cached sec
 constexpr size_t kMaxNameBytes = 255;
 constexpr size_t kCachedSectors = 1024;
 
-uint32_t LE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-
-uint64_t SectorsFor(uint64_t bytes) { return (bytes + kSector - 1) / kSector; }
+uint64_t SectorsFor(uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
 
 std::string Number(uint64_t v) { return std::to_string(v); }
 
 // ---- dates
-
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2 ? 1 : 0;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
 
 // Local calendar fields and an offset in 15-minute units to seconds since 1970 in UTC;
 // false when the fields are no date (then the entry simply has no time).
@@ -73,7 +60,7 @@ bool LongDate(const uint8_t* p, int64_t& out) {
       v[i] = v[i] * 10 + (c - '0');
     }
   }
-  return UtcSeconds(v[0], v[1], v[2], v[3], v[4], v[5], static_cast<int8_t>(p[16]), out);
+  return UtcSeconds(v[0], v[1], v[2], v[3], v[4], v[5], static_cast<int8_t>(p[vd::kDateLength - 1]), out);
 }
 
 // ---- names
@@ -96,26 +83,9 @@ void AppendUtf8(uint32_t c, std::string& out) {
   }
 }
 
-// Length of the valid UTF-8 sequence at p (0 when there is none).
-size_t Utf8SequenceAt(const std::string& s, size_t i) {
-  const auto b = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
-  const uint8_t c = b(i);
-  if (c < 0x80) return 1;
-  size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
-  if (n == 0 || c > 0xF4 || i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    if ((b(i + k) & 0xC0) != 0x80) return 0;
-  }
-  if (c == 0xE0 && b(i + 1) < 0xA0) return 0;   // overlong
-  if (c == 0xED && b(i + 1) >= 0xA0) return 0;  // an encoded surrogate
-  if (c == 0xF0 && b(i + 1) < 0x90) return 0;   // overlong
-  if (c == 0xF4 && b(i + 1) >= 0x90) return 0;  // past U+10FFFF
-  return n;
-}
-
 bool ValidUtf8(const std::string& s) {
   for (size_t i = 0; i < s.size();) {
-    const size_t n = Utf8SequenceAt(s, i);
+    const size_t n = Utf8At(s, i).Length;
     if (n == 0) return false;
     i += n;
   }
@@ -126,7 +96,7 @@ bool ValidUtf8(const std::string& s) {
 std::string Printable(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size();) {
-    const size_t n = Utf8SequenceAt(s, i);
+    const size_t n = Utf8At(s, i).Length;
     if (n == 0 || static_cast<uint8_t>(s[i]) < 0x20 || s[i] == 0x7F) {
       out += '?';
       i += n == 0 ? 1 : n;
@@ -232,7 +202,7 @@ bool ScanArea(const uint8_t* p, size_t n, RockRidgeInfo& info, Continuation& nex
   size_t at = 0;
   while (at + 4 <= n) {
     const uint8_t* e = p + at;
-    const size_t len = e[2];
+    const size_t len = e[susp::kLength];
     if (len < 4 || len > n - at) return std::all_of(e, p + n, [](uint8_t b) { return b == 0; });
     const auto is = [&](const char* sig) { return e[0] == sig[0] && e[1] == sig[1]; };
     if (is("ST")) return true;
@@ -240,7 +210,8 @@ bool ScanArea(const uint8_t* p, size_t n, RockRidgeInfo& info, Continuation& nex
       info.HasSp = true;
       info.SkipBytes = e[6];
     } else if (is("CE") && len >= 28) {
-      next = Continuation{true, LE32(e + 4), LE32(e + 12), LE32(e + 20)};
+      next = Continuation{true, ReadLE32(e + susp::kCeBlock), ReadLE32(e + susp::kCeOffset),
+                          ReadLE32(e + susp::kCeSize)};
     } else if (is("ER") && len >= 8) {
       info.HasEr = true;
       const size_t idLength = e[4];
@@ -261,11 +232,11 @@ bool ScanArea(const uint8_t* p, size_t n, RockRidgeInfo& info, Continuation& nex
       }
     } else if (is("PX") && len >= 12) {
       info.HasMode = true;
-      info.Mode = LE32(e + 4);
+      info.Mode = ReadLE32(e + susp::kPxMode);
     } else if (is("TF")) {
       ScanTimes(e, len, info);
     } else if (is("CL") && len >= 12) {
-      info.ChildLink = LE32(e + 4);
+      info.ChildLink = ReadLE32(e + susp::kLinkBlock);
     } else if (is("RE")) {
       info.Relocated = true;
     } else if (is("SL")) {
@@ -277,6 +248,11 @@ bool ScanArea(const uint8_t* p, size_t n, RockRidgeInfo& info, Continuation& nex
 }
 
 // ---- the directory records of one folder
+
+// A "." record (the first of every folder) starts at p.
+bool IsDotRecord(const uint8_t* p) {
+  return p[dr::kLength] >= dr::kDotLength && p[dr::kIdLength] == 1 && p[dr::kId] == 0;
+}
 
 struct RawRecord {
   uint32_t Extent = 0;  // where the data begins (after any extended attribute record)
@@ -346,7 +322,7 @@ class Reader {
 };
 
 bool Reader::Read(uint32_t sector, uint32_t count, std::vector<uint8_t>& out) {
-  out.assign(static_cast<size_t>(count) * kSector, 0);
+  out.assign(static_cast<size_t>(count) * kSectorSize, 0);
   std::string why;
   if (!read_(sector, count, out.data(), why)) {
     return Fail("READ ERROR AT SECTOR " + Number(sector) + (why.empty() ? "" : ": " + why));
@@ -367,7 +343,7 @@ bool Reader::SystemUse(const uint8_t* p, size_t n, RockRidgeInfo& info, const st
     if (hops == kMaxContinuations) return Fail(record() + " CONTINUE TOO OFTEN");
     const Continuation ce = next;
     // A continuation area lies within one sector, as readers of these discs expect.
-    if (ce.Offset >= kSector || ce.Length > kSector - ce.Offset)
+    if (ce.Offset >= vd::kSize || ce.Length > vd::kSize - ce.Offset)
       return Fail(record() + " CONTINUE ACROSS A SECTOR");
     if (!Within(ce.Block, 1)) return Fail(record() + " POINT PAST THE END OF THE DISC");
     continuationBytes_ += ce.Length;
@@ -388,30 +364,31 @@ bool Reader::SystemUse(const uint8_t* p, size_t n, RockRidgeInfo& info, const st
 
 bool Reader::ParseRecords(const std::vector<uint8_t>& bytes, uint32_t size, const std::string& path,
                           std::vector<RawRecord>& out) {
-  for (size_t sector = 0; sector * kSector < size; ++sector) {
-    size_t at = sector * kSector;
-    const size_t end = std::min<size_t>(size, at + kSector);
+  for (size_t sector = 0; sector * vd::kSize < size; ++sector) {
+    size_t at = sector * vd::kSize;
+    const size_t end = std::min<size_t>(size, at + vd::kSize);
     // A zero length byte: the rest of the sector is padding, and holds nothing else.
     while (at < end) {
       const uint8_t* p = bytes.data() + at;
-      const size_t len = p[0];
+      const size_t len = p[dr::kLength];
       if (len == 0) {
         if (!std::all_of(p, bytes.data() + end, [](uint8_t b) { return b == 0; }))
           return Fail("A RECORD IN FOLDER " + path + " HAS A LENGTH OF 0");
         break;
       }
       if (len > end - at) return Fail("A RECORD IN FOLDER " + path + " RUNS PAST THE END OF ITS SECTOR");
-      if (len < 34 || 33u + p[32] > len)
+      if (len < dr::kDotLength || dr::kHeaderSize + p[dr::kIdLength] > len)
         return Fail("A RECORD IN FOLDER " + path + " IS TOO SHORT FOR ITS CONTENTS");
       RawRecord r;
-      const uint64_t extent = static_cast<uint64_t>(LE32(p + 2)) + p[1];  // after any extended attributes
+      // The data begins after any extended attribute record.
+      const uint64_t extent = static_cast<uint64_t>(ReadLE32(p + dr::kExtent)) + p[dr::kExtAttrLength];
       if (extent > UINT32_MAX) return Fail("A RECORD IN FOLDER " + path + " POINTS PAST THE END OF THE DISC");
       r.Extent = static_cast<uint32_t>(extent);
-      r.Length = LE32(p + 10);
-      std::memcpy(r.Date.data(), p + 18, 7);
-      r.Flags = p[25];
-      const size_t idLength = p[32];
-      r.Id.assign(reinterpret_cast<const char*>(p + 33), idLength);
+      r.Length = ReadLE32(p + dr::kDataLength);
+      std::memcpy(r.Date.data(), p + dr::kDate, dr::kDateLength);
+      r.Flags = p[dr::kFlags];
+      const size_t idLength = p[dr::kIdLength];
+      r.Id.assign(reinterpret_cast<const char*>(p + dr::kId), idLength);
       if (!r.Dot() && ++entries_ > kMaxEntries)
         return Fail("IT HOLDS MORE THAN " + Number(kMaxEntries) + " ENTRIES");
       // Of "." and "..", only the first record says anything (the root's time).
@@ -420,7 +397,7 @@ bool Reader::ParseRecords(const std::vector<uint8_t>& bytes, uint32_t size, cons
         continue;
       }
       if (tree_ == Tree::RockRidge) {
-        const size_t su = 33 + idLength + (idLength % 2 == 0 ? 1 : 0) + skipBytes_;
+        const size_t su = DirectoryRecordLength(idLength) + skipBytes_;
         if (su < len && !SystemUse(p + su, len - su, r.Rr, path)) return false;
       }
       out.push_back(std::move(r));
@@ -541,9 +518,9 @@ bool Reader::ReadFolder(TImportedEntry& dir, uint32_t extent, uint32_t size, boo
     linked_.insert(extent);
     if (!Read(extent, 1, bytes)) return false;
     const uint8_t* p = bytes.data();
-    if (p[0] < 34 || p[32] != 1 || p[33] != 0 || (p[25] & kFlagDirectory) == 0)
+    if (!IsDotRecord(p) || (p[dr::kFlags] & kFlagDirectory) == 0)
       return Fail("FOLDER " + path + " IS LINKED TO A PLACE THAT HOLDS NO FOLDER");
-    size = LE32(p + 10);
+    size = ReadLE32(p + dr::kDataLength);
   }
   if (size == 0) return Fail("FOLDER " + path + " HAS NO RECORDS");
   if (size > kMaxFolderBytes) return Fail("FOLDER " + path + " IS LARGER THAN 64 MIB");
@@ -585,8 +562,8 @@ bool Reader::MovedFoldersAllLinked(uint32_t extent) {
   std::vector<uint8_t> bytes;
   if (!Within(extent, 1) || !Read(extent, 1, bytes)) return false;
   const uint8_t* p = bytes.data();
-  if (p[0] < 34 || p[32] != 1 || p[33] != 0) return false;
-  const uint32_t size = LE32(p + 10);
+  if (!IsDotRecord(p)) return false;
+  const uint32_t size = ReadLE32(p + dr::kDataLength);
   if (size == 0 || size > kMaxFolderBytes) return false;
   const auto count = static_cast<uint32_t>(SectorsFor(size));
   if (!Within(extent, count) || (count > 1 && !Read(extent, count, bytes))) return false;
@@ -604,8 +581,9 @@ bool Reader::MovedFoldersAllLinked(uint32_t extent) {
 }
 
 bool RootUsable(const uint8_t* d) {
-  return LE16(d + 128) == kSector && d[156] >= 34 && (d[156 + 25] & kFlagDirectory) != 0 &&
-         LE32(d + 156 + 10) != 0;
+  const uint8_t* root = d + vd::kRootRecord;
+  return ReadLE16(d + vd::kBlockSize) == kSectorSize && root[dr::kLength] >= dr::kDotLength &&
+         (root[dr::kFlags] & kFlagDirectory) != 0 && ReadLE32(root + dr::kDataLength) != 0;
 }
 
 void Count(const TImportedEntry& dir, TImportedSession& out) {
@@ -623,55 +601,56 @@ bool Reader::Run(uint32_t sessionStart, TImportedSession& out) {
   session_ = &out;
   std::vector<uint8_t> bytes;
   std::vector<uint8_t> primary, joliet;
-  const uint64_t first = static_cast<uint64_t>(sessionStart) + 16;
+  const uint64_t first = static_cast<uint64_t>(sessionStart) + vd::kFirstSector;
   for (uint32_t i = 0; i < kMaxDescriptors; ++i) {
     if (!Within(first + i, 1)) {
       if (i == 0) return Fail("THE DISC ENDS BEFORE SECTOR " + Number(first));
       break;
     }
     if (!Read(static_cast<uint32_t>(first + i), 1, bytes)) return false;
-    if (std::memcmp(bytes.data() + 1, "CD001", 5) != 0) {
+    if (std::memcmp(bytes.data() + vd::kStandardId, "CD001", 5) != 0) {
       if (i == 0) return Fail("NO ISO 9660 VOLUME BEGINS AT SECTOR " + Number(first));
       break;
     }
-    const uint8_t type = bytes[0];
-    if (type == 255) break;
-    if (type == 1 && primary.empty() && bytes[6] == 1) primary = bytes;
-    if (type == 2 && joliet.empty() && bytes[6] == 1 && bytes[88] == 0x25 && bytes[89] == 0x2F &&
-        (bytes[90] == 0x40 || bytes[90] == 0x43 || bytes[90] == 0x45))
+    const uint8_t type = bytes[vd::kType];
+    if (type == vd::kTerminator) break;
+    const uint8_t* escapes = bytes.data() + vd::kEscapes;
+    if (type == vd::kPrimary && primary.empty() && bytes[vd::kVersion] == 1) primary = bytes;
+    if (type == vd::kSupplementary && joliet.empty() && bytes[vd::kVersion] == 1 && escapes[0] == 0x25 &&
+        escapes[1] == 0x2F && (escapes[2] == 0x40 || escapes[2] == 0x43 || escapes[2] == 0x45))
       joliet = bytes;
   }
   if (primary.empty()) return Fail("THE VOLUME AT SECTOR " + Number(first) + " HAS NO PRIMARY DESCRIPTOR");
-  if (LE16(primary.data() + 128) != kSector)
-    return Fail("THE VOLUME USES BLOCKS OF " + Number(LE16(primary.data() + 128)) + " BYTES");
+  if (ReadLE16(primary.data() + vd::kBlockSize) != kSectorSize)
+    return Fail("THE VOLUME USES BLOCKS OF " + Number(ReadLE16(primary.data() + vd::kBlockSize)) + " BYTES");
   if (!RootUsable(primary.data())) return Fail("THE ROOT FOLDER RECORD OF THE VOLUME IS DAMAGED");
-  std::string id(reinterpret_cast<const char*>(primary.data() + 40), 32);
+  std::string id(reinterpret_cast<const char*>(primary.data() + vd::kVolumeId), vd::kIdLength);
   while (!id.empty() && (id.back() == ' ' || id.back() == '\0')) id.pop_back();
   out.VolumeId = Printable(id);
-  out.VolumeSectors = LE32(primary.data() + 80);
+  out.VolumeSectors = ReadLE32(primary.data() + vd::kVolumeSpaceSize);
 
   // Rock Ridge when the root's own record starts the entries and says which protocol they
   // follow (discs of before the ER entry carry RR instead).
-  const uint32_t isoRoot = LE32(primary.data() + 156 + 2);
+  const uint32_t isoRoot = ReadLE32(primary.data() + vd::kRootRecord + dr::kExtent);
   if (!Within(isoRoot, 1)) return Fail("FOLDER \\ POINTS PAST THE END OF THE DISC");
   if (!Read(isoRoot, 1, bytes)) return false;
   rootReached_ = true;
   const uint8_t* dot = bytes.data();
-  if (dot[0] >= 34 && dot[32] == 1 && dot[33] == 0) {
+  if (IsDotRecord(dot)) {
     RockRidgeInfo info;
-    if (!SystemUse(dot + 34, dot[0] - 34u, info, "\\")) return false;
+    if (!SystemUse(dot + dr::kDotLength, dot[dr::kLength] - dr::kDotLength, info, "\\")) return false;
     if (info.HasSp && (info.HasRripEr || (!info.HasEr && info.HasRr))) {
       tree_ = Tree::RockRidge;
       skipBytes_ = info.SkipBytes;
     }
   }
   if (tree_ != Tree::RockRidge && !joliet.empty() && RootUsable(joliet.data())) tree_ = Tree::Joliet;
-  const uint8_t* root = (tree_ == Tree::Joliet ? joliet : primary).data() + 156;
+  const uint8_t* root = (tree_ == Tree::Joliet ? joliet : primary).data() + vd::kRootRecord;
   out.TreeRead = tree_ == Tree::RockRidge ? "Rock Ridge" : tree_ == Tree::Joliet ? "Joliet" : "ISO 9660";
   out.Root.Name = "/";
   out.Root.IsDir = true;
   bool relocation = false;
-  if (!ReadFolder(out.Root, LE32(root + 2), LE32(root + 10), false, "\\", 0, relocation)) return false;
+  if (!ReadFolder(out.Root, ReadLE32(root + dr::kExtent), ReadLE32(root + dr::kDataLength), false, "\\", 0, relocation)) return false;
   // A folder moved to keep the tree shallow belongs where a link to it stands; without one,
   // its files would be lost from sight. A hidden folder that nothing links to may only be
   // the one that holds the moved folders, each of them linked.

@@ -9,16 +9,6 @@ namespace {
 constexpr int64_t kMsPerDay = 86400000;
 constexpr int64_t kUnixEpochDays = 25569;  // 1970-01-01 counted from 1899-12-30
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
 void CivilFromDays(int64_t z, int64_t& y, int& m, int& d) {
   z += 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
@@ -53,6 +43,15 @@ double FromTm(const std::tm& tm, int ms) {
 }
 
 }  // namespace
+
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
 
 bool EncodeDateTime(const DateTimeFields& f, double& out) {
   if (f.Year < 1 || f.Year > 9999 || f.Month < 1 || f.Month > 12 || f.Day < 1 ||

@@ -13,6 +13,9 @@ struct DateTimeFields {
   int Hour = 0, Minute = 0, Second = 0, Millisecond = 0;
 };
 
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar (month 1 to 12).
+int64_t DaysFromCivil(int64_t year, int month, int day);
+
 // Fields outside the calendar give false and leave `out` alone.
 bool EncodeDateTime(const DateTimeFields& fields, double& out);
 // The time of day is rounded to the nearest millisecond; days before 1899-12-30 keep their

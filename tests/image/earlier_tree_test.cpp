@@ -64,10 +64,10 @@ TEST(EarlierSessionInTree, EveryTreePointsAtTheOldExtentsAndQueuedNamesWin) {
     EXPECT_EQ(image.VolumeSectors - image.FirstFileSector, 6);  // the queued files alone
     const std::vector<uint8_t>& head = image.HeaderStream.Bytes();
     const TSectorReader read = [&](uint32_t sector, uint32_t n, uint8_t* out, std::string&) {
-      std::memset(out, 0, size_t{n} * kSector);
-      const int64_t at = (int64_t{sector} - image.StartSector) * kSector;
+      std::memset(out, 0, size_t{n} * kSectorSize);
+      const int64_t at = (int64_t{sector} - image.StartSector) * kSectorSize;
       const int64_t size = static_cast<int64_t>(head.size());
-      if (at >= 0 && at < size) std::memcpy(out, &head[at], std::min<int64_t>(size - at, n * int64_t{kSector}));
+      if (at >= 0 && at < size) std::memcpy(out, &head[at], std::min<int64_t>(size - at, n * int64_t{kSectorSize}));
       return true;
     };
     TImportedSession again;

@@ -70,16 +70,6 @@ std::vector<uint8_t> HeaderSector(const TIsoImage& image, int64_t absoluteSector
                               head.begin() + static_cast<std::ptrdiff_t>(at + 2048));
 }
 
-uint32_t LE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint32_t BE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[3]) | static_cast<uint32_t>(p[2]) << 8 |
-         static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[0]) << 24;
-}
-
 double FixedNow() {
   DateTimeFields f;
   f.Year = 2007, f.Month = 3, f.Day = 2, f.Hour = 9, f.Minute = 5, f.Second = 7, f.Millisecond = 45;

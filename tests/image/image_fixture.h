@@ -36,9 +36,6 @@ std::string Hex(const uint8_t* p, size_t n);
 // The bytes of a header sector.
 std::vector<uint8_t> HeaderSector(const TIsoImage& image, int64_t absoluteSector);
 
-uint32_t LE32(const uint8_t* p);
-uint32_t BE32(const uint8_t* p);
-
 // Fixed "now" for byte-exact dates: 2007-03-02 09:05:07.045.
 double FixedNow();
 

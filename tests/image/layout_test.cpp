@@ -80,10 +80,10 @@ TEST_F(LayoutTest, EmptyRootRecordsAndPathTables) {
     EXPECT_EQ(Hex(sector.data(), 34),
               "2200" + Hex(sector.data() + 2, 8) + "0008000000000800" + Hex(sector.data() + 18, 7) +
                   "020000010000010100");
-    EXPECT_EQ(LE32(sector.data() + 2), static_cast<uint32_t>(s));
-    EXPECT_EQ(BE32(sector.data() + 6), static_cast<uint32_t>(s));
+    EXPECT_EQ(ReadLE32(sector.data() + 2), static_cast<uint32_t>(s));
+    EXPECT_EQ(ReadBE32(sector.data() + 6), static_cast<uint32_t>(s));
     EXPECT_EQ(sector[34], 34);
-    EXPECT_EQ(LE32(sector.data() + 34 + 2), static_cast<uint32_t>(s));  // ".." of the root is itself
+    EXPECT_EQ(ReadLE32(sector.data() + 34 + 2), static_cast<uint32_t>(s));  // ".." of the root is itself
     EXPECT_EQ(sector[34 + 33], 1);
     for (size_t i = 68; i < 2048; ++i) ASSERT_EQ(sector[i], 0);
     // "." carries the time BuildHeader ran.
@@ -95,7 +95,7 @@ TEST_F(LayoutTest, EmptyRootRecordsAndPathTables) {
   EXPECT_EQ(Hex(m.data(), 10), "01000000001700010000");
   for (size_t i = 10; i < 2048; ++i) ASSERT_EQ(l[i] | m[i], 0);
   EXPECT_EQ(image.PathTableSize, 10);
-  EXPECT_EQ(LE32(Sector(image.JolietPathTableL).data() + 2), 24u);
+  EXPECT_EQ(ReadLE32(Sector(image.JolietPathTableL).data() + 2), 24u);
 }
 
 TEST_F(LayoutTest, FileSizesTakeWholeSectors) {
@@ -121,9 +121,9 @@ TEST_F(LayoutTest, FileSizesTakeWholeSectors) {
     for (int i = 0; i < 2; ++i) at += sector[at];  // a1, b2048
     EXPECT_EQ(Hex(sector.data() + at + 2, 16), "00000000000000000000000000000000");
     at += sector[at];
-    EXPECT_EQ(LE32(sector.data() + at + 2), 152u);  // d2049 at 150 + 2
-    EXPECT_EQ(LE32(sector.data() + at + 10), 2049u);
-    EXPECT_EQ(BE32(sector.data() + at + 14), 2049u);
+    EXPECT_EQ(ReadLE32(sector.data() + at + 2), 152u);  // d2049 at 150 + 2
+    EXPECT_EQ(ReadLE32(sector.data() + at + 10), 2049u);
+    EXPECT_EQ(ReadBE32(sector.data() + at + 14), 2049u);
   }
 }
 
@@ -145,7 +145,7 @@ TEST_F(LayoutTest, ReadmeRecordsInBothTrees) {
   EXPECT_EQ(j[0], 58);
   EXPECT_EQ(j[32], 24);
   EXPECT_EQ(Hex(j + 33, 6), "005200450041");
-  EXPECT_EQ(LE32(j + 2), 150u);
+  EXPECT_EQ(ReadLE32(j + 2), 150u);
 }
 
 TEST_F(LayoutTest, EightThreeNamesKeepTheirFormInBothTrees) {
@@ -267,9 +267,9 @@ TEST_F(LayoutTest, StartSectorShiftsEverything) {
   EXPECT_EQ(image.PadSectors, 0);
   EXPECT_EQ(image.VolumeSectors, 1026);
   EXPECT_EQ(image.ImageSectors, 26);
-  EXPECT_EQ(LE32(Sector(1016).data() + 80), 1026u);
-  EXPECT_EQ(LE32(Sector(1016).data() + 156 + 2), 1023u);
-  EXPECT_EQ(LE32(Sector(1023).data() + 68 + 2), 1025u);
+  EXPECT_EQ(ReadLE32(Sector(1016).data() + 80), 1026u);
+  EXPECT_EQ(ReadLE32(Sector(1016).data() + 156 + 2), 1023u);
+  EXPECT_EQ(ReadLE32(Sector(1023).data() + 68 + 2), 1025u);
 }
 
 TEST_F(LayoutTest, PrimaryDescriptorFields) {
@@ -315,10 +315,10 @@ TEST_F(LayoutTest, JolietDescriptorFields) {
   EXPECT_EQ(Hex(j.data() + 8, 4), "00200020");
   EXPECT_EQ(Hex(j.data() + 88, 3), "252f40");
   EXPECT_EQ(Hex(j.data() + 132, 8), "0a0000000000000a");
-  EXPECT_EQ(LE32(j.data() + 140), 21u);
-  EXPECT_EQ(BE32(j.data() + 148), 22u);
-  EXPECT_EQ(LE32(j.data() + 156 + 2), 24u);
-  EXPECT_EQ(LE32(j.data() + 156 + 10), 2048u);
+  EXPECT_EQ(ReadLE32(j.data() + 140), 21u);
+  EXPECT_EQ(ReadBE32(j.data() + 148), 22u);
+  EXPECT_EQ(ReadLE32(j.data() + 156 + 2), 24u);
+  EXPECT_EQ(ReadLE32(j.data() + 156 + 10), 2048u);
   EXPECT_EQ(Hex(j.data() + 702, 4), "0063006f");
   EXPECT_EQ(Hex(j.data() + 702 + 34, 3), "002000");  // 18 characters, then the 37th byte 0
   // The Joliet dates come from the date properties, which default to 0.0.

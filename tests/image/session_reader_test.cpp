@@ -40,10 +40,10 @@ struct Disc {
         error = "MEDIUM ERROR";
         return false;
       }
-      std::memset(out, 0, static_cast<size_t>(count) * kSector);
-      const uint64_t from = static_cast<uint64_t>(sector) * kSector, to = from + count * uint64_t{kSector};
+      std::memset(out, 0, static_cast<size_t>(count) * kSectorSize);
+      const uint64_t from = static_cast<uint64_t>(sector) * kSectorSize, to = from + count * uint64_t{kSectorSize};
       for (const auto& [first, bytes] : Chunks) {
-        const uint64_t start = static_cast<uint64_t>(first) * kSector, end = start + bytes.size();
+        const uint64_t start = static_cast<uint64_t>(first) * kSectorSize, end = start + bytes.size();
         const uint64_t lo = std::max(from, start), hi = std::min(to, end);
         if (lo < hi) std::memcpy(out + (lo - from), bytes.data() + (lo - start), hi - lo);
       }
@@ -53,9 +53,9 @@ struct Disc {
   std::vector<uint8_t> Bytes(const TImportedEntry& file) {
     std::vector<uint8_t> all, part;
     for (const TImportedExtent& e : file.Extents) {
-      part.resize((e.Bytes + kSector - 1) / kSector * kSector);
+      part.resize((e.Bytes + kSectorSize - 1) / kSectorSize * kSectorSize);
       std::string error;
-      Reader()(e.Sector, static_cast<uint32_t>(part.size() / kSector), part.data(), error);
+      Reader()(e.Sector, static_cast<uint32_t>(part.size() / kSectorSize), part.data(), error);
       all.insert(all.end(), part.begin(), part.begin() + e.Bytes);
     }
     return all;
@@ -132,10 +132,10 @@ Disc XorrisoDisc(ScratchDir& s, const std::string& options) {
   RunShell("(" + xorriso + " | head -c 16M >'" + iso + "')", &log);
   Disc disc;
   disc.Chunks[0] = ReadAll(iso);
-  EXPECT_GT(disc.Chunks[0].size(), 17 * kSector) << log;
-  disc.Sectors = static_cast<uint32_t>(disc.Chunks[0].size() / kSector);
-  if (disc.Chunks[0].size() > 17 * kSector)
-    disc.Sectors = std::max(disc.Sectors, LE32(&disc.Chunks[0][16 * kSector + 80]));
+  EXPECT_GT(disc.Chunks[0].size(), 17 * kSectorSize) << log;
+  disc.Sectors = static_cast<uint32_t>(disc.Chunks[0].size() / kSectorSize);
+  if (disc.Chunks[0].size() > 17 * kSectorSize)
+    disc.Sectors = std::max(disc.Sectors, ReadLE32(&disc.Chunks[0][16 * kSectorSize + 80]));
   return disc;
 }
 
@@ -204,7 +204,7 @@ TEST_P(SessionReaderTest, ReadsTheTreeItWasMadeFrom) {
     } else {
       ASSERT_EQ(e.Extents.size(), 2u) << path;  // one after the other, the first as large as allowed
       EXPECT_EQ(e.Extents[0].Bytes, static_cast<uint32_t>(kMaxExtentBytes));
-      EXPECT_EQ(e.Extents[1].Sector, e.Extents[0].Sector + e.Extents[0].Bytes / kSector);
+      EXPECT_EQ(e.Extents[1].Sector, e.Extents[0].Sector + e.Extents[0].Bytes / kSectorSize);
     }
   }
   for (const auto& [path, e] : read) {
@@ -246,16 +246,16 @@ struct Damageable {
     Clean = OwnDisc(Scratch.Path() + "/src", true, true, 0);
     Clean.Chunks.erase(std::next(Clean.Chunks.begin()), Clean.Chunks.end());  // file data is never read
     const std::vector<uint8_t>& head = Clean.Chunks[0];
-    for (size_t sector = 17; (sector + 1) * kSector <= head.size(); ++sector) {
-      for (size_t at = sector * kSector; at < (sector + 1) * kSector && head[at] >= 34;) {
-        if (at + head[at] > (sector + 1) * kSector) break;
+    for (size_t sector = 17; (sector + 1) * kSectorSize <= head.size(); ++sector) {
+      for (size_t at = sector * kSectorSize; at < (sector + 1) * kSectorSize && head[at] >= 34;) {
+        if (at + head[at] > (sector + 1) * kSectorSize) break;
         Records.push_back(at);
         at += head[at];
       }
     }
   }
   // Where `bytes` first stand from `from` on (a record: its identifier with the length byte).
-  size_t Find(const std::string& bytes, size_t from = 17 * kSector) const {
+  size_t Find(const std::string& bytes, size_t from = 17 * kSectorSize) const {
     const std::vector<uint8_t>& head = Clean.Chunks.at(0);
     const auto start = head.begin() + static_cast<std::ptrdiff_t>(from);
     const auto it = std::search(start, head.end(), bytes.begin(), bytes.end());
@@ -269,42 +269,42 @@ const std::string kClEntry("CL\x0C\x01", 4);
 
 TEST(SessionReaderDamage, SaysWhatIsWrong) {
   Damageable image;
-  const uint32_t root = LE32(image.Clean.Chunks[0].data() + 16 * kSector + 158);
+  const uint32_t root = ReadLE32(image.Clean.Chunks[0].data() + 16 * kSectorSize + 158);
   struct Damage {
     std::function<void(const Damageable& m, uint8_t* h, Disc& d)> apply;
     const char* message;
   };
   const std::vector<Damage> damages = {
-      {[](auto&, uint8_t* h, Disc&) { h[16 * kSector + 1] = 'X'; }, "NO ISO 9660 VOLUME BEGINS AT SECTOR 16"},
-      {[](auto& m, uint8_t* h, Disc& d) { PutBoth32(h + m.Record("DOCS") + 2, d.Sectors + 9); },
+      {[](auto&, uint8_t* h, Disc&) { h[16 * kSectorSize + 1] = 'X'; }, "NO ISO 9660 VOLUME BEGINS AT SECTOR 16"},
+      {[](auto& m, uint8_t* h, Disc& d) { WriteBoth32(h + m.Record("DOCS") + 2, d.Sectors + 9); },
        "FOLDER \\DOCS POINTS PAST THE END OF THE DISC"},
-      {[](auto& m, uint8_t* h, Disc&) { PutBoth32(h + m.Record("DOCS") + 10, 0xFFFFFFFF); },
+      {[](auto& m, uint8_t* h, Disc&) { WriteBoth32(h + m.Record("DOCS") + 10, 0xFFFFFFFF); },
        "FOLDER \\DOCS IS LARGER THAN 64 MIB"},
-      {[&](auto& m, uint8_t* h, Disc&) { PutBoth32(h + m.Record("SUB") + 2, root); },
+      {[&](auto& m, uint8_t* h, Disc&) { WriteBoth32(h + m.Record("SUB") + 2, root); },
        "FOLDER \\DOCS\\SUB LEADS BACK TO A FOLDER READ BEFORE"},
-      {[](auto& m, uint8_t* h, Disc& d) { PutBoth32(h + m.Record("TWO.BIN;1") + 2, d.Sectors - 1); },
+      {[](auto& m, uint8_t* h, Disc& d) { WriteBoth32(h + m.Record("TWO.BIN;1") + 2, d.Sectors - 1); },
        "FILE \\DOCS\\SUB\\TWO.BIN POINTS PAST THE END OF THE DISC"},
       {[](auto& m, uint8_t* h, Disc&) { h[m.Find("NM", m.Record("ONE.TXT;1")) + 5] = '/'; },
        "THE NAME OF \\DOCS\\/NE.TXT HOLDS A SLASH"},
       {[](auto& m, uint8_t* h, Disc&) { std::memcpy(h + m.Find("NM", m.Record("TWO.TXT;1")) + 5, "ONE", 3); },
        "FOLDER \\DOCS HOLDS TWO ENTRIES NAMED ONE.TXT"},
       {[&](auto& m, uint8_t* h, Disc&) {  // the root's continuation area is its own CE entry
-         const size_t ce = m.Find(std::string("CE\x1C\x01", 4), root * kSector);
-         PutBoth32(h + ce + 4, static_cast<uint32_t>(ce / kSector));
-         PutBoth32(h + ce + 12, static_cast<uint32_t>(ce % kSector));
-         PutBoth32(h + ce + 20, 28);
+         const size_t ce = m.Find(std::string("CE\x1C\x01", 4), root * kSectorSize);
+         WriteBoth32(h + ce + 4, static_cast<uint32_t>(ce / kSectorSize));
+         WriteBoth32(h + ce + 12, static_cast<uint32_t>(ce % kSectorSize));
+         WriteBoth32(h + ce + 20, 28);
        },
        "THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER \\ CONTINUE TOO OFTEN"},
-      {[](auto& m, uint8_t* h, Disc& d) { d.FailAt = LE32(h + m.Record("DOCS") + 2); },
+      {[](auto& m, uint8_t* h, Disc& d) { d.FailAt = ReadLE32(h + m.Record("DOCS") + 2); },
        "READ ERROR AT SECTOR"},
-      {[](auto& m, uint8_t* h, Disc&) { PutBoth32(h + m.Find(kClEntry) + 4, 16); },
+      {[](auto& m, uint8_t* h, Disc&) { WriteBoth32(h + m.Find(kClEntry) + 4, 16); },
        "of the deep tree IS LINKED TO A PLACE THAT HOLDS NO FOLDER"},
-      {[&](auto& m, uint8_t* h, Disc&) { PutBoth32(h + m.Find(kClEntry) + 4, root); },
+      {[&](auto& m, uint8_t* h, Disc&) { WriteBoth32(h + m.Find(kClEntry) + 4, root); },
        "of the deep tree LEADS BACK TO A FOLDER READ BEFORE"},
       // Damage that would otherwise lose part of the tree without a word.
       {[](auto& m, uint8_t* h, Disc&) { h[m.Find(kClEntry)] = 'X'; }, "HAS NO LINK TO ITS PLACE"},
       {[](auto& m, uint8_t* h, Disc&) { h[m.Record("ONE.TXT;1")] = 0; }, "HAS A LENGTH OF 0"},
-      {[&](auto& m, uint8_t* h, Disc&) { h[m.Find(std::string("SP\x07\x01", 4), root * kSector) + 6] = 9; },
+      {[&](auto& m, uint8_t* h, Disc&) { h[m.Find(std::string("SP\x07\x01", 4), root * kSectorSize) + 6] = 9; },
        "ARE DAMAGED"},
   };
   for (const Damage& damage : damages) {
@@ -325,7 +325,7 @@ TEST(SessionReaderDamage, KeepsOnlyFilesWhollyRecorded) {
   Damageable image;
   TEarlierSessionBounds bounds;
   bounds.DiscSectors = image.Clean.Sectors;
-  const uint32_t head = static_cast<uint32_t>(image.Clean.Chunks[0].size() / kSector);
+  const uint32_t head = static_cast<uint32_t>(image.Clean.Chunks[0].size() / kSectorSize);
   bounds.Recorded = {{0, head}};
   TImportedSession whole, cut;
   std::string error;
@@ -350,8 +350,8 @@ TEST(SessionReaderDamage, KeepsOnlyFilesWhollyRecorded) {
 // prefix when it refuses, within a bounded number of reads, never past the disc.
 TEST(SessionReaderDamage, RandomDamageNeverCrashesOrHangs) {
   Damageable image;
-  const uint32_t root = LE32(image.Clean.Chunks[0].data() + 16 * kSector + 158);
-  const size_t sp = image.Find(std::string("SP\x07\x01", 4), root * kSector);
+  const uint32_t root = ReadLE32(image.Clean.Chunks[0].data() + 16 * kSectorSize + 158);
+  const size_t sp = image.Find(std::string("SP\x07\x01", 4), root * kSectorSize);
   const size_t headBytes = image.Clean.Chunks[0].size();
   std::mt19937 random(20261207);
   const auto pick = [&](uint32_t n) { return static_cast<uint32_t>(random() % n); };
@@ -361,25 +361,25 @@ TEST(SessionReaderDamage, RandomDamageNeverCrashesOrHangs) {
     uint8_t* h = disc.Chunks[0].data();
     for (int k = 1 + pick(3); k > 0; --k) {
       const size_t at = image.Records[pick(static_cast<uint32_t>(image.Records.size()))];
-      const uint32_t n = disc.Sectors, own = static_cast<uint32_t>(at / kSector);
+      const uint32_t n = disc.Sectors, own = static_cast<uint32_t>(at / kSectorSize);
       const uint32_t places[] = {own, 16, 0, n - 1, n, n + pick(99), ~0u, pick(n)};
       const uint32_t lengths[] = {0, 1, 2048, 0xFFFFFFFF, (64u << 20) + 1, pick(~0u), 0x7FFFF800};
       const uint8_t recordLengths[] = {0, 1, 33, 255, static_cast<uint8_t>(h[at] + 2)};
       const uint8_t flags[] = {2, 0x80, 4, 1};
       switch (pick(8)) {
-        case 0: h[16 * kSector + pick(3 * kSector)] = static_cast<uint8_t>(random()); break;  // descriptors
-        case 1: h[17 * kSector + pick(static_cast<uint32_t>(headBytes - 17 * kSector))] ^= 1 << pick(8); break;
+        case 0: h[16 * kSectorSize + pick(3 * kSectorSize)] = static_cast<uint8_t>(random()); break;  // descriptors
+        case 1: h[17 * kSectorSize + pick(static_cast<uint32_t>(headBytes - 17 * kSectorSize))] ^= 1 << pick(8); break;
         case 2: h[at] = recordLengths[pick(5)]; break;
-        case 3: PutBoth32(h + at + 2, places[pick(8)]); break;
-        case 4: PutBoth32(h + at + 10, lengths[pick(7)]); break;
+        case 3: WriteBoth32(h + at + 2, places[pick(8)]); break;
+        case 4: WriteBoth32(h + at + 10, lengths[pick(7)]); break;
         case 5: h[at + 25] ^= flags[pick(4)]; break;
         case 6: h[at + 32] = static_cast<uint8_t>(random()); break;  // identifier length
         default: h[at + 33 + pick(image.Clean.Chunks[0][at] - 33u)] = static_cast<uint8_t>(random()); break;
       }
     }
-    if (pick(50) == 0) disc.FailAt = pick(static_cast<uint32_t>(headBytes / kSector));
+    if (pick(50) == 0) disc.FailAt = pick(static_cast<uint32_t>(headBytes / kSectorSize));
     if (pick(4) == 0) h[sp] = 'X';  // no Rock Ridge: the Joliet tree is read
-    if (pick(8) == 0) h[17 * kSector + 88] = 0;  // no Joliet: the plain ISO tree
+    if (pick(8) == 0) h[17 * kSectorSize + 88] = 0;  // no Joliet: the plain ISO tree
     TImportedSession session;
     std::string error;
     const bool ok = ReadEarlierSession(disc.Reader(), 0, disc.Sectors, session, error);

@@ -464,8 +464,8 @@ TEST_F(TreeTest, FilesOfFourGibibytesTakeSeveralExtents) {
                                      {150 + 2097152, 0xFFFFF800u, 0}};
     size_t at = 68;
     for (const auto& [extent, length, flags] : expected) {
-      EXPECT_EQ(LE32(sector.data() + at + 2), extent) << joliet << " record at " << at;
-      EXPECT_EQ(LE32(sector.data() + at + 10), length) << joliet << " record at " << at;
+      EXPECT_EQ(ReadLE32(sector.data() + at + 2), extent) << joliet << " record at " << at;
+      EXPECT_EQ(ReadLE32(sector.data() + at + 10), length) << joliet << " record at " << at;
       EXPECT_EQ(sector[at + 25], flags) << joliet << " record at " << at;
       at += sector[at];
     }
