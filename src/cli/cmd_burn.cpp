@@ -2,12 +2,14 @@
 // queue, asks the dialog's question, and records it with a live progress line.
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,11 +21,14 @@
 #include "cli/queue.h"
 #include "cli/select_recorder.h"
 #include "component/burn_job.h"
+#include "component/copy_job.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
 #include "component/recorder_rules.h"
 #include "device/disc_types.h"
+#include "platform/clock.h"
 #include "platform/disc_units.h"
+#include "recording/write_preparation.h"
 
 namespace brennix::cli {
 
@@ -43,18 +48,25 @@ const char* const kBurnAbout =
     "The files of the disc's last session stay in the new one (a SOURCE of the same name\n"
     "replaces one); --no-import writes the new files alone. --checksums adds SHA256SUMS at\n"
     "the root: the new files' sums as 'sha256sum -c' reads them ('brennix-cli check' too).\n"
-    "Without --yes it asks before it writes. Ctrl-C aborts the recording.\n";
+    "Without --yes it asks before it writes. Ctrl-C aborts the recording.\n"
+    "--device given more than once writes the same image to every recorder at once (blank\n"
+    "discs, all CDs or all DVDs; the earlier files are not kept), each with its own result;\n"
+    "--copies N writes N discs in turn in one recorder, ejecting each and waiting up to 10\n"
+    "minutes for the next blank disc.\n";
 
 const char* const kBurnImageAbout =
     "Writes the ISO 9660 or UDF image file IMAGE as it is, in one recording from the start\n"
     "of a blank disc (a rewritable disc is written over). The file must be made of whole\n"
     "2048-byte sectors and fit the disc; the question names its label and size. A\n"
     "write-once disc stays open unless --close-disc is given; --verify reads the disc back\n"
-    "and compares. Without --yes it asks before it writes. Ctrl-C aborts the recording.\n";
+    "and compares. Without --yes it asks before it writes. Ctrl-C aborts the recording.\n"
+    "--device given more than once writes the image to every recorder at once; --copies N\n"
+    "writes N discs in turn in one recorder, waiting up to 10 minutes for each blank disc.\n";
 
 // What burn and burn-image read from their words.
 struct TBurnWords {
-  std::string device;
+  std::vector<std::string> devices;
+  int copies = 1;
   bool yes = false;
   bool unmount = false;
   TQueueWords queue;
@@ -75,8 +87,16 @@ TOption SpeedOption(uint16_t& speed) {
 
 // burn and burn-image read the same options; burn-image refuses those of the tree.
 TCommandLine BurnCommandLine(TBurnWords& w, bool image) {
-  TOption device = DeviceOption(w.device);
+  TOption device = Valued({"--device"}, "D", "needs a recorder", AddText(w.devices));
+  device.emptyIsMissing = true;
   device.inlineValue = true;
+  TOption copies = Valued({"--copies"}, "N", "needs a number of discs", [&w](const std::string& v) {
+    if (v.empty() || v.size() > 2 || v.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(v) < 1)
+      return std::string("--copies needs a number of discs from 1 to 99");
+    w.copies = std::stoi(v);
+    return std::string();
+  });
   TQueueRows tree = QueueRows(w.queue, false);
   TOption noImport = Flag({"--no-import"}, w.options.Import, false);
   TOption closeDisc = Flag({"--close-disc"}, w.options.CloseDisc);
@@ -92,11 +112,11 @@ TCommandLine BurnCommandLine(TBurnWords& w, bool image) {
     for (TOption* row : {&tree.label, &tree.savePath, &tree.noJoliet, &tree.noRockRidge,
                          &noImport, &tree.checksums})
       row->hidden = true;
-    rows = {device, closeDisc, testWrite, verify, speed, unmount, yes, quiet,
+    rows = {device, copies, closeDisc, testWrite, verify, speed, unmount, yes, quiet,
             tree.label, tree.savePath, tree.noJoliet, tree.noRockRidge, noImport, tree.checksums};
   } else {
     closeDisc.newLine = unmount.newLine = tree.checksums.newLine = yes.newLine = true;
-    rows = {device, tree.label, tree.savePath, closeDisc, testWrite, verify, speed, unmount,
+    rows = {device, copies, tree.label, tree.savePath, closeDisc, testWrite, verify, speed, unmount,
             tree.noJoliet, tree.noRockRidge, noImport, tree.checksums, yes, quiet};
   }
   TCommandLine cli(image ? "burn-image" : "burn", std::move(rows),
@@ -111,20 +131,23 @@ TCommandLine BurnCommandLine(TBurnWords& w, bool image) {
 
 }  // namespace
 
-// The recorder, the job and its console, shared by burn, burn-image and copy.
-int RunBurnJob(const std::string& command, const std::string& device, bool yes, bool unmount,
-           TBurnOptions options) {
-  TKorbBurner burner;
-  if (std::getenv("BRENNIX_DEBUG") != nullptr) {
-    burner.OnDebugMessage = [](TSCSIDevice*, const std::string& text, uint8_t) {
-      Complain(text);
-    };
-  }
-  if (!SelectRecorder(burner, device)) return 1;
-  if (!RecorderWrites(burner))
-    return Failure(command + ": the recorder '" + burner.Device() + "' cannot write discs");
-  ApplyRecordingPreset(burner);
+// The recorders, the job and its console, shared by burn and burn-image.
+namespace {
 
+// Waits until the recorder holds a disc an image can go to; false when none came in time.
+bool WaitForBlankDisc(TKorbBurner& burner) {
+  const uint64_t start = TickCount();
+  for (;;) {
+    const auto type = static_cast<int16_t>(burner.GetDiscType());
+    if (IsWritableDiscType(type) && (!IsSequentialRecording(type) || burner.DiscStatus() == 0))
+      return true;
+    if (TickCount() - start >= kBlankDiscWaitMs) return false;
+    SleepMs(2000);
+  }
+}
+
+int RunOneBurn(const std::string& command, TKorbBurner& burner, const std::vector<TKorbBurner*>& more,
+               bool yes, bool unmount, const TBurnOptions& options) {
   TConsoleJob console(command, yes, unmount);
   console.StartLine = "Writing Data...";
   int64_t lastBytes = 0;
@@ -132,6 +155,13 @@ int RunBurnJob(const std::string& command, const std::string& device, bool yes, 
   std::optional<std::chrono::steady_clock::time_point> started;
   double speed = 0;
   console.ProgressText = [&](const TJobProgress& p) -> std::string {
+    // Several recorders: a few words for each.
+    if (!p.Recorders.empty()) {
+      std::string line;
+      for (const TRecorderProgress& r : p.Recorders)
+        line += (line.empty() ? "" : "  |  ") + RecorderProgressText(r, p.BytesTotal);
+      return line;
+    }
     if (p.Phase == TJobPhase::Verifying) return "Verifying... " + std::to_string(p.Percent) + "%";
     const auto now = std::chrono::steady_clock::now();
     if (!started) started = now;
@@ -157,7 +187,7 @@ int RunBurnJob(const std::string& command, const std::string& device, bool yes, 
     if (p.Phase == TJobPhase::Finalizing && !p.Ended) line += "  Finalizing...";
     return line;
   };
-  TBurnJob job(burner, console, std::move(options));
+  TBurnJob job(burner, console, options, more);
   const TJobResult result = console.Run(job);
   switch (result.Outcome) {
     case TJobOutcome::Declined:
@@ -177,6 +207,45 @@ int RunBurnJob(const std::string& command, const std::string& device, bool yes, 
   return kExitSuccess;
 }
 
+}  // namespace
+
+int RunBurnJob(const std::string& command, const std::vector<std::string>& devices, bool yes,
+               bool unmount, TBurnOptions options, int copies) {
+  std::vector<std::unique_ptr<TKorbBurner>> burners;
+  for (size_t i = 0; i < std::max<size_t>(devices.size(), 1); ++i) {
+    auto burner = std::make_unique<TKorbBurner>();
+    if (std::getenv("BRENNIX_DEBUG") != nullptr) {
+      burner->OnDebugMessage = [](TSCSIDevice*, const std::string& text, uint8_t) {
+        Complain(text);
+      };
+    }
+    if (!SelectRecorder(*burner, devices.empty() ? std::string() : devices[i])) return 1;
+    if (!RecorderWrites(*burner))
+      return Failure(command + ": the recorder '" + burner->Device() + "' cannot write discs");
+    for (const auto& earlier : burners) {
+      if (earlier->Device() == burner->Device())
+        return UsageError(command + ": the recorder '" + burner->Device() + "' is named twice");
+    }
+    ApplyRecordingPreset(*burner);
+    burners.push_back(std::move(burner));
+  }
+  if (burners.size() > 1 && copies > 1)
+    return UsageError(command + ": --copies writes its discs in one recorder: give one --device");
+  std::vector<TKorbBurner*> more;
+  for (size_t i = 1; i < burners.size(); ++i) more.push_back(burners[i].get());
+
+  for (int disc = 1;; ++disc) {
+    if (copies > 1) Summary("Disc " + std::to_string(disc) + " of " + std::to_string(copies));
+    const int status = RunOneBurn(command, *burners[0], more, yes, unmount, options);
+    if (status != kExitSuccess || disc >= copies) return status;
+    // The next disc: the written one comes out, and a blank one is waited for.
+    MoveTray(*burners[0], TrayMove::Eject);
+    Summary(kInsertBlankDiscText);
+    if (!WaitForBlankDisc(*burners[0]))
+      return Failure(command + ": " + NoBlankDiscText(kBlankDiscWaitMs));
+  }
+}
+
 int RunBurn(const Args& args) {
   TBurnWords w;
   const TCommandLine cli = BurnCommandLine(w, false);
@@ -193,7 +262,7 @@ int RunBurn(const Args& args) {
   w.queue.ApplyTo(options);
   options.ImportOffHint = " (--no-import writes the new files without those on the disc)";
   options.Limits = kFormatLimits;
-  return RunBurnJob("burn", w.device, w.yes, w.unmount, std::move(options));
+  return RunBurnJob("burn", w.devices, w.yes, w.unmount, std::move(options), w.copies);
 }
 
 int RunBurnImage(const Args& args) {
@@ -211,7 +280,7 @@ int RunBurnImage(const Args& args) {
     return CommandUsageError(cli, "standard input is not a terminal: give --yes to burn without asking");
   TBurnOptions options = std::move(w.options);
   options.ImageFile = w.queue.Sources[0];
-  return RunBurnJob("burn-image", w.device, w.yes, w.unmount, std::move(options));
+  return RunBurnJob("burn-image", w.devices, w.yes, w.unmount, std::move(options), w.copies);
 }
 
 }  // namespace brennix::cli

@@ -23,10 +23,11 @@ int RunEject(const Args& args);
 int RunLoad(const Args& args);
 int RunMkiso(const Args& args);
 
-// Runs a burn job on the recorder `device` with the console's questions and progress line;
+// Runs a burn job on the recorders `devices` (none: the first; more than one: the same image
+// to each at once) with the console's questions and progress line, copies times in turn;
 // the exit status.
-int RunBurnJob(const std::string& command, const std::string& device, bool yes, bool unmount,
-               TBurnOptions options);
+int RunBurnJob(const std::string& command, const std::vector<std::string>& devices, bool yes,
+               bool unmount, TBurnOptions options, int copies = 1);
 
 // The text without leading and trailing blanks (labels, typed answers).
 std::string Trim(const std::string& text);

@@ -352,6 +352,14 @@ TEST_F(BurnCliTest, CopyAndImagesGoThroughEveryRecorder) {
   EXPECT_EQ(again.status, 1);
   EXPECT_NE(again.output.find("AN IMAGE IS WRITTEN TO A BLANK DISC"), std::string::npos)
       << again.output;
+  // Copies in turn from a disc changer: each written disc comes out as PATH.N.
+  const std::string stack = (dir_ / "stack.img").string();
+  const CliRun copies = Shell("BRENNIX_VIRTUAL_RECORDER_OPTIONS=changer=1 " + Quote(BRENNIX_CLI) +
+                              " --virtual-recorder " + Quote(stack + ":dvd+r") +
+                              " burn-image --copies 2 --yes " + Quote((dir_ / "saved.iso").string()));
+  EXPECT_EQ(copies.status, 0) << copies.output;
+  EXPECT_NE(copies.output.find("Disc 2 of 2"), std::string::npos) << copies.output;
+  EXPECT_TRUE(fs::exists(stack + ".1"));
 }
 
 TEST_F(BurnCliTest, BadArgumentsAreUsageErrors) {

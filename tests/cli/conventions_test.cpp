@@ -99,6 +99,9 @@ TEST_F(CliConventions, HelpVersionAndUsageErrorsOfEveryCommand) {
       {vr + "read-image --session 0 x.iso", 2},
       {vr + "read-image --all --session 2 x.iso", 2},
       {vr + "read-image x.iso", 1},  // a blank disc holds no volume
+      {vr + "burn --yes --copies 0 src", 2},
+      {vr + "burn --yes --device D: --device D: src", 2},  // one recorder named twice
+      {vr + "--virtual-recorder e.img:dvd+r burn --yes --device D: --device E: --copies 2 src", 2},
       {vr + "copy --yes", 2},
       {vr + "copy --from Q --yes", 1},
       {vr + "copy --from D: --yes", 1},  // nothing on the disc to copy
