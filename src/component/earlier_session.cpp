@@ -251,12 +251,7 @@ bool TKorbBurner::ImportLastSession(std::string& error) {
   const TEarlierSessionCount count = AddEarlierSession(session);
   importedFiles_ = count.Files;
   replacedFiles_ = count.Replaced;
-  for (std::string line : session.LeftOut) {
-    // The tree's own paths use "\"; people read "/".
-    for (size_t at = 0; at < line.size() && line.compare(at, 2, ": ") != 0; ++at)
-      if (line[at] == '\\') line[at] = '/';
-    importLeftOut_.push_back(line);
-  }
+  importLeftOut_ = session.LeftOut;
   // A session that lists only part of the disc's files would lose the rest from sight.
   if (TreeFull()) {
     error = EarlierSessionError("IT HOLDS MORE FILES AND FOLDERS THAN THE NEW SESSION CAN LIST");

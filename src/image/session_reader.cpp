@@ -446,7 +446,7 @@ bool Reader::AddEntries(TImportedEntry& dir, std::vector<RawRecord>& records, co
     std::string fault;
     const std::string name = NameOf(r, isDir, fault);
     // Only a message needs the path.
-    const auto where = [&] { return (path == "\\" ? "" : path) + "\\" + Printable(name); };
+    const auto where = [&] { return (path == "/" ? "" : path) + "/" + Printable(name); };
     // The parts of a file of 4 GiB and more follow one another under one identifier.
     size_t last = i;
     while (!isDir && (records[last].Flags & kFlagMultiExtent) != 0) {
@@ -547,7 +547,7 @@ bool Reader::ReadFolder(TImportedEntry& dir, uint32_t extent, uint32_t size, boo
   for (const FolderToRead& f : folders) {
     TImportedEntry& child = dir.Children[f.Index];
     bool relocation = false;
-    const std::string childPath = (path == "\\" ? "" : path) + "\\" + child.Name;
+    const std::string childPath = (path == "/" ? "" : path) + "/" + child.Name;
     if (!ReadFolder(child, f.Extent, f.Size, f.Linked, childPath, depth + 1, relocation)) return false;
     if (relocation) drop.push_back(f.Index);
   }
@@ -632,13 +632,13 @@ bool Reader::Run(uint32_t sessionStart, TImportedSession& out) {
   // Rock Ridge when the root's own record starts the entries and says which protocol they
   // follow (discs of before the ER entry carry RR instead).
   const uint32_t isoRoot = ReadLE32(primary.data() + vd::kRootRecord + dr::kExtent);
-  if (!Within(isoRoot, 1)) return Fail("FOLDER \\ POINTS PAST THE END OF THE DISC");
+  if (!Within(isoRoot, 1)) return Fail("FOLDER / POINTS PAST THE END OF THE DISC");
   if (!Read(isoRoot, 1, bytes)) return false;
   rootReached_ = true;
   const uint8_t* dot = bytes.data();
   if (IsDotRecord(dot)) {
     RockRidgeInfo info;
-    if (!SystemUse(dot + dr::kDotLength, dot[dr::kLength] - dr::kDotLength, info, "\\")) return false;
+    if (!SystemUse(dot + dr::kDotLength, dot[dr::kLength] - dr::kDotLength, info, "/")) return false;
     if (info.HasSp && (info.HasRripEr || (!info.HasEr && info.HasRr))) {
       tree_ = Tree::RockRidge;
       skipBytes_ = info.SkipBytes;
@@ -650,7 +650,7 @@ bool Reader::Run(uint32_t sessionStart, TImportedSession& out) {
   out.Root.Name = "/";
   out.Root.IsDir = true;
   bool relocation = false;
-  if (!ReadFolder(out.Root, ReadLE32(root + dr::kExtent), ReadLE32(root + dr::kDataLength), false, "\\", 0, relocation)) return false;
+  if (!ReadFolder(out.Root, ReadLE32(root + dr::kExtent), ReadLE32(root + dr::kDataLength), false, "/", 0, relocation)) return false;
   // A folder moved to keep the tree shallow belongs where a link to it stands; without one,
   // its files would be lost from sight. A hidden folder that nothing links to may only be
   // the one that holds the moved folders, each of them linked.

@@ -173,7 +173,7 @@ TEST_P(SessionReaderTest, ReadsTheTreeItWasMadeFrom) {
   EXPECT_EQ(session.TreeRead, c.treeRead);
   EXPECT_EQ(session.VolumeId, "EARLIER");
   const bool linkKept = c.xorriso != nullptr && c.rockRidge;
-  EXPECT_EQ(session.LeftOut, linkKept ? std::vector<std::string>{"\\link: NOT A REGULAR FILE"}
+  EXPECT_EQ(session.LeftOut, linkKept ? std::vector<std::string>{"/link: NOT A REGULAR FILE"}
                                       : std::vector<std::string>{});
 
   Listing read;
@@ -277,24 +277,24 @@ TEST(SessionReaderDamage, SaysWhatIsWrong) {
   const std::vector<Damage> damages = {
       {[](auto&, uint8_t* h, Disc&) { h[16 * kSectorSize + 1] = 'X'; }, "NO ISO 9660 VOLUME BEGINS AT SECTOR 16"},
       {[](auto& m, uint8_t* h, Disc& d) { WriteBoth32(h + m.Record("DOCS") + 2, d.Sectors + 9); },
-       "FOLDER \\DOCS POINTS PAST THE END OF THE DISC"},
+       "FOLDER /DOCS POINTS PAST THE END OF THE DISC"},
       {[](auto& m, uint8_t* h, Disc&) { WriteBoth32(h + m.Record("DOCS") + 10, 0xFFFFFFFF); },
-       "FOLDER \\DOCS IS LARGER THAN 64 MIB"},
+       "FOLDER /DOCS IS LARGER THAN 64 MIB"},
       {[&](auto& m, uint8_t* h, Disc&) { WriteBoth32(h + m.Record("SUB") + 2, root); },
-       "FOLDER \\DOCS\\SUB LEADS BACK TO A FOLDER READ BEFORE"},
+       "FOLDER /DOCS/SUB LEADS BACK TO A FOLDER READ BEFORE"},
       {[](auto& m, uint8_t* h, Disc& d) { WriteBoth32(h + m.Record("TWO.BIN;1") + 2, d.Sectors - 1); },
-       "FILE \\DOCS\\SUB\\TWO.BIN POINTS PAST THE END OF THE DISC"},
+       "FILE /DOCS/SUB/TWO.BIN POINTS PAST THE END OF THE DISC"},
       {[](auto& m, uint8_t* h, Disc&) { h[m.Find("NM", m.Record("ONE.TXT;1")) + 5] = '/'; },
-       "THE NAME OF \\DOCS\\/NE.TXT HOLDS A SLASH"},
+       "THE NAME OF /DOCS//NE.TXT HOLDS A SLASH"},
       {[](auto& m, uint8_t* h, Disc&) { std::memcpy(h + m.Find("NM", m.Record("TWO.TXT;1")) + 5, "ONE", 3); },
-       "FOLDER \\DOCS HOLDS TWO ENTRIES NAMED ONE.TXT"},
+       "FOLDER /DOCS HOLDS TWO ENTRIES NAMED ONE.TXT"},
       {[&](auto& m, uint8_t* h, Disc&) {  // the root's continuation area is its own CE entry
          const size_t ce = m.Find(std::string("CE\x1C\x01", 4), root * kSectorSize);
          WriteBoth32(h + ce + 4, static_cast<uint32_t>(ce / kSectorSize));
          WriteBoth32(h + ce + 12, static_cast<uint32_t>(ce % kSectorSize));
          WriteBoth32(h + ce + 20, 28);
        },
-       "THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER \\ CONTINUE TOO OFTEN"},
+       "THE ROCK RIDGE ENTRIES OF A RECORD IN FOLDER / CONTINUE TOO OFTEN"},
       {[](auto& m, uint8_t* h, Disc& d) { d.FailAt = ReadLE32(h + m.Record("DOCS") + 2); },
        "READ ERROR AT SECTOR"},
       {[](auto& m, uint8_t* h, Disc&) { WriteBoth32(h + m.Find(kClEntry) + 4, 16); },
