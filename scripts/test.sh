@@ -19,6 +19,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir "$here/build-asan" --output-on-failure -j "$jobs"
 
 echo "== ThreadSanitizer (thread tests)"
-"$here/scripts/build.sh" "$here/build-tsan" -DCMAKE_BUILD_TYPE=Debug \
-  -DBRENNIX_SANITIZE=thread -DBRENNIX_BUILD_APP=OFF -DBRENNIX_WARNINGS_AS_ERRORS=ON
+# Only the thread test programs (and what they run) are built here.
+cmake -S "$here" -B "$here/build-tsan" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DBRENNIX_SANITIZE=thread -DBRENNIX_BUILD_APP=OFF -DBRENNIX_WARNINGS_AS_ERRORS=ON >/dev/null
+mapfile -t thread_programs < <(ninja -C "$here/build-tsan" -t targets all |
+  sed -n 's/^\([A-Za-z0-9_]*_thread_tests\): .*/\1/p')
+cmake --build "$here/build-tsan" -j "$jobs" --target "${thread_programs[@]}"
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir "$here/build-tsan" --output-on-failure -j "$jobs" -L thread
