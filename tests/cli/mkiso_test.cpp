@@ -222,16 +222,17 @@ TEST_F(MkisoTest, SourcesLeftOutAreListedAndFailTheRun) {
   fs::remove(src_ / "pipe");
 }
 
-// A sparse file of 4.5 GiB, marked at its start, across the first extent's end and at its
-// end, lies in two extents and reads back whole through every reader.
-TEST_F(MkisoTest, AFileOfFourAndAHalfGibibytesReadsBackWhole) {
+// A sparse file just over 4 GiB (the least that needs a second extent), marked at its start,
+// across the first extent's end and at its end, lies in two extents and reads back whole
+// through every reader.
+TEST_F(MkisoTest, AFileOfOverFourGibibytesReadsBackWhole) {
   const fs::path huge = src_ / "huge.bin";
-  const off_t size = 4831838208;
+  const off_t size = off_t{1} << 32 | 8192;
   std::ofstream(huge).close();
   fs::resize_file(huge, static_cast<uintmax_t>(size));
   const int fd = ::open(huge.c_str(), O_WRONLY);
   ASSERT_GE(fd, 0);
-  for (const off_t at : {off_t{0}, off_t{0xFFFFF800} - 700, size - 300}) {
+  for (const off_t at : {off_t{0}, off_t{0xFFFFF800} - 150, size - 300}) {
     const std::string mark(300, static_cast<char>('A' + at % 26));
     EXPECT_EQ(::pwrite(fd, mark.data(), mark.size(), at), 300);
   }
@@ -239,19 +240,18 @@ TEST_F(MkisoTest, AFileOfFourAndAHalfGibibytesReadsBackWhole) {
   const fs::path iso = root_ / "huge.iso";
   const ShellRun made = Mkiso({"-o", iso.string(), src_.string()});
   ASSERT_EQ(made.status, 0) << made.output;
-  const std::string want = Shell("md5sum < " + Quote(huge.string())).output;
-  fs::remove(huge);
-  const fs::path out = root_ / "x.bin";
+  // Each reader's copy is compared with the source as it streams out.
+  const std::string image = Quote(iso.string()), compare = " | cmp - " + Quote(huge.string());
   const std::vector<std::pair<std::string, std::string>> readers = {
-      {"bsdtar", "bsdtar -xOf " + Quote(iso.string()) + " huge.bin | md5sum"},
-      {"7z", "7z e -so " + Quote(iso.string()) + " huge.bin 2>/dev/null | md5sum"},
-      {"xorriso", "xorriso -osirrox on:sparse=1m -indev " + Quote(iso.string()) + " -extract /huge.bin " +
-                      Quote(out.string()) + " >/dev/null 2>&1 && md5sum < " + Quote(out.string())},
+      {"bsdtar", "bsdtar -xOf " + image + " huge.bin" + compare},
+      {"7z", "7z e -so " + image + " huge.bin 2>/dev/null" + compare},
+      {"xorriso", "xorriso -osirrox on -indev " + image +
+                      " -concat append /dev/fd/3 /huge.bin 3>&1 >/dev/null 2>&1" + compare},
   };
   for (const auto& [tool, command] : readers) {
     if (!HaveTool(tool)) continue;
-    EXPECT_EQ(Shell(command).output, want) << tool;
-    fs::remove(out);
+    const ShellRun read = Shell(command);
+    EXPECT_EQ(read.status, 0) << tool << ": " << read.output;
   }
   fs::remove(iso);
 }
