@@ -25,8 +25,8 @@ std::string ScratchDir::File(const std::string& relative, const std::string& con
   return full;
 }
 
-void ScratchDir::Files(const std::vector<std::string>& relatives) {
-  for (const std::string& relative : relatives) File(relative, "x");
+void ScratchDir::Files(const std::vector<std::string>& relatives, const std::string& content) {
+  for (const std::string& relative : relatives) File(relative, content);
 }
 
 std::string ScratchDir::SizedFile(const std::string& relative, int64_t size) {
