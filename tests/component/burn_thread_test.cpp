@@ -151,8 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(BurnTest, AFreshDVDPlusRWIsFormattedOnTheWay) {
   const auto files = MakeTree("src", 11);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusRw);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   EXPECT_EQ(rig.Burn().error, "");
   EXPECT_EQ(Count(rig.drive().Log(), kFormatUnit), 1);
   EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
@@ -164,8 +163,7 @@ TEST_F(BurnTest, ADVDPlusRWHoldingAVolumeGetsTheNewOneAfterIt) {
   int64_t firstVolume = 0;
   {
     Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusRw);
-    ASSERT_TRUE(rig.ok()) << rig.error();
-    ASSERT_TRUE(rig.Queue({dir_ / "first"}));
+    ASSERT_TRUE(rig.Ready({dir_ / "first"})) << rig.error();
     ASSERT_EQ(rig.Burn().error, "");
     firstVolume = rig.burner().VolumeSectors;
   }
@@ -197,14 +195,12 @@ TEST_P(SecondSession, FollowsAnOpenFirstSession) {
   const auto second = MakeTree("second", 51);
   {
     Rig rig(dir_ / "disc.img", GetParam());
-    ASSERT_TRUE(rig.ok()) << rig.error();
-    ASSERT_TRUE(rig.Queue({dir_ / "first"}));
+    ASSERT_TRUE(rig.Ready({dir_ / "first"})) << rig.error();
     ASSERT_EQ(rig.Burn().error, "");
     EXPECT_EQ(rig.burner().StartSector, 0);
   }
   Rig rig(dir_ / "disc.img", std::nullopt);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "second"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "second"})) << rig.error();
   const BurnOutcome out = rig.Burn();
   ASSERT_EQ(out.error, "");
   EXPECT_GT(rig.burner().StartSector, 0);
@@ -255,8 +251,7 @@ INSTANTIATE_TEST_SUITE_P(WriteOnce, CloseDisc,
 TEST_F(BurnTest, AnOpenSessionLeavesTheDiscAppendable) {
   MakeTree("src", 62);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   ASSERT_EQ(rig.Burn().error, "");
   EXPECT_EQ(rig.burner().DiscStatus(), 1);
 }
@@ -373,8 +368,7 @@ INSTANTIATE_TEST_SUITE_P(EveryKind, EndedEarly, ::testing::ValuesIn(EveryEnd()))
 TEST_F(BurnTest, AbortAfterTheLastBlockStillSucceeds) {
   const auto files = MakeTree("src", 91);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   const BurnOutcome out = rig.Burn([&rig] { rig.burner().Abort(); });
   EXPECT_EQ(out.error, "");
   EXPECT_GT(Count(rig.drive().Log(), kCloseTrackSession), 0);
@@ -468,8 +462,7 @@ TEST_F(BurnTest, ADriveStillAtWorkWhenTheBurnStartsIsWaitedFor) {
 TEST_F(BurnTest, ASourceThatVanishedEndsBeforeTheWriterStarts) {
   MakeTree("src", 131);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   std::filesystem::remove(dir_ / "src/data.bin");
   const BurnOutcome out = rig.Burn();
   EXPECT_FALSE(out.started);
@@ -483,8 +476,7 @@ TEST_F(BurnTest, ASourceThatVanishedEndsBeforeTheWriterStarts) {
 TEST_F(BurnTest, AFileThatShrankIsNeverASuccess) {
   const auto files = MakeTree("src", 141);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   std::filesystem::resize_file(dir_ / "src/data.bin", 100);
   const BurnOutcome out = rig.Burn();
   EXPECT_EQ(out.doneCalls, 1);
@@ -496,8 +488,7 @@ TEST_F(BurnTest, ALastBlockOfFiveSectorsGoesAsAWholeWrite) {
   // A root-only head (with Joliet) ends before sector 150: 150 + 175 = 325 = 10 x 32 + 5.
   WriteFile(dir_ / "src/file.bin", 175 * 2048, 9);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   ASSERT_EQ(rig.burner().SectorsToWrite(), 325);
   const BurnOutcome out = rig.Burn();
   EXPECT_EQ(out.error, "");
@@ -512,8 +503,7 @@ TEST_F(BurnTest, ALastBlockOfFiveSectorsGoesAsAWholeWrite) {
 TEST_F(BurnTest, AComponentDestroyedMidRecordingStopsItsThreadsFirst) {
   WriteFile(dir_ / "src/big.bin", 3 << 20, 4);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   std::atomic<int> reports{0};
   rig.burner().OnWriteDone = [&](TKorbBurner*, const std::string&) { reports.fetch_add(1); };
   std::atomic<bool> writing{false};
@@ -538,8 +528,7 @@ TEST_F(BurnTest, AComponentDestroyedMidRecordingStopsItsThreadsFirst) {
 TEST_F(BurnTest, ARecorderHeldElsewhereIsNamedBeforeAnythingIsWritten) {
   MakeTree("src", 131);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdRwSequential);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   ASSERT_TRUE(rig.drive().Hold().Free());  // another user of the drive, an erase say
   const BurnOutcome out = rig.Burn();
   EXPECT_FALSE(out.started);
@@ -560,8 +549,7 @@ TEST_F(BurnTest, ARecorderHeldElsewhereIsNamedBeforeAnythingIsWritten) {
 TEST_F(BurnTest, OnAWorkerACancelEndsTheWaitForTheCache) {
   MakeTree("src", 141);
   Rig rig(dir_ / "disc.img", MediaProfile::CdR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   std::atomic<bool> cancel{false};
   std::string error;
   std::thread::id reportedOn;
@@ -652,8 +640,7 @@ TEST_F(BurnTest, TheEndWaitsForAReaderStillOpeningASource) {
 TEST_F(BurnTest, OneRecordingAtATime) {
   WriteFile(dir_ / "src/big.bin", 2 << 20, 6);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   TKorbBurner other;
   std::string refused;
   other.OnWriteDone = [&](TKorbBurner*, const std::string& error) { refused = error; };
@@ -738,8 +725,7 @@ TEST(NotEnoughSpace, TellsBothSizesInMegabytes) {
 TEST_F(BurnTest, ADriveThatGivesNoFreeBlockCountDoesNotBlockTheBurn) {
   const auto files = MakeTree("src", 151);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   rig.drive().AddFault({.opcode = 0x52 /* READ TRACK INFORMATION */, .count = 1000});
   EXPECT_EQ(rig.Burn().error, "");
   EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
@@ -748,8 +734,7 @@ TEST_F(BurnTest, ADriveThatGivesNoFreeBlockCountDoesNotBlockTheBurn) {
 TEST_F(BurnTest, AStateTheRecorderCannotSaveFailsTheRecording) {
   MakeTree("src", 181);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   // From now on the state file cannot be replaced, as on a full file system.
   std::filesystem::remove(dir_ / "disc.img.state");
   std::filesystem::create_directory(dir_ / "disc.img.state");

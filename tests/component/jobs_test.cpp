@@ -252,6 +252,11 @@ TEST(BurnJob, WhatTheEarlierSessionCannotKeepIsNamed) {
             "");
 }
 
+// Written once as far as the jobs go: a DVD-RW is formatted for overwriting before it is written.
+bool WriteOnce(MediaProfile profile) {
+  return !IsOverwritableMedia(profile) && profile != MediaProfile::DvdRwSequential;
+}
+
 // Jobs on virtual discs read back with xorriso, in a folder and on a clock of the test's own.
 class DiscJobTest : public ::testing::Test {
  protected:
@@ -294,7 +299,7 @@ std::string EarlyEndName(const ::testing::TestParamInfo<EarlyEndCase>& row) {
   return name + "_" + ends[static_cast<int>(row.param.end)];
 }
 
-class EarlyEndTest : public ::testing::TestWithParam<EarlyEndCase> {};
+class EarlyEndTest : public DiscJobTest, public ::testing::WithParamInterface<EarlyEndCase> {};
 
 // The state a drive keeps when the program dies mid-recording: on a write-once disc the last
 // track open and only partly written, its session never closed; on a rewritable one the
@@ -319,13 +324,8 @@ void LeaveRecordingUnfinished(const std::string& disc) {
 }
 
 TEST_P(EarlyEndTest, TheNextBurnKeepsOnlyWholeFilesAndSaysWhich) {
-  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
   const EarlyEndCase c = GetParam();
-  ScopedTestClock clock;  // the drive's waits (a DVD+RW's format)
-  // A DVD-RW is formatted for overwriting before it is written.
-  const bool writeOnce = c.profile != MediaProfile::DvdPlusRw && c.profile != MediaProfile::DvdRam &&
-                         c.profile != MediaProfile::DvdRwSequential;
-  TempDir dir;
+  const bool writeOnce = WriteOnce(c.profile);
   const std::map<std::string, std::string> first = {
       {"a.txt", dir / "src/a.txt"}, {"big.bin", dir / "src/big.bin"}, {"z.txt", dir / "src/z.txt"}};
   WriteFile(dir / "src/a.txt", 3000, 1);
@@ -498,8 +498,7 @@ TEST_F(ImageJobs, EveryDiscGivesBackTheImageItWasSent) {
     TBurnJob burnJob(rig.burner(), burned, burn);
     ASSERT_EQ(burned.Run(burnJob).Outcome, TJobOutcome::Completed);
     EXPECT_TRUE(Contains(burned.events, "ask: Do you want to write the ISO 9660 image \"SENT\""));
-    const bool writeOnce = profile != MediaProfile::DvdPlusRw && profile != MediaProfile::DvdRam &&
-                           profile != MediaProfile::DvdRwSequential;
+    const bool writeOnce = WriteOnce(profile);
     ScriptedHandler again;
     TBurnJob againJob(rig.burner(), again, burn);
     const TJobResult second = again.Run(againJob);
