@@ -93,6 +93,8 @@ class Rig {
   // Fills the tree from the sources as the burn dialog does ("Save Path" unchecked:
   // everything lands in the root), then PrepareImage.
   bool Queue(const std::vector<std::string>& sources);
+  // Attached and the sources queued: what most tests need before they start.
+  bool Ready(const std::vector<std::string>& sources) { return ok_ && Queue(sources); }
   // Burn and wait (real time, bounded) for OnWriteDone, pumping the main-thread queue; then
   // pumps once more so that a second OnWriteDone would be counted.
   BurnOutcome Burn(const std::function<void()>& onFinalizing = {});

@@ -76,6 +76,14 @@ class BurnTest : public ::testing::Test {
   TempDir dir_;
 };
 
+// A test name from the profile's name ("DVD+R" -> "DVDPR").
+std::string ProfileTestName(MediaProfile profile) {
+  std::string name(ProfileName(profile));
+  std::replace(name.begin(), name.end(), '-', '_');
+  std::replace(name.begin(), name.end(), '+', 'P');
+  return name;
+}
+
 struct ProfileCase {
   MediaProfile profile;
   int16_t discType;  // after the recording: the quick format leaves a DVD-RW in restricted overwrite
@@ -138,18 +146,12 @@ INSTANTIATE_TEST_SUITE_P(
                       ProfileCase{MediaProfile::DvdRwRestricted, kDiscDvdRwRestricted, true},
                       ProfileCase{MediaProfile::DvdPlusRw, kDiscDvdPlusRw, true},
                       ProfileCase{MediaProfile::DvdRam, kDiscDvdRam, true}),
-    [](const ::testing::TestParamInfo<ProfileCase>& param) {
-      std::string name(ProfileName(param.param.profile));
-      std::replace(name.begin(), name.end(), '-', '_');
-      std::replace(name.begin(), name.end(), '+', 'P');
-      return name;
-    });
+    [](const auto& param) { return ProfileTestName(param.param.profile); });
 
 TEST_F(BurnTest, AFreshDVDPlusRWIsFormattedOnTheWay) {
   const auto files = MakeTree("src", 11);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusRw);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   EXPECT_EQ(rig.Burn().error, "");
   EXPECT_EQ(Count(rig.drive().Log(), kFormatUnit), 1);
   EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
@@ -161,8 +163,7 @@ TEST_F(BurnTest, ADVDPlusRWHoldingAVolumeGetsTheNewOneAfterIt) {
   int64_t firstVolume = 0;
   {
     Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusRw);
-    ASSERT_TRUE(rig.ok()) << rig.error();
-    ASSERT_TRUE(rig.Queue({dir_ / "first"}));
+    ASSERT_TRUE(rig.Ready({dir_ / "first"})) << rig.error();
     ASSERT_EQ(rig.Burn().error, "");
     firstVolume = rig.burner().VolumeSectors;
   }
@@ -173,12 +174,7 @@ TEST_F(BurnTest, ADVDPlusRWHoldingAVolumeGetsTheNewOneAfterIt) {
   rig.drive().beforeCommand = [&](const LoggedCommand& c) {
     if (c.opcode != kWrite10 || c.lba != 0 || armed) return;
     armed = true;
-    RecorderFault fault;
-    fault.kind = RecorderFault::Kind::NotReady;
-    fault.opcode = kWrite10;
-    fault.count = 3;
-    fault.ascq = 0x08;
-    rig.drive().AddFault(fault);
+    rig.drive().AddFault({.kind = RecorderFault::Kind::NotReady, .opcode = kWrite10, .count = 3, .ascq = 0x08});
   };
   ASSERT_TRUE(rig.Queue({dir_ / "second"}));
   ASSERT_EQ(rig.Burn().error, "");
@@ -199,14 +195,12 @@ TEST_P(SecondSession, FollowsAnOpenFirstSession) {
   const auto second = MakeTree("second", 51);
   {
     Rig rig(dir_ / "disc.img", GetParam());
-    ASSERT_TRUE(rig.ok()) << rig.error();
-    ASSERT_TRUE(rig.Queue({dir_ / "first"}));
+    ASSERT_TRUE(rig.Ready({dir_ / "first"})) << rig.error();
     ASSERT_EQ(rig.Burn().error, "");
     EXPECT_EQ(rig.burner().StartSector, 0);
   }
   Rig rig(dir_ / "disc.img", std::nullopt);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "second"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "second"})) << rig.error();
   const BurnOutcome out = rig.Burn();
   ASSERT_EQ(out.error, "");
   EXPECT_GT(rig.burner().StartSector, 0);
@@ -252,18 +246,12 @@ TEST_P(CloseDisc, LeavesTheDiscCompleteAndRefusesTheNextBurn) {
 INSTANTIATE_TEST_SUITE_P(WriteOnce, CloseDisc,
                          ::testing::Values(MediaProfile::CdR, MediaProfile::DvdR,
                                            MediaProfile::DvdPlusR, MediaProfile::DvdPlusRDl),
-                         [](const ::testing::TestParamInfo<MediaProfile>& param) {
-                           std::string name(ProfileName(param.param));
-                           std::replace(name.begin(), name.end(), '-', '_');
-                           std::replace(name.begin(), name.end(), '+', 'P');
-                           return name;
-                         });
+                         [](const auto& param) { return ProfileTestName(param.param); });
 
 TEST_F(BurnTest, AnOpenSessionLeavesTheDiscAppendable) {
   MakeTree("src", 62);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   ASSERT_EQ(rig.Burn().error, "");
   EXPECT_EQ(rig.burner().DiscStatus(), 1);
 }
@@ -337,11 +325,8 @@ TEST_P(EndedEarly, LeavesTheDiscUsable) {
       rig.burner().Abort();
       return;
     }
-    RecorderFault fault;  // the writer stops at the first refusal
-    fault.opcode = kWrite10;
-    fault.key = 0x03;
-    fault.asc = 0x0C;
-    rig.drive().AddFault(fault);
+    // The writer stops at the first refusal.
+    rig.drive().AddFault({.opcode = kWrite10, .key = 0x03, .asc = 0x0C});
   };
   ASSERT_TRUE(rig.Queue({dir_ / "big"}));
   const BurnOutcome out = rig.Burn();
@@ -367,21 +352,23 @@ TEST_P(EndedEarly, LeavesTheDiscUsable) {
   EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryKind, EndedEarly,
-                         ::testing::Values(EndedCase{MediaProfile::CdR, true},
-                                           EndedCase{MediaProfile::CdRw, false},
-                                           EndedCase{MediaProfile::DvdR, true},
-                                           EndedCase{MediaProfile::DvdR, false},
-                                           EndedCase{MediaProfile::DvdPlusR, true},
-                                           EndedCase{MediaProfile::DvdPlusRw, true},
-                                           EndedCase{MediaProfile::DvdRwRestricted, false},
-                                           EndedCase{MediaProfile::DvdRam, true}));
+// Aborts on five kinds of disc, refusals on three.
+std::vector<EndedCase> EveryEnd() {
+  std::vector<EndedCase> cases;
+  for (const MediaProfile profile : {MediaProfile::CdR, MediaProfile::DvdR, MediaProfile::DvdPlusR,
+                                     MediaProfile::DvdPlusRw, MediaProfile::DvdRam})
+    cases.push_back({profile, true});
+  for (const MediaProfile profile : {MediaProfile::CdRw, MediaProfile::DvdR, MediaProfile::DvdRwRestricted})
+    cases.push_back({profile, false});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryKind, EndedEarly, ::testing::ValuesIn(EveryEnd()));
 
 TEST_F(BurnTest, AbortAfterTheLastBlockStillSucceeds) {
   const auto files = MakeTree("src", 91);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   const BurnOutcome out = rig.Burn([&rig] { rig.burner().Abort(); });
   EXPECT_EQ(out.error, "");
   EXPECT_GT(Count(rig.drive().Log(), kCloseTrackSession), 0);
@@ -399,14 +386,8 @@ TEST_F(BurnTest, ADriveNotReadyForAFewSecondsIsWaitedOut) {
   rig.drive().beforeCommand = [&](const LoggedCommand& c) {
     if (c.opcode == kWrite10 && rig.drive().Writes() == 5 && !armed) {
       armed = true;
-      RecorderFault fault;
-      fault.kind = RecorderFault::Kind::NotReady;
-      fault.opcode = kWrite10;
-      fault.count = 0;
-      fault.durationMs = 4000;
-      fault.asc = 0x04;
-      fault.ascq = 0x08;
-      rig.drive().AddFault(fault);
+      rig.drive().AddFault({.kind = RecorderFault::Kind::NotReady, .opcode = kWrite10, .count = 0,
+                            .durationMs = 4000, .asc = 0x04, .ascq = 0x08});
     }
   };
   ASSERT_TRUE(rig.Queue({dir_ / "src"}));
@@ -420,60 +401,47 @@ TEST_F(BurnTest, ADriveNotReadyForAFewSecondsIsWaitedOut) {
   EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, withBig), "");
 }
 
-TEST_F(BurnTest, AWriteRefusedForGoodEndsWithTheSenseText) {
+// A WRITE the drive refuses for good, never answers, or is busy for ever: the recording ends
+// at the first refusal, at once, or after 10000 tries, and says what happened.
+struct WriteTroubleCase {
+  const char* name;
+  RecorderFault fault;  // on every WRITE(10)
+  const char* error;
+  int writes;  // WRITE(10)s sent
+};
+
+class WriteTrouble : public BurnTest, public ::testing::WithParamInterface<WriteTroubleCase> {};
+
+TEST_P(WriteTrouble, EndsTheRecordingAndSaysWhy) {
+  const WriteTroubleCase& c = GetParam();
   MakeTree("src", 111);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
   ASSERT_TRUE(rig.ok()) << rig.error();
-  RecorderFault fault;
-  fault.kind = RecorderFault::Kind::Sense;
-  fault.opcode = kWrite10;
-  fault.count = 1000;
-  fault.key = 0x03;
-  fault.asc = 0x0C;
-  fault.ascq = 0x00;
-  rig.drive().AddFault(fault);
+  rig.drive().AddFault(c.fault);
   ASSERT_TRUE(rig.Queue({dir_ / "src"}));
   const BurnOutcome out = rig.Burn();
   EXPECT_TRUE(out.started);
   EXPECT_EQ(out.doneCalls, 1);
-  EXPECT_EQ(out.error.rfind("WRITER ERROR [", 0), 0u) << out.error;
-  EXPECT_NE(out.error.find("WRITE ERROR"), std::string::npos) << out.error;
+  EXPECT_EQ(out.error, c.error);
   EXPECT_FALSE(rig.drive().TrayLocked());
-  EXPECT_EQ(Count(rig.drive().Log(), kWrite10), 1);
+  EXPECT_EQ(Count(rig.drive().Log(), kWrite10), c.writes);
   EXPECT_EQ(Count(rig.drive().Log(), kCloseTrackSession), 0);
 }
 
-TEST_F(BurnTest, ADriveThatStopsAnsweringEndsTheRecordingAtOnce) {
-  MakeTree("src", 115);
-  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  RecorderFault fault;
-  fault.kind = RecorderFault::Kind::NoAnswer;
-  fault.opcode = kWrite10;
-  fault.count = 100000;
-  rig.drive().AddFault(fault);
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
-  const BurnOutcome out = rig.Burn();
-  EXPECT_EQ(out.error.rfind("WRITER ERROR [", 0), 0u) << out.error;
-  EXPECT_NE(out.error.find("TIMEOUT"), std::string::npos) << out.error;
-  EXPECT_EQ(Count(rig.drive().Log(), kWrite10), 1);
-}
-
-TEST_F(BurnTest, ADriveBusyForTenThousandAttemptsGivesUp) {
-  MakeTree("src", 121);
-  Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  RecorderFault fault;
-  fault.kind = RecorderFault::Kind::Busy;
-  fault.opcode = kWrite10;
-  fault.count = 20000;
-  rig.drive().AddFault(fault);
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
-  const BurnOutcome out = rig.Burn();
-  EXPECT_EQ(out.error, "WRITER BUSY/BUFFER FULL");
-  EXPECT_EQ(Count(rig.drive().Log(), kWrite10), 10000);
-  EXPECT_EQ(Count(rig.drive().Log(), kCloseTrackSession), 0);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Drives, WriteTrouble,
+    ::testing::Values(
+        WriteTroubleCase{"RefusedForGood",
+                         {.kind = RecorderFault::Kind::Sense, .opcode = kWrite10, .count = 1000,
+                          .key = 0x03, .asc = 0x0C, .ascq = 0x00},
+                         "WRITER ERROR [MEDIUM ERROR (WRITE ERROR)]", 1},
+        WriteTroubleCase{"NeverAnswering",
+                         {.kind = RecorderFault::Kind::NoAnswer, .opcode = kWrite10, .count = 100000},
+                         "WRITER ERROR [COMMAND TIMEOUT]", 1},
+        WriteTroubleCase{"BusyForTenThousandTries",
+                         {.kind = RecorderFault::Kind::Busy, .opcode = kWrite10, .count = 20000},
+                         "WRITER BUSY/BUFFER FULL", 10000}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // A drive still at work when the burn starts (busy, or becoming ready) is given the time it
 // needs rather than called unable to write.
@@ -482,11 +450,7 @@ TEST_F(BurnTest, ADriveStillAtWorkWhenTheBurnStartsIsWaitedFor) {
   for (const RecorderFault::Kind kind : {RecorderFault::Kind::Busy, RecorderFault::Kind::NotReady}) {
     Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
     ASSERT_TRUE(rig.ok()) << rig.error();
-    RecorderFault fault;
-    fault.kind = kind;
-    fault.count = 6;
-    fault.ascq = 0x01;
-    rig.drive().AddFault(fault);
+    rig.drive().AddFault({.kind = kind, .count = 6, .ascq = 0x01});
     ASSERT_TRUE(rig.Queue({dir_ / "src"}));
     const BurnOutcome out = rig.Burn();
     EXPECT_EQ(out.error, "") << static_cast<int>(kind);
@@ -498,8 +462,7 @@ TEST_F(BurnTest, ADriveStillAtWorkWhenTheBurnStartsIsWaitedFor) {
 TEST_F(BurnTest, ASourceThatVanishedEndsBeforeTheWriterStarts) {
   MakeTree("src", 131);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   std::filesystem::remove(dir_ / "src/data.bin");
   const BurnOutcome out = rig.Burn();
   EXPECT_FALSE(out.started);
@@ -513,8 +476,7 @@ TEST_F(BurnTest, ASourceThatVanishedEndsBeforeTheWriterStarts) {
 TEST_F(BurnTest, AFileThatShrankIsNeverASuccess) {
   const auto files = MakeTree("src", 141);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   std::filesystem::resize_file(dir_ / "src/data.bin", 100);
   const BurnOutcome out = rig.Burn();
   EXPECT_EQ(out.doneCalls, 1);
@@ -526,8 +488,7 @@ TEST_F(BurnTest, ALastBlockOfFiveSectorsGoesAsAWholeWrite) {
   // A root-only head (with Joliet) ends before sector 150: 150 + 175 = 325 = 10 x 32 + 5.
   WriteFile(dir_ / "src/file.bin", 175 * 2048, 9);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   ASSERT_EQ(rig.burner().SectorsToWrite(), 325);
   const BurnOutcome out = rig.Burn();
   EXPECT_EQ(out.error, "");
@@ -542,8 +503,7 @@ TEST_F(BurnTest, ALastBlockOfFiveSectorsGoesAsAWholeWrite) {
 TEST_F(BurnTest, AComponentDestroyedMidRecordingStopsItsThreadsFirst) {
   WriteFile(dir_ / "src/big.bin", 3 << 20, 4);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   std::atomic<int> reports{0};
   rig.burner().OnWriteDone = [&](TKorbBurner*, const std::string&) { reports.fetch_add(1); };
   std::atomic<bool> writing{false};
@@ -568,8 +528,7 @@ TEST_F(BurnTest, AComponentDestroyedMidRecordingStopsItsThreadsFirst) {
 TEST_F(BurnTest, ARecorderHeldElsewhereIsNamedBeforeAnythingIsWritten) {
   MakeTree("src", 131);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdRwSequential);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   ASSERT_TRUE(rig.drive().Hold().Free());  // another user of the drive, an erase say
   const BurnOutcome out = rig.Burn();
   EXPECT_FALSE(out.started);
@@ -590,8 +549,7 @@ TEST_F(BurnTest, ARecorderHeldElsewhereIsNamedBeforeAnythingIsWritten) {
 TEST_F(BurnTest, OnAWorkerACancelEndsTheWaitForTheCache) {
   MakeTree("src", 141);
   Rig rig(dir_ / "disc.img", MediaProfile::CdR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   std::atomic<bool> cancel{false};
   std::string error;
   std::thread::id reportedOn;
@@ -682,8 +640,7 @@ TEST_F(BurnTest, TheEndWaitsForAReaderStillOpeningASource) {
 TEST_F(BurnTest, OneRecordingAtATime) {
   WriteFile(dir_ / "src/big.bin", 2 << 20, 6);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   TKorbBurner other;
   std::string refused;
   other.OnWriteDone = [&](TKorbBurner*, const std::string& error) { refused = error; };
@@ -768,12 +725,8 @@ TEST(NotEnoughSpace, TellsBothSizesInMegabytes) {
 TEST_F(BurnTest, ADriveThatGivesNoFreeBlockCountDoesNotBlockTheBurn) {
   const auto files = MakeTree("src", 151);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
-  RecorderFault fault;
-  fault.opcode = 0x52;  // READ TRACK INFORMATION
-  fault.count = 1000;
-  rig.drive().AddFault(fault);
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
+  rig.drive().AddFault({.opcode = 0x52 /* READ TRACK INFORMATION */, .count = 1000});
   EXPECT_EQ(rig.Burn().error, "");
   EXPECT_EQ(CompareSession(dir_ / "disc.img", 0, files), "");
 }
@@ -781,8 +734,7 @@ TEST_F(BurnTest, ADriveThatGivesNoFreeBlockCountDoesNotBlockTheBurn) {
 TEST_F(BurnTest, AStateTheRecorderCannotSaveFailsTheRecording) {
   MakeTree("src", 181);
   Rig rig(dir_ / "disc.img", MediaProfile::DvdPlusR);
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir_ / "src"}));
+  ASSERT_TRUE(rig.Ready({dir_ / "src"})) << rig.error();
   // From now on the state file cannot be replaced, as on a full file system.
   std::filesystem::remove(dir_ / "disc.img.state");
   std::filesystem::create_directory(dir_ / "disc.img.state");

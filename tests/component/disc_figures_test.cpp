@@ -105,8 +105,7 @@ TEST(StrictDrive, BurnSecondSessionAndEraseReadBack) {
     EXPECT_EQ(burntest::CompareSession(dir / "plus.img", 1, one), "");
   }
   Rig rig(dir / "rw.img", MediaProfile::DvdRwSequential, Manner(true));
-  ASSERT_TRUE(rig.ok()) << rig.error();
-  ASSERT_TRUE(rig.Queue({dir / "one"}));
+  ASSERT_TRUE(rig.Ready({dir / "one"})) << rig.error();
   ASSERT_EQ(rig.Burn().error, "");
   EXPECT_EQ(burntest::CompareSession(dir / "rw.img", 0, one), "");
   ASSERT_EQ(Erase(rig.burner()), std::optional<bool>(false));

@@ -68,14 +68,17 @@ TEST_P(EraseThenBurn, TheNewVolumeReadsBack) {
             "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Media, EraseThenBurn,
-                         ::testing::Values(Case{MediaProfile::CdRw, kBlankQuick},
-                                           Case{MediaProfile::CdRw, kBlankFull},
-                                           Case{MediaProfile::DvdRwSequential, kBlankQuick},
-                                           Case{MediaProfile::DvdRwRestricted, kBlankQuick},
-                                           Case{MediaProfile::DvdPlusRw, kBlankQuick},
-                                           Case{MediaProfile::DvdRam, kBlankQuick},
-                                           Case{MediaProfile::DvdRam, kBlankFull}));
+// A quick erase of every rewritable disc, a full one of a CD-RW and a DVD-RAM.
+std::vector<Case> EveryErase() {
+  std::vector<Case> cases;
+  for (const MediaProfile profile : {MediaProfile::CdRw, MediaProfile::DvdRwSequential, MediaProfile::DvdRwRestricted,
+                                     MediaProfile::DvdPlusRw, MediaProfile::DvdRam})
+    cases.push_back({profile, kBlankQuick});
+  for (const MediaProfile profile : {MediaProfile::CdRw, MediaProfile::DvdRam}) cases.push_back({profile, kBlankFull});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, EraseThenBurn, ::testing::ValuesIn(EveryErase()));
 
 }  // namespace
 }  // namespace brennix

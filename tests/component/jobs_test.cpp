@@ -114,19 +114,13 @@ struct BurnCase {
   bool closeFirst = false;        // an earlier burn closed the disc
   bool queueNothing = false;
   bool verify = false;
-  std::optional<RecorderFault> fault;
+  std::optional<RecorderFault> fault = std::nullopt;
   bool abortWhileWriting = false;
   TJobOutcome outcome = TJobOutcome::Completed;
   const char* said = "";          // a line of the handler's events, or of the result's text
 };
 
-RecorderFault WriteFault() {
-  RecorderFault fault;
-  fault.opcode = kWrite10;
-  fault.key = 0x03;
-  fault.asc = 0x0C;
-  return fault;
-}
+RecorderFault WriteFault() { return {.opcode = kWrite10, .key = 0x03, .asc = 0x0C}; }
 
 class BurnJobTest : public ::testing::TestWithParam<BurnCase> {
  protected:
@@ -212,25 +206,23 @@ TEST_P(BurnJobTest, EndsAsTheDiscAndTheAnswersSay) {
 INSTANTIATE_TEST_SUITE_P(
     MediaAndOutcomes, BurnJobTest,
     ::testing::Values(
-        BurnCase{"CdRVerified", MediaProfile::CdR, true, false, false, true, std::nullopt, false,
-                 TJobOutcome::Completed, kVerifiedText},
-        BurnCase{"DvdPlusRw", MediaProfile::DvdPlusRw, true, false, false, false, std::nullopt,
-                 false, TJobOutcome::Completed, kBurnCompletedText},
-        BurnCase{"DvdRwSequential", MediaProfile::DvdRwSequential, true, false, false, false,
-                 std::nullopt, false, TJobOutcome::Completed, "ask: Do you want to write 295.90 KB"},
-        BurnCase{"Declined", MediaProfile::DvdPlusR, false, false, false, false, std::nullopt,
-                 false, TJobOutcome::Declined, "ask: Do you want to write"},
-        BurnCase{"NoDisc", MediaProfile::None, true, false, false, false, std::nullopt, false,
-                 TJobOutcome::Refused, kNoDiscText},
-        BurnCase{"ClosedDisc", MediaProfile::DvdPlusR, true, true, false, false, std::nullopt,
-                 false, TJobOutcome::Refused, kDiscClosedText},
-        BurnCase{"EmptyQueue", MediaProfile::CdR, true, false, true, false, std::nullopt, false,
-                 TJobOutcome::Refused, kEmptyQueueText},
-        BurnCase{"WriteFault", MediaProfile::DvdR, true, false, false, false, WriteFault(), false,
-                 TJobOutcome::Failed, "a medium error. The disc may be damaged or of poor "
-                                      "quality."},
-        BurnCase{"Aborted", MediaProfile::DvdPlusRw, true, false, false, false, std::nullopt, true,
-                 TJobOutcome::Failed, "You stopped the burn"}),
+        BurnCase{.name = "CdRVerified", .profile = MediaProfile::CdR, .verify = true, .said = kVerifiedText},
+        BurnCase{.name = "DvdPlusRw", .profile = MediaProfile::DvdPlusRw, .said = kBurnCompletedText},
+        BurnCase{.name = "DvdRwSequential", .profile = MediaProfile::DvdRwSequential,
+                 .said = "ask: Do you want to write 295.90 KB"},
+        BurnCase{.name = "Declined", .profile = MediaProfile::DvdPlusR, .answer = false,
+                 .outcome = TJobOutcome::Declined, .said = "ask: Do you want to write"},
+        BurnCase{.name = "NoDisc", .profile = MediaProfile::None, .outcome = TJobOutcome::Refused,
+                 .said = kNoDiscText},
+        BurnCase{.name = "ClosedDisc", .profile = MediaProfile::DvdPlusR, .closeFirst = true,
+                 .outcome = TJobOutcome::Refused, .said = kDiscClosedText},
+        BurnCase{.name = "EmptyQueue", .profile = MediaProfile::CdR, .queueNothing = true,
+                 .outcome = TJobOutcome::Refused, .said = kEmptyQueueText},
+        BurnCase{.name = "WriteFault", .profile = MediaProfile::DvdR, .fault = WriteFault(),
+                 .outcome = TJobOutcome::Failed,
+                 .said = "a medium error. The disc may be damaged or of poor quality."},
+        BurnCase{.name = "Aborted", .profile = MediaProfile::DvdPlusRw, .abortWhileWriting = true,
+                 .outcome = TJobOutcome::Failed, .said = "You stopped the burn"}),
     [](const ::testing::TestParamInfo<BurnCase>& row) { return std::string(row.param.name); });
 
 // A link in another program's session cannot be listed again: it is named before the
@@ -260,6 +252,32 @@ TEST(BurnJob, WhatTheEarlierSessionCannotKeepIsNamed) {
             "");
 }
 
+// Written once as far as the jobs go: a DVD-RW is formatted for overwriting before it is written.
+bool WriteOnce(MediaProfile profile) {
+  return !IsOverwritableMedia(profile) && profile != MediaProfile::DvdRwSequential;
+}
+
+// Jobs on virtual discs read back with xorriso, in a folder and on a clock of the test's own.
+class DiscJobTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
+  }
+  ScopedTestClock clock;
+  TempDir dir;
+};
+
+TJobResult BurnWith(const std::string& disc, const std::vector<std::string>& sources,
+                    ScriptedHandler& handler, bool import = true) {
+  Rig rig(disc, std::nullopt);
+  EXPECT_TRUE(rig.ok()) << rig.error();
+  TBurnOptions options;
+  for (const std::string& source : sources) options.Sources.push_back({source, true});
+  options.Import = import;
+  TBurnJob job(rig.burner(), handler, options);
+  return handler.Run(job);
+}
+
 // A recording that ends early, in every way one can, on every kind of disc; then a default
 // burn of a new file. The newest session must hold every earlier file that was whole, byte
 // for byte, and the new file; every earlier file not kept is named, and counts as left out.
@@ -281,7 +299,7 @@ std::string EarlyEndName(const ::testing::TestParamInfo<EarlyEndCase>& row) {
   return name + "_" + ends[static_cast<int>(row.param.end)];
 }
 
-class EarlyEndTest : public ::testing::TestWithParam<EarlyEndCase> {};
+class EarlyEndTest : public DiscJobTest, public ::testing::WithParamInterface<EarlyEndCase> {};
 
 // The state a drive keeps when the program dies mid-recording: on a write-once disc the last
 // track open and only partly written, its session never closed; on a rewritable one the
@@ -306,13 +324,8 @@ void LeaveRecordingUnfinished(const std::string& disc) {
 }
 
 TEST_P(EarlyEndTest, TheNextBurnKeepsOnlyWholeFilesAndSaysWhich) {
-  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
   const EarlyEndCase c = GetParam();
-  ScopedTestClock clock;  // the drive's waits (a DVD+RW's format)
-  // A DVD-RW is formatted for overwriting before it is written.
-  const bool writeOnce = c.profile != MediaProfile::DvdPlusRw && c.profile != MediaProfile::DvdRam &&
-                         c.profile != MediaProfile::DvdRwSequential;
-  TempDir dir;
+  const bool writeOnce = WriteOnce(c.profile);
   const std::map<std::string, std::string> first = {
       {"a.txt", dir / "src/a.txt"}, {"big.bin", dir / "src/big.bin"}, {"z.txt", dir / "src/z.txt"}};
   WriteFile(dir / "src/a.txt", 3000, 1);
@@ -346,13 +359,8 @@ TEST_P(EarlyEndTest, TheNextBurnKeepsOnlyWholeFilesAndSaysWhich) {
   }
   if (c.end == End::Killed) LeaveRecordingUnfinished(disc);
 
-  Rig rig(disc, std::nullopt);
-  ASSERT_TRUE(rig.ok()) << rig.error();
   ScriptedHandler handler;
-  TBurnOptions options;
-  options.Sources = {{dir / "new", true}};
-  TBurnJob job(rig.burner(), handler, options);
-  const TJobResult result = handler.Run(job);
+  const TJobResult result = BurnWith(disc, {dir / "new"}, handler);
   ASSERT_EQ(result.Outcome, TJobOutcome::Completed) << result.Error;
   std::set<std::string> notKept;
   int kept = 0;
@@ -394,24 +402,12 @@ std::vector<EarlyEndCase> EveryMediumAndEnd() {
 INSTANTIATE_TEST_SUITE_P(MediaAndEnds, EarlyEndTest, ::testing::ValuesIn(EveryMediumAndEnd()),
                          EarlyEndName);
 
-TJobResult BurnWith(const std::string& disc, const std::vector<std::string>& sources,
-                    ScriptedHandler& handler, bool import = true) {
-  Rig rig(disc, std::nullopt);
-  EXPECT_TRUE(rig.ok()) << rig.error();
-  TBurnOptions options;
-  for (const std::string& source : sources) options.Sources.push_back({source, true});
-  options.Import = import;
-  TBurnJob job(rig.burner(), handler, options);
-  return handler.Run(job);
-}
-
 // Sessions that build on one another: case twins stay apart, a file queued under the same
 // name replaces the old one, one differing in case stands beside it, and a tree deeper than
 // 255 levels is read back as it was written.
-TEST(EarlierSessions, FiveSessionsKeepEveryNameAndADeepTree) {
-  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
-  ScopedTestClock clock;
-  TempDir dir;
+class EarlierSessions : public DiscJobTest {};
+
+TEST_F(EarlierSessions, FiveSessionsKeepEveryNameAndADeepTree) {
   const std::string disc = dir / "disc.img";
   { Rig blank(disc, MediaProfile::DvdPlusR); ASSERT_TRUE(blank.ok()) << blank.error(); }
   std::string deep = "deep";
@@ -440,16 +436,14 @@ TEST(EarlierSessions, FiveSessionsKeepEveryNameAndADeepTree) {
 
 // A rewritable disc whose volume area holds data but no readable volume is not blank: the
 // burn stops before anything is written, and goes on only when told to leave the old files.
-TEST(EarlierSessions, ADamagedRewritableVolumeIsNotOverwrittenUnasked) {
-  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
-  ScopedTestClock clock;
+TEST_F(EarlierSessions, ADamagedRewritableVolumeIsNotOverwrittenUnasked) {
+  WriteFile(dir / "old/a.txt", 5000, 1);
+  WriteFile(dir / "new/b.txt", 100, 2);
   for (MediaProfile profile : {MediaProfile::DvdPlusRw, MediaProfile::DvdRam, MediaProfile::DvdRwRestricted}) {
     for (const int damagedByte : {16 * 2048 + 80, 16 * 2048}) {  // volume size, descriptor type
-      SCOPED_TRACE(std::string(ProfileName(profile)) + " byte " + std::to_string(damagedByte));
-      TempDir dir;
-      const std::string disc = dir / "disc.img";
-      WriteFile(dir / "old/a.txt", 5000, 1);
-      WriteFile(dir / "new/b.txt", 100, 2);
+      const std::string name = std::string(ProfileName(profile)) + "-byte-" + std::to_string(damagedByte);
+      SCOPED_TRACE(name);
+      const std::string disc = dir / name;
       { Rig blank(disc, profile); ASSERT_TRUE(blank.ok()) << blank.error(); }
       ScriptedHandler first;
       ASSERT_EQ(BurnWith(disc, {dir / "old"}, first).Outcome, TJobOutcome::Completed);
@@ -479,10 +473,9 @@ TEST(EarlierSessions, ADamagedRewritableVolumeIsNotOverwrittenUnasked) {
 // the file read back is the file sent. A write-once disc takes an image only when blank.
 // On one disc a sector that cannot be read is written as zeros and listed, and a resumed
 // run reads it again.
-TEST(ImageJobs, EveryDiscGivesBackTheImageItWasSent) {
-  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
-  ScopedTestClock clock;
-  TempDir dir;
+class ImageJobs : public DiscJobTest {};
+
+TEST_F(ImageJobs, EveryDiscGivesBackTheImageItWasSent) {
   WriteFile(dir / "src/a.bin", 200000, 1);
   WriteFile(dir / "src/b/c.txt", 5000, 2);
   const std::string image = dir / "sent.iso";
@@ -505,8 +498,7 @@ TEST(ImageJobs, EveryDiscGivesBackTheImageItWasSent) {
     TBurnJob burnJob(rig.burner(), burned, burn);
     ASSERT_EQ(burned.Run(burnJob).Outcome, TJobOutcome::Completed);
     EXPECT_TRUE(Contains(burned.events, "ask: Do you want to write the ISO 9660 image \"SENT\""));
-    const bool writeOnce = profile != MediaProfile::DvdPlusRw && profile != MediaProfile::DvdRam &&
-                           profile != MediaProfile::DvdRwSequential;
+    const bool writeOnce = WriteOnce(profile);
     ScriptedHandler again;
     TBurnJob againJob(rig.burner(), again, burn);
     const TJobResult second = again.Run(againJob);
@@ -522,12 +514,7 @@ TEST(ImageJobs, EveryDiscGivesBackTheImageItWasSent) {
       rig.drive().beforeCommand = [&rig, armed = true](const burntest::LoggedCommand& c) mutable {
         if (!armed || c.opcode != 0x28 || c.lba != 0) return;
         armed = false;
-        RecorderFault fault;
-        fault.opcode = 0x28;
-        fault.count = 6;
-        fault.key = 0x03;
-        fault.asc = 0x11;
-        rig.drive().AddFault(fault);
+        rig.drive().AddFault({.opcode = 0x28, .count = 6, .key = 0x03, .asc = 0x11});
       };
     }
     TReadImageOptions read;
@@ -557,10 +544,7 @@ TEST(ImageJobs, EveryDiscGivesBackTheImageItWasSent) {
 
 // A disc burned with its SHA256SUMS list: sha256sum -c accepts it once extracted, and the
 // check finds it whole; a sector the drive stored wrong is named by the file it spoils.
-TEST(ImageJobs, TheChecksumListFindsASpoiledFile) {
-  if (!burntest::HaveXorriso()) GTEST_SKIP() << "xorriso is not installed";
-  ScopedTestClock clock;
-  TempDir dir;
+TEST_F(ImageJobs, TheChecksumListFindsASpoiledFile) {
   WriteFile(dir / "src/big.bin", 400000, 1);
   WriteFile(dir / "src/sub/small.txt", 300, 2);
   for (const bool spoiled : {false, true}) {

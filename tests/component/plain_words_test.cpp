@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "component/progress_text.h"
 #include "device/disc_types.h"
 #include "device/scsi_errors.h"
@@ -12,35 +15,27 @@
 namespace brennix {
 namespace {
 
-struct ErrorCase {
-  const char* error;  // as the device layer and the writer word it
-  TFailureKind kind;
-};
-
 TEST(PlainWords, TheTableNamesTheCommonComplaints) {
-  const ErrorCase cases[] = {
-      {"WRITER ERROR [MEDIUM ERROR (WRITE ERROR)]", TFailureKind::MediumError},
-      {"MEDIUM ERROR (UNRECOVERED READ ERROR)", TFailureKind::MediumError},
-      {"WRITER ERROR [MEDIUM ERROR (12,34)]", TFailureKind::MediumError},
-      {"NOT READY (MEDIUM NOT PRESENT - TRAY OPEN)", TFailureKind::NoDisc},
-      {"WRITER ERROR [NOT READY (MEDIUM NOT PRESENT)]", TFailureKind::NoDisc},
-      {"DATA PROTECT (WRITE PROTECTED)", TFailureKind::WriteProtected},
-      {"DATA PROTECT (39,0)", TFailureKind::WriteProtected},
-      {"ILLEGAL REQUEST (INCOMPATIBLE MEDIUM INSTALLED)", TFailureKind::IncompatibleMedium},
-      {"ILLEGAL REQUEST (CANNOT WRITE MEDIUM - INCOMPATIBLE FORMAT)",
-       TFailureKind::IncompatibleMedium},
-      {"WRITER ERROR [UNIT ATTENTION (POWER ON, RESET, OR BUS DEVICE RESET OCCURRED)]",
-       TFailureKind::Reset},
-      {"BUS RESET", TFailureKind::Reset},
-      {"WRITER ERROR [COMMAND TIMEOUT]", TFailureKind::NoAnswer},
-      {"WRITER ERROR [NO ANSWER FROM THE DRIVE]", TFailureKind::NoAnswer},
-      {"SELECTION TIMEOUT", TFailureKind::NoAnswer},
-      {"WRITER ERROR [MEDIUM ERROR (WRITE ERROR - LOSS OF STREAMING)]",
-       TFailureKind::BufferUnderrun},
-      {"WRITER ERROR [ILLEGAL REQUEST (INVALID FIELD IN CDB)]", TFailureKind::Other},
-      {"SOMETHING ELSE", TFailureKind::Other},
+  // Each kind with errors as the device layer and the writer word them.
+  const std::pair<TFailureKind, std::vector<const char*>> cases[] = {
+      {TFailureKind::MediumError,
+       {"WRITER ERROR [MEDIUM ERROR (WRITE ERROR)]", "MEDIUM ERROR (UNRECOVERED READ ERROR)",
+        "WRITER ERROR [MEDIUM ERROR (12,34)]"}},
+      {TFailureKind::NoDisc,
+       {"NOT READY (MEDIUM NOT PRESENT - TRAY OPEN)", "WRITER ERROR [NOT READY (MEDIUM NOT PRESENT)]"}},
+      {TFailureKind::WriteProtected, {"DATA PROTECT (WRITE PROTECTED)", "DATA PROTECT (39,0)"}},
+      {TFailureKind::IncompatibleMedium,
+       {"ILLEGAL REQUEST (INCOMPATIBLE MEDIUM INSTALLED)",
+        "ILLEGAL REQUEST (CANNOT WRITE MEDIUM - INCOMPATIBLE FORMAT)"}},
+      {TFailureKind::Reset,
+       {"WRITER ERROR [UNIT ATTENTION (POWER ON, RESET, OR BUS DEVICE RESET OCCURRED)]", "BUS RESET"}},
+      {TFailureKind::NoAnswer,
+       {"WRITER ERROR [COMMAND TIMEOUT]", "WRITER ERROR [NO ANSWER FROM THE DRIVE]", "SELECTION TIMEOUT"}},
+      {TFailureKind::BufferUnderrun, {"WRITER ERROR [MEDIUM ERROR (WRITE ERROR - LOSS OF STREAMING)]"}},
+      {TFailureKind::Other, {"WRITER ERROR [ILLEGAL REQUEST (INVALID FIELD IN CDB)]", "SOMETHING ELSE"}},
   };
-  for (const ErrorCase& c : cases) EXPECT_EQ(PlainFailure(c.error).Kind, c.kind) << c.error;
+  for (const auto& [kind, errors] : cases)
+    for (const char* error : errors) EXPECT_EQ(PlainFailure(error).Kind, kind) << error;
   // The table from the sense bytes themselves gives the same.
   EXPECT_EQ(PlainFailureForSense(3, 0x0C, 0x00).Kind, TFailureKind::MediumError);
   EXPECT_EQ(PlainFailureForSense(2, 0x3A, 0x01).Kind, TFailureKind::NoDisc);

@@ -4,36 +4,21 @@
 
 #include "device/capabilities.h"
 #include "device/scsi_device.h"
-#include "transport/fake_drive_backend.h"
+#include "support/selected_device.h"
 
 namespace brennix {
 namespace {
 
 using testing::Address;
+using testing::AddressedDrive;
 using testing::CapabilitiesPage;
 using testing::FakeDrive;
 using testing::ScopedFakeDrives;
-
-struct Recorder {
-  explicit Recorder(std::shared_ptr<FakeDrive> d) : drive(std::move(d)), drives({drive}) {
-    device.HaId = 0;
-    device.Target = 0;
-    device.Lun = 0;
-  }
-  std::shared_ptr<FakeDrive> drive;
-  ScopedFakeDrives drives;
-  TSCSIDevice device;
-};
-
-std::shared_ptr<FakeDrive> Drive(const std::string& product = "RECORDER") {
-  auto drive = std::make_shared<FakeDrive>("FAKE", product);
-  drive->address = Address(0, 0);
-  return drive;
-}
+using Recorder = testing::SelectedDevice;
 
 TEST(Capabilities, PageBitsWithAndWithoutBlockDescriptor) {
   for (bool descriptor : {false, true}) {
-    auto drive = Drive();
+    auto drive = AddressedDrive();
     drive->blockDescriptor = descriptor;
     drive->modePages[0x2A] = CapabilitiesPage(0x3F, 0x37, 0x80, 7056, 8467, 2822);
     Recorder r(drive);
@@ -55,7 +40,7 @@ TEST(Capabilities, PageBitsWithAndWithoutBlockDescriptor) {
 }
 
 TEST(Capabilities, FeaturesAddDvdPlusAndDvdMinusBits) {
-  auto drive = Drive();
+  auto drive = AddressedDrive();
   drive->modePages[0x2A] = CapabilitiesPage(0x01, 0x01, 0, 1000, 1000, 1000);
   drive->features[0x002A] = {0x00, 0x2A, 0x01, 0x04, 0x01, 0, 0, 0};
   drive->features[0x003B] = {0x00, 0x3B, 0x01, 0x04, 0x00, 0, 0, 0};
@@ -85,7 +70,7 @@ TEST(Capabilities, FeatureAnswersAreCheckedAgainstWhatCameBack) {
 }
 
 TEST(Capabilities, ZeroSpeedsDefaultTo1385) {
-  auto drive = Drive();
+  auto drive = AddressedDrive();
   drive->modePages[0x2A] = CapabilitiesPage(0x01, 0x01, 0, 0, 0, 0);
   Recorder r(drive);
   ASSERT_TRUE(r.device.ReadCapabilities());
@@ -95,7 +80,7 @@ TEST(Capabilities, ZeroSpeedsDefaultTo1385) {
 }
 
 TEST(Capabilities, DvdRamWriterWithoutSpeedsGetsOne) {
-  auto drive = Drive();
+  auto drive = AddressedDrive();
   drive->modePages[0x2A] = CapabilitiesPage(0x20, 0x20, 0, 0, 0, 0);
   bool defaults = true;
   drive->onCommand = [&](PassThroughRequest& req) {
@@ -115,7 +100,7 @@ TEST(Capabilities, DvdRamWriterWithoutSpeedsGetsOne) {
 }
 
 TEST(Capabilities, RefusedPageMeansNothingAndZeroSpeeds) {
-  Recorder r(Drive());
+  Recorder r(AddressedDrive());
   EXPECT_FALSE(r.device.ReadCapabilities());
   EXPECT_EQ(r.device.Capabilities, 0u);
   EXPECT_EQ(r.device.DeviceMaxWriteSpeed, 0);
@@ -123,16 +108,16 @@ TEST(Capabilities, RefusedPageMeansNothingAndZeroSpeeds) {
 }
 
 TEST(Capabilities, Page30OrTheModelGiveUnderrunProtection) {
-  auto drive = Drive();
+  auto drive = AddressedDrive();
   drive->modePages[0x2A] = CapabilitiesPage(0x01, 0x01, 0, 1000, 1000, 1000);
   drive->modePages[0x30] = {0x30, 0x02, 0, 0};
   Recorder r(drive);
   ASSERT_TRUE(r.device.ReadCapabilities());
   EXPECT_TRUE(r.device.Capabilities & cap::UnderrunFree);
 
-  auto model = Drive("CD-W512EB");
+  auto model = AddressedDrive("CD-W512EB");
   model->modePages[0x2A] = CapabilitiesPage(0x01, 0x01, 0, 1000, 1000, 1000);
-  auto plain = Drive();
+  auto plain = AddressedDrive();
   plain->address = Address(0, 1);
   plain->modePages[0x2A] = model->modePages[0x2A];
   ScopedFakeDrives drives({model, plain});
@@ -147,7 +132,7 @@ TEST(Capabilities, Page30OrTheModelGiveUnderrunProtection) {
 }
 
 TEST(Capabilities, ShortAndAbsurdAnswersAreReadOnlyAsFarAsTheyGo) {
-  auto drive = Drive();
+  auto drive = AddressedDrive();
   drive->onCommand = [](PassThroughRequest& req) {
     if (req.Cdb[0] != 0x5A) return false;
     // Eight header bytes and the first two bytes of the page; a length that claims much more.
@@ -167,7 +152,7 @@ TEST(Capabilities, ShortAndAbsurdAnswersAreReadOnlyAsFarAsTheyGo) {
 
 TEST(WriteModes, ProbeSetsTheAcceptedTypesAndLeavesTrackAtOnce) {
   for (bool descriptor : {false, true}) {
-    auto drive = Drive();
+    auto drive = AddressedDrive();
     drive->blockDescriptor = descriptor;
     auto page = testing::WriteParametersPage05();
     page[0] = 0x85;  // savable
@@ -197,7 +182,7 @@ TEST(WriteModes, ProbeSetsTheAcceptedTypesAndLeavesTrackAtOnce) {
 }
 
 TEST(WriteModes, LongestDescribablePageFitsTheParameterList) {
-  auto drive = Drive();
+  auto drive = AddressedDrive();
   // Built whole rather than grown with resize(): g++ 12 at -O3 warns about the grown copy.
   const auto base = testing::WriteParametersPage05();
   std::vector<uint8_t> page(257, 0x5A);
@@ -240,12 +225,12 @@ TEST(Quirks, EveryFlagFromTheIdentity) {
 }
 
 TEST(Quirks, SelectionSetsTheProcessWideFlags) {
-  auto drive = Drive("UJDA720 DVD/CDRW");
+  auto drive = AddressedDrive("UJDA720 DVD/CDRW");
   ScopedFakeDrives drives({drive});
   TSCSIDevice device;
   device.SetDevice(device.Devices.at(0));
   EXPECT_TRUE(SlowReadyQuirk.load());
-  auto other = Drive("CDRW321040X");
+  auto other = AddressedDrive("CDRW321040X");
   ScopedFakeDrives more({other});
   TSCSIDevice second;
   second.SetDevice(second.Devices.at(0));

@@ -28,14 +28,8 @@ TEST(ErasePlan, ProgressNeverFallsBackAndStopsShortOf100) {
 }
 
 TEST(ErasePlan, DriveProgressOnlyFromValidNotReadySense) {
-  uint8_t sense[24] = {};
-  sense[0] = 0x70;
-  sense[2] = 0x02;
-  sense[7] = 16;
-  sense[12] = 0x04;
-  sense[13] = 0x07;
-  sense[15] = 0x80;
-  sense[16] = 0x80;  // half way
+  // NOT READY, operation in progress, with a valid progress field: half way.
+  uint8_t sense[24] = {0x70, 0, 0x02, 0, 0, 0, 0, 16, 0, 0, 0, 0, 0x04, 0x07, 0, 0x80, 0x80};
   EXPECT_EQ(DriveReportedProgress(sense, sizeof sense), 50);
   EXPECT_EQ(DriveReportedProgress(sense, 17), -1);
   sense[15] = 0x00;

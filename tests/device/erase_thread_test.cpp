@@ -63,6 +63,14 @@ class EraseStart : public ::testing::Test {
   bool WaitForEvent() {
     return PumpMainThreadUntil([this] { return !events.empty(); }, 24u * 3600 * 1000);
   }
+  // Starts an erase of `type` and waits for its one event: whether it ended with an error.
+  bool ErasedWithError(uint8_t type) {
+    events.clear();
+    if (!device.StartErase(type)) ADD_FAILURE() << "the erase did not start";
+    EXPECT_TRUE(WaitForEvent());
+    EXPECT_EQ(events.size(), 1u);
+    return !events.empty() && events[0];
+  }
 
   ScopedTestClock clock;
   TSCSIDevice device;
@@ -139,10 +147,7 @@ TEST_F(EraseStart, QuickCdRwProgressRisesTo100OnlyAtTheEnd) {
   EXPECT_GE(drive->CountOf(0x01), 2u);  // rezero twice in the restore
   EXPECT_GE(drive->CountOf(0x12), 1u);  // the transport was started again: drives re-probed
   // A second erase can follow the first.
-  events.clear();
-  ASSERT_TRUE(device.StartErase(kBlankFull));
-  ASSERT_TRUE(WaitForEvent());
-  EXPECT_FALSE(events[0]);
+  EXPECT_FALSE(ErasedWithError(kBlankFull));
 }
 
 TEST_F(EraseStart, AnEventStillQueuedIsDeliveredAfterTheNextEraseStarts) {
@@ -164,16 +169,11 @@ TEST_F(EraseStart, AFailedBlankOrADriveThatNeverFinishesIsAnError) {
     if (drive->CountOf(0xA1) > 0 && calls++ == 0) return FakeAnswer::Check(0x03, 0x0C, 0x00);
     return ready(cdb, data, n);
   };
-  ASSERT_TRUE(device.StartErase(kBlankQuick));
-  ASSERT_TRUE(WaitForEvent());
-  EXPECT_TRUE(events[0]);
+  EXPECT_TRUE(ErasedWithError(kBlankQuick));
 
   // Not ready for ever: the loops give up at the estimate and the erase ends with an error.
-  events.clear();
   Rewritable(0x000A, 0xA1, 1 << 30);
-  ASSERT_TRUE(device.StartErase(kBlankQuick));
-  ASSERT_TRUE(WaitForEvent());
-  EXPECT_TRUE(events[0]);
+  EXPECT_TRUE(ErasedWithError(kBlankQuick));
 }
 
 TEST_F(EraseStart, DvdRwDriveThatIsNeverBusyEndsItsFirstLoopAtOnce) {
@@ -186,11 +186,9 @@ TEST_F(EraseStart, DvdRwDriveThatIsNeverBusyEndsItsFirstLoopAtOnce) {
   EXPECT_LT(TickCount() - start, 20000u);
 
   // A drive that stays busy is given up on once the estimate (600 s) has really passed.
-  events.clear();
   Rewritable(0x0013, 0xA1, 1 << 30);
   const uint64_t busyStart = TickCount();
-  ASSERT_TRUE(device.StartErase(kBlankQuick));
-  ASSERT_TRUE(WaitForEvent());
+  EXPECT_TRUE(ErasedWithError(kBlankQuick));
   EXPECT_GT(TickCount() - busyStart, 600000u);
   EXPECT_LT(TickCount() - busyStart, 700000u);
 }
@@ -220,9 +218,7 @@ TEST_F(EraseStart, DvdPlusRwFormatsThenZeroFillsAndCloses) {
   drive->Handlers[0x35] = [](const uint8_t*, const uint8_t*, uint32_t) { return FakeAnswer::Good(); };
   drive->Handlers[0x5B] = drive->Handlers[0x35];
   device.TransferBuffer.assign(device.TransferBuffer.size(), 0xEE);  // old data in the buffer
-  ASSERT_TRUE(device.StartErase(kBlankQuick));
-  ASSERT_TRUE(WaitForEvent());
-  EXPECT_FALSE(events[0]);
+  EXPECT_FALSE(ErasedWithError(kBlankQuick));
   const std::vector<uint8_t> expected(kDvdPlusRwFormatList.begin(), kDvdPlusRwFormatList.end());
   EXPECT_EQ(formatList, expected);
   EXPECT_EQ(drive->CountOf(0x2A), 65u);
@@ -239,9 +235,7 @@ TEST_F(EraseStart, DvdPlusRwFailedZeroFillEndsWithError) {
   drive->Handlers[0x2A] = [](const uint8_t*, const uint8_t*, uint32_t) {
     return FakeAnswer::Check(0x03, 0x0C, 0x00);
   };
-  ASSERT_TRUE(device.StartErase(kBlankQuick));
-  ASSERT_TRUE(WaitForEvent());
-  EXPECT_TRUE(events[0]);
+  EXPECT_TRUE(ErasedWithError(kBlankQuick));
   EXPECT_NE(reasons[0], "ERASE FAILED");  // the drive's words, not a stand-in
   EXPECT_EQ(drive->CountOf(0x2A), 1u);
 }
@@ -263,9 +257,7 @@ TEST_F(EraseStart, StoppedZeroFillEndsEarlyClosesAndReportsAnError) {
     return FakeAnswer::Good();
   };
   drive->Handlers[0x5B] = drive->Handlers[0x35];
-  ASSERT_TRUE(device.StartErase(kBlankFull));
-  ASSERT_TRUE(WaitForEvent());
-  EXPECT_TRUE(events[0]);
+  EXPECT_TRUE(ErasedWithError(kBlankFull));
   EXPECT_TRUE(stoppableWhileFilling.load());
   EXPECT_FALSE(device.EraseStoppable());
   EXPECT_EQ(writes.load(), 3);
@@ -290,9 +282,7 @@ TEST_F(EraseStart, DvdPlusRwThatNeverFinishesFormattingIsGivenUpOn) {
     return FakeAnswer::Good(ProfileAnswer(0x001A));
   };
   const uint64_t start = TickCount();
-  ASSERT_TRUE(device.StartErase(kBlankQuick));
-  ASSERT_TRUE(WaitForEvent());
-  EXPECT_TRUE(events[0]);
+  EXPECT_TRUE(ErasedWithError(kBlankQuick));
   EXPECT_EQ(drive->CountOf(0x2A), 0u);
   EXPECT_GE(TickCount() - start, 3600u * 1000);
 }

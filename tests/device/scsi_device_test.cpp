@@ -4,35 +4,16 @@
 
 #include "device/scsi_device.h"
 #include "platform/clock.h"
-#include "transport/fake_drive_backend.h"
+#include "support/selected_device.h"
 
 namespace brennix {
 namespace {
 
 using testing::Address;
+using testing::AddressedDrive;
 using testing::FakeDrive;
 using testing::ScopedFakeDrives;
-
-struct Selected {
-  explicit Selected(std::shared_ptr<FakeDrive> d) : drive(std::move(d)), drives({drive}) {
-    device.HaId = 0;
-    device.Target = 0;
-    device.Lun = 0;
-    device.OnDebugMessage = [this](TSCSIDevice*, const std::string& m, uint8_t type) {
-      lines.push_back(std::to_string(type) + m);
-    };
-  }
-  std::shared_ptr<FakeDrive> drive;
-  ScopedFakeDrives drives;
-  TSCSIDevice device;
-  std::vector<std::string> lines;
-};
-
-std::shared_ptr<FakeDrive> AddressedDrive() {
-  auto drive = std::make_shared<FakeDrive>();
-  drive->address = Address(0, 0);
-  return drive;
-}
+using Selected = testing::SelectedDevice;
 
 TEST(ExecSCSICommand, NothingIsSentWithoutTransportOrDevice) {
   ScopedFakeDrives none({});

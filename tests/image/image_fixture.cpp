@@ -25,6 +25,10 @@ std::string ScratchDir::File(const std::string& relative, const std::string& con
   return full;
 }
 
+void ScratchDir::Files(const std::vector<std::string>& relatives, const std::string& content) {
+  for (const std::string& relative : relatives) File(relative, content);
+}
+
 std::string ScratchDir::SizedFile(const std::string& relative, int64_t size) {
   std::string content(static_cast<size_t>(size), '\0');
   for (int64_t i = 0; i < size; ++i) content[static_cast<size_t>(i)] = static_cast<char>('a' + (i * 7 + i / 2048) % 26);

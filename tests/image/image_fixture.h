@@ -20,6 +20,8 @@ class ScratchDir {
   // Creates parent folders as needed; returns the full path.
   std::string File(const std::string& relative, const std::string& content = "");
   std::string SizedFile(const std::string& relative, int64_t size);  // patterned bytes
+  // Files of the same content at each path.
+  void Files(const std::vector<std::string>& relatives, const std::string& content = "x");
   std::string Folder(const std::string& relative);
 
  private:

@@ -30,7 +30,28 @@ class LayoutTest : public ::testing::Test {
     ASSERT_TRUE(image.PrepareImage());
     ASSERT_TRUE(image.BuildHeader());
   }
+  // `count` one-byte files: before, the file's number in `digits` digits, after.
+  void NumberedFiles(int count, const std::string& before, size_t digits, const std::string& after) {
+    for (int i = 0; i < count; ++i) {
+      const std::string number = std::to_string(i);
+      scratch.File(before + std::string(digits - number.size(), '0') + number + after, "x");
+    }
+  }
   std::vector<uint8_t> Sector(int64_t s) { return HeaderSector(image, s); }
+  // Where the structures of the head lie, the Joliet ones only when it has them.
+  std::string Places() const {
+    const bool j = image.JolietFileSystem;
+    const auto both = [j](int64_t iso, int64_t joliet) {
+      return std::to_string(iso) + (j ? "/" + std::to_string(joliet) : "");
+    };
+    return "descriptors " + both(image.PrimaryDescriptorSector, image.JolietDescriptorSector) +
+           ", terminator " + std::to_string(image.TerminatorSector) + ", path tables " +
+           both(image.PathTableL, image.JolietPathTableL) + " and " +
+           both(image.PathTableM, image.JolietPathTableM) + ", directories " +
+           both(image.ISODirArea, image.JolietDirArea) + ", pad " + std::to_string(image.PadSectors) +
+           ", files " + std::to_string(image.FirstFileSector) + ", volume " +
+           std::to_string(image.VolumeSectors);
+  }
 
   ScratchDir scratch;
   TIsoImage image;
@@ -40,14 +61,8 @@ class LayoutTest : public ::testing::Test {
 TEST_F(LayoutTest, EmptyTreeIsoOnly) {
   image.JolietFileSystem = false;
   Build();
-  EXPECT_EQ(image.PrimaryDescriptorSector, 16);
-  EXPECT_EQ(image.TerminatorSector, 17);
-  EXPECT_EQ(image.PathTableL, 18);
-  EXPECT_EQ(image.PathTableM, 19);
-  EXPECT_EQ(image.ISODirArea, 20);
-  EXPECT_EQ(image.PadSectors, 129);
-  EXPECT_EQ(image.FirstFileSector, 150);
-  EXPECT_EQ(image.VolumeSectors, 150);
+  EXPECT_EQ(Places(), "descriptors 16, terminator 17, path tables 18 and 19, directories 20, pad 129, "
+                      "files 150, volume 150");
   EXPECT_EQ(image.HeaderStream.Size(), 150 * 2048);
   EXPECT_EQ(Sector(17)[0], 255);  // terminator right after the primary descriptor
   EXPECT_EQ(image.SectorsToWrite(), 300);
@@ -57,16 +72,8 @@ TEST_F(LayoutTest, EmptyTreeIsoOnly) {
 
 TEST_F(LayoutTest, EmptyTreeWithJoliet) {
   Build();
-  EXPECT_EQ(image.JolietDescriptorSector, 17);
-  EXPECT_EQ(image.TerminatorSector, 18);
-  EXPECT_EQ(image.PathTableL, 19);
-  EXPECT_EQ(image.PathTableM, 20);
-  EXPECT_EQ(image.JolietPathTableL, 21);
-  EXPECT_EQ(image.JolietPathTableM, 22);
-  EXPECT_EQ(image.ISODirArea, 23);
-  EXPECT_EQ(image.JolietDirArea, 24);
-  EXPECT_EQ(image.PadSectors, 125);
-  EXPECT_EQ(image.FirstFileSector, 150);
+  EXPECT_EQ(Places(), "descriptors 16/17, terminator 18, path tables 19/21 and 20/22, directories "
+                      "23/24, pad 125, files 150, volume 150");
   // System area and pad sectors are zero.
   const auto& head = image.HeaderStream.Bytes();
   for (size_t i = 0; i < 16 * 2048; ++i) ASSERT_EQ(head[i], 0) << i;
@@ -161,11 +168,7 @@ TEST_F(LayoutTest, EightThreeNamesKeepTheirFormInBothTrees) {
 }
 
 TEST_F(LayoutTest, SixtyFilesSpillIntoASecondSector) {
-  for (int i = 0; i < 60; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "f/FILE%04d.DAT", i);
-    scratch.File(name, "x");
-  }
+  NumberedFiles(60, "f/FILE", 4, ".DAT");
   AddFolder("f");
   image.JolietFileSystem = false;
   Build();
@@ -186,11 +189,7 @@ TEST_F(LayoutTest, SixtyFilesSpillIntoASecondSector) {
 TEST_F(LayoutTest, RecordsThatFillASectorExactlyNeedNoSecond) {
   // 68 + 48 + 42 * 46 = 2048.
   scratch.File("f/AAAAAAAA.TXT", "x");
-  for (int i = 0; i < 42; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "f/B%06d.TXT", i);
-    scratch.File(name, "x");
-  }
+  NumberedFiles(42, "f/B", 6, ".TXT");
   AddFolder("f");
   image.JolietFileSystem = false;
   Build();
@@ -203,48 +202,38 @@ TEST_F(LayoutTest, RecordsThatFillASectorExactlyNeedNoSecond) {
   EXPECT_EQ(Root()->ISOSize, 4096);
 }
 
-// 128 subfolders: 126 with 8-character names (16-byte records), one of `last` characters
-// and one of 3 characters: 10 + 126 * 16 + 12 + (last == 1 ? 10 : 12) bytes.
-void MakePathTableFolders(ScratchDir& scratch, const std::string& last) {
-  for (int i = 0; i < 126; ++i) {
-    char name[32];
-    std::snprintf(name, sizeof name, "p/D%07d/x.txt", i);
-    scratch.File(name, "x");
+// 128 subfolders: 126 with 8-character names (16-byte records), one of 3 characters and the
+// last of 1 or 3: 10 + 126 * 16 + 12 + 10 = 2048 bytes, a sector exactly, or 2050, one record
+// past it (records are even, so 2049 cannot occur).
+TEST_F(LayoutTest, PathTableAtAndJustPastASectorsEnd) {
+  for (const std::string last : {"Z", "ZZZ"}) {
+    SCOPED_TRACE(last);
+    const std::string root = "p" + last;
+    NumberedFiles(126, root + "/D", 7, "/x.txt");
+    scratch.Files({root + "/ABC/x.txt", root + "/" + last + "/x.txt"});
+    image.ClearAll(600000, 20000);
+    image.JolietFileSystem = false;
+    AddFolder(root);
+    Build();
+    const int64_t size = last.size() == 1 ? 2048 : 2050, sectors = (size + 2047) / 2048;
+    EXPECT_EQ(image.PathTableSize, size);
+    EXPECT_EQ(image.PathTableM, image.PathTableL + sectors);
+    EXPECT_EQ(image.ISODirArea, image.PathTableL + 2 * sectors);
+    // The last record ends the table, the rest of its sector is zero; the M table repeats it
+    // with the parent number 1 big-endian.
+    std::vector<uint8_t> l, m;
+    for (int64_t s = 0; s < sectors; ++s) {
+      const auto ls = Sector(image.PathTableL + s), ms = Sector(image.PathTableM + s);
+      l.insert(l.end(), ls.begin(), ls.end());
+      m.insert(m.end(), ms.begin(), ms.end());
+    }
+    const size_t at = static_cast<size_t>(size) - 8 - (last.size() + 1) / 2 * 2;
+    EXPECT_EQ(l[at], last.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(l.data() + at + 8), last.size()), last);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(m.data() + at + 8), last.size()), last);
+    EXPECT_EQ(Hex(m.data() + at + 6, 2), "0001");
+    for (size_t i = at + 8 + last.size(); i < l.size(); ++i) ASSERT_EQ(l[i], 0) << i;
   }
-  scratch.File("p/ABC/x.txt", "x");
-  scratch.File("p/" + last + "/x.txt", "x");
-}
-
-TEST_F(LayoutTest, PathTableOfExactlyOneSector) {
-  MakePathTableFolders(scratch, "Z");
-  AddFolder("p");
-  image.JolietFileSystem = false;
-  Build();
-  EXPECT_EQ(image.PathTableSize, 2048);
-  EXPECT_EQ(image.PathTableM, image.PathTableL + 1);
-  EXPECT_EQ(image.ISODirArea, image.PathTableL + 2);
-  // The last record ends the sector; the M table repeats it big-endian.
-  const auto l = Sector(image.PathTableL);
-  const auto m = Sector(image.PathTableM);
-  EXPECT_EQ(l[2048 - 10], 1);
-  EXPECT_EQ(l[2048 - 2], 'Z');
-  EXPECT_EQ(m[2048 - 2], 'Z');
-  EXPECT_EQ(m[2048 - 10 + 6], 0);
-  EXPECT_EQ(m[2048 - 10 + 7], 1);  // parent number 1, big-endian
-}
-
-TEST_F(LayoutTest, PathTableOneBytePastASectorTakesTwo) {
-  MakePathTableFolders(scratch, "ZZZ");
-  AddFolder("p");
-  image.JolietFileSystem = false;
-  Build();
-  EXPECT_EQ(image.PathTableSize, 2050);  // records are even, so 2049 cannot occur
-  EXPECT_EQ(image.PathTableM, image.PathTableL + 2);
-  EXPECT_EQ(image.ISODirArea, image.PathTableL + 4);
-  const auto tail = Sector(image.PathTableL + 1);
-  EXPECT_EQ(tail[0], 'Z');
-  EXPECT_EQ(tail[1], 0);
-  for (size_t i = 2; i < 2048; ++i) ASSERT_EQ(tail[i], 0);
 }
 
 TEST_F(LayoutTest, LargeDirectoryAreasNeedNoPadding) {
@@ -262,10 +251,8 @@ TEST_F(LayoutTest, StartSectorShiftsEverything) {
   AddFolder("f");
   image.StartSector = 1000;
   Build();
-  EXPECT_EQ(image.PrimaryDescriptorSector, 1016);
-  EXPECT_EQ(image.FirstFileSector, 1025);
-  EXPECT_EQ(image.PadSectors, 0);
-  EXPECT_EQ(image.VolumeSectors, 1026);
+  EXPECT_EQ(Places(), "descriptors 1016/1017, terminator 1018, path tables 1019/1021 and 1020/1022, "
+                      "directories 1023/1024, pad 0, files 1025, volume 1026");
   EXPECT_EQ(image.ImageSectors, 26);
   EXPECT_EQ(ReadLE32(Sector(1016).data() + 80), 1026u);
   EXPECT_EQ(ReadLE32(Sector(1016).data() + 156 + 2), 1023u);
@@ -400,8 +387,7 @@ TEST(DateField, MillisecondsKeepOnlyTwoCharacters) {
 }
 
 TEST_F(LayoutTest, HiddenSubdirectoryFlagsWhenAsked) {
-  scratch.File("f/.secret/a.txt", "x");
-  scratch.File("f/.b.txt", "x");
+  scratch.Files({"f/.secret/a.txt", "f/.b.txt"});
   AddFolder("f");
   image.MarkHidden = true;
   Build();
@@ -449,12 +435,6 @@ INSTANTIATE_TEST_SUITE_P(Zones, TimeZoneTest,
                                            std::make_pair("IST-5:30", 22),
                                            std::make_pair("UTC", 0)));
 
-}  // namespace
-}  // namespace brennix::test
-
-namespace brennix::test {
-namespace {
-
 TEST_F(LayoutTest, HeaderWithoutAFreshLayoutIsRefused) {
   // No layout yet: the head cannot end where the first file begins.
   EXPECT_FALSE(image.BuildHeader());
@@ -467,12 +447,6 @@ TEST_F(LayoutTest, HeaderWithoutAFreshLayoutIsRefused) {
   EXPECT_TRUE(image.BuildHeader());
   EXPECT_EQ(image.HeaderStream.Size(), (image.FirstFileSector - image.StartSector) * 2048);
 }
-
-}  // namespace
-}  // namespace brennix::test
-
-namespace brennix::test {
-namespace {
 
 TEST_F(LayoutTest, ImageBeyondThirtyTwoBitSectorsIsRefused) {
   // 1025 sparse files just under 4 GiB: their sectors no longer fit a 32-bit extent.

@@ -68,10 +68,7 @@ class PathTableOrderTest : public ::testing::Test {
 };
 
 TEST_F(PathTableOrderTest, SiblingsByIsoNameWhateverTheOrderAdded) {
-  scratch.File("t/beta/x.txt");
-  scratch.File("t/beta/sub/x.txt");
-  scratch.File("t/alpha/x.txt");
-  scratch.File("t/gamma/x.txt");
+  scratch.Files({"t/beta/x.txt", "t/beta/sub/x.txt", "t/alpha/x.txt", "t/gamma/x.txt"}, "");
   image.AddFile("\\", scratch.File("t/z.txt"), false);
   // Added in the order beta, gamma, alpha: creation order is not path-table order.
   for (const char* d : {"beta", "gamma", "alpha"}) {
@@ -93,10 +90,7 @@ TEST_F(PathTableOrderTest, SiblingsByIsoNameWhateverTheOrderAdded) {
 }
 
 TEST_F(PathTableOrderTest, NumbersFollowTheSimpleCase) {
-  scratch.File("t/beta/x.txt");
-  scratch.File("t/beta/sub/x.txt");
-  scratch.File("t/alpha/x.txt");
-  scratch.File("t/gamma/x.txt");
+  scratch.Files({"t/beta/x.txt", "t/beta/sub/x.txt", "t/alpha/x.txt", "t/gamma/x.txt"}, "");
   Build();
   EXPECT_EQ(image.FindDir("\\ALPHA")->Number, 2);
   EXPECT_EQ(image.FindDir("\\BETA")->Number, 3);
@@ -116,8 +110,7 @@ TEST_F(PathTableOrderTest, NumbersFollowTheSimpleCase) {
 }
 
 TEST_F(PathTableOrderTest, JolietTableFollowsIsoNames) {
-  scratch.File("t/ABD/x.txt");
-  scratch.File("t/abc/x.txt");
+  scratch.Files({"t/ABD/x.txt", "t/abc/x.txt"}, "");
   Build();
   const auto iso = HeaderSector(image, image.PathTableL);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(iso.data() + 18), 3), "ABC");

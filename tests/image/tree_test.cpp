@@ -117,8 +117,7 @@ TEST_F(TreeTest, SameSourceTwiceIsOneEntryAnotherSourceOfTheSameNameIsRenamed) {
 }
 
 TEST_F(TreeTest, DotlessNamesGetADot) {
-  scratch.File("f/README", "x");
-  scratch.File("f/LongNameWithoutDot", "x");
+  scratch.Files({"f/README", "f/LongNameWithoutDot"});
   Add("f");
   const TFEntry* readme = image.FindFile(Root(), "README.");
   ASSERT_NE(readme, nullptr);
@@ -160,10 +159,7 @@ TEST_F(TreeTest, LongNamesAreShortenedAndReportedNeverLeftOut) {
 }
 
 TEST_F(TreeTest, HandlersMayRenameOrSkip) {
-  scratch.File("f/keep.txt", "x");
-  scratch.File("f/drop.txt", "x");
-  scratch.File("f/sub/x.txt", "x");
-  scratch.File("f/gone/x.txt", "x");
+  scratch.Files({"f/keep.txt", "f/drop.txt", "f/sub/x.txt", "f/gone/x.txt"});
   image.OnAddFile = [](TIsoImage*, const std::string& path, std::string& longName,
                        std::string& shortName, double&, int32_t, int64_t size, bool& skip) {
     EXPECT_EQ(size, 1);
@@ -200,9 +196,7 @@ TEST_F(TreeTest, HandlerNamesAreMadeSafe) {
 }
 
 TEST_F(TreeTest, MasksAndArchiveFilterLeaveNoEmptyFolders) {
-  scratch.File("f/only.dat", "x");
-  scratch.File("f/data/only.dat", "x");
-  scratch.File("f/text/a.txt", "x");
+  scratch.Files({"f/only.dat", "f/data/only.dat", "f/text/a.txt"});
   chmod((scratch.Path() + "/f").c_str(), 0755);
   EXPECT_EQ(Add("f", false, "*.txt"), 1);
   EXPECT_EQ(image.FindDir("\\data"), nullptr);
@@ -213,8 +207,7 @@ TEST_F(TreeTest, MasksAndArchiveFilterLeaveNoEmptyFolders) {
 }
 
 TEST_F(TreeTest, HiddenFilesNeedTheirAttributeBit) {
-  scratch.File("f/.hidden", "x");
-  scratch.File("f/shown.txt", "x");
+  scratch.Files({"f/.hidden", "f/shown.txt"});
   image.AddDir(Root(), scratch.Path() + "/f", "*.*", 0x10 | 0x20, true, false, false);
   EXPECT_EQ(image.FindFile(Root(), ".hidden"), nullptr);
   image.AddDir(Root(), scratch.Path() + "/f", "*.*", 63, true, false, false);
@@ -225,10 +218,7 @@ TEST_F(TreeTest, HiddenFilesNeedTheirAttributeBit) {
 }
 
 TEST_F(TreeTest, RemoveOperations) {
-  scratch.File("f/a/1.txt", "x");
-  scratch.File("f/a/b/2.txt", "x");
-  scratch.File("f/c/3.txt", "x");
-  scratch.File("f/top.txt", "x");
+  scratch.Files({"f/a/1.txt", "f/a/b/2.txt", "f/c/3.txt", "f/top.txt"});
   Add("f");
   TDEntry* root = Root();
   EXPECT_FALSE(image.RemoveDir(root));
@@ -259,42 +249,43 @@ TEST_F(TreeTest, RemoveOperations) {
   EXPECT_EQ(Tables().DirsISO.size(), 1u);
 }
 
-TEST_F(TreeTest, DirectoryLimit) {
-  scratch.File("f/a/1.txt", "x");
-  scratch.File("f/b/2.txt", "x");
-  image.ClearAll(100, 2);
-  EXPECT_EQ(Add("f"), 0);
-  EXPECT_EQ(image.DirCount(), 1);
-  ASSERT_FALSE(debug.empty());
-  EXPECT_EQ(debug.back(), ">>> MAXIMUM DIRECTORIES CAN BE 2");
-  EXPECT_EQ(types.back(), 3);
-}
-
-TEST_F(TreeTest, FileLimit) {
-  scratch.File("f/1.txt", "x");
-  scratch.File("f/2.txt", "x");
-  scratch.File("f/3.txt", "x");
-  image.ClearAll(2, 10);
-  EXPECT_EQ(Add("f"), 0);
-  EXPECT_EQ(image.FileCount(), 2);
-  EXPECT_EQ(debug.back(), "MAXIMUM FILES CAN BE 2");
-  EXPECT_EQ(types.back(), 3);
+// A full table of folders or of files stops the adding with a warning (type 3).
+TEST_F(TreeTest, FullTablesStopTheAdding) {
+  struct Case {
+    std::vector<std::string> files;
+    int maxFiles, maxDirs, dirs, filesAdded;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{"a/1.txt", "b/2.txt"}, 100, 2, 1, 2, ">>> MAXIMUM DIRECTORIES CAN BE 2"},
+      {{"1.txt", "2.txt", "3.txt"}, 2, 10, 0, 2, "MAXIMUM FILES CAN BE 2"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::string folder = "f" + std::to_string(n++);
+    for (const std::string& file : c.files) scratch.File(folder + "/" + file, "x");
+    image.ClearAll(c.maxFiles, c.maxDirs);
+    debug.clear();
+    EXPECT_EQ(Add(folder), 0) << c.says;
+    EXPECT_EQ(image.DirCount(), c.dirs) << c.says;
+    EXPECT_EQ(image.FileCount(), c.filesAdded) << c.says;
+    ASSERT_FALSE(debug.empty());
+    EXPECT_EQ(debug.back(), c.says);
+    EXPECT_EQ(types.back(), 3);
+  }
 }
 
 TEST_F(TreeTest, SkippedLastFileOfASubfolderDoesNotEndItsParent) {
   // "a" sorts first; its only file is a duplicate of one already added, so its listing gives
   // 0. The files of the parent that follow must still be added.
-  scratch.File("f/a/dup.txt", "x");
-  scratch.File("f/later.txt", "x");
-  scratch.File("pre/a/dup.txt", "x");
+  scratch.Files({"f/a/dup.txt", "f/later.txt", "pre/a/dup.txt"});
   Add("pre");
   EXPECT_EQ(Add("f"), 1);
   EXPECT_NE(image.FindFile(Root(), "later.txt"), nullptr);
 }
 
 TEST_F(TreeTest, InstallerFolderBeeps) {
-  scratch.File("f/Installer/setup.txt", "x");
-  scratch.File("f/installer2/setup.txt", "x");
+  scratch.Files({"f/Installer/setup.txt", "f/installer2/setup.txt"});
   int beeps = 0;
   image.OnBeep = [&] { ++beeps; };
   Add("f");
@@ -397,9 +388,7 @@ TEST_F(TreeTest, LinksAreFollowedButNeverInALoop) {
 
 TEST_F(TreeTest, UnreadableFoldersAndFilesAreLeftOutBeforeAnythingIsWritten) {
   if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-  scratch.File("f/locked/secret.txt", "x");
-  scratch.File("f/open.txt", "x");
-  scratch.File("f/sealed.txt", "x");
+  scratch.Files({"f/locked/secret.txt", "f/open.txt", "f/sealed.txt"});
   chmod((scratch.Path() + "/f/locked").c_str(), 0);
   chmod((scratch.Path() + "/f/sealed.txt").c_str(), 0);
   Add("f");  // (its result is its last file's, left out here)
@@ -474,10 +463,8 @@ TEST_F(TreeTest, FilesOfFourGibibytesTakeSeveralExtents) {
 }
 
 TEST_F(TreeTest, UnusualNamesNeverBreakTheImage) {
-  scratch.File("f/bad\xff\xfe name.txt", "x");
-  scratch.File("f/back\\slash.txt", "x");
-  scratch.File("f/emoji \xF0\x9F\x98\x80.txt", "x");
-  scratch.File("f/semi;colon.txt", "x");
+  scratch.Files({"f/bad\xff\xfe name.txt", "f/back\\slash.txt", "f/emoji \xF0\x9F\x98\x80.txt",
+                 "f/semi;colon.txt"});
   Add("f");
   EXPECT_EQ(image.FileCount(), 4);
   EXPECT_NE(image.FindFile(Root(), "back_slash.txt"), nullptr);

@@ -29,7 +29,9 @@ class ScriptedDrive : public TRecorderDrive {
     std::string text = "SCRIPTED FAILURE";
   };
 
-  int16_t discType = kDiscDvdPlusR;
+  explicit ScriptedDrive(int16_t type = kDiscDvdPlusR) : discType(type) {}
+
+  int16_t discType;
   uint16_t sessions = 0;
   bool bufferWorks = true;
   uint32_t bufferSize = 2 * 1024 * 1024;
@@ -314,12 +316,9 @@ TEST_F(WriterTest, DVDPlusRWritesWholeBlocksClosesAndRestores) {
 }
 
 TEST_F(WriterTest, CDRUses27SectorWritesAndWaitsOutABusyClose) {
-  ScriptedDrive drive;
-  drive.discType = kDiscCdR;
+  ScriptedDrive drive(kDiscCdR);
   drive.closeSessionBusy = 3;
-  TWriteSettings settings;
-  settings.PerformOPC = true;
-  const Outcome run = Record(drive, 300, settings, 11400);
+  const Outcome run = Record(drive, 300, {.PerformOPC = true}, 11400);
   EXPECT_EQ(run.result, "");
   ASSERT_EQ(drive.writes.size(), 12u);  // 11 x 27 + 3
   EXPECT_EQ(drive.writes.back().second, 3);
@@ -346,59 +345,52 @@ TEST_F(WriterTest, ADriveBusyForAFewSecondsIsWaitedOut) {
   EXPECT_GE(TickCount() - before, 7u * 600u);
 }
 
-TEST_F(WriterTest, ADriveBusyForTenThousandAttemptsEndsTheRecording) {
-  ScriptedDrive drive;
-  drive.failWrite = [](uint32_t lba, int, ScriptedDrive::Failure& f) {
-    f.busy = true;
-    return lba == 64;
+// A WRITE that fails for good ends the recording with the drive's reason: busy ten thousand
+// times, refused, or never answered (not retried); the head of an overwritable disc refused
+// or busy for ever, which would leave the new session invisible. What is sent after it
+// depends on the disc.
+TEST_F(WriterTest, AWriteThatNeverSucceedsEndsTheRecording) {
+  struct Case {
+    int16_t discType;
+    uint32_t start, failingLba;
+    ScriptedDrive::Failure failure;
+    std::string result;
+    size_t writes;
+    std::vector<std::string> sent, notSent;  // log lines that start so
   };
-  const Outcome run = Record(drive, 300);
-  EXPECT_EQ(run.result, "WRITER BUSY/BUFFER FULL");
-  EXPECT_EQ(drive.writes.size(), 2u + 10000u);
-  EXPECT_TRUE(drive.Has("SYNC"));          // the drive's cache is still flushed
-  EXPECT_TRUE(drive.Has("CLOSE 0 1 1"));   // the DVD+R's open track is sealed
-  EXPECT_FALSE(drive.Has("CLOSE 0 5"));    // never the disc
-  EXPECT_EQ(run.finishedCalls, 1);
-}
-
-TEST_F(WriterTest, ARefusedWriteEndsWithTheDrivesReason) {
-  ScriptedDrive drive;
-  drive.failWrite = [](uint32_t lba, int, ScriptedDrive::Failure& f) {
-    f.asc = 0x21;
-    f.text = "LOGICAL BLOCK ADDRESS OUT OF RANGE";
-    return lba == 96;
+  const Case cases[] = {
+      // The drive's cache is still flushed and the DVD+R's open track sealed, never the disc.
+      {kDiscDvdPlusR, 0, 64, {.busy = true}, "WRITER BUSY/BUFFER FULL", 2 + 10000,
+       {"SYNC", "CLOSE 0 1 1"}, {"CLOSE 0 5"}},
+      // Sealed with a page that leaves the disc open.
+      {kDiscDvdPlusR, 0, 96, {.asc = 0x21, .text = "LOGICAL BLOCK ADDRESS OUT OF RANGE"},
+       "WRITER ERROR [LOGICAL BLOCK ADDRESS OUT OF RANGE]", 4, {"WRITE PARAMETERS 010 11", "CLOSE 0 2 255"}, {}},
+      {kDiscDvdPlusR, 0, 64, {.noAnswer = true, .text = "COMMAND TIMEOUT"}, "WRITER ERROR [COMMAND TIMEOUT]", 3, {}, {}},
+      {kDiscDvdPlusR, 0, 0, {.noAnswer = true, .text = ""}, "WRITER ERROR [NO ANSWER FROM THE DRIVE]", 1, {}, {}},
+      {kDiscDvdRwRestricted, 700, 0, {.asc = 0x27, .text = "WRITE PROTECTED"}, "WRITER ERROR [WRITE PROTECTED]",
+       10 + 1, {}, {"CLOSE"}},
+      {kDiscDvdRwRestricted, 700, 0, {.busy = true, .asc = 0x27, .text = "BUSY"}, "WRITER ERROR [BUSY]",
+       10 + 10000, {}, {"CLOSE"}},
   };
-  const Outcome run = Record(drive, 300);
-  EXPECT_EQ(run.result, "WRITER ERROR [LOGICAL BLOCK ADDRESS OUT OF RANGE]");
-  EXPECT_EQ(drive.writes.size(), 4u);
-  // Sealed with a page that leaves the disc open.
-  EXPECT_TRUE(drive.Has("WRITE PARAMETERS 010 11"));
-  EXPECT_TRUE(drive.Has("CLOSE 0 2 255"));
-}
-
-TEST_F(WriterTest, ADriveThatStopsAnsweringIsNotRetried) {
-  ScriptedDrive drive;
-  drive.failWrite = [](uint32_t lba, int, ScriptedDrive::Failure& f) {
-    f.noAnswer = true;
-    f.text = lba == 64 ? "COMMAND TIMEOUT" : "";
-    return lba >= 64;
-  };
-  EXPECT_EQ(Record(drive, 300).result, "WRITER ERROR [COMMAND TIMEOUT]");
-  EXPECT_EQ(drive.writes.size(), 3u);
-
-  ScriptedDrive silent;
-  silent.failWrite = [](uint32_t, int, ScriptedDrive::Failure& f) {
-    f.noAnswer = true;
-    f.text = "";
-    return true;
-  };
-  EXPECT_EQ(Record(silent, 300).result, "WRITER ERROR [NO ANSWER FROM THE DRIVE]");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.result);
+    ScriptedDrive drive(c.discType);
+    drive.failWrite = [&c](uint32_t lba, int, ScriptedDrive::Failure& f) {
+      f = c.failure;
+      return lba == c.failingLba;
+    };
+    const Outcome run = Record(drive, 300, {}, c.start);
+    EXPECT_EQ(run.result, c.result);
+    EXPECT_EQ(drive.writes.size(), c.writes);
+    EXPECT_EQ(run.finishedCalls, 1);
+    for (const std::string& line : c.sent) EXPECT_TRUE(drive.Has(line)) << line;
+    for (const std::string& line : c.notSent) EXPECT_FALSE(drive.Has(line)) << line;
+  }
 }
 
 TEST_F(WriterTest, AbortInTheMiddleFlushesAndSealsOnlyAWriteOnceDisc) {
   for (const int16_t type : {kDiscDvdPlusR, kDiscDvdPlusRw}) {
-    ScriptedDrive drive;
-    drive.discType = type;
+    ScriptedDrive drive(type);
     drive.onWrite = [&] {
       if (drive.writes.size() == 3) abort_->store(true);
     };
@@ -435,10 +427,7 @@ TEST_F(WriterTest, AbortAfterTheLastBlockChangesNothing) {
 
 TEST_F(WriterTest, TestWriteAndFinalizeTrackOffSendNoClose) {
   ScriptedDrive drive;
-  TWriteSettings testWrite;
-  testWrite.TestWrite = true;
-  testWrite.PerformOPC = true;
-  EXPECT_EQ(Record(drive, 300, testWrite).result, "");
+  EXPECT_EQ(Record(drive, 300, {.TestWrite = true, .PerformOPC = true}).result, "");
   EXPECT_FALSE(drive.Has("CLOSE"));
   EXPECT_FALSE(drive.Has("OPC"));  // no calibration for a simulated write
   EXPECT_TRUE(drive.Has(">>> TEST/DUMMY WRITE"));
@@ -446,21 +435,16 @@ TEST_F(WriterTest, TestWriteAndFinalizeTrackOffSendNoClose) {
   EXPECT_TRUE(drive.Has("SYNC"));
 
   ScriptedDrive open;
-  TWriteSettings noFinalize;
-  noFinalize.FinalizeTrack = false;
-  EXPECT_EQ(Record(open, 300, noFinalize).result, "");
+  EXPECT_EQ(Record(open, 300, {.FinalizeTrack = false}).result, "");
   EXPECT_FALSE(open.Has("CLOSE"));
   EXPECT_TRUE(open.Has("WRITE PARAMETERS 000 1"));
   EXPECT_TRUE(open.Has("ALLOW REMOVAL"));
 }
 
 TEST_F(WriterTest, DVDRReservesClosesThreeTimesAndWaitsForTheDrainBounded) {
-  ScriptedDrive drive;
-  drive.discType = kDiscDvdR;
+  ScriptedDrive drive(kDiscDvdR);
   drive.discInfoNotReady = 5;
-  TWriteSettings settings;
-  settings.FinalizeDisc = true;
-  const Outcome run = Record(drive, 1000, settings, 0);
+  const Outcome run = Record(drive, 1000, {.FinalizeDisc = true}, 0);
   EXPECT_EQ(run.result, "");
   EXPECT_TRUE(drive.Has("RESERVE 1024"));
   EXPECT_TRUE(drive.Has("STREAMING DESCRIPTOR 28"));
@@ -481,8 +465,7 @@ TEST_F(WriterTest, DVDRReservesClosesThreeTimesAndWaitsForTheDrainBounded) {
   EXPECT_EQ(drive.bufferFigures.back(), std::make_pair(0u, 0u));
 
   // A drive that never answers again is left after the bound.
-  ScriptedDrive stuck;
-  stuck.discType = kDiscDvdRwSequential;
+  ScriptedDrive stuck(kDiscDvdRwSequential);
   stuck.discInfoNotReady = 1 << 30;
   const uint64_t before = TickCount();
   EXPECT_EQ(Record(stuck, 300).result, "");
@@ -495,8 +478,7 @@ TEST_F(WriterTest, DVDRReservesClosesThreeTimesAndWaitsForTheDrainBounded) {
 }
 
 TEST_F(WriterTest, OverwritableDiscsGetTheNewHeadAtSectorZeroAfterTheData) {
-  ScriptedDrive drive;
-  drive.discType = kDiscDvdPlusRw;
+  ScriptedDrive drive(kDiscDvdPlusRw);
   const Outcome run = Record(drive, 300, {}, 5000);
   EXPECT_EQ(run.result, "");
   ASSERT_GE(drive.writes.size(), 2u);
@@ -513,8 +495,7 @@ TEST_F(WriterTest, OverwritableDiscsGetTheNewHeadAtSectorZeroAfterTheData) {
 }
 
 TEST_F(WriterTest, AFreshDVDPlusRWIsFormattedWhenItRefusesTheFirstWrite) {
-  ScriptedDrive drive;
-  drive.discType = kDiscDvdPlusRw;
+  ScriptedDrive drive(kDiscDvdPlusRw);
   bool formatted = false;
   drive.failWrite = [&](uint32_t, int, ScriptedDrive::Failure& f) {
     formatted = formatted || drive.Has("FORMAT");
@@ -532,15 +513,12 @@ TEST_F(WriterTest, AFreshDVDPlusRWIsFormattedWhenItRefusesTheFirstWrite) {
 }
 
 TEST_F(WriterTest, ABusyHeadWriteIsRetriedAsADataBlock) {
-  ScriptedDrive drive;
-  drive.discType = kDiscDvdRam;
+  ScriptedDrive drive(kDiscDvdRam);
   drive.failWrite = [](uint32_t lba, int call, ScriptedDrive::Failure& f) {
     f.asc = 0x04;
     return lba == 0 && call < 12;
   };
-  TWriteSettings settings;
-  settings.PerformOPC = true;
-  const Outcome run = Record(drive, 300, settings, 700);
+  const Outcome run = Record(drive, 300, {.PerformOPC = true}, 700);
   EXPECT_EQ(run.result, "");
   EXPECT_EQ(drive.writes[0].first, 700u);
   ASSERT_EQ(drive.writes.size(), 10u + 3u);  // ten blocks, then the head three times
@@ -550,25 +528,6 @@ TEST_F(WriterTest, ABusyHeadWriteIsRetriedAsADataBlock) {
   EXPECT_FALSE(drive.Has("OPC"));     // DVD-RAM: no calibration
   EXPECT_FALSE(drive.Has("CLOSE"));   // and no close
   EXPECT_EQ(drive.Count("WRITE PARAMETERS"), 2);
-}
-
-TEST_F(WriterTest, AHeadWriteThatNeverSucceedsEndsTheRecording) {
-  // Refused for good, or busy for ever: the new session would be invisible.
-  for (const bool busy : {false, true}) {
-    ScriptedDrive drive;
-    drive.discType = kDiscDvdRwRestricted;
-    drive.failWrite = [busy](uint32_t lba, int, ScriptedDrive::Failure& f) {
-      f.busy = busy;
-      f.asc = 0x27;
-      f.text = busy ? "BUSY" : "WRITE PROTECTED";
-      return lba == 0;
-    };
-    const Outcome run = Record(drive, 300, {}, 700);
-    EXPECT_EQ(run.result, busy ? "WRITER ERROR [BUSY]" : "WRITER ERROR [WRITE PROTECTED]");
-    EXPECT_EQ(drive.writes.size(), 10u + (busy ? 10000u : 1u));
-    EXPECT_FALSE(drive.Has("CLOSE"));
-    EXPECT_EQ(run.finishedCalls, 1);
-  }
 }
 
 TEST_F(WriterTest, BufferQueriesStopAfterTheFirstFailureAndTrackTheLowestFill) {

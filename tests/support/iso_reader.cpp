@@ -13,4 +13,11 @@ ShellRun Extract(const std::string& reader, const std::string& image, const std:
   return Shell("mkdir -p " + Quote(folder) + " && " + command);
 }
 
+std::vector<std::string> InstalledReaders() {
+  std::vector<std::string> installed;
+  for (const char* reader : {"xorriso", "7z", "bsdtar"})
+    if (HaveTool(reader)) installed.push_back(reader);
+  return installed;
+}
+
 }  // namespace brennix::test

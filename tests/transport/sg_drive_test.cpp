@@ -241,31 +241,33 @@ TEST_F(TempDir, UnreadableNodeIsReportedWithItsGroupAndTheFix) {
 
 TEST(SgAccessText, NamesTheDeviceTheGroupAndTheFix) {
   struct Case {
-    DriveAccessProblem problem;
-    std::string expected;
+    std::string group, user;
+    bool userInGroup, sessionInGroup;
+    std::string after;  // what follows the refusal itself
   };
-  const std::string denied = "cannot open /dev/sr0: Permission denied";
   const Case cases[] = {
-      {{"/dev/sr0", EACCES, "cdrom", "alice", false, false},
-       denied + ". It belongs to the group 'cdrom': add yourself to that group (sudo usermod "
-                "-aG cdrom alice), then log out and log in again."},
-      {{"/dev/sr0", EACCES, "cdrom", "alice", true, false},
-       denied + ". You joined its group 'cdrom' after this session began: log out and log in "
-                "again."},
-      {{"/dev/sr0", EACCES, "cdrom", "alice", true, true},
-       denied + ". You are in its group 'cdrom', but the group may not open it: ask the "
-                "administrator to allow the group to read and write /dev/sr0."},
-      {{"/dev/sr0", EACCES, "root", "alice", false, false},
-       denied + ". It belongs to the group 'root': ask the administrator to give it a group "
-                "such as 'cdrom' that you can join."},
-      {{"/dev/sr0", EACCES, "cdrom", "", false, false},
-       denied + ". It belongs to the group 'cdrom': add yourself to that group (sudo usermod "
-                "-aG cdrom $USER), then log out and log in again."},
-      {{"/dev/sr0", EACCES, "", "alice", false, false}, denied},
-      {{"/dev/sr1", ENXIO, "cdrom", "alice", false, false},
-       "cannot open /dev/sr1: No such device or address"},
+      {"cdrom", "alice", false, false,
+       ". It belongs to the group 'cdrom': add yourself to that group (sudo usermod -aG cdrom "
+       "alice), then log out and log in again."},
+      {"cdrom", "alice", true, false,
+       ". You joined its group 'cdrom' after this session began: log out and log in again."},
+      {"cdrom", "alice", true, true,
+       ". You are in its group 'cdrom', but the group may not open it: ask the administrator "
+       "to allow the group to read and write /dev/sr0."},
+      {"root", "alice", false, false,
+       ". It belongs to the group 'root': ask the administrator to give it a group such as "
+       "'cdrom' that you can join."},
+      {"cdrom", "", false, false,
+       ". It belongs to the group 'cdrom': add yourself to that group (sudo usermod -aG cdrom "
+       "$USER), then log out and log in again."},
+      {"", "alice", false, false, ""},
   };
-  for (const Case& c : cases) EXPECT_EQ(AccessProblemText(c.problem), c.expected);
+  for (const Case& c : cases) {
+    EXPECT_EQ(AccessProblemText({"/dev/sr0", EACCES, c.group, c.user, c.userInGroup, c.sessionInGroup}),
+              "cannot open /dev/sr0: Permission denied" + c.after);
+  }
+  EXPECT_EQ(AccessProblemText({"/dev/sr1", ENXIO, "cdrom", "alice", false, false}),
+            "cannot open /dev/sr1: No such device or address");
 }
 
 }  // namespace

@@ -21,16 +21,10 @@ std::shared_ptr<FakeDrive> Drive(std::optional<ScsiAddress> address, std::string
 
 SRB_ExecSCSICmd Exec(uint8_t ha, uint8_t target, uint8_t lun, std::initializer_list<uint8_t> cdb,
                      uint8_t* buffer = nullptr, uint32_t length = 0, uint8_t flags = 0) {
-  SRB_ExecSCSICmd srb;
-  srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-  srb.SRB_HaId = ha;
-  srb.SRB_Target = target;
-  srb.SRB_Lun = lun;
-  srb.SRB_Flags = flags;
-  srb.SRB_BufPointer = buffer;
-  srb.SRB_BufLen = length;
-  srb.SRB_SenseLen = 24;
-  srb.SRB_CDBLen = static_cast<uint8_t>(cdb.size());
+  // Every field in order: the header (command, status, adapter, flags), then target, lun,
+  // the buffer, 24 sense bytes and the command block's length.
+  SRB_ExecSCSICmd srb{{SC_EXEC_SCSI_CMD, SS_PENDING, ha, flags, 0}, target, lun, 0, length, buffer, 24,
+                      static_cast<uint8_t>(cdb.size()), 0, 0, nullptr, {}, {}, 0, 0};
   std::copy(cdb.begin(), cdb.end(), srb.CDBByte);
   return srb;
 }
