@@ -157,7 +157,21 @@ int32_t TCacheThread::ResumeLevel() const {
   return limit - std::max(limit / 4, 1);
 }
 
-TCacheItem TCacheThread::TakeItem(uint8_t* dest) {
+int32_t TCacheThread::TakeBlock(std::unique_ptr<TCacheBlock>& block) {
+  block.reset();
+  return static_cast<int32_t>(Take(nullptr, &block).Size);
+}
+
+void TCacheThread::ReturnBlock(std::unique_ptr<TCacheBlock> block) {
+  std::lock_guard<std::recursive_mutex> guard(Lock);
+  // Past the end (or an abort) the cache keeps no blocks for reuse.
+  if (block && !Finished.load() && static_cast<int32_t>(spare_.size()) < MaxBlocks)
+    spare_.push_back(std::move(block));
+}
+
+TCacheItem TCacheThread::TakeItem(uint8_t* dest) { return Take(dest, nullptr); }
+
+TCacheItem TCacheThread::Take(uint8_t* dest, std::unique_ptr<TCacheBlock>* keep) {
   TCacheItem item;
   bool wake = false;
   if (BytesToDeliver.load() == 0 && Finished.load()) return item;
@@ -190,10 +204,12 @@ TCacheItem TCacheThread::TakeItem(uint8_t* dest) {
       item.SourcePath = std::move(block->SourcePath);
       block->SourceBytes = 0;
       block->SourcePath.clear();
+    } else if (keep != nullptr && size > 0) {
+      *keep = std::move(block);
     } else if (dest != nullptr && size > 0) {
       std::memcpy(dest, block->Data, static_cast<size_t>(size));
     }
-    if (static_cast<int32_t>(spare_.size()) < MaxBlocks) spare_.push_back(std::move(block));
+    if (block && static_cast<int32_t>(spare_.size()) < MaxBlocks) spare_.push_back(std::move(block));
     BytesToDeliver.fetch_sub(size);
     ConsumerBusy.store(false);
     // The producer waits for the queue to come down to its resume level (or to empty, at
@@ -253,7 +269,8 @@ TCacheThread::Step TCacheThread::WaitForRoom() {
         EndOnAbort();
         return Step::Stop;
       }
-      CacheFilled.store(true);
+      // Whoever waits for the cache to fill is told at once.
+      if (!CacheFilled.exchange(true)) Notify();
       // The take that brings the queue down to `resume` wakes this at once; the bound only
       // covers a consumer that never says so.
       WaitForEvent(seen, kRoomWaitMs);
@@ -494,7 +511,7 @@ void TCacheThread::Execute() {
   } else if (AppendOpenBlock(false) == Step::Stop) {
     return;
   }
-  CacheFilled.store(true);
+  if (!CacheFilled.exchange(true)) Notify();
   WaitForConsumer();
 }
 
