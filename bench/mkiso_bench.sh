@@ -6,7 +6,10 @@
 # / smaller). For the large files also the copy floor: `cat` of the same files into one
 # output file, and our ratio to it. Then (c) the cost per entry: mkiso of trees of 100,000,
 # 500,000 and 1,000,000 entries (gen_tree.pl entries: tiny files, 49 to a folder), time and
-# peak memory per entry, and how far the three lie apart (largest / smallest).
+# peak memory per entry, and how far the three lie apart (largest / smallest). And (d) cold:
+# mkiso of the small tree with the page cache dropped before each run, against the read floor
+# `tar cf - TREE | cat > /dev/null` dropped the same way (needs root; a tree on a tmpfs has
+# no cold state, so give a BRENNIX_BENCH_DIR on a disk).
 #
 #   bench/mkiso_bench.sh [path/to/brennix-cli]
 #
@@ -14,7 +17,7 @@
 #                    generated once and reused). A tmpfs (/dev/shm/...) takes the disk out of
 #                    the figures: the trees need about 4 GiB there, the images 4 GiB more.
 # BRENNIX_BENCH_ROUNDS  runs per tool and tree; the best wall time counts (default 3)
-# BRENNIX_BENCH_TREES   "small large scale" (default) or some of them
+# BRENNIX_BENCH_TREES   "small large scale cold" (default) or some of them
 # BRENNIX_BENCH_SCALE   entry counts of the cost-per-entry trees (default "100000 500000 1000000")
 # BRENNIX_BENCH_MKISO_ARGS  extra options for our mkiso (e.g. "--cache-size 2097152")
 set -euo pipefail
@@ -22,7 +25,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cli=${1:-$here/build/src/cli/brennix-cli}
 work=${BRENNIX_BENCH_DIR:-$here/bench/out}
 rounds=${BRENNIX_BENCH_ROUNDS:-3}
-trees=${BRENNIX_BENCH_TREES:-small large scale}
+trees=${BRENNIX_BENCH_TREES:-small large scale cold}
 scale=${BRENNIX_BENCH_SCALE:-100000 500000 1000000}
 read -r -a extra <<<"${BRENNIX_BENCH_MKISO_ARGS:-}"
 
@@ -33,6 +36,7 @@ mkdir -p "$work"
 
 for tree in $trees; do
   [ "$tree" = scale ] && continue
+  [ "$tree" = cold ] && tree=small
   if [ ! -e "$work/$tree.done" ]; then
     echo "== generating the $tree tree in $work/$tree (once)"
     rm -rf "${work:?}/$tree"
@@ -79,7 +83,7 @@ copy_floor() {
 
 printf '%-8s %-12s %10s %10s %12s %14s\n' tree tool wall_s cpu_s peak_MiB image_MiB
 for tree in $trees; do
-  [ "$tree" = scale ] && continue
+  [ "$tree" = scale ] || [ "$tree" = cold ] && continue
   src=$work/$tree
   # Warm the page cache so that every tool reads the same way.
   find "$src" -type f -print0 | xargs -0 cat >/dev/null
@@ -145,4 +149,25 @@ if [[ " $trees " == *" scale "* ]]; then
       if (NR == 1 || m > mmax) mmax = m; if (NR == 1 || m < mmin) mmin = m }
     END { if (NR > 0) printf "scale    per entry, largest/smallest: time %.2f  peak memory %.2f\n",
       (tmin > 0 ? tmax / tmin : 0), (mmin > 0 ? mmax / mmin : 0) }'
+fi
+
+# (d) Cold cache: every run starts with the page cache dropped.
+if [[ " $trees " == *" cold "* ]]; then
+  if [ -w /proc/sys/vm/drop_caches ] && sync && echo 3 >/proc/sys/vm/drop_caches 2>/dev/null; then
+    src=$work/small
+    cold_ours="" cold_tar=""
+    for ((r = 1; r <= rounds; r++)); do
+      sync && echo 3 >/proc/sys/vm/drop_caches
+      cold_ours=$(better "$(measure "$work/brennix-cold.log" "$cli" mkiso "${extra[@]}" --label BENCH "$src")" "$cold_ours")
+      sync && echo 3 >/proc/sys/vm/drop_caches
+      /usr/bin/time -f "TIME %e %U %S" -o "$work/time.txt" sh -c 'tar cf - -C "$0" . | cat >/dev/null' "$src"
+      cold_tar=$(better "$(awk '/^TIME/ { printf "%s %.2f\n", $2, $3 + $4 }' "$work/time.txt")" "$cold_tar")
+    done
+    awk -v o="$cold_ours" -v t="$cold_tar" 'BEGIN { split(o, a); split(t, b);
+      printf "cold     tar cf - | cat        wall %6.2f s  cpu %6.2f s\n", b[1], b[2];
+      printf "cold     brennix mkiso         wall %6.2f s  cpu %6.2f s\n", a[1], a[2];
+      printf "cold     brennix/tar           wall %.2f (target at most 1.00)\n", (b[1] > 0 ? a[1] / b[1] : 0) }'
+  else
+    echo "cold     skipped: dropping the page cache needs root (/proc/sys/vm/drop_caches)"
+  fi
 fi

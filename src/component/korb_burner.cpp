@@ -211,7 +211,11 @@ bool TKorbBurner::BurnTogether(const std::vector<TKorbBurner*>& others,
   cache_ = std::make_shared<TCacheThread>(CacheSize(), &HeaderStream, ImageSectors * kSectorSize,
                                           WritePostGap,
                                           WriteBlockBytes(discType_), Lock);
-  for (uint32_t waited = 0;; waited += kCachePollMs) {
+  const uint64_t fillStart = TickCount();
+  for (;;) {
+    // Read before the looks below: the cache's news after them ends the wait at once.
+    const uint64_t seen = cache_->Events();
+    const uint64_t waited = TickCount() - fillStart;
     std::string late = cache_->ErrorText();
     if (late.empty() && (AbortFlag.load() || (cancel != nullptr && cancel->load())))
       late = kAbortedByUser;
@@ -225,7 +229,8 @@ bool TKorbBurner::BurnTogether(const std::vector<TKorbBurner*>& others,
       for (TKorbBurner* burner : going) burner->EndBurnEarly(late);
       return false;
     }
-    SleepMs(kCachePollMs);
+    // Bounded: the user's abort is no news to the cache.
+    cache_->WaitForEvent(seen, kCachePollMs);
   }
   std::shared_ptr<TCacheFanOut> fanOut;
   if (going.size() > 1)

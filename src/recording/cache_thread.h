@@ -82,6 +82,11 @@ class TCacheThread : public TThread {
   // As GetBlock, but a file handed over whole comes as an item with its source (only with
   // directCopyFrom > 0). Taken under the lock, as GetBlock.
   TCacheItem TakeItem(uint8_t* dest);
+  // As GetBlock, but the oldest block itself moves to `block` instead of being copied out
+  // (null unless the size is above 0). The caller may change its data (up to its capacity)
+  // and gives it back with ReturnBlock once done with it, both under the lock.
+  int32_t TakeBlock(std::unique_ptr<TCacheBlock>& block);
+  void ReturnBlock(std::unique_ptr<TCacheBlock> block);
   void Abort();
   // Wakes whoever waits for the next event (a consumer that shares the blocks out has news
   // of its own).
@@ -134,6 +139,8 @@ class TCacheThread : public TThread {
  private:
   enum class Step { Go, Stop };
 
+  // TakeItem and TakeBlock: the block is copied to dest, or moved to *keep when given.
+  TCacheItem Take(uint8_t* dest, std::unique_ptr<TCacheBlock>* keep);
   std::unique_ptr<TCacheBlock> NewBlock();
   // Appends the open block (under the lock) and waits for room; Stop after an abort.
   Step AppendOpenBlock(bool waitForRoom);

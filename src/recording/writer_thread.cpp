@@ -27,7 +27,8 @@ std::string WriterErrorText(const std::string& lastErrorText) {
          "]";
 }
 
-TThWrite::TThWrite(TWriteJob job) : TThread(true), job_(std::move(job)), transfer_(kDVDBlockBytes) {
+TThWrite::TThWrite(TWriteJob job)
+    : TThread(true), job_(std::move(job)), transfer_(kDVDBlockBytes), data_(transfer_.data()) {
   SetPriority(ThreadPriority::TimeCritical);
 }
 
@@ -72,9 +73,15 @@ void TThWrite::Fail(const std::string& text) {
 }
 
 int32_t TThWrite::TakeFromCache() {
+  data_ = transfer_.data();
   if (job_.FanOut != nullptr) return job_.FanOut->GetBlock(job_.Tap, transfer_.data());
   std::lock_guard<std::recursive_mutex> guard(*job_.Lock);
-  return job_.Cache->GetBlock(transfer_.data());
+  // The block sent last goes back for reuse; the next one is sent from where the cache read
+  // it, without a copy.
+  if (held_) job_.Cache->ReturnBlock(std::move(held_));
+  const int32_t got = job_.Cache->TakeBlock(held_);
+  if (held_) data_ = held_->Data;
+  return got;
 }
 
 TThWrite::Next TThWrite::TakeBlock(int32_t& c, bool checkAbort) {
@@ -112,11 +119,11 @@ TThWrite::Next TThWrite::TakeBlock(int32_t& c, bool checkAbort) {
 }
 
 const uint8_t* TThWrite::HoldBackDescriptors(int64_t lba, int32_t sectors) {
-  if (!holdDescriptors_ || lba >= job_.DescriptorEnd) return transfer_.data();
+  if (!holdDescriptors_ || lba >= job_.DescriptorEnd) return data_;
   const int64_t first = std::max<int64_t>(lba, kFirstDescriptorSector);
   const int64_t end = std::min<int64_t>(lba + sectors, job_.DescriptorEnd);
-  if (first >= end) return transfer_.data();
-  masked_.assign(transfer_.begin(), transfer_.begin() + static_cast<std::ptrdiff_t>(sectors) * kSectorSize);
+  if (first >= end) return data_;
+  masked_.assign(data_, data_ + static_cast<std::ptrdiff_t>(sectors) * kSectorSize);
   for (int64_t s = first; s < end; ++s) {
     uint8_t* p = masked_.data() + static_cast<size_t>(s - lba) * kSectorSize;
     std::memset(p, 0, kSectorSize);
@@ -194,7 +201,7 @@ std::string TThWrite::Record() {
   Next next = TakeBlock(c, false);
 
   while (next == Next::Data) {
-    const int32_t send = PadWriteBlock(type, transfer_.data(), c);
+    const int32_t send = PadWriteBlock(type, data_, c);
     job_.BytesWritten->store(AddBytesWritten(job_.BytesWritten->load(), send, job_.SectorsToWrite));
 
     if (bufferCountdown_ == 0 && bufferQueries_) {
@@ -219,7 +226,7 @@ std::string TThWrite::Record() {
       break;
     }
     if (job_.Stats != nullptr && sectorsSent_.load() == 0) job_.Stats->FirstWriteMs.store(TickCount());
-    if (job_.Settings.Verify) KeepDigests(transfer_.data(), sectorsSent_.load(), sectors);
+    if (job_.Settings.Verify) KeepDigests(data_, sectorsSent_.load(), sectors);
     sectorsSent_.fetch_add(sectors);
     next = TakeBlock(c, true);
   }

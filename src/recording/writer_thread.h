@@ -18,6 +18,7 @@ namespace brennix {
 
 class TCacheThread;
 class TCacheFanOut;
+struct TCacheBlock;
 
 // Figures of one recording for a front end, written by the writer thread.
 struct TWriteStats {
@@ -129,6 +130,9 @@ class TThWrite : public TThread {
   TWriteJob job_;
   TPrepareResult prep_;
   std::vector<uint8_t> transfer_;
+  // The block being sent: the cache's own (held_, given back at the next take) or transfer_.
+  std::unique_ptr<TCacheBlock> held_;
+  uint8_t* data_ = nullptr;
   std::vector<uint8_t> head_;
   std::vector<uint8_t> masked_;
   bool holdDescriptors_ = false;
