@@ -55,34 +55,26 @@ static mode_t mode_of(int flags, va_list args) {
   return (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
 }
 
-#define OPEN_WRAPPER(name)                                \
-  int name(const char* path, int flags, ...) {            \
-    REAL(name, open_fn)                                   \
-    va_list args;                                         \
-    va_start(args, flags);                                \
-    const mode_t mode = mode_of(flags, args);             \
-    va_end(args);                                         \
-    const int slow = below_source(path);                  \
-    if (slow) wait_a_little();                            \
-    return opened(slow, real_##name(path, flags, mode));  \
+// One wrapper of open, open64, openat or openat64: the file's mode is taken from the
+// arguments only where the flags say it is there.
+#define OPEN_WRAPPER(name, type, params, args)   \
+  int name params {                              \
+    REAL(name, type)                             \
+    va_list rest;                                \
+    va_start(rest, flags);                       \
+    const mode_t mode = mode_of(flags, rest);    \
+    va_end(rest);                                \
+    const int slow = below_source(path);         \
+    if (slow) wait_a_little();                   \
+    return opened(slow, real_##name args);       \
   }
 
-#define OPENAT_WRAPPER(name)                                     \
-  int name(int dirfd, const char* path, int flags, ...) {        \
-    REAL(name, openat_fn)                                        \
-    va_list args;                                                \
-    va_start(args, flags);                                       \
-    const mode_t mode = mode_of(flags, args);                    \
-    va_end(args);                                                \
-    const int slow = below_source(path);                         \
-    if (slow) wait_a_little();                                   \
-    return opened(slow, real_##name(dirfd, path, flags, mode));  \
-  }
-
-OPEN_WRAPPER(open)
-OPEN_WRAPPER(open64)
-OPENAT_WRAPPER(openat)
-OPENAT_WRAPPER(openat64)
+OPEN_WRAPPER(open, open_fn, (const char* path, int flags, ...), (path, flags, mode))
+OPEN_WRAPPER(open64, open_fn, (const char* path, int flags, ...), (path, flags, mode))
+OPEN_WRAPPER(openat, openat_fn, (int dirfd, const char* path, int flags, ...),
+             (dirfd, path, flags, mode))
+OPEN_WRAPPER(openat64, openat_fn, (int dirfd, const char* path, int flags, ...),
+             (dirfd, path, flags, mode))
 
 static int slow(int fd) { return fd >= 0 && fd < MAX_FDS && slow_fd[fd]; }
 

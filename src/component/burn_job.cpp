@@ -87,28 +87,20 @@ TBurnJob::~TBurnJob() {
 
 void TBurnJob::OnCancel() { burner_.Abort(); }
 
-TJobResult TBurnJob::Refuse(const std::string& text, std::vector<std::string> details) {
-  if (!text.empty()) Tell(TMessageKind::Warning, text, std::move(details));
-  TJobResult result;
-  result.Outcome = TJobOutcome::Refused;
-  result.Error = text;
-  return result;
-}
-
 TJobResult TBurnJob::Run() {
   TKorbBurner& korb = burner_;
   const TBurnOptions& o = options_;
-  if (o.Sources.empty() && o.ImageFile.empty()) return Refuse(kEmptyQueueText);
+  if (o.Sources.empty() && o.ImageFile.empty()) return Refusal(kEmptyQueueText);
 
   // Another program on the drive, or the disc mounted, stops the burn before anything is
   // built or asked; the recording checks once more when it takes the drive.
-  if (const std::string busy = FreeRecorder(korb); !busy.empty()) return Refuse(busy);
-  if (Cancelled()) return Refuse(std::string());
+  if (const std::string busy = FreeRecorder(korb); !busy.empty()) return Refusal(busy);
+  if (Cancelled()) return Refusal(std::string());
 
   for (TKorbBurner* other : more_) {
     if (const std::string busy = FreeRecorder(*other); !busy.empty())
-      return Refuse(other->Device() + ": " + busy);
-    if (Cancelled()) return Refuse(std::string());
+      return Refusal(other->Device() + ": " + busy);
+    if (Cancelled()) return Refusal(std::string());
   }
 
   for (TKorbBurner* each : Recorders()) {
@@ -138,7 +130,7 @@ TJobResult TBurnJob::Run() {
   // The list goes into the tree like a source of its own, at the root.
   if (o.Checksums && queue.Error.empty()) {
     if (const std::string why = WriteChecksumList(korb, &cancel_, checksumFolder_); !why.empty())
-      return Refuse(why);
+      return Refusal(why);
     korb.AddFile("\\", checksumFolder_ + "/" + kChecksumListName, false);
   }
   // What is left out or renamed, as the tree stands: once more after the disc's files have
@@ -170,28 +162,29 @@ TJobResult TBurnJob::Run() {
     }
   };
   listSkipped();
-  if (Cancelled()) return Refuse(std::string());
-  if (!queue.Error.empty()) return Refuse(queue.Error, skippedLines);
-  if (korb.DirCount() == 0 && korb.FileCount() == 0) return Refuse(kNothingToWriteText, skippedLines);
+  if (Cancelled()) return Refusal(std::string());
+  if (!queue.Error.empty()) return Refusal(queue.Error, skippedLines);
+  if (korb.DirCount() == 0 && korb.FileCount() == 0)
+    return Refusal(kNothingToWriteText, skippedLines);
 
   // A disc that cannot take the image is named now, before the question, not part-way.
-  if (!korb.PrepareImage()) return Refuse(kLayoutText);
+  if (!korb.PrepareImage()) return Refusal(kLayoutText);
   std::string refusal = korb.CheckDiscForImage();
-  if (!refusal.empty()) return Refuse(refusal);
+  if (!refusal.empty()) return Refusal(refusal);
   // A recording that was cut off left its track or session open: it is closed before the
   // new one, which then is the session readers see last.
   const bool unfinished = korb.HasUnfinishedRecording(refusal);
-  if (!refusal.empty()) return Refuse(refusal);
+  if (!refusal.empty()) return Refusal(refusal);
   // The disc's files join the tree before the question, and the image is checked with them.
   if (o.Import) {
-    if (!korb.ImportLastSession(refusal)) return Refuse(refusal + o.ImportOffHint);
+    if (!korb.ImportLastSession(refusal)) return Refusal(refusal + o.ImportOffHint);
     listSkipped();
-    if (!korb.PrepareImage()) return Refuse(kLayoutText);
+    if (!korb.PrepareImage()) return Refusal(kLayoutText);
     refusal = korb.CheckDiscForImage();
-    if (!refusal.empty()) return Refuse(refusal);
+    if (!refusal.empty()) return Refusal(refusal);
   }
-  if (refusal = CheckMoreRecorders(); !refusal.empty()) return Refuse(refusal);
-  if (Cancelled()) return Refuse(std::string());
+  if (refusal = CheckMoreRecorders(); !refusal.empty()) return Refusal(refusal);
+  if (Cancelled()) return Refusal(std::string());
   // The disc being written is left out as it must be: named, but not a fault of the burn.
   const int faultyLeftOut = leftOut - static_cast<int>(queue.BeingWrittenFound.size());
 
@@ -237,9 +230,9 @@ TJobResult TBurnJob::Run() {
       return failed;
     }
     // The new session goes after the one just closed.
-    if (!korb.PrepareImage()) return Refuse(kLayoutText);
+    if (!korb.PrepareImage()) return Refusal(kLayoutText);
     refusal = korb.CheckDiscForImage();
-    if (!refusal.empty()) return Refuse(refusal);
+    if (!refusal.empty()) return Refusal(refusal);
   }
   return Record(faultyLeftOut);
 }
@@ -249,17 +242,18 @@ TJobResult TBurnJob::RunImage() {
   const TBurnOptions& o = options_;
   korb.ImportSession = false;
   TImageFile image;
-  if (const std::string why = InspectImageFile(o.ImageFile, image); !why.empty()) return Refuse(why);
-  if (!korb.UseImageFile(image)) return Refuse(kTreeInUseText);
+  if (const std::string why = InspectImageFile(o.ImageFile, image); !why.empty())
+    return Refusal(why);
+  if (!korb.UseImageFile(image)) return Refusal(kTreeInUseText);
   std::string refusal = korb.CheckDiscForImage();
   if (refusal.empty()) refusal = CheckMoreRecorders();
   if (!refusal.empty()) {
     korb.ClearImageFile();
-    return Refuse(refusal);
+    return Refusal(refusal);
   }
   if (Cancelled()) {
     korb.ClearImageFile();
-    return Refuse(std::string());
+    return Refusal(std::string());
   }
   TJobQuestion question;
   question.Kind = TQuestionKind::Write;

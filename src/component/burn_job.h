@@ -66,7 +66,6 @@ class TBurnJob final : public TJob {
   struct Recording;
   TJobResult Run() override;
   void OnCancel() override;
-  TJobResult Refuse(const std::string& text, std::vector<std::string> details = {});
   TJobResult Record(int leftOut);
   TJobResult RunImage();
   // Each further recorder is free and its disc takes the image: empty, else the refusal.

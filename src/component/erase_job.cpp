@@ -56,26 +56,18 @@ void TEraseJob::OnCancel() {
   if (device_.EraseStoppable()) device_.StopErase();
 }
 
-TJobResult TEraseJob::Refuse(const std::string& text) {
-  if (!text.empty()) Tell(TMessageKind::Warning, text);
-  TJobResult result;
-  result.Outcome = TJobOutcome::Refused;
-  result.Error = text;
-  return result;
-}
-
 TJobResult TEraseJob::Run() {
   TSCSIDevice& device = device_;
-  if (!RecorderWrites(device)) return Refuse(kCannotWriteText);
+  if (!RecorderWrites(device)) return Refusal(kCannotWriteText);
   if (!DiscAcceptsErase(device, full_)) {
-    if (NoDiscInDrive(device)) return Refuse(kNoDiscToEraseText);
+    if (NoDiscInDrive(device)) return Refusal(kNoDiscToEraseText);
     // A DVD-RAM that the drive does not call erasable takes a quick erase.
     const bool quickWould = full_ && DiscAcceptsErase(device, false);
-    return Refuse(std::string(kNotErasableText) +
-                  (quickWould ? kNotFullyErasableText : kOnlyRewritableText));
+    return Refusal(std::string(kNotErasableText) +
+                    (quickWould ? kNotFullyErasableText : kOnlyRewritableText));
   }
 
-  if (const std::string busy = FreeRecorder(device); !busy.empty()) return Refuse(busy);
+  if (const std::string busy = FreeRecorder(device); !busy.empty()) return Refusal(busy);
 
   TJobQuestion question;
   question.Kind = TQuestionKind::Erase;

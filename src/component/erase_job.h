@@ -29,7 +29,6 @@ class TEraseJob final : public TJob {
   struct Erase;
   TJobResult Run() override;
   void OnCancel() override;
-  TJobResult Refuse(const std::string& text);
 
   TSCSIDevice& device_;
   const bool full_;

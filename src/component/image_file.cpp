@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/disc_units.h"
+#include "platform/file_io.h"
 
 namespace brennix {
 
@@ -44,14 +45,9 @@ std::string InspectImageFile(const std::string& path, TImageFile& out) {
   if (why.empty()) {
     out.Sectors = st.st_size / kSectorSize;
     out.Head.resize(static_cast<size_t>(std::min(out.Sectors, kHeadSectors) * kSectorSize));
-    size_t got = 0;
-    while (got < out.Head.size()) {
-      const ssize_t n = ::read(fd, out.Head.data() + got, out.Head.size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      got += static_cast<size_t>(n);
-    }
-    if (got < out.Head.size()) why = "CANNOT READ THE IMAGE FILE: " + SystemText();
+    const ssize_t got = ReadAll(fd, out.Head.data(), out.Head.size(), 0);
+    if (got < 0 || static_cast<size_t>(got) < out.Head.size())
+      why = "CANNOT READ THE IMAGE FILE: " + SystemText();
   }
   ::close(fd);
   if (!why.empty()) return why;

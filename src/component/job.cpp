@@ -150,8 +150,8 @@ void TJob::Report(const TJobProgress& progress) {
   });
 }
 
-TJobResult TJob::Refusal(const std::string& text) {
-  if (!text.empty()) Tell(TMessageKind::Warning, text);
+TJobResult TJob::Refusal(const std::string& text, std::vector<std::string> details) {
+  if (!text.empty()) Tell(TMessageKind::Warning, text, std::move(details));
   TJobResult result;
   result.Outcome = TJobOutcome::Refused;
   result.Error = text;

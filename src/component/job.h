@@ -123,9 +123,9 @@ class TJob {
   // Called on the thread that cancels, while Run may be anywhere.
   virtual void OnCancel() {}
 
-  // A job that ends before its work: the text told as a warning (when not empty) and the
-  // Refused result that carries it.
-  TJobResult Refusal(const std::string& text);
+  // A job that ends before its work: the text told as a warning (when not empty, with its
+  // detail lines) and the Refused result that carries it.
+  TJobResult Refusal(const std::string& text, std::vector<std::string> details = {});
   bool Ask(const TJobQuestion& question);
   void Tell(const TJobMessage& message);
   void Tell(TMessageKind kind, const std::string& text, std::vector<std::string> details = {});

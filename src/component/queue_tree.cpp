@@ -5,21 +5,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <utility>
 
 #include "platform/dir_listing.h"
 
 namespace brennix {
 namespace {
-
-std::string RealPath(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return std::string();
-  std::string result = resolved;
-  std::free(resolved);
-  return result;
-}
 
 std::string BaseName(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
 

@@ -16,6 +16,7 @@
 #include "device/disc_answers.h"
 #include "device/disc_types.h"
 #include "platform/clock.h"
+#include "platform/file_io.h"
 #include "recording/writer_thread.h"
 
 namespace brennix {
@@ -36,18 +37,6 @@ uint32_t VolumeEnd(TKorbBurner& korb, uint32_t start) {
   const auto size = ParseVolumeSpaceSize(sector);
   if (!size || *size == 0) return 0;
   return *size > start ? *size : start + *size;
-}
-
-bool WriteAt(int fd, const uint8_t* data, size_t bytes, uint64_t offset) {
-  while (bytes > 0) {
-    const ssize_t n = ::pwrite(fd, data, bytes, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    bytes -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
 }
 
 std::set<uint32_t> LoadBadList(const std::string& path) {
@@ -132,7 +121,7 @@ TJobResult TReadImageJob::Run() {
   const auto readSectors = [&](uint32_t at, uint32_t count) {
     if (korb.ReadDiscSectors(at, static_cast<uint16_t>(count), buffer.data())) {
       for (uint32_t k = 0; k < count; ++k) bad.erase(at + k);
-      return WriteAt(fd, buffer.data(), size_t{count} * kSectorSize, uint64_t{at} * kSectorSize);
+      return WriteAll(fd, buffer.data(), size_t{count} * kSectorSize, int64_t{at} * kSectorSize);
     }
     for (uint32_t k = 0; k < count && !Cancelled(); ++k) {
       uint8_t* one = buffer.data();
@@ -142,7 +131,7 @@ TJobResult TReadImageJob::Run() {
         std::memset(one, 0, kSectorSize);
         bad.insert(at + k);
       }
-      if (!WriteAt(fd, one, kSectorSize, uint64_t{at + k} * kSectorSize)) return false;
+      if (!WriteAll(fd, one, kSectorSize, int64_t{at + k} * kSectorSize)) return false;
     }
     return true;
   };
@@ -167,7 +156,7 @@ TJobResult TReadImageJob::Run() {
       if (!readSectors(at, count)) failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
     } else {
       std::memset(buffer.data(), 0, size_t{count} * kSectorSize);
-      if (!WriteAt(fd, buffer.data(), size_t{count} * kSectorSize, uint64_t{at} * kSectorSize))
+      if (!WriteAll(fd, buffer.data(), size_t{count} * kSectorSize, int64_t{at} * kSectorSize))
         failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
     }
     at += count;
@@ -190,7 +179,7 @@ TJobResult TReadImageJob::Run() {
       if (d[0] == 255) break;
     }
     if (!head.empty() &&
-        !WriteAt(fd, head.data(), head.size(), uint64_t{kFirstDescriptorSector} * kSectorSize))
+        !WriteAll(fd, head.data(), head.size(), int64_t{kFirstDescriptorSector} * kSectorSize))
       failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
   }
   if (failure.empty() && ::ftruncate(fd, static_cast<off_t>(uint64_t{end} * kSectorSize)) != 0)

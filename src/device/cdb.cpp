@@ -7,165 +7,119 @@ namespace brennix {
 Cdb TestUnitReadyCdb() { return Cdb::Zeroed(op::TEST_UNIT_READY, 6); }
 
 Cdb InquiryCdb(uint8_t allocationLength) {
-  Cdb cdb = Cdb::Zeroed(op::INQUIRY, 6);
-  cdb[4] = allocationLength;
-  return cdb;
+  return Cdb::Zeroed(op::INQUIRY, 6).Set(4, allocationLength);
 }
 
-Cdb RequestSenseCdb(uint8_t length) {
-  Cdb cdb = Cdb::Zeroed(op::REQUEST_SENSE, 6);
-  cdb[4] = length;
-  return cdb;
-}
+Cdb RequestSenseCdb(uint8_t length) { return Cdb::Zeroed(op::REQUEST_SENSE, 6).Set(4, length); }
 
 Cdb RezeroUnitCdb() { return Cdb::Zeroed(op::REZERO_UNIT, 6); }
 
-Cdb FormatUnitCdb(uint8_t byte1) {
-  Cdb cdb = Cdb::Zeroed(op::FORMAT_UNIT, 6);
-  cdb[1] = byte1;
-  return cdb;
-}
+Cdb FormatUnitCdb(uint8_t byte1) { return Cdb::Zeroed(op::FORMAT_UNIT, 6).Set(1, byte1); }
 
 Cdb ModeSense10Cdb(uint8_t page, bool defaults, uint16_t length) {
-  Cdb cdb = Cdb::Zeroed(op::MODE_SENSE_10, 10);
-  cdb[2] = static_cast<uint8_t>((page & 0x3F) | (defaults ? 0x80 : 0x00));
-  WriteBE16(&cdb.Bytes[7], length);
-  return cdb;
+  return Cdb::Zeroed(op::MODE_SENSE_10, 10)
+      .Set(2, static_cast<uint8_t>((page & 0x3F) | (defaults ? 0x80 : 0x00)))
+      .SetBE16(7, length);
 }
 
 Cdb ModeSelect10Cdb(uint16_t length) {
-  Cdb cdb = Cdb::Zeroed(op::MODE_SELECT_10, 10);
-  cdb[1] = 0x10;  // page format
-  // The whole 16-bit parameter list length: a list above 255 bytes must not be cut short.
-  WriteBE16(&cdb.Bytes[7], length);
-  return cdb;
+  // Byte 1: page format. The whole 16-bit parameter list length: a list above 255 bytes must
+  // not be cut short.
+  return Cdb::Zeroed(op::MODE_SELECT_10, 10).Set(1, 0x10).SetBE16(7, length);
 }
 
 Cdb GetConfigurationCdb(uint8_t rt, uint16_t feature, uint16_t length) {
-  Cdb cdb = Cdb::Zeroed(op::GET_CONFIGURATION, 10);
-  cdb[1] = rt & 0x03;
-  WriteBE16(&cdb.Bytes[2], feature);
-  WriteBE16(&cdb.Bytes[7], length);
-  return cdb;
+  return Cdb::Zeroed(op::GET_CONFIGURATION, 10)
+      .Set(1, rt & 0x03)
+      .SetBE16(2, feature)
+      .SetBE16(7, length);
 }
 
 Cdb PreventAllowRemovalCdb(bool allow) {
-  Cdb cdb = Cdb::Zeroed(op::PREVENT_ALLOW_REMOVAL, 6);
-  cdb[4] = allow ? 0 : 1;
-  return cdb;
+  return Cdb::Zeroed(op::PREVENT_ALLOW_REMOVAL, 6).Set(4, allow ? 0 : 1);
 }
 
 Cdb StartStopUnitCdb(bool eject) {
-  Cdb cdb = Cdb::Zeroed(op::START_STOP_UNIT, 6);
-  cdb[4] = eject ? 0x02 : 0x03;
-  return cdb;
+  return Cdb::Zeroed(op::START_STOP_UNIT, 6).Set(4, eject ? 0x02 : 0x03);
 }
 
 Cdb ReadDiscInformationCdb(uint16_t length) {
-  Cdb cdb = Cdb::Zeroed(op::READ_DISC_INFORMATION, 10);
-  WriteBE16(&cdb.Bytes[7], length);
-  return cdb;
+  return Cdb::Zeroed(op::READ_DISC_INFORMATION, 10).SetBE16(7, length);
 }
 
 Cdb ReadTrackInformationCdb(uint32_t track, uint16_t length) {
-  Cdb cdb = Cdb::Zeroed(op::READ_TRACK_INFORMATION, 10);
-  cdb[1] = 0x01;  // address is a track number
-  WriteBE32(&cdb.Bytes[2], track);
-  WriteBE16(&cdb.Bytes[7], length);
-  return cdb;
+  // Byte 1: the address is a track number.
+  return Cdb::Zeroed(op::READ_TRACK_INFORMATION, 10)
+      .Set(1, 0x01)
+      .SetBE32(2, track)
+      .SetBE16(7, length);
 }
 
 Cdb ReadTocCdb(uint8_t format, uint8_t track, bool msf, uint8_t control, uint16_t length) {
-  Cdb cdb = Cdb::Zeroed(op::READ_TOC, 10);
-  cdb[1] = msf ? 0x02 : 0x00;
-  cdb[2] = format & 0x0F;
-  cdb[6] = track;
-  cdb[8] = static_cast<uint8_t>(length > 255 ? 255 : length);
-  cdb[9] = control;
-  return cdb;
+  return Cdb::Zeroed(op::READ_TOC, 10)
+      .Set(1, msf ? 0x02 : 0x00)
+      .Set(2, format & 0x0F)
+      .Set(6, track)
+      .Set(8, static_cast<uint8_t>(length > 255 ? 255 : length))
+      .Set(9, control);
 }
 
 Cdb Read10Cdb(uint32_t address, uint16_t blocks) {
-  Cdb cdb = Cdb::Zeroed(op::READ_10, 10);
-  WriteBE32(&cdb.Bytes[2], address);
-  WriteBE16(&cdb.Bytes[7], blocks);
-  return cdb;
+  return Cdb::Zeroed(op::READ_10, 10).SetBE32(2, address).SetBE16(7, blocks);
 }
 
 Cdb ReadCapacityCdb() { return Cdb::Zeroed(op::READ_CAPACITY, 10); }
 
 Cdb ReadFormatCapacitiesCdb(uint16_t length) {
-  Cdb cdb = Cdb::Zeroed(op::READ_FORMAT_CAPACITIES, 10);
-  WriteBE16(&cdb.Bytes[7], length);
-  return cdb;
+  return Cdb::Zeroed(op::READ_FORMAT_CAPACITIES, 10).SetBE16(7, length);
 }
 
-Cdb BlankCdb(uint8_t type) {
-  Cdb cdb = Cdb::Zeroed(op::BLANK, 12);
-  cdb[1] = type;
-  return cdb;
-}
+Cdb BlankCdb(uint8_t type) { return Cdb::Zeroed(op::BLANK, 12).Set(1, type); }
 
 Cdb SetCDSpeedCdb(uint16_t readSpeed, uint16_t writeSpeed) {
-  Cdb cdb = Cdb::Zeroed(op::SET_CD_SPEED, 12);
-  WriteBE16(&cdb.Bytes[2], readSpeed == 0 ? 0xFFFF : readSpeed);
-  WriteBE16(&cdb.Bytes[4], writeSpeed == 0 ? 0xFFFF : writeSpeed);
-  return cdb;
+  return Cdb::Zeroed(op::SET_CD_SPEED, 12)
+      .SetBE16(2, readSpeed == 0 ? 0xFFFF : readSpeed)
+      .SetBE16(4, writeSpeed == 0 ? 0xFFFF : writeSpeed);
 }
 
 Cdb SetStreamingCdb(uint16_t parameterListLength) {
-  Cdb cdb = Cdb::Zeroed(op::SET_STREAMING, 12);
-  WriteBE16(&cdb.Bytes[9], parameterListLength);
-  return cdb;
+  return Cdb::Zeroed(op::SET_STREAMING, 12).SetBE16(9, parameterListLength);
 }
 
 Cdb SendTimestampCdb() {
-  Cdb cdb = Cdb::Zeroed(op::SEND_DVD_STRUCTURE, 12);
-  cdb[7] = 0x0F;  // format: time stamp
-  WriteBE16(&cdb.Bytes[8], kTimestampLength);
-  return cdb;
+  // Format 0Fh: time stamp.
+  return Cdb::Zeroed(op::SEND_DVD_STRUCTURE, 12).Set(7, 0x0F).SetBE16(8, kTimestampLength);
 }
 
 Cdb SendOPCCdb() {
-  Cdb cdb = Cdb::Zeroed(op::SEND_OPC_INFORMATION, 10);
-  cdb[1] = 0x01;  // do the calibration
-  return cdb;
+  // Byte 1 bit 0: do the calibration.
+  return Cdb::Zeroed(op::SEND_OPC_INFORMATION, 10).Set(1, 0x01);
 }
 
 Cdb ReserveTrackCdb(uint32_t sectors) {
-  Cdb cdb = Cdb::Zeroed(op::RESERVE_TRACK, 12);
-  WriteBE32(&cdb.Bytes[5], sectors);
-  return cdb;
+  return Cdb::Zeroed(op::RESERVE_TRACK, 12).SetBE32(5, sectors);
 }
 
 Cdb ReadBufferCapacityCdb() {
-  Cdb cdb = Cdb::Zeroed(op::READ_BUFFER_CAPACITY, 10);
-  cdb[8] = kBufferCapacityLength;
-  return cdb;
+  return Cdb::Zeroed(op::READ_BUFFER_CAPACITY, 10).Set(8, kBufferCapacityLength);
 }
 
 Cdb Write10Cdb(uint32_t lba, uint16_t sectors) {
-  Cdb cdb = Cdb::Zeroed(op::WRITE_10, 10);
-  WriteBE32(&cdb.Bytes[2], lba);
-  WriteBE16(&cdb.Bytes[7], sectors);
-  return cdb;
+  return Cdb::Zeroed(op::WRITE_10, 10).SetBE32(2, lba).SetBE16(7, sectors);
 }
 
 Cdb SynchronizeCacheCdb(bool immediate) {
-  Cdb cdb = Cdb::Zeroed(op::SYNCHRONIZE_CACHE, 10);
-  if (immediate) cdb[1] = 0x02;
-  return cdb;
+  return Cdb::Zeroed(op::SYNCHRONIZE_CACHE, 10).Set(1, immediate ? 0x02 : 0x00);
 }
 
 Cdb CloseTrackSessionCdb(bool immediate, uint8_t function, uint8_t byte3, uint8_t byte4,
                          uint8_t byte5) {
-  Cdb cdb = Cdb::Zeroed(op::CLOSE_TRACK_SESSION, 10);
-  if (immediate) cdb[1] = 0x01;
-  cdb[2] = function;
-  cdb[3] = byte3;
-  cdb[4] = byte4;
-  cdb[5] = byte5;
-  return cdb;
+  return Cdb::Zeroed(op::CLOSE_TRACK_SESSION, 10)
+      .Set(1, immediate ? 0x01 : 0x00)
+      .Set(2, function)
+      .Set(3, byte3)
+      .Set(4, byte4)
+      .Set(5, byte5);
 }
 
 Cdb CloseSessionCdb(bool track, bool immediate, bool finish) {

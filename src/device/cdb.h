@@ -32,6 +32,20 @@ struct Cdb {
   }
   uint8_t& operator[](unsigned i) { return Bytes[i & 15]; }
   uint8_t operator[](unsigned i) const { return Bytes[i & 15]; }
+  // Field setters that return the block, so that a builder is one expression. A field that
+  // would reach past the 16 bytes is not written.
+  Cdb& Set(unsigned at, uint8_t value) {
+    (*this)[at] = value;
+    return *this;
+  }
+  Cdb& SetBE16(unsigned at, uint16_t value) {
+    if (at <= 14) WriteBE16(&Bytes[at], value);
+    return *this;
+  }
+  Cdb& SetBE32(unsigned at, uint32_t value) {
+    if (at <= 12) WriteBE32(&Bytes[at], value);
+    return *this;
+  }
 };
 
 // Time-outs of the recording commands, in milliseconds.

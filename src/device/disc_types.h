@@ -7,22 +7,15 @@
 
 namespace brennix {
 
-constexpr int16_t kDiscUnknown = 0;
-constexpr int16_t kDiscCdRom = 1;
-constexpr int16_t kDiscCdR = 2;
-constexpr int16_t kDiscCdRw = 3;
-constexpr int16_t kDiscDvdRom = 4;
-constexpr int16_t kDiscDvdR = 5;
-constexpr int16_t kDiscDvdRam = 6;
-constexpr int16_t kDiscDvdRw = 7;  // never detected; kept so the codes line up with the names
-constexpr int16_t kDiscDvdRwRestricted = 8;
-constexpr int16_t kDiscDvdRwSequential = 9;
-constexpr int16_t kDiscDvdPlusRw = 10;
-constexpr int16_t kDiscDvdPlusR = 11;
-constexpr int16_t kDiscDvdPlusRDl = 12;
-constexpr int16_t kDiscDdcdRom = 13;
-constexpr int16_t kDiscDdcdR = 14;
-constexpr int16_t kDiscDdcdRw = 15;
+enum DiscTypeCode : int16_t {
+  kDiscUnknown = 0,
+  kDiscCdRom = 1, kDiscCdR = 2, kDiscCdRw = 3,
+  kDiscDvdRom = 4, kDiscDvdR = 5, kDiscDvdRam = 6,
+  kDiscDvdRw = 7,  // never detected; kept so the codes line up with the names
+  kDiscDvdRwRestricted = 8, kDiscDvdRwSequential = 9,
+  kDiscDvdPlusRw = 10, kDiscDvdPlusR = 11, kDiscDvdPlusRDl = 12,
+  kDiscDdcdRom = 13, kDiscDdcdR = 14, kDiscDdcdRw = 15,
+};
 
 extern const char* const DiscTypeNames[16];
 

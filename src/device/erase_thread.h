@@ -34,8 +34,6 @@ class TEraseThread final : public TThread {
   // (the drive restored, the end reported) and counts as failed.
   void StopFill() { stopFill_.store(true); }
   bool WithError() const { return withError_.load(); }
-  int16_t EraseDiscType() const { return eraseDiscType_; }
-  uint16_t Estimate() const { return estimate_; }
 
  protected:
   void Execute() override;

@@ -33,17 +33,12 @@ bool TSCSIDevice::SetWriteParameters(bool testWrite, bool underrunProtection, bo
     return false;
   const uint32_t returned = std::min<uint32_t>(LastDataTransferred(), sizeof answer);
 
-  WriteParameterOptions o;
-  o.TestWrite = testWrite;
-  o.UnderrunProtection = underrunProtection;
-  o.CloseFlag = closeFlag;
-  o.DiscType = discType;
-  o.FinalizeDisc = FinalizeDisc;
-  o.LastSession = lastSession;
-  o.TestWriteCapable = (Capabilities & cap::TestWriteCapable) != 0;
-  o.UnderrunFree = (Capabilities & cap::UnderrunFree) != 0;
-  o.BufferUnderrunCapable = (CapabilityPage[4] & 0x80) != 0;
-  o.LinkSizeQuirk = LinkSizeQuirk;
+  const WriteParameterOptions o{
+      .TestWrite = testWrite, .UnderrunProtection = underrunProtection, .CloseFlag = closeFlag,
+      .DiscType = discType, .FinalizeDisc = FinalizeDisc, .LastSession = lastSession,
+      .TestWriteCapable = (Capabilities & cap::TestWriteCapable) != 0,
+      .UnderrunFree = (Capabilities & cap::UnderrunFree) != 0,
+      .BufferUnderrunCapable = (CapabilityPage[4] & 0x80) != 0, .LinkSizeQuirk = LinkSizeQuirk};
   const auto built = BuildWriteParameters(std::span<const uint8_t>(answer, returned), o);
   if (!built) {
     // Sending back a page we could not find would hand the drive garbage.

@@ -212,36 +212,29 @@ bool TIsoImage::PlaceFiles(int64_t headEnd) {
 
 void TIsoImage::WriteDescriptors(double now) {
   const TDEntry* root = Tables().Dirs.front();
-  VolumeDescriptorFields f;
-  f.System = IdSystem;
-  f.Volume = IdVolume;
-  f.VolumeSet = IdVolumeSet;
-  f.Publisher = IdPublisher;
-  f.Preparer = IdPreparer;
-  f.Application = IdApplication;
-  f.Copyright = FileCopyright;
-  f.Abstract = FileAbstract;
-  f.Bibliographic = FileBibliographic;
-  f.VolumeSectors = static_cast<uint32_t>(VolumeSectors);
-  VolumeDescriptorFields joliet = f;
-  f.PathTableSize = static_cast<uint32_t>(PathTableSize);
-  f.PathTableL = static_cast<uint32_t>(PathTableL);
-  f.PathTableM = static_cast<uint32_t>(PathTableM);
-  f.RootExtent = static_cast<uint32_t>(ISODirArea + root->ISOLocation);
-  f.RootSize = static_cast<uint32_t>(root->ISOSize);
-  f.Creation = now;
-  f.Modification = now;
-  // Bytes 88-90 of the primary descriptor stay zero: readers that look for the Joliet
-  // escape sequence in any descriptor would otherwise read the ISO tree as UCS-2.
-  f.JolietEscape = false;
-  joliet.PathTableSize = static_cast<uint32_t>(JolietPathTableSize);
-  joliet.PathTableL = static_cast<uint32_t>(JolietPathTableL);
-  joliet.PathTableM = static_cast<uint32_t>(JolietPathTableM);
-  joliet.RootExtent = static_cast<uint32_t>(JolietDirArea + root->JolietLocation);
-  joliet.RootSize = static_cast<uint32_t>(root->JolietSize);
-  joliet.Creation = DateCreation;
-  joliet.Modification = DateModification;
-  DescriptorWriter(JolietFileSystem).Write(f, joliet, HeaderStream);
+  // One tree's descriptor: the volume's names and size, that tree's path tables and root,
+  // and its dates. Bytes 88-90 of the primary descriptor stay zero: readers that look for
+  // the Joliet escape sequence in any descriptor would otherwise read the ISO tree as UCS-2.
+  const auto tree = [&](int64_t tables, int64_t tableL, int64_t tableM, int64_t rootExtent,
+                        int64_t rootSize, double creation, double modification) {
+    return VolumeDescriptorFields{
+        .System = IdSystem, .Volume = IdVolume, .VolumeSet = IdVolumeSet,
+        .Publisher = IdPublisher, .Preparer = IdPreparer, .Application = IdApplication,
+        .Copyright = FileCopyright, .Abstract = FileAbstract, .Bibliographic = FileBibliographic,
+        .VolumeSectors = static_cast<uint32_t>(VolumeSectors),
+        .PathTableSize = static_cast<uint32_t>(tables),
+        .PathTableL = static_cast<uint32_t>(tableL), .PathTableM = static_cast<uint32_t>(tableM),
+        .RootExtent = static_cast<uint32_t>(rootExtent),
+        .RootSize = static_cast<uint32_t>(rootSize), .Creation = creation,
+        .Modification = modification, .JolietEscape = false};
+  };
+  DescriptorWriter(JolietFileSystem)
+      .Write(tree(PathTableSize, PathTableL, PathTableM, ISODirArea + root->ISOLocation,
+                  root->ISOSize, now, now),
+             tree(JolietPathTableSize, JolietPathTableL, JolietPathTableM,
+                  JolietDirArea + root->JolietLocation, root->JolietSize, DateCreation,
+                  DateModification),
+             HeaderStream);
 
   DescriptorCopy.assign(kDescriptorCopyBytes, 0xFF);
   const auto& head = HeaderStream.Bytes();

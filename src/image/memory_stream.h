@@ -11,7 +11,6 @@ namespace brennix {
 class TMemoryStream {
  public:
   int64_t Size() const { return static_cast<int64_t>(data_.size()); }
-  int64_t Position() const { return position_; }
   void Seek(int64_t position) { position_ = std::clamp<int64_t>(position, 0, Size()); }
   void Clear() {
     std::vector<uint8_t>().swap(data_);  // releases the memory

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -155,7 +156,7 @@ ListResult ListDirectory(const std::string& folder, const std::string& mask, int
   std::vector<DirListEntry> all;
   all.reserve(names.size());
   auto problem = [&](const std::string& name, ListResult kind) {
-    const int hidden = !name.empty() && name[0] == '.' ? kListAttrHidden : 0;
+    const int hidden = !name.empty() && name[0] == '.' ? int{kListAttrHidden} : 0;
     if (problems != nullptr && PassesAttrMask(hidden, attrMask) && MatchesMask(name, mask))
       problems->push_back({name, kind});
   };
@@ -225,6 +226,14 @@ ListResult ListSingle(const std::string& path, DirListEntry& out) {
     out.AlternateName = generator.Generate(name);
   }
   return ListResult::Ok;
+}
+
+std::string RealPath(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return std::string();
+  std::string result = resolved;
+  std::free(resolved);
+  return result;
 }
 
 }  // namespace brennix

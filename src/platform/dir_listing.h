@@ -11,12 +11,11 @@
 
 namespace brennix {
 
-constexpr int kListAttrReadOnly = 0x01;
-constexpr int kListAttrHidden = 0x02;
-constexpr int kListAttrSystem = 0x04;
-constexpr int kListAttrDirectory = 0x10;
-constexpr int kListAttrArchive = 0x20;
-constexpr int kListAllAttributes = 63;
+// Attribute bits of a listed entry, and the mask that lets every entry through.
+enum ListAttribute : int {
+  kListAttrReadOnly = 0x01, kListAttrHidden = 0x02, kListAttrSystem = 0x04,
+  kListAttrDirectory = 0x10, kListAttrArchive = 0x20, kListAllAttributes = 63,
+};
 
 struct DirListEntry {
   std::string Name;           // as the file system has it (UTF-8 on Linux)
@@ -85,5 +84,8 @@ bool PassesAttrMask(int attr, int attrMask);
 
 // Wildcard match as listings use it.
 bool MatchesMask(const std::string& name, const std::string& mask);
+
+// The absolute path with every link and "." or ".." resolved; empty when it cannot be.
+std::string RealPath(const std::string& path);
 
 }  // namespace brennix

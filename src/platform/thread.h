@@ -28,7 +28,6 @@ class TThread {
   // Best effort: nice values for the lower levels, SCHED_RR for time-critical where the
   // system allows it; silently kept otherwise. May be called from any thread.
   void SetPriority(ThreadPriority priority);
-  ThreadPriority Priority() const { return priority_.load(); }
 
   // Runs once, on the thread, after Execute returns.
   std::function<void()> OnTerminate;

@@ -13,21 +13,15 @@ namespace brennix {
 // a sharing value (bits 4-7). Linux has no mandatory sharing modes: the sharing bits are
 // accepted and ignored, so a file that another program holds open for writing can always
 // be read.
-constexpr uint16_t kFmCreate = 0xFFFF;
-constexpr uint16_t kFmOpenRead = 0x0000;
-constexpr uint16_t kFmOpenWrite = 0x0001;
-constexpr uint16_t kFmOpenReadWrite = 0x0002;
-constexpr uint16_t kFmShareExclusive = 0x0010;
-constexpr uint16_t kFmShareDenyWrite = 0x0020;
-constexpr uint16_t kFmShareDenyRead = 0x0030;
-constexpr uint16_t kFmShareDenyNone = 0x0040;
+enum FileMode : uint16_t {
+  kFmCreate = 0xFFFF, kFmOpenRead = 0x0000, kFmOpenWrite = 0x0001, kFmOpenReadWrite = 0x0002,
+  kFmShareExclusive = 0x0010, kFmShareDenyWrite = 0x0020, kFmShareDenyRead = 0x0030,
+  kFmShareDenyNone = 0x0040,
+};
 // How source files are opened: read access, full sharing.
 constexpr uint16_t kSourceFileMode = kFmOpenRead | kFmShareDenyNone;
 
-// Seek origins.
-constexpr uint16_t kSoFromBeginning = 0;
-constexpr uint16_t kSoFromCurrent = 1;
-constexpr uint16_t kSoFromEnd = 2;
+enum SeekOrigin : uint16_t { kSoFromBeginning = 0, kSoFromCurrent = 1, kSoFromEnd = 2 };
 
 class TStreamEx {
  public:

@@ -188,7 +188,7 @@ uint8_t Execute(SPTIState& state, SRB_ExecSCSICmd& srb) {
     } else {
       // The command never completed: no status, no sense; say why through the host status.
       srb.SRB_TargStat = 0;
-      srb.SRB_HaStat = request.AdapterStatus != 0 ? request.AdapterStatus : HASTAT_TIMEOUT;
+      srb.SRB_HaStat = request.AdapterStatus != 0 ? request.AdapterStatus : uint8_t{HASTAT_TIMEOUT};
     }
   }
 

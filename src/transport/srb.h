@@ -9,57 +9,35 @@
 
 namespace brennix {
 
-// SRB_Cmd values.
-constexpr uint8_t SC_HA_INQUIRY = 0x00;
-constexpr uint8_t SC_GET_DEV_TYPE = 0x01;
-constexpr uint8_t SC_EXEC_SCSI_CMD = 0x02;
-constexpr uint8_t SC_ABORT_SRB = 0x03;
-constexpr uint8_t SC_RESET_DEV = 0x04;
-constexpr uint8_t SC_GET_DISK_INFO = 0x06;
+enum SrbCommand : uint8_t {
+  SC_HA_INQUIRY = 0x00, SC_GET_DEV_TYPE = 0x01, SC_EXEC_SCSI_CMD = 0x02, SC_ABORT_SRB = 0x03,
+  SC_RESET_DEV = 0x04, SC_GET_DISK_INFO = 0x06,
+};
 
-// SRB_Flags.
-constexpr uint8_t SRB_DIR_IN = 0x08;
-constexpr uint8_t SRB_DIR_OUT = 0x10;
-constexpr uint8_t SRB_EVENT_NOTIFY = 0x40;
+enum SrbFlag : uint8_t { SRB_DIR_IN = 0x08, SRB_DIR_OUT = 0x10, SRB_EVENT_NOTIFY = 0x40 };
 
-// SRB_Status.
-constexpr uint8_t SS_PENDING = 0x00;
-constexpr uint8_t SS_COMP = 0x01;
-constexpr uint8_t SS_ABORTED = 0x02;
-constexpr uint8_t SS_ABORT_FAIL = 0x03;
-constexpr uint8_t SS_ERR = 0x04;
-constexpr uint8_t SS_INVALID_CMD = 0x80;
-constexpr uint8_t SS_INVALID_HA = 0x81;
-constexpr uint8_t SS_NO_DEVICE = 0x82;
-constexpr uint8_t SS_INVALID_SRB = 0xE0;
-constexpr uint8_t SS_BUFFER_ALIGN = 0xE1;
-constexpr uint8_t SS_ASPI_IS_BUSY = 0xE5;
-constexpr uint8_t SS_BUFFER_TO_BIG = 0xE6;
-constexpr uint8_t SS_NO_ADAPTERS = 0xE8;
+enum SrbStatus : uint8_t {
+  SS_PENDING = 0x00, SS_COMP = 0x01, SS_ABORTED = 0x02, SS_ABORT_FAIL = 0x03, SS_ERR = 0x04,
+  // The request itself could not be taken.
+  SS_INVALID_CMD = 0x80, SS_INVALID_HA = 0x81, SS_NO_DEVICE = 0x82, SS_INVALID_SRB = 0xE0,
+  SS_BUFFER_ALIGN = 0xE1, SS_ASPI_IS_BUSY = 0xE5, SS_BUFFER_TO_BIG = 0xE6, SS_NO_ADAPTERS = 0xE8,
+};
 
-// SRB_HaStat values (host adapter status).
-constexpr uint8_t HASTAT_OK = 0x00;
-constexpr uint8_t HASTAT_TIMEOUT = 0x09;
-constexpr uint8_t HASTAT_COMMAND_TIMEOUT = 0x0B;
-constexpr uint8_t HASTAT_MESSAGE_REJECT = 0x0D;
-constexpr uint8_t HASTAT_BUS_RESET = 0x0E;
-constexpr uint8_t HASTAT_PARITY_ERROR = 0x0F;
-constexpr uint8_t HASTAT_REQUEST_SENSE_FAILED = 0x10;
-constexpr uint8_t HASTAT_SEL_TO = 0x11;
-constexpr uint8_t HASTAT_DO_DU = 0x12;
-constexpr uint8_t HASTAT_BUS_FREE = 0x13;
+// SRB_HaStat: the host adapter's status.
+enum HostAdapterStatus : uint8_t {
+  HASTAT_OK = 0x00, HASTAT_TIMEOUT = 0x09, HASTAT_COMMAND_TIMEOUT = 0x0B,
+  HASTAT_MESSAGE_REJECT = 0x0D, HASTAT_BUS_RESET = 0x0E, HASTAT_PARITY_ERROR = 0x0F,
+  HASTAT_REQUEST_SENSE_FAILED = 0x10, HASTAT_SEL_TO = 0x11, HASTAT_DO_DU = 0x12,
+  HASTAT_BUS_FREE = 0x13,
+};
 
-// SCSI status bytes (SRB_TargStat).
-constexpr uint8_t STATUS_GOOD = 0x00;
-constexpr uint8_t STATUS_CHKCOND = 0x02;
-constexpr uint8_t STATUS_BUSY = 0x08;
-constexpr uint8_t STATUS_RESCONF = 0x18;
-constexpr uint8_t STATUS_QUEUE_FULL = 0x28;
+// SRB_TargStat: the SCSI status byte.
+enum TargetStatus : uint8_t {
+  STATUS_GOOD = 0x00, STATUS_CHKCOND = 0x02, STATUS_BUSY = 0x08, STATUS_RESCONF = 0x18,
+  STATUS_QUEUE_FULL = 0x28,
+};
 
-// Peripheral device types.
-constexpr uint8_t DTYPE_WORM = 0x04;
-constexpr uint8_t DTYPE_CDROM = 0x05;
-constexpr uint8_t DTYPE_UNKNOWN = 0x1F;
+enum PeripheralType : uint8_t { DTYPE_WORM = 0x04, DTYPE_CDROM = 0x05, DTYPE_UNKNOWN = 0x1F };
 
 struct SRB_Header {
   uint8_t SRB_Cmd = 0;

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "platform/clock.h"
+#include "platform/dir_listing.h"
 
 extern char** environ;
 
@@ -76,14 +77,6 @@ bool HasOpen(int pid, const std::vector<std::string>& paths) {
   }
   ::closedir(d);
   return found;
-}
-
-std::string CanonicalPath(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return std::string();
-  std::string result = resolved;
-  std::free(resolved);
-  return result;
 }
 
 // Runs a program with its output discarded; true when it exited with status 0 within the
@@ -189,7 +182,7 @@ DriveBusy DescribeBusyDrive(const std::vector<std::string>& nodes, bool checkMou
   busy.Reason = DriveBusyReason::InUse;
   std::vector<std::string> paths;
   for (const std::string& node : nodes) {
-    const std::string path = node.empty() ? std::string() : CanonicalPath(node);
+    const std::string path = node.empty() ? std::string() : RealPath(node);
     if (!path.empty()) paths.push_back(path);
   }
   if (paths.empty()) return busy;

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_io.h"
+
 namespace brennix {
 
 namespace {
@@ -59,15 +61,9 @@ bool DiscFile::Read(uint32_t lba, uint32_t count, uint8_t* out) {
   if (fd_ < 0) return false;
   const size_t length = static_cast<size_t>(count) * kSectorSize;
   const off_t offset = static_cast<off_t>(lba) * kSectorSize;
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::pread(fd_, out + done, length - done, offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  std::memset(out + done, 0, length - done);
+  const ssize_t done = ReadAll(fd_, out, length, offset);
+  if (done < 0) return false;
+  std::memset(out + done, 0, length - static_cast<size_t>(done));
   return true;
 }
 
@@ -89,14 +85,7 @@ bool DiscFile::Write(uint32_t lba, uint32_t count, const uint8_t* data) {
     // The file keeps the full length of what was written, as a hole where it is new.
     if (punched) return end <= info.st_size || ::ftruncate(fd_, end) == 0;
   }
-  size_t done = 0;
-  while (done < length) {
-    const ssize_t n = ::pwrite(fd_, data + done, length - done, offset + static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
+  return WriteAll(fd_, data, length, offset);
 }
 
 bool DiscFile::Clear() { return fd_ >= 0 && ::ftruncate(fd_, 0) == 0; }

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/file_io.h"
 #include "platform/temp_file.h"
 
 namespace brennix {
@@ -283,6 +284,13 @@ bool ReadNumber(std::istringstream& in, uint64_t limit, uint64_t& value) {
   return value <= limit;
 }
 
+bool ReadFlag(std::istringstream& in, bool& on) {
+  uint64_t value = 0;
+  if (!ReadNumber(in, 1, value)) return false;
+  on = value == 1;
+  return true;
+}
+
 }  // namespace
 
 bool ParseDiscState(const std::string& text, DiscState& disc, std::string& error) {
@@ -314,11 +322,9 @@ bool ParseDiscState(const std::string& text, DiscState& disc, std::string& error
       ok = ReadNumber(in, 80, value) && (value == 74 || value == 80);
       parsed.cdSize = value == 74 ? CdSize::Minutes74 : CdSize::Minutes80;
     } else if (key == "formatted") {
-      ok = ReadNumber(in, 1, value);
-      parsed.formatted = value == 1;
+      ok = ReadFlag(in, parsed.formatted);
     } else if (key == "finalized") {
-      ok = ReadNumber(in, 1, value);
-      parsed.finalized = value == 1;
+      ok = ReadFlag(in, parsed.finalized);
     } else if (key == "closed-sessions") {
       ok = ReadNumber(in, 100000, value);
       parsed.closedSessions = static_cast<uint32_t>(value);
@@ -330,15 +336,16 @@ bool ParseDiscState(const std::string& text, DiscState& disc, std::string& error
       ok = static_cast<bool>(in >> state) && (state == "open" || state == "closed");
       parsed.trayOpen = state == "open";
     } else if (key == "track") {
-      uint64_t session = 0, start = 0, reserved = 0, recorded = 0, closed = 0;
+      uint64_t session = 0, start = 0, reserved = 0, recorded = 0;
+      bool closed = false;
       ok = ReadNumber(in, 100000, session) && session >= 1 && ReadNumber(in, UINT32_MAX, start) &&
            ReadNumber(in, UINT32_MAX, reserved) && ReadNumber(in, UINT32_MAX, recorded) &&
-           ReadNumber(in, 1, closed);
+           ReadFlag(in, closed);
       if (ok) {
         parsed.tracks.push_back(RecordedTrack{static_cast<uint32_t>(session),
                                               static_cast<uint32_t>(start),
                                               static_cast<uint32_t>(reserved),
-                                              static_cast<uint32_t>(recorded), closed == 1});
+                                              static_cast<uint32_t>(recorded), closed});
       }
     } else {
       ok = false;
@@ -420,17 +427,11 @@ bool SaveDiscState(const std::string& statePath, const DiscState& disc, std::str
     error = "cannot write beside " + statePath + ": " + std::strerror(errno);
     return false;
   }
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = "cannot write " + temporary + ": " + std::strerror(errno);
-      ::close(fd);
-      ::unlink(temporary.c_str());
-      return false;
-    }
-    done += static_cast<size_t>(n);
+  if (!WriteAll(fd, text.data(), text.size())) {
+    error = "cannot write " + temporary + ": " + std::strerror(errno);
+    ::close(fd);
+    ::unlink(temporary.c_str());
+    return false;
   }
   // For a change of the layout the data must be on disk before the rename makes it the
   // state, or a power loss could leave an empty state file in place of the old one. Growth

@@ -327,11 +327,8 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
     return;
   }
   if (count == 0) return;
-  const uint8_t* data = reply.OutData(static_cast<size_t>(count) * kSectorSize);
-  if (data == nullptr) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  const uint8_t* data = reply.ParameterData(static_cast<size_t>(count) * kSectorSize);
+  if (data == nullptr) return;
   const uint64_t end = static_cast<uint64_t>(lba) + count;
   const bool testWrite = (page05_[2] & 0x10) != 0;
   // A sector the options name is stored with one byte changed, and nothing is said.
@@ -550,15 +547,8 @@ void VirtualRecorder::SetStreaming(const uint8_t* cdb, Reply& reply) {
     return;
   }
   if (length == 0) return;
-  const uint8_t* list = reply.OutData(length);
-  if (list == nullptr) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
-  if (length < 28) {
-    reply.Fail(sense::kParameterLength);
-    return;
-  }
+  const uint8_t* list = reply.ParameterData(length, 28);
+  if (list == nullptr) return;
   const uint64_t readSize = ReadBE32(list + 12);
   const uint64_t readTime = ReadBE32(list + 16);
   const uint64_t writeSize = ReadBE32(list + 20);
@@ -594,13 +584,10 @@ void VirtualRecorder::SendDvdStructure(const uint8_t* cdb, Reply& reply) {
     return;
   }
   if (length == 0) return;
-  const uint8_t* data = reply.OutData(length);
-  if (data == nullptr) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  const uint8_t* data = reply.ParameterData(length, 4);
+  if (data == nullptr) return;
   // Time stamp: a 4-byte header whose length covers the 14 digits and their padding.
-  if (length < 4 || ReadBE16(data) + 2u > length || ReadBE16(data) < 16) {
+  if (ReadBE16(data) + 2u > length || ReadBE16(data) < 16) {
     reply.Fail(sense::kParameterLength);
     return;
   }

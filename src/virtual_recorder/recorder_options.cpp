@@ -14,6 +14,14 @@ bool ParseUnsigned(const std::string& text, uint64_t limit, uint64_t& value) {
   return status == std::errc() && end == text.data() + text.size() && value <= limit;
 }
 
+// A switch, 0 or 1.
+bool ParseSwitch(const std::string& text, bool& on) {
+  uint64_t value = 0;
+  if (!ParseUnsigned(text, 1, value)) return false;
+  on = value == 1;
+  return true;
+}
+
 bool ParseAddress(const std::string& text, ScsiAddress& address) {
   std::istringstream in(text);
   std::string part;
@@ -137,11 +145,9 @@ bool ParseRecorderOptions(const std::string& text, RecorderOptions& options, std
       ok = value == "unlimited" || value == "simulated";
       parsed.speed = value == "simulated" ? SpeedModel::Simulated : SpeedModel::Unlimited;
     } else if (key == "block-descriptor") {
-      ok = ParseUnsigned(value, 1, number);
-      parsed.modeBlockDescriptor = number == 1;
+      ok = ParseSwitch(value, parsed.modeBlockDescriptor);
     } else if (key == "page30") {
-      ok = ParseUnsigned(value, 1, number);
-      parsed.answersPage30 = number == 1;
+      ok = ParseSwitch(value, parsed.answersPage30);
     } else if (key == "buffer") {
       ok = ParseUnsigned(value, 1u << 30, number) && number >= 65536;
       parsed.bufferBytes = static_cast<uint32_t>(number);
@@ -156,11 +162,9 @@ bool ParseRecorderOptions(const std::string& text, RecorderOptions& options, std
       ok = value == "74" || value == "80";
       parsed.cdSize = value == "74" ? CdSize::Minutes74 : CdSize::Minutes80;
     } else if (key == "strict-mmc") {
-      ok = ParseUnsigned(value, 1, number);
-      parsed.strictMmc = number == 1;
+      ok = ParseSwitch(value, parsed.strictMmc);
     } else if (key == "changer") {
-      ok = ParseUnsigned(value, 1, number);
-      parsed.changer = number == 1;
+      ok = ParseSwitch(value, parsed.changer);
     } else {
       error = "unknown virtual recorder option '" + key + "'";
       return false;

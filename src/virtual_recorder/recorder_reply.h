@@ -98,6 +98,19 @@ class VirtualRecorder::Reply {
     result_.transferred = static_cast<uint32_t>(length);
     return data_;
   }
+  // The parameter data of a command that needs at least `minimum` of its `length` bytes:
+  // null, with the command failed, when the caller did not send them all or when they are
+  // fewer than the command needs.
+  const uint8_t* ParameterData(size_t length, size_t minimum = 0) {
+    const uint8_t* data = OutData(length);
+    if (data == nullptr) {
+      Fail(sense::kInvalidField);
+    } else if (length < minimum) {
+      Fail(sense::kParameterLength);
+      return nullptr;
+    }
+    return data;
+  }
 
  private:
   DataDirection direction_;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "virtual_recorder/disc_file.h"
 #include "virtual_recorder/disc_state.h"
 
@@ -25,15 +26,7 @@ class OutputFile {
     return fd_ >= 0;
   }
   bool Write(uint64_t sector, const uint8_t* data, size_t length) {
-    size_t done = 0;
-    const off_t offset = static_cast<off_t>(sector * kSectorSize);
-    while (done < length) {
-      const ssize_t n = ::pwrite(fd_, data + done, length - done, offset + static_cast<off_t>(done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
+    return WriteAll(fd_, data, length, static_cast<int64_t>(sector * kSectorSize));
   }
   bool Finish(uint64_t sectors) {
     const bool ok = ::ftruncate(fd_, static_cast<off_t>(sectors * kSectorSize)) == 0 && ::close(fd_) == 0;

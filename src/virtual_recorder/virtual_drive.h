@@ -33,7 +33,6 @@ class VirtualDrive final : public DriveBackend {
   bool Held() const { return held_.load(); }
 
   VirtualRecorder& Recorder() { return *recorder_; }
-  std::shared_ptr<VirtualRecorder> SharedRecorder() { return recorder_; }
 
  private:
   bool Known(DriveHandle handle);

@@ -72,12 +72,9 @@ void PadField(uint8_t* out, const std::string& text, size_t width) {
 VirtualRecorder::VirtualRecorder(std::string path, const RecorderOptions& options)
     : path_(std::move(path)), statePath_(path_ + ".state"), options_(options) {
   // Write parameters page as a drive starts: track at once, mode 1 data.
-  page05_[0] = 0x05;
-  page05_[1] = 0x32;
-  page05_[2] = 0x01;
-  page05_[3] = 0x04;
-  page05_[4] = 0x08;
-  page05_[15] = 0x96;
+  constexpr uint8_t kStartPage05[] = {0x05, 0x32, 0x01, 0x04, 0x08, 0, 0, 0,
+                                      0,    0,    0,    0,    0,    0, 0, 0x96};
+  std::memcpy(page05_, kStartPage05, sizeof kStartPage05);
   const uint64_t now = TickCount();
   for (const auto& fault : options_.faults) faults_.push_back(ActiveFault{fault, fault.count, now});
 }
@@ -547,15 +544,8 @@ void VirtualRecorder::ModeSense(const uint8_t* cdb, Reply& reply) {
 void VirtualRecorder::ModeSelect(const uint8_t* cdb, Reply& reply) {
   const uint32_t length = ReadBE16(cdb + 7);
   if (length == 0) return;
-  const uint8_t* list = reply.OutData(length);
-  if (list == nullptr) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
-  if (length < 8) {
-    reply.Fail(sense::kParameterLength);
-    return;
-  }
+  const uint8_t* list = reply.ParameterData(length, 8);
+  if (list == nullptr) return;
   const uint32_t descriptorLength = ReadBE16(list + 6);
   uint32_t offset = 8 + descriptorLength;
   while (offset < length) {
