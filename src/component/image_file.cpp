@@ -13,8 +13,6 @@ namespace brennix {
 
 namespace {
 
-constexpr int64_t kHeadSectors = 32;
-
 uint32_t Le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -43,7 +41,7 @@ std::string InspectImageFile(const std::string& path, TImageFile& out) {
   }
   if (why.empty()) {
     out.Sectors = st.st_size / kSectorSize;
-    out.Head.resize(static_cast<size_t>(std::min(out.Sectors, kHeadSectors) * kSectorSize));
+    out.Head.resize(static_cast<size_t>(std::min(out.Sectors, kImageHeadSectors) * kSectorSize));
     size_t got = 0;
     while (got < out.Head.size()) {
       const ssize_t n = ::read(fd, out.Head.data() + got, out.Head.size() - got);
@@ -55,7 +53,10 @@ std::string InspectImageFile(const std::string& path, TImageFile& out) {
   }
   ::close(fd);
   if (!why.empty()) return why;
+  return InspectImageHead(out);
+}
 
+std::string InspectImageHead(TImageFile& out) {
   // The volume descriptors from sector 16 on.
   for (int64_t s = 16; (s + 1) * kSectorSize <= static_cast<int64_t>(out.Head.size()); ++s) {
     const uint8_t* d = out.Head.data() + s * kSectorSize;
