@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <utility>
 
 #include "component/burn_job.h"
@@ -102,7 +103,9 @@ TJobResult TCopyJob::CopyStreaming() {
   const std::string why = InspectDiscVolume(source_, burn.StreamedImage, cancel_);
   if (Cancelled()) return Stopped();
   if (!why.empty()) return Refusal(why);
-  const auto* source = static_cast<const TDiscVolumeSource*>(burn.StreamedImage.Source.get());
+  // Kept here: the burn lets go of its image when it ends. InspectDiscVolume made it.
+  const std::shared_ptr<TImageSource> kept = burn.StreamedImage.Source;
+  const auto* source = static_cast<const TDiscVolumeSource*>(kept.get());
   TJobResult result = WriteTarget(std::move(burn));
   // The burn names the sector; the copy says whose it was.
   if (result.Outcome == TJobOutcome::Failed && source->Failed()) {
