@@ -21,14 +21,12 @@
 #include "cli/queue.h"
 #include "cli/select_recorder.h"
 #include "component/burn_job.h"
-#include "component/copy_job.h"
+#include "component/blank_disc.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
 #include "component/recorder_rules.h"
 #include "device/disc_types.h"
-#include "platform/clock.h"
 #include "platform/disc_units.h"
-#include "recording/write_preparation.h"
 
 namespace brennix::cli {
 
@@ -134,18 +132,6 @@ TCommandLine BurnCommandLine(TBurnWords& w, bool image) {
 // The recorders, the job and its console, shared by burn and burn-image.
 namespace {
 
-// Waits until the recorder holds a disc an image can go to; false when none came in time.
-bool WaitForBlankDisc(TKorbBurner& burner) {
-  const uint64_t start = TickCount();
-  for (;;) {
-    const auto type = static_cast<int16_t>(burner.GetDiscType());
-    if (IsWritableDiscType(type) && (!IsSequentialRecording(type) || burner.DiscStatus() == 0))
-      return true;
-    if (TickCount() - start >= kBlankDiscWaitMs) return false;
-    SleepMs(2000);
-  }
-}
-
 int RunOneBurn(const std::string& command, TKorbBurner& burner, const std::vector<TKorbBurner*>& more,
                bool yes, bool unmount, const TBurnOptions& options) {
   TConsoleJob console(command, yes, unmount);
@@ -238,11 +224,12 @@ int RunBurnJob(const std::string& command, const std::vector<std::string>& devic
     if (copies > 1) Summary("Disc " + std::to_string(disc) + " of " + std::to_string(copies));
     const int status = RunOneBurn(command, *burners[0], more, yes, unmount, options);
     if (status != kExitSuccess || disc >= copies) return status;
-    // The next disc: the written one comes out, and a blank one is waited for.
-    MoveTray(*burners[0], TrayMove::Eject);
-    Summary(kInsertBlankDiscText);
-    if (!WaitForBlankDisc(*burners[0]))
-      return Failure(command + ": " + NoBlankDiscText(kBlankDiscWaitMs));
+    // The next disc: the written one comes out, and a blank one is waited for (Ctrl-C
+    // ends the wait).
+    TConsoleJob console(command, yes, unmount);
+    TBlankDiscJob wait(*burners[0], console);
+    const TJobResult waited = console.Run(wait);
+    if (waited.Outcome != TJobOutcome::Completed) return Failure(command + ": " + waited.Error);
   }
 }
 

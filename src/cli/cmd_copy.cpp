@@ -1,5 +1,6 @@
-// brennix-cli copy: a data disc read whole and written to a blank disc, in another recorder
-// or, after a change of discs, in the same one; the copy is read back and compared.
+// brennix-cli copy: a data disc written to a blank disc in another recorder as it is read,
+// or, read whole first and after a change of discs, in the same one; the copy is read back
+// and compared.
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,13 +26,15 @@ namespace {
 
 const char* const kCopyAbout =
     "Copies the data disc in recorder D1: its last session's volume, with the files of the\n"
-    "sessions before it, is read into a temporary image and written to a blank disc in D2\n"
-    "(default: D1 again, after D1's tray has opened for the blank disc, which is waited for\n"
-    "up to 10 minutes). The copy is read back and compared with what was read. A sector of\n"
-    "the source that cannot be read ends the copy before anything is written.\n";
+    "sessions before it, is written to a blank disc in D2 as it is read from D1, both\n"
+    "recorders held until the end. Without --to (or with D2 the same as D1) it is read into\n"
+    "a temporary image first, D1's tray opens and a blank disc is waited for up to 10\n"
+    "minutes. The copy is read back and compared with what was read. A sector of the source\n"
+    "that cannot be read ends the copy and is named (with a temporary image, before anything\n"
+    "is written); it is never written as zeros.\n";
 
-// The copy job's steps on one terminal: "Reading Disc..." when the read begins, "Writing
-// Data..." when the recording does.
+// The copy job's steps on one terminal: "Reading Disc..." when a read into the temporary
+// image begins, "Writing Data..." when the recording does.
 class CopyConsole final : public TJobHandler {
  public:
   explicit CopyConsole(TConsoleJob& console) : console_(console) {}
@@ -40,6 +43,10 @@ class CopyConsole final : public TJobHandler {
   }
   void Tell(const TJobMessage& message) override { console_.Tell(message); }
   void Progress(const TJobProgress& progress) override {
+    if (!reading_ && progress.Phase == TJobPhase::Reading) {
+      reading_ = true;
+      console_.Tell({TMessageKind::Information, "Reading Disc...", {}, {}});
+    }
     if (!writing_ && progress.Phase != TJobPhase::Reading && progress.Phase != TJobPhase::Preparing) {
       writing_ = true;
       console_.Tell({TMessageKind::Information, "Writing Data...", {}, {}});
@@ -51,6 +58,7 @@ class CopyConsole final : public TJobHandler {
 
  private:
   TConsoleJob& console_;
+  bool reading_ = false;
   bool writing_ = false;
 };
 
@@ -94,7 +102,6 @@ int RunCopy(const Args& args) {
   ApplyRecordingPreset(target);
 
   TConsoleJob console("copy", yes, unmount);
-  console.StartLine = "Reading Disc...";
   console.ProgressText = [](const TJobProgress& p) -> std::string {
     if (p.Phase == TJobPhase::Verifying) return "Verifying... " + std::to_string(p.Percent) + "%";
     if (p.BytesTotal <= 0) return std::string();

@@ -90,7 +90,8 @@ void TBurnJob::OnCancel() { burner_.Abort(); }
 TJobResult TBurnJob::Run() {
   TKorbBurner& korb = burner_;
   const TBurnOptions& o = options_;
-  if (o.Sources.empty() && o.ImageFile.empty()) return Refusal(kEmptyQueueText);
+  const bool image = !o.ImageFile.empty() || o.StreamedImage.Source != nullptr;
+  if (o.Sources.empty() && !image) return Refusal(kEmptyQueueText);
 
   // Another program on the drive, or the disc mounted, stops the burn before anything is
   // built or asked; the recording checks once more when it takes the drive.
@@ -117,7 +118,7 @@ TJobResult TBurnJob::Run() {
   korb.RockRidge = o.RockRidge;
   korb.IdVolume = Trimmed(o.Label);
   korb.ClearImageFile();
-  if (!o.ImageFile.empty()) return RunImage();
+  if (image) return RunImage();
 
   // A virtual recorder's disc (and its state file) inside a source folder is left out: it is
   // being written while the image would read it.
@@ -241,9 +242,10 @@ TJobResult TBurnJob::RunImage() {
   TKorbBurner& korb = burner_;
   const TBurnOptions& o = options_;
   korb.ImportSession = false;
-  TImageFile image;
-  if (const std::string why = InspectImageFile(o.ImageFile, image); !why.empty())
-    return Refusal(why);
+  TImageFile image = o.StreamedImage;
+  if (!image.Source) {
+    if (const std::string why = InspectImageFile(o.ImageFile, image); !why.empty()) return Refusal(why);
+  }
   if (!korb.UseImageFile(image)) return Refusal(kTreeInUseText);
   std::string refusal = korb.CheckDiscForImage();
   if (refusal.empty()) refusal = CheckMoreRecorders();
@@ -264,6 +266,9 @@ TJobResult TBurnJob::RunImage() {
   if (!IsSequentialRecording(static_cast<int16_t>(korb.GetDiscType())) &&
       (korb.ReadVolumeSize() > 0 || korb.OverwritesDiscData()))
     question.Notes.push_back("The disc is written over from its start: what it holds now is lost.");
+  if (image.Source)
+    question.Notes.push_back("The image is read from the disc being copied as it is written; "
+                             "that disc stays locked in its recorder until the end.");
   AddBurnPlanNotes(korb, o, question);
   AddRecordersNote(question);
   if (!Ask(question)) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "component/image_file.h"
 #include "component/queue_tree.h"
 #include "component/job.h"
 
@@ -32,6 +33,9 @@ struct TBurnOptions {
   // An image file to write as it is in place of the sources (then Sources, SavePath,
   // Label, Joliet, RockRidge and Import do not apply).
   std::string ImageFile;
+  // Or, in its place, an image already inspected whose sectors come from its Source as they
+  // are written (a disc copied to another recorder); used when Source is set.
+  TImageFile StreamedImage;
   // How this front end turns the import off, added to the message of a disc whose files
   // cannot be read (" (--no-import ...)" or a line about the check box).
   std::string ImportOffHint;

@@ -6,36 +6,22 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <utility>
 
 #include "component/burn_job.h"
+#include "component/disc_volume.h"
 #include "component/korb_burner.h"
 #include "component/read_image_job.h"
-#include "component/recorder_rules.h"
-#include "platform/clock.h"
-#include "recording/write_preparation.h"
+#include "device/tray_lock.h"
 #include "recording/writer_thread.h"
 
 namespace brennix {
 
-const char* const kInsertBlankDiscText = "Insert a blank disc into the recorder and close the tray.";
 const char* const kCopyFailedText = "The copy failed.";
 const char* const kCopyStoppedText = "The copy was stopped.";
 
-std::string NoBlankDiscText(uint32_t waitedMs) {
-  const uint32_t minutes = waitedMs / 60000;
-  const uint32_t seconds = (waitedMs + 999) / 1000;
-  const std::string span = minutes > 0 && waitedMs % 60000 == 0
-                               ? std::to_string(minutes) + (minutes == 1 ? " MINUTE" : " MINUTES")
-                               : std::to_string(seconds) + (seconds == 1 ? " SECOND" : " SECONDS");
-  return "NO BLANK DISC CAME INTO THE RECORDER WITHIN " + span;
-}
-
 namespace {
-
-// The disc is asked about this often while the copy waits for it; a cancel is seen sooner.
-constexpr uint32_t kDiscPollMs = 1000;
-constexpr uint32_t kCancelPollMs = 100;
 
 // The steps run through the copy's own channel: what they have to say reaches the copy's
 // handler, never this one.
@@ -51,11 +37,13 @@ class StepHandler final : public TJobHandler {
 class TempFolder {
  public:
   explicit TempFolder(const std::string& parent) {
-    std::error_code ignored;
+    // A system folder that is not there is named, not replaced by the root.
+    std::error_code system;
     std::string pattern =
-        (parent.empty() ? std::filesystem::temp_directory_path(ignored).string() : parent) +
+        (parent.empty() ? std::filesystem::temp_directory_path(system).string() : parent) +
         "/brennix-copy-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    if (system) error_ = system.message();
+    else if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
     else error_ = std::strerror(errno);
   }
   ~TempFolder() {
@@ -71,12 +59,6 @@ class TempFolder {
   std::string path_;
   std::string error_;
 };
-
-// A disc an image can go to: blank, or one written over from its start.
-bool TakesImage(TKorbBurner& korb) {
-  const auto type = static_cast<int16_t>(korb.GetDiscType());
-  return IsWritableDiscType(type) && (!IsSequentialRecording(type) || korb.DiscStatus() == 0);
-}
 
 TJobResult Stopped() {
   TJobResult result;
@@ -107,7 +89,34 @@ bool TCopyJob::SameRecorder() const {
   return &source_ == &target_ || (!source_.Device().empty() && source_.Device() == target_.Device());
 }
 
-TJobResult TCopyJob::Run() { return CopyThroughImage(); }
+TJobResult TCopyJob::Run() { return SameRecorder() ? CopyThroughImage() : CopyStreaming(); }
+
+TJobResult TCopyJob::CopyStreaming() {
+  // The source is held as the target is, from the look at its volume to the end of the
+  // recording: the disc read is the disc looked at, and no other program comes between.
+  if (const std::string busy = FreeRecorder(source_); !busy.empty())
+    return Refusal(source_.Device() + ": " + busy);
+  const TDriveHold hold(source_);
+  if (!hold.Held()) return Refusal(source_.Device() + ": " + DriveBusyText(hold.Busy()));
+  if (Cancelled()) return Stopped();
+  TBurnOptions burn;
+  const std::string why = InspectDiscVolume(source_, burn.StreamedImage, cancel_);
+  if (Cancelled()) return Stopped();
+  if (!why.empty()) return Refusal(why);
+  // Kept here: the burn lets go of its image when it ends. InspectDiscVolume made it.
+  const std::shared_ptr<TImageSource> kept = burn.StreamedImage.Source;
+  const auto* source = static_cast<const TDiscVolumeSource*>(kept.get());
+  TJobResult result = WriteTarget(std::move(burn));
+  // The burn names the sector; the copy says whose it was.
+  if (result.Outcome == TJobOutcome::Failed && source->Failed()) {
+    result.Text = kCopyFailedText;
+    result.Plain = "The disc being copied could not be read" +
+                   std::string(target_.BytesWritten() > 0 ? " after part of it was written"
+                                                          : ": nothing was written") + ".";
+    result.Advice = "Clean the disc being copied, or save what can be read with read-image.";
+  }
+  return result;
+}
 
 TJobResult TCopyJob::CopyThroughImage() {
   const TempFolder folder(options_.TempFolder);
@@ -115,8 +124,10 @@ TJobResult TCopyJob::CopyThroughImage() {
   const std::string image = folder.Path() + "/disc.iso";
   TJobResult ended;
   if (!ReadSource(image, ended)) return ended;
-  if (SameRecorder() && !ChangeDiscs(ended)) return ended;
-  return WriteTarget(image);
+  if (!ChangeDiscs(ended)) return ended;
+  TBurnOptions burn;
+  burn.ImageFile = image;
+  return WriteTarget(std::move(burn));
 }
 
 bool TCopyJob::ReadSource(const std::string& image, TJobResult& ended) {
@@ -144,33 +155,15 @@ bool TCopyJob::ReadSource(const std::string& image, TJobResult& ended) {
 }
 
 bool TCopyJob::ChangeDiscs(TJobResult& ended) {
-  MoveTray(target_, TrayMove::Eject);
-  Tell(TMessageKind::Information, kInsertBlankDiscText);
-  TJobProgress waiting;
-  waiting.Phase = TJobPhase::Preparing;
-  Report(waiting);
-  const uint64_t start = TickCount();
-  for (;;) {
-    // The disc just read may still be in the tray: only a disc that can take the image ends
-    // the wait.
-    if (TakesImage(target_)) return true;
-    for (uint32_t slept = 0; slept < kDiscPollMs; slept += kCancelPollMs) {
-      if (Cancelled() || Leaving()) {
-        ended = Stopped();
-        return false;
-      }
-      if (TickCount() - start >= options_.BlankDiscWaitMs) {
-        ended = CopyFailed(NoBlankDiscText(options_.BlankDiscWaitMs));
-        return false;
-      }
-      SleepMs(kCancelPollMs);
-    }
-  }
+  StepHandler unheard;
+  TBlankDiscJob waiting(target_, unheard, options_.BlankDiscWaitMs);
+  ended = RunStep(waiting);
+  if (ended.Outcome == TJobOutcome::Completed) return true;
+  ended = ended.Stopped ? Stopped() : CopyFailed(ended.Error);
+  return false;
 }
 
-TJobResult TCopyJob::WriteTarget(const std::string& image) {
-  TBurnOptions burn;
-  burn.ImageFile = image;
+TJobResult TCopyJob::WriteTarget(TBurnOptions burn) {
   burn.Verify = true;
   burn.CloseDisc = options_.CloseDisc;
   burn.Speed = options_.Speed;

@@ -1,21 +1,22 @@
 // A disc copied: the source disc's last volume, whole and with the files of the sessions
-// before it, read into a temporary image and burned from there, with verify, onto a blank
-// disc, in another recorder or, after a change of discs, in the same one. The image is
-// removed whatever happens. A sector of the source that cannot be read ends the copy before
-// anything is written.
+// before it, burned with verify onto a blank disc. To another recorder it is streamed: the
+// recording's read-ahead cache reads it from the source as the target takes it, both
+// recorders held until the end, and a sector of the source that cannot be read ends the copy
+// by its number. In the same recorder it goes through a temporary image, read whole first (a
+// sector that cannot be read ends the copy before anything is written), then the tray opens
+// for a blank disc; the image is removed whatever happens.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include "component/blank_disc.h"
 #include "component/job.h"
 
 namespace brennix {
 
 class TKorbBurner;
-
-// How long the same recorder waits for the blank disc once its tray has opened.
-constexpr uint32_t kBlankDiscWaitMs = 10 * 60 * 1000;
+struct TBurnOptions;
 
 struct TCopyOptions {
   bool CloseDisc = false;
@@ -24,12 +25,8 @@ struct TCopyOptions {
   std::string TempFolder;  // where the image is kept meanwhile; empty: the system's
 };
 
-extern const char* const kInsertBlankDiscText;  // "Insert a blank disc into the recorder ..."
-extern const char* const kCopyFailedText;       // "The copy failed."
-extern const char* const kCopyStoppedText;      // "The copy was stopped."
-
-// "NO BLANK DISC CAME INTO THE RECORDER WITHIN 10 MINUTES"
-std::string NoBlankDiscText(uint32_t waitedMs);
+extern const char* const kCopyFailedText;   // "The copy failed."
+extern const char* const kCopyStoppedText;  // "The copy was stopped."
 
 class TCopyJob final : public TJob {
  public:
@@ -42,15 +39,15 @@ class TCopyJob final : public TJob {
  private:
   TJobResult Run() override;
   bool SameRecorder() const;
-  // The way the data goes from one disc to the other. Through a file serves both cases; a
-  // copy to another recorder could take the data straight from the source instead, and Run
-  // would pick that way for it.
+  // The two ways from one disc to the other.
+  TJobResult CopyStreaming();
   TJobResult CopyThroughImage();
   // Reads the source into the image; a result to end with when that did not go whole.
   bool ReadSource(const std::string& image, TJobResult& ended);
   // Opens the tray, asks for the blank disc and waits for one the image can go to.
   bool ChangeDiscs(TJobResult& ended);
-  TJobResult WriteTarget(const std::string& image);
+  // Burns the image (a file, or one streamed from the source) with verify.
+  TJobResult WriteTarget(TBurnOptions burn);
 
   TKorbBurner& source_;
   TKorbBurner& target_;

@@ -14,8 +14,6 @@ namespace brennix {
 
 namespace {
 
-constexpr int64_t kHeadSectors = 32;
-
 uint32_t Le32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -44,14 +42,17 @@ std::string InspectImageFile(const std::string& path, TImageFile& out) {
   }
   if (why.empty()) {
     out.Sectors = st.st_size / kSectorSize;
-    out.Head.resize(static_cast<size_t>(std::min(out.Sectors, kHeadSectors) * kSectorSize));
+    out.Head.resize(static_cast<size_t>(std::min(out.Sectors, kImageHeadSectors) * kSectorSize));
     const ssize_t got = ReadAll(fd, out.Head.data(), out.Head.size(), 0);
     if (got < 0 || static_cast<size_t>(got) < out.Head.size())
       why = "CANNOT READ THE IMAGE FILE: " + SystemText();
   }
   ::close(fd);
   if (!why.empty()) return why;
+  return InspectImageHead(out);
+}
 
+std::string InspectImageHead(TImageFile& out) {
   // The volume descriptors from sector 16 on.
   for (int64_t s = 16; (s + 1) * kSectorSize <= static_cast<int64_t>(out.Head.size()); ++s) {
     const uint8_t* d = out.Head.data() + s * kSectorSize;

@@ -87,6 +87,7 @@ void TKorbBurner::Abort() { AbortFlag.store(true); }
 bool TKorbBurner::UseImageFile(const TImageFile& image) {
   if (!ClearAll(kQueueMaxFiles, kQueueMaxDirs)) return false;
   imageFile_ = image.Path;
+  imageSource_ = image.Source;
   // One entry the read-ahead cache reads from start to end; no head of our own.
   auto* entry = new TFEntry;
   entry->FullPath = image.Path;
@@ -114,6 +115,7 @@ void TKorbBurner::ClearImageFile() {
   }
   if (imageFile_.empty()) return;
   imageFile_.clear();
+  imageSource_.reset();
   ClearAll(kQueueMaxFiles, kQueueMaxDirs);
 }
 
@@ -209,8 +211,8 @@ bool TKorbBurner::BurnTogether(const std::vector<TKorbBurner*>& others,
   }
 
   cache_ = std::make_shared<TCacheThread>(CacheSize(), &HeaderStream, ImageSectors * kSectorSize,
-                                          WritePostGap,
-                                          WriteBlockBytes(discType_), Lock);
+                                          WritePostGap, WriteBlockBytes(discType_), Lock, true,
+                                          0, imageSource_);
   const uint64_t fillStart = TickCount();
   for (;;) {
     // Read before the looks below: the cache's news after them ends the wait at once.

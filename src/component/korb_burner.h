@@ -33,6 +33,7 @@ namespace brennix {
 
 class TKorbBurner;
 class TCacheThread;
+class TImageSource;
 class TCacheFanOut;
 class TThWrite;
 class TBurnerDrive;
@@ -144,7 +145,8 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   // ---- an image file
   // Replaces the tree with an image file written as it is, from sector 0 of a blank disc (or
   // of a rewritable one, over what it holds). The tree is cleared first; ClearImageFile (or
-  // a new tree) ends it. False when the tree is in use.
+  // a new tree) ends it. False when the tree is in use. An image with a Source is read from
+  // it as it is written (by the read-ahead cache's thread).
   bool UseImageFile(const TImageFile& image);
   void ClearImageFile();
   const std::string& ImageFile() const { return imageFile_; }
@@ -219,6 +221,7 @@ class TKorbBurner : public TSCSIDevice, public TIsoImage {
   std::vector<std::string> importLeftOut_;
   std::vector<std::string> importNotes_;
   std::string imageFile_;  // written in place of the tree when not empty
+  std::shared_ptr<TImageSource> imageSource_;  // where its sectors come from, when not the file
   std::atomic<bool> recording_{false};
   std::atomic<int64_t> bytesWritten_{0};
   std::atomic<uint32_t> bufferSize_{0};

@@ -10,11 +10,9 @@
 #include <cstring>
 #include <fstream>
 #include <set>
-#include <span>
 
+#include "component/disc_volume.h"
 #include "component/korb_burner.h"
-#include "device/disc_answers.h"
-#include "device/disc_types.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "recording/writer_thread.h"
@@ -26,18 +24,7 @@ const char* const kImageIncompleteText = "Disc image saved with unreadable secto
 
 namespace {
 
-constexpr uint32_t kChunkSectors = 32;
 constexpr uint64_t kProgressEveryMs = 250;
-
-// Where the volume whose descriptors begin at start + 16 ends; 0 when none is there. The
-// size of a volume in a later session counts from sector 0, as readers take it.
-uint32_t VolumeEnd(TKorbBurner& korb, uint32_t start) {
-  std::vector<uint8_t> sector(kSectorSize);
-  if (!korb.ReadDiscSectors(start + kFirstDescriptorSector, 1, sector.data())) return 0;
-  const auto size = ParseVolumeSpaceSize(sector);
-  if (!size || *size == 0) return 0;
-  return *size > start ? *size : start + *size;
-}
 
 std::set<uint32_t> LoadBadList(const std::string& path) {
   std::set<uint32_t> bad;
@@ -58,37 +45,10 @@ TJobResult TReadImageJob::Run() {
   TKorbBurner& korb = burner_;
   const TReadImageOptions& o = options_;
   if (o.Out.empty()) return Refusal("NO IMAGE FILE NAMED");
-  const auto type = static_cast<int16_t>(korb.GetDiscType());
-  if (type == kDiscUnknown) return Refusal(kNoDiscText);
-
-  // What to read: [0, end), of which only the recorded ranges hold data.
-  uint32_t end = 0;
-  uint32_t sessionStart = 0;  // where the chosen volume's descriptors lie, less 16
-  std::vector<TSectorRange> recorded;
-  if (const auto disc = korb.ReadRecordedDisc()) {
-    recorded = disc->Recorded;
-    if (o.All) {
-      for (const TSectorRange& r : recorded) end = std::max(end, r.End);
-    } else {
-      for (auto s = disc->Sessions.rbegin(); s != disc->Sessions.rend() && end == 0; ++s) {
-        if (o.Session != 0 && s->Number != o.Session) continue;
-        if (s->RecordedEnd > s->Start) end = std::min(VolumeEnd(korb, s->Start), s->RecordedEnd);
-        if (end != 0) sessionStart = s->Start;
-        if (o.Session != 0 && end == 0)
-          return Refusal("SESSION " + std::to_string(o.Session) + " HOLDS NO VOLUME THAT CAN BE READ");
-      }
-      if (o.Session != 0 && end == 0)
-        return Refusal("THE DISC HAS NO SESSION " + std::to_string(o.Session));
-    }
-  } else {
-    if (o.Session > 1) return Refusal("THE DISC HAS NO SESSION " + std::to_string(o.Session));
-    end = korb.ReadVolumeSize();
-    uint32_t last = 0, blockLength = 0;
-    if (o.All && korb.ReadCapacity(last, blockLength) && last > 0 && last < 0x7FFFFFFF)
-      end = std::max(end, last + 1);
-    recorded = {{0, end}};
-  }
-  if (end == 0) return Refusal("THE DISC HOLDS NO VOLUME TO READ");
+  TDiscVolume volume;
+  if (const std::string why = FindDiscVolume(korb, o.Session, o.All, volume); !why.empty())
+    return Refusal(why);
+  const uint32_t end = volume.End;
 
   const std::string part = o.Out + ".part";
   const std::string badPath = o.Out + ".bad";
@@ -110,13 +70,9 @@ TJobResult TReadImageJob::Run() {
   progress.Phase = TJobPhase::Reading;
   progress.BytesTotal = int64_t{end} * kSectorSize;
   Report(progress);
-  std::vector<uint8_t> buffer(size_t{kChunkSectors} * kSectorSize);
+  std::vector<uint8_t> buffer(size_t{kVolumeChunkSectors} * kSectorSize);
   std::string failure;
   uint64_t lastReport = TickCount();
-  const auto inRecorded = [&](uint32_t s) {
-    return std::any_of(recorded.begin(), recorded.end(),
-                       [s](const TSectorRange& r) { return s >= r.Start && s < r.End; });
-  };
   // One sector at a time where a chunk failed: what stays unread is zeros and listed.
   const auto readSectors = [&](uint32_t at, uint32_t count) {
     if (korb.ReadDiscSectors(at, static_cast<uint16_t>(count), buffer.data())) {
@@ -146,11 +102,11 @@ TJobResult TReadImageJob::Run() {
       failure = kAbortedByUser;
       break;
     }
-    uint32_t count = std::min(kChunkSectors, end - at);
+    uint32_t count = std::min(kVolumeChunkSectors, end - at);
     // Runs within one state: recorded (read) or not (the gap between sessions: zeros).
-    const bool data = inRecorded(at);
+    const bool data = volume.IsRecorded(at);
     uint32_t run = 1;
-    while (run < count && inRecorded(at + run) == data) ++run;
+    while (run < count && volume.IsRecorded(at + run) == data) ++run;
     count = run;
     if (data) {
       if (!readSectors(at, count)) failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
@@ -168,20 +124,10 @@ TJobResult TReadImageJob::Run() {
   }
   // A later session's volume is found by readers at sector 16 of the file: its descriptors
   // go there, over those of the first session, as a rewritable disc keeps them.
-  if (failure.empty() && sessionStart > 0 && !Cancelled()) {
-    std::vector<uint8_t> head;
-    for (uint32_t k = 0; k < kChunkSectors - kFirstDescriptorSector; ++k) {
-      std::vector<uint8_t> d(kSectorSize);
-      if (!korb.ReadDiscSectors(sessionStart + kFirstDescriptorSector + k, 1, d.data()) ||
-          std::memcmp(d.data() + 1, "CD001", 5) != 0)
-        break;
-      head.insert(head.end(), d.begin(), d.end());
-      if (d[0] == 255) break;
-    }
-    if (!head.empty() &&
-        !WriteAll(fd, head.data(), head.size(), int64_t{kFirstDescriptorSector} * kSectorSize))
-      failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
-  }
+  const std::vector<uint8_t>& head = volume.Descriptors;
+  if (failure.empty() && !head.empty() && !Cancelled() &&
+      !WriteAll(fd, head.data(), head.size(), int64_t{kFirstDescriptorSector} * kSectorSize))
+    failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
   if (failure.empty() && ::ftruncate(fd, static_cast<off_t>(uint64_t{end} * kSectorSize)) != 0)
     failure = "CANNOT WRITE " + part + ": " + std::strerror(errno);
   if (failure.empty() && ::fsync(fd) != 0)

@@ -9,11 +9,13 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <utility>
 
 #include "image/image_tables.h"
 #include "image/memory_stream.h"
 #include "platform/clock.h"
 #include "platform/disc_units.h"
+#include "recording/image_source.h"
 #include "recording/stream_ex.h"
 #include "recording/write_preparation.h"
 
@@ -103,7 +105,8 @@ void SetSourceOpenHook(TSourceOpenHook hook) { g_sourceOpenHook.store(hook); }
 
 TCacheThread::TCacheThread(int32_t cacheSize, TMemoryStream* headerStream, int64_t imageSize,
                            bool padToMinimum, int32_t blockSize, std::recursive_mutex& lock,
-                           bool adjustPriority, int64_t directCopyFrom)
+                           bool adjustPriority, int64_t directCopyFrom,
+                           std::shared_ptr<TImageSource> source)
     : TThread(true),
       BlockSize(SaneBlockSize(blockSize)),
       CacheBytes(cacheSize),
@@ -113,7 +116,8 @@ TCacheThread::TCacheThread(int32_t cacheSize, TMemoryStream* headerStream, int64
       DirectCopyFrom(std::max<int64_t>(directCopyFrom, 0)),
       Lock(lock),
       HeaderStream(headerStream),
-      adjustPriority_(adjustPriority) {
+      adjustPriority_(adjustPriority),
+      source_(std::move(source)) {
   BytesToDeliver.store(ImageBytes);
   PadBytes.store(ImageBytes);
   if (adjustPriority_) SetPriority(ThreadPriority::Lower);
@@ -481,6 +485,32 @@ TCacheThread::Step TCacheThread::ReadFiles() {
   return Step::Go;
 }
 
+TCacheThread::Step TCacheThread::ReadSource() {
+  // Block by block, as the files are read, after whatever the head left open; the last
+  // block stays open for the padding.
+  const int64_t total = ImageBytes - queuedBytes_ - fill_;
+  for (int64_t offset = 0; offset < total;) {
+    if (!open_) {
+      open_ = NewBlock();
+      fill_ = 0;
+    }
+    const auto n = static_cast<int32_t>(std::min<int64_t>(total - offset, BlockSize - fill_));
+    const std::string why = source_->Read(offset, open_->Data + fill_, n, AbortRequested);
+    if (AbortRequested.load()) {
+      EndOnAbort();
+      return Step::Stop;
+    }
+    if (!why.empty()) {
+      Fail(why);
+      return Step::Stop;
+    }
+    fill_ += n;
+    offset += n;
+    if (fill_ >= BlockSize && AppendOpenBlock(true) == Step::Stop) return Step::Stop;
+  }
+  return Step::Go;
+}
+
 void TCacheThread::AppendPadding() {
   int64_t pad = PadToMinimum ? kMinimumTrackBytes - ImageBytes : 0;
   if (pad > 0) {
@@ -545,7 +575,7 @@ void TCacheThread::Execute() {
   } released;
   // The flags start cleared in the constructor; clearing them here could lose an abort
   // requested before the thread got going.
-  if (ReadHeader() == Step::Stop || ReadFiles() == Step::Stop) return;
+  if (ReadHeader() == Step::Stop || (source_ ? ReadSource() : ReadFiles()) == Step::Stop) return;
   if (queuedBytes_ + fill_ != ImageBytes) {
     // Delivering more or less than the layout reserved would shift or cut the track.
     Fail("IMAGE SIZE DOES NOT MATCH ITS LAYOUT");

@@ -1,6 +1,7 @@
 // The read-ahead cache: a producer thread that turns the image (the prepared head, then the
-// data of every file in layout order, then optional zero padding) into an ordered queue of
-// blocks, so that the writer can feed a drive without pause. The queue is bounded by the
+// data of every file in layout order, or instead the sectors of an image source, then
+// optional zero padding) into an ordered queue of blocks, so that the writer can feed a
+// drive without pause. The queue is bounded by the
 // cache size; the one consumer takes a block at a time with GetBlock.
 #pragma once
 
@@ -18,6 +19,7 @@
 namespace brennix {
 
 class TMemoryStream;
+class TImageSource;
 struct TFEntry;
 
 constexpr int32_t kCacheBlockCapacity = 65540;
@@ -70,9 +72,13 @@ class TCacheThread : public TThread {
   // directCopyFrom > 0 lets a consumer that copies files itself (the image file writer, with
   // TakeItem) take every file of at least that many bytes as an open source instead of as
   // blocks of data; 0 (the default, and what a consumer of GetBlock needs) never does.
+  //
+  // With a source, what follows the head is read from it (from its offset 0), and the tree
+  // is not walked; the cache keeps the source until it is destroyed.
   TCacheThread(int32_t cacheSize, TMemoryStream* headerStream, int64_t imageSize,
                bool padToMinimum, int32_t blockSize, std::recursive_mutex& lock,
-               bool adjustPriority = true, int64_t directCopyFrom = 0);
+               bool adjustPriority = true, int64_t directCopyFrom = 0,
+               std::shared_ptr<TImageSource> source = nullptr);
   // Requests an abort and joins: never outlives the object, never hangs.
   ~TCacheThread() override;
 
@@ -151,6 +157,7 @@ class TCacheThread : public TThread {
   void Fail(const std::string& text);
   Step ReadHeader();
   Step ReadFiles();
+  Step ReadSource();
   void AppendPadding();
   void WaitForConsumer();
   void Notify();
@@ -162,6 +169,7 @@ class TCacheThread : public TThread {
   std::recursive_mutex& Lock;
   TMemoryStream* HeaderStream;
   const bool adjustPriority_;
+  const std::shared_ptr<TImageSource> source_;
 
   // Guarded by Lock.
   std::deque<std::unique_ptr<TCacheBlock>> BlockList;

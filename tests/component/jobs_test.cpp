@@ -576,19 +576,21 @@ TEST_F(ImageJobs, TheChecksumListFindsASpoiledFile) {
   }
 }
 
-// A disc copied by the copy job, from a source recorder to a target one or, after the tray
-// has opened and the discs changed, to the same one. Whatever the end, the temporary image
-// is gone; nothing is written unless the whole source was read and a disc can take it.
+// A disc copied by the copy job, from a source recorder to a target one (streamed: no
+// temporary image, the source held while it is read) or, after the tray has opened and the
+// discs changed, to the same one. Whatever the end, no temporary image is left; nothing is
+// written when the source cannot be read whole or no disc can take it.
 struct CopyCase {
   const char* name;
   const char* source;          // PROFILE for the disc holding the image; "" pressed
   const char* target;          // PROFILE of the blank disc in a second recorder; "" the same
   enum { None, CloseTray, Cancel } onPrompt = None;
   uint32_t waitMs = UINT32_MAX;  // on the test's clock: only a test that fails waits it out
-  bool unreadable = false;     // the source's first sector cannot be read
+  bool unreadable = false;     // the source's sector troubleAt cannot be read
   TJobOutcome outcome = TJobOutcome::Completed;
   const char* error = "";
   bool stopReading = false;    // the copy is stopped while the source is read
+  uint32_t troubleAt = 0;      // the trouble comes with the first read of this sector
 };
 
 class CopyJobTest : public ::testing::TestWithParam<CopyCase> {};
@@ -641,11 +643,25 @@ TEST_P(CopyJobTest, EndsAsTheDiscsAndThePersonSay) {
     options.TempFolder = dir.path();
     ScriptedHandler copied;
     TCopyJob job(source, target, copied, options);
-    // The drive's trouble comes with the first read of the volume's start: a sector that stays
-    // unread, or a cancel while the read runs (from the worker itself: no race to lose).
-    sourceLog->beforeCommand = [&sourceLog, &job, &c,
+    // Each WRITE looks for a temporary image and, from another recorder, at the source's
+    // tray: held until the recording has ended.
+    bool imageWhileWriting = false, sourceHeld = true;
+    const auto onWrite = [&] {
+      for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        imageWhileWriting |= entry.path().filename().string().rfind("brennix-copy-", 0) == 0;
+      if (!same) sourceHeld = sourceHeld && sourceLog->TrayLocked();
+    };
+    if (!same) {
+      targetLog->beforeCommand = [&onWrite](const burntest::LoggedCommand& command) {
+        if (command.opcode == kWrite10) onWrite();
+      };
+    }
+    // The drive's trouble comes with the first read at troubleAt: a sector that stays unread,
+    // or a cancel while the read runs (from the reading thread itself: no race to lose).
+    sourceLog->beforeCommand = [&sourceLog, &job, &c, &onWrite, same,
                                 armed = true](const burntest::LoggedCommand& command) mutable {
-      if (!armed || command.opcode != 0x28 || command.lba != 0) return;
+      if (same && command.opcode == kWrite10) onWrite();
+      if (!armed || command.opcode != 0x28 || command.lba != c.troubleAt) return;
       armed = false;
       if (c.stopReading) job.Cancel();
       if (!c.unreadable) return;
@@ -671,7 +687,14 @@ TEST_P(CopyJobTest, EndsAsTheDiscsAndThePersonSay) {
     };
     const TJobResult result = copied.Run(job);
     sourceLog->beforeCommand = nullptr;
-    EXPECT_EQ(readWhole, !c.stopReading);
+    targetLog->beforeCommand = nullptr;
+    // Only the same recorder reads the source into an image first; another takes it as it is
+    // read, from a source locked in its recorder.
+    EXPECT_EQ(readWhole, same);
+    EXPECT_EQ(imageWhileWriting, same && c.outcome == TJobOutcome::Completed)
+        << "a temporary image while the copy was written";
+    EXPECT_TRUE(sourceHeld) << "the source's tray was free while the copy was written";
+    EXPECT_FALSE(sourceLog->TrayLocked());
     EXPECT_EQ(result.Outcome, c.outcome) << result.Error;
     EXPECT_NE(result.Error.find(c.error), std::string::npos) << result.Error;
     EXPECT_EQ(Contains(copied.events, kInsertBlankDiscText), c.onPrompt != CopyCase::None);
@@ -705,10 +728,11 @@ INSTANTIATE_TEST_SUITE_P(
                  "NO BLANK DISC CAME INTO THE RECORDER WITHIN 1 SECOND"},
         CopyCase{"StoppedWhileWaiting", "", "", CopyCase::Cancel, UINT32_MAX, false, TJobOutcome::Failed,
                  kAbortedByUser},
-        CopyCase{"AnUnreadableSourceWritesNothing", "", "dvd+r", CopyCase::None, UINT32_MAX,
-                 true, TJobOutcome::Failed, "1 SECTOR OF THE DISC COULD NOT BE READ"},
-        CopyCase{"StoppedWhileReading", "", "dvd+r", CopyCase::None, UINT32_MAX, false,
-                 TJobOutcome::Failed, kAbortedByUser, true}),
+        CopyCase{"AnUnreadableSourceSectorIsNamedAndNothingWritten", "", "dvd+r", CopyCase::None,
+                 UINT32_MAX, true, TJobOutcome::Failed,
+                 "SECTOR 64 OF THE DISC BEING COPIED CANNOT BE READ", false, 64},
+        CopyCase{"StoppedWhileStreaming", "", "dvd+r", CopyCase::None, UINT32_MAX, false,
+                 TJobOutcome::Failed, kAbortedByUser, true, 64}),
     [](const ::testing::TestParamInfo<CopyCase>& row) { return std::string(row.param.name); });
 
 struct EraseCase {
