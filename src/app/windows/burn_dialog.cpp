@@ -34,8 +34,6 @@ namespace brennix {
 
 namespace {
 
-constexpr int kProgressTickMs = 500;
-
 // How long Prepare waits for another part of the program to let the recorder go.
 constexpr uint32_t kGuardWaitMs = 20000;
 constexpr uint32_t kGuardPollMs = 50;
@@ -67,33 +65,12 @@ constexpr qint64 kSpeedWindowMs = 3000;
 }  // namespace
 
 TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
-    : QDialog(owner), host_(host), korbBurn_(std::make_unique<TKorbBurner>()) {
-  setObjectName("frmBurn");
-  setWindowTitle(kBurnCaption);
-  setModal(true);
-
-  auto* outer = new QVBoxLayout(this);
-  outer->setContentsMargins(0, 0, 0, 6);
-  outer->setSpacing(4);
-
-  QHBoxLayout* top = nullptr;
-  outer->addWidget(MakeRecorderHeader(this, top));
+    : TRecorderDialog(host, owner, "frmBurn", kBurnCaption) {
   lblDrive = new QLabel(this);
   lblDrive->setObjectName("lblDrive");
   lblDrive->setFixedWidth(301);
-  top->addWidget(lblDrive);
-  top->addStretch(1);
-  cmdEject = MakeButton(this, "cmdEject", "Eject", 45, 22);
-  cmdLoad = MakeButton(this, "cmdLoad", "Load", 45, 22);
-  cmdStartBurn = MakeButton(this, "cmdStartBurn", "Start Burn", 93, 22);
-  top->addWidget(cmdEject);
-  top->addWidget(cmdLoad);
-  top->addWidget(cmdStartBurn);
+  cmdStartBurn = AddHeader(lblDrive, false, "cmdStartBurn", "Start Burn");
 
-  auto* body = new QVBoxLayout();
-  body->setContentsMargins(8, 0, 8, 0);
-  body->setSpacing(4);
-  outer->addLayout(body);
   chkJoliet = new QCheckBox("Joliet File System", this);
   chkJoliet->setObjectName("chkJoliet");
   chkJoliet->setChecked(true);
@@ -149,20 +126,20 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   options->addLayout(left);
   options->addStretch(1);
   options->addLayout(right);
-  body->addLayout(options);
+  options_->addLayout(options);
   auto* speedRow = new QHBoxLayout();
   auto* speedLabel = new QLabel("Write speed:", this);
   speedLabel->setBuddy(cmbSpeed);
   speedRow->addWidget(speedLabel);
   speedRow->addWidget(cmbSpeed);
   speedRow->addStretch(1);
-  body->addLayout(speedRow);
+  options_->addLayout(speedRow);
   lstRecorders = new QListWidget(this);
   lstRecorders->setObjectName("lstRecorders");
   lstRecorders->setToolTip("Check other recorders to write the same disc in them at the same time");
   lstRecorders->setFixedHeight(62);
   lstRecorders->setVisible(false);
-  body->addWidget(lstRecorders);
+  options_->addWidget(lstRecorders);
   for (QCheckBox* box :
        {chkJoliet, chkCloseDisc, chkVerify, chkImportSession, chkTestWrite, chkChecksums})
     connect(box, &QCheckBox::toggled, this, &TfrmBurn::OptionsChanged);
@@ -175,49 +152,21 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
     OptionsChanged();
   });
 
-  body->addWidget(new QLabel("Progress: ", this));
-  auto* bar = new QHBoxLayout();
-  prgProgress = new QProgressBar(this);
-  prgProgress->setObjectName("prgProgress");
-  prgProgress->setFixedSize(433, 25);
-  prgProgress->setTextVisible(false);
-  prgProgress->setRange(0, 100);
-  prgProgress->setValue(0);
-  cmdAbort = MakeButton(this, "cmdAbort", "Abort", 93, 26);
-  cmdAbort->setEnabled(false);
-  bar->addWidget(prgProgress);
-  bar->addStretch(1);
-  bar->addWidget(cmdAbort);
-  body->addLayout(bar);
-
-  auto* status = new QHBoxLayout();
-  lblBurnState = new QLabel("Ready", this);
-  lblBurnState->setObjectName("lblBurnState");
+  AddProgress();
+  lblBurnState->setText("Ready");
   lblMBWritten = new QLabel(this);
   lblMBWritten->setObjectName("lblMBWritten");
   lblMBWritten->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  status->addWidget(lblBurnState, 1);
-  status->addWidget(lblMBWritten);
-  body->addLayout(status);
+  status_->addWidget(lblMBWritten);
   auto* end = new QHBoxLayout();
   lblFigures = new QLabel(this);
   lblFigures->setObjectName("lblFigures");
   cmdClose = MakeButton(this, "cmdClose", "Close", 93, 26);
   end->addWidget(lblFigures, 1);
   end->addWidget(cmdClose);
-  body->addLayout(end);
-
-  tmrProgress = new QTimer(this);
-  tmrProgress->setObjectName("tmrProgress");
-  tmrProgress->setInterval(kProgressTickMs);
-
+  body_->addLayout(end);
   connect(cmdStartBurn, &QPushButton::clicked, this, &TfrmBurn::cmdStartBurnClick);
-  connect(cmdAbort, &QPushButton::clicked, this, &TfrmBurn::cmdAbortClick);
-  connect(cmdEject, &QPushButton::clicked, this, &TfrmBurn::cmdEjectClick);
-  connect(cmdLoad, &QPushButton::clicked, this, &TfrmBurn::cmdLoadClick);
   connect(cmdClose, &QPushButton::clicked, this, &TfrmBurn::reject);
-  connect(tmrProgress, &QTimer::timeout, this, &TfrmBurn::tmrProgressTimer);
-  setFixedWidth(537);
   setFixedHeight(sizeHint().height());
   UpdateControls();  // Start Burn waits for Prepare's check
 }
@@ -233,7 +182,7 @@ void TfrmBurn::Prepare() {
   const QString recorder = host_.RecorderText();
   lblDrive->setText(recorder);
   lblDrive->setToolTip(recorder);
-  SetUpDialogComponent(*korbBurn_, host_.VirtualRecorders());
+  SetUpDialogComponent(*korb_, host_.VirtualRecorders());
   ListMoreRecorders(recorder);
   lblBurnState->setText("Preparing...");
   auto holder = std::make_shared<std::string>();
@@ -254,14 +203,14 @@ void TfrmBurn::Prepare() {
           if (holder->empty()) *holder = "busy";  // let go in the meantime
           return;
         }
-        korbBurn_->SetDevice(drive);
-        *canWrite = RecorderWrites(*korbBurn_);
-        if (*canWrite) *look = LookAtDisc(*korbBurn_);
+        korb_->SetDevice(drive);
+        *canWrite = RecorderWrites(*korb_);
+        if (*canWrite) *look = LookAtDisc(*korb_);
       },
       [this, holder, canWrite, look] {
         canWrite_ = *canWrite;
         ApplyDiscLook(*look);
-        lblBurnState->setText(canWrite_ || !holder->empty() ? "Ready" : WhyNoWriting(*korbBurn_));
+        lblBurnState->setText(canWrite_ || !holder->empty() ? "Ready" : WhyNoWriting(*korb_));
         BackToIdle();
         if (!holder->empty() && isVisible())
           ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(*holder));
@@ -342,8 +291,8 @@ void TfrmBurn::UpdateControls() {
 
 void TfrmBurn::cmdStartBurnClick() {
   if (state_ != State::Idle) return;
-  guard_ = AcquireDrive(this, *korbBurn_, "burning");
-  if (!guard_.Held() && !korbBurn_->Device().empty()) return;
+  guard_ = AcquireDrive(this, *korb_, "burning");
+  if (!guard_.Held() && !korb_->Device().empty()) return;
   if (!TakeMoreRecorders()) {
     guard_ = TDriveGuard();
     return;
@@ -374,7 +323,7 @@ void TfrmBurn::cmdStartBurnClick() {
   job_.reset();
   std::vector<TKorbBurner*> more;
   for (const MoreRecorder& other : more_) more.push_back(other.burner.get());
-  job_ = std::make_unique<TBurnJob>(*korbBurn_, static_cast<TJobHandler&>(*this), std::move(options),
+  job_ = std::make_unique<TBurnJob>(*korb_, static_cast<TJobHandler&>(*this), std::move(options),
                                     std::move(more));
   lblBurnState->setText("Preparing...");
   host_.SetRecorderSelectorEnabled(false);
@@ -447,7 +396,7 @@ void TfrmBurn::Progress(const TJobProgress& progress) {
 void TfrmBurn::ListMoreRecorders(const QString& own) {
   lstRecorders->clear();
   more_.clear();
-  for (const std::string& entry : korbBurn_->Devices) {
+  for (const std::string& entry : korb_->Devices) {
     const QString text = QString::fromStdString(entry);
     if (text == own) continue;
     auto* item = new QListWidgetItem(text, lstRecorders);
@@ -573,7 +522,7 @@ void TfrmBurn::Done(const TJobResult& result) {
     }
   }
   BackToIdle();
-  if (eject && state_ == State::Idle) StartTray(TrayMove::Eject, false);
+  if (eject && state_ == State::Idle) TrayStep(TrayMove::Eject, false);
 }
 
 void TfrmBurn::BackToIdle() {
@@ -615,10 +564,10 @@ void TfrmBurn::AbortAndClose() {
   }
 }
 
-void TfrmBurn::StartTray(TrayMove move, bool discChanged) {
+void TfrmBurn::TrayStep(TrayMove move, bool discChanged) {
   if (state_ != State::Idle) return;
   auto look = std::make_shared<DiscLook>();
-  TKorbBurner& burner = *korbBurn_;
+  TKorbBurner& burner = *korb_;
   // The bar keeps showing how the last burn ended once the drive has answered.
   const int barMaximum = prgProgress->maximum(), barValue = prgProgress->value();
   if (StartTrayMove(
@@ -637,8 +586,6 @@ void TfrmBurn::StartTray(TrayMove move, bool discChanged) {
     SetState(State::Tray);
 }
 
-void TfrmBurn::cmdEjectClick() { StartTray(TrayMove::Eject); }
-void TfrmBurn::cmdLoadClick() { StartTray(TrayMove::Load); }
 
 void TfrmBurn::reject() {
   if (askingClose_ || closeWhenDone_) return;

@@ -10,10 +10,9 @@
 #pragma once
 
 #include "app/windows/background_task.h"
-#include "component/sequence_guard.h"
+#include "app/windows/recorder_dialog.h"
 #include "component/erase_job.h"
-
-#include <QDialog>
+#include "component/sequence_guard.h"
 
 #include <functional>
 #include <memory>
@@ -21,20 +20,12 @@
 
 class QCheckBox;
 class QComboBox;
-class QLabel;
-class QProgressBar;
-class QPushButton;
-class QTimer;
 
 namespace brennix {
 
-class TDialogHost;
-class TKorbBurner;
-enum class TrayMove;
-
 inline constexpr const char* kEraseCaption = "Erase CD or DVD";
 
-class TfrmErase : public QDialog, private TJobHandler {
+class TfrmErase : public TRecorderDialog {
   Q_OBJECT
 
  public:
@@ -45,26 +36,18 @@ class TfrmErase : public QDialog, private TJobHandler {
   void Prepare();
 
   QComboBox* cmbDrives = nullptr;
-  QPushButton* cmdEject = nullptr;
-  QPushButton* cmdLoad = nullptr;
   QPushButton* cmdStartErase = nullptr;
   QCheckBox* chkQuickErase = nullptr;
-  QProgressBar* prgProgress = nullptr;
-  QPushButton* cmdAbort = nullptr;
-  QLabel* lblBurnState = nullptr;
-  QTimer* tmrProgress = nullptr;
 
   void cmbDrivesChange();
   void cmdStartEraseClick();
-  void cmdAbortClick();
-  void cmdEjectClick();
-  void cmdLoadClick();
-  void tmrProgressTimer();
+  void cmdAbortClick() override;
+  void tmrProgressTimer() override;
   // Ends the dialog without a question: an erase that writes zeros is stopped, one the drive
   // runs is let finish, and the window closes once nothing runs.
   void StopAndClose();
 
-  TKorbBurner& korbErase() { return *korbErase_; }
+  TKorbBurner& korbErase() { return *korb_; }
   // The drive blanks, formats or is filled with zeros.
   bool Erasing() const {
     return state_ == State::Launching || state_ == State::Erasing || state_ == State::Stopping;
@@ -100,11 +83,9 @@ class TfrmErase : public QDialog, private TJobHandler {
                  std::function<void()> done);
   // The end of a step or of the job: idle again. False when the dialog closed on it.
   bool StepDone();
-  void StartTray(TrayMove move);
+  void StartTray(TrayMove move) override;
 
-  TDialogHost& host_;
-  std::unique_ptr<TKorbBurner> korbErase_;
-  // After korbErase_: a step or job still running is waited for before the component goes.
+  // A step or job still running is waited for before the component goes.
   TBackgroundTask driveTask_;
   std::unique_ptr<TEraseJob> job_;
   // Held from the disc questions before an erase until its end.

@@ -12,6 +12,7 @@
 #include "app/windows/main_window.h"
 #include "app/services/options.h"
 #include "app/windows/tray_actions.h"
+#include "component/copy_job.h"
 #include "component/sequence_guard.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"
@@ -919,6 +920,19 @@ class DialogsTest : public QObject {
     copy.show();
     QCOMPARE(copy.cmbSource->currentText(), source);
     QCOMPARE(copy.cmbTarget->currentText(), source);  // the same recorder unless told otherwise
+    // There the copy opens the tray and waits for a blank disc; Load closes it from the window
+    // (on the same disc, which it goes on waiting for a blank one over, until stopped).
+    QTRY_VERIFY_WITH_TIMEOUT(copy.cmdStart->isEnabled(), kLongWaitMs);
+    QTest::mouseClick(copy.cmdStart, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(copy.cmdLoad->isVisible(), kLongWaitMs);
+    VirtualRecorder* drive = RecorderOf(NewDisc("ask-cd-rw"));
+    QVERIFY(drive->TrayOpen());
+    QCOMPARE(copy.lblStatus->text(), QString(kInsertBlankDiscText));
+    QTest::mouseClick(copy.cmdLoad, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!copy.Looking() && !drive->TrayOpen(), kLongWaitMs);
+    QTest::mouseClick(copy.cmdAbort, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!copy.Running() && answers.Saw("The copy was stopped."), kLongWaitMs);
+    QVERIFY(!copy.cmdLoad->isVisible());
     copy.cmbTarget->setCurrentIndex(copy.cmbTarget->findText(target));
     QTRY_VERIFY_WITH_TIMEOUT(copy.cmdStart->isEnabled(), kLongWaitMs);
     QVERIFY(copy.cmbSpeed->count() > 1);  // "Fastest" and the DVD+R's speeds

@@ -1,0 +1,65 @@
+// What the burn and erase dialogs share: a modal window on the host's recorders with a
+// component of its own; the yellow header with the disc picture, the dialog's recorder
+// control, Eject, Load and its start button; the dialog's options; the progress bar with
+// Abort; the status line; and the timer that follows the work every half second.
+#pragma once
+
+#include "component/job.h"
+
+#include <QDialog>
+
+#include <memory>
+
+class QHBoxLayout;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+class QVBoxLayout;
+
+namespace brennix {
+
+class TDialogHost;
+class TKorbBurner;
+enum class TrayMove;
+
+class TRecorderDialog : public QDialog, protected TJobHandler {
+  Q_OBJECT
+
+ public:
+  ~TRecorderDialog() override;
+
+  QPushButton* cmdEject = nullptr;
+  QPushButton* cmdLoad = nullptr;
+  QProgressBar* prgProgress = nullptr;
+  QPushButton* cmdAbort = nullptr;
+  QLabel* lblBurnState = nullptr;
+  QTimer* tmrProgress = nullptr;
+
+  void cmdEjectClick();
+  void cmdLoadClick();
+  virtual void cmdAbortClick() = 0;
+  virtual void tmrProgressTimer() = 0;
+
+ protected:
+  TRecorderDialog(TDialogHost& host, QWidget* owner, const char* name, const char* caption);
+
+  // The header: the recorder control first, then Eject, Load and the start button, which is
+  // returned. filling: the control takes the room left; else it keeps its width and the room
+  // goes between it and the buttons. The dialog's options follow into options_.
+  QPushButton* AddHeader(QWidget* control, bool filling, const char* startName,
+                         const char* startText);
+  // Below the options: the progress bar with Abort, and the status line.
+  void AddProgress();
+  // Eject or Load as a step of the dialog.
+  virtual void StartTray(TrayMove move) = 0;
+
+  TDialogHost& host_;
+  // Destroyed after the derived dialogs' jobs and workers, which use it.
+  std::unique_ptr<TKorbBurner> korb_;
+  QVBoxLayout* options_ = nullptr;  // the dialog's choices, above the progress bar
+  QHBoxLayout* status_ = nullptr;   // the row of the status line
+  QVBoxLayout* body_ = nullptr;     // everything below the header
+};
+
+}  // namespace brennix
