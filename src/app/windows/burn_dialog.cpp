@@ -43,72 +43,71 @@ QString BoxSettingName(const char* name) {
   return QString(kSettingsKey).replace('\\', '/') + "/Burn/" + name;
 }
 
-bool BoxSetting(const char* name, bool byDefault) {
+// A check box of the options. With a setting name its choice is remembered, and the next
+// dialog starts with it.
+QCheckBox* OptionBox(QWidget* parent, const char* name, const char* text, const char* tip,
+                     bool checked, const char* setting) {
+  auto* box = new QCheckBox(text, parent);
+  box->setObjectName(name);
+  box->setToolTip(tip);
+  if (setting == nullptr) {
+    box->setChecked(checked);
+    return box;
+  }
   const QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-  return settings.value(BoxSettingName(name), byDefault).toBool();
+  box->setChecked(settings.value(BoxSettingName(setting), checked).toBool());
+  QObject::connect(box, &QCheckBox::toggled, box, [setting](bool on) {
+    QSettings saved(SettingsFilePath(), QSettings::IniFormat);
+    if (!saved.isWritable()) return;
+    saved.setValue(BoxSettingName(setting), on);
+    saved.sync();
+  });
+  return box;
 }
 
-void SaveBoxSetting(const char* name, bool checked) {
-  QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-  if (!settings.isWritable()) return;
-  settings.setValue(BoxSettingName(name), checked);
-  settings.sync();
-}
-
-constexpr const char* kVerifySetting = "VerifyWrittenData";
-constexpr const char* kKeepFilesSetting = "KeepFilesOnDisc";
-constexpr const char* kEjectSetting = "EjectWhenDone";
-constexpr const char* kChecksumsSetting = "AddChecksumList";
 // The speed is measured over this much of the latest progress.
 constexpr qint64 kSpeedWindowMs = 3000;
 
 }  // namespace
 
 TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
-    : TRecorderDialog(host, owner, "frmBurn", kBurnCaption) {
+    : TRecorderDialog(host, owner, "frmBurn", "Burn CD or DVD") {
   lblDrive = new QLabel(this);
-  lblDrive->setObjectName("lblDrive");
-  lblDrive->setFixedWidth(301);
-  cmdStartBurn = AddHeader(lblDrive, false, "cmdStartBurn", "Start Burn");
+  cmdStartBurn = AddHeader(lblDrive, "lblDrive", "cmdStartBurn", "Start Burn");
 
-  chkJoliet = new QCheckBox("Joliet File System", this);
-  chkJoliet->setObjectName("chkJoliet");
-  chkJoliet->setChecked(true);
-  chkCloseDisc = new QCheckBox("Close Disc", this);
-  chkCloseDisc->setObjectName("chkCloseDisc");
-  chkCloseDisc->setChecked(true);
-  chkVerify = new QCheckBox("Verify written data", this);
-  chkVerify->setObjectName("chkVerify");
-  chkVerify->setToolTip("Read the new session back and compare it with what was written");
-  chkVerify->setChecked(BoxSetting(kVerifySetting, false));
-  connect(chkVerify, &QCheckBox::toggled, this,
-          [](bool checked) { SaveBoxSetting(kVerifySetting, checked); });
-  chkImportSession = new QCheckBox("Keep the files already on the disc", this);
-  chkImportSession->setObjectName("chkImportSession");
-  chkImportSession->setToolTip(
-      "List the files of the disc's last session in the new one too, without writing them again");
-  chkImportSession->setChecked(BoxSetting(kKeepFilesSetting, true));
-  connect(chkImportSession, &QCheckBox::toggled, this,
-          [](bool checked) { SaveBoxSetting(kKeepFilesSetting, checked); });
-  chkCloseDisc->setToolTip("Close the disc after this session: no further sessions can be "
-                           "added afterwards");
-  chkTestWrite = new QCheckBox("Test write (simulate)", this);
-  chkTestWrite->setObjectName("chkTestWrite");
-  chkTestWrite->setToolTip("Let the drive go through the recording without writing to the disc");
+  // In the order of the tab key. With a setting name the choice is remembered.
+  struct Box {
+    QCheckBox* TfrmBurn::*box;
+    const char* name;
+    const char* text;
+    const char* tip;
+    bool checked;
+    const char* setting;
+  };
+  const Box boxes[] = {
+      {&TfrmBurn::chkJoliet, "chkJoliet", "Joliet File System", "", true, nullptr},
+      {&TfrmBurn::chkCloseDisc, "chkCloseDisc", "Close Disc",
+       "Close the disc after this session: no further sessions can be added afterwards", true,
+       nullptr},
+      {&TfrmBurn::chkVerify, "chkVerify", "Verify written data",
+       "Read the new session back and compare it with what was written", false,
+       "VerifyWrittenData"},
+      {&TfrmBurn::chkImportSession, "chkImportSession", "Keep the files already on the disc",
+       "List the files of the disc's last session in the new one too, without writing them "
+       "again",
+       true, "KeepFilesOnDisc"},
+      {&TfrmBurn::chkTestWrite, "chkTestWrite", "Test write (simulate)",
+       "Let the drive go through the recording without writing to the disc", false, nullptr},
+      {&TfrmBurn::chkEjectWhenDone, "chkEjectWhenDone", "Eject when done",
+       "Open the tray once the disc has been written", false, "EjectWhenDone"},
+      {&TfrmBurn::chkChecksums, "chkChecksums", "Add a checksum list",
+       "Put a SHA256SUMS file at the root of the disc, so that its files can be checked later "
+       "(\"Check Disc...\" or sha256sum -c)",
+       false, "AddChecksumList"},
+  };
+  for (const Box& b : boxes)
+    this->*b.box = OptionBox(this, b.name, b.text, b.tip, b.checked, b.setting);
   chkTestWrite->setEnabled(false);
-  chkEjectWhenDone = new QCheckBox("Eject when done", this);
-  chkEjectWhenDone->setObjectName("chkEjectWhenDone");
-  chkEjectWhenDone->setToolTip("Open the tray once the disc has been written");
-  chkEjectWhenDone->setChecked(BoxSetting(kEjectSetting, false));
-  connect(chkEjectWhenDone, &QCheckBox::toggled, this,
-          [](bool checked) { SaveBoxSetting(kEjectSetting, checked); });
-  chkChecksums = new QCheckBox("Add a checksum list", this);
-  chkChecksums->setObjectName("chkChecksums");
-  chkChecksums->setToolTip("Put a SHA256SUMS file at the root of the disc, so that its files can "
-                           "be checked later (\"Check Disc...\" or sha256sum -c)");
-  chkChecksums->setChecked(BoxSetting(kChecksumsSetting, false));
-  connect(chkChecksums, &QCheckBox::toggled, this,
-          [](bool checked) { SaveBoxSetting(kChecksumsSetting, checked); });
   cmbSpeed = new QComboBox(this);
   cmbSpeed->setObjectName("cmbSpeed");
   cmbSpeed->setToolTip("The write speed; a lower one may help a disc of poor quality");
@@ -542,25 +541,19 @@ void TfrmBurn::cmdAbortClick() {
 
 void TfrmBurn::AbortAndClose() {
   if (askingClose_ || closeWhenDone_) return;
-  switch (state_) {
-    case State::Idle:
-      QDialog::reject();
-      return;
-    case State::Starting:
-      closeWhenDone_ = true;
-      lblBurnState->setText("Aborting...");
-      job_->Cancel();
-      return;
-    case State::Sending:
-    case State::Writing:
-      closeWhenDone_ = true;
-      cmdAbortClick();
-      return;
-    case State::Checking:
-    case State::Tray:
-    case State::Aborting:
-      closeWhenDone_ = true;
-      return;
+  if (state_ == State::Idle)
+    QDialog::reject();
+  else
+    CloseWhenDone();
+}
+
+void TfrmBurn::CloseWhenDone() {
+  closeWhenDone_ = true;
+  if (state_ == State::Starting) {
+    lblBurnState->setText("Aborting...");
+    job_->Cancel();
+  } else {
+    cmdAbortClick();
   }
 }
 
@@ -613,23 +606,9 @@ void TfrmBurn::reject() {
                               "The disc is being written. Do you want to abort the recording?",
                               QMessageBox::No);
   askingClose_ = false;
-  if (abort) {
-    closeWhenDone_ = true;
-    if (state_ == State::Starting) {
-      lblBurnState->setText("Aborting...");
-      job_->Cancel();
-    } else {
-      cmdAbortClick();
-    }
-  }
+  if (abort) CloseWhenDone();
   // What the job said meanwhile, in order; after Yes its questions are answered No.
   for (const std::function<void()>& event : std::exchange(held_, {})) event();
-}
-
-void ShowBurnDialog(TDialogHost& host, QWidget* owner) {
-  TfrmBurn dialog(host, owner);
-  dialog.Prepare();
-  dialog.exec();
 }
 
 }  // namespace brennix

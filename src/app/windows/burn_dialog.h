@@ -36,8 +36,6 @@ class QListWidgetItem;
 
 namespace brennix {
 
-inline constexpr const char* kBurnCaption = "Burn CD or DVD";
-
 class TfrmBurn : public TRecorderDialog {
   Q_OBJECT
 
@@ -45,8 +43,7 @@ class TfrmBurn : public TRecorderDialog {
   explicit TfrmBurn(TDialogHost& host, QWidget* owner = nullptr);
   ~TfrmBurn() override;
 
-  // Selects the host's recorder on the dialog's own component.
-  void Prepare();
+  void Prepare() override;
 
   QLabel* lblDrive = nullptr;
   QPushButton* cmdStartBurn = nullptr;
@@ -112,6 +109,8 @@ class TfrmBurn : public TRecorderDialog {
   // discChanged: a move the user asked for, after which a finished burn may start again.
   void StartTray(TrayMove move) override { TrayStep(move, true); }
   void TrayStep(TrayMove move, bool discChanged);
+  // The window closes once the work has ended: a start or a recording is aborted first.
+  void CloseWhenDone();
   // Back to idle after a start or a step; closes the window when that was asked.
   void BackToIdle();
   // What the check on the worker found of the disc: its write speeds and whether it can be
@@ -158,8 +157,5 @@ class TfrmBurn : public TRecorderDialog {
   QElapsedTimer clock_;         // from the start of the writing
   std::vector<std::pair<qint64, int64_t>> samples_;  // (ms, bytes) of the last seconds
 };
-
-// Creates the dialog owned by owner, prepares and shows it modally; returns when it closed.
-void ShowBurnDialog(TDialogHost& host, QWidget* owner);
 
 }  // namespace brennix

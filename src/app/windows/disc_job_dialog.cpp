@@ -35,7 +35,7 @@ void FillRecorders(QComboBox* box, const std::vector<std::string>& entries, cons
 TfrmDiscJob::TfrmDiscJob(TDiscJobKind kind, const std::string& recorder,
                          const std::vector<std::string>& virtualRecorders, QWidget* owner)
     : TJobDialog(owner, kind == TDiscJobKind::Copy ? "frmCopyDisc" : "frmCheckDisc",
-                 kind == TDiscJobKind::Copy ? kCopyDiscCaption : kCheckDiscCaption,
+                 kind == TDiscJobKind::Copy ? "Copy Disc" : "Check Disc",
                  kind == TDiscJobKind::Copy
                      ? TPhaseWords{"Reading the disc...", "Writing the copy...", "Verifying..."}
                      : TPhaseWords{"Reading the disc...", "Checking...", "Checking..."}),
@@ -72,7 +72,7 @@ TfrmDiscJob::TfrmDiscJob(TDiscJobKind kind, const std::string& recorder,
     chkCloseDisc->setToolTip("No further sessions can be added afterwards.");
     layout->addWidget(chkCloseDisc);
     layout->addWidget(new QLabel("The copy is read back and compared with the disc.", this));
-    doneText_ = kDiscCopiedText;
+    doneText_ = "The disc has been copied.";
   } else {
     lstProblems = new QListWidget(this);
     lstProblems->setObjectName("lstProblems");

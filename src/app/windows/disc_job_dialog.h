@@ -20,10 +20,6 @@ namespace brennix {
 
 enum class TDiscJobKind { Copy, Check };
 
-inline constexpr const char* kCopyDiscCaption = "Copy Disc";
-inline constexpr const char* kCheckDiscCaption = "Check Disc";
-inline constexpr const char* kDiscCopiedText = "The disc has been copied.";
-
 class TfrmDiscJob : public TJobDialog {
   Q_OBJECT
 

@@ -30,14 +30,10 @@ constexpr const char* kErasingHolder = "erasing";
 }  // namespace
 
 TfrmErase::TfrmErase(TDialogHost& host, QWidget* owner)
-    : TRecorderDialog(host, owner, "frmErase", kEraseCaption) {
+    : TRecorderDialog(host, owner, "frmErase", "Erase CD or DVD") {
   cmbDrives = new QComboBox(this);
-  cmbDrives->setObjectName("cmbDrives");
-  // 301 wide where the header has room; a little less rather than crowding the buttons.
-  cmbDrives->setMaximumWidth(301);
-  cmbDrives->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   cmbDrives->setFont(QFont("Courier New"));
-  cmdStartErase = AddHeader(cmbDrives, true, "cmdStartErase", "Start Erase");
+  cmdStartErase = AddHeader(cmbDrives, "cmbDrives", "cmdStartErase", "Start Erase");
   chkQuickErase = new QCheckBox("Quick Erase", this);
   chkQuickErase->setObjectName("chkQuickErase");
   chkQuickErase->setChecked(true);
@@ -48,14 +44,6 @@ TfrmErase::TfrmErase(TDialogHost& host, QWidget* owner)
   connect(cmbDrives, &QComboBox::currentIndexChanged, this, &TfrmErase::cmbDrivesChange);
   connect(cmdStartErase, &QPushButton::clicked, this, &TfrmErase::cmdStartEraseClick);
   setFixedHeight(sizeHint().height());
-}
-
-// An erase still running here (the program is going away) is stopped and joined by the
-// component's destructor, which then reports nothing; a step or job still running is
-// waited for first.
-TfrmErase::~TfrmErase() {
-  job_.reset();
-  driveTask_.Wait();
 }
 
 void TfrmErase::Prepare() {
@@ -288,12 +276,6 @@ void TfrmErase::reject() {
   closeWhenIdle_ = true;
   stateBefore_ = "Preparing... The window closes once the drive has answered.";
   lblBurnState->setText(stateBefore_);
-}
-
-void ShowEraseDialog(TDialogHost& host, QWidget* owner) {
-  TfrmErase dialog(host, owner);
-  dialog.Prepare();
-  dialog.exec();
 }
 
 }  // namespace brennix

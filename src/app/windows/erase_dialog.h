@@ -23,17 +23,14 @@ class QComboBox;
 
 namespace brennix {
 
-inline constexpr const char* kEraseCaption = "Erase CD or DVD";
-
 class TfrmErase : public TRecorderDialog {
   Q_OBJECT
 
  public:
   explicit TfrmErase(TDialogHost& host, QWidget* owner = nullptr);
-  ~TfrmErase() override;
 
-  // Lists the recorders and selects the first, on a worker.
-  void Prepare();
+  // Lists the recorders and selects the first.
+  void Prepare() override;
 
   QComboBox* cmbDrives = nullptr;
   QPushButton* cmdStartErase = nullptr;
@@ -85,11 +82,14 @@ class TfrmErase : public TRecorderDialog {
   bool StepDone();
   void StartTray(TrayMove move) override;
 
-  // A step or job still running is waited for before the component goes.
-  TBackgroundTask driveTask_;
-  std::unique_ptr<TEraseJob> job_;
   // Held from the disc questions before an erase until its end.
   TDriveGuard eraseGuard_;
+  // Destroyed in reverse: a job still running here (the program is going away) ends first,
+  // then a step is waited for, then the guard they ran under goes, and the component last.
+  // An erase the drive runs is stopped and joined by the component's destructor, which then
+  // reports nothing.
+  TBackgroundTask driveTask_;
+  std::unique_ptr<TEraseJob> job_;
   State state_ = State::Idle;
   bool selectPending_ = false;  // the selector changed while a step ran
   bool closeWhenIdle_ = false;
@@ -97,8 +97,5 @@ class TfrmErase : public TRecorderDialog {
   bool stoppable_ = false;
   int lastPercent_ = 0;  // the erase's progress as last reported
 };
-
-// Creates the dialog owned by owner, prepares and shows it modally; returns when it closed.
-void ShowEraseDialog(TDialogHost& host, QWidget* owner);
 
 }  // namespace brennix

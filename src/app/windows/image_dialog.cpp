@@ -15,6 +15,13 @@
 
 namespace brennix {
 
+namespace {
+
+constexpr const char* kBurnImageCaption = "Burn Image";
+constexpr const char* kSaveImageCaption = "Save Disc Image";
+
+}  // namespace
+
 TfrmImage::TfrmImage(TImageDialogKind kind, std::string recorder,
                      std::vector<std::string> virtualRecorders, QWidget* owner)
     : TJobDialog(owner, kind == TImageDialogKind::Burn ? "frmBurnImage" : "frmSaveImage",

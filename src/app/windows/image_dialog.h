@@ -17,9 +17,6 @@ namespace brennix {
 
 enum class TImageDialogKind { Burn, Save };
 
-inline constexpr const char* kBurnImageCaption = "Burn Image";
-inline constexpr const char* kSaveImageCaption = "Save Disc Image";
-
 class TfrmImage : public TJobDialog {
   Q_OBJECT
 

@@ -28,16 +28,15 @@ class TJobDialog : public QDialog, private TJobHandler {
 
  public:
   ~TJobDialog() override;
+  virtual void cmdStartClick() = 0;
+  void cmdAbortClick();
+  bool Running() const { return job_ != nullptr; }
 
   QPushButton* cmdStart = nullptr;
   QPushButton* cmdAbort = nullptr;
   QPushButton* cmdClose = nullptr;
   QProgressBar* prgProgress = nullptr;
   QLabel* lblStatus = nullptr;
-
-  virtual void cmdStartClick() = 0;
-  void cmdAbortClick();
-  bool Running() const { return job_ != nullptr; }
 
  public slots:
   void reject() override;  // the close box and Esc

@@ -4,7 +4,7 @@
 #include "component/korb_burner.h"
 #include "component/recorder_rules.h"
 
-#include <QFrame>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
@@ -31,15 +31,23 @@ TRecorderDialog::TRecorderDialog(TDialogHost& host, QWidget* owner, const char* 
 
 TRecorderDialog::~TRecorderDialog() = default;
 
-QPushButton* TRecorderDialog::AddHeader(QWidget* control, bool filling, const char* startName,
+QPushButton* TRecorderDialog::AddHeader(QWidget* control, const char* name, const char* startName,
                                         const char* startText) {
   auto* outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 6);
   outer->setSpacing(4);
   QHBoxLayout* header = nullptr;
   outer->addWidget(MakeRecorderHeader(this, header));
-  header->addWidget(control, filling ? 1 : 0);
-  if (!filling) header->addStretch(1);
+  control->setObjectName(name);
+  if (qobject_cast<QComboBox*>(control) != nullptr) {
+    control->setMaximumWidth(301);
+    control->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    header->addWidget(control, 1);
+  } else {
+    control->setFixedWidth(301);
+    header->addWidget(control);
+    header->addStretch(1);
+  }
   cmdEject = MakeButton(this, "cmdEject", "Eject", 45, 22);
   cmdLoad = MakeButton(this, "cmdLoad", "Load", 45, 22);
   QPushButton* start = MakeButton(this, startName, startText, 93, 22);

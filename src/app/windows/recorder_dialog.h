@@ -28,6 +28,12 @@ class TRecorderDialog : public QDialog, protected TJobHandler {
 
  public:
   ~TRecorderDialog() override;
+  // Selects the recorder on the dialog's own component, on a worker.
+  virtual void Prepare() = 0;
+  void cmdEjectClick();
+  void cmdLoadClick();
+  virtual void cmdAbortClick() = 0;
+  virtual void tmrProgressTimer() = 0;
 
   QPushButton* cmdEject = nullptr;
   QPushButton* cmdLoad = nullptr;
@@ -36,18 +42,14 @@ class TRecorderDialog : public QDialog, protected TJobHandler {
   QLabel* lblBurnState = nullptr;
   QTimer* tmrProgress = nullptr;
 
-  void cmdEjectClick();
-  void cmdLoadClick();
-  virtual void cmdAbortClick() = 0;
-  virtual void tmrProgressTimer() = 0;
-
  protected:
   TRecorderDialog(TDialogHost& host, QWidget* owner, const char* name, const char* caption);
 
   // The header: the recorder control first, then Eject, Load and the start button, which is
-  // returned. filling: the control takes the room left; else it keeps its width and the room
-  // goes between it and the buttons. The dialog's options follow into options_.
-  QPushButton* AddHeader(QWidget* control, bool filling, const char* startName,
+  // returned. A control that chooses (a combo box) takes the room left, up to 301 pixels,
+  // rather than crowd the buttons; one that shows keeps 301, the room going to the buttons.
+  // The dialog's options follow into options_.
+  QPushButton* AddHeader(QWidget* control, const char* name, const char* startName,
                          const char* startText);
   // Below the options: the progress bar with Abort, and the status line.
   void AddProgress();

@@ -48,23 +48,6 @@ namespace {
 
 constexpr int kLongWaitMs = 120000;
 
-class TestHost : public TDialogHost {
- public:
-  std::vector<QueueRow> rows;
-  Qt::CheckState savePath = Qt::Unchecked;
-  QString label = "  DATA  ";
-  QString recorder;
-  std::vector<std::string> recorders;
-  std::vector<bool> selectorStates;
-
-  std::vector<QueueRow> QueueRows() const override { return rows; }
-  Qt::CheckState SavePathState() const override { return savePath; }
-  QString VolumeLabel() const override { return label; }
-  QString RecorderText() const override { return recorder; }
-  void SetRecorderSelectorEnabled(bool enabled) override { selectorStates.push_back(enabled); }
-  std::vector<std::string> VirtualRecorders() const override { return recorders; }
-};
-
 // Answers every message box that opens: Yes (or No) to a question, OK to the rest, and
 // keeps what each said as "Caption: text[ | informative text]", with its icon and details.
 class MessageAnswerer : public QObject {
@@ -117,6 +100,33 @@ QString AttachRecorder(const QString& recorderText, bool simulated = false,
   return QString::fromStdString(VirtualRecorderEntry(probe, recorderText.toStdString()));
 }
 
+class TestHost : public TDialogHost {
+ public:
+  std::vector<QueueRow> rows;
+  Qt::CheckState savePath = Qt::Unchecked;
+  QString label = "  DATA  ";
+  QString recorder;
+  std::vector<std::string> recorders;
+  std::vector<bool> selectorStates;
+
+  std::vector<QueueRow> QueueRows() const override { return rows; }
+  Qt::CheckState SavePathState() const override { return savePath; }
+  QString VolumeLabel() const override { return label; }
+  QString RecorderText() const override { return recorder; }
+  void SetRecorderSelectorEnabled(bool enabled) override { selectorStates.push_back(enabled); }
+  std::vector<std::string> VirtualRecorders() const override { return recorders; }
+};
+
+// A host on the recorder PATH:PROFILE, attached as the dialogs attach it, with that queue.
+TestHost HostOn(const QString& recorderText, std::vector<QueueRow> queue = {},
+                bool simulated = false, const QByteArray& options = QByteArray()) {
+  TestHost host;
+  host.rows = std::move(queue);
+  host.recorders = {recorderText.toStdString()};
+  host.recorder = AttachRecorder(recorderText, simulated, options);
+  return host;
+}
+
 // The virtual recorder that serves the disc file; null when none does.
 VirtualRecorder* RecorderOf(const QString& disc) {
   for (const auto& drive : ExtraDrives())
@@ -129,6 +139,15 @@ VirtualRecorder* RecorderOf(const QString& disc) {
 // Waits for the erase dialog's step that talks to the drive.
 bool Settled(const TfrmErase& erase) {
   return QTest::qWaitFor([&] { return !erase.Busy(); }, kLongWaitMs);
+}
+
+// Shows the erase dialog with the recorder chosen, once it has been selected.
+bool ShowOn(TfrmErase& erase, const QString& recorder) {
+  erase.Prepare();
+  erase.show();
+  if (!Settled(erase)) return false;
+  erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(recorder));
+  return Settled(erase);
 }
 
 // The disc status of the recorder with that device entry, as a fresh component reads it.
@@ -163,6 +182,13 @@ QMap<QString, QByteArray> ReadDisc(const QString& disc, const QString& into,
   const QRegularExpression id("Volume id\\s*:\\s*'([^']*)'");
   if (volumeId != nullptr) *volumeId = id.match(report).captured(1);
   return FilesBelow(into);
+}
+
+// Shows the burn dialog, once it has looked at its recorder.
+bool ShowPrepared(TfrmBurn& burn) {
+  burn.Prepare();
+  burn.show();
+  return QTest::qWaitFor([&] { return burn.cmdStartBurn->isEnabled(); }, kLongWaitMs);
 }
 
 // Starts a burn and answers its question; returns when the recording has ended.
@@ -233,11 +259,8 @@ class DialogsTest : public QObject {
     QFETCH(QString, fileOnDisc);
     QFETCH(int, discStatus);
     const QString disc = NewDisc(profile);
-    TestHost host;
-    host.recorders = {(disc + ":" + profile).toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
+    TestHost host = HostOn(disc + ":" + profile, Queue());
     QVERIFY(!host.recorder.isEmpty());
-    host.rows = Queue();
     host.savePath = static_cast<Qt::CheckState>(savePath);
 
     MessageAnswerer answers;
@@ -398,17 +421,13 @@ class DialogsTest : public QObject {
     // A disc left blank serves the busy recorder too.
     const QString disc =
         NewDisc(QString("stop-") + (guarded ? "answered No" : QTest::currentDataTag()));
-    TestHost host;
-    host.recorders = {(disc + (noDisc ? ":none" : ":cd-r")).toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
-    if (queued) host.rows = Queue();
+    TestHost host =
+        HostOn(disc + (noDisc ? ":none" : ":cd-r"), queued ? Queue() : std::vector<QueueRow>());
     if (folderGone) host.rows.push_back({(scratch_.path() + "/gone/").toStdString(), true});
     MessageAnswerer answers;
     answers.answer = QMessageBox::No;
     TfrmBurn dialog(host);
-    dialog.Prepare();
-    dialog.show();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+    QVERIFY(ShowPrepared(dialog));
     const TDriveGuard other =
         guarded ? TDriveGuard::TryAcquire(host.recorder.toStdString(), "erasing") : TDriveGuard();
     QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
@@ -449,15 +468,10 @@ class DialogsTest : public QObject {
     QFETCH(QStringList, messages);
     // The recorders run out after 23: this takes the blank CD-R of an earlier start.
     const QString disc = NewDisc("stop-answered No");
-    TestHost host;
-    host.recorders = {(disc + ":cd-r").toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
-    host.rows = Queue();
+    TestHost host = HostOn(disc + ":cd-r", Queue());
     MessageAnswerer answers;
     TfrmBurn dialog(host);
-    dialog.Prepare();
-    dialog.show();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+    QVERIFY(ShowPrepared(dialog));
 
     constexpr int kTicks = 10;
     std::atomic<int> ticks[2] = {0, 0};  // before Burn, and in Burn's wait for the cache
@@ -558,11 +572,8 @@ class DialogsTest : public QObject {
     QFETCH(QString, status);
     const QString row = QTest::currentDataTag();
     const QString disc = NewDisc(recorder.section(':', 0, 0));
-    TestHost host;
-    host.recorders = {(disc + ":" + recorder.section(':', 1)).toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]), true, "bad-sector=40");
+    TestHost host = HostOn(disc + ":" + recorder.section(':', 1), Queue(), true, "bad-sector=40");
     QVERIFY(!host.recorder.isEmpty());
-    host.rows = Queue();
     if (row == "abort") {
       WriteFile(scratch_.path() + "/abort/big.bin", QByteArray(8 << 20, 'y'));
       host.rows = {{(scratch_.path() + "/abort/").toStdString(), true}};
@@ -576,9 +587,7 @@ class DialogsTest : public QObject {
     TfrmBurn dialog(host);
     // Another window of this program may then take the focus (a modal one would keep it).
     if (row == "medium error") dialog.setModal(false);
-    dialog.Prepare();
-    dialog.show();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+    QVERIFY(ShowPrepared(dialog));
     dialog.chkVerify->setChecked(row == "verify mismatch");
     dialog.chkCloseDisc->setChecked(false);
     // The person is in another window when the burn ends: the desktop is told.
@@ -667,11 +676,7 @@ class DialogsTest : public QObject {
     MessageAnswerer answers;
     answers.answer = QMessageBox::No;
     TfrmErase erase(host);
-    erase.Prepare();
-    erase.show();
-    QVERIFY(Settled(erase));
-    erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
-    QVERIFY(Settled(erase));
+    QVERIFY(ShowOn(erase, host.recorder));
     erase.chkQuickErase->setChecked(quick);
     QTest::mouseClick(erase.cmdStartErase, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(answers.seen, QStringList{message}, kLongWaitMs);
@@ -683,27 +688,19 @@ class DialogsTest : public QObject {
   // A CD-RW holding a session is quick-erased from the erase dialog and burned anew.
   void eraseThenBurn() {
     const QString disc = NewDisc("cd-rw");
-    TestHost host;
-    host.recorders = {(disc + ":cd-rw").toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
-    host.rows = Queue();
+    TestHost host = HostOn(disc + ":cd-rw", Queue());
     MessageAnswerer answers;
     {
       TfrmBurn burn(host);
-      burn.Prepare();
-      burn.show();
+      QVERIFY(ShowPrepared(burn));
       Burn(burn, answers);
       burn.close();
     }
     {
       TfrmErase erase(host);
-      erase.Prepare();
-      erase.show();
+      QVERIFY(ShowOn(erase, host.recorder));
       QVERIFY(QTest::qWaitForWindowExposed(&erase));
       QCOMPARE(erase.windowTitle(), QString("Erase CD or DVD"));
-      QVERIFY(Settled(erase));
-      erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
-      QVERIFY(Settled(erase));
       QVERIFY(erase.cmdStartErase->isEnabled());
       QVERIFY(!erase.cmdAbort->isEnabled());
       // A drive that takes a second to load the disc before the erase keeps the erase
@@ -733,8 +730,7 @@ class DialogsTest : public QObject {
     host.rows = {{(scratch_.path() + "/second/new.txt").toStdString(), false}};
     {
       TfrmBurn burn(host);
-      burn.Prepare();
-      burn.show();
+      QVERIFY(ShowPrepared(burn));
       Burn(burn, answers);
       burn.close();
     }
@@ -767,11 +763,7 @@ class DialogsTest : public QObject {
     QVERIFY(drive != nullptr);
     MessageAnswerer answers;
     TfrmErase erase(host);
-    erase.Prepare();
-    erase.show();
-    QVERIFY(Settled(erase));
-    erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
-    QVERIFY(Settled(erase));
+    QVERIFY(ShowOn(erase, host.recorder));
     RecorderFault slow{RecorderFault::Kind::Slow, slowOpcode, 1, 0};
     slow.delayMs = 2000;
     drive->AddFault(slow);
@@ -817,11 +809,7 @@ class DialogsTest : public QObject {
     host.recorder = AttachRecorder(NewDisc("slow-dvd+rw-erase") + ":dvd+rw", true);
     MessageAnswerer answers;
     TfrmErase erase(host);
-    erase.Prepare();
-    erase.show();
-    QVERIFY(Settled(erase));
-    erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
-    QVERIFY(Settled(erase));
+    QVERIFY(ShowOn(erase, host.recorder));
     erase.chkQuickErase->setChecked(false);
     QTest::mouseClick(erase.cmdStartErase, Qt::LeftButton);
     QVERIFY(!erase.cmdAbort->isEnabled());  // the drive formats first
@@ -842,15 +830,11 @@ class DialogsTest : public QObject {
   void closeWhileWritingAborts() {
     const QString disc = NewDisc("slow-dvd+r");
     WriteFile(scratch_.path() + "/big/big.bin", QByteArray(48 << 20, 'x'));
-    TestHost host;
-    host.recorders = {(disc + ":dvd+r").toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]), true);
-    host.rows = {{(scratch_.path() + "/big/").toStdString(), true}};
+    TestHost host =
+        HostOn(disc + ":dvd+r", {{(scratch_.path() + "/big/").toStdString(), true}}, true);
     MessageAnswerer answers;
     TfrmBurn dialog(host);
-    dialog.Prepare();
-    dialog.show();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+    QVERIFY(ShowPrepared(dialog));
     QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
     QTRY_VERIFY2_WITH_TIMEOUT(dialog.korbBurn().BytesWritten() > 0,
                               qPrintable(answers.seen.join(" / ")), kLongWaitMs);
