@@ -539,7 +539,7 @@ void TfrmBurn::cmdAbortClick() {
   job_->Cancel();
 }
 
-void TfrmBurn::AbortAndClose() {
+void TfrmBurn::CloseWithoutAsking() {
   if (askingClose_ || closeWhenDone_) return;
   if (state_ == State::Idle)
     QDialog::reject();

@@ -65,9 +65,8 @@ class TfrmBurn : public TRecorderDialog {
   void cmdStartBurnClick();
   void cmdAbortClick() override;
   void tmrProgressTimer() override;
-  // Ends the dialog without a question: a start or a recording is aborted as Abort does,
-  // and the window closes once it has ended.
-  void AbortAndClose();
+  // A start or a recording is aborted as Abort does.
+  void CloseWithoutAsking() override;
 
   TKorbBurner& korbBurn() { return *korb_; }
   // From the question's Yes until the end of the recording.

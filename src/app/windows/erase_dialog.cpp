@@ -247,7 +247,7 @@ void TfrmErase::cmdAbortClick() {
   job_->Cancel();
 }
 
-void TfrmErase::StopAndClose() {
+void TfrmErase::CloseWithoutAsking() {
   if (state_ == State::Idle) {
     QDialog::reject();
     return;

@@ -40,9 +40,8 @@ class TfrmErase : public TRecorderDialog {
   void cmdStartEraseClick();
   void cmdAbortClick() override;
   void tmrProgressTimer() override;
-  // Ends the dialog without a question: an erase that writes zeros is stopped, one the drive
-  // runs is let finish, and the window closes once nothing runs.
-  void StopAndClose();
+  // An erase that writes zeros is stopped, one the drive runs is let finish.
+  void CloseWithoutAsking() override;
 
   TKorbBurner& korbErase() { return *korb_; }
   // The drive blanks, formats or is filled with zeros.

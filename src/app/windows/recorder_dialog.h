@@ -34,6 +34,9 @@ class TRecorderDialog : public QDialog, protected TJobHandler {
   void cmdLoadClick();
   virtual void cmdAbortClick() = 0;
   virtual void tmrProgressTimer() = 0;
+  // Ends the dialog without a question, as its Abort would: the window closes once the
+  // drive is done.
+  virtual void CloseWithoutAsking() = 0;
 
   QPushButton* cmdEject = nullptr;
   QPushButton* cmdLoad = nullptr;
