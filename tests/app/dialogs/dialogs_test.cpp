@@ -16,6 +16,9 @@
 #include "component/sequence_guard.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"
+#include "support/files.h"
+#include "support/iso_reader.h"
+#include "support/recorder_environment.h"
 #include "transport/drive_backend.h"
 #include "virtual_recorder/virtual_drive.h"
 
@@ -30,7 +33,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -88,13 +90,13 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
 // its device entry.
 QString AttachRecorder(const QString& recorderText, bool simulated = false,
                        const QByteArray& options = QByteArray()) {
-  if (simulated || !options.isEmpty())
-    qputenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS",
-            simulated ? "speed=simulated" + (options.isEmpty() ? "" : "," + options) : options);
   std::string error;
-  const bool attached = AttachHostRecorders({recorderText.toStdString()}, error);
-  qunsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
-  if (!attached) qWarning("%s", error.c_str());
+  {
+    const test::RecorderEnvironment environment(
+        (simulated ? "speed=simulated" + (options.isEmpty() ? "" : "," + options) : options)
+            .toStdString());
+    if (!AttachHostRecorders({recorderText.toStdString()}, error)) qWarning("%s", error.c_str());
+  }
   TSCSIDevice probe;
   probe.InitializeASPI(true, std::string());
   return QString::fromStdString(VirtualRecorderEntry(probe, recorderText.toStdString()));
@@ -173,12 +175,9 @@ QMap<QString, QByteArray> FilesBelow(const QString& root) {
 // The files of the disc's volume, and its label in volumeId.
 QMap<QString, QByteArray> ReadDisc(const QString& disc, const QString& into,
                                    QString* volumeId = nullptr) {
-  QProcess osirrox;
-  osirrox.setProcessChannelMode(QProcess::MergedChannels);
-  osirrox.start("osirrox", {"-indev", disc, "-extract", "/", into});
-  osirrox.waitForFinished(kLongWaitMs);
-  const QString report = QString::fromUtf8(osirrox.readAll());
-  if (osirrox.exitCode() != 0) qWarning() << report;
+  const test::ShellRun run = test::Extract("osirrox", disc.toStdString(), into.toStdString());
+  const QString report = QString::fromStdString(run.output);
+  if (run.status != 0) qWarning() << report;
   const QRegularExpression id("Volume id\\s*:\\s*'([^']*)'");
   if (volumeId != nullptr) *volumeId = id.match(report).captured(1);
   return FilesBelow(into);
@@ -868,9 +867,10 @@ class DialogsTest : public QObject {
     // The CD-RW the erase questions blanked: the suite keeps within its recorders.
     const QString entry = AttachRecorder(NewDisc("ask-cd-rw") + ":cd-rw");
     const QString sent = scratch_.path() + "/sent.iso";
-    QProcess make;
-    make.start("xorriso", {"-as", "mkisofs", "-R", "-J", "-V", "SENT", "-o", sent, sources_});
-    QVERIFY(make.waitForFinished(kLongWaitMs) && make.exitCode() == 0);
+    QCOMPARE(test::Shell("xorriso -as mkisofs -R -J -V SENT -o " + test::Quote(sent.toStdString()) +
+                         " " + test::Quote(sources_.toStdString()))
+                 .status,
+             0);
     MessageAnswerer answers;
     TfrmImage burn(TImageDialogKind::Burn, entry.toStdString(), {});
     burn.show();
@@ -888,9 +888,7 @@ class DialogsTest : public QObject {
     answers.seen.clear();
     QTest::mouseClick(save.cmdStart, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!save.Running() && answers.Saw("Disc image saved."), kLongWaitMs);
-    QFile a(sent), b(saved);
-    QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
-    QVERIFY(a.readAll() == b.readAll());
+    QVERIFY(test::FileContent(sent.toStdString()) == test::FileContent(saved.toStdString()));
   }
 
   // "Copy Disc..." copies the disc the image dialogs wrote onto the blank DVD+R the erase
