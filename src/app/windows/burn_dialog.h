@@ -63,10 +63,6 @@ class TfrmBurn : public TRecorderDialog {
   QPushButton* cmdClose = nullptr;
 
   void cmdStartBurnClick();
-  void cmdAbortClick() override;
-  void tmrProgressTimer() override;
-  // A start or a recording is aborted as Abort does.
-  void CloseWithoutAsking() override;
 
   TKorbBurner& korbBurn() { return *korb_; }
   // From the question's Yes until the end of the recording.
@@ -85,6 +81,11 @@ class TfrmBurn : public TRecorderDialog {
   void reject() override;  // the close box and Esc
 
  private:
+  void cmdAbortClick() override;
+  void tmrProgressTimer() override;
+  // A start or a recording is aborted as Abort does.
+  void CloseWithoutAsking() override;
+
   enum class State {
     Idle,
     Checking,  // Prepare's look at the recorder

@@ -38,10 +38,6 @@ class TfrmErase : public TRecorderDialog {
 
   void cmbDrivesChange();
   void cmdStartEraseClick();
-  void cmdAbortClick() override;
-  void tmrProgressTimer() override;
-  // An erase that writes zeros is stopped, one the drive runs is let finish.
-  void CloseWithoutAsking() override;
 
   TKorbBurner& korbErase() { return *korb_; }
   // The drive blanks, formats or is filled with zeros.
@@ -57,6 +53,11 @@ class TfrmErase : public TRecorderDialog {
   void reject() override;  // the close box and Esc
 
  private:
+  void cmdAbortClick() override;
+  void tmrProgressTimer() override;
+  // An erase that writes zeros is stopped, one the drive runs is let finish.
+  void CloseWithoutAsking() override;
+
   enum class State {
     Idle,
     Step,      // listing, selecting, the tray
