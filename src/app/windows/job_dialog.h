@@ -9,6 +9,7 @@
 
 #include <QDialog>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
