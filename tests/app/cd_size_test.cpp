@@ -23,6 +23,15 @@ QColor At(const QImage& image, int x, int y) { return QColor(image.pixel(x, y));
 
 bool IsInk(const QImage& image, int x, int y) { return qGray(image.pixel(x, y)) < 160; }
 
+// The layout of the main window's 634 by 20 pixel bar on a scale of maxMemory MB for a disc
+// of maxCDSize MB (the defaults: 750 and 650).
+CDSizeLayout Layout(double maxMemory = 750, double maxCDSize = 650) {
+  CDSizeValues v;
+  v.MaxMemory = maxMemory;
+  v.MaxCDSize = maxCDSize;
+  return ComputeCDSizeLayout(v, 634, 20);
+}
+
 std::vector<int> TickXs(const CDSizeLayout& layout) {
   std::vector<int> xs;
   for (const CDSizeTick& t : layout.ticks) xs.push_back(t.x);
@@ -32,8 +41,7 @@ std::vector<int> TickXs(const CDSizeLayout& layout) {
 }  // namespace
 
 TEST(CDSizeLayout, EmptyDriveScaleOf750MbAt634Pixels) {
-  CDSizeValues v;  // defaults: 650 MB disc on a 750 MB scale
-  const CDSizeLayout l = ComputeCDSizeLayout(v, 634, 20);
+  const CDSizeLayout l = Layout();
   EXPECT_TRUE(l.horizontal);
   EXPECT_EQ(l.step, 10);
   EXPECT_EQ(l.tickCount, 75);
@@ -55,10 +63,7 @@ TEST(CDSizeLayout, EmptyDriveScaleOf750MbAt634Pixels) {
 }
 
 TEST(CDSizeLayout, CdOf703MbOnAn844MbScale) {
-  CDSizeValues v;
-  v.MaxMemory = 844;
-  v.MaxCDSize = 703;
-  const CDSizeLayout l = ComputeCDSizeLayout(v, 634, 20);
+  const CDSizeLayout l = Layout(844, 703);
   EXPECT_EQ(l.step, 10);
   EXPECT_EQ(l.tickCount, 84);
   EXPECT_NEAR(l.pixelsPerTick, 7.5118, 0.0001);
@@ -68,10 +73,7 @@ TEST(CDSizeLayout, CdOf703MbOnAn844MbScale) {
 }
 
 TEST(CDSizeLayout, DvdScaleOf5380MbLabelsThousandsFurtherLeft) {
-  CDSizeValues v;
-  v.MaxMemory = 5380;
-  v.MaxCDSize = 4483;
-  const CDSizeLayout l = ComputeCDSizeLayout(v, 634, 20);
+  const CDSizeLayout l = Layout(5380, 4483);
   EXPECT_EQ(l.step, 100);
   EXPECT_EQ(l.tickCount, 54);
   ASSERT_EQ(l.labels.size(), 5u);
@@ -82,28 +84,19 @@ TEST(CDSizeLayout, DvdScaleOf5380MbLabelsThousandsFurtherLeft) {
 }
 
 TEST(CDSizeLayout, StepChangesOnlyAboveEachBoundary) {
-  CDSizeValues v;
   const std::pair<double, double> cases[] = {{1000, 10}, {1000.5, 20}, {2000, 20}, {2000.5, 50},
                                              {5000, 50}, {5001, 100}};
-  for (auto [maxMemory, step] : cases) {
-    v.MaxMemory = maxMemory;
-    EXPECT_EQ(ComputeCDSizeLayout(v, 634, 20).step, step) << maxMemory;
-  }
+  for (auto [maxMemory, step] : cases) EXPECT_EQ(Layout(maxMemory).step, step) << maxMemory;
   // A label of five digits sits 32 pixels left of its tick.
-  v.MaxMemory = 12000;
-  const CDSizeLayout l = ComputeCDSizeLayout(v, 634, 20);
+  const CDSizeLayout l = Layout(12000);
   EXPECT_EQ(l.labels.back().text, "12000 MB");
   EXPECT_EQ(l.labels.back().topLeft.x(), l.ticks[119].x - 32);
 }
 
 TEST(CDSizeLayout, UndefinedOrHugeScalesStayBounded) {
-  CDSizeValues v;
-  v.MaxMemory = 0;
-  EXPECT_TRUE(ComputeCDSizeLayout(v, 634, 20).ticks.empty());
-  v.MaxMemory = std::nan("");
-  EXPECT_TRUE(ComputeCDSizeLayout(v, 634, 20).ticks.empty());
-  v.MaxMemory = 1e15;
-  EXPECT_LE(ComputeCDSizeLayout(v, 634, 20).ticks.size(), 20000u);
+  EXPECT_TRUE(Layout(0).ticks.empty());
+  EXPECT_TRUE(Layout(std::nan("")).ticks.empty());
+  EXPECT_LE(Layout(1e15).ticks.size(), 20000u);
 }
 
 TEST(CDSize, ConstructionDefaultsAndClamping) {

@@ -9,6 +9,7 @@
 #include "app/windows/splash.h"
 #include "app/services/startup.h"
 #include "app/services/web_page.h"
+#include "app/windows/image_dialog.h"
 #include "test_support.h"
 #include "virtual_recorder/attach.h"
 
@@ -300,11 +301,17 @@ TEST(CommandLine, RecordersAreAttachedAndTheOtherWordsArePathsOrOptions) {
 }
 
 // A logout's SIGTERM leaves the event loop with the signal's status once no dialog works with
-// a recorder (a dialog that does is aborted as its Abort button would, then closes).
+// a recorder (a dialog that does is aborted as its Abort button would, then closes; the
+// image, copy and check dialogs too).
 TEST(EndSignals, SigtermLeavesTheEventLoopWithItsStatus) {
   brennix::InstallEndSignals(*qApp);
+  QApplication::setQuitOnLastWindowClosed(false);  // the main window would stay open
+  TfrmImage image(TImageDialogKind::Save, std::string(), {});
+  image.show();
   QTimer::singleShot(0, [] { ::raise(SIGTERM); });
   EXPECT_EQ(QCoreApplication::exec(), 128 + SIGTERM);
+  EXPECT_FALSE(image.isVisible());
+  QApplication::setQuitOnLastWindowClosed(true);
 }
 
 #include "startup_test.moc"

@@ -13,8 +13,8 @@
 #include <atomic>
 #include <iterator>
 
-#include "app/windows/burn_dialog.h"
-#include "app/windows/erase_dialog.h"
+#include "app/windows/job_dialog.h"
+#include "app/windows/recorder_dialog.h"
 
 namespace brennix {
 
@@ -47,12 +47,12 @@ bool DialogsStillWorking() {
       working = true;
       continue;
     }
-    if (auto* burn = qobject_cast<TfrmBurn*>(widget); burn != nullptr && burn->isVisible()) {
-      burn->AbortAndClose();
+    if (!widget->isVisible()) continue;
+    if (auto* recorder = qobject_cast<TRecorderDialog*>(widget)) {
+      recorder->CloseWithoutAsking();
       working = true;
-    } else if (auto* erase = qobject_cast<TfrmErase*>(widget);
-               erase != nullptr && erase->isVisible()) {
-      erase->StopAndClose();
+    } else if (auto* job = qobject_cast<TJobDialog*>(widget)) {
+      job->reject();  // a running job is stopped first, as Abort stops it
       working = true;
     }
   }

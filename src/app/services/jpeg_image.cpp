@@ -31,9 +31,10 @@ extern "C" void JpegErrorExit(j_common_ptr cinfo) {
 // as it goes.
 extern "C" void JpegSilentOutput(j_common_ptr) {}
 
+// Reads the picture's size, or with image (made at that size before) the picture into it.
 // Everything between setjmp and a possible longjmp is plain C data, so the jump skips no
-// destructor; the QImage is created before and only filled after.
-bool DecodeInto(const QByteArray& data, QImage& image, JpegErrorManager& errors) {
+// destructor.
+bool RunDecoder(const QByteArray& data, JpegErrorManager& errors, QSize& size, QImage* image) {
   jpeg_decompress_struct cinfo;
   cinfo.err = jpeg_std_error(&errors.base);
   errors.base.error_exit = JpegErrorExit;
@@ -46,79 +47,49 @@ bool DecodeInto(const QByteArray& data, QImage& image, JpegErrorManager& errors)
   jpeg_create_decompress(&cinfo);
   jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
                static_cast<unsigned long>(data.size()));
-  if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
+  bool ok = jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK;
+  const auto side = static_cast<JDIMENSION>(kMaxJpegSide);
+  if (!ok) {
     std::snprintf(errors.message, sizeof errors.message, "no picture in the data");
-    jpeg_destroy_decompress(&cinfo);
-    return false;
-  }
-  if (cinfo.image_width == 0 || cinfo.image_height == 0 ||
-      cinfo.image_width > static_cast<JDIMENSION>(kMaxJpegSide) ||
-      cinfo.image_height > static_cast<JDIMENSION>(kMaxJpegSide)) {
+  } else if (cinfo.image_width == 0 || cinfo.image_height == 0 || cinfo.image_width > side ||
+             cinfo.image_height > side) {
     std::snprintf(errors.message, sizeof errors.message, "picture size %ux%u refused",
                   static_cast<unsigned>(cinfo.image_width),
                   static_cast<unsigned>(cinfo.image_height));
-    jpeg_destroy_decompress(&cinfo);
-    return false;
+    ok = false;
+  } else if (image == nullptr) {
+    size = QSize(static_cast<int>(cinfo.image_width), static_cast<int>(cinfo.image_height));
+  } else {
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    ok = cinfo.output_components == 3 && static_cast<int>(cinfo.output_width) == image->width() &&
+         static_cast<int>(cinfo.output_height) == image->height();
+    if (!ok) std::snprintf(errors.message, sizeof errors.message, "unexpected output format");
+    while (ok && cinfo.output_scanline < cinfo.output_height) {
+      JSAMPROW row = image->scanLine(static_cast<int>(cinfo.output_scanline));
+      jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    if (ok) jpeg_finish_decompress(&cinfo);
   }
-  cinfo.out_color_space = JCS_RGB;
-  jpeg_start_decompress(&cinfo);
-  if (cinfo.output_components != 3 ||
-      static_cast<int>(cinfo.output_width) != image.width() ||
-      static_cast<int>(cinfo.output_height) != image.height()) {
-    std::snprintf(errors.message, sizeof errors.message, "unexpected output format");
-    jpeg_destroy_decompress(&cinfo);
-    return false;
-  }
-  while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW row = image.scanLine(static_cast<int>(cinfo.output_scanline));
-    jpeg_read_scanlines(&cinfo, &row, 1);
-  }
-  jpeg_finish_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
-  return true;
-}
-
-// Reads only the header, to size the image before decoding.
-bool ReadSize(const QByteArray& data, int& width, int& height, JpegErrorManager& errors) {
-  jpeg_decompress_struct cinfo;
-  cinfo.err = jpeg_std_error(&errors.base);
-  errors.base.error_exit = JpegErrorExit;
-  errors.base.output_message = JpegSilentOutput;
-  errors.message[0] = '\0';
-  if (setjmp(errors.jump)) {
-    jpeg_destroy_decompress(&cinfo);
-    return false;
-  }
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
-               static_cast<unsigned long>(data.size()));
-  const bool ok = jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK;
-  width = static_cast<int>(cinfo.image_width > static_cast<JDIMENSION>(kMaxJpegSide) ? 0
-                                                                                   : cinfo.image_width);
-  height = static_cast<int>(cinfo.image_height > static_cast<JDIMENSION>(kMaxJpegSide) ? 0
-                                                                                     : cinfo.image_height);
-  jpeg_destroy_decompress(&cinfo);
-  if (ok && (width == 0 || height == 0))
-    std::snprintf(errors.message, sizeof errors.message, "picture size refused");
-  return ok && width > 0 && height > 0;
+  return ok;
 }
 
 }  // namespace
 
 QImage DecodeJpeg(const QByteArray& data, QString* error) {
   JpegErrorManager errors{};
-  int width = 0;
-  int height = 0;
-  if (data.isEmpty() || !ReadSize(data, width, height, errors)) {
+  QSize size;
+  if (data.isEmpty() || !RunDecoder(data, errors, size, nullptr)) {
     if (error) *error = data.isEmpty() ? QString("no data") : QString::fromLocal8Bit(errors.message);
     return {};
   }
-  QImage image(width, height, QImage::Format_RGB888);
+  QImage image(size, QImage::Format_RGB888);
   if (image.isNull()) {
     if (error) *error = "out of memory";
     return {};
   }
-  if (!DecodeInto(data, image, errors)) {
+  if (!RunDecoder(data, errors, size, &image)) {
     if (error) *error = QString::fromLocal8Bit(errors.message);
     return {};
   }

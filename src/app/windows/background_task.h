@@ -11,12 +11,10 @@
 
 namespace brennix {
 
+// Neither copied nor moved: its worker's end finds it by its address.
 class TBackgroundTask {
  public:
-  TBackgroundTask() = default;
   ~TBackgroundTask();
-  TBackgroundTask(const TBackgroundTask&) = delete;
-  TBackgroundTask& operator=(const TBackgroundTask&) = delete;
 
   // Starts work on a worker; done runs on the main thread after work has returned. False
   // (and nothing started) while an earlier step is still running.

@@ -34,8 +34,6 @@ namespace brennix {
 
 namespace {
 
-constexpr int kProgressTickMs = 500;
-
 // How long Prepare waits for another part of the program to let the recorder go.
 constexpr uint32_t kGuardWaitMs = 20000;
 constexpr uint32_t kGuardPollMs = 50;
@@ -45,93 +43,71 @@ QString BoxSettingName(const char* name) {
   return QString(kSettingsKey).replace('\\', '/') + "/Burn/" + name;
 }
 
-bool BoxSetting(const char* name, bool byDefault) {
+// A check box of the options. With a setting name its choice is remembered, and the next
+// dialog starts with it.
+QCheckBox* OptionBox(QWidget* parent, const char* name, const char* text, const char* tip,
+                     bool checked, const char* setting) {
+  auto* box = new QCheckBox(text, parent);
+  box->setObjectName(name);
+  box->setToolTip(tip);
+  if (setting == nullptr) {
+    box->setChecked(checked);
+    return box;
+  }
   const QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-  return settings.value(BoxSettingName(name), byDefault).toBool();
+  box->setChecked(settings.value(BoxSettingName(setting), checked).toBool());
+  QObject::connect(box, &QCheckBox::toggled, box, [setting](bool on) {
+    QSettings saved(SettingsFilePath(), QSettings::IniFormat);
+    if (!saved.isWritable()) return;
+    saved.setValue(BoxSettingName(setting), on);
+    saved.sync();
+  });
+  return box;
 }
 
-void SaveBoxSetting(const char* name, bool checked) {
-  QSettings settings(SettingsFilePath(), QSettings::IniFormat);
-  if (!settings.isWritable()) return;
-  settings.setValue(BoxSettingName(name), checked);
-  settings.sync();
-}
-
-constexpr const char* kVerifySetting = "VerifyWrittenData";
-constexpr const char* kKeepFilesSetting = "KeepFilesOnDisc";
-constexpr const char* kEjectSetting = "EjectWhenDone";
-constexpr const char* kChecksumsSetting = "AddChecksumList";
 // The speed is measured over this much of the latest progress.
 constexpr qint64 kSpeedWindowMs = 3000;
 
 }  // namespace
 
 TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
-    : QDialog(owner), host_(host), korbBurn_(std::make_unique<TKorbBurner>()) {
-  setObjectName("frmBurn");
-  setWindowTitle(kBurnCaption);
-  setModal(true);
-
-  auto* outer = new QVBoxLayout(this);
-  outer->setContentsMargins(0, 0, 0, 6);
-  outer->setSpacing(4);
-
-  QHBoxLayout* top = nullptr;
-  outer->addWidget(MakeRecorderHeader(this, top));
+    : TRecorderDialog(host, owner, "frmBurn", "Burn CD or DVD") {
   lblDrive = new QLabel(this);
-  lblDrive->setObjectName("lblDrive");
-  lblDrive->setFixedWidth(301);
-  top->addWidget(lblDrive);
-  top->addStretch(1);
-  cmdEject = MakeButton(this, "cmdEject", "Eject", 45, 22);
-  cmdLoad = MakeButton(this, "cmdLoad", "Load", 45, 22);
-  cmdStartBurn = MakeButton(this, "cmdStartBurn", "Start Burn", 93, 22);
-  top->addWidget(cmdEject);
-  top->addWidget(cmdLoad);
-  top->addWidget(cmdStartBurn);
+  cmdStartBurn = AddHeader(lblDrive, "lblDrive", "cmdStartBurn", "Start Burn");
 
-  auto* body = new QVBoxLayout();
-  body->setContentsMargins(8, 0, 8, 0);
-  body->setSpacing(4);
-  outer->addLayout(body);
-  chkJoliet = new QCheckBox("Joliet File System", this);
-  chkJoliet->setObjectName("chkJoliet");
-  chkJoliet->setChecked(true);
-  chkCloseDisc = new QCheckBox("Close Disc", this);
-  chkCloseDisc->setObjectName("chkCloseDisc");
-  chkCloseDisc->setChecked(true);
-  chkVerify = new QCheckBox("Verify written data", this);
-  chkVerify->setObjectName("chkVerify");
-  chkVerify->setToolTip("Read the new session back and compare it with what was written");
-  chkVerify->setChecked(BoxSetting(kVerifySetting, false));
-  connect(chkVerify, &QCheckBox::toggled, this,
-          [](bool checked) { SaveBoxSetting(kVerifySetting, checked); });
-  chkImportSession = new QCheckBox("Keep the files already on the disc", this);
-  chkImportSession->setObjectName("chkImportSession");
-  chkImportSession->setToolTip(
-      "List the files of the disc's last session in the new one too, without writing them again");
-  chkImportSession->setChecked(BoxSetting(kKeepFilesSetting, true));
-  connect(chkImportSession, &QCheckBox::toggled, this,
-          [](bool checked) { SaveBoxSetting(kKeepFilesSetting, checked); });
-  chkCloseDisc->setToolTip("Close the disc after this session: no further sessions can be "
-                           "added afterwards");
-  chkTestWrite = new QCheckBox("Test write (simulate)", this);
-  chkTestWrite->setObjectName("chkTestWrite");
-  chkTestWrite->setToolTip("Let the drive go through the recording without writing to the disc");
+  // In the order of the tab key. With a setting name the choice is remembered.
+  struct Box {
+    QCheckBox* TfrmBurn::*box;
+    const char* name;
+    const char* text;
+    const char* tip;
+    bool checked;
+    const char* setting;
+  };
+  const Box boxes[] = {
+      {&TfrmBurn::chkJoliet, "chkJoliet", "Joliet File System", "", true, nullptr},
+      {&TfrmBurn::chkCloseDisc, "chkCloseDisc", "Close Disc",
+       "Close the disc after this session: no further sessions can be added afterwards", true,
+       nullptr},
+      {&TfrmBurn::chkVerify, "chkVerify", "Verify written data",
+       "Read the new session back and compare it with what was written", false,
+       "VerifyWrittenData"},
+      {&TfrmBurn::chkImportSession, "chkImportSession", "Keep the files already on the disc",
+       "List the files of the disc's last session in the new one too, without writing them "
+       "again",
+       true, "KeepFilesOnDisc"},
+      {&TfrmBurn::chkTestWrite, "chkTestWrite", "Test write (simulate)",
+       "Let the drive go through the recording without writing to the disc", false, nullptr},
+      {&TfrmBurn::chkEjectWhenDone, "chkEjectWhenDone", "Eject when done",
+       "Open the tray once the disc has been written", false, "EjectWhenDone"},
+      {&TfrmBurn::chkChecksums, "chkChecksums", "Add a checksum list",
+       "Put a SHA256SUMS file at the root of the disc, so that its files can be checked later "
+       "(\"Check Disc...\" or sha256sum -c)",
+       false, "AddChecksumList"},
+  };
+  for (const Box& b : boxes)
+    this->*b.box = OptionBox(this, b.name, b.text, b.tip, b.checked, b.setting);
   chkTestWrite->setEnabled(false);
-  chkEjectWhenDone = new QCheckBox("Eject when done", this);
-  chkEjectWhenDone->setObjectName("chkEjectWhenDone");
-  chkEjectWhenDone->setToolTip("Open the tray once the disc has been written");
-  chkEjectWhenDone->setChecked(BoxSetting(kEjectSetting, false));
-  connect(chkEjectWhenDone, &QCheckBox::toggled, this,
-          [](bool checked) { SaveBoxSetting(kEjectSetting, checked); });
-  chkChecksums = new QCheckBox("Add a checksum list", this);
-  chkChecksums->setObjectName("chkChecksums");
-  chkChecksums->setToolTip("Put a SHA256SUMS file at the root of the disc, so that its files can "
-                           "be checked later (\"Check Disc...\" or sha256sum -c)");
-  chkChecksums->setChecked(BoxSetting(kChecksumsSetting, false));
-  connect(chkChecksums, &QCheckBox::toggled, this,
-          [](bool checked) { SaveBoxSetting(kChecksumsSetting, checked); });
   cmbSpeed = new QComboBox(this);
   cmbSpeed->setObjectName("cmbSpeed");
   cmbSpeed->setToolTip("The write speed; a lower one may help a disc of poor quality");
@@ -149,20 +125,20 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
   options->addLayout(left);
   options->addStretch(1);
   options->addLayout(right);
-  body->addLayout(options);
+  options_->addLayout(options);
   auto* speedRow = new QHBoxLayout();
   auto* speedLabel = new QLabel("Write speed:", this);
   speedLabel->setBuddy(cmbSpeed);
   speedRow->addWidget(speedLabel);
   speedRow->addWidget(cmbSpeed);
   speedRow->addStretch(1);
-  body->addLayout(speedRow);
+  options_->addLayout(speedRow);
   lstRecorders = new QListWidget(this);
   lstRecorders->setObjectName("lstRecorders");
   lstRecorders->setToolTip("Check other recorders to write the same disc in them at the same time");
   lstRecorders->setFixedHeight(62);
   lstRecorders->setVisible(false);
-  body->addWidget(lstRecorders);
+  options_->addWidget(lstRecorders);
   for (QCheckBox* box :
        {chkJoliet, chkCloseDisc, chkVerify, chkImportSession, chkTestWrite, chkChecksums})
     connect(box, &QCheckBox::toggled, this, &TfrmBurn::OptionsChanged);
@@ -175,49 +151,21 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
     OptionsChanged();
   });
 
-  body->addWidget(new QLabel("Progress: ", this));
-  auto* bar = new QHBoxLayout();
-  prgProgress = new QProgressBar(this);
-  prgProgress->setObjectName("prgProgress");
-  prgProgress->setFixedSize(433, 25);
-  prgProgress->setTextVisible(false);
-  prgProgress->setRange(0, 100);
-  prgProgress->setValue(0);
-  cmdAbort = MakeButton(this, "cmdAbort", "Abort", 93, 26);
-  cmdAbort->setEnabled(false);
-  bar->addWidget(prgProgress);
-  bar->addStretch(1);
-  bar->addWidget(cmdAbort);
-  body->addLayout(bar);
-
-  auto* status = new QHBoxLayout();
-  lblBurnState = new QLabel("Ready", this);
-  lblBurnState->setObjectName("lblBurnState");
+  AddProgress();
+  lblBurnState->setText("Ready");
   lblMBWritten = new QLabel(this);
   lblMBWritten->setObjectName("lblMBWritten");
   lblMBWritten->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  status->addWidget(lblBurnState, 1);
-  status->addWidget(lblMBWritten);
-  body->addLayout(status);
+  status_->addWidget(lblMBWritten);
   auto* end = new QHBoxLayout();
   lblFigures = new QLabel(this);
   lblFigures->setObjectName("lblFigures");
   cmdClose = MakeButton(this, "cmdClose", "Close", 93, 26);
   end->addWidget(lblFigures, 1);
   end->addWidget(cmdClose);
-  body->addLayout(end);
-
-  tmrProgress = new QTimer(this);
-  tmrProgress->setObjectName("tmrProgress");
-  tmrProgress->setInterval(kProgressTickMs);
-
+  body_->addLayout(end);
   connect(cmdStartBurn, &QPushButton::clicked, this, &TfrmBurn::cmdStartBurnClick);
-  connect(cmdAbort, &QPushButton::clicked, this, &TfrmBurn::cmdAbortClick);
-  connect(cmdEject, &QPushButton::clicked, this, &TfrmBurn::cmdEjectClick);
-  connect(cmdLoad, &QPushButton::clicked, this, &TfrmBurn::cmdLoadClick);
   connect(cmdClose, &QPushButton::clicked, this, &TfrmBurn::reject);
-  connect(tmrProgress, &QTimer::timeout, this, &TfrmBurn::tmrProgressTimer);
-  setFixedWidth(537);
   setFixedHeight(sizeHint().height());
   UpdateControls();  // Start Burn waits for Prepare's check
 }
@@ -233,7 +181,7 @@ void TfrmBurn::Prepare() {
   const QString recorder = host_.RecorderText();
   lblDrive->setText(recorder);
   lblDrive->setToolTip(recorder);
-  SetUpDialogComponent(*korbBurn_, host_.VirtualRecorders());
+  SetUpDialogComponent(*korb_, host_.VirtualRecorders());
   ListMoreRecorders(recorder);
   lblBurnState->setText("Preparing...");
   auto holder = std::make_shared<std::string>();
@@ -254,14 +202,14 @@ void TfrmBurn::Prepare() {
           if (holder->empty()) *holder = "busy";  // let go in the meantime
           return;
         }
-        korbBurn_->SetDevice(drive);
-        *canWrite = RecorderWrites(*korbBurn_);
-        if (*canWrite) *look = LookAtDisc(*korbBurn_);
+        korb_->SetDevice(drive);
+        *canWrite = RecorderWrites(*korb_);
+        if (*canWrite) *look = LookAtDisc(*korb_);
       },
       [this, holder, canWrite, look] {
         canWrite_ = *canWrite;
         ApplyDiscLook(*look);
-        lblBurnState->setText(canWrite_ || !holder->empty() ? "Ready" : WhyNoWriting(*korbBurn_));
+        lblBurnState->setText(canWrite_ || !holder->empty() ? "Ready" : WhyNoWriting(*korb_));
         BackToIdle();
         if (!holder->empty() && isVisible())
           ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(*holder));
@@ -342,8 +290,8 @@ void TfrmBurn::UpdateControls() {
 
 void TfrmBurn::cmdStartBurnClick() {
   if (state_ != State::Idle) return;
-  guard_ = AcquireDrive(this, *korbBurn_, "burning");
-  if (!guard_.Held() && !korbBurn_->Device().empty()) return;
+  guard_ = AcquireDrive(this, *korb_, "burning");
+  if (!guard_.Held() && !korb_->Device().empty()) return;
   if (!TakeMoreRecorders()) {
     guard_ = TDriveGuard();
     return;
@@ -374,7 +322,7 @@ void TfrmBurn::cmdStartBurnClick() {
   job_.reset();
   std::vector<TKorbBurner*> more;
   for (const MoreRecorder& other : more_) more.push_back(other.burner.get());
-  job_ = std::make_unique<TBurnJob>(*korbBurn_, static_cast<TJobHandler&>(*this), std::move(options),
+  job_ = std::make_unique<TBurnJob>(*korb_, static_cast<TJobHandler&>(*this), std::move(options),
                                     std::move(more));
   lblBurnState->setText("Preparing...");
   host_.SetRecorderSelectorEnabled(false);
@@ -447,7 +395,7 @@ void TfrmBurn::Progress(const TJobProgress& progress) {
 void TfrmBurn::ListMoreRecorders(const QString& own) {
   lstRecorders->clear();
   more_.clear();
-  for (const std::string& entry : korbBurn_->Devices) {
+  for (const std::string& entry : korb_->Devices) {
     const QString text = QString::fromStdString(entry);
     if (text == own) continue;
     auto* item = new QListWidgetItem(text, lstRecorders);
@@ -573,7 +521,7 @@ void TfrmBurn::Done(const TJobResult& result) {
     }
   }
   BackToIdle();
-  if (eject && state_ == State::Idle) StartTray(TrayMove::Eject, false);
+  if (eject && state_ == State::Idle) TrayStep(TrayMove::Eject, false);
 }
 
 void TfrmBurn::BackToIdle() {
@@ -591,34 +539,28 @@ void TfrmBurn::cmdAbortClick() {
   job_->Cancel();
 }
 
-void TfrmBurn::AbortAndClose() {
+void TfrmBurn::CloseWithoutAsking() {
   if (askingClose_ || closeWhenDone_) return;
-  switch (state_) {
-    case State::Idle:
-      QDialog::reject();
-      return;
-    case State::Starting:
-      closeWhenDone_ = true;
-      lblBurnState->setText("Aborting...");
-      job_->Cancel();
-      return;
-    case State::Sending:
-    case State::Writing:
-      closeWhenDone_ = true;
-      cmdAbortClick();
-      return;
-    case State::Checking:
-    case State::Tray:
-    case State::Aborting:
-      closeWhenDone_ = true;
-      return;
+  if (state_ == State::Idle)
+    QDialog::reject();
+  else
+    CloseWhenDone();
+}
+
+void TfrmBurn::CloseWhenDone() {
+  closeWhenDone_ = true;
+  if (state_ == State::Starting) {
+    lblBurnState->setText("Aborting...");
+    job_->Cancel();
+  } else {
+    cmdAbortClick();
   }
 }
 
-void TfrmBurn::StartTray(TrayMove move, bool discChanged) {
+void TfrmBurn::TrayStep(TrayMove move, bool discChanged) {
   if (state_ != State::Idle) return;
   auto look = std::make_shared<DiscLook>();
-  TKorbBurner& burner = *korbBurn_;
+  TKorbBurner& burner = *korb_;
   // The bar keeps showing how the last burn ended once the drive has answered.
   const int barMaximum = prgProgress->maximum(), barValue = prgProgress->value();
   if (StartTrayMove(
@@ -637,8 +579,6 @@ void TfrmBurn::StartTray(TrayMove move, bool discChanged) {
     SetState(State::Tray);
 }
 
-void TfrmBurn::cmdEjectClick() { StartTray(TrayMove::Eject); }
-void TfrmBurn::cmdLoadClick() { StartTray(TrayMove::Load); }
 
 void TfrmBurn::reject() {
   if (askingClose_ || closeWhenDone_) return;
@@ -666,23 +606,9 @@ void TfrmBurn::reject() {
                               "The disc is being written. Do you want to abort the recording?",
                               QMessageBox::No);
   askingClose_ = false;
-  if (abort) {
-    closeWhenDone_ = true;
-    if (state_ == State::Starting) {
-      lblBurnState->setText("Aborting...");
-      job_->Cancel();
-    } else {
-      cmdAbortClick();
-    }
-  }
+  if (abort) CloseWhenDone();
   // What the job said meanwhile, in order; after Yes its questions are answered No.
   for (const std::function<void()>& event : std::exchange(held_, {})) event();
-}
-
-void ShowBurnDialog(TDialogHost& host, QWidget* owner) {
-  TfrmBurn dialog(host, owner);
-  dialog.Prepare();
-  dialog.exec();
 }
 
 }  // namespace brennix

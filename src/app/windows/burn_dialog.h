@@ -15,7 +15,6 @@
 // desktop notice when the window is not the active one.
 #pragma once
 
-#include <QDialog>
 #include <QElapsedTimer>
 
 #include <atomic>
@@ -25,6 +24,7 @@
 #include <vector>
 
 #include "app/windows/background_task.h"
+#include "app/windows/recorder_dialog.h"
 #include "component/burn_job.h"
 #include "component/sequence_guard.h"
 
@@ -33,31 +33,19 @@ class QComboBox;
 class QLabel;
 class QListWidget;
 class QListWidgetItem;
-class QProgressBar;
-class QPushButton;
-class QTimer;
 
 namespace brennix {
 
-class TDialogHost;
-class TKorbBurner;
-enum class TrayMove;
-
-inline constexpr const char* kBurnCaption = "Burn CD or DVD";
-
-class TfrmBurn : public QDialog, private TJobHandler {
+class TfrmBurn : public TRecorderDialog {
   Q_OBJECT
 
  public:
   explicit TfrmBurn(TDialogHost& host, QWidget* owner = nullptr);
   ~TfrmBurn() override;
 
-  // Selects the host's recorder on the dialog's own component.
-  void Prepare();
+  void Prepare() override;
 
   QLabel* lblDrive = nullptr;
-  QPushButton* cmdEject = nullptr;
-  QPushButton* cmdLoad = nullptr;
   QPushButton* cmdStartBurn = nullptr;
   QCheckBox* chkJoliet = nullptr;
   QCheckBox* chkCloseDisc = nullptr;
@@ -70,24 +58,13 @@ class TfrmBurn : public QDialog, private TJobHandler {
   // The other recorders, each with a check box: the checked ones write the same disc at the
   // same time. Shown only where there are others; while they write, each line says how far.
   QListWidget* lstRecorders = nullptr;
-  QProgressBar* prgProgress = nullptr;
-  QPushButton* cmdAbort = nullptr;
-  QLabel* lblBurnState = nullptr;
   QLabel* lblMBWritten = nullptr;
   QLabel* lblFigures = nullptr;  // speed, elapsed time, time left, the drive buffer's fill
   QPushButton* cmdClose = nullptr;
-  QTimer* tmrProgress = nullptr;
 
   void cmdStartBurnClick();
-  void cmdAbortClick();
-  void cmdEjectClick();
-  void cmdLoadClick();
-  void tmrProgressTimer();
-  // Ends the dialog without a question: a start or a recording is aborted as Abort does,
-  // and the window closes once it has ended.
-  void AbortAndClose();
 
-  TKorbBurner& korbBurn() { return *korbBurn_; }
+  TKorbBurner& korbBurn() { return *korb_; }
   // From the question's Yes until the end of the recording.
   bool Writing() const {
     return state_ == State::Sending || state_ == State::Writing || state_ == State::Aborting;
@@ -104,6 +81,11 @@ class TfrmBurn : public QDialog, private TJobHandler {
   void reject() override;  // the close box and Esc
 
  private:
+  void cmdAbortClick() override;
+  void tmrProgressTimer() override;
+  // A start or a recording is aborted as Abort does.
+  void CloseWithoutAsking() override;
+
   enum class State {
     Idle,
     Checking,  // Prepare's look at the recorder
@@ -125,7 +107,10 @@ class TfrmBurn : public QDialog, private TJobHandler {
   void UpdateControls();
   // Eject or Load as a step; the window closes only once the drive has answered.
   // discChanged: a move the user asked for, after which a finished burn may start again.
-  void StartTray(TrayMove move, bool discChanged = true);
+  void StartTray(TrayMove move) override { TrayStep(move, true); }
+  void TrayStep(TrayMove move, bool discChanged);
+  // The window closes once the work has ended: a start or a recording is aborted first.
+  void CloseWhenDone();
   // Back to idle after a start or a step; closes the window when that was asked.
   void BackToIdle();
   // What the check on the worker found of the disc: its write speeds and whether it can be
@@ -156,8 +141,6 @@ class TfrmBurn : public QDialog, private TJobHandler {
   bool TakeMoreRecorders();
   void ShowRecorderLines();
 
-  TDialogHost& host_;
-  std::unique_ptr<TKorbBurner> korbBurn_;
   std::vector<MoreRecorder> more_;
   // After the component: they are destroyed first, and wait for their workers.
   std::unique_ptr<TBackgroundTask> step_ = std::make_unique<TBackgroundTask>();
@@ -174,8 +157,5 @@ class TfrmBurn : public QDialog, private TJobHandler {
   QElapsedTimer clock_;         // from the start of the writing
   std::vector<std::pair<qint64, int64_t>> samples_;  // (ms, bytes) of the last seconds
 };
-
-// Creates the dialog owned by owner, prepares and shows it modally; returns when it closed.
-void ShowBurnDialog(TDialogHost& host, QWidget* owner);
 
 }  // namespace brennix

@@ -37,16 +37,17 @@ class TMainWindowHost : public TDialogHost {
   TfrmMain& window_;
 };
 
+template <class Dialog>
+void Run(TfrmMain& owner) {
+  TMainWindowHost host(owner);
+  Dialog dialog(host, &owner);
+  dialog.Prepare();
+  dialog.exec();
+}
+
 }  // namespace
 
-void RunBurnDialog(TfrmMain& owner) {
-  TMainWindowHost host(owner);
-  ShowBurnDialog(host, &owner);
-}
-
-void RunEraseDialog(TfrmMain& owner) {
-  TMainWindowHost host(owner);
-  ShowEraseDialog(host, &owner);
-}
+void RunBurnDialog(TfrmMain& owner) { Run<TfrmBurn>(owner); }
+void RunEraseDialog(TfrmMain& owner) { Run<TfrmErase>(owner); }
 
 }  // namespace brennix

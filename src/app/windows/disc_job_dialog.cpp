@@ -5,11 +5,8 @@
 #include "component/check_job.h"
 #include "component/copy_job.h"
 #include "component/korb_burner.h"
-#include "component/progress_text.h"
-#include "component/recorder_rules.h"
 #include "device/disc_types.h"
 #include "device/speed_text.h"
-#include "recording/writer_thread.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -27,46 +23,41 @@ namespace brennix {
 
 namespace {
 
-constexpr const char* kCopyHolder = "copying a disc";
-constexpr const char* kCheckHolder = "checking a disc";
-
 // The entries of the device list, the one the main window's selector text stands for first
 // chosen.
-void FillRecorders(QComboBox* box, const TKorbBurner& korb, const std::string& recorder) {
-  int chosen = -1;
-  for (const std::string& entry : korb.Devices) {
-    box->addItem(QString::fromStdString(entry));
-    if (entry == recorder || (chosen < 0 && !recorder.empty() && entry.find(recorder) != std::string::npos))
-      chosen = box->count() - 1;
-  }
-  box->setCurrentIndex(std::max(chosen, 0));
+void FillRecorders(QComboBox* box, const std::vector<std::string>& entries, const std::string& chosen) {
+  for (const std::string& entry : entries) box->addItem(QString::fromStdString(entry));
+  box->setCurrentIndex(std::max(box->findText(QString::fromStdString(chosen)), 0));
 }
 
 }  // namespace
 
 TfrmDiscJob::TfrmDiscJob(TDiscJobKind kind, const std::string& recorder,
                          const std::vector<std::string>& virtualRecorders, QWidget* owner)
-    : QDialog(owner),
+    : TJobDialog(owner, kind == TDiscJobKind::Copy ? "frmCopyDisc" : "frmCheckDisc",
+                 kind == TDiscJobKind::Copy ? "Copy Disc" : "Check Disc",
+                 kind == TDiscJobKind::Copy
+                     ? TPhaseWords{"Reading the disc...", "Writing the copy...", "Verifying..."}
+                     : TPhaseWords{"Reading the disc...", "Checking...", "Checking..."}),
       kind_(kind),
       source_(std::make_unique<TKorbBurner>()),
       target_(std::make_unique<TKorbBurner>()) {
   const bool copy = kind_ == TDiscJobKind::Copy;
-  setObjectName(copy ? "frmCopyDisc" : "frmCheckDisc");
-  setWindowTitle(copy ? kCopyDiscCaption : kCheckDiscCaption);
   SetUpDialogComponent(*source_, virtualRecorders);
   if (copy) SetUpDialogComponent(*target_, {});
+  const std::string chosen = RecorderEntry(*source_, recorder);
 
   auto* layout = new QVBoxLayout(this);
   auto* form = new QFormLayout;
   cmbSource = new QComboBox(this);
   cmbSource->setObjectName("cmbSource");
-  FillRecorders(cmbSource, *source_, recorder);
+  FillRecorders(cmbSource, source_->Devices, chosen);
   form->addRow(copy ? "Copy the disc in:" : "Check the disc in:", cmbSource);
   if (copy) {
     cmbTarget = new QComboBox(this);
     cmbTarget->setObjectName("cmbTarget");
     cmbTarget->setToolTip("The same recorder asks for the blank disc once the disc has been read");
-    FillRecorders(cmbTarget, *source_, recorder);
+    FillRecorders(cmbTarget, source_->Devices, chosen);
     form->addRow("Write the copy with:", cmbTarget);
     cmbSpeed = new QComboBox(this);
     cmbSpeed->setObjectName("cmbSpeed");
@@ -80,8 +71,8 @@ TfrmDiscJob::TfrmDiscJob(TDiscJobKind kind, const std::string& recorder,
     chkCloseDisc->setObjectName("chkCloseDisc");
     chkCloseDisc->setToolTip("No further sessions can be added afterwards.");
     layout->addWidget(chkCloseDisc);
-    auto* verified = new QLabel("The copy is read back and compared with the disc.", this);
-    layout->addWidget(verified);
+    layout->addWidget(new QLabel("The copy is read back and compared with the disc.", this));
+    doneText_ = "The disc has been copied.";
   } else {
     lstProblems = new QListWidget(this);
     lstProblems->setObjectName("lstProblems");
@@ -89,29 +80,16 @@ TfrmDiscJob::TfrmDiscJob(TDiscJobKind kind, const std::string& recorder,
     lstProblems->setMinimumHeight(100);
     layout->addWidget(lstProblems);
   }
-  prgProgress = new QProgressBar(this);
-  prgProgress->setObjectName("prgProgress");
-  prgProgress->setRange(0, 100);
-  prgProgress->setValue(0);
-  layout->addWidget(prgProgress);
-  lblStatus = new QLabel("Ready", this);
-  lblStatus->setObjectName("lblStatus");
-  lblStatus->setWordWrap(true);
-  layout->addWidget(lblStatus);
-  auto* buttons = new QHBoxLayout;
-  cmdStart = MakeButton(this, "cmdStart", copy ? "Copy Disc" : "Check Disc", 100, 25);
-  cmdAbort = MakeButton(this, "cmdAbort", "Abort", 80, 25);
-  cmdClose = MakeButton(this, "cmdClose", "Close", 80, 25);
-  buttons->addStretch();
-  buttons->addWidget(cmdStart);
-  buttons->addWidget(cmdAbort);
-  buttons->addWidget(cmdClose);
-  layout->addLayout(buttons);
+  QHBoxLayout* status = AddJobControls(layout, copy ? "Copy Disc" : "Check Disc");
+  if (copy) {
+    cmdLoad = MakeButton(this, "cmdLoad", "Load", 80, 25);
+    cmdLoad->setToolTip("Close the tray once the blank disc is in");
+    cmdLoad->setVisible(false);
+    status->addWidget(cmdLoad);
+    connect(cmdLoad, &QPushButton::clicked, this, &TfrmDiscJob::cmdLoadClick);
+  }
+  AddSettings({cmbSource, cmbTarget, cmbSpeed, chkCloseDisc});
   setMinimumWidth(420);
-  cmdAbort->setEnabled(false);
-  connect(cmdStart, &QPushButton::clicked, this, &TfrmDiscJob::cmdStartClick);
-  connect(cmdAbort, &QPushButton::clicked, this, &TfrmDiscJob::cmdAbortClick);
-  connect(cmdClose, &QPushButton::clicked, this, &TfrmDiscJob::reject);
   if (copy) {
     connect(cmbTarget, &QComboBox::currentIndexChanged, this, &TfrmDiscJob::LookAtTarget);
     LookAtTarget();
@@ -124,6 +102,8 @@ TfrmDiscJob::~TfrmDiscJob() {
   job_.reset();
   look_.Wait();
 }
+
+bool TfrmDiscJob::CanStart() const { return !look_.Running() && cmbSource->count() > 0; }
 
 // The target's speeds for the disc it holds, asked for off the window's thread.
 void TfrmDiscJob::LookAtTarget() {
@@ -153,164 +133,74 @@ void TfrmDiscJob::LookAtTarget() {
           cmbSpeed->addItem(QString::fromStdString(FormatSpeedText(*dvd, kbs)), int{kbs});
         const int index = cmbSpeed->findData(chosen);
         cmbSpeed->setCurrentIndex(index < 0 ? 0 : index);
-        if (lookAgain_) LookAtTarget();
-        SetRunning(job_ != nullptr);
+        StepEnded();
       });
   SetRunning(job_ != nullptr);
 }
 
-void TfrmDiscJob::SetRunning(bool running) {
-  cmdStart->setEnabled(!running && !look_.Running() && cmbSource->count() > 0);
-  cmbSource->setEnabled(!running);
-  if (cmbTarget != nullptr) cmbTarget->setEnabled(!running);
-  if (cmbSpeed != nullptr) cmbSpeed->setEnabled(!running);
-  if (chkCloseDisc != nullptr) chkCloseDisc->setEnabled(!running);
-  cmdAbort->setEnabled(running);
+void TfrmDiscJob::StepEnded() {
+  if (!job_) LetRecordersGo();
+  if (lookAgain_) LookAtTarget();
+  if (cmdLoad != nullptr) cmdLoad->setEnabled(!look_.Running());
+  SetRunning(job_ != nullptr);
 }
 
 void TfrmDiscJob::cmdStartClick() {
   if (job_ || look_.Running()) return;
   const std::string from = cmbSource->currentText().toStdString();
-  if (from.empty()) {
-    ShowMessage(this, QMessageBox::Critical, "Error", "No CD or DVD recorder found.");
-    return;
-  }
+  if (from.empty()) return SayNoRecorder();
   const bool copy = kind_ == TDiscJobKind::Copy;
   const std::string to = copy ? cmbTarget->currentText().toStdString() : from;
   const bool same = to == from;
   // Both recorders are this dialog's until the end, or neither is.
-  sourceGuard_ = TDriveGuard::TryAcquire(from, copy ? kCopyHolder : kCheckHolder);
-  if (sourceGuard_.Held() && !same) targetGuard_ = TDriveGuard::TryAcquire(to, kCopyHolder);
-  if (!sourceGuard_.Held() || (!same && !targetGuard_.Held())) {
-    const std::string busy = sourceGuard_.Held() ? to : from;
-    sourceGuard_.Release();
-    const std::string other = TDriveGuard::Holder(busy);
-    ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(other.empty() ? "busy" : other));
-    return;
-  }
+  if (!HoldRecorders({from, to}, copy ? "copying a disc" : "checking a disc")) return;
   TKorbBurner& source = *source_;
   source.SetDevice(from);
-  if (copy) {
-    TKorbBurner& target = same ? source : *target_;
-    target.SetDevice(to);
-    if (const QString why = WhyNoWriting(target); !why.isEmpty()) {
-      sourceGuard_.Release();
-      targetGuard_.Release();
-      ShowMessage(this, QMessageBox::Warning, "Warning", why);
-      return;
-    }
-    ApplyRecordingPreset(target);
-    TCopyOptions options;
-    options.CloseDisc = chkCloseDisc->isChecked();
-    options.Speed = static_cast<uint16_t>(cmbSpeed->currentData().toInt());
-    job_ = std::make_unique<TCopyJob>(source, target, static_cast<TJobHandler&>(*this), options);
-  } else {
+  if (!copy) {
     lstProblems->clear();
-    job_ = std::make_unique<TCheckJob>(source, static_cast<TJobHandler&>(*this));
+    return StartJob(std::make_unique<TCheckJob>(source, Handler()));
   }
-  prgProgress->setValue(0);
-  lblStatus->setText("Preparing...");
-  SetRunning(true);
-  if (!job_->Start()) {
-    job_.reset();
-    sourceGuard_.Release();
-    targetGuard_.Release();
-    SetRunning(false);
-    lblStatus->setText("Ready");
+  // With one recorder the job works on the source alone; the target's component is then
+  // free to close the tray when the person has put the blank disc in.
+  TKorbBurner& target = same ? source : *target_;
+  if (same) {
+    if (target_->Device() != to) target_->SetDevice(to);
+  } else {
+    target.SetDevice(to);
   }
+  if (!ReadyToWrite(target)) return;
+  TCopyOptions options;
+  options.CloseDisc = chkCloseDisc->isChecked();
+  options.Speed = static_cast<uint16_t>(cmbSpeed->currentData().toInt());
+  StartJob(std::make_unique<TCopyJob>(source, target, Handler(), options));
 }
 
-void TfrmDiscJob::cmdAbortClick() {
-  if (!job_) return;
-  job_->Cancel();
-  lblStatus->setText("Aborting...");
-}
-
-void TfrmDiscJob::reject() {
-  if (!job_) {
-    QDialog::reject();
-    return;
-  }
-  // A job that runs is stopped first; the window closes at its end.
-  closeWhenDone_ = true;
-  cmdAbortClick();
-}
-
-void TfrmDiscJob::Ask(const TJobQuestion& question, std::function<void(bool)> answer) {
-  if (closeWhenDone_) {
-    answer(false);
-    return;
-  }
-  QStringList notes;
-  for (const std::string& note : question.Notes) notes << QString::fromStdString(note);
-  answer(AskYesNo(this, QMessageBox::Question, DialogText(question.Text), QMessageBox::Yes,
-                  notes.join(' ')));
+void TfrmDiscJob::cmdLoadClick() {
+  if (!job_ || look_.Running() || HeldRecorder() == nullptr) return;
+  // The copy holds the recorder already: the tray moves under its hold.
+  if (StartTrayMove(this, *target_, TrayMove::Load, look_, [this](bool) { StepEnded(); }, {},
+                    HeldRecorder()))
+    cmdLoad->setEnabled(false);
 }
 
 void TfrmDiscJob::Tell(const TJobMessage& message) {
-  if (closeWhenDone_) return;
-  // What the copy asks the person to do is shown in the window, while it waits.
-  if (message.Kind == TMessageKind::Information) {
-    lblStatus->setText(QString::fromStdString(message.Text));
-    return;
+  TJobDialog::Tell(message);
+  if (cmdLoad != nullptr && message.Text == kInsertBlankDiscText && !closeWhenDone_) {
+    cmdLoad->setEnabled(!look_.Running());
+    cmdLoad->setVisible(true);
   }
-  const QMessageBox::Icon icon =
-      message.Kind == TMessageKind::Error ? QMessageBox::Critical : QMessageBox::Warning;
-  ShowMessage(this, icon, icon == QMessageBox::Critical ? "Error" : "Warning",
-              DialogText(message.Text), LinesText(message.Details));
 }
 
-void TfrmDiscJob::Progress(const TJobProgress& p) {
-  if (p.Phase == TJobPhase::Preparing) return;  // the status says what is waited for
-  if (p.Phase == TJobPhase::Verifying && p.Percent >= 0) {
-    lblStatus->setText(kind_ == TDiscJobKind::Check ? "Checking... " + QString::number(p.Percent) + " %"
-                                                     : "Verifying... " + QString::number(p.Percent) + " %");
-    prgProgress->setValue(p.Percent);
-    return;
-  }
-  if (p.BytesTotal > 0) {
-    prgProgress->setValue(static_cast<int>(p.BytesDone * 100 / p.BytesTotal));
-    const std::string what = p.Phase == TJobPhase::Reading   ? "Reading the disc... "
-                             : kind_ == TDiscJobKind::Check ? "Checking... "
-                                                             : "Writing the copy... ";
-    lblStatus->setText(QString::fromStdString(what + MBWrittenText(p.BytesDone, p.BytesTotal / 2048)));
-  }
-  if (p.Phase == TJobPhase::Finalizing) lblStatus->setText("Finalizing...");
-  if (p.Phase == TJobPhase::Aborting) lblStatus->setText("Aborting...");
+void TfrmDiscJob::Progress(const TJobProgress& progress) {
+  if (cmdLoad != nullptr && progress.Phase != TJobPhase::Preparing) cmdLoad->setVisible(false);
+  TJobDialog::Progress(progress);
 }
 
 void TfrmDiscJob::Done(const TJobResult& result) {
-  job_.reset();
-  sourceGuard_.Release();
-  targetGuard_.Release();
-  SetRunning(false);
-  const bool ok = result.Outcome == TJobOutcome::Completed;
-  const bool copy = kind_ == TDiscJobKind::Copy;
+  if (cmdLoad != nullptr) cmdLoad->setVisible(false);
   if (lstProblems != nullptr)
     for (const std::string& line : result.Problems) lstProblems->addItem(QString::fromStdString(line));
-  if (!ok) prgProgress->setValue(0);
-  lblStatus->setText(ok                                      ? "Done"
-                     : result.Error == kAbortedByUser        ? "Stopped"
-                     : result.Outcome == TJobOutcome::Failed ? "Failed"
-                                                             : "Ready");
-  if (closeWhenDone_) {
-    QDialog::reject();
-    return;
-  }
-  QStringList lines;
-  for (const std::string& line : result.Summary) lines << QString::fromStdString(line);
-  if (ok) {
-    ShowMessage(this, QMessageBox::Information, "Ready",
-                copy ? QString(kDiscCopiedText) : QString::fromStdString(result.Text),
-                lines.join('\n'));
-  } else if (result.Outcome == TJobOutcome::Failed) {
-    QStringList problems;
-    for (const std::string& line : result.Problems) problems << QString::fromStdString(line);
-    ShowMessage(this, QMessageBox::Critical, "Error",
-                QString::fromStdString(result.Text.empty() ? result.Error : result.Text),
-                (problems + lines).join('\n'),
-                result.Text.empty() ? QString() : QString::fromStdString(result.Error));
-  }
+  TJobDialog::Done(result);
 }
 
 void ShowDiscJobDialog(TDiscJobKind kind, const std::string& recorder,

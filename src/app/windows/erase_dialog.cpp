@@ -21,7 +21,6 @@ namespace brennix {
 
 namespace {
 
-constexpr int kProgressTickMs = 500;
 constexpr const char* kCannotStopHint =
     "The drive blanks or formats the disc by itself; this cannot be stopped.";
 constexpr const char* kCanStopHint = "Stop writing zeros over the disc.";
@@ -31,84 +30,24 @@ constexpr const char* kErasingHolder = "erasing";
 }  // namespace
 
 TfrmErase::TfrmErase(TDialogHost& host, QWidget* owner)
-    : QDialog(owner), host_(host), korbErase_(std::make_unique<TKorbBurner>()) {
-  setObjectName("frmErase");
-  setWindowTitle(kEraseCaption);
-  setModal(true);
-
-  auto* outer = new QVBoxLayout(this);
-  outer->setContentsMargins(0, 0, 0, 6);
-  outer->setSpacing(4);
-
-  QHBoxLayout* top = nullptr;
-  outer->addWidget(MakeRecorderHeader(this, top));
+    : TRecorderDialog(host, owner, "frmErase", "Erase CD or DVD") {
   cmbDrives = new QComboBox(this);
-  cmbDrives->setObjectName("cmbDrives");
-  // 301 wide where the header has room; a little less rather than crowding the buttons.
-  cmbDrives->setMaximumWidth(301);
-  cmbDrives->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   cmbDrives->setFont(QFont("Courier New"));
-  top->addWidget(cmbDrives, 1);
-  cmdEject = MakeButton(this, "cmdEject", "Eject", 45, 22);
-  cmdLoad = MakeButton(this, "cmdLoad", "Load", 45, 22);
-  cmdStartErase = MakeButton(this, "cmdStartErase", "Start Erase", 93, 22);
-  top->addWidget(cmdEject);
-  top->addWidget(cmdLoad);
-  top->addWidget(cmdStartErase);
-
-  auto* body = new QVBoxLayout();
-  body->setContentsMargins(8, 0, 8, 0);
-  body->setSpacing(4);
-  outer->addLayout(body);
+  cmdStartErase = AddHeader(cmbDrives, "cmbDrives", "cmdStartErase", "Start Erase");
   chkQuickErase = new QCheckBox("Quick Erase", this);
   chkQuickErase->setObjectName("chkQuickErase");
   chkQuickErase->setChecked(true);
-  body->addWidget(chkQuickErase);
-
-  body->addWidget(new QLabel("Progress: ", this));
-  auto* bar = new QHBoxLayout();
-  prgProgress = new QProgressBar(this);
-  prgProgress->setObjectName("prgProgress");
-  prgProgress->setFixedSize(433, 25);
-  prgProgress->setTextVisible(false);
-  prgProgress->setRange(0, 100);
-  prgProgress->setValue(0);
-  cmdAbort = MakeButton(this, "cmdAbort", "Abort", 93, 26);
-  cmdAbort->setEnabled(false);
+  options_->addWidget(chkQuickErase);
+  AddProgress();
   cmdAbort->setToolTip(kCannotStopHint);
-  bar->addWidget(prgProgress);
-  bar->addStretch(1);
-  bar->addWidget(cmdAbort);
-  body->addLayout(bar);
-
-  lblBurnState = new QLabel(this);
-  lblBurnState->setObjectName("lblBurnState");
-  body->addWidget(lblBurnState);
-
-  tmrProgress = new QTimer(this);
-  tmrProgress->setObjectName("tmrProgress");
-  tmrProgress->setInterval(kProgressTickMs);
 
   connect(cmbDrives, &QComboBox::currentIndexChanged, this, &TfrmErase::cmbDrivesChange);
   connect(cmdStartErase, &QPushButton::clicked, this, &TfrmErase::cmdStartEraseClick);
-  connect(cmdAbort, &QPushButton::clicked, this, &TfrmErase::cmdAbortClick);
-  connect(cmdEject, &QPushButton::clicked, this, &TfrmErase::cmdEjectClick);
-  connect(cmdLoad, &QPushButton::clicked, this, &TfrmErase::cmdLoadClick);
-  connect(tmrProgress, &QTimer::timeout, this, &TfrmErase::tmrProgressTimer);
-  setFixedWidth(537);
   setFixedHeight(sizeHint().height());
 }
 
-// An erase still running here (the program is going away) is stopped and joined by the
-// component's destructor, which then reports nothing; a step or job still running is
-// waited for first.
-TfrmErase::~TfrmErase() {
-  job_.reset();
-  driveTask_.Wait();
-}
-
 void TfrmErase::Prepare() {
-  TKorbBurner& korb = *korbErase_;
+  TKorbBurner& korb = *korb_;
   const std::vector<std::string> recorders = host_.VirtualRecorders();
   driveTask_.Start(
       [&korb, recorders] {
@@ -122,7 +61,7 @@ void TfrmErase::Prepare() {
         {
           const QSignalBlocker quiet(cmbDrives);
           cmbDrives->clear();
-          for (const std::string& entry : korbErase_->Devices)
+          for (const std::string& entry : korb_->Devices)
             cmbDrives->addItem(QString::fromStdString(entry));
           if (cmbDrives->count() > 0) {
             cmbDrives->setCurrentIndex(0);
@@ -164,7 +103,7 @@ void TfrmErase::SetState(State state) {
   const bool recorder = cmbDrives->count() > 0;  // no tray to move without one
   cmdEject->setEnabled(idle && recorder);
   cmdLoad->setEnabled(idle && recorder);
-  cmdStartErase->setEnabled(idle && RecorderWrites(*korbErase_));
+  cmdStartErase->setEnabled(idle && RecorderWrites(*korb_));
   cmbDrives->setEnabled(idle);
   const bool stoppable = state_ == State::Erasing && stoppable_;
   cmdAbort->setEnabled(stoppable);
@@ -192,7 +131,7 @@ void TfrmErase::cmbDrivesChange() {
   }
   const QString entry = cmbDrives->currentText();
   cmbDrives->setToolTip(entry);
-  TKorbBurner& korb = *korbErase_;
+  TKorbBurner& korb = *korb_;
   const std::string drive = entry.toStdString();
   // Refused (the recorder is busy elsewhere): nothing may be erased on it until chosen again.
   if (!StartStep(drive, kReadingHolder, [&korb, drive] { korb.SetDevice(drive); },
@@ -211,14 +150,14 @@ void TfrmErase::cmdStartEraseClick() {
     ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(other.empty() ? "busy" : other));
     return;
   }
-  TKorbBurner& korb = *korbErase_;
+  TKorbBurner& korb = *korb_;
   const bool full = !chkQuickErase->isChecked();
   // The recorder shown is the one erased: select it again, then the job takes it.
   const bool started = StartStep(drive, kErasingHolder, [&korb, drive] { korb.SetDevice(drive); },
                                  [this, full] {
                                    if (!StepDone()) return;
                                    job_.reset();
-                                   job_ = std::make_unique<TEraseJob>(*korbErase_, static_cast<TJobHandler&>(*this), full);
+                                   job_ = std::make_unique<TEraseJob>(*korb_, static_cast<TJobHandler&>(*this), full);
                                    stoppable_ = false;
                                    lastPercent_ = 0;
                                    SetState(State::Starting);
@@ -308,7 +247,7 @@ void TfrmErase::cmdAbortClick() {
   job_->Cancel();
 }
 
-void TfrmErase::StopAndClose() {
+void TfrmErase::CloseWithoutAsking() {
   if (state_ == State::Idle) {
     QDialog::reject();
     return;
@@ -319,12 +258,10 @@ void TfrmErase::StopAndClose() {
 
 void TfrmErase::StartTray(TrayMove move) {
   if (state_ != State::Idle) return;
-  if (StartTrayMove(this, *korbErase_, move, driveTask_, [this](bool) { StepDone(); }))
+  if (StartTrayMove(this, *korb_, move, driveTask_, [this](bool) { StepDone(); }))
     SetState(State::Step);
 }
 
-void TfrmErase::cmdEjectClick() { StartTray(TrayMove::Eject); }
-void TfrmErase::cmdLoadClick() { StartTray(TrayMove::Load); }
 
 void TfrmErase::reject() {
   if (Erasing()) {
@@ -339,12 +276,6 @@ void TfrmErase::reject() {
   closeWhenIdle_ = true;
   stateBefore_ = "Preparing... The window closes once the drive has answered.";
   lblBurnState->setText(stateBefore_);
-}
-
-void ShowEraseDialog(TDialogHost& host, QWidget* owner) {
-  TfrmErase dialog(host, owner);
-  dialog.Prepare();
-  dialog.exec();
 }
 
 }  // namespace brennix

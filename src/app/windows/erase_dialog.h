@@ -10,10 +10,9 @@
 #pragma once
 
 #include "app/windows/background_task.h"
-#include "component/sequence_guard.h"
+#include "app/windows/recorder_dialog.h"
 #include "component/erase_job.h"
-
-#include <QDialog>
+#include "component/sequence_guard.h"
 
 #include <functional>
 #include <memory>
@@ -21,50 +20,26 @@
 
 class QCheckBox;
 class QComboBox;
-class QLabel;
-class QProgressBar;
-class QPushButton;
-class QTimer;
 
 namespace brennix {
 
-class TDialogHost;
-class TKorbBurner;
-enum class TrayMove;
-
-inline constexpr const char* kEraseCaption = "Erase CD or DVD";
-
-class TfrmErase : public QDialog, private TJobHandler {
+class TfrmErase : public TRecorderDialog {
   Q_OBJECT
 
  public:
   explicit TfrmErase(TDialogHost& host, QWidget* owner = nullptr);
-  ~TfrmErase() override;
 
-  // Lists the recorders and selects the first, on a worker.
-  void Prepare();
+  // Lists the recorders and selects the first.
+  void Prepare() override;
 
   QComboBox* cmbDrives = nullptr;
-  QPushButton* cmdEject = nullptr;
-  QPushButton* cmdLoad = nullptr;
   QPushButton* cmdStartErase = nullptr;
   QCheckBox* chkQuickErase = nullptr;
-  QProgressBar* prgProgress = nullptr;
-  QPushButton* cmdAbort = nullptr;
-  QLabel* lblBurnState = nullptr;
-  QTimer* tmrProgress = nullptr;
 
   void cmbDrivesChange();
   void cmdStartEraseClick();
-  void cmdAbortClick();
-  void cmdEjectClick();
-  void cmdLoadClick();
-  void tmrProgressTimer();
-  // Ends the dialog without a question: an erase that writes zeros is stopped, one the drive
-  // runs is let finish, and the window closes once nothing runs.
-  void StopAndClose();
 
-  TKorbBurner& korbErase() { return *korbErase_; }
+  TKorbBurner& korbErase() { return *korb_; }
   // The drive blanks, formats or is filled with zeros.
   bool Erasing() const {
     return state_ == State::Launching || state_ == State::Erasing || state_ == State::Stopping;
@@ -78,6 +53,11 @@ class TfrmErase : public QDialog, private TJobHandler {
   void reject() override;  // the close box and Esc
 
  private:
+  void cmdAbortClick() override;
+  void tmrProgressTimer() override;
+  // An erase that writes zeros is stopped, one the drive runs is let finish.
+  void CloseWithoutAsking() override;
+
   enum class State {
     Idle,
     Step,      // listing, selecting, the tray
@@ -100,15 +80,16 @@ class TfrmErase : public QDialog, private TJobHandler {
                  std::function<void()> done);
   // The end of a step or of the job: idle again. False when the dialog closed on it.
   bool StepDone();
-  void StartTray(TrayMove move);
+  void StartTray(TrayMove move) override;
 
-  TDialogHost& host_;
-  std::unique_ptr<TKorbBurner> korbErase_;
-  // After korbErase_: a step or job still running is waited for before the component goes.
-  TBackgroundTask driveTask_;
-  std::unique_ptr<TEraseJob> job_;
   // Held from the disc questions before an erase until its end.
   TDriveGuard eraseGuard_;
+  // Destroyed in reverse: a job still running here (the program is going away) ends first,
+  // then a step is waited for, then the guard they ran under goes, and the component last.
+  // An erase the drive runs is stopped and joined by the component's destructor, which then
+  // reports nothing.
+  TBackgroundTask driveTask_;
+  std::unique_ptr<TEraseJob> job_;
   State state_ = State::Idle;
   bool selectPending_ = false;  // the selector changed while a step ran
   bool closeWhenIdle_ = false;
@@ -116,8 +97,5 @@ class TfrmErase : public QDialog, private TJobHandler {
   bool stoppable_ = false;
   int lastPercent_ = 0;  // the erase's progress as last reported
 };
-
-// Creates the dialog owned by owner, prepares and shows it modally; returns when it closed.
-void ShowEraseDialog(TDialogHost& host, QWidget* owner);
 
 }  // namespace brennix

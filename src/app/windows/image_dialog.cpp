@@ -1,21 +1,15 @@
 #include "app/windows/image_dialog.h"
 
 #include "app/windows/dialog_support.h"
-#include "app/windows/tray_actions.h"
 #include "component/burn_job.h"
 #include "component/korb_burner.h"
-#include "component/progress_text.h"
 #include "component/read_image_job.h"
-#include "component/recorder_rules.h"
-#include "platform/disc_units.h"
-#include "recording/writer_thread.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -23,30 +17,21 @@ namespace brennix {
 
 namespace {
 
-constexpr const char* kWritingHolder = "writing an image";
-constexpr const char* kReadingHolder = "reading the disc";
-
-// The device entry the main window's selector text stands for.
-std::string EntryFor(const TKorbBurner& korb, const std::string& recorder) {
-  for (const std::string& entry : korb.Devices)
-    if (entry == recorder) return entry;
-  for (const std::string& entry : korb.Devices)
-    if (!recorder.empty() && entry.find(recorder) != std::string::npos) return entry;
-  return korb.Devices.empty() ? std::string() : korb.Devices.front();
-}
+constexpr const char* kBurnImageCaption = "Burn Image";
+constexpr const char* kSaveImageCaption = "Save Disc Image";
 
 }  // namespace
 
 TfrmImage::TfrmImage(TImageDialogKind kind, std::string recorder,
                      std::vector<std::string> virtualRecorders, QWidget* owner)
-    : QDialog(owner),
+    : TJobDialog(owner, kind == TImageDialogKind::Burn ? "frmBurnImage" : "frmSaveImage",
+                 kind == TImageDialogKind::Burn ? kBurnImageCaption : kSaveImageCaption,
+                 {"Reading...", "Writing...", "Verifying..."}),
       kind_(kind),
       recorder_(std::move(recorder)),
       virtualRecorders_(std::move(virtualRecorders)),
       korb_(std::make_unique<TKorbBurner>()) {
   const bool burn = kind_ == TImageDialogKind::Burn;
-  setObjectName(burn ? "frmBurnImage" : "frmSaveImage");
-  setWindowTitle(burn ? kBurnImageCaption : kSaveImageCaption);
   auto* layout = new QVBoxLayout(this);
   auto* prompt = new QLabel(burn ? "Image file to write to the disc:" : "Save the disc as:", this);
   layout->addWidget(prompt);
@@ -68,34 +53,12 @@ TfrmImage::TfrmImage(TImageDialogKind kind, std::string recorder,
     layout->addWidget(chkVerify);
     layout->addWidget(chkCloseDisc);
   }
-  prgProgress = new QProgressBar(this);
-  prgProgress->setObjectName("prgProgress");
-  prgProgress->setRange(0, 100);
-  prgProgress->setValue(0);
-  layout->addWidget(prgProgress);
-  lblStatus = new QLabel("Ready", this);
-  lblStatus->setObjectName("lblStatus");
-  layout->addWidget(lblStatus);
-  auto* buttons = new QHBoxLayout;
-  cmdStart = MakeButton(this, "cmdStart", burn ? "Start Burn" : "Save Image", 100, 25);
-  cmdAbort = MakeButton(this, "cmdAbort", "Abort", 80, 25);
-  cmdClose = MakeButton(this, "cmdClose", "Close", 80, 25);
-  buttons->addStretch();
-  buttons->addWidget(cmdStart);
-  buttons->addWidget(cmdAbort);
-  buttons->addWidget(cmdClose);
-  layout->addLayout(buttons);
-  cmdAbort->setEnabled(false);
+  AddJobControls(layout, burn ? "Start Burn" : "Save Image");
+  AddSettings({cmdBrowse, edtFile, chkVerify, chkCloseDisc});
   connect(cmdBrowse, &QPushButton::clicked, this, &TfrmImage::cmdBrowseClick);
-  connect(cmdStart, &QPushButton::clicked, this, &TfrmImage::cmdStartClick);
-  connect(cmdAbort, &QPushButton::clicked, this, &TfrmImage::cmdAbortClick);
-  connect(cmdClose, &QPushButton::clicked, this, &TfrmImage::reject);
 }
 
-TfrmImage::~TfrmImage() {
-  // The job ends (and joins) before the component it works on.
-  job_.reset();
-}
+TfrmImage::~TfrmImage() { job_.reset(); }
 
 void TfrmImage::cmdBrowseClick() {
   const QString file =
@@ -107,145 +70,33 @@ void TfrmImage::cmdBrowseClick() {
   if (!file.isEmpty()) edtFile->setText(file);
 }
 
-void TfrmImage::SetRunning(bool running) {
-  cmdStart->setEnabled(!running);
-  cmdBrowse->setEnabled(!running);
-  edtFile->setEnabled(!running);
-  if (chkVerify != nullptr) chkVerify->setEnabled(!running);
-  if (chkCloseDisc != nullptr) chkCloseDisc->setEnabled(!running);
-  cmdAbort->setEnabled(running);
-}
-
 void TfrmImage::cmdStartClick() {
   if (job_) return;
+  const bool burn = kind_ == TImageDialogKind::Burn;
   const std::string file = edtFile->text().trimmed().toStdString();
   if (file.empty()) {
     ShowMessage(this, QMessageBox::Warning, "Warning",
-                kind_ == TImageDialogKind::Burn ? "Please choose the image file to write."
-                                                : "Please choose where to save the image.");
+                burn ? "Please choose the image file to write."
+                     : "Please choose where to save the image.");
     return;
   }
   TKorbBurner& korb = *korb_;
-  if (korb.Devices.empty() && !SetUpDialogComponent(korb, virtualRecorders_)) {
-    ShowMessage(this, QMessageBox::Critical, "Error", "No CD or DVD recorder found.");
-    return;
-  }
-  const std::string entry = EntryFor(korb, recorder_);
-  if (entry.empty()) {
-    ShowMessage(this, QMessageBox::Critical, "Error", "No CD or DVD recorder found.");
-    return;
-  }
-  const bool burn = kind_ == TImageDialogKind::Burn;
-  guard_ = TDriveGuard::TryAcquire(entry, burn ? kWritingHolder : kReadingHolder);
-  if (!guard_.Held()) {
-    const std::string other = TDriveGuard::Holder(entry);
-    ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(other.empty() ? "busy" : other));
-    return;
-  }
+  if (korb.Devices.empty()) SetUpDialogComponent(korb, virtualRecorders_);
+  const std::string entry = RecorderEntry(korb, recorder_);
+  if (entry.empty()) return SayNoRecorder();
+  if (!HoldRecorders({entry}, burn ? "writing an image" : "reading the disc")) return;
   korb.SetDevice(entry);
   if (burn) {
-    if (const QString why = WhyNoWriting(korb); !why.isEmpty()) {
-      guard_.Release();
-      ShowMessage(this, QMessageBox::Warning, "Warning", why);
-      return;
-    }
-    ApplyRecordingPreset(korb);
+    if (!ReadyToWrite(korb)) return;
     TBurnOptions options;
     options.ImageFile = file;
     options.Verify = chkVerify->isChecked();
     options.CloseDisc = chkCloseDisc->isChecked();
-    job_ = std::make_unique<TBurnJob>(korb, static_cast<TJobHandler&>(*this), std::move(options));
+    StartJob(std::make_unique<TBurnJob>(korb, Handler(), std::move(options)));
   } else {
     TReadImageOptions options;
     options.Out = file;
-    job_ = std::make_unique<TReadImageJob>(korb, static_cast<TJobHandler&>(*this), std::move(options));
-  }
-  prgProgress->setValue(0);
-  lblStatus->setText("Preparing...");
-  SetRunning(true);
-  if (!job_->Start()) {
-    job_.reset();
-    guard_.Release();
-    SetRunning(false);
-    lblStatus->setText("Ready");
-  }
-}
-
-void TfrmImage::cmdAbortClick() {
-  if (!job_) return;
-  job_->Cancel();
-  lblStatus->setText("Aborting...");
-}
-
-void TfrmImage::reject() {
-  if (!job_) {
-    QDialog::reject();
-    return;
-  }
-  // A recording or a read that runs is stopped first; the window closes at its end.
-  closeWhenDone_ = true;
-  cmdAbortClick();
-}
-
-void TfrmImage::Ask(const TJobQuestion& question, std::function<void(bool)> answer) {
-  if (closeWhenDone_) {
-    answer(false);
-    return;
-  }
-  QStringList notes;
-  for (const std::string& note : question.Notes) notes << QString::fromStdString(note);
-  answer(AskYesNo(this, QMessageBox::Question, DialogText(question.Text), QMessageBox::Yes,
-                  notes.join(' ')));
-}
-
-void TfrmImage::Tell(const TJobMessage& message) {
-  if (closeWhenDone_) return;
-  const QMessageBox::Icon icon = message.Kind == TMessageKind::Error     ? QMessageBox::Critical
-                                 : message.Kind == TMessageKind::Warning ? QMessageBox::Warning
-                                                                         : QMessageBox::Information;
-  ShowMessage(this, icon, icon == QMessageBox::Critical ? "Error" : "Warning",
-              DialogText(message.Text), LinesText(message.Details));
-}
-
-void TfrmImage::Progress(const TJobProgress& p) {
-  if (p.Phase == TJobPhase::Verifying) {
-    lblStatus->setText("Verifying...");
-    prgProgress->setValue(std::max(0, p.Percent));
-    return;
-  }
-  if (p.BytesTotal > 0) {
-    prgProgress->setValue(static_cast<int>(p.BytesDone * 100 / p.BytesTotal));
-    const std::string what = kind_ == TImageDialogKind::Burn ? "Writing" : "Reading";
-    lblStatus->setText(QString::fromStdString(what + "... " +
-                                              MBWrittenText(p.BytesDone, p.BytesTotal / kSectorSize)));
-  }
-  if (p.Phase == TJobPhase::Finalizing) lblStatus->setText("Finalizing...");
-  if (p.Phase == TJobPhase::Aborting) lblStatus->setText("Aborting...");
-}
-
-void TfrmImage::Done(const TJobResult& result) {
-  job_.reset();
-  guard_.Release();
-  SetRunning(false);
-  const bool ok = result.Outcome == TJobOutcome::Completed;
-  if (!ok) prgProgress->setValue(0);
-  lblStatus->setText(ok                                             ? "Done"
-                     : result.Error == kAbortedByUser               ? "Stopped"
-                     : result.Outcome == TJobOutcome::Failed        ? "Failed"
-                                                                    : "Ready");
-  if (closeWhenDone_) {
-    QDialog::reject();
-    return;
-  }
-  QStringList lines;
-  for (const std::string& line : result.Summary) lines << QString::fromStdString(line);
-  if (ok) {
-    ShowMessage(this, QMessageBox::Information, "Ready", QString::fromStdString(result.Text),
-                lines.join('\n'));
-  } else if (result.Outcome == TJobOutcome::Failed) {
-    ShowMessage(this, QMessageBox::Critical, "Error",
-                QString::fromStdString(result.Text.empty() ? result.Error : result.Text),
-                QString::fromStdString(result.Error));
+    StartJob(std::make_unique<TReadImageJob>(korb, Handler(), std::move(options)));
   }
 }
 

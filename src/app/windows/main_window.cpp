@@ -112,12 +112,20 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& caption,
   return button;
 }
 
-QLabel* Picture(QWidget* parent, const char* name, QStyle::StandardPixmap icon) {
-  auto* label = new QLabel(parent);
-  label->setObjectName(name);
-  label->setFixedSize(32, 32);
-  label->setPixmap(parent->style()->standardIcon(icon).pixmap(32, 32));
-  return label;
+// A 40-pixel strip in the header colour that starts with a drive's picture; the caller adds
+// its controls to the returned row.
+QHBoxLayout* HeaderStrip(QWidget* parent, const char* name, QWidget*& strip, const char* pictureName,
+                         QStyle::StandardPixmap icon) {
+  strip = Panel(parent, name, kHeaderColour);
+  strip->setFixedHeight(40);
+  auto* row = new QHBoxLayout(strip);
+  row->setContentsMargins(4, 4, 4, 4);
+  auto* picture = new QLabel(strip);
+  picture->setObjectName(pictureName);
+  picture->setFixedSize(32, 32);
+  picture->setPixmap(strip->style()->standardIcon(icon).pixmap(32, 32));
+  row->addWidget(picture);
+  return row;
 }
 
 QString SettingsGroup() { return QString(kSettingsKey).replace('\\', '/') + "/Window/"; }
@@ -284,11 +292,7 @@ QWidget* TfrmMain::BuildUpperHalf() {
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
 
-  pnlDrive = Panel(upper, "pnlDrive", kHeaderColour);
-  pnlDrive->setFixedHeight(40);
-  auto* row = new QHBoxLayout(pnlDrive);
-  row->setContentsMargins(4, 4, 4, 4);
-  row->addWidget(Picture(pnlDrive, "imgDrive", QStyle::SP_DriveHDIcon));
+  QHBoxLayout* row = HeaderStrip(upper, "pnlDrive", pnlDrive, "imgDrive", QStyle::SP_DriveHDIcon);
   drvDrives = new TDriveCombo(pnlDrive);
   drvDrives->setObjectName("drvDrives");
   drvDrives->setFixedWidth(301);
@@ -429,11 +433,8 @@ QWidget* TfrmMain::BuildLowerHalf() {
   lvwFiles->OnDeleteKey = [this] { cmdRemoveFilesClick(); };
   column->addWidget(lvwFiles, 1);
 
-  pnlRecorder = Panel(pnlQueue, "pnlRecorder", kHeaderColour);
-  pnlRecorder->setFixedHeight(40);
-  auto* row = new QHBoxLayout(pnlRecorder);
-  row->setContentsMargins(4, 4, 4, 4);
-  row->addWidget(Picture(pnlRecorder, "imgDisc", QStyle::SP_DriveCDIcon));
+  QHBoxLayout* row =
+      HeaderStrip(pnlQueue, "pnlRecorder", pnlRecorder, "imgDisc", QStyle::SP_DriveCDIcon);
   cmbDrives = new QComboBox(pnlRecorder);
   cmbDrives->setObjectName("cmbDrives");
   cmbDrives->setFont(FontOf({"Courier New", "Liberation Mono", "DejaVu Sans Mono"},

@@ -60,12 +60,15 @@ bool StartDriveStep(QWidget* owner, const std::string& drive, const std::string&
 }
 
 bool StartDriveStep(QWidget* owner, const TSCSIDevice& component, const std::string& holder,
-                    TBackgroundTask& task, std::function<void()> work, std::function<void()> done) {
-  return StartDriveStep(owner, component.Device(), holder, task, std::move(work), std::move(done));
+                    TBackgroundTask& task, std::function<void()> work, std::function<void()> done,
+                    const TDriveGuard* held) {
+  return StartDriveStep(owner, component.Device(), holder, task, std::move(work), std::move(done),
+                        held);
 }
 
 bool StartTrayMove(QWidget* owner, TSCSIDevice& component, TrayMove move, TBackgroundTask& task,
-                   std::function<void(bool moved)> done, std::function<void()> afterMove) {
+                   std::function<void(bool moved)> done, std::function<void()> afterMove,
+                   const TDriveGuard* held) {
   auto moved = std::make_shared<std::atomic<bool>>(false);
   return StartDriveStep(
       owner, component, HolderOf(move), task,
@@ -77,7 +80,8 @@ bool StartTrayMove(QWidget* owner, TSCSIDevice& component, TrayMove move, TBackg
         if (done) done(moved->load());
         if (!moved->load())
           ShowMessageBox(owner, QMessageBox::Warning, "Warning", QString::fromStdString(TrayFailureText(move)));
-      });
+      },
+      held);
 }
 
 }  // namespace brennix

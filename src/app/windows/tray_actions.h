@@ -35,12 +35,14 @@ bool StartDriveStep(QWidget* owner, const std::string& drive, const std::string&
                     const TDriveGuard* held = nullptr);
 // The same for the recorder selected in component.
 bool StartDriveStep(QWidget* owner, const TSCSIDevice& component, const std::string& holder,
-                    TBackgroundTask& task, std::function<void()> work, std::function<void()> done);
+                    TBackgroundTask& task, std::function<void()> work, std::function<void()> done,
+                    const TDriveGuard* held = nullptr);
 
 // A tray move as a step of task; afterMove (optional) runs on the worker right after it,
 // still holding the recorder. On the main thread, done(moved) runs when the drive has
 // answered, then the warning of a move that failed. False when nothing started.
 bool StartTrayMove(QWidget* owner, TSCSIDevice& component, TrayMove move, TBackgroundTask& task,
-                   std::function<void(bool moved)> done, std::function<void()> afterMove = {});
+                   std::function<void(bool moved)> done, std::function<void()> afterMove = {},
+                   const TDriveGuard* held = nullptr);
 
 }  // namespace brennix

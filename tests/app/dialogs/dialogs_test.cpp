@@ -12,9 +12,13 @@
 #include "app/windows/main_window.h"
 #include "app/services/options.h"
 #include "app/windows/tray_actions.h"
+#include "component/copy_job.h"
 #include "component/sequence_guard.h"
 #include "component/korb_burner.h"
 #include "device/cdb.h"
+#include "support/files.h"
+#include "support/iso_reader.h"
+#include "support/recorder_environment.h"
 #include "transport/drive_backend.h"
 #include "virtual_recorder/virtual_drive.h"
 
@@ -29,7 +33,6 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -46,23 +49,6 @@ using namespace brennix;
 namespace {
 
 constexpr int kLongWaitMs = 120000;
-
-class TestHost : public TDialogHost {
- public:
-  std::vector<QueueRow> rows;
-  Qt::CheckState savePath = Qt::Unchecked;
-  QString label = "  DATA  ";
-  QString recorder;
-  std::vector<std::string> recorders;
-  std::vector<bool> selectorStates;
-
-  std::vector<QueueRow> QueueRows() const override { return rows; }
-  Qt::CheckState SavePathState() const override { return savePath; }
-  QString VolumeLabel() const override { return label; }
-  QString RecorderText() const override { return recorder; }
-  void SetRecorderSelectorEnabled(bool enabled) override { selectorStates.push_back(enabled); }
-  std::vector<std::string> VirtualRecorders() const override { return recorders; }
-};
 
 // Answers every message box that opens: Yes (or No) to a question, OK to the rest, and
 // keeps what each said as "Caption: text[ | informative text]", with its icon and details.
@@ -104,16 +90,43 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
 // its device entry.
 QString AttachRecorder(const QString& recorderText, bool simulated = false,
                        const QByteArray& options = QByteArray()) {
-  if (simulated || !options.isEmpty())
-    qputenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS",
-            simulated ? "speed=simulated" + (options.isEmpty() ? "" : "," + options) : options);
   std::string error;
-  const bool attached = AttachHostRecorders({recorderText.toStdString()}, error);
-  qunsetenv("BRENNIX_VIRTUAL_RECORDER_OPTIONS");
-  if (!attached) qWarning("%s", error.c_str());
+  {
+    const test::RecorderEnvironment environment(
+        (simulated ? "speed=simulated" + (options.isEmpty() ? "" : "," + options) : options)
+            .toStdString());
+    if (!AttachHostRecorders({recorderText.toStdString()}, error)) qWarning("%s", error.c_str());
+  }
   TSCSIDevice probe;
   probe.InitializeASPI(true, std::string());
   return QString::fromStdString(VirtualRecorderEntry(probe, recorderText.toStdString()));
+}
+
+class TestHost : public TDialogHost {
+ public:
+  std::vector<QueueRow> rows;
+  Qt::CheckState savePath = Qt::Unchecked;
+  QString label = "  DATA  ";
+  QString recorder;
+  std::vector<std::string> recorders;
+  std::vector<bool> selectorStates;
+
+  std::vector<QueueRow> QueueRows() const override { return rows; }
+  Qt::CheckState SavePathState() const override { return savePath; }
+  QString VolumeLabel() const override { return label; }
+  QString RecorderText() const override { return recorder; }
+  void SetRecorderSelectorEnabled(bool enabled) override { selectorStates.push_back(enabled); }
+  std::vector<std::string> VirtualRecorders() const override { return recorders; }
+};
+
+// A host on the recorder PATH:PROFILE, attached as the dialogs attach it, with that queue.
+TestHost HostOn(const QString& recorderText, std::vector<QueueRow> queue = {},
+                bool simulated = false, const QByteArray& options = QByteArray()) {
+  TestHost host;
+  host.rows = std::move(queue);
+  host.recorders = {recorderText.toStdString()};
+  host.recorder = AttachRecorder(recorderText, simulated, options);
+  return host;
 }
 
 // The virtual recorder that serves the disc file; null when none does.
@@ -128,6 +141,15 @@ VirtualRecorder* RecorderOf(const QString& disc) {
 // Waits for the erase dialog's step that talks to the drive.
 bool Settled(const TfrmErase& erase) {
   return QTest::qWaitFor([&] { return !erase.Busy(); }, kLongWaitMs);
+}
+
+// Shows the erase dialog with the recorder chosen, once it has been selected.
+bool ShowOn(TfrmErase& erase, const QString& recorder) {
+  erase.Prepare();
+  erase.show();
+  if (!Settled(erase)) return false;
+  erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(recorder));
+  return Settled(erase);
 }
 
 // The disc status of the recorder with that device entry, as a fresh component reads it.
@@ -153,15 +175,19 @@ QMap<QString, QByteArray> FilesBelow(const QString& root) {
 // The files of the disc's volume, and its label in volumeId.
 QMap<QString, QByteArray> ReadDisc(const QString& disc, const QString& into,
                                    QString* volumeId = nullptr) {
-  QProcess osirrox;
-  osirrox.setProcessChannelMode(QProcess::MergedChannels);
-  osirrox.start("osirrox", {"-indev", disc, "-extract", "/", into});
-  osirrox.waitForFinished(kLongWaitMs);
-  const QString report = QString::fromUtf8(osirrox.readAll());
-  if (osirrox.exitCode() != 0) qWarning() << report;
+  const test::ShellRun run = test::Extract("osirrox", disc.toStdString(), into.toStdString());
+  const QString report = QString::fromStdString(run.output);
+  if (run.status != 0) qWarning() << report;
   const QRegularExpression id("Volume id\\s*:\\s*'([^']*)'");
   if (volumeId != nullptr) *volumeId = id.match(report).captured(1);
   return FilesBelow(into);
+}
+
+// Shows the burn dialog, once it has looked at its recorder.
+bool ShowPrepared(TfrmBurn& burn) {
+  burn.Prepare();
+  burn.show();
+  return QTest::qWaitFor([&] { return burn.cmdStartBurn->isEnabled(); }, kLongWaitMs);
 }
 
 // Starts a burn and answers its question; returns when the recording has ended.
@@ -232,11 +258,8 @@ class DialogsTest : public QObject {
     QFETCH(QString, fileOnDisc);
     QFETCH(int, discStatus);
     const QString disc = NewDisc(profile);
-    TestHost host;
-    host.recorders = {(disc + ":" + profile).toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
+    TestHost host = HostOn(disc + ":" + profile, Queue());
     QVERIFY(!host.recorder.isEmpty());
-    host.rows = Queue();
     host.savePath = static_cast<Qt::CheckState>(savePath);
 
     MessageAnswerer answers;
@@ -397,17 +420,13 @@ class DialogsTest : public QObject {
     // A disc left blank serves the busy recorder too.
     const QString disc =
         NewDisc(QString("stop-") + (guarded ? "answered No" : QTest::currentDataTag()));
-    TestHost host;
-    host.recorders = {(disc + (noDisc ? ":none" : ":cd-r")).toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
-    if (queued) host.rows = Queue();
+    TestHost host =
+        HostOn(disc + (noDisc ? ":none" : ":cd-r"), queued ? Queue() : std::vector<QueueRow>());
     if (folderGone) host.rows.push_back({(scratch_.path() + "/gone/").toStdString(), true});
     MessageAnswerer answers;
     answers.answer = QMessageBox::No;
     TfrmBurn dialog(host);
-    dialog.Prepare();
-    dialog.show();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+    QVERIFY(ShowPrepared(dialog));
     const TDriveGuard other =
         guarded ? TDriveGuard::TryAcquire(host.recorder.toStdString(), "erasing") : TDriveGuard();
     QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
@@ -448,15 +467,10 @@ class DialogsTest : public QObject {
     QFETCH(QStringList, messages);
     // The recorders run out after 23: this takes the blank CD-R of an earlier start.
     const QString disc = NewDisc("stop-answered No");
-    TestHost host;
-    host.recorders = {(disc + ":cd-r").toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
-    host.rows = Queue();
+    TestHost host = HostOn(disc + ":cd-r", Queue());
     MessageAnswerer answers;
     TfrmBurn dialog(host);
-    dialog.Prepare();
-    dialog.show();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+    QVERIFY(ShowPrepared(dialog));
 
     constexpr int kTicks = 10;
     std::atomic<int> ticks[2] = {0, 0};  // before Burn, and in Burn's wait for the cache
@@ -557,11 +571,8 @@ class DialogsTest : public QObject {
     QFETCH(QString, status);
     const QString row = QTest::currentDataTag();
     const QString disc = NewDisc(recorder.section(':', 0, 0));
-    TestHost host;
-    host.recorders = {(disc + ":" + recorder.section(':', 1)).toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]), true, "bad-sector=40");
+    TestHost host = HostOn(disc + ":" + recorder.section(':', 1), Queue(), true, "bad-sector=40");
     QVERIFY(!host.recorder.isEmpty());
-    host.rows = Queue();
     if (row == "abort") {
       WriteFile(scratch_.path() + "/abort/big.bin", QByteArray(8 << 20, 'y'));
       host.rows = {{(scratch_.path() + "/abort/").toStdString(), true}};
@@ -575,9 +586,7 @@ class DialogsTest : public QObject {
     TfrmBurn dialog(host);
     // Another window of this program may then take the focus (a modal one would keep it).
     if (row == "medium error") dialog.setModal(false);
-    dialog.Prepare();
-    dialog.show();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+    QVERIFY(ShowPrepared(dialog));
     dialog.chkVerify->setChecked(row == "verify mismatch");
     dialog.chkCloseDisc->setChecked(false);
     // The person is in another window when the burn ends: the desktop is told.
@@ -666,11 +675,7 @@ class DialogsTest : public QObject {
     MessageAnswerer answers;
     answers.answer = QMessageBox::No;
     TfrmErase erase(host);
-    erase.Prepare();
-    erase.show();
-    QVERIFY(Settled(erase));
-    erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
-    QVERIFY(Settled(erase));
+    QVERIFY(ShowOn(erase, host.recorder));
     erase.chkQuickErase->setChecked(quick);
     QTest::mouseClick(erase.cmdStartErase, Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(answers.seen, QStringList{message}, kLongWaitMs);
@@ -682,27 +687,19 @@ class DialogsTest : public QObject {
   // A CD-RW holding a session is quick-erased from the erase dialog and burned anew.
   void eraseThenBurn() {
     const QString disc = NewDisc("cd-rw");
-    TestHost host;
-    host.recorders = {(disc + ":cd-rw").toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]));
-    host.rows = Queue();
+    TestHost host = HostOn(disc + ":cd-rw", Queue());
     MessageAnswerer answers;
     {
       TfrmBurn burn(host);
-      burn.Prepare();
-      burn.show();
+      QVERIFY(ShowPrepared(burn));
       Burn(burn, answers);
       burn.close();
     }
     {
       TfrmErase erase(host);
-      erase.Prepare();
-      erase.show();
+      QVERIFY(ShowOn(erase, host.recorder));
       QVERIFY(QTest::qWaitForWindowExposed(&erase));
       QCOMPARE(erase.windowTitle(), QString("Erase CD or DVD"));
-      QVERIFY(Settled(erase));
-      erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
-      QVERIFY(Settled(erase));
       QVERIFY(erase.cmdStartErase->isEnabled());
       QVERIFY(!erase.cmdAbort->isEnabled());
       // A drive that takes a second to load the disc before the erase keeps the erase
@@ -732,8 +729,7 @@ class DialogsTest : public QObject {
     host.rows = {{(scratch_.path() + "/second/new.txt").toStdString(), false}};
     {
       TfrmBurn burn(host);
-      burn.Prepare();
-      burn.show();
+      QVERIFY(ShowPrepared(burn));
       Burn(burn, answers);
       burn.close();
     }
@@ -766,11 +762,7 @@ class DialogsTest : public QObject {
     QVERIFY(drive != nullptr);
     MessageAnswerer answers;
     TfrmErase erase(host);
-    erase.Prepare();
-    erase.show();
-    QVERIFY(Settled(erase));
-    erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
-    QVERIFY(Settled(erase));
+    QVERIFY(ShowOn(erase, host.recorder));
     RecorderFault slow{RecorderFault::Kind::Slow, slowOpcode, 1, 0};
     slow.delayMs = 2000;
     drive->AddFault(slow);
@@ -816,11 +808,7 @@ class DialogsTest : public QObject {
     host.recorder = AttachRecorder(NewDisc("slow-dvd+rw-erase") + ":dvd+rw", true);
     MessageAnswerer answers;
     TfrmErase erase(host);
-    erase.Prepare();
-    erase.show();
-    QVERIFY(Settled(erase));
-    erase.cmbDrives->setCurrentIndex(erase.cmbDrives->findText(host.recorder));
-    QVERIFY(Settled(erase));
+    QVERIFY(ShowOn(erase, host.recorder));
     erase.chkQuickErase->setChecked(false);
     QTest::mouseClick(erase.cmdStartErase, Qt::LeftButton);
     QVERIFY(!erase.cmdAbort->isEnabled());  // the drive formats first
@@ -841,15 +829,11 @@ class DialogsTest : public QObject {
   void closeWhileWritingAborts() {
     const QString disc = NewDisc("slow-dvd+r");
     WriteFile(scratch_.path() + "/big/big.bin", QByteArray(48 << 20, 'x'));
-    TestHost host;
-    host.recorders = {(disc + ":dvd+r").toStdString()};
-    host.recorder = AttachRecorder(QString::fromStdString(host.recorders[0]), true);
-    host.rows = {{(scratch_.path() + "/big/").toStdString(), true}};
+    TestHost host =
+        HostOn(disc + ":dvd+r", {{(scratch_.path() + "/big/").toStdString(), true}}, true);
     MessageAnswerer answers;
     TfrmBurn dialog(host);
-    dialog.Prepare();
-    dialog.show();
-    QTRY_VERIFY_WITH_TIMEOUT(dialog.cmdStartBurn->isEnabled(), kLongWaitMs);
+    QVERIFY(ShowPrepared(dialog));
     QTest::mouseClick(dialog.cmdStartBurn, Qt::LeftButton);
     QTRY_VERIFY2_WITH_TIMEOUT(dialog.korbBurn().BytesWritten() > 0,
                               qPrintable(answers.seen.join(" / ")), kLongWaitMs);
@@ -883,9 +867,10 @@ class DialogsTest : public QObject {
     // The CD-RW the erase questions blanked: the suite keeps within its recorders.
     const QString entry = AttachRecorder(NewDisc("ask-cd-rw") + ":cd-rw");
     const QString sent = scratch_.path() + "/sent.iso";
-    QProcess make;
-    make.start("xorriso", {"-as", "mkisofs", "-R", "-J", "-V", "SENT", "-o", sent, sources_});
-    QVERIFY(make.waitForFinished(kLongWaitMs) && make.exitCode() == 0);
+    QCOMPARE(test::Shell("xorriso -as mkisofs -R -J -V SENT -o " + test::Quote(sent.toStdString()) +
+                         " " + test::Quote(sources_.toStdString()))
+                 .status,
+             0);
     MessageAnswerer answers;
     TfrmImage burn(TImageDialogKind::Burn, entry.toStdString(), {});
     burn.show();
@@ -903,9 +888,7 @@ class DialogsTest : public QObject {
     answers.seen.clear();
     QTest::mouseClick(save.cmdStart, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!save.Running() && answers.Saw("Disc image saved."), kLongWaitMs);
-    QFile a(sent), b(saved);
-    QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
-    QVERIFY(a.readAll() == b.readAll());
+    QVERIFY(test::FileContent(sent.toStdString()) == test::FileContent(saved.toStdString()));
   }
 
   // "Copy Disc..." copies the disc the image dialogs wrote onto the blank DVD+R the erase
@@ -919,6 +902,19 @@ class DialogsTest : public QObject {
     copy.show();
     QCOMPARE(copy.cmbSource->currentText(), source);
     QCOMPARE(copy.cmbTarget->currentText(), source);  // the same recorder unless told otherwise
+    // There the copy opens the tray and waits for a blank disc; Load closes it from the window
+    // (on the same disc, which it goes on waiting for a blank one over, until stopped).
+    QTRY_VERIFY_WITH_TIMEOUT(copy.cmdStart->isEnabled(), kLongWaitMs);
+    QTest::mouseClick(copy.cmdStart, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(copy.cmdLoad->isVisible(), kLongWaitMs);
+    VirtualRecorder* drive = RecorderOf(NewDisc("ask-cd-rw"));
+    QVERIFY(drive->TrayOpen());
+    QCOMPARE(copy.lblStatus->text(), QString(kInsertBlankDiscText));
+    QTest::mouseClick(copy.cmdLoad, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!copy.Looking() && !drive->TrayOpen(), kLongWaitMs);
+    QTest::mouseClick(copy.cmdAbort, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!copy.Running() && answers.Saw("The copy was stopped."), kLongWaitMs);
+    QVERIFY(!copy.cmdLoad->isVisible());
     copy.cmbTarget->setCurrentIndex(copy.cmbTarget->findText(target));
     QTRY_VERIFY_WITH_TIMEOUT(copy.cmdStart->isEnabled(), kLongWaitMs);
     QVERIFY(copy.cmbSpeed->count() > 1);  // "Fastest" and the DVD+R's speeds
