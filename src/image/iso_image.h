@@ -221,7 +221,7 @@ class TIsoImage {
                        int32_t attr, double dateTime, bool& fatal,
                        const std::string& source = std::string(),
                        int64_t modTime = kNoModTime);
-  int AddFileEntry(TDEntry* dir, const DirListEntry& entry, const std::string& fullPath,
+  int AddFileEntry(TDEntry* dir, const DirListEntry& entry, const TSourcePath& source,
                    bool& fatal);
   void AddEarlierEntries(TDEntry* dir, const TImportedEntry& from, TEarlierSessionCount& count,
                          bool& fatal);
