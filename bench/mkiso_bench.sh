@@ -5,11 +5,12 @@
 # system) and peak memory of each, and our ratio to each peer (below 1.00 means we are faster
 # / smaller). For the large files also the copy floor: `cat` of the same files into one
 # output file, and our ratio to it. Then (c) the cost per entry: mkiso of trees of 100,000,
-# 500,000 and 1,000,000 entries (gen_tree.pl entries: tiny files, 49 to a folder), time and
-# peak memory per entry, and how far the three lie apart (largest / smallest). And (d) cold:
-# mkiso of the small tree with the page cache dropped before each run, against the read floor
-# `tar cf - TREE | cat > /dev/null` dropped the same way (needs root; a tree on a tmpfs has
-# no cold state, so give a BRENNIX_BENCH_DIR on a disk).
+# 500,000 and 1,000,000 entries (gen_tree.pl entries: tiny files, 49 to a folder), time, CPU
+# time (less shaken by a busy machine than wall time) and peak memory per entry, and how far
+# the three lie apart (largest / smallest). And (d) cold: mkiso of the small tree with the
+# page cache dropped before each run, against the read floor `tar cf - TREE | cat > /dev/null`
+# dropped the same way (needs root; a tree on a tmpfs has no cold state, so give a
+# BRENNIX_BENCH_DIR on a disk).
 #
 #   bench/mkiso_bench.sh [path/to/brennix-cli]
 #
@@ -125,7 +126,8 @@ done
 # (c) The cost of an entry: one run per size (the trees are large; the spread between sizes
 # is what counts).
 if [[ " $trees " == *" scale "* ]]; then
-  printf '%-8s %10s %10s %12s %14s %14s\n' scale entries wall_s peak_MiB us_per_entry bytes_per_entry
+  printf '%-8s %10s %10s %12s %14s %14s %14s\n' scale entries wall_s peak_MiB us_per_entry \
+    cpu_us_per_entry bytes_per_entry
   lines=""
   for n in $scale; do
     src=$work/entries-$n
@@ -141,14 +143,15 @@ if [[ " $trees " == *" scale "* ]]; then
     r=$(measure "$work/brennix-entries-$n.log" "$cli" mkiso "${extra[@]}" --label BENCH "$src")
     lines+="$n $r"$'\n'
     awk -v n="$n" -v v="$r" 'BEGIN { split(v, x);
-      printf "%-8s %10d %10s %12.1f %14.2f %14.0f\n", "scale", n, x[1], x[3] / 1024,
-        x[1] * 1e6 / n, x[3] * 1024 / n }'
+      printf "%-8s %10d %10s %12.1f %14.2f %14.2f %14.0f\n", "scale", n, x[1], x[3] / 1024,
+        x[1] * 1e6 / n, x[2] * 1e6 / n, x[3] * 1024 / n }'
   done
-  printf '%s' "$lines" | awk '{ t = $2 / $1; m = $4 * 1024 / $1;
+  printf '%s' "$lines" | awk '{ t = $2 / $1; c = $3 / $1; m = $4 * 1024 / $1;
       if (NR == 1 || t > tmax) tmax = t; if (NR == 1 || t < tmin) tmin = t;
+      if (NR == 1 || c > cmax) cmax = c; if (NR == 1 || c < cmin) cmin = c;
       if (NR == 1 || m > mmax) mmax = m; if (NR == 1 || m < mmin) mmin = m }
-    END { if (NR > 0) printf "scale    per entry, largest/smallest: time %.2f  peak memory %.2f\n",
-      (tmin > 0 ? tmax / tmin : 0), (mmin > 0 ? mmax / mmin : 0) }'
+    END { if (NR > 0) printf "scale    per entry, largest/smallest: time %.2f  cpu %.2f  peak memory %.2f\n",
+      (tmin > 0 ? tmax / tmin : 0), (cmin > 0 ? cmax / cmin : 0), (mmin > 0 ? mmax / mmin : 0) }'
 fi
 
 # (d) Cold cache: every run starts with the page cache dropped.

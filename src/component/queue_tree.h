@@ -34,7 +34,7 @@ struct QueueLimits {
 constexpr QueueLimits kDialogLimits{};
 // What the format holds, for `mkiso` and `burn` of the command line: the path tables number
 // folders in 16 bits (65,535 besides the root); entries have no limit of the format's, so
-// the limit only keeps a count in reach of memory (about 300 bytes each).
+// the limit only keeps a count in reach of memory (about 500 bytes each).
 constexpr int kFormatMaxFolders = 65535;
 constexpr int kFormatMaxEntries = 20000000;
 constexpr QueueLimits kFormatLimits{kFormatMaxEntries, kFormatMaxFolders};

@@ -247,7 +247,7 @@ void DirectoryWriter::PlanFile(const TFEntry* e) {
   PutFileRecords(e, r, size, [&](DirectoryRecord& part) { Add(part, &rr); });
 }
 
-void DirectoryWriter::Write(const TDEntry* d, TMemoryStream& out) {
+void DirectoryWriter::Write(const TDEntry* d, std::vector<uint8_t>& out) {
   Plan(d);
   bytes_.clear();
   continuationBytes_.clear();
@@ -272,9 +272,9 @@ void DirectoryWriter::Write(const TDEntry* d, TMemoryStream& out) {
     AppendDirectoryRecord(p.Record, bytes_);
   }
   PadToSector(bytes_);
-  out.Write(bytes_.data(), bytes_.size());
+  out.insert(out.end(), bytes_.begin(), bytes_.end());
   PadToSector(continuationBytes_);
-  out.Write(continuationBytes_.data(), continuationBytes_.size());
+  out.insert(out.end(), continuationBytes_.begin(), continuationBytes_.end());
 }
 
 }  // namespace brennix

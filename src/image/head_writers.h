@@ -88,8 +88,8 @@ class DirectoryWriter {
   // Of the directory planned last.
   int64_t RecordSectors() const { return static_cast<int64_t>(records_.Sectors()); }
   int64_t ContinuationSectors() const { return static_cast<int64_t>(continuation_.Sectors()); }
-  // Plans `d` (its layout done) and writes its records and their continuation areas.
-  void Write(const TDEntry* d, TMemoryStream& out);
+  // Plans `d` (its layout done) and appends its records and their continuation areas.
+  void Write(const TDEntry* d, std::vector<uint8_t>& out);
 
  private:
   void Add(DirectoryRecord& r, const RockRidgeRecord* rr);

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 
 #include "image/head_writers.h"
@@ -243,33 +244,79 @@ void TIsoImage::WriteDescriptors(double now) {
   DescriptorCopySize = static_cast<int32_t>(copied);
 }
 
+namespace {
+
+// Makes the directory areas of the head, one directory at a time, then the padding before
+// the first file: a piece each call, so that only the directory at hand is held.
+class DirectoryAreaMaker {
+ public:
+  DirectoryAreaMaker(HeadTree iso, HeadTree joliet, bool withJoliet,
+                     const std::array<uint8_t, 7>& dotDate, int32_t padSectors)
+      : iso_(std::move(iso)), joliet_(std::move(joliet)), withJoliet_(withJoliet),
+        isoWriter_(iso_, dotDate), jolietWriter_(joliet_, dotDate), padSectors_(padSectors) {}
+
+  bool Next(std::vector<uint8_t>& out) {
+    if (tree_ == 0 && next_ >= iso_.Placement->size()) tree_ = withJoliet_ ? 1 : 2, next_ = 0;
+    if (tree_ == 1 && next_ >= joliet_.Placement->size()) tree_ = 2, next_ = 0;
+    if (tree_ == 0) {
+      isoWriter_.Write((*iso_.Placement)[next_++], out);
+    } else if (tree_ == 1) {
+      jolietWriter_.Write((*joliet_.Placement)[next_++], out);
+    } else if (padSectors_ > 0) {
+      out.resize(out.size() + static_cast<size_t>(padSectors_) * vd::kSize, 0);
+      padSectors_ = 0;
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  const HeadTree iso_, joliet_;
+  const bool withJoliet_;
+  DirectoryWriter isoWriter_, jolietWriter_;
+  int32_t padSectors_;
+  int tree_ = 0;  // 0 the ISO tree, 1 the Joliet tree, 2 the padding
+  size_t next_ = 0;
+};
+
+}  // namespace
+
 bool TIsoImage::BuildHeader() {
   if (Tables().Dirs.empty()) return false;
   const double now = CurrentTime();
   // What is written must end exactly where the layout put the first file.
   const int64_t expected = static_cast<int64_t>(FirstFileSector - StartSector) * kSectorSize;
   HeaderStream.Clear();
-  HeaderStream.Reserve(expected);
   std::vector<uint8_t> zeros(vd::kFirstSector * vd::kSize, 0);  // the system area
   HeaderStream.Write(zeros.data(), zeros.size());
   WriteDescriptors(now);
   const HeadTree iso = HeadTreeOf(false), joliet = HeadTreeOf(true);
   PathTableWriter(iso).Write(HeaderStream);
   if (JolietFileSystem) PathTableWriter(joliet).Write(HeaderStream);
+  // The directory areas and the padding are made as the stream is read: a tree of many
+  // folders takes a sector per folder and tree, far more than the tree itself.
   const auto dotDate = RecordingDate(now, TimeZoneOffset);
-  for (const HeadTree* tree : {&iso, &joliet}) {
-    if (tree->Joliet && !JolietFileSystem) continue;
-    DirectoryWriter writer(*tree, dotDate);
-    for (const TDEntry* d : *tree->Placement) writer.Write(d, HeaderStream);
+  const int32_t pad = PadSectors;
+  const bool withJoliet = JolietFileSystem;
+  const auto start = [iso, joliet, dotDate, pad, withJoliet]() -> TMemoryStream::Producer {
+    auto maker = std::make_shared<DirectoryAreaMaker>(iso, joliet, withJoliet, dotDate, pad);
+    return [maker](std::vector<uint8_t>& out) { return maker->Next(out); };
+  };
+  // Made once here, to count them: the head must end where the layout put the first file.
+  int64_t made = 0;
+  std::vector<uint8_t> piece;
+  for (TMemoryStream::Producer next = start(); next(piece); piece.clear()) {
+    made += static_cast<int64_t>(piece.size());
   }
-  zeros.assign(vd::kSize, 0);
-  for (int32_t i = 0; i < PadSectors; ++i) HeaderStream.Write(zeros.data(), zeros.size());
+  const int64_t size = HeaderStream.Size() + made;
+  HeaderStream.SetTail(made, start);
   HeaderStream.Seek(0);
 
   ImageSectors = VolumeSectors - StartSector;
   if (OnSetDoDebug) OnSetDoDebug(true);
-  if (HeaderStream.Size() != expected) {
-    DebugMessage("IMAGE HEADER SIZE MISMATCH: " + std::to_string(HeaderStream.Size()) +
+  if (size != expected) {
+    DebugMessage("IMAGE HEADER SIZE MISMATCH: " + std::to_string(size) +
                      " BYTES INSTEAD OF " + std::to_string(expected),
                  0);
     return false;

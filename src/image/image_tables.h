@@ -4,7 +4,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <iosfwd>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image/session_reader.h"
@@ -12,6 +15,40 @@
 namespace brennix {
 
 struct TFEntry;
+
+// Where a file's data is read from: the native folder it was listed in, held once for every
+// file of that folder, and its name there; or, set from a whole path, that path alone. It
+// reads as the whole path ("/home/u/docs/b.txt"); empty for a directory entry.
+class TSourcePath {
+ public:
+  TSourcePath() = default;
+  TSourcePath(std::shared_ptr<const std::string> folder, std::string name)
+      : folder_(std::move(folder)), name_(std::move(name)) {}
+  TSourcePath& operator=(std::string path) {
+    folder_.reset();
+    name_ = std::move(path);
+    return *this;
+  }
+  bool empty() const { return !folder_ && name_.empty(); }
+  std::string str() const;
+  operator std::string() const { return str(); }  // NOLINT: reads as the path it names
+  // The hash of str(), made without building it (see HashText).
+  uint64_t Hash() const;
+  bool operator==(std::string_view path) const;
+  bool operator==(const TSourcePath& other) const;
+  friend std::ostream& operator<<(std::ostream& out, const TSourcePath& path);
+
+ private:
+  std::shared_ptr<const std::string> folder_;
+  std::string name_;
+};
+
+// FNV-1a over `text`, continuing from `hash`: a path hashed in pieces hashes as it would whole.
+constexpr uint64_t kHashStart = 14695981039346656037ULL;
+constexpr uint64_t HashText(std::string_view text, uint64_t hash = kHashStart) {
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+  return hash;
+}
 
 // One directory, the root included.
 struct TDEntry {
@@ -39,7 +76,7 @@ struct TDEntry {
 struct TFEntry {
   std::string ShortName;  // upper case, without ";1"
   std::string LongName;   // without ";1"
-  std::string FullPath;   // source path; empty for a directory entry
+  TSourcePath FullPath;   // source path; empty for a directory entry
   double DateTime = 0.0;  // days since 1899-12-30, local time
   int64_t FileSize = 0;
   int64_t JolietSize = 0;

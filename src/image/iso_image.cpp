@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
+#include <string_view>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -13,21 +15,141 @@
 namespace brennix {
 namespace {
 
+// A set of a folder's entries found by a key each entry carries (its name, its source path),
+// kept without a copy of the key: open addressing, one pointer a slot, at most 3/4 full.
+// Keys are unique: an entry whose key is in use stays out.
+template <typename Key>
+class EntryTable {
+ public:
+  TFEntry* Find(std::string_view key) const {
+    if (count_ == 0) return nullptr;
+    for (size_t i = Key::Hash(key) & mask_;; i = (i + 1) & mask_) {
+      TFEntry* e = slots_[i];
+      if (e == nullptr || Key::Equal(e, key)) return e;
+    }
+  }
+  bool Contains(std::string_view key) const { return Find(key) != nullptr; }
+  // False (and nothing changed) when an entry of the same key is in already.
+  bool Insert(TFEntry* e) {
+    if ((count_ + 1) * 4 > slots_.size() * 3) Grow();
+    for (size_t i = Key::Hash(e) & mask_;; i = (i + 1) & mask_) {
+      if (slots_[i] == nullptr) {
+        slots_[i] = e;
+        ++count_;
+        return true;
+      }
+      if (Key::Same(slots_[i], e)) return false;
+    }
+  }
+  // Takes out `e` itself, when it is in (its key unchanged since it went in).
+  void Erase(const TFEntry* e) {
+    if (count_ == 0) return;
+    size_t i = Key::Hash(e) & mask_;
+    for (; slots_[i] != e; i = (i + 1) & mask_) {
+      if (slots_[i] == nullptr) return;
+    }
+    slots_[i] = nullptr;
+    --count_;
+    // Moves back the entries after it that could not stand where they belong.
+    for (size_t j = (i + 1) & mask_; slots_[j] != nullptr; j = (j + 1) & mask_) {
+      const size_t home = Key::Hash(slots_[j]) & mask_;
+      if (((j - home) & mask_) >= ((j - i) & mask_)) {
+        slots_[i] = slots_[j];
+        slots_[j] = nullptr;
+        i = j;
+      }
+    }
+  }
+
+ private:
+  void Grow() {
+    std::vector<TFEntry*> old(std::max<size_t>(8, slots_.size() * 2), nullptr);
+    old.swap(slots_);
+    mask_ = slots_.size() - 1;
+    count_ = 0;
+    for (TFEntry* e : old) {
+      if (e != nullptr) Insert(e);
+    }
+  }
+
+  std::vector<TFEntry*> slots_;
+  size_t mask_ = 0;
+  size_t count_ = 0;
+};
+
+// The keys the tables find entries by.
+uint64_t HashUpper(std::string_view text) {
+  uint64_t hash = kHashStart;
+  for (const char c : text) {
+    const char u = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    hash = (hash ^ static_cast<unsigned char>(u)) * 1099511628211ULL;
+  }
+  return hash;
+}
+bool EqualUpper(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i] >= 'a' && a[i] <= 'z' ? static_cast<char>(a[i] - 'a' + 'A') : a[i];
+    const char y = b[i] >= 'a' && b[i] <= 'z' ? static_cast<char>(b[i] - 'a' + 'A') : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+const std::string& RockRidgeNameOf(const TFEntry* e);
+
+// The long name, ASCII letters in either case alike.
+struct ByLongName {
+  static uint64_t Hash(std::string_view key) { return HashUpper(key); }
+  static uint64_t Hash(const TFEntry* e) { return HashUpper(e->LongName); }
+  static bool Equal(const TFEntry* e, std::string_view key) { return EqualUpper(e->LongName, key); }
+  static bool Same(const TFEntry* a, const TFEntry* b) { return EqualUpper(a->LongName, b->LongName); }
+};
+struct BySourcePath {
+  static uint64_t Hash(std::string_view key) { return HashText(key); }
+  static uint64_t Hash(const TFEntry* e) { return e->FullPath.Hash(); }
+  static bool Equal(const TFEntry* e, std::string_view key) { return e->FullPath == key; }
+  static bool Same(const TFEntry* a, const TFEntry* b) { return a->FullPath == b->FullPath; }
+};
+// Byte for byte.
+template <std::string TFEntry::*Name>
+struct ByName {
+  static uint64_t Hash(std::string_view key) { return HashText(key); }
+  static uint64_t Hash(const TFEntry* e) { return HashText(e->*Name); }
+  static bool Equal(const TFEntry* e, std::string_view key) { return e->*Name == key; }
+  static bool Same(const TFEntry* a, const TFEntry* b) { return a->*Name == b->*Name; }
+};
+struct ByRockRidgeName {
+  static uint64_t Hash(std::string_view key) { return HashText(key); }
+  static uint64_t Hash(const TFEntry* e) { return HashText(RockRidgeNameOf(e)); }
+  static bool Equal(const TFEntry* e, std::string_view key) { return RockRidgeNameOf(e) == key; }
+  static bool Same(const TFEntry* a, const TFEntry* b) { return RockRidgeNameOf(a) == RockRidgeNameOf(b); }
+};
+
 // Lookups by path and by name, kept in step with every add and remove so that neither is a
 // scan. Process-wide like the tables it indexes.
 struct DirIndex {
-  std::unordered_map<std::string, TFEntry*> Children;  // upper-cased LongName
+  EntryTable<ByLongName> Children;
   // Entries whose long name had to be shortened, by their upper-cased original name, so that
   // adding the same source again finds them.
   std::unordered_map<std::string, TFEntry*> Aliases;
   std::unordered_map<const TFEntry*, std::string> AliasOf;
   // Files by their source path: the same source added again is found whatever its name.
-  std::unordered_map<std::string, TFEntry*> BySource;
+  EntryTable<BySourcePath> BySource;
   // The Rock Ridge name each child carries, case kept: Linux readers tell names apart only
   // byte for byte.
-  std::unordered_map<std::string, const TFEntry*> RockRidgeNames;
-  ShortNameGenerator ShortNames;  // ISO names in use
-  bool HasDuplicates = false;     // two children share a long name (file beside folder)
+  EntryTable<ByRockRidgeName> RockRidgeNames;
+  // ISO names in use: those of the children, and those Generated reserved for no child.
+  EntryTable<ByName<&TFEntry::ShortName>> ShortNames;
+  ShortNameGenerator Generated;
+  bool HasDuplicates = false;  // two children share a long name (file beside folder)
+
+  bool ShortNameTaken(const std::string& name) const {
+    return ShortNames.Contains(name) || Generated.Taken(name);
+  }
+  // A free ISO name for `longName`, reserved until a child takes it.
+  std::string GenerateShortName(const std::string& longName) {
+    return Generated.Generate(longName, [this](const std::string& n) { return ShortNames.Contains(n); });
+  }
 };
 
 // Where an entry came from, kept for the few entries whose name on the disc may differ from
@@ -82,37 +204,36 @@ void UnlinkChild(TDEntry* dir, TFEntry* e) {
 
 void IndexChild(TDEntry* dir, TFEntry* e) {
   DirIndex& ix = IndexOf(dir);
-  if (!ix.Children.emplace(AsciiUpper(e->LongName), e).second) ix.HasDuplicates = true;
-  if (!e->FullPath.empty()) ix.BySource.emplace(e->FullPath, e);
-  ix.RockRidgeNames.emplace(e->SourceName.empty() ? e->LongName : e->SourceName, e);
+  if (!ix.Children.Insert(e)) ix.HasDuplicates = true;
+  if (!e->FullPath.empty()) ix.BySource.Insert(e);
+  ix.RockRidgeNames.Insert(e);
+  // Its ISO name, reserved for it until now, is in use by it from now on.
+  ix.Generated.Release(e->ShortName);
+  ix.ShortNames.Insert(e);
 }
 
 void UnindexChild(TDEntry* dir, TFEntry* e) {
   DirIndex& ix = IndexOf(dir);
-  const std::string key = AsciiUpper(e->LongName);
-  auto it = ix.Children.find(key);
-  if (it != ix.Children.end() && it->second == e) {
-    ix.Children.erase(it);
+  if (ix.Children.Find(e->LongName) == e) {
+    ix.Children.Erase(e);
     if (ix.HasDuplicates) {
       for (TFEntry* c = dir->FirstEntry; c != nullptr; c = c->Next) {
-        if (c != e && AsciiUpper(c->LongName) == key) {
-          ix.Children.emplace(key, c);
+        if (c != e && EqualUpper(c->LongName, e->LongName)) {
+          ix.Children.Insert(c);
           break;
         }
       }
     }
   }
-  auto source = ix.BySource.find(e->FullPath);
-  if (source != ix.BySource.end() && source->second == e) ix.BySource.erase(source);
-  auto rr = ix.RockRidgeNames.find(e->SourceName.empty() ? e->LongName : e->SourceName);
-  if (rr != ix.RockRidgeNames.end() && rr->second == e) ix.RockRidgeNames.erase(rr);
+  ix.BySource.Erase(e);
+  ix.RockRidgeNames.Erase(e);
   auto alias = ix.AliasOf.find(e);
   if (alias != ix.AliasOf.end()) {
     auto a = ix.Aliases.find(alias->second);
     if (a != ix.Aliases.end() && a->second == e) ix.Aliases.erase(a);
     ix.AliasOf.erase(alias);
   }
-  ix.ShortNames.Release(e->ShortName);
+  ix.ShortNames.Erase(e);
 }
 
 // An ISO name no sibling has. Files always carry a "."; directories never do.
@@ -126,18 +247,13 @@ std::string UniqueShortName(DirIndex& ix, std::string wanted, bool isFile) {
   if (wanted.size() > kMaxShortNameBytes) wanted.resize(kMaxShortNameBytes);
   if (wanted.empty() || wanted == ".") wanted = "_" + wanted;
   if (isFile && wanted.find('.') == std::string::npos) wanted += '.';
-  if (!ix.ShortNames.Taken(wanted)) {
-    ix.ShortNames.Reserve(wanted);
-    return wanted;
-  }
+  // (The child that takes the name reserves it when it is indexed.)
+  if (!ix.ShortNameTaken(wanted)) return wanted;
   for (;;) {
-    std::string candidate = ix.ShortNames.Generate(wanted);
+    std::string candidate = ix.GenerateShortName(wanted);
     if (!isFile || candidate.find('.') != std::string::npos) return candidate;
     candidate += '.';
-    if (!ix.ShortNames.Taken(candidate)) {
-      ix.ShortNames.Reserve(candidate);
-      return candidate;
-    }
+    if (!ix.ShortNameTaken(candidate)) return candidate;
   }
 }
 
@@ -245,8 +361,8 @@ std::string DiscPath(const TDEntry* dir, const std::string& name) {
 // The folder already standing in `ix` under `key` (its own name or the one it had before it
 // was shortened or renamed), if any.
 TDEntry* FolderNamed(const DirIndex& ix, const std::string& key) {
-  auto it = ix.Children.find(key);
-  if (it != ix.Children.end() && it->second->Dir != nullptr) return it->second->Dir;
+  const TFEntry* child = ix.Children.Find(key);
+  if (child != nullptr && child->Dir != nullptr) return child->Dir;
   auto a = ix.Aliases.find(key);
   if (a != ix.Aliases.end() && a->second->Dir != nullptr) return a->second->Dir;
   return nullptr;
@@ -270,7 +386,7 @@ std::string RockRidgeName(std::string name) {
 // every reader.
 std::string UniqueRockRidgeName(const DirIndex& ix, const std::string& own,
                                 const std::string& stored) {
-  const auto taken = [&ix](const std::string& n) { return ix.RockRidgeNames.count(n) != 0; };
+  const auto taken = [&ix](const std::string& n) { return ix.RockRidgeNames.Contains(n); };
   if (!taken(own)) return own;
   std::string name = stored;
   if (own.find('.') == std::string::npos && !name.empty() && name.back() == '.') name.pop_back();
@@ -445,8 +561,7 @@ TFEntry* TIsoImage::FindFile(const TDEntry* dir, const std::string& longName) co
   if (d == dirs.end()) return nullptr;
   // Names are stored cleaned; the name a source has on disk finds its entry too.
   const std::string key = AsciiUpper(CleanLongName(longName));
-  auto it = d->second.Children.find(key);
-  if (it != d->second.Children.end()) return it->second;
+  if (TFEntry* child = d->second.Children.Find(key)) return child;
   auto a = d->second.Aliases.find(key);
   return a == d->second.Aliases.end() ? nullptr : a->second;
 }
@@ -473,11 +588,11 @@ TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::stri
   if (TDEntry* existing = FolderNamed(pix, key)) return existing;
   // Otherwise the name must be free: a file of that name, or a folder whose name agrees
   // this far after shortening, gives this one a "~N" name.
-  const bool inUse = pix.Children.count(key) != 0 || pix.Aliases.count(key) != 0;
+  const bool inUse = pix.Children.Contains(key) || pix.Aliases.count(key) != 0;
   const std::string stored =
       FitLongName(longName, kMaxJolietDirUnits, [&pix](const std::string& n) {
         const std::string k = AsciiUpper(n);
-        return pix.Children.count(k) != 0 || pix.Aliases.count(k) != 0;
+        return pix.Children.Contains(k) || pix.Aliases.count(k) != 0;
       });
   const std::string path = (parent->Path == "\\" ? std::string() : parent->Path) + "\\" +
                            AsciiUpper(stored);
@@ -490,6 +605,7 @@ TDEntry* TIsoImage::AddDirEntry(TDEntry* parent, std::string longName, std::stri
   d->ShortName = e->ShortName = UniqueShortName(pix, wanted, false);
   d->LongName = e->LongName = stored;
   e->SourceName = UniqueRockRidgeName(pix, sourceName, stored);
+  if (e->SourceName == e->LongName) e->SourceName.clear();
   e->Mode = 0555;
   e->ModTime = modTime;
   d->Path = path;
@@ -570,12 +686,12 @@ TDEntry* TIsoImage::SavePathDestination(TDEntry* base, const std::string& native
 namespace {
 
 // What a file entry takes from its source's listing.
-void TakeListing(TFEntry* f, const DirListEntry& entry, const std::string& fullPath,
+void TakeListing(TFEntry* f, const DirListEntry& entry, const TSourcePath& source,
                  double dateTime) {
   f->FileSize = f->JolietSize = entry.Size;
   f->Attr = entry.Attr;
   f->DateTime = dateTime;
-  f->FullPath = fullPath;
+  f->FullPath = source;
   f->Dir = nullptr;
   f->Imported = false;
   f->OldExtents.clear();
@@ -583,8 +699,9 @@ void TakeListing(TFEntry* f, const DirListEntry& entry, const std::string& fullP
 
 }  // namespace
 
-int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
-                            const std::string& fullPath, bool& fatal) {
+int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry, const TSourcePath& source,
+                            bool& fatal) {
+  const std::string fullPath = source.str();
   if (!entry.Readable) {
     DebugMessage("CAN'T READ FILE, NOT ADDED \"" + fullPath + "\"", 0);
     NoteSkipped(fullPath, "CAN'T READ FILE");
@@ -613,11 +730,10 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
 
   DirIndex& ix = IndexOf(dir);
   TFEntry* f = nullptr;
-  auto same = ix.BySource.find(fullPath);
-  if (same != ix.BySource.end()) {
+  if (TFEntry* same = ix.BySource.Find(fullPath)) {
     // The same source again: one entry. Replacing refreshes it where it stands.
     if (!ReplaceFile) return 0;
-    TakeListing(same->second, entry, fullPath, dateTime);
+    TakeListing(same, entry, source, dateTime);
     return 1;
   }
   TFEntry* existing = FindFile(dir, longFileName);
@@ -640,7 +756,7 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   const std::string stored = FitLongName(
       longFileName, kMaxJolietFileUnits, [&ix](const std::string& n) {
         const std::string key = AsciiUpper(n);
-        return ix.Children.count(key) != 0 || ix.Aliases.count(key) != 0;
+        return ix.Children.Contains(key) || ix.Aliases.count(key) != 0;
       });
   if (stored != longFileName) {
     const std::string original = AsciiUpper(longFileName);
@@ -648,12 +764,13 @@ int TIsoImage::AddFileEntry(TDEntry* dir, const DirListEntry& entry,
   }
   f->ShortName = UniqueShortName(ix, AsciiUpper(shortFileName), true);
   f->LongName = stored;
-  TakeListing(f, entry, fullPath, dateTime);
+  TakeListing(f, entry, source, dateTime);
   // The name as the source has it, without the "." that dotless names get for Joliet,
   // unless a handler chose another.
   f->SourceName = UniqueRockRidgeName(
       ix, RockRidgeName(longFileName == longName ? CleanLongName(entry.Name) : longFileName),
       stored);
+  if (f->SourceName == f->LongName) f->SourceName.clear();  // (the same name, held once)
   f->Mode = entry.Mode;
   f->ModTime = dateTime == listedTime ? entry.ModTime : kNoModTime;
   IndexChild(dir, f);
@@ -695,7 +812,7 @@ int TIsoImage::AddFile(const std::string& destPath, const std::string& fileName,
     return 0;
   }
   bool fatal = false;
-  AddFileEntry(dest, entry, full, fatal);
+  AddFileEntry(dest, entry, TSourcePath(nullptr, full), fatal);
   return 1;
 }
 
@@ -780,11 +897,14 @@ int TIsoImage::AddDirRecursive(TDEntry* destDir, const std::string& source,
       if (r == 0 && fatal) return 0;
     }
   }
+  // The folder's path, held once for all of its files.
+  std::shared_ptr<const std::string> folder;
   for (const DirListEntry& e : entries) {
     if (e.IsDirectory) continue;
     if (!PassesAttrMask(e.Attr, attr) || !MatchesMask(e.Name, mask)) continue;
     if (archiveOnly && (e.Attr & kAttrArchive) == 0) continue;
-    result = AddFileEntry(destDir, e, JoinNative(source, e.Name), fatal);
+    if (!folder) folder = std::make_shared<const std::string>(source);
+    result = AddFileEntry(destDir, e, TSourcePath(folder, e.Name), fatal);
     if (fatal) return 0;
   }
   return result;
@@ -868,8 +988,8 @@ namespace {
 // name, else one made as listings make them (UniqueShortName then keeps it unique).
 std::string EarlierShortName(DirIndex& ix, const std::string& name) {
   if (IsValidShortName(name)) return AsciiUpper(name);
-  std::string generated = ix.ShortNames.Generate(name);
-  ix.ShortNames.Release(generated);
+  std::string generated = ix.GenerateShortName(name);
+  ix.Generated.Release(generated);
   return generated;
 }
 
@@ -957,7 +1077,7 @@ void TIsoImage::AddEarlierEntries(TDEntry* dir, const TImportedEntry& from,
     // A queued entry replaces an old file only under the same full name, byte for byte; one
     // that differs in case, or only in the shorter names, leaves the old file beside it
     // under a "~N" name, as two sources of one session would be.
-    if (IndexOf(dir).RockRidgeNames.count(RockRidgeName(longName)) != 0) {
+    if (IndexOf(dir).RockRidgeNames.Contains(RockRidgeName(longName))) {
       ++count.Replaced;
       continue;
     }
@@ -978,7 +1098,7 @@ bool TIsoImage::AddImportedFile(TDEntry* dir, const TImportedEntry& from, std::s
   const std::string stored =
       FitLongName(longName, kMaxJolietFileUnits, [&ix](const std::string& n) {
         const std::string key = AsciiUpper(n);
-        return ix.Children.count(key) != 0 || ix.Aliases.count(key) != 0;
+        return ix.Children.Contains(key) || ix.Aliases.count(key) != 0;
       });
   if (stored != longName) {
     const std::string original = AsciiUpper(longName);
@@ -990,6 +1110,7 @@ bool TIsoImage::AddImportedFile(TDEntry* dir, const TImportedEntry& from, std::s
   f->Attr = kAttrArchive | (from.Hidden ? kAttrHidden : 0);
   f->DateTime = EarlierDateTime(from);
   f->SourceName = UniqueRockRidgeName(ix, RockRidgeName(CleanLongName(from.Name)), stored);
+  if (f->SourceName == f->LongName) f->SourceName.clear();
   // Volumes without Rock Ridge say nothing of modes: the file stays readable by all.
   f->Mode = from.Mode != 0 ? from.Mode : 0444;
   f->ModTime = from.ModTime;

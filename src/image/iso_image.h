@@ -8,6 +8,8 @@
 // ceil(FileSize / 2048) sectors; directory entries have an empty FullPath. ImageSectors is the
 // total, SectorsToWrite() what the recording sends (at least 300 with WritePostGap). Files of
 // 4 GiB and more lie in consecutive extents, each with its own directory record.
+// HeaderStream makes its directory records from the tree as it is read, so the tree and the
+// layout stay as they are from BuildHeader until the head has been read (or ClearAll).
 //
 // Paths. The tree's own paths use "\" ("\DOCS\2024", FindDir("\\DOCS")). Source paths are
 // native ("/home/u/docs"). With "Save Path" a native folder maps to the tree by its folder
@@ -221,7 +223,7 @@ class TIsoImage {
                        int32_t attr, double dateTime, bool& fatal,
                        const std::string& source = std::string(),
                        int64_t modTime = kNoModTime);
-  int AddFileEntry(TDEntry* dir, const DirListEntry& entry, const std::string& fullPath,
+  int AddFileEntry(TDEntry* dir, const DirListEntry& entry, const TSourcePath& source,
                    bool& fatal);
   void AddEarlierEntries(TDEntry* dir, const TImportedEntry& from, TEarlierSessionCount& count,
                          bool& fatal);

@@ -86,7 +86,11 @@ bool PassesAttrMask(int attr, int attrMask) {
   return (attr & (kListAttrHidden | kListAttrSystem | kListAttrDirectory) & ~attrMask) == 0;
 }
 
-std::string ShortNameGenerator::Generate(const std::string& longName) {
+std::string ShortNameGenerator::Generate(const std::string& longName,
+                                         const std::function<bool(const std::string&)>& inUse) {
+  const auto take = [&](const std::string& candidate) {
+    return !(inUse && inUse(candidate)) && taken_.insert(candidate).second;
+  };
   const size_t first = longName.find_first_not_of('.');
   const std::string stripped = first == std::string::npos ? std::string() : longName.substr(first);
   const size_t dot = stripped.rfind('.');
@@ -105,7 +109,7 @@ std::string ShortNameGenerator::Generate(const std::string& longName) {
     const std::string tail = std::string("~").append(std::to_string(n));
     if (tail.size() >= 8) break;
     std::string candidate = base.substr(0, 8 - tail.size()) + tail + suffix;
-    if (taken_.insert(candidate).second) {
+    if (take(candidate)) {
       next = n + 1;
       return candidate;
     }
@@ -113,7 +117,7 @@ std::string ShortNameGenerator::Generate(const std::string& longName) {
   // Ten million names with one stem: fall back to a running number alone.
   for (uint32_t n = 0;; ++n) {
     std::string candidate = std::string("_").append(std::to_string(n)).append(suffix);
-    if (taken_.insert(candidate).second) return candidate;
+    if (take(candidate)) return candidate;
   }
 }
 

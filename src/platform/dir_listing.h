@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <unordered_map>
@@ -70,8 +71,10 @@ class ShortNameGenerator {
   void Reserve(const std::string& upperName);
   bool Taken(const std::string& upperName) const;
   void Release(const std::string& upperName);
-  // A free 8.3 name for `longName` (which need not be valid 8.3); reserves it.
-  std::string Generate(const std::string& longName);
+  // A free 8.3 name for `longName` (which need not be valid 8.3); reserves it. `inUse`, when
+  // given, names further names that are taken (those of a folder's entries).
+  std::string Generate(const std::string& longName,
+                       const std::function<bool(const std::string&)>& inUse = nullptr);
 
  private:
   std::unordered_set<std::string> taken_;
