@@ -19,9 +19,9 @@
 #include "cli/job_console.h"
 #include "cli/option_table.h"
 #include "cli/queue.h"
-#include "cli/select_recorder.h"
-#include "component/burn_job.h"
+#include "cli/recorder_setup.h"
 #include "component/blank_disc.h"
+#include "component/burn_job.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
 #include "component/recorder_rules.h"
@@ -175,15 +175,7 @@ int RunOneBurn(const std::string& command, TKorbBurner& burner, const std::vecto
   };
   TBurnJob job(burner, console, options, more);
   const TJobResult result = console.Run(job);
-  switch (result.Outcome) {
-    case TJobOutcome::Declined:
-      return kExitFailure;
-    case TJobOutcome::Refused:
-      return kExitFailure;
-    case TJobOutcome::Failed:
-    case TJobOutcome::Completed:
-      break;
-  }
+  if (TConsoleJob::ToldAlready(result)) return kExitFailure;
   for (const std::string& line : result.Summary) Summary(line);
   if (result.Outcome == TJobOutcome::Failed) return console.ReportFailure(result);
   Summary(result.Text);

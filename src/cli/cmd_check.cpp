@@ -7,7 +7,7 @@
 #include "cli/console.h"
 #include "cli/job_console.h"
 #include "cli/option_table.h"
-#include "cli/select_recorder.h"
+#include "cli/recorder_setup.h"
 #include "component/check_job.h"
 #include "component/korb_burner.h"
 
@@ -39,8 +39,7 @@ int RunCheck(const Args& args) {
   };
   TCheckJob job(burner, console);
   const TJobResult result = console.Run(job);
-  if (result.Outcome == TJobOutcome::Refused || result.Outcome == TJobOutcome::Declined)
-    return kExitFailure;
+  if (TConsoleJob::ToldAlready(result)) return kExitFailure;
   for (const std::string& problem : result.Problems) Complain("check: " + problem);
   for (const std::string& line : result.Summary) Summary(line);
   if (result.Outcome == TJobOutcome::Failed) return Failure("check: " + result.Error);

@@ -12,7 +12,7 @@
 #include "cli/console.h"
 #include "cli/job_console.h"
 #include "cli/option_table.h"
-#include "cli/select_recorder.h"
+#include "cli/recorder_setup.h"
 #include "component/burn_job.h"
 #include "component/copy_job.h"
 #include "component/korb_burner.h"
@@ -114,17 +114,10 @@ int RunCopy(const Args& args) {
   copy.Speed = options.Speed;
   TCopyJob job(source, target, steps, copy);
   const TJobResult result = console.Run(job);
-  switch (result.Outcome) {
-    case TJobOutcome::Declined:
-    case TJobOutcome::Refused:  // told as it happened
-      return kExitFailure;
-    case TJobOutcome::Failed:
-      // Before the recording nothing was written: the reason alone says it.
-      if (!steps.Writing()) return Failure("copy: " + result.Error);
-      break;
-    case TJobOutcome::Completed:
-      break;
-  }
+  if (TConsoleJob::ToldAlready(result)) return kExitFailure;
+  // Before the recording nothing was written: the reason alone says it.
+  if (result.Outcome == TJobOutcome::Failed && !steps.Writing())
+    return Failure("copy: " + result.Error);
   for (const std::string& line : result.Summary) Summary(line);
   if (result.Outcome == TJobOutcome::Failed) return console.ReportFailure(result);
   Summary(result.Text);

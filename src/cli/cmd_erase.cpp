@@ -11,7 +11,6 @@
 #include "cli/job_console.h"
 #include "cli/option_table.h"
 #include "cli/recorder_setup.h"
-#include "cli/select_recorder.h"
 #include "component/erase_job.h"
 #include "device/scsi_device.h"
 
@@ -52,8 +51,7 @@ int RunErase(const Args& args) {
   };
   TEraseJob job(device, console, full);
   const TJobResult result = console.Run(job);
-  if (result.Outcome == TJobOutcome::Declined || result.Outcome == TJobOutcome::Refused)
-    return kExitFailure;
+  if (TConsoleJob::ToldAlready(result)) return kExitFailure;
   if (result.Outcome == TJobOutcome::Failed) return console.ReportFailure(result);
   if (ShowProgress()) std::puts("\rProgress: 100%");
   Summary(result.Text);

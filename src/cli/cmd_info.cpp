@@ -8,7 +8,6 @@
 #include "cli/disc_report.h"
 #include "cli/option_table.h"
 #include "cli/recorder_setup.h"
-#include "cli/select_recorder.h"
 #include "device/capabilities.h"
 
 namespace brennix::cli {

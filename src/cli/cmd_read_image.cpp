@@ -10,7 +10,7 @@
 #include "cli/console.h"
 #include "cli/job_console.h"
 #include "cli/option_table.h"
-#include "cli/select_recorder.h"
+#include "cli/recorder_setup.h"
 #include "component/korb_burner.h"
 #include "component/progress_text.h"
 #include "component/read_image_job.h"
@@ -74,8 +74,7 @@ int RunReadImage(const Args& args) {
   };
   TReadImageJob job(burner, console, options);
   const TJobResult result = console.Run(job);
-  if (result.Outcome == TJobOutcome::Refused || result.Outcome == TJobOutcome::Declined)
-    return kExitFailure;
+  if (TConsoleJob::ToldAlready(result)) return kExitFailure;
   for (const std::string& line : result.Summary) Summary(line);
   if (!result.Text.empty()) Summary(result.Text);
   if (result.Outcome == TJobOutcome::Failed) return Failure("read-image: " + result.Error);

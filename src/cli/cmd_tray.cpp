@@ -5,7 +5,6 @@
 #include "cli/console.h"
 #include "cli/option_table.h"
 #include "cli/recorder_setup.h"
-#include "cli/select_recorder.h"
 #include "component/recorder_rules.h"
 
 namespace brennix::cli {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "image/names.h"
 
 namespace brennix::cli {
 
@@ -18,40 +19,13 @@ const char* const kExitStatusHelp =
 namespace {
 std::atomic<bool> g_quiet{false};
 
-// The length of the valid UTF-8 sequence at text[i] (0 when there is none) and its code point.
-size_t Utf8Sequence(const std::string& text, size_t i, char32_t& cp) {
-  const auto byte = [&text](size_t at) { return static_cast<unsigned char>(text[at]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) {
-    cp = lead;
-    return 1;
-  }
-  size_t length = 0;
-  char32_t min = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, cp = lead & 0x1F, min = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, cp = lead & 0x0F, min = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, cp = lead & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (byte(i + k) & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return length;
-}
-
 std::string Escaped(const std::string& text, bool backslash) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
-    char32_t cp = 0;
-    size_t length = Utf8Sequence(text, i, cp);
+    const Utf8Char c = Utf8At(text, i);
+    const char32_t cp = c.Code;
+    size_t length = c.Length;
     const bool control = cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
     if (length != 0 && !control) {
       if (backslash && cp == '\\') out += '\\';

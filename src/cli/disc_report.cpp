@@ -11,25 +11,12 @@ namespace brennix::cli {
 
 namespace {
 
-const char* StatusText(int status) {
-  switch (status) {
-    case 0: return "empty";
-    case 1: return "incomplete (appendable)";
-    case 2: return "complete";
-    case 3: return "other";
-    default: return "unknown (the drive does not answer)";
-  }
-}
-
-// The same, as one word for scripts.
-const char* StatusWord(int status) {
-  switch (status) {
-    case 0: return "empty";
-    case 1: return "appendable";
-    case 2: return "complete";
-    case 3: return "other";
-    default: return "unknown";
-  }
+// The disc status as a person reads it, or as one word for scripts.
+const char* StatusText(int status, bool oneWord = false) {
+  static const char* const kText[] = {"empty", "incomplete (appendable)", "complete", "other"};
+  static const char* const kWord[] = {"empty", "appendable", "complete", "other"};
+  if (status < 0 || status > 3) return oneWord ? "unknown" : "unknown (the drive does not answer)";
+  return (oneWord ? kWord : kText)[status];
 }
 
 // An INQUIRY identification field without its padding.
@@ -135,7 +122,7 @@ std::string RecorderJson(TSCSIDevice& device) {
   field("max_read_speed_kbs", number(device.DeviceMaxReadSpeed));
   field("max_write_speed_kbs", number(device.DeviceMaxWriteSpeed));
   field("disc_type", disc.Present ? JsonString(DiscTypeName(disc.Type)) : "null");
-  field("disc_status", disc.Present ? JsonString(StatusWord(disc.Status)) : "null");
+  field("disc_status", disc.Present ? JsonString(StatusText(disc.Status, true)) : "null");
   field("sessions", orNull(disc.Present, disc.Sessions));
   field("capacity_sectors", orNull(disc.Present, disc.Capacity));
   field("used_sectors", orNull(disc.Present, disc.Used));

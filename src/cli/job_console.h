@@ -30,6 +30,10 @@ class TConsoleJob final : public TJobHandler {
   int ReportFailure(const TJobResult& result) const;
   // Sources left out so far (the count a front end exits 1 for).
   int LeftOut() const { return leftOut_; }
+  // A job refused or declined has told why as it happened: the command only fails.
+  static bool ToldAlready(const TJobResult& result) {
+    return result.Outcome == TJobOutcome::Refused || result.Outcome == TJobOutcome::Declined;
+  }
   // Draws the progress line; only called on a terminal without --quiet.
   std::function<std::string(const TJobProgress&)> ProgressText;
   // Printed once when the work itself begins ("Writing Data...").

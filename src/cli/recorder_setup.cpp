@@ -15,10 +15,6 @@ void ReportInaccessibleDrives() {
   for (const std::string& hint : DriveAccessHints()) Complain(hint);
 }
 
-void ReportNoRecorder() {
-  for (const std::string& line : NoRecorderText("brennix-cli")) Complain(line);
-}
-
 bool StartTransport(TSCSIDevice& device) {
   if (device.InitializeASPI(true, std::string())) return true;
   // The emulation started and found no drive: an empty list, not a layer that failed.
@@ -55,6 +51,29 @@ std::string FindDeviceEntry(const TSCSIDevice& device, const std::string& wanted
   }
   // A device path ("/dev/sr0", a virtual recorder's disc file) names the drive.
   return device.EntryServing([&wanted](const std::string& path) { return path == wanted; });
+}
+
+bool SelectRecorder(TSCSIDevice& device, const std::string& wanted) {
+  if (!StartTransport(device)) return false;
+  const std::string entry = FindDeviceEntry(device, wanted);
+  if (entry.empty()) {
+    if (wanted.empty()) {
+      // What was looked at, and how to go on.
+      for (const std::string& line : NoRecorderText("brennix-cli")) Complain(line);
+    } else {
+      std::fprintf(stderr, "brennix-cli: no recorder '%s'; 'brennix-cli devices' lists them\n",
+                   Printable(wanted).c_str());
+    }
+    return false;
+  }
+  device.SetDevice(entry);
+  if (device.Device().empty()) {
+    std::fprintf(
+        stderr, "brennix-cli: cannot select '%s': %s\n", Printable(entry).c_str(),
+        device.LastErrorText.empty() ? "not a CD or DVD drive" : device.LastErrorText.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace brennix::cli
