@@ -13,19 +13,18 @@ namespace brennix::cli {
 namespace {
 
 bool ParseSavePathMode(const std::string& text, SavePathMode& mode) {
-  if (text == "full") {
-    mode = SavePathMode::Full;
-  } else if (text == "last") {
-    mode = SavePathMode::Last;
-  } else if (text == "none") {
-    mode = SavePathMode::None;
-  } else {
-    return false;
+  static const std::pair<const char*, SavePathMode> kModes[] = {
+      {"full", SavePathMode::Full}, {"last", SavePathMode::Last}, {"none", SavePathMode::None}};
+  for (const auto& [word, value] : kModes) {
+    if (text == word) {
+      mode = value;
+      return true;
+    }
   }
-  return true;
+  return false;
 }
 
-std::string Sources(int n) { return std::to_string(n) + (n == 1 ? " source" : " sources"); }
+std::string Sources(int n) { return Counted(n, "source", "sources"); }
 
 }  // namespace
 
