@@ -2,7 +2,7 @@
 #include "app/windows/message_box.h"
 #include "app/services/options.h"
 #include "app/services/single_instance.h"
-#include "app/windows/size_text.h"
+#include "app/windows/queue_texts.h"
 #include "app/services/web_page.h"
 #include "test_support.h"
 

@@ -7,7 +7,6 @@
 #include "app/windows/splash.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QTimer>
 
 #include <cstdio>
@@ -111,10 +110,8 @@ int RunBrennix(QApplication& app, const StartupSettings& settings) {
   int result = 0;
   if (!guard.Acquire()) {
     // Files given to a second copy go to the queue of the first, which raises its window.
-    if (settings.paths.isEmpty() || !guard.SendPaths(settings.paths)) {
-      QMessageBox box(QMessageBox::Information, "Information", kAlreadyRunning, QMessageBox::Ok);
-      box.exec();
-    }
+    if (settings.paths.isEmpty() || !guard.SendPaths(settings.paths))
+      ShowMessage(nullptr, QMessageBox::Information, "Information", kAlreadyRunning);
   } else {
     splash->SetCloseInterval(settings.splashMs);
     splash->SetMode(false);

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace brennix {
 
 void OpenWebPage(const QString& address) {
@@ -21,24 +23,19 @@ QStringList HelpFileCandidates(const QString& programDir) {
 }
 
 void OpenHelp(QWidget* owner, const QStringList& candidates) {
-  QString found;
-  for (const QString& candidate : candidates) {
-    if (QFileInfo(candidate).isFile()) {
-      found = candidate;
-      break;
-    }
-  }
+  const auto found = std::find_if(candidates.cbegin(), candidates.cend(),
+                                  [](const QString& file) { return QFileInfo(file).isFile(); });
   const QString terminal = "In a terminal, 'man brennix' shows the same manual.";
-  if (found.isEmpty()) {
+  if (found == candidates.cend()) {
     ShowMessageBox(owner, QMessageBox::Information, "Help",
                    "The manual was not found beside the program (looked for " +
                        candidates.value(0) + ").\n" + terminal);
     return;
   }
-  if (QDesktopServices::openUrl(QUrl::fromLocalFile(found))) return;
-  ShowMessageBox(owner, QMessageBox::Information, "Help",
-                 "No browser could be started to show the manual. It is the file " + found +
-                     "\n" + terminal);
+  if (QDesktopServices::openUrl(QUrl::fromLocalFile(*found))) return;
+  ShowMessageBox(
+      owner, QMessageBox::Information, "Help",
+      "No browser could be started to show the manual. It is the file " + *found + "\n" + terminal);
 }
 
 }  // namespace brennix

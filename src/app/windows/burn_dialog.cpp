@@ -1,17 +1,14 @@
 #include "app/windows/burn_dialog.h"
 
-#include "app/services/desktop_notice.h"
 #include "app/windows/dialog_host.h"
 #include "app/windows/dialog_support.h"
 #include "app/services/options.h"
-#include "app/windows/size_text.h"
 #include "app/windows/tray_actions.h"
 #include "component/queue_tree.h"
 #include "component/korb_burner.h"
 #include "component/plain_words.h"
 #include "component/progress_text.h"
 #include "device/disc_types.h"
-#include "device/speed_text.h"
 #include "component/recorder_rules.h"
 #include "platform/clock.h"
 #include "platform/disc_units.h"
@@ -83,48 +80,40 @@ TfrmBurn::TfrmBurn(TDialogHost& host, QWidget* owner)
     const char* tip;
     bool checked;
     const char* setting;
+    int column;  // 0 left, 1 right
   };
   const Box boxes[] = {
-      {&TfrmBurn::chkJoliet, "chkJoliet", "Joliet File System", "", true, nullptr},
+      {&TfrmBurn::chkJoliet, "chkJoliet", "Joliet File System", "", true, nullptr, 0},
       {&TfrmBurn::chkCloseDisc, "chkCloseDisc", "Close Disc",
        "Close the disc after this session: no further sessions can be added afterwards", true,
-       nullptr},
+       nullptr, 0},
       {&TfrmBurn::chkVerify, "chkVerify", "Verify written data",
-       "Read the new session back and compare it with what was written", false,
-       "VerifyWrittenData"},
+       "Read the new session back and compare it with what was written", false, "VerifyWrittenData",
+       1},
       {&TfrmBurn::chkImportSession, "chkImportSession", "Keep the files already on the disc",
        "List the files of the disc's last session in the new one too, without writing them "
        "again",
-       true, "KeepFilesOnDisc"},
+       true, "KeepFilesOnDisc", 0},
       {&TfrmBurn::chkTestWrite, "chkTestWrite", "Test write (simulate)",
-       "Let the drive go through the recording without writing to the disc", false, nullptr},
+       "Let the drive go through the recording without writing to the disc", false, nullptr, 1},
       {&TfrmBurn::chkEjectWhenDone, "chkEjectWhenDone", "Eject when done",
-       "Open the tray once the disc has been written", false, "EjectWhenDone"},
+       "Open the tray once the disc has been written", false, "EjectWhenDone", 1},
       {&TfrmBurn::chkChecksums, "chkChecksums", "Add a checksum list",
        "Put a SHA256SUMS file at the root of the disc, so that its files can be checked later "
        "(\"Check Disc...\" or sha256sum -c)",
-       false, "AddChecksumList"},
+       false, "AddChecksumList", 0},
   };
-  for (const Box& b : boxes)
+  QVBoxLayout* columns[] = {new QVBoxLayout(), new QVBoxLayout()};
+  for (const Box& b : boxes) {
     this->*b.box = OptionBox(this, b.name, b.text, b.tip, b.checked, b.setting);
+    columns[b.column]->addWidget(this->*b.box);
+  }
   chkTestWrite->setEnabled(false);
-  cmbSpeed = new QComboBox(this);
-  cmbSpeed->setObjectName("cmbSpeed");
-  cmbSpeed->setToolTip("The write speed; a lower one may help a disc of poor quality");
-  cmbSpeed->addItem("Fastest", 0);
+  cmbSpeed = MakeSpeedBox(this);
   auto* options = new QHBoxLayout();
-  auto* left = new QVBoxLayout();
-  left->addWidget(chkJoliet);
-  left->addWidget(chkCloseDisc);
-  left->addWidget(chkImportSession);
-  left->addWidget(chkChecksums);
-  auto* right = new QVBoxLayout();
-  right->addWidget(chkVerify);
-  right->addWidget(chkTestWrite);
-  right->addWidget(chkEjectWhenDone);
-  options->addLayout(left);
+  options->addLayout(columns[0]);
   options->addStretch(1);
-  options->addLayout(right);
+  options->addLayout(columns[1]);
   options_->addLayout(options);
   auto* speedRow = new QHBoxLayout();
   auto* speedLabel = new QLabel("Write speed:", this);
@@ -225,16 +214,7 @@ TfrmBurn::DiscLook TfrmBurn::LookAtDisc(TKorbBurner& burner) {
 }
 
 void TfrmBurn::ApplyDiscLook(const DiscLook& look) {
-  const QSignalBlocker quiet(cmbSpeed);
-  const int chosen = cmbSpeed->currentData().toInt();
-  cmbSpeed->clear();
-  cmbSpeed->addItem("Fastest", 0);
-  const bool dvd = look.type != kDiscUnknown ? !IsCdMedia(look.type)
-                                             : !look.speeds.empty() && look.speeds.back() >= 2770;
-  for (const uint16_t kbs : look.speeds)
-    cmbSpeed->addItem(QString::fromStdString(FormatSpeedText(dvd, kbs)), int{kbs});
-  const int index = cmbSpeed->findData(chosen);
-  cmbSpeed->setCurrentIndex(index < 0 ? 0 : index);
+  OfferSpeeds(cmbSpeed, look.type, look.speeds);
   simulate_ = look.simulate;
   if (!simulate_) {
     const QSignalBlocker quietBox(chkTestWrite);
@@ -502,24 +482,8 @@ void TfrmBurn::Done(const TJobResult& result) {
   }
   host_.SetRecorderSelectorEnabled(true);
   const bool eject = completed && !closeWhenDone_ && chkEjectWhenDone->isChecked();
-  if ((completed || failed) && !closeWhenDone_) {
-    const QString title = completed        ? "Burn complete"
-                          : result.Stopped ? "Burn stopped"
-                                           : "Burn failed";
-    NotifyDesktop(window(), title, QString::fromStdString(OneLineEnd(result)));
-    if (failed) {
-      std::vector<std::string> details;
-      if (!result.Error.empty()) details.push_back("The drive or the program said: " + result.Error);
-      for (const std::string& line : result.Summary) details.push_back(line);
-      const std::string first = result.Plain.empty() ? result.Text : result.Plain;
-      std::string rest = result.DiscState;
-      if (!result.Advice.empty()) rest += (rest.empty() ? "" : "\n") + result.Advice;
-      ShowMessage(this, result.Stopped ? QMessageBox::Warning : QMessageBox::Critical, title,
-                  DialogText(first), LinesText(details), DialogText(rest));
-    } else {
-      ShowMessage(this, QMessageBox::Information, "Ready", QString::fromStdString(result.Text));
-    }
-  }
+  if ((completed || failed) && !closeWhenDone_)
+    TellJobEnd(this, "Burn", result, "The drive or the program said: ", result.Summary);
   BackToIdle();
   if (eject && state_ == State::Idle) TrayStep(TrayMove::Eject, false);
 }

@@ -1,14 +1,19 @@
 #include "app/windows/dialog_support.h"
 
+#include "app/services/desktop_notice.h"
 #include "component/korb_burner.h"
+#include "component/plain_words.h"
 #include "component/recorder_rules.h"
 #include "device/device_entry.h"
+#include "device/disc_types.h"
+#include "device/speed_text.h"
 #include "device/tray_lock.h"
 #include "transport/aspi.h"
 #include "transport/drive_backend.h"
 #include "transport/spti.h"
 #include "virtual_recorder/attach.h"
 
+#include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -61,24 +66,6 @@ QString LinesText(const std::vector<std::string>& lines) {
   return text;
 }
 
-void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
-                 const QString& text, const QString& details, const QString& informative) {
-  QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
-  if (!informative.isEmpty()) box.setInformativeText(informative);
-  if (!details.isEmpty()) box.setDetailedText(details);
-  box.exec();
-}
-
-bool AskYesNo(QWidget* owner, QMessageBox::Icon icon, const QString& text,
-              QMessageBox::StandardButton defaultButton, const QString& informative,
-              const QString& details) {
-  QMessageBox box(icon, "Confirm Action", text, QMessageBox::Yes | QMessageBox::No, owner);
-  box.setDefaultButton(defaultButton);
-  if (!informative.isEmpty()) box.setInformativeText(informative);
-  if (!details.isEmpty()) box.setDetailedText(details);
-  return box.exec() == QMessageBox::Yes;
-}
-
 bool AttachHostRecorders(const std::vector<std::string>& recorderTexts, std::string& error) {
   bool attachedAny = false;
   for (const std::string& recorderText : recorderTexts) {
@@ -125,6 +112,47 @@ QString WhyNoWriting(const TSCSIDevice& component) {
   if (RecorderWrites(component)) return QString();
   if (component.Device().empty()) return "No CD or DVD recorder found.";
   return "This recorder cannot write discs.";
+}
+
+void TellJobEnd(QWidget* owner, const QString& job, const TJobResult& result,
+                const std::string& driveSaid, const std::vector<std::string>& summary) {
+  const bool failed = result.Outcome == TJobOutcome::Failed;
+  const QString title = job + (!failed ? " complete" : result.Stopped ? " stopped" : " failed");
+  NotifyDesktop(owner->window(), title, QString::fromStdString(OneLineEnd(result)));
+  if (!failed) {
+    ShowMessage(owner, QMessageBox::Information, "Ready", QString::fromStdString(result.Text));
+    return;
+  }
+  std::vector<std::string> details;
+  if (!result.Error.empty()) details.push_back(driveSaid + result.Error);
+  details.insert(details.end(), summary.begin(), summary.end());
+  std::string rest = result.DiscState;
+  if (!result.Advice.empty()) rest += (rest.empty() ? "" : "\n") + result.Advice;
+  ShowMessage(owner, result.Stopped ? QMessageBox::Warning : QMessageBox::Critical, title,
+              DialogText(result.Plain.empty() ? result.Text : result.Plain), LinesText(details),
+              DialogText(rest));
+}
+
+QComboBox* MakeSpeedBox(QWidget* parent) {
+  auto* box = new QComboBox(parent);
+  box->setObjectName("cmbSpeed");
+  box->setToolTip("The write speed; a lower one may help a disc of poor quality");
+  box->addItem("Fastest", 0);
+  return box;
+}
+
+void OfferSpeeds(QComboBox* box, int discType, const std::vector<uint16_t>& speeds) {
+  const QSignalBlocker quiet(box);
+  const int chosen = box->currentData().toInt();
+  box->clear();
+  box->addItem("Fastest", 0);
+  // A disc the drive cannot name is taken for a DVD when the drive offers DVD speeds.
+  const bool dvd =
+      discType != kDiscUnknown ? !IsCdMedia(discType) : !speeds.empty() && speeds.back() >= 2770;
+  for (const uint16_t kbs : speeds)
+    box->addItem(QString::fromStdString(FormatSpeedText(dvd, kbs)), int{kbs});
+  const int index = box->findData(chosen);
+  box->setCurrentIndex(index < 0 ? 0 : index);
 }
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,

@@ -2,12 +2,14 @@
 // the yellow header with the disc picture, and their message boxes.
 #pragma once
 
-#include <QMessageBox>
+#include "app/windows/message_box.h"
+
 #include <QString>
 
 #include <string>
 #include <vector>
 
+class QComboBox;
 class QFrame;
 class QHBoxLayout;
 class QPushButton;
@@ -17,21 +19,13 @@ namespace brennix {
 
 class TKorbBurner;
 class TSCSIDevice;
+struct TJobResult;
 
 // Lines of a message are separated by CR LF.
 inline constexpr const char* kLineBreak = "\r\n";
 
 // One line per text, for the details of a message box.
 QString LinesText(const std::vector<std::string>& lines);
-
-// A modal box owned by owner with an OK button.
-void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
-                 const QString& text, const QString& details = QString(),
-                 const QString& informative = QString());
-// A modal Yes/No question; true for Yes.
-bool AskYesNo(QWidget* owner, QMessageBox::Icon icon, const QString& text,
-              QMessageBox::StandardButton defaultButton = QMessageBox::Yes,
-              const QString& informative = QString(), const QString& details = QString());
 
 // Attaches every PATH[:PROFILE] that no attached virtual recorder serves yet, with the
 // options the command line also takes from the environment. False with the message of the
@@ -53,6 +47,18 @@ QString DialogText(const std::string& text);
 // Why a dialog's start button stays disabled, in plain words: no recorder at all, or one that
 // cannot write. Empty when the recorder writes.
 QString WhyNoWriting(const TSCSIDevice& component);
+
+// The end of a burn or an erase that completed or failed: a desktop notice, then a box. A
+// failure's box says the plain line first, the disc's state and what to do next below it,
+// and under Details the drive's words (after driveSaid) and the summary.
+void TellJobEnd(QWidget* owner, const QString& job, const TJobResult& result,
+                const std::string& driveSaid, const std::vector<std::string>& summary);
+
+// The write speed choice, at first "Fastest" alone.
+QComboBox* MakeSpeedBox(QWidget* parent);
+// Offers "Fastest" and the speeds (KB/s) for a disc of the given type; the choice stays where
+// it is still offered.
+void OfferSpeeds(QComboBox* box, int discType, const std::vector<uint16_t>& speeds);
 
 // A push button with the object name the tests and accessibility tools find it by.
 QPushButton* MakeButton(QWidget* parent, const char* name, const char* text, int width,

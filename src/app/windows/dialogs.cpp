@@ -1,7 +1,6 @@
 #include "app/windows/dialogs.h"
 
 #include "app/windows/burn_dialog.h"
-#include "app/windows/queue_texts.h"
 #include "app/windows/dialog_host.h"
 #include "app/windows/erase_dialog.h"
 #include "app/windows/main_window.h"

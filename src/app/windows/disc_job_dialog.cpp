@@ -6,7 +6,6 @@
 #include "component/copy_job.h"
 #include "component/korb_burner.h"
 #include "device/disc_types.h"
-#include "device/speed_text.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -59,10 +58,7 @@ TfrmDiscJob::TfrmDiscJob(TDiscJobKind kind, const std::string& recorder,
     cmbTarget->setToolTip("The same recorder asks for the blank disc once the disc has been read");
     FillRecorders(cmbTarget, source_->Devices, chosen);
     form->addRow("Write the copy with:", cmbTarget);
-    cmbSpeed = new QComboBox(this);
-    cmbSpeed->setObjectName("cmbSpeed");
-    cmbSpeed->setToolTip("The write speed; a lower one may help a disc of poor quality");
-    cmbSpeed->addItem("Fastest", 0);
+    cmbSpeed = MakeSpeedBox(this);
     form->addRow("Write speed:", cmbSpeed);
   }
   layout->addLayout(form);
@@ -114,25 +110,18 @@ void TfrmDiscJob::LookAtTarget() {
   lookAgain_ = false;
   const std::string entry = cmbTarget->currentText().toStdString();
   auto speeds = std::make_shared<std::vector<uint16_t>>();
-  auto dvd = std::make_shared<bool>(false);
+  auto type = std::make_shared<int16_t>(kDiscUnknown);
   look_.Start(
-      [this, entry, speeds, dvd] {
+      [this, entry, speeds, type] {
         if (entry.empty()) return;
         TDriveGuard guard = TDriveGuard::TryAcquire(entry, "checking the recorder");
         if (!guard.Held()) return;
         target_->SetDevice(entry);
-        const auto type = static_cast<int16_t>(target_->GetDiscType());
-        *speeds = OfferedWriteSpeeds(*target_, type);
-        *dvd = type != kDiscUnknown ? !IsCdMedia(type) : !speeds->empty() && speeds->back() >= 2770;
+        *type = static_cast<int16_t>(target_->GetDiscType());
+        *speeds = OfferedWriteSpeeds(*target_, *type);
       },
-      [this, speeds, dvd] {
-        const int chosen = cmbSpeed->currentData().toInt();
-        cmbSpeed->clear();
-        cmbSpeed->addItem("Fastest", 0);
-        for (const uint16_t kbs : *speeds)
-          cmbSpeed->addItem(QString::fromStdString(FormatSpeedText(*dvd, kbs)), int{kbs});
-        const int index = cmbSpeed->findData(chosen);
-        cmbSpeed->setCurrentIndex(index < 0 ? 0 : index);
+      [this, speeds, type] {
+        OfferSpeeds(cmbSpeed, *type, *speeds);
         StepEnded();
       });
   SetRunning(job_ != nullptr);

@@ -1,11 +1,9 @@
 #include "app/windows/erase_dialog.h"
 
-#include "app/services/desktop_notice.h"
 #include "app/windows/dialog_host.h"
 #include "app/windows/dialog_support.h"
 #include "app/windows/tray_actions.h"
 #include "component/korb_burner.h"
-#include "component/plain_words.h"
 #include "component/recorder_rules.h"
 
 #include <QCheckBox>
@@ -144,12 +142,8 @@ void TfrmErase::cmdStartEraseClick() {
   const QString entry = cmbDrives->currentText();
   cmbDrives->setToolTip(entry);
   const std::string drive = entry.toStdString();
-  eraseGuard_ = TDriveGuard::TryAcquire(drive, kErasingHolder);
-  if (!eraseGuard_.Held() && !drive.empty()) {
-    std::string other = TDriveGuard::Holder(drive);
-    ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(other.empty() ? "busy" : other));
-    return;
-  }
+  eraseGuard_ = AcquireDrive(this, drive, kErasingHolder);
+  if (!eraseGuard_.Held() && !drive.empty()) return;
   TKorbBurner& korb = *korb_;
   const bool full = !chkQuickErase->isChecked();
   // The recorder shown is the one erased: select it again, then the job takes it.
@@ -209,35 +203,17 @@ void TfrmErase::tmrProgressTimer() {
 void TfrmErase::Done(const TJobResult& result) {
   eraseGuard_.Release();
   tmrProgress->stop();
-  const bool erased =
-      result.Outcome == TJobOutcome::Completed || result.Outcome == TJobOutcome::Failed;
+  const bool failed = result.Outcome == TJobOutcome::Failed;
+  const bool erased = failed || result.Outcome == TJobOutcome::Completed;
   if (erased) {
     lblBurnState->setText(QString::fromStdString(result.Text));
     stateBefore_ = lblBurnState->text();
-    prgProgress->setValue(prgProgress->maximum());
+    // The bar says "done" only of an erase that ended well.
+    prgProgress->setValue(failed ? std::max(0, std::min(lastPercent_, 99))
+                                 : prgProgress->maximum());
   }
   stoppable_ = false;
-  const bool failed = result.Outcome == TJobOutcome::Failed;
-  if (failed) {
-    // Neither the status nor the bar says "done" of an erase that did not end well.
-    lblBurnState->setText(QString::fromStdString(result.Text));
-    stateBefore_ = lblBurnState->text();
-    prgProgress->setValue(std::max(0, std::min(lastPercent_, 99)));
-  }
-  if (!StepDone() || !erased) return;
-  const QString title = !failed ? "Erase complete" : result.Stopped ? "Erase stopped" : "Erase failed";
-  NotifyDesktop(window(), title, QString::fromStdString(OneLineEnd(result)));
-  if (failed) {
-    std::vector<std::string> details;
-    if (!result.Error.empty()) details.push_back("The drive said: " + result.Error);
-    std::string rest = result.DiscState;
-    if (!result.Advice.empty()) rest += (rest.empty() ? "" : "\n") + result.Advice;
-    ShowMessage(this, result.Stopped ? QMessageBox::Warning : QMessageBox::Critical, title,
-                DialogText(result.Plain.empty() ? result.Text : result.Plain), LinesText(details),
-                DialogText(rest));
-  } else {
-    ShowMessage(this, QMessageBox::Information, "Ready", QString::fromStdString(result.Text));
-  }
+  if (StepDone() && erased) TellJobEnd(this, "Erase", result, "The drive said: ", {});
 }
 
 void TfrmErase::cmdAbortClick() {

@@ -79,11 +79,9 @@ bool TJobDialog::HoldRecorders(const std::vector<std::string>& drives, const std
   guards_.clear();
   for (const std::string& drive : drives) {
     if (!guards_.empty() && guards_.front().Drive() == drive) continue;
-    TDriveGuard guard = TDriveGuard::TryAcquire(drive, holder);
+    TDriveGuard guard = AcquireDrive(this, drive, holder);
     if (!guard.Held()) {
       guards_.clear();
-      const std::string other = TDriveGuard::Holder(drive);
-      ShowMessage(this, QMessageBox::Warning, "Warning", DriveHeldText(other.empty() ? "busy" : other));
       return false;
     }
     guards_.push_back(std::move(guard));

@@ -190,9 +190,7 @@ bool AcceptAsCopy(QDropEvent* event) {
 
 }  // namespace
 
-void TQueueList::dragEnterEvent(QDragEnterEvent* event) {
-  if (!OnDragOver || !OnDragOver(event) || !AcceptAsCopy(event)) event->ignore();
-}
+void TQueueList::dragEnterEvent(QDragEnterEvent* event) { dragMoveEvent(event); }
 
 void TQueueList::dragMoveEvent(QDragMoveEvent* event) {
   if (!OnDragOver || !OnDragOver(event) || !AcceptAsCopy(event)) event->ignore();
@@ -259,31 +257,29 @@ TfrmMain::TfrmMain(TOptions& options, bool aboutAtStart, NoticeSites sites)
 TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::BuildMenus() {
+  // An item and its handler; the File menu's items carry their names for the tests.
+  const auto item = [this](QMenu* menu, const char* text, const char* name, auto click) {
+    QAction* action = menu->addAction(text);
+    if (*name != '\0') action->setObjectName(name);
+    connect(action, &QAction::triggered, this, click);
+    return action;
+  };
   QMenu* file = menuBar()->addMenu("&File");
-  mnuFileBurnImage = file->addAction("Burn Image...");
-  mnuFileBurnImage->setObjectName("mnuFileBurnImage");
-  connect(mnuFileBurnImage, &QAction::triggered, this, [this] { mnuFileBurnImageClick(); });
-  mnuFileSaveImage = file->addAction("Save Disc Image...");
-  mnuFileSaveImage->setObjectName("mnuFileSaveImage");
-  connect(mnuFileSaveImage, &QAction::triggered, this, &TfrmMain::mnuFileSaveImageClick);
-  mnuFileCopyDisc = file->addAction("Copy Disc...");
-  mnuFileCopyDisc->setObjectName("mnuFileCopyDisc");
-  connect(mnuFileCopyDisc, &QAction::triggered, this, &TfrmMain::mnuFileCopyDiscClick);
-  mnuFileCheckDisc = file->addAction("Check Disc...");
-  mnuFileCheckDisc->setObjectName("mnuFileCheckDisc");
-  connect(mnuFileCheckDisc, &QAction::triggered, this, &TfrmMain::mnuFileCheckDiscClick);
+  mnuFileBurnImage =
+      item(file, "Burn Image...", "mnuFileBurnImage", [this] { mnuFileBurnImageClick(); });
+  mnuFileSaveImage =
+      item(file, "Save Disc Image...", "mnuFileSaveImage", &TfrmMain::mnuFileSaveImageClick);
+  mnuFileCopyDisc = item(file, "Copy Disc...", "mnuFileCopyDisc", &TfrmMain::mnuFileCopyDiscClick);
+  mnuFileCheckDisc =
+      item(file, "Check Disc...", "mnuFileCheckDisc", &TfrmMain::mnuFileCheckDiscClick);
   file->addSeparator();
-  mnuFileExit = file->addAction("Exit");
-  connect(mnuFileExit, &QAction::triggered, this, &TfrmMain::mnuFileExitClick);
+  mnuFileExit = item(file, "Exit", "", &TfrmMain::mnuFileExitClick);
   QMenu* help = menuBar()->addMenu("&Help");
-  mnuHelpHome = help->addAction("Home...");
+  mnuHelpHome = item(help, "Home...", "", &TfrmMain::mnuHelpHomeClick);
   help->addSeparator();
-  mnuHelpHelp = help->addAction("Help...");
+  mnuHelpHelp = item(help, "Help...", "", &TfrmMain::mnuHelpHelpClick);
   help->addSeparator();
-  mnuHelpAbout = help->addAction("About...");
-  connect(mnuHelpHome, &QAction::triggered, this, &TfrmMain::mnuHelpHomeClick);
-  connect(mnuHelpHelp, &QAction::triggered, this, &TfrmMain::mnuHelpHelpClick);
-  connect(mnuHelpAbout, &QAction::triggered, this, &TfrmMain::mnuHelpAboutClick);
+  mnuHelpAbout = item(help, "About...", "", &TfrmMain::mnuHelpAboutClick);
 }
 
 QWidget* TfrmMain::BuildUpperHalf() {
@@ -650,20 +646,13 @@ bool TfrmMain::AppendRow(const QString& path, bool folder) {
 }
 
 void TfrmMain::UpdateSavePathTip() {
-  switch (chkPathInfo->checkState()) {
-    case Qt::Checked:
-      chkPathInfo->setToolTip("Save Path (checked): each source keeps its whole folder path on "
-                              "the disc");
-      break;
-    case Qt::PartiallyChecked:
-      chkPathInfo->setToolTip("Save Path (partly checked): each source keeps its last folder "
-                              "only");
-      break;
-    case Qt::Unchecked:
-      chkPathInfo->setToolTip("Save Path (unchecked): only the contents of each source go on "
-                              "the disc, into its top folder");
-      break;
-  }
+  // By check state: unchecked, partly checked, checked.
+  static const char* const kTips[] = {
+      "Save Path (unchecked): only the contents of each source go on the disc, into its top "
+      "folder",
+      "Save Path (partly checked): each source keeps its last folder only",
+      "Save Path (checked): each source keeps its whole folder path on the disc"};
+  chkPathInfo->setToolTip(kTips[chkPathInfo->checkState()]);
 }
 
 void TfrmMain::MeasurementDone(uint64_t walk, int64_t bytes) {

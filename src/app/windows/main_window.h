@@ -101,7 +101,6 @@ class TfrmMain : public QMainWindow {
   QAction* mnuHelpAbout = nullptr;
 
   TKorbBurner& korbMain() { return *korbMain_; }
-  TWebNotices& Notices() { return *notices_; }
 
   // The dialogs that "Burn CD or DVD" and "Erase CD or DVD" open (tests put their own here).
   std::function<void(TfrmMain&)> BurnDialog;

@@ -22,4 +22,15 @@ QMessageBox::StandardButton ShowMessageBox(
 // Replaces the message boxes (null puts them back).
 void SetMessageBoxHandler(MessageBoxHandler handler);
 
+// The dialogs' boxes, which may say more below the text (informative) and behind "Show
+// Details..." (details); they do not pass through the handler.
+// A modal box owned by owner with an OK button.
+void ShowMessage(QWidget* owner, QMessageBox::Icon icon, const QString& caption,
+                 const QString& text, const QString& details = QString(),
+                 const QString& informative = QString());
+// A modal Yes/No question; true for Yes.
+bool AskYesNo(QWidget* owner, QMessageBox::Icon icon, const QString& text,
+              QMessageBox::StandardButton defaultButton = QMessageBox::Yes,
+              const QString& informative = QString(), const QString& details = QString());
+
 }  // namespace brennix

@@ -1,6 +1,6 @@
 #include "app/windows/queue_texts.h"
 
-#include "app/windows/size_text.h"
+#include "component/progress_text.h"
 #include "platform/disc_units.h"
 
 #include <QLocale>
@@ -12,6 +12,16 @@
 namespace brennix {
 
 double QueuedBytes = 0;
+
+QString SizeToText(double bytes) {
+  QLocale locale;
+  // Thousands separators would make "1000.00 KB" read like a different number.
+  locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+  const SizeUnit unit = SizeUnitOf(bytes, 1000.0);
+  if (unit.Bytes == 1.0)  // NaN lands here too, rather than in a bogus unit
+    return locale.toString(bytes, 'f', QLocale::FloatingPointShortest) + " bytes";
+  return locale.toString(bytes / unit.Bytes, 'f', 2) + " " + unit.Name;
+}
 
 QString QueueSizeCell(int64_t bytes) {
   if (bytes == 0) return QString();

@@ -1,4 +1,5 @@
-// The burn queue's texts and sums, and what a drop on it offers, as plain functions.
+// Sizes as the program shows them, the burn queue's texts and sums, and what a drop on the
+// queue offers, as plain functions.
 #pragma once
 
 #include <QString>
@@ -13,6 +14,10 @@ namespace brennix {
 // The queue's byte total, rewritten by every size update of the main window and read by
 // the burn dialog's confirmation.
 extern double QueuedBytes;
+
+// A byte count as the program shows it: "1023 bytes", "1.00 KB", "4.59 GB". MB and GB are
+// 1,024,000 and 1,024,000,000 bytes; the decimal separator is the user's locale's.
+QString SizeToText(double bytes);
 
 // The queue's "Size " cell: the byte count with the locale's thousands separators, no
 // decimals; empty for 0.

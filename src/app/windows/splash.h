@@ -24,7 +24,6 @@ class TfrmSplash : public QDialog {
 
   // false: splash mode (the close timer starts); true: About mode.
   void SetMode(bool aboutMode);
-  bool AboutMode() const { return aboutMode_; }
 
   // The window the close timer shows when the splash goes.
   void SetMainWindow(QWidget* window) { mainWindow_ = window; }

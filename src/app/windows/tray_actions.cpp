@@ -23,9 +23,7 @@ QString DriveHeldText(const std::string& holder) {
          "). Please try again when it has finished.";
 }
 
-namespace {
-
-TDriveGuard AcquireDriveEntry(QWidget* owner, const std::string& drive, const std::string& holder) {
+TDriveGuard AcquireDrive(QWidget* owner, const std::string& drive, const std::string& holder) {
   TDriveGuard guard = TDriveGuard::TryAcquire(drive, holder);
   if (!guard.Held() && !drive.empty() && owner != nullptr) {
     std::string other = TDriveGuard::Holder(drive);
@@ -35,10 +33,8 @@ TDriveGuard AcquireDriveEntry(QWidget* owner, const std::string& drive, const st
   return guard;
 }
 
-}  // namespace
-
 TDriveGuard AcquireDrive(QWidget* owner, const TSCSIDevice& component, const std::string& holder) {
-  return AcquireDriveEntry(owner, component.Device(), holder);
+  return AcquireDrive(owner, component.Device(), holder);
 }
 
 bool StartDriveStep(QWidget* owner, const std::string& drive, const std::string& holder,
@@ -47,7 +43,7 @@ bool StartDriveStep(QWidget* owner, const std::string& drive, const std::string&
   if (task.Running()) return false;
   auto guard = std::make_shared<TDriveGuard>();
   if (held == nullptr || !held->Held() || held->Drive() != drive) {
-    *guard = AcquireDriveEntry(owner, drive, holder);
+    *guard = AcquireDrive(owner, drive, holder);
     // No recorder selected: nothing to guard, and the step's commands are not sent anyway.
     if (!guard->Held() && !drive.empty()) return false;
   }

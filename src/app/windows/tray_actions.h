@@ -21,8 +21,10 @@ class TSCSIDevice;
 // What a window says when a button finds its recorder busy with another step.
 QString DriveHeldText(const std::string& holder);
 
-// The guard of the recorder selected in component, for holder. When another step holds it,
-// an empty guard, and owner (when given) tells the user so.
+// The guard of the recorder `drive` (its device entry), for holder. When another step holds
+// it, an empty guard, and owner (when given) tells the user so.
+TDriveGuard AcquireDrive(QWidget* owner, const std::string& drive, const std::string& holder);
+// The same for the recorder selected in component.
 TDriveGuard AcquireDrive(QWidget* owner, const TSCSIDevice& component, const std::string& holder);
 
 // The one way a window runs a step that talks to a recorder: work on task's worker while
