@@ -1,5 +1,5 @@
-// What the burn and erase dialogs share: their component's set-up on the host's recorders,
-// the yellow header with the disc picture, and their message boxes.
+// What the dialogs share: their component's set-up on the host's recorders, the yellow header
+// with the disc picture, the speed choice, and the texts of their messages and of a job's end.
 #pragma once
 
 #include "app/windows/message_box.h"

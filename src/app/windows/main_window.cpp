@@ -157,8 +157,6 @@ class TVolumeFilter : public QSortFilterProxyModel {
 
 namespace {
 
-// Queuing only reads the sources: a drop is always a copy, so that the program the drag came
-// from never deletes what it believes was moved.
 // Enter or Return in a view of the browser.
 class TEnterKeys : public QObject {
  public:
@@ -181,6 +179,8 @@ class TEnterKeys : public QObject {
   std::function<void()> onEnter_;
 };
 
+// Queuing only reads the sources: a drop is always a copy, so that the program the drag came
+// from never deletes what it believes was moved.
 bool AcceptAsCopy(QDropEvent* event) {
   if (!(event->possibleActions() & Qt::CopyAction)) return false;
   event->setDropAction(Qt::CopyAction);
