@@ -358,9 +358,11 @@ std::vector<std::string> NoRecorderText(const std::string& program, const std::s
     lines.push_back(names + (nodes.size() == 1 ? " does" : " do") +
                     " not answer as a CD or DVD recorder.");
   } else {
-    for (const std::string& hint : hints)
-      lines.push_back(std::string(1, static_cast<char>(std::toupper(hint[0]))) + hint.substr(1) +
-                      (hint.back() == '.' ? "" : "."));
+    for (std::string hint : hints) {
+      hint[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(hint[0])));
+      if (hint.back() != '.') hint += '.';
+      lines.push_back(std::move(hint));
+    }
   }
   lines.push_back("Connect a drive, or try a disc file: " + program +
                   " --virtual-recorder PATH:PROFILE, for example ~/disc.iso:dvd+r.");

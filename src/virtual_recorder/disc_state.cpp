@@ -294,6 +294,10 @@ bool ReadFlag(std::istringstream& in, bool& on) {
 }  // namespace
 
 bool ParseDiscState(const std::string& text, DiscState& disc, std::string& error) {
+  const auto refuse = [&error](const std::string& why) {
+    error = why;
+    return false;
+  };
   DiscState parsed;
   std::istringstream lines(text);
   std::string line;
@@ -352,15 +356,9 @@ bool ParseDiscState(const std::string& text, DiscState& disc, std::string& error
     }
     std::string rest;
     if (ok && (in >> rest)) ok = false;
-    if (!ok) {
-      error = "line " + std::to_string(lineNumber) + " is not understood: " + line;
-      return false;
-    }
+    if (!ok) return refuse("line " + std::to_string(lineNumber) + " is not understood: " + line);
   }
-  if (!header || !haveProfile) {
-    error = "not a virtual disc state";
-    return false;
-  }
+  if (!header || !haveProfile) return refuse("not a virtual disc state");
   // The layout must make sense, or every later answer would be nonsense.
   const uint64_t capacity = MediaCapacitySectors(parsed.profile, parsed.cdSize);
   uint64_t previousEnd = 0;
@@ -371,26 +369,17 @@ bool ParseDiscState(const std::string& text, DiscState& disc, std::string& error
     if (!IsSequentialMedia(parsed.profile) || track.start < previousEnd ||
         track.session < previousSession || track.session > previousSession + 1 ||
         (track.reserved != 0 && track.recorded > track.reserved) || end > capacity ||
-        extentEnd > capacity) {
-      error = "the track list is inconsistent";
-      return false;
-    }
+        extentEnd > capacity)
+      return refuse("the track list is inconsistent");
     previousEnd = extentEnd;
     previousSession = track.session;
   }
-  if (!parsed.tracks.empty() && (parsed.closedSessions + 1 < parsed.tracks.back().session ||
-                                 parsed.closedSessions > parsed.tracks.back().session)) {
-    error = "the session count does not match the tracks";
-    return false;
-  }
-  if (parsed.tracks.empty() && parsed.closedSessions != 0) {
-    error = "the session count does not match the tracks";
-    return false;
-  }
-  if (!IsReadOnlyMedia(parsed.profile) && parsed.highWater > capacity) {
-    error = "the recorded size exceeds the disc";
-    return false;
-  }
+  // The last track is in the last closed session or in the one open after it.
+  const uint32_t lastSession = parsed.tracks.empty() ? 0 : parsed.tracks.back().session;
+  if (parsed.closedSessions + 1 < lastSession || parsed.closedSessions > lastSession)
+    return refuse("the session count does not match the tracks");
+  if (!IsReadOnlyMedia(parsed.profile) && parsed.highWater > capacity)
+    return refuse("the recorded size exceeds the disc");
   disc = parsed;
   return true;
 }
