@@ -214,21 +214,13 @@ TJobResult TBurnJob::Run() {
   }
   AddBurnPlanNotes(korb, o, question);
   AddRecordersNote(question);
-  if (!Ask(question)) {
-    TJobResult declined;
-    declined.Outcome = TJobOutcome::Declined;
-    return declined;
-  }
+  if (!Ask(question)) return JobEnd(TJobOutcome::Declined);
   if (unfinished) {
     Report(TJobProgress{});
     const std::string why = korb.CloseUnfinishedRecording();
     if (!why.empty()) {
       Tell(TMessageKind::Error, why);
-      TJobResult failed;
-      failed.Outcome = TJobOutcome::Failed;
-      failed.Text = kBurnFailedText;
-      failed.Error = why;
-      return failed;
+      return JobEnd(TJobOutcome::Failed, kBurnFailedText, why);
     }
     // The new session goes after the one just closed.
     if (!korb.PrepareImage()) return Refusal(kLayoutText);
@@ -242,10 +234,13 @@ TJobResult TBurnJob::RunImage() {
   TKorbBurner& korb = burner_;
   const TBurnOptions& o = options_;
   korb.ImportSession = false;
-  TImageFile image = o.StreamedImage;
-  if (!image.Source) {
-    if (const std::string why = InspectImageFile(o.ImageFile, image); !why.empty()) return Refusal(why);
+  // A streamed image is already inspected, and the options outlive the job's run.
+  TImageFile inspected;
+  if (!o.StreamedImage.Source) {
+    if (const std::string why = InspectImageFile(o.ImageFile, inspected); !why.empty())
+      return Refusal(why);
   }
+  const TImageFile& image = o.StreamedImage.Source ? o.StreamedImage : inspected;
   if (!korb.UseImageFile(image)) return Refusal(kTreeInUseText);
   std::string refusal = korb.CheckDiscForImage();
   if (refusal.empty()) refusal = CheckMoreRecorders();
@@ -273,9 +268,7 @@ TJobResult TBurnJob::RunImage() {
   AddRecordersNote(question);
   if (!Ask(question)) {
     korb.ClearImageFile();
-    TJobResult declined;
-    declined.Outcome = TJobOutcome::Declined;
-    return declined;
+    return JobEnd(TJobOutcome::Declined);
   }
   TJobResult result = Record(0);
   korb.ClearImageFile();
@@ -376,12 +369,7 @@ TJobResult TBurnJob::Record(int leftOut) {
       if (recording->AllDone()) break;
     }
     // The owner is going away: its component aborts the recording and waits for it.
-    if (Leaving()) {
-      TJobResult gone;
-      gone.Outcome = TJobOutcome::Failed;
-      gone.Error = kAbortedByUser;
-      return gone;
-    }
+    if (Leaving()) return JobEnd(TJobOutcome::Failed, std::string(), kAbortedByUser);
     fill(false);
     Report(progress);
   }

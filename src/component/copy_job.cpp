@@ -61,20 +61,13 @@ class TempFolder {
 };
 
 TJobResult Stopped() {
-  TJobResult result;
-  result.Outcome = TJobOutcome::Failed;
-  result.Text = kCopyStoppedText;
-  result.Error = kAbortedByUser;
+  TJobResult result = JobEnd(TJobOutcome::Failed, kCopyStoppedText, kAbortedByUser);
   result.Stopped = true;
   return result;
 }
 
 TJobResult CopyFailed(const std::string& error) {
-  TJobResult result;
-  result.Outcome = TJobOutcome::Failed;
-  result.Text = kCopyFailedText;
-  result.Error = error;
-  return result;
+  return JobEnd(TJobOutcome::Failed, kCopyFailedText, error);
 }
 
 }  // namespace

@@ -104,10 +104,8 @@ bool TKorbBurner::FindLastSession(int16_t type, uint32_t& sessionStart, uint32_t
   if (DiscStatus() <= 0 || SessionCount() == 0) return true;  // blank
   uint8_t answer[12] = {};
   std::optional<uint32_t> start;
-  if (ReadTOC(1, answer, 0, false, 0, sizeof answer)) {
-    start = ParseLastSessionStart(std::span<const uint8_t>(
-        answer, std::min<uint32_t>(LastDataTransferred(), sizeof answer)));
-  }
+  if (ReadTOC(1, answer, 0, false, 0, sizeof answer))
+    start = ParseLastSessionStart(Received(answer, sizeof answer));
   if (!start) {
     error = EarlierSessionError("THE RECORDER DOES NOT SAY WHERE THE LAST SESSION BEGINS");
     return false;

@@ -77,11 +77,7 @@ TJobResult TEraseJob::Run() {
                         : "All data on the disc will be lost.\n"
                           "Do you want to quick erase the disc ?";
   question.DefaultYes = false;
-  if (!Ask(question)) {
-    TJobResult declined;
-    declined.Outcome = TJobOutcome::Declined;
-    return declined;
-  }
+  if (!Ask(question)) return JobEnd(TJobOutcome::Declined);
 
   auto erase = std::make_shared<Erase>();
   device.OnEraseDone = [erase](TSCSIDevice*, bool withError) {
@@ -121,11 +117,7 @@ TJobResult TEraseJob::Run() {
                             [&] { return erase->done; });
       if (erase->done) break;
     }
-    if (Leaving()) {
-      result.Outcome = TJobOutcome::Failed;
-      result.Text = kEraseFailedText;
-      return result;
-    }
+    if (Leaving()) return JobEnd(TJobOutcome::Failed, kEraseFailedText);
     if (!device.Erasing) {
       const auto now = std::chrono::steady_clock::now();
       if (!idle) idleSince = now;

@@ -35,10 +35,7 @@ TImageJob::TImageJob(TJobHandler& handler, TImageOptions options)
 TImageJob::~TImageJob() { Finish(); }
 
 TJobResult TImageJob::Refuse(const std::string& text) {
-  TJobResult result;
-  result.Outcome = TJobOutcome::Refused;
-  result.Error = text;
-  return result;
+  return JobEnd(TJobOutcome::Refused, std::string(), text);
 }
 
 TJobResult TImageJob::Run() {

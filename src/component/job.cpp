@@ -152,10 +152,7 @@ void TJob::Report(const TJobProgress& progress) {
 
 TJobResult TJob::Refusal(const std::string& text, std::vector<std::string> details) {
   if (!text.empty()) Tell(TMessageKind::Warning, text, std::move(details));
-  TJobResult result;
-  result.Outcome = TJobOutcome::Refused;
-  result.Error = text;
-  return result;
+  return JobEnd(TJobOutcome::Refused, std::string(), text);
 }
 
 }  // namespace brennix

@@ -89,6 +89,15 @@ struct TJobResult {
   bool Stopped = false;               // Failed because the user stopped it
 };
 
+// A result that says no more than how the job ended, and its text and error.
+inline TJobResult JobEnd(TJobOutcome outcome, std::string text = {}, std::string error = {}) {
+  TJobResult result;
+  result.Outcome = outcome;
+  result.Text = std::move(text);
+  result.Error = std::move(error);
+  return result;
+}
+
 class TJobHandler {
  public:
   virtual ~TJobHandler() = default;

@@ -31,11 +31,8 @@ TKorbBurner::TKorbBurner()
     : stats_(std::make_unique<TWriteStats>()),
       self_(std::make_shared<std::atomic<TKorbBurner*>>(this)),
       drive_(std::make_unique<TBurnerDrive>(*this, bufferSize_, freeBufferSize_)) {
-  WritePostGap = true;
   ClearAll(65535, 8191);
   SetCacheSize(4194304);
-  JolietFileSystem = true;
-  FinalizeTrack = true;
   UnderrunProtection = true;
   // The image parts report through the device's channel, and the layout switches the
   // device's information lines off until the head is built.

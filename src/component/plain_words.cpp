@@ -42,7 +42,17 @@ constexpr TPlainFailure kPlain[] = {
      "Try again; if it fails again, try another disc or a lower write speed."},
 };
 
-// The first row that matches wins: the specific ones come before the sense key alone.
+// One row of the table: the sense key, ASC and ASCQ it matches (-1: any), or instead the
+// words of the transport's status ("COMMAND TIMEOUT"). The first row that matches wins: the
+// specific ones come before the sense key alone.
+struct TSenseRule {
+  int Key;
+  int Asc;
+  int Ascq;
+  const char* Words;  // null for a sense rule
+  TFailureKind Kind;
+};
+
 constexpr TSenseRule kRules[] = {
     {-1, 0x0C, 0x09, nullptr, TFailureKind::BufferUnderrun},  // WRITE ERROR - LOSS OF STREAMING
     {-1, -1, -1, "BUFFER UNDERRUN", TFailureKind::BufferUnderrun},
@@ -82,21 +92,10 @@ int64_t VerifyFailedSector(const std::string& error) {
 
 }  // namespace
 
-const TSenseRule* SenseRules(size_t& count) {
-  count = std::size(kRules);
-  return kRules;
-}
-
 const TPlainFailure& PlainFailureOf(TFailureKind kind) {
   for (const TPlainFailure& plain : kPlain)
     if (plain.Kind == kind) return plain;
   return kPlain[std::size(kPlain) - 1];
-}
-
-const TPlainFailure& PlainFailureForSense(int key, int asc, int ascq) {
-  for (const TSenseRule& rule : kRules)
-    if (Matches(rule, key, asc, ascq)) return PlainFailureOf(rule.Kind);
-  return PlainFailureOf(TFailureKind::Other);
 }
 
 const TPlainFailure& PlainFailure(const std::string& error) {
@@ -164,20 +163,6 @@ std::string DiscSummaryText(bool present, int type, int status, unsigned session
 bool NoDiscInDrive(TSCSIDevice& device) {
   if (device.GetDiscType() != kDiscUnknown) return false;
   return !device.TestUnitReady(5000) && device.LastSense[12] == kNoMediumAsc;
-}
-
-std::string ReadDiscSummary(TSCSIDevice& device) {
-  const int type = device.GetDiscType();
-  const int status = device.DiscStatus();
-  if (type == kDiscUnknown && status < 0) return DiscSummaryText(false, 0, -1, 0, 0);
-  const unsigned sessions = device.SessionCount();
-  int64_t free = 0;
-  if (status == 1 || status == 3) {
-    const uint32_t capacity = device.DiscCapacity();
-    const uint32_t used = device.UsedSectors();
-    if (capacity > used) free = int64_t{capacity - used} * kSectorSize;
-  }
-  return DiscSummaryText(true, type, status, sessions, free);
 }
 
 void AddBurnPlanNotes(TKorbBurner& burner, const TBurnOptions& options, TJobQuestion& question) {

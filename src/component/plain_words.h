@@ -33,25 +33,10 @@ struct TPlainFailure {
   const char* Advice;  // what to do next
 };
 
-// One row of the table: the sense key, ASC and ASCQ it matches (-1: any), or instead the
-// words of the transport's status ("COMMAND TIMEOUT"). The first row that matches wins.
-struct TSenseRule {
-  int Key;
-  int Asc;
-  int Ascq;
-  const char* Words;  // null for a sense rule
-  TFailureKind Kind;
-};
-
-// The table, for tests and the manual.
-const TSenseRule* SenseRules(size_t& count);
-
 // The plain words for a failure given as the device layer and the writer word it
 // ("WRITER ERROR [MEDIUM ERROR (WRITE ERROR)]", "NOT READY (MEDIUM NOT PRESENT)",
 // "COMMAND TIMEOUT"); the Other entry when no rule matches.
 const TPlainFailure& PlainFailure(const std::string& error);
-// The same for the sense bytes themselves.
-const TPlainFailure& PlainFailureForSense(int key, int asc, int ascq);
 const TPlainFailure& PlainFailureOf(TFailureKind kind);
 
 // "812 MB", "3.1 GB", "120 KB": whole units of 1,024, one decimal from a GB up.
@@ -62,8 +47,6 @@ std::string AmountText(int64_t bytes);
 // does not answer), type a disc type code, free in bytes.
 std::string DiscSummaryText(bool present, int type, int status, unsigned sessions,
                             int64_t freeBytes);
-// Reads the disc in the selected drive and words it as DiscSummaryText does.
-std::string ReadDiscSummary(TSCSIDevice& device);
 
 // No disc in the drive: it knows no disc type and says MEDIUM NOT PRESENT.
 bool NoDiscInDrive(TSCSIDevice& device);

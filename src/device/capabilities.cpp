@@ -164,12 +164,10 @@ bool TSCSIDevice::ReadCapabilities() {
     for (uint16_t feature : {uint16_t{0x002A}, uint16_t{0x003B}, uint16_t{0x002F}}) {
       alignas(8) uint8_t answer[114] = {};
       if (GetConfiguration(2, feature, sizeof answer, answer))
-        Capabilities |= CapabilitiesFromFeature(feature, answer,
-                                                std::min<size_t>(LastDataTransferred(), sizeof answer));
+        Capabilities |=
+            CapabilitiesFromFeature(feature, answer, Received(answer, sizeof answer).size());
     }
   } else {
-    DeviceMaxWriteSpeed = 0;
-    DeviceMaxReadSpeed = 0;
     fallback = 15;
   }
   if (ForceUnderrunFree) Capabilities |= cap::UnderrunFree;

@@ -38,14 +38,12 @@ uint32_t RecordedEnd(const TrackInformation& track) {
 std::optional<DiscInformation> TSCSIDevice::ReadDiscInfo() {
   uint8_t answer[kDiscInformationLength] = {};
   if (!ReadDiscInformation(answer, sizeof answer)) return std::nullopt;
-  return ParseDiscInformation(
-      std::span<const uint8_t>(answer, std::min<uint32_t>(LastDataTransferred(), sizeof answer)));
+  return ParseDiscInformation(Received(answer, sizeof answer));
 }
 
 std::optional<TrackInformation> TSCSIDevice::ReadTrackInfo(uint32_t track) {
   if (!ReadTrackInformation(track)) return std::nullopt;
-  return ParseTrackInformation(std::span<const uint8_t>(
-      TrackInfo, std::min<uint32_t>(LastDataTransferred(), sizeof TrackInfo)));
+  return ParseTrackInformation(Received(TrackInfo, sizeof TrackInfo));
 }
 
 std::optional<TrackInformation> TSCSIDevice::ReadLastDvdTrackInfo() {
@@ -64,8 +62,7 @@ bool TSCSIDevice::ReadFormatCapacities(uint32_t& blocks, uint32_t& blockLength) 
   blockLength = kSectorSize;
   blocks = 0;
   if (!ReadFormatCapacities()) return false;
-  const auto parsed = ParseFormatCapacities(std::span<const uint8_t>(
-      FormatCapacities, std::min<uint32_t>(LastDataTransferred(), sizeof FormatCapacities)));
+  const auto parsed = ParseFormatCapacities(Received(FormatCapacities, sizeof FormatCapacities));
   if (!parsed) return false;
   blocks = parsed->ChooseBlocks();
   return true;
@@ -75,8 +72,7 @@ bool TSCSIDevice::ReadCapacity(uint32_t& lastBlockAddress, uint32_t& blockLength
   lastBlockAddress = 0;
   blockLength = 0;
   if (!ReadCapacity()) return false;
-  const auto parsed = ParseReadCapacity(std::span<const uint8_t>(
-      ParameterBuffer, std::min<uint32_t>(LastDataTransferred(), kReadCapacityLength)));
+  const auto parsed = ParseReadCapacity(Received(ParameterBuffer, kReadCapacityLength));
   if (!parsed) return false;
   lastBlockAddress = parsed->LastBlockAddress;
   blockLength = parsed->BlockLength;
@@ -87,16 +83,14 @@ uint8_t TSCSIDevice::GetDiscType() {
   int16_t t = kDiscUnknown;
   uint8_t conf[114] = {};
   if (GetConfiguration(2, 0, sizeof conf, conf)) {
-    const auto profile = ParseCurrentProfile(
-        std::span<const uint8_t>(conf, std::min<uint32_t>(LastDataTransferred(), sizeof conf)));
-    if (profile) t = DiscTypeFromProfile(*profile);
+    if (const auto profile = ParseCurrentProfile(Received(conf, sizeof conf)))
+      t = DiscTypeFromProfile(*profile);
   }
   if (t == kDiscUnknown) {
     uint8_t toc[kAtipLength] = {};
     if (ReadTOC(4, toc, 0, true, 0, sizeof toc)) {
-      const auto atip = ParseAtip(
-          std::span<const uint8_t>(toc, std::min<uint32_t>(LastDataTransferred(), sizeof toc)));
-      if (atip) t = atip->Present ? (atip->Rewritable ? kDiscCdRw : kDiscCdR) : kDiscCdRom;
+      if (const auto atip = ParseAtip(Received(toc, sizeof toc)))
+        t = atip->Present ? (atip->Rewritable ? kDiscCdRw : kDiscCdR) : kDiscCdRom;
     }
   }
   const auto info = ReadDiscInfo();  // always asked: some drives only settle after it
@@ -181,8 +175,7 @@ uint32_t TSCSIDevice::DiscCapacity() {
     uint8_t toc[kAtipLength] = {};
     std::optional<Atip> atip;
     if (ReadTOC(4, toc, 0, true, 0, sizeof toc)) {
-      atip = ParseAtip(
-          std::span<const uint8_t>(toc, std::min<uint32_t>(LastDataTransferred(), sizeof toc)));
+      atip = ParseAtip(Received(toc, sizeof toc));
     }
     uint32_t blocks = 0, blockLength = 0;
     if (atip && atip->HasLeadOut) {
@@ -227,8 +220,7 @@ uint32_t TSCSIDevice::VolumeSpaceSize() {
 std::optional<uint32_t> TSCSIDevice::ReadVolumeDescriptorSize(uint32_t sector) {
   std::vector<uint8_t> buffer(kSectorSize, 0);
   if (!Read10(sector, 1, buffer.data(), kSectorSize)) return std::nullopt;
-  const uint32_t returned = std::min<uint32_t>(LastDataTransferred(), kSectorSize);
-  return ParseVolumeSpaceSize(std::span<const uint8_t>(buffer.data(), returned));
+  return ParseVolumeSpaceSize(Received(buffer.data(), kSectorSize));
 }
 
 bool TSCSIDevice::WaitReady(int32_t budget, int32_t interval) {

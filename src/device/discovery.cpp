@@ -32,11 +32,8 @@ void TSCSIDevice::HostAdapterInquiry(uint8_t adapter) {
   HAInquiry = SRB_HAInquiry();
   HAInquiry.SRB_Cmd = SC_HA_INQUIRY;
   HAInquiry.SRB_HaId = adapter;
-  if (!ASPIInitialized()) {
-    HostAdapterCount = -1;
-    return;
-  }
-  SendASPI32Command(&HAInquiry);
+  // Without a transport the request stays pending.
+  if (ASPIInitialized()) SendASPI32Command(&HAInquiry);
   if (HAInquiry.SRB_Status != SS_COMP) {
     HostAdapterCount = -1;
     return;
@@ -134,14 +131,9 @@ void TSCSIDevice::Deselect() {
 }
 
 void TSCSIDevice::SetDevice(const std::string& E) {
-  if (E.size() < 5) {
-    if (!E.empty()) DebugMessage(kInvalidDeviceLine, 0);
-    Deselect();
-    return;
-  }
   uint8_t ha = 0, target = 0, lun = 0;
-  if (!ParseDeviceEntry(E, ha, target, lun)) {
-    DebugMessage(kInvalidDeviceLine, 0);
+  if (E.size() < 5 || !ParseDeviceEntry(E, ha, target, lun)) {
+    if (!E.empty()) DebugMessage(kInvalidDeviceLine, 0);
     Deselect();
     return;
   }

@@ -121,14 +121,10 @@ void TEraseThread::FollowDvdPlusRw() {
   const uint32_t last = blankType_ == kBlankQuick ? kQuickZeroFillLast : kFullZeroFillLast;
   if (!ZeroFill(last)) {
     if (Terminated()) return;
+    if (!stopFill_.load()) return Fail(device_.LastErrorText);
     // Stopped by the user: the start of the disc is zero already, so the old volume is
     // gone; the drive still ends its format as after a whole fill.
-    if (stopFill_.load()) {
-      Fail("ERASE STOPPED BY USER");
-    } else {
-      Fail(device_.LastErrorText);
-      return;
-    }
+    Fail("ERASE STOPPED BY USER");
   }
   if (!Nap(300)) return;
   elapsed_ += 1;

@@ -33,7 +33,6 @@ class TEraseThread final : public TThread {
   // Ends the zero fill after the block being written; the erase then finishes as usual
   // (the drive restored, the end reported) and counts as failed.
   void StopFill() { stopFill_.store(true); }
-  bool WithError() const { return withError_.load(); }
 
  protected:
   void Execute() override;

@@ -31,7 +31,6 @@ bool TSCSIDevice::SetWriteParameters(bool testWrite, bool underrunProtection, bo
   if (!RunCommand(ModeSense10Cdb(kWriteParametersPage, false, kWriteParametersSenseLength),
                   DataDirection::In, answer, sizeof answer, kModeSenseTimeoutMs))
     return false;
-  const uint32_t returned = std::min<uint32_t>(LastDataTransferred(), sizeof answer);
 
   const WriteParameterOptions o{
       .TestWrite = testWrite, .UnderrunProtection = underrunProtection, .CloseFlag = closeFlag,
@@ -39,7 +38,7 @@ bool TSCSIDevice::SetWriteParameters(bool testWrite, bool underrunProtection, bo
       .TestWriteCapable = (Capabilities & cap::TestWriteCapable) != 0,
       .UnderrunFree = (Capabilities & cap::UnderrunFree) != 0,
       .BufferUnderrunCapable = (CapabilityPage[4] & 0x80) != 0, .LinkSizeQuirk = LinkSizeQuirk};
-  const auto built = BuildWriteParameters(std::span<const uint8_t>(answer, returned), o);
+  const auto built = BuildWriteParameters(Received(answer, sizeof answer), o);
   if (!built) {
     // Sending back a page we could not find would hand the drive garbage.
     LastErrorText = "NO WRITE PARAMETERS PAGE";
@@ -86,8 +85,7 @@ bool TSCSIDevice::ReadBufferCapacity(uint32_t& bufferLength, uint32_t& blankLeng
   std::optional<BufferCapacity> parsed;
   if (RunCommand(ReadBufferCapacityCdb(), DataDirection::In, answer, sizeof answer,
                  kReadBufferCapacityTimeoutMs)) {
-    parsed = ParseBufferCapacity(
-        std::span<const uint8_t>(answer, std::min<uint32_t>(LastDataTransferred(), sizeof answer)));
+    parsed = ParseBufferCapacity(Received(answer, sizeof answer));
   }
   if (!parsed) {
     DeviceFreeBufferSize = 0;

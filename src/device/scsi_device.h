@@ -6,12 +6,14 @@
 // is a CDB builder (cdb.h) plus one RunCommand call.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,10 @@ class TSCSIDevice {
   bool RunCommand(const Cdb& cdb, DataDirection direction, void* buffer, uint32_t length,
                   uint32_t timeoutMs);
   uint32_t LastDataTransferred() const { return lastDataTransferred_; }
+  // The part of buffer (size bytes) that the last command filled.
+  std::span<const uint8_t> Received(const void* buffer, size_t size) const {
+    return {static_cast<const uint8_t*>(buffer), std::min<size_t>(lastDataTransferred_, size)};
+  }
   void DebugMessage(const std::string& Message, uint8_t mType);
 
   // ---- Command wrappers -------------------------------------------------------------------

@@ -276,8 +276,6 @@ constexpr AscEntry kAscTable[] = {
 
 }  // namespace
 
-size_t AscAscqTableSize() { return std::size(kAscTable); }
-
 std::string AscAscqText(uint8_t asc, uint8_t ascq) {
   const auto key = (asc << 8) | ascq;
   const auto* found = std::lower_bound(std::begin(kAscTable), std::end(kAscTable), key,
@@ -359,27 +357,18 @@ std::string StatusText(uint8_t status, uint8_t hostStatus, uint8_t targetStatus,
 std::string SenseKeyText(const uint8_t* sense) {
   if (sense[0] == 0) return std::string();
   if ((sense[0] & 0x7E) != 0x70) return "UNKNOWN";
-  switch (sense[2] & 0x0F) {
-    case 0:
-      if (sense[2] & 0x80) return "FILEMARK";
-      if (sense[2] & 0x40) return "END OF MEDIA";
-      if (sense[2] & 0x20) return "ILLEGAL LENGTH";
-      return "NO ADDITIONAL SENSE INFORMATION";
-    case 1: return "RECOVERED ERROR";
-    case 2: return "NOT READY";
-    case 3: return "MEDIUM ERROR";
-    case 4: return "HARDWARE ERROR";
-    case 5: return "ILLEGAL REQUEST";
-    case 6: return "UNIT ATTENTION";
-    case 7: return "DATA PROTECT";
-    case 8: return "ERASE CHECK";
-    case 10: return "COPYABORTED";
-    case 11: return "ABORTED COMMAND";
-    case 13: return "VOLUME OVERFLOW";
-    case 14: return "MISCOMPARE";
-    case 15: return "RESERVED";
-    default: return "CHECK CONDITION";
-  }
+  // Key 0 is read from its flag bits; keys 9 and 12 have no name of their own.
+  static constexpr const char* kKeys[16] = {
+      nullptr,           "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
+      "HARDWARE ERROR",  "ILLEGAL REQUEST", "UNIT ATTENTION", "DATA PROTECT",
+      "ERASE CHECK",     "CHECK CONDITION", "COPYABORTED",    "ABORTED COMMAND",
+      "CHECK CONDITION", "VOLUME OVERFLOW", "MISCOMPARE",     "RESERVED"};
+  const int key = sense[2] & 0x0F;
+  if (key != 0) return kKeys[key];
+  if (sense[2] & 0x80) return "FILEMARK";
+  if (sense[2] & 0x40) return "END OF MEDIA";
+  if (sense[2] & 0x20) return "ILLEGAL LENGTH";
+  return "NO ADDITIONAL SENSE INFORMATION";
 }
 
 ErrorDescription DescribeError(const SRB_ExecSCSICmd& srb) {

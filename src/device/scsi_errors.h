@@ -19,8 +19,6 @@ std::string SenseKeyText(const uint8_t* sense);
 // The additional sense description of an ASC/ASCQ pair, or "ASC,ASCQ" in decimal when the
 // pair is not in the table.
 std::string AscAscqText(uint8_t asc, uint8_t ascq);
-// Number of pairs in the table (tests).
-size_t AscAscqTableSize();
 // The other way: the pair whose description (or "ASC,ASCQ" in decimal) is text. False when
 // none is.
 bool AscAscqFromText(const std::string& text, uint8_t& asc, uint8_t& ascq);

@@ -30,7 +30,6 @@ class TestClock final : public Clock {
   explicit TestClock(uint64_t startMs = 1000) : now_(startMs) {}
   uint64_t NowMs() override { return now_.load(); }
   void SleepMs(uint32_t ms) override;
-  void Advance(uint64_t ms) { now_.fetch_add(ms); }
 
  private:
   std::atomic<uint64_t> now_;

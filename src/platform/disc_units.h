@@ -12,12 +12,7 @@ namespace brennix {
 constexpr int32_t kSectorSize = 2048;
 
 // Big-endian: drive answers and command blocks.
-constexpr uint16_t ReadBE16(const uint8_t* p) {
-  return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-constexpr uint32_t ReadBE24(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 16) | (static_cast<uint32_t>(p[1]) << 8) | p[2];
-}
+constexpr uint16_t ReadBE16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 constexpr uint32_t ReadBE32(const uint8_t* p) {
   return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
          (static_cast<uint32_t>(p[2]) << 8) | p[3];

@@ -49,25 +49,27 @@ bool DecodeSgIoResult(const sg_io_hdr& header, int ioctlResult, int ioctlErrno,
   request.AdapterStatus = 0;
   request.DataTransferred = 0;
   std::memset(request.Sense, 0, sizeof request.Sense);
+  // The call did not complete: the ASPI host status that says why.
+  const auto notAnswered = [&request](uint8_t hostStatus) {
+    request.AdapterStatus = hostStatus;
+    return false;
+  };
 
   if (ioctlResult < 0) {
     switch (ioctlErrno) {
       case ETIMEDOUT:
-        request.AdapterStatus = 0x09;
-        return false;
+        return notAnswered(0x09);
       case ENODEV:
       case ENXIO:
       case ENOENT:
-        request.AdapterStatus = 0x11;  // the device is gone
-        return false;
+        return notAnswered(0x11);  // the device is gone
       case EBUSY:
       case EAGAIN:
       case EINTR:
         request.ScsiStatus = 0x08;  // the caller's busy handling retries it
         return true;
       default:
-        request.AdapterStatus = 0x13;
-        return false;
+        return notAnswered(0x13);
     }
   }
 
@@ -78,13 +80,11 @@ bool DecodeSgIoResult(const sg_io_hdr& header, int ioctlResult, int ioctlErrno,
       break;
     case sg::DID_TIME_OUT:
     case sg::DID_ABORT:
-      request.AdapterStatus = 0x09;
-      return false;
+      return notAnswered(0x09);
     case sg::DID_NO_CONNECT:
     case sg::DID_BAD_TARGET:
     case sg::DID_TRANSPORT_FAILFAST:
-      request.AdapterStatus = 0x11;
-      return false;
+      return notAnswered(0x11);
     case sg::DID_BUS_BUSY:
     case sg::DID_SOFT_ERROR:
     case sg::DID_IMM_RETRY:
@@ -93,19 +93,13 @@ bool DecodeSgIoResult(const sg_io_hdr& header, int ioctlResult, int ioctlErrno,
       request.ScsiStatus = 0x08;
       return true;
     case sg::DID_PARITY:
-      request.AdapterStatus = 0x0F;
-      return false;
+      return notAnswered(0x0F);
     case sg::DID_RESET:
-      request.AdapterStatus = 0x0E;
-      return false;
+      return notAnswered(0x0E);
     default:
-      request.AdapterStatus = 0x13;
-      return false;
+      return notAnswered(0x13);
   }
-  if (driver == sg::DRIVER_TIMEOUT) {
-    request.AdapterStatus = 0x09;
-    return false;
-  }
+  if (driver == sg::DRIVER_TIMEOUT) return notAnswered(0x09);
 
   const unsigned senseBytes =
       std::min<unsigned>({header.sb_len_wr, header.mx_sb_len, sizeof request.Sense});
@@ -117,10 +111,8 @@ bool DecodeSgIoResult(const sg_io_hdr& header, int ioctlResult, int ioctlErrno,
   if (status == 0 && driver == sg::DRIVER_SENSE && senseBytes != 0) status = 0x02;
   if (status == 0 && driver == sg::DRIVER_BUSY) status = 0x08;
   if (status == 0 && driver != sg::DRIVER_OK && driver != sg::DRIVER_SENSE &&
-      driver != sg::DRIVER_BUSY) {
-    request.AdapterStatus = 0x13;
-    return false;
-  }
+      driver != sg::DRIVER_BUSY)
+    return notAnswered(0x13);
   request.ScsiStatus = status;
 
   if (header.dxfer_direction != SG_DXFER_NONE) {
@@ -358,9 +350,11 @@ std::vector<std::string> NoRecorderText(const std::string& program, const std::s
     lines.push_back(names + (nodes.size() == 1 ? " does" : " do") +
                     " not answer as a CD or DVD recorder.");
   } else {
-    for (const std::string& hint : hints)
-      lines.push_back(std::string(1, static_cast<char>(std::toupper(hint[0]))) + hint.substr(1) +
-                      (hint.back() == '.' ? "" : "."));
+    for (std::string hint : hints) {
+      hint[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(hint[0])));
+      if (hint.back() != '.') hint += '.';
+      lines.push_back(std::move(hint));
+    }
   }
   lines.push_back("Connect a drive, or try a disc file: " + program +
                   " --virtual-recorder PATH:PROFILE, for example ~/disc.iso:dvd+r.");

@@ -26,6 +26,12 @@ uint32_t TrackExtent(const RecordedTrack& track) {
   return track.reserved != 0 ? track.reserved : track.recorded;
 }
 
+// Says why a state cannot be read or written, and answers false.
+bool Refuse(std::string& error, const std::string& why) {
+  error = why;
+  return false;
+}
+
 bool SessionOpen(const DiscState& disc) {
   return !disc.tracks.empty() && disc.tracks.back().session > disc.closedSessions;
 }
@@ -352,15 +358,10 @@ bool ParseDiscState(const std::string& text, DiscState& disc, std::string& error
     }
     std::string rest;
     if (ok && (in >> rest)) ok = false;
-    if (!ok) {
-      error = "line " + std::to_string(lineNumber) + " is not understood: " + line;
-      return false;
-    }
+    if (!ok)
+      return Refuse(error, "line " + std::to_string(lineNumber) + " is not understood: " + line);
   }
-  if (!header || !haveProfile) {
-    error = "not a virtual disc state";
-    return false;
-  }
+  if (!header || !haveProfile) return Refuse(error, "not a virtual disc state");
   // The layout must make sense, or every later answer would be nonsense.
   const uint64_t capacity = MediaCapacitySectors(parsed.profile, parsed.cdSize);
   uint64_t previousEnd = 0;
@@ -371,49 +372,32 @@ bool ParseDiscState(const std::string& text, DiscState& disc, std::string& error
     if (!IsSequentialMedia(parsed.profile) || track.start < previousEnd ||
         track.session < previousSession || track.session > previousSession + 1 ||
         (track.reserved != 0 && track.recorded > track.reserved) || end > capacity ||
-        extentEnd > capacity) {
-      error = "the track list is inconsistent";
-      return false;
-    }
+        extentEnd > capacity)
+      return Refuse(error, "the track list is inconsistent");
     previousEnd = extentEnd;
     previousSession = track.session;
   }
-  if (!parsed.tracks.empty() && (parsed.closedSessions + 1 < parsed.tracks.back().session ||
-                                 parsed.closedSessions > parsed.tracks.back().session)) {
-    error = "the session count does not match the tracks";
-    return false;
-  }
-  if (parsed.tracks.empty() && parsed.closedSessions != 0) {
-    error = "the session count does not match the tracks";
-    return false;
-  }
-  if (!IsReadOnlyMedia(parsed.profile) && parsed.highWater > capacity) {
-    error = "the recorded size exceeds the disc";
-    return false;
-  }
+  // The last track is in the last closed session or in the one open after it.
+  const uint32_t lastSession = parsed.tracks.empty() ? 0 : parsed.tracks.back().session;
+  if (parsed.closedSessions + 1 < lastSession || parsed.closedSessions > lastSession)
+    return Refuse(error, "the session count does not match the tracks");
+  if (!IsReadOnlyMedia(parsed.profile) && parsed.highWater > capacity)
+    return Refuse(error, "the recorded size exceeds the disc");
   disc = parsed;
   return true;
 }
 
 bool LoadDiscState(const std::string& statePath, DiscState& disc, std::string& error) {
   std::ifstream in(statePath, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + statePath;
-    return false;
-  }
+  if (!in) return Refuse(error, "cannot read " + statePath);
   std::string text;
   char buffer[4096];
   while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
     text.append(buffer, static_cast<size_t>(in.gcount()));
-    if (text.size() > (16u << 20)) {
-      error = statePath + " is too large to be a disc state";
-      return false;
-    }
+    if (text.size() > (16u << 20))
+      return Refuse(error, statePath + " is too large to be a disc state");
   }
-  if (!ParseDiscState(text, disc, error)) {
-    error = statePath + ": " + error;
-    return false;
-  }
+  if (!ParseDiscState(text, disc, error)) return Refuse(error, statePath + ": " + error);
   return true;
 }
 
@@ -423,10 +407,8 @@ bool SaveDiscState(const std::string& statePath, const DiscState& disc, std::str
   // A file of its own, created new: a link planted beside the state is never followed.
   std::string temporary;
   const int fd = CreateFileBeside(statePath, ".tmp", 0644, temporary);
-  if (fd < 0) {
-    error = "cannot write beside " + statePath + ": " + std::strerror(errno);
-    return false;
-  }
+  if (fd < 0)
+    return Refuse(error, "cannot write beside " + statePath + ": " + std::strerror(errno));
   if (!WriteAll(fd, text.data(), text.size())) {
     error = "cannot write " + temporary + ": " + std::strerror(errno);
     ::close(fd);

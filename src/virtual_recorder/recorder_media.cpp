@@ -34,10 +34,7 @@ constexpr uint32_t kAtipLeadInFrames = 97u * 4500u + 27u * 75u;
 }  // namespace
 
 void VirtualRecorder::ReadDiscInformation(const uint8_t* cdb, Reply& reply) {
-  if ((cdb[1] & 0x07) != 0) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if ((cdb[1] & 0x07) != 0) return reply.Fail(sense::kInvalidField);
   uint8_t answer[34] = {};
   WriteBE16(answer, sizeof answer - 2);
   answer[2] = static_cast<uint8_t>((IsErasableMedia(disc_.profile) ? 0x10 : 0x00) |
@@ -87,17 +84,12 @@ void VirtualRecorder::ReadTrackInformation(const uint8_t* cdb, Reply& reply) {
   switch (addressType) {
     case 0:
       number = TrackContaining(disc_, value);
-      if (!number) {
-        reply.Fail(sense::kLbaOutOfRange);
-        return;
-      }
+      if (!number) return reply.Fail(sense::kLbaOutOfRange);
       break;
     case 1:
       if (value == 0 && !IsCdMedia(disc_.profile)) {
-        if (options_.strictMmc) {
-          reply.Fail(sense::kInvalidField);  // track 0 is the lead-in of a CD only
-          return;
-        }
+        // Track 0 is the lead-in of a CD only.
+        if (options_.strictMmc) return reply.Fail(sense::kInvalidField);
         number = count;  // on DVD, track 0 is the last track
       } else if (value == 0xFF && IsSequentialMedia(disc_.profile) && Appendable(disc_)) {
         number = count;  // FFh names the invisible track
@@ -115,10 +107,7 @@ void VirtualRecorder::ReadTrackInformation(const uint8_t* cdb, Reply& reply) {
       break;
   }
   const auto view = number ? ViewTrack(disc_, *number) : std::nullopt;
-  if (!view) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if (!view) return reply.Fail(sense::kInvalidField);
   uint8_t answer[48] = {};
   WriteBE16(answer, sizeof answer - 2);
   answer[2] = static_cast<uint8_t>(view->number);
@@ -146,10 +135,8 @@ void VirtualRecorder::ReadToc(const uint8_t* cdb, Reply& reply) {
   const uint32_t allocation = ReadBE16(cdb + 7);
 
   if (format == 4) {
-    if (disc_.profile != MediaProfile::CdR && disc_.profile != MediaProfile::CdRw) {
-      reply.Fail(sense::kInvalidField);
-      return;
-    }
+    if (disc_.profile != MediaProfile::CdR && disc_.profile != MediaProfile::CdRw)
+      return reply.Fail(sense::kInvalidField);
     uint8_t answer[28] = {};
     WriteBE16(answer, sizeof answer - 2);
     answer[4] = 0x50;  // indicative writing power
@@ -185,10 +172,7 @@ void VirtualRecorder::ReadToc(const uint8_t* cdb, Reply& reply) {
     if (end != 0) entries.push_back({1, 1, 0});
     leadOut = end;
   }
-  if (entries.empty()) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if (entries.empty()) return reply.Fail(sense::kInvalidField);
   std::vector<uint8_t> answer(4, 0);
   auto addDescriptor = [&](uint32_t number, uint32_t start) {
     uint8_t descriptor[8] = {};
@@ -201,10 +185,7 @@ void VirtualRecorder::ReadToc(const uint8_t* cdb, Reply& reply) {
     const uint32_t from = cdb[6];
     answer[2] = static_cast<uint8_t>(entries.front().number);
     answer[3] = static_cast<uint8_t>(entries.back().number);
-    if (from > entries.back().number && from != 0xAA) {
-      reply.Fail(sense::kInvalidField);
-      return;
-    }
+    if (from > entries.back().number && from != 0xAA) return reply.Fail(sense::kInvalidField);
     for (const auto& entry : entries) {
       if (entry.number >= from) addDescriptor(entry.number, entry.start);
     }
@@ -221,8 +202,7 @@ void VirtualRecorder::ReadToc(const uint8_t* cdb, Reply& reply) {
     answer[3] = static_cast<uint8_t>(entries.back().session);
     addDescriptor(firstOfLast->number, firstOfLast->start);
   } else {
-    reply.Fail(sense::kInvalidField);
-    return;
+    return reply.Fail(sense::kInvalidField);
   }
   WriteBE16(answer.data(), static_cast<uint32_t>(answer.size() - 2));
   reply.Send(answer, allocation);
@@ -249,10 +229,8 @@ void VirtualRecorder::ReadCapacity(const uint8_t* /*cdb*/, Reply& reply) {
 void VirtualRecorder::ReadFormatCapacities(const uint8_t* cdb, Reply& reply) {
   if (options_.strictMmc &&
       (disc_.profile == MediaProfile::DvdR || disc_.profile == MediaProfile::DvdPlusR ||
-       disc_.profile == MediaProfile::DvdPlusRDl)) {
-    reply.Fail(sense::kInvalidOpcode);  // nothing to format on write-once media
-    return;
-  }
+       disc_.profile == MediaProfile::DvdPlusRDl))
+    return reply.Fail(sense::kInvalidOpcode);  // nothing to format on write-once media
   const uint32_t capacity = DiscCapacity(disc_);
   struct Descriptor {
     uint32_t blocks;
@@ -307,25 +285,18 @@ void VirtualRecorder::Read10(const uint8_t* cdb, Reply& reply) {
   if (!Readable(disc_, lba, count)) {
     // Within a write-once disc, a sector no recording reached reads as blank, as on a drive.
     const bool withinDisc = uint64_t{lba} + count <= DiscCapacity(disc_);
-    reply.Fail(IsSequentialMedia(disc_.profile) && withinDisc ? sense::kBlankCheck
-                                                              : sense::kLbaOutOfRange);
-    return;
+    return reply.Fail(IsSequentialMedia(disc_.profile) && withinDisc ? sense::kBlankCheck
+                                                                     : sense::kLbaOutOfRange);
   }
   uint8_t* buffer = reply.InBuffer(static_cast<size_t>(count) * kSectorSize);
-  if (buffer == nullptr) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if (buffer == nullptr) return reply.Fail(sense::kInvalidField);
   if (!file_.Read(lba, count, buffer)) reply.Fail(sense::kReadError);
 }
 
 void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
   const uint32_t lba = ReadBE32(cdb + 2);
   const uint32_t count = ReadBE16(cdb + 7);
-  if (IsReadOnlyMedia(disc_.profile)) {
-    reply.Fail(sense::kCannotWriteIncompatible);
-    return;
-  }
+  if (IsReadOnlyMedia(disc_.profile)) return reply.Fail(sense::kCannotWriteIncompatible);
   if (count == 0) return;
   const uint8_t* data = reply.ParameterData(static_cast<size_t>(count) * kSectorSize);
   if (data == nullptr) return;
@@ -341,30 +312,15 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
   if (!spoiled.empty()) data = spoiled.data();
 
   if (IsOverwritableMedia(disc_.profile)) {
-    if (!disc_.formatted) {
-      reply.Fail(sense::kNotFormatted);
-      return;
-    }
-    if (end > DiscCapacity(disc_)) {
-      reply.Fail(sense::kLbaOutOfRange);
-      return;
-    }
+    if (!disc_.formatted) return reply.Fail(sense::kNotFormatted);
+    if (end > DiscCapacity(disc_)) return reply.Fail(sense::kLbaOutOfRange);
     if (!testWrite) {
-      if (!file_.Write(lba, count, data)) {
-        reply.Fail(sense::kWriteError);
-        return;
-      }
+      if (!file_.Write(lba, count, data)) return reply.Fail(sense::kWriteError);
       disc_.highWater = std::max<uint32_t>(disc_.highWater, static_cast<uint32_t>(end));
-      if (!MarkDirty()) {
-        reply.Fail(sense::kLogicalUnitFailure);
-        return;
-      }
+      if (!MarkDirty()) return reply.Fail(sense::kLogicalUnitFailure);
     }
   } else {
-    if (end > DiscCapacity(disc_)) {
-      reply.Fail(sense::kLbaOutOfRange);
-      return;
-    }
+    if (end > DiscCapacity(disc_)) return reply.Fail(sense::kLbaOutOfRange);
     std::optional<size_t> target;
     for (size_t i = 0; i < disc_.tracks.size(); ++i) {
       const RecordedTrack& track = disc_.tracks[i];
@@ -375,33 +331,22 @@ void VirtualRecorder::Write10(const uint8_t* cdb, Reply& reply) {
     }
     const bool newTrack = !target && Appendable(disc_) && NextTrackStart(disc_) == lba;
     const bool simulatedNext = testWrite && testWriteNext_ && *testWriteNext_ == lba;
-    if (!target && !newTrack && !simulatedNext) {
-      reply.Fail(sense::kInvalidWriteAddress);
-      return;
-    }
+    if (!target && !newTrack && !simulatedNext) return reply.Fail(sense::kInvalidWriteAddress);
     if (target) {
       const RecordedTrack& track = disc_.tracks[*target];
-      if (track.reserved != 0 && track.recorded + count > track.reserved) {
-        reply.Fail(sense::kInvalidWriteAddress);
-        return;
-      }
+      if (track.reserved != 0 && track.recorded + count > track.reserved)
+        return reply.Fail(sense::kInvalidWriteAddress);
     }
     if (testWrite) {
       testWriteNext_ = static_cast<uint32_t>(end);
     } else {
-      if (!file_.Write(lba, count, data)) {
-        reply.Fail(sense::kWriteError);
-        return;
-      }
+      if (!file_.Write(lba, count, data)) return reply.Fail(sense::kWriteError);
       if (newTrack) {
         disc_.tracks.push_back(RecordedTrack{OpenSessionNumber(disc_), lba, 0, count, false});
         if (!SaveOrFail(reply)) return;
       } else {
         disc_.tracks[*target].recorded += count;
-        if (!MarkDirty()) {
-          reply.Fail(sense::kLogicalUnitFailure);
-          return;
-        }
+        if (!MarkDirty()) return reply.Fail(sense::kLogicalUnitFailure);
       }
     }
   }
@@ -433,20 +378,14 @@ void VirtualRecorder::CloseTrackSession(const uint8_t* cdb, Reply& reply) {
   const bool immediate = (cdb[1] & 0x01) != 0;
   const uint8_t function = cdb[2] & 0x07;
   const uint32_t trackNumber = ReadBE16(cdb + 4);
-  if (IsReadOnlyMedia(disc_.profile)) {
-    reply.Fail(sense::kCannotWriteIncompatible);
-    return;
-  }
+  if (IsReadOnlyMedia(disc_.profile)) return reply.Fail(sense::kCannotWriteIncompatible);
   if (!IsSequentialMedia(disc_.profile)) {
     // Overwritable media: closing ends background formatting or an intermediate state;
     // there is nothing for the drive to record.
     if (function < 1 || function > 3) reply.Fail(sense::kInvalidField);
     return;
   }
-  if (disc_.finalized) {
-    reply.Fail(sense::kSequenceError);
-    return;
-  }
+  if (disc_.finalized) return reply.Fail(sense::kSequenceError);
   // A simulated recording leaves nothing behind to close.
   if ((page05_[2] & 0x10) != 0) return;
   const uint64_t now = TickCount();
@@ -461,8 +400,7 @@ void VirtualRecorder::CloseTrackSession(const uint8_t* cdb, Reply& reply) {
         disc_.tracks[trackNumber - 1].closed = true;
       } else if (trackNumber != disc_.tracks.size() + 1) {
         // Only the invisible track follows the recorded ones; closing it is a no-op.
-        reply.Fail(sense::kInvalidField);
-        return;
+        return reply.Fail(sense::kInvalidField);
       }
       break;
     }
@@ -484,48 +422,28 @@ void VirtualRecorder::CloseTrackSession(const uint8_t* cdb, Reply& reply) {
       break;
     }
     default:
-      reply.Fail(sense::kInvalidField);
-      return;
+      return reply.Fail(sense::kInvalidField);
   }
   if (!SaveOrFail(reply)) return;
   StartLongOperation(durationMs, 0x08, immediate, reply);
 }
 
 void VirtualRecorder::ReserveTrack(const uint8_t* cdb, Reply& reply) {
-  if (IsReadOnlyMedia(disc_.profile)) {
-    reply.Fail(sense::kCannotWriteIncompatible);
-    return;
-  }
-  if (!IsSequentialMedia(disc_.profile)) {
-    reply.Fail(sense::kIllegalModeForTrack);
-    return;
-  }
-  if ((cdb[1] & 0x01) != 0) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if (IsReadOnlyMedia(disc_.profile)) return reply.Fail(sense::kCannotWriteIncompatible);
+  if (!IsSequentialMedia(disc_.profile)) return reply.Fail(sense::kIllegalModeForTrack);
+  if ((cdb[1] & 0x01) != 0) return reply.Fail(sense::kInvalidField);
   uint32_t size = ReadBE32(cdb + 5);
-  if (size == 0) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
-  if (!Appendable(disc_)) {
-    reply.Fail(sense::kSequenceError);
-    return;
-  }
+  if (size == 0) return reply.Fail(sense::kInvalidField);
+  if (!Appendable(disc_)) return reply.Fail(sense::kSequenceError);
   if (!disc_.tracks.empty()) {
     const RecordedTrack& last = disc_.tracks.back();
-    if (TrackWritable(disc_, last) && last.reserved == 0) {
-      reply.Fail(sense::kSequenceError);  // the invisible track already holds data
-      return;
-    }
+    // The invisible track already holds data.
+    if (TrackWritable(disc_, last) && last.reserved == 0) return reply.Fail(sense::kSequenceError);
   }
   if (!IsCdMedia(disc_.profile)) size = static_cast<uint32_t>((uint64_t{size} + 15) / 16 * 16);
   const uint32_t start = NextTrackStart(disc_);
-  if (static_cast<uint64_t>(start) + size > DiscCapacity(disc_)) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if (static_cast<uint64_t>(start) + size > DiscCapacity(disc_))
+    return reply.Fail(sense::kInvalidField);
   // Under test write the reservation is simulated like the data: the disc keeps no track.
   if ((page05_[2] & 0x10) != 0) return;
   disc_.tracks.push_back(RecordedTrack{OpenSessionNumber(disc_), start, size, 0, false});
@@ -542,10 +460,7 @@ void VirtualRecorder::SetCdSpeed(const uint8_t* cdb, Reply& /*reply*/) {
 
 void VirtualRecorder::SetStreaming(const uint8_t* cdb, Reply& reply) {
   const uint32_t length = ReadBE16(cdb + 9);
-  if (cdb[8] != 0) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if (cdb[8] != 0) return reply.Fail(sense::kInvalidField);
   if (length == 0) return;
   const uint8_t* list = reply.ParameterData(length, 28);
   if (list == nullptr) return;
@@ -553,10 +468,7 @@ void VirtualRecorder::SetStreaming(const uint8_t* cdb, Reply& reply) {
   const uint64_t readTime = ReadBE32(list + 16);
   const uint64_t writeSize = ReadBE32(list + 20);
   const uint64_t writeTime = ReadBE32(list + 24);
-  if (readTime == 0 || writeTime == 0) {
-    reply.Fail(sense::kInvalidParameter);
-    return;
-  }
+  if (readTime == 0 || writeTime == 0) return reply.Fail(sense::kInvalidParameter);
   const uint64_t readSpeed = readSize * 1000 / readTime;
   const uint64_t writeSpeed = writeSize * 1000 / writeTime;
   if (readSpeed != 0) readSpeedKBs_ = static_cast<uint16_t>(std::min<uint64_t>(readSpeed, 0xFFFF));
@@ -564,10 +476,7 @@ void VirtualRecorder::SetStreaming(const uint8_t* cdb, Reply& reply) {
 }
 
 void VirtualRecorder::SendOpc(const uint8_t* cdb, Reply& reply) {
-  if (IsReadOnlyMedia(disc_.profile)) {
-    reply.Fail(sense::kCannotWriteIncompatible);
-    return;
-  }
+  if (IsReadOnlyMedia(disc_.profile)) return reply.Fail(sense::kCannotWriteIncompatible);
   const bool doOpc = (cdb[1] & 0x01) != 0;
   if (doOpc && options_.speed == SpeedModel::Simulated) reply.result().durationMs = 1000;
 }
@@ -575,27 +484,16 @@ void VirtualRecorder::SendOpc(const uint8_t* cdb, Reply& reply) {
 void VirtualRecorder::SendDvdStructure(const uint8_t* cdb, Reply& reply) {
   const uint8_t format = cdb[7];
   const uint32_t length = ReadBE16(cdb + 8);
-  if (IsCdMedia(disc_.profile)) {
-    reply.Fail(sense::kCannotReadIncompatible);
-    return;
-  }
-  if (format != 0x0F) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if (IsCdMedia(disc_.profile)) return reply.Fail(sense::kCannotReadIncompatible);
+  if (format != 0x0F) return reply.Fail(sense::kInvalidField);
   if (length == 0) return;
   const uint8_t* data = reply.ParameterData(length, 4);
   if (data == nullptr) return;
   // Time stamp: a 4-byte header whose length covers the 14 digits and their padding.
-  if (ReadBE16(data) + 2u > length || ReadBE16(data) < 16) {
-    reply.Fail(sense::kParameterLength);
-    return;
-  }
+  if (ReadBE16(data) + 2u > length || ReadBE16(data) < 16)
+    return reply.Fail(sense::kParameterLength);
   for (uint32_t i = 8; i < std::min<uint32_t>(length, 22); ++i) {
-    if (data[i] < '0' || data[i] > '9') {
-      reply.Fail(sense::kInvalidParameter);
-      return;
-    }
+    if (data[i] < '0' || data[i] > '9') return reply.Fail(sense::kInvalidParameter);
   }
 }
 
@@ -620,23 +518,15 @@ void VirtualRecorder::Blank(const uint8_t* cdb, Reply& reply) {
   const bool immediate = (cdb[1] & 0x10) != 0;
   const MediaProfile profile = disc_.profile;
   if (profile != MediaProfile::CdRw && profile != MediaProfile::DvdRwRestricted &&
-      profile != MediaProfile::DvdRwSequential) {
-    reply.Fail(sense::kCannotWriteIncompatible);
-    return;
-  }
-  if (type > 1) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+      profile != MediaProfile::DvdRwSequential)
+    return reply.Fail(sense::kCannotWriteIncompatible);
+  if (type > 1) return reply.Fail(sense::kInvalidField);
   uint32_t durationMs = 0;
   if (options_.speed == SpeedModel::Simulated) {
     durationMs = type == 0 ? MillisecondsFor(DiscCapacity(disc_))
                            : (IsCdMedia(profile) ? 20000u : 60000u);
   }
-  if (!file_.Clear()) {
-    reply.Fail(sense::kWriteError);
-    return;
-  }
+  if (!file_.Clear()) return reply.Fail(sense::kWriteError);
   // Blanking returns a DVD-RW to sequential recording.
   disc_ = BlankDisc(IsCdMedia(profile) ? profile : MediaProfile::DvdRwSequential, disc_.cdSize);
   testWriteNext_.reset();
@@ -647,19 +537,13 @@ void VirtualRecorder::Blank(const uint8_t* cdb, Reply& reply) {
 
 void VirtualRecorder::FormatUnit(const uint8_t* cdb, Reply& reply) {
   const bool formatData = (cdb[1] & 0x10) != 0;
-  if (formatData && (cdb[1] & 0x07) != 1) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if (formatData && (cdb[1] & 0x07) != 1) return reply.Fail(sense::kInvalidField);
   const MediaProfile profile = disc_.profile;
   int formatType = -1;  // the medium's default format
   bool immediate = false;
   if (formatData) {
     const uint8_t* list = reply.OutData(12);
-    if (list == nullptr || ReadBE16(list + 2) < 8) {
-      reply.Fail(sense::kParameterLength);
-      return;
-    }
+    if (list == nullptr || ReadBE16(list + 2) < 8) return reply.Fail(sense::kParameterLength);
     immediate = (list[1] & 0x02) != 0;
     formatType = list[8] >> 2;
   }
@@ -667,10 +551,7 @@ void VirtualRecorder::FormatUnit(const uint8_t* cdb, Reply& reply) {
   uint32_t durationMs = 0;
   switch (profile) {
     case MediaProfile::DvdPlusRw:
-      if (formatType != -1 && formatType != 0x26) {
-        reply.Fail(sense::kInvalidParameter);
-        return;
-      }
+      if (formatType != -1 && formatType != 0x26) return reply.Fail(sense::kInvalidParameter);
       // Background formatting: the drive is usable again after a moment.
       disc_.formatted = true;
       durationMs = simulated ? 2000 : 0;
@@ -680,15 +561,10 @@ void VirtualRecorder::FormatUnit(const uint8_t* cdb, Reply& reply) {
       if (formatType == -1) formatType = 0x00;
       const bool grow = formatType == 0x13;
       if (formatType != 0x00 && formatType != 0x10 && formatType != 0x15 &&
-          !(grow && profile == MediaProfile::DvdRwRestricted)) {
-        reply.Fail(sense::kInvalidParameter);
-        return;
-      }
+          !(grow && profile == MediaProfile::DvdRwRestricted))
+        return reply.Fail(sense::kInvalidParameter);
       if (!grow) {
-        if (!file_.Clear()) {
-          reply.Fail(sense::kWriteError);
-          return;
-        }
+        if (!file_.Clear()) return reply.Fail(sense::kWriteError);
         disc_ = BlankDisc(MediaProfile::DvdRwRestricted, disc_.cdSize);
       }
       disc_.profile = MediaProfile::DvdRwRestricted;
@@ -699,20 +575,13 @@ void VirtualRecorder::FormatUnit(const uint8_t* cdb, Reply& reply) {
       break;
     }
     case MediaProfile::DvdRam:
-      if (formatType != -1 && formatType != 0x00) {
-        reply.Fail(sense::kInvalidParameter);
-        return;
-      }
-      if (!file_.Clear()) {
-        reply.Fail(sense::kWriteError);
-        return;
-      }
+      if (formatType != -1 && formatType != 0x00) return reply.Fail(sense::kInvalidParameter);
+      if (!file_.Clear()) return reply.Fail(sense::kWriteError);
       disc_ = BlankDisc(MediaProfile::DvdRam, disc_.cdSize);
       durationMs = simulated ? MillisecondsFor(DiscCapacity(disc_)) : 0;
       break;
     default:
-      reply.Fail(sense::kCannotWriteIncompatible);
-      return;
+      return reply.Fail(sense::kCannotWriteIncompatible);
   }
   testWriteNext_.reset();
   if (!SaveOrFail(reply)) return;

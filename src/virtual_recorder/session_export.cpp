@@ -60,27 +60,26 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
                          : "the disc holds no session " + std::to_string(session);
     return false;
   }
+  const auto cannotRead = [&] {
+    error = "cannot read " + discPath;
+    return false;
+  };
+  const auto cannotWrite = [&] {
+    error = "cannot write " + outPath + ": " + std::strerror(errno);
+    return false;
+  };
   DiscFile in;
   if (!in.Open(discPath, error)) return false;
   OutputFile out;
-  if (!out.Open(outPath)) {
-    error = "cannot write " + outPath + ": " + std::strerror(errno);
-    return false;
-  }
+  if (!out.Open(outPath)) return cannotWrite();
   constexpr uint32_t kChunk = 64;
   std::vector<uint8_t> buffer(static_cast<size_t>(kChunk) * kSectorSize);
   const auto copy = [&](uint32_t from, uint32_t to) {
     for (uint32_t lba = from; lba < to; lba += kChunk) {
       const uint32_t count = std::min(kChunk, to - lba);
       buffer.resize(static_cast<size_t>(count) * kSectorSize);
-      if (!in.Read(lba, count, buffer.data())) {
-        error = "cannot read " + discPath;
-        return false;
-      }
-      if (!AllZero(buffer) && !out.Write(lba, buffer.data(), buffer.size())) {
-        error = "cannot write " + outPath + ": " + std::strerror(errno);
-        return false;
-      }
+      if (!in.Read(lba, count, buffer.data())) return cannotRead();
+      if (!AllZero(buffer) && !out.Write(lba, buffer.data(), buffer.size())) return cannotWrite();
     }
     return true;
   };
@@ -89,23 +88,14 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
     // System area and descriptor set, up to and including the set terminator.
     std::vector<uint8_t> sector(kSectorSize);
     for (uint32_t i = 0; i < 16 + 64 && first + i < end && 16 + 64 <= first; ++i) {
-      if (!in.Read(first + i, 1, sector.data())) {
-        error = "cannot read " + discPath;
-        return false;
-      }
+      if (!in.Read(first + i, 1, sector.data())) return cannotRead();
       if (i >= 16 && !IsVolumeDescriptor(sector.data())) break;
-      if (!AllZero(sector) && !out.Write(i, sector.data(), sector.size())) {
-        error = "cannot write " + outPath + ": " + std::strerror(errno);
-        return false;
-      }
+      if (!AllZero(sector) && !out.Write(i, sector.data(), sector.size())) return cannotWrite();
       if (i >= 16 && sector[0] == 0xFF) break;
     }
   }
   if (!copy(first, end)) return false;
-  if (!out.Finish(end)) {
-    error = "cannot write " + outPath + ": " + std::strerror(errno);
-    return false;
-  }
+  if (!out.Finish(end)) return cannotWrite();
   return true;
 }
 

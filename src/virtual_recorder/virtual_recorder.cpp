@@ -17,46 +17,18 @@ namespace brennix {
 
 namespace {
 
-// Length of the command block for each operation-code group.
-size_t CdbLengthFor(uint8_t opcode) {
-  switch (opcode >> 5) {
-    case 0:
-      return 6;
-    case 1:
-    case 2:
-      return 10;
-    case 4:
-      return 16;
-    case 5:
-      return 12;
-    default:
-      return 6;
-  }
-}
+// Length of the command block for each operation-code group (the top three bits).
+constexpr size_t kCdbLengths[8] = {6, 10, 10, 6, 16, 12, 6, 6};
 
-// Commands a drive answers while it blanks, formats or closes.
-bool AnsweredWhileBusy(uint8_t opcode) {
-  return opcode == op::INQUIRY || opcode == op::REQUEST_SENSE || opcode == op::GET_CONFIGURATION ||
-         opcode == op::MODE_SENSE_10 || opcode == op::READ_BUFFER_CAPACITY;
-}
+// When a command is answered: also while the drive blanks, formats or closes (and without a
+// disc); without a disc; only with a disc in the closed tray.
+enum class Answered { EvenWhileBusy, WithoutDisc, WithDisc };
 
-// Commands that need a disc in the closed tray.
-bool NeedsMedium(uint8_t opcode) {
-  switch (opcode) {
-    case op::INQUIRY:
-    case op::REQUEST_SENSE:
-    case op::MODE_SENSE_10:
-    case op::MODE_SELECT_10:
-    case op::GET_CONFIGURATION:
-    case op::START_STOP_UNIT:
-    case op::PREVENT_ALLOW_REMOVAL:
-    case op::SET_CD_SPEED:
-    case op::READ_BUFFER_CAPACITY:
-    case op::SET_STREAMING:
-      return false;
-    default:
-      return true;
-  }
+// What a command that needs a disc meets when there is none.
+std::optional<sense::Code> NoMedium(const DiscState& disc) {
+  if (disc.trayOpen) return sense::kNoMediumTrayOpen;
+  if (disc.profile == MediaProfile::None) return sense::kNoMediumTrayClosed;
+  return std::nullopt;
 }
 
 void PadField(uint8_t* out, const std::string& text, size_t width) {
@@ -295,95 +267,69 @@ void VirtualRecorder::CurrentCondition(uint8_t out[18]) {
     const RecorderFault& fault = active.fault;
     const bool live = fault.durationMs != 0 ? now - active.armedAt < fault.durationMs
                                             : active.remaining != 0;
-    if (live && fault.kind == RecorderFault::Kind::NotReady && fault.opcode < 0) {
-      BuildFixedSense(out, {0x02, 0x04, fault.ascq});
-      return;
-    }
+    if (live && fault.kind == RecorderFault::Kind::NotReady && fault.opcode < 0)
+      return BuildFixedSense(out, {0x02, 0x04, fault.ascq});
   }
   if (now < busyUntil_) {
     const uint64_t span = std::max<uint64_t>(busyUntil_ - busyStart_, 1);
     const int progress = static_cast<int>((now - busyStart_) * 65536 / span);
-    BuildFixedSense(out, {0x02, 0x04, busyAscq_}, progress);
-    return;
+    return BuildFixedSense(out, {0x02, 0x04, busyAscq_}, progress);
   }
-  if (disc_.trayOpen) {
-    BuildFixedSense(out, sense::kNoMediumTrayOpen);
-    return;
-  }
-  if (disc_.profile == MediaProfile::None) {
-    BuildFixedSense(out, sense::kNoMediumTrayClosed);
-    return;
-  }
-  BuildFixedSense(out, {0, 0, 0});
-}
-
-bool VirtualRecorder::RequireMedium(Reply& reply) {
-  if (disc_.trayOpen) {
-    reply.Fail(sense::kNoMediumTrayOpen);
-    return false;
-  }
-  if (disc_.profile == MediaProfile::None) {
-    reply.Fail(sense::kNoMediumTrayClosed);
-    return false;
-  }
-  return true;
+  BuildFixedSense(out, NoMedium(disc_).value_or(sense::Code{0, 0, 0}));
 }
 
 void VirtualRecorder::Dispatch(const uint8_t* cdb, size_t cdbLength, Reply& reply) {
-  // The commands the recorder answers, each with its handler (none: it only succeeds).
+  // The commands the recorder answers, each with when it does and its handler (none: it only
+  // succeeds).
   static constexpr struct {
     uint8_t opcode;
+    Answered when;
     void (VirtualRecorder::*run)(const uint8_t*, Reply&);
   } kCommands[] = {
-      {op::TEST_UNIT_READY, nullptr},
-      {op::REZERO_UNIT, nullptr},
-      {op::REQUEST_SENSE, &VirtualRecorder::RequestSense},
-      {op::FORMAT_UNIT, &VirtualRecorder::FormatUnit},
-      {op::INQUIRY, &VirtualRecorder::Inquiry},
-      {op::START_STOP_UNIT, &VirtualRecorder::StartStopUnit},
-      {op::PREVENT_ALLOW_REMOVAL, &VirtualRecorder::PreventAllow},
-      {op::READ_FORMAT_CAPACITIES, &VirtualRecorder::ReadFormatCapacities},
-      {op::READ_CAPACITY, &VirtualRecorder::ReadCapacity},
-      {op::READ_10, &VirtualRecorder::Read10},
-      {op::WRITE_10, &VirtualRecorder::Write10},
-      {op::SYNCHRONIZE_CACHE, &VirtualRecorder::SynchronizeCache},
-      {op::READ_TOC, &VirtualRecorder::ReadToc},
-      {op::GET_CONFIGURATION, &VirtualRecorder::GetConfiguration},
-      {op::READ_DISC_INFORMATION, &VirtualRecorder::ReadDiscInformation},
-      {op::READ_TRACK_INFORMATION, &VirtualRecorder::ReadTrackInformation},
-      {op::RESERVE_TRACK, &VirtualRecorder::ReserveTrack},
-      {op::SEND_OPC_INFORMATION, &VirtualRecorder::SendOpc},
-      {op::MODE_SELECT_10, &VirtualRecorder::ModeSelect},
-      {op::MODE_SENSE_10, &VirtualRecorder::ModeSense},
-      {op::CLOSE_TRACK_SESSION, &VirtualRecorder::CloseTrackSession},
-      {op::READ_BUFFER_CAPACITY, &VirtualRecorder::ReadBufferCapacity},
-      {op::BLANK, &VirtualRecorder::Blank},
-      {op::SET_STREAMING, &VirtualRecorder::SetStreaming},
-      {op::SET_CD_SPEED, &VirtualRecorder::SetCdSpeed},
-      {op::SEND_DVD_STRUCTURE, &VirtualRecorder::SendDvdStructure},
+      {op::TEST_UNIT_READY, Answered::WithDisc, nullptr},
+      {op::REZERO_UNIT, Answered::WithDisc, nullptr},
+      {op::REQUEST_SENSE, Answered::EvenWhileBusy, &VirtualRecorder::RequestSense},
+      {op::FORMAT_UNIT, Answered::WithDisc, &VirtualRecorder::FormatUnit},
+      {op::INQUIRY, Answered::EvenWhileBusy, &VirtualRecorder::Inquiry},
+      {op::START_STOP_UNIT, Answered::WithoutDisc, &VirtualRecorder::StartStopUnit},
+      {op::PREVENT_ALLOW_REMOVAL, Answered::WithoutDisc, &VirtualRecorder::PreventAllow},
+      {op::READ_FORMAT_CAPACITIES, Answered::WithDisc, &VirtualRecorder::ReadFormatCapacities},
+      {op::READ_CAPACITY, Answered::WithDisc, &VirtualRecorder::ReadCapacity},
+      {op::READ_10, Answered::WithDisc, &VirtualRecorder::Read10},
+      {op::WRITE_10, Answered::WithDisc, &VirtualRecorder::Write10},
+      {op::SYNCHRONIZE_CACHE, Answered::WithDisc, &VirtualRecorder::SynchronizeCache},
+      {op::READ_TOC, Answered::WithDisc, &VirtualRecorder::ReadToc},
+      {op::GET_CONFIGURATION, Answered::EvenWhileBusy, &VirtualRecorder::GetConfiguration},
+      {op::READ_DISC_INFORMATION, Answered::WithDisc, &VirtualRecorder::ReadDiscInformation},
+      {op::READ_TRACK_INFORMATION, Answered::WithDisc, &VirtualRecorder::ReadTrackInformation},
+      {op::RESERVE_TRACK, Answered::WithDisc, &VirtualRecorder::ReserveTrack},
+      {op::SEND_OPC_INFORMATION, Answered::WithDisc, &VirtualRecorder::SendOpc},
+      {op::MODE_SELECT_10, Answered::WithoutDisc, &VirtualRecorder::ModeSelect},
+      {op::MODE_SENSE_10, Answered::EvenWhileBusy, &VirtualRecorder::ModeSense},
+      {op::CLOSE_TRACK_SESSION, Answered::WithDisc, &VirtualRecorder::CloseTrackSession},
+      {op::READ_BUFFER_CAPACITY, Answered::EvenWhileBusy, &VirtualRecorder::ReadBufferCapacity},
+      {op::BLANK, Answered::WithDisc, &VirtualRecorder::Blank},
+      {op::SET_STREAMING, Answered::WithoutDisc, &VirtualRecorder::SetStreaming},
+      {op::SET_CD_SPEED, Answered::WithoutDisc, &VirtualRecorder::SetCdSpeed},
+      {op::SEND_DVD_STRUCTURE, Answered::WithDisc, &VirtualRecorder::SendDvdStructure},
   };
   const uint8_t opcode = cdb[0];
   if (ApplyFault(opcode, reply)) return;
   const auto* command = std::find_if(std::begin(kCommands), std::end(kCommands),
                                      [opcode](const auto& c) { return c.opcode == opcode; });
   // An unknown operation code is refused whatever state the drive is in.
-  if (command == std::end(kCommands)) {
-    reply.Fail(sense::kInvalidOpcode);
-    return;
-  }
-  if (cdbLength < CdbLengthFor(opcode)) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if (command == std::end(kCommands)) return reply.Fail(sense::kInvalidOpcode);
+  if (cdbLength < kCdbLengths[opcode >> 5]) return reply.Fail(sense::kInvalidField);
   const uint64_t now = TickCount();
-  if (now < busyUntil_ && !AnsweredWhileBusy(opcode)) {
+  if (now < busyUntil_ && command->when != Answered::EvenWhileBusy) {
     uint8_t condition[18];
     CurrentCondition(condition);
-    reply.Fail({condition[2], condition[12], condition[13]},
-               condition[15] != 0 ? static_cast<int>(ReadBE16(condition + 16)) : -1);
-    return;
+    return reply.Fail({condition[2], condition[12], condition[13]},
+                      condition[15] != 0 ? static_cast<int>(ReadBE16(condition + 16)) : -1);
   }
-  if (NeedsMedium(opcode) && !RequireMedium(reply)) return;
+  if (command->when == Answered::WithDisc) {
+    if (const auto missing = NoMedium(disc_)) return reply.Fail(*missing);
+  }
   if (command->run != nullptr) (this->*command->run)(cdb, reply);
 }
 
@@ -391,10 +337,7 @@ void VirtualRecorder::Dispatch(const uint8_t* cdb, size_t cdbLength, Reply& repl
 // Identity, tray, mode pages and features
 
 void VirtualRecorder::Inquiry(const uint8_t* cdb, Reply& reply) {
-  if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if ((cdb[1] & 0x01) != 0 || cdb[2] != 0) return reply.Fail(sense::kInvalidField);
   uint8_t answer[96] = {};
   answer[0] = options_.peripheralType;
   answer[1] = 0x80;  // removable medium
@@ -419,10 +362,7 @@ void VirtualRecorder::StartStopUnit(const uint8_t* cdb, Reply& reply) {
   const bool start = (cdb[4] & 0x01) != 0;
   if (!loadEject) return;  // spindle control only
   if (!start) {
-    if (removalPrevented_) {
-      reply.Fail(sense::kRemovalPrevented);
-      return;
-    }
+    if (removalPrevented_) return reply.Fail(sense::kRemovalPrevented);
     // A changer takes the disc out and puts a blank one in; its tray never stays open.
     if (options_.changer) {
       if (!ChangeDisc()) reply.Fail(sense::kLogicalUnitFailure);
@@ -507,19 +447,13 @@ void VirtualRecorder::ModeSense(const uint8_t* cdb, Reply& reply) {
   const bool noDescriptor = (cdb[1] & 0x08) != 0;
   const uint8_t control = cdb[2] >> 6;
   const uint8_t pageCode = cdb[2] & 0x3F;
-  if (control == 3) {
-    reply.Fail(sense::kSavingNotSupported);
-    return;
-  }
+  if (control == 3) return reply.Fail(sense::kSavingNotSupported);
   std::vector<std::vector<uint8_t>> pages;
   const bool all = pageCode == 0x3F;
   if (pageCode == 0x05 || all) pages.push_back(WriteParametersPage());
   if (pageCode == 0x2A || all) pages.push_back(CapabilitiesPage());
   if ((pageCode == 0x30 || all) && options_.answersPage30) pages.push_back(Page30());
-  if (pages.empty()) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if (pages.empty()) return reply.Fail(sense::kInvalidField);
   if (control == 1) {
     // Changeable values: the write parameters may be changed, nothing else.
     for (auto& page : pages) {
@@ -549,32 +483,20 @@ void VirtualRecorder::ModeSelect(const uint8_t* cdb, Reply& reply) {
   const uint32_t descriptorLength = ReadBE16(list + 6);
   uint32_t offset = 8 + descriptorLength;
   while (offset < length) {
-    if (length - offset < 2) {
-      reply.Fail(sense::kParameterLength);
-      return;
-    }
+    if (length - offset < 2) return reply.Fail(sense::kParameterLength);
     const uint8_t code = list[offset] & 0x3F;
     const uint32_t pageLength = list[offset + 1] + 2u;
-    if (pageLength > length - offset) {
-      reply.Fail(sense::kParameterLength);
-      return;
-    }
+    if (pageLength > length - offset) return reply.Fail(sense::kParameterLength);
     const uint8_t* page = list + offset;
     if (code == 0x05) {
-      if (pageLength < 16) {
-        reply.Fail(sense::kParameterLength);
-        return;
-      }
+      if (pageLength < 16) return reply.Fail(sense::kParameterLength);
       const uint8_t writeType = page[2] & 0x0F;
       const uint8_t blockType = page[4] & 0x0F;
       const bool cd = IsCdMedia(disc_.profile);
       const bool badType = writeType > 4 || (writeType == 3 && !cd && disc_.profile != MediaProfile::None);
       const bool badBlock = (blockType >= 4 && blockType <= 7) ||
                             (writeType == 3 && (blockType < 1 || blockType > 3));
-      if (badType || badBlock) {
-        reply.Fail(sense::kInvalidParameter);
-        return;
-      }
+      if (badType || badBlock) return reply.Fail(sense::kInvalidParameter);
       uint8_t updated[sizeof page05_];
       std::memcpy(updated, page05_, sizeof updated);
       std::memcpy(updated + 2, page + 2, std::min<size_t>(pageLength, sizeof updated) - 2);
@@ -585,8 +507,7 @@ void VirtualRecorder::ModeSelect(const uint8_t* cdb, Reply& reply) {
     } else if (code == 0x2A || (code == 0x30 && options_.answersPage30)) {
       // Accepted; nothing in them is changeable.
     } else {
-      reply.Fail(sense::kInvalidParameter);
-      return;
+      return reply.Fail(sense::kInvalidParameter);
     }
     offset += pageLength;
   }
@@ -614,10 +535,7 @@ void AppendFeature(std::vector<uint8_t>& out, const Feature& feature, uint8_t ve
 void VirtualRecorder::GetConfiguration(const uint8_t* cdb, Reply& reply) {
   const uint8_t requestType = cdb[1] & 0x03;
   const uint32_t startFeature = ReadBE16(cdb + 2);
-  if (requestType == 3) {
-    reply.Fail(sense::kInvalidField);
-    return;
-  }
+  if (requestType == 3) return reply.Fail(sense::kInvalidField);
   const MediaProfile profile = disc_.trayOpen ? MediaProfile::None : disc_.profile;
   const uint16_t current = MmcProfileNumber(profile);
   const bool cd = IsCdMedia(profile);

@@ -83,7 +83,6 @@ class VirtualRecorder {
   void Dispatch(const uint8_t* cdb, size_t cdbLength, Reply& reply);
   bool ApplyFault(uint8_t opcode, Reply& reply);
   uint32_t slowDelayMs_ = 0;  // what Slow faults add to the command being run
-  bool RequireMedium(Reply& reply);
   void CurrentCondition(uint8_t sense[18]);
   // False when the state could not be saved; SaveOrFail then answers HARDWARE ERROR, for a
   // drive that cannot keep what it recorded must not report it as done.
