@@ -108,8 +108,17 @@ void AppendUtf16BE(const std::u16string& text, std::vector<uint8_t>& out) {
 }
 
 std::vector<uint8_t> JolietIdentifier(const std::string& text) {
-  std::vector<uint8_t> out;
-  AppendUtf16BE(Utf8ToUtf16(text), out);
+  // ASCII, as most names are: a zero byte before each.
+  std::vector<uint8_t> out(2 * text.size(), 0);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      out.clear();
+      AppendUtf16BE(Utf8ToUtf16(text), out);
+      break;
+    }
+    out[2 * i + 1] = c;
+  }
   return out;
 }
 
