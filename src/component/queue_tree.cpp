@@ -135,12 +135,9 @@ QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<QueueSource>& 
       continue;
     }
     if (S_ISDIR(info.st_mode)) {
-      const std::string path = source.back() == '/' ? source : source + "/";
-      build.QueuedBytes += static_cast<double>(image.DiskDirSize(path));
       // The result is that of the folder's last file: a skipped last file is no failure.
       image.AddDir(image.FindDir("\\"), source, "*.*", 63, row.Recursive, savePath, false);
     } else {
-      build.QueuedBytes += static_cast<double>(image.DiskDirSize(source));
       if (image.AddFile("\\", source, savePath) == -1) image.NoteSkipped(source, "NOT FOUND");
     }
     if (image.TreeFull()) {
@@ -150,6 +147,10 @@ QueueBuild BuildTreeFromQueue(TIsoImage& image, const std::vector<QueueSource>& 
   }
   image.OnAddFile = handler;
   if (build.Error.empty()) image.RemoveEmptyDirs();
+  // What the tree will read, as the listings that built it measured it: no second walk.
+  for (const TFEntry* f : Tables().Files) {
+    if (f->Dir == nullptr) build.QueuedBytes += static_cast<double>(f->FileSize);
+  }
   build.EmptyFoldersLeftOut = image.EmptyDirsLeftOut();
   return build;
 }

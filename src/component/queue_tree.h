@@ -49,7 +49,7 @@ struct QueueBuild {
   // Empty when the tree was built. Set only when a table ran full: what came after it is
   // missing, so the tree must not be written.
   std::string Error;
-  double QueuedBytes = 0;  // the sources' sizes as the queue measures them
+  double QueuedBytes = 0;  // the bytes of the files the tree takes from the sources
   // Files of `beingWritten` that were found among the sources and left out of the tree.
   std::vector<std::string> BeingWrittenFound;
   // Folders that held nothing to write: a disc has no use for them, and they are not written.

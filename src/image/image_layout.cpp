@@ -303,12 +303,9 @@ bool TIsoImage::BuildHeader() {
     auto maker = std::make_shared<DirectoryAreaMaker>(iso, joliet, withJoliet, dotDate, pad);
     return [maker](std::vector<uint8_t>& out) { return maker->Next(out); };
   };
-  // Made once here, to count them: the head must end where the layout put the first file.
-  int64_t made = 0;
-  std::vector<uint8_t> piece;
-  for (TMemoryStream::Producer next = start(); next(piece); piece.clear()) {
-    made += static_cast<int64_t>(piece.size());
-  }
+  // The layout planned every directory with these writers, which write what they plan: the
+  // areas take the sectors it counted, and the head must end where it put the first file.
+  const int64_t made = (int64_t{ISODirSectors} + JolietDirSectors + PadSectors) * kSectorSize;
   const int64_t size = HeaderStream.Size() + made;
   HeaderStream.SetTail(made, start);
   HeaderStream.Seek(0);

@@ -1,5 +1,7 @@
 #include "image/names.h"
 
+#include <algorithm>
+
 namespace brennix {
 namespace {
 
@@ -98,6 +100,7 @@ size_t Utf16Units(const std::string& text) {
 }
 
 void AppendUtf16BE(const std::u16string& text, std::vector<uint8_t>& out) {
+  out.reserve(out.size() + 2 * text.size());
   for (const char16_t u : text) {
     out.push_back(static_cast<uint8_t>(u >> 8));
     out.push_back(static_cast<uint8_t>(u & 0xFF));
@@ -105,8 +108,17 @@ void AppendUtf16BE(const std::u16string& text, std::vector<uint8_t>& out) {
 }
 
 std::vector<uint8_t> JolietIdentifier(const std::string& text) {
-  std::vector<uint8_t> out;
-  AppendUtf16BE(Utf8ToUtf16(text), out);
+  // ASCII, as most names are: a zero byte before each.
+  std::vector<uint8_t> out(2 * text.size(), 0);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      out.clear();
+      AppendUtf16BE(Utf8ToUtf16(text), out);
+      break;
+    }
+    out[2 * i + 1] = c;
+  }
   return out;
 }
 
@@ -122,6 +134,9 @@ std::string CreatedDirShortName(const std::string& name) {
 }
 
 std::string CleanLongName(const std::string& name) {
+  // Most names need nothing: printable ASCII without a separator.
+  const auto plain = [](char c) { return c >= 0x20 && c < 0x7F && c != '\\' && c != '/'; };
+  if (std::all_of(name.begin(), name.end(), plain)) return name;
   static const std::string kReplacementUtf8 = "\xEF\xBF\xBD";
   std::string out;
   out.reserve(name.size());

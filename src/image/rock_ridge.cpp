@@ -128,6 +128,7 @@ uint32_t RationalFileMode(uint32_t sourceMode) {
 
 std::vector<SuspEntry> RockRidgeEntries(const RockRidgeRecord& r) {
   std::vector<SuspEntry> out;
+  out.reserve(8);  // the most a record carries
   if (r.Root) out.push_back(SpEntry());
   // The summary of the entries that follow, which older readers look for first.
   SuspEntry rr = Header('R', 'R', kRrLength);
@@ -152,6 +153,7 @@ SystemUse SplitSystemUse(const std::vector<SuspEntry>& entries, size_t room) {
   SystemUse su;
   size_t total = 0;
   for (const SuspEntry& e : entries) total += e.size();
+  su.InRecord.reserve(std::min(total, room));
   size_t i = 0;
   if (total > room) {
     // Whole entries while a CE still fits behind them; the rest continues elsewhere.

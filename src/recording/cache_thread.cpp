@@ -72,17 +72,6 @@ bool ColdFile(int fd) {
   return ::preadv2(fd, &one, 1, 0, RWF_NOWAIT) < 0 && errno == EAGAIN;
 }
 
-// Asks the kernel to start reading a whole source file into the page cache, without waiting
-// for it. Only a regular file is touched (a FIFO opened without waiting is left alone).
-void ReadAhead(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return;
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode))
-    (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
-  ::close(fd);
-}
-
 std::string CantOpenMessage(const std::string& path) {
   return "CAN'T OPEN FILE \"" + path + "\" OR FILE IS IN USES BY OTHER SOFTWARE";
 }
@@ -410,10 +399,13 @@ TCacheThread::Step TCacheThread::ReadFiles() {
   const std::vector<TFEntry*>& files = Tables().Files;
   std::unique_ptr<TFileStreamEx> stream;
   // Small files read one after the other from a cold disk wait for it one at a time: once one
-  // is found cold, the files ahead are asked for in runs, so the disk has many at once.
-  // A warm tree pays one look in 16 files.
+  // is found cold, the files ahead are opened and asked for in runs, so the disk has many at
+  // once, and each is read from its descriptor when its turn comes. A warm tree pays one look
+  // in 16 files.
   bool cold = false;
   size_t askedUpTo = 0;
+  // Files opened ahead, by index (at most kAheadFiles).
+  std::deque<std::pair<size_t, std::unique_ptr<TFileStreamEx>>> ahead;
   uint32_t smallFiles = 0;
   for (size_t index = 0; index < files.size(); ++index) {
     const TFEntry* entry = files[index];
@@ -425,7 +417,12 @@ TCacheThread::Step TCacheThread::ReadFiles() {
       currentFile_ = entry->FullPath;
     }
     stream.reset();
-    stream = OpenSourceFile(entry->FullPath);
+    if (!ahead.empty() && ahead.front().first == index) {
+      stream = std::move(ahead.front().second);
+      ahead.pop_front();
+    } else {
+      stream = OpenSourceFile(entry->FullPath);
+    }
     if (!stream) {
       Fail(CantOpenMessage(entry->FullPath));
       return Step::Stop;
@@ -436,11 +433,16 @@ TCacheThread::Step TCacheThread::ReadFiles() {
         (cold || (smallFiles++ % 16 == 0 && ColdFile(stream->Handle)))) {
       cold = true;
       const size_t end = std::min(files.size(), index + kAheadFiles);
-      for (size_t ahead = std::max(askedUpTo, index + 1); ahead < end; ++ahead) {
-        const TFEntry* next = files[ahead];
-        if (next != nullptr && (next->Attr & kAttrDirectory) == 0 && !next->FullPath.empty() &&
-            next->FileSize > 0 && next->FileSize < kAheadFileBytes)
-          ReadAhead(next->FullPath);
+      for (size_t later = std::max(askedUpTo, index + 1); later < end; ++later) {
+        const TFEntry* next = files[later];
+        if (next == nullptr || (next->Attr & kAttrDirectory) != 0 || next->FullPath.empty() ||
+            next->FileSize <= 0 || next->FileSize >= kAheadFileBytes)
+          continue;
+        // One that cannot be opened now is tried again when its turn comes.
+        if (std::unique_ptr<TFileStreamEx> opened = OpenSourceFile(next->FullPath)) {
+          (void)::posix_fadvise(opened->Handle, 0, 0, POSIX_FADV_WILLNEED);
+          ahead.emplace_back(later, std::move(opened));
+        }
       }
       askedUpTo = end;
     }

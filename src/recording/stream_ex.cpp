@@ -78,10 +78,8 @@ TFileStreamEx::TFileStreamEx(const std::string& fileName, uint16_t mode) : THand
   if (fd < 0) throw std::system_error(errno, std::generic_category(), fileName);
   // O_NONBLOCK only kept the open itself from waiting (a FIFO without a writer); reads of
   // what was opened are ordinary blocking reads.
-  if ((flags & O_NONBLOCK) != 0) {
-    const int current = ::fcntl(fd, F_GETFL);
-    if (current >= 0) (void)::fcntl(fd, F_SETFL, current & ~O_NONBLOCK);
-  }
+  // (F_SETFL changes only the status flags: those of `flags` but O_NONBLOCK stay as they are.)
+  if ((flags & O_NONBLOCK) != 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   Handle = fd;
 }
 

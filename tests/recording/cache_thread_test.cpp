@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +92,16 @@ std::string Sectored(const std::string& data) {
   return s;
 }
 
+// Sends a file's pages out of the page cache where the file system lets them go: the cache
+// then finds the disk cold and opens the files ahead.
+void Evict(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fdatasync(fd);
+  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
+}
+
 TMemoryStream Header(int sectors) {
   TMemoryStream header;
   const std::string bytes = ScratchDir::Pattern(int64_t{sectors} * 2048, 99);
@@ -118,6 +129,10 @@ TEST_P(CacheThreadTest, DeliversHeaderThenFilesInWholeZeroFilledSectors) {
   table_.File(dir_.Write("empty", ""), 0);
   table_.File(dir_.Write("c", c), 2049);
   table_.File(dir_.Write("d", d), 200001);
+  // From a cold disk for one block size: each file is read through the descriptor opened ahead.
+  if (blockSize == kDVDBlockBytes) {
+    for (const char* name : {"a", "b", "c", "d"}) Evict(dir_.File(name));
+  }
   TMemoryStream header = Header(150);
   const std::string headerBytes(header.Bytes().begin(), header.Bytes().end());
   const std::string expected = headerBytes + Sectored(a) + Sectored(b) + Sectored(c) + Sectored(d);
