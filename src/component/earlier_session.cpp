@@ -2,7 +2,6 @@
 // and its directory tree read back through the recorder.
 #include <algorithm>
 #include <cstring>
-#include <span>
 
 #include "component/burner_drive.h"
 #include "component/recorded_sessions.h"

@@ -4,8 +4,6 @@
 
 #include <curl/curl.h>
 
-#include <mutex>
-
 namespace brennix {
 
 namespace {
