@@ -9,7 +9,6 @@
 #include "device/disc_answers.h"
 #include "device/disc_types.h"
 #include "image/session_reader.h"
-#include "platform/clock.h"
 #include "recording/write_preparation.h"
 #include "recording/writer_thread.h"
 
