@@ -19,8 +19,6 @@
 #include <QPixmap>
 #include <QPushButton>
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 
 namespace brennix {
