@@ -4,6 +4,8 @@
 
 #include <curl/curl.h>
 
+#include <mutex>
+
 namespace brennix {
 
 namespace {
