@@ -1,6 +1,5 @@
 // brennix-cli check: a disc read back after the fact, against its SHA256SUMS list where it
 // has one.
-#include <cstdio>
 #include <string>
 
 #include "cli/commands.h"

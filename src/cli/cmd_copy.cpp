@@ -3,7 +3,6 @@
 // and compared.
 #include <unistd.h>
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>

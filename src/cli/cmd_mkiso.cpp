@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -15,6 +14,7 @@
 #include "cli/option_table.h"
 #include "cli/queue.h"
 #include "component/image_job.h"
+#include "component/progress_text.h"
 
 namespace brennix::cli {
 
@@ -28,12 +28,6 @@ const char* const kMkisoAbout =
     "modes and times Linux readers take from Rock Ridge. --checksums adds SHA256SUMS at the\n"
     "root, the files' sums as 'sha256sum -c' reads them. --cache-size sets the read-ahead\n"
     "cache (default and minimum 2097152; a burn uses 8392704).\n";
-
-std::string Mb(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1048576.0);
-  return text;
-}
 
 int MkisoError(const std::string& message) { return UsageError("mkiso: " + message); }
 int Fail(const std::string& message) { return Failure("mkiso: " + message); }
@@ -95,7 +89,8 @@ int RunMkiso(const Args& args) {
         p.BytesTotal > 0 ? static_cast<int>(p.BytesDone * 100 / p.BytesTotal) : 100;
     char line[64];
     std::snprintf(line, sizeof line, ": %3d%% (", percent);
-    return "writing " + out + line + Mb(p.BytesDone) + " of " + Mb(p.BytesTotal) + ")";
+    return "writing " + out + line + MegabytesText(p.BytesDone) + " of " +
+           MegabytesText(p.BytesTotal) + ")";
   };
   TImageJob job(console, std::move(options));
   const TJobResult result = console.Run(job);

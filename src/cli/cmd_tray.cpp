@@ -1,5 +1,4 @@
 // brennix-cli eject and load: what the window's "Eject" and "Load" buttons do.
-#include <cstdio>
 
 #include "cli/commands.h"
 #include "cli/console.h"

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cctype>
 #include <cstdio>
-#include <vector>
 
 #include "cli/commands.h"
 #include "image/names.h"

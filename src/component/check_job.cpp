@@ -5,7 +5,6 @@
 
 #include "component/checksum_list.h"
 #include "component/korb_burner.h"
-#include "device/disc_answers.h"
 #include "device/disc_types.h"
 #include "image/session_reader.h"
 #include "platform/sha256.h"

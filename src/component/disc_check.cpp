@@ -1,9 +1,8 @@
 // The questions a recording asks before its first command that changes the disc: is there a
 // disc, can it be written (and simulated, when asked), is it still open, and does the image
 // fit into the room left.
-#include <cstdio>
-
 #include "component/korb_burner.h"
+#include "component/progress_text.h"
 #include "platform/clock.h"
 #include "device/disc_types.h"
 #include "platform/disc_units.h"
@@ -27,17 +26,11 @@ void WaitWhileDriveWorks(TSCSIDevice& drive, uint32_t budgetMs) {
   }
 }
 
-std::string MegabytesText(int64_t sectors) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(sectors) * kSectorSize / 1048576.0);
-  return text;
-}
-
 }  // namespace
 
 std::string NotEnoughSpaceText(int64_t neededSectors, int64_t freeSectors) {
-  return "NOT ENOUGH SPACE ON THE DISC: " + MegabytesText(neededSectors) + " NEEDED, " +
-         MegabytesText(freeSectors) + " FREE";
+  return "NOT ENOUGH SPACE ON THE DISC: " + MegabytesText(neededSectors * kSectorSize) +
+         " NEEDED, " + MegabytesText(freeSectors * kSectorSize) + " FREE";
 }
 
 int64_t SectorsOccupied(int16_t discType, int64_t sectorsToWrite) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <span>
 #include <utility>
 
 #include "component/korb_burner.h"

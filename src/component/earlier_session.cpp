@@ -2,7 +2,6 @@
 // and its directory tree read back through the recorder.
 #include <algorithm>
 #include <cstring>
-#include <span>
 
 #include "component/burner_drive.h"
 #include "component/recorded_sessions.h"
@@ -10,7 +9,6 @@
 #include "device/disc_answers.h"
 #include "device/disc_types.h"
 #include "image/session_reader.h"
-#include "platform/clock.h"
 #include "recording/write_preparation.h"
 #include "recording/writer_thread.h"
 

@@ -5,9 +5,6 @@
 // the only kind the program itself can stop.
 #pragma once
 
-#include <memory>
-#include <string>
-
 #include "component/job.h"
 
 namespace brennix {

@@ -1,6 +1,7 @@
 #include "component/image_job.h"
 
 #include "component/checksum_list.h"
+#include "component/progress_text.h"
 
 #include <unistd.h>
 
@@ -18,16 +19,6 @@
 #include "recording/image_file_writer.h"
 
 namespace brennix {
-
-namespace {
-
-std::string Mb(int64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1048576.0);
-  return text;
-}
-
-}  // namespace
 
 TImageJob::TImageJob(TJobHandler& handler, TImageOptions options)
     : TJob(handler), options_(std::move(options)) {}
@@ -133,8 +124,8 @@ TJobResult TImageJob::Run() {
   };
   result.Summary.push_back(counted(image.FileCount() - image.DirCount(), "file", "files") + ", " +
                            counted(image.DirCount(), "folder", "folders") + ", " +
-                           counted(expected / kSectorSize, "sector", "sectors") + " (" + Mb(expected) +
-                           ") written to " + o.Output);
+                           counted(expected / kSectorSize, "sector", "sectors") + " (" +
+                           MegabytesText(expected) + ") written to " + o.Output);
   if (queue.EmptyFoldersLeftOut > 0) result.Summary.push_back(EmptyFoldersText(queue.EmptyFoldersLeftOut));
   const std::string& lines = written.FileErrors;
   for (size_t start = 0, end; (end = lines.find('\n', start)) != std::string::npos;

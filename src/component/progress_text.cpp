@@ -80,6 +80,12 @@ std::string XSpeedText(int16_t discType, double bytesPerSecond) {
   return text;
 }
 
+std::string MegabytesText(int64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(bytes) / 1048576.0);
+  return text;
+}
+
 std::string SpeedText(int16_t discType, double bytesPerSecond) {
   if (!std::isfinite(bytesPerSecond) || bytesPerSecond < 0) bytesPerSecond = 0;
   char text[32];

@@ -21,6 +21,9 @@ SizeUnit SizeUnitOf(double bytes, double step);
 // one size in two measures. (The desktop's size line and question keep SizeToText's.)
 std::string QueueSizeText(double bytes);
 
+// Bytes as MB of 1,048,576 with two decimals: "703.12 MB".
+std::string MegabytesText(int64_t bytes);
+
 // "MB Written: 1,234.50/4,000.00"
 std::string MBWrittenText(int64_t bytesWritten, int64_t sectorsToWrite);
 

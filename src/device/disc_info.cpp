@@ -2,7 +2,6 @@
 // used sectors, erasability, and the wait until the drive is ready.
 #include <algorithm>
 #include <cstring>
-#include <span>
 
 #include "device/disc_answers.h"
 #include "device/disc_types.h"

@@ -1,6 +1,5 @@
 // Starting an erase: the medium decides between BLANK, FORMAT UNIT and writing zeros; the
 // erase thread follows the operation to its end.
-#include <algorithm>
 #include <memory>
 #include <vector>
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "device/disc_types.h"
 #include "device/speed_text.h"

@@ -2,7 +2,6 @@
 // stamp, power calibration, track reservation, the drive buffer, writing, flushing, closing.
 #include <algorithm>
 #include <cstring>
-#include <span>
 
 #include "device/cdb.h"
 #include "device/disc_answers.h"

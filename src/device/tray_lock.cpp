@@ -1,8 +1,6 @@
 #include "device/tray_lock.h"
 
 #include "device/scsi_device.h"
-#include "transport/aspi.h"
-#include "transport/spti.h"
 
 namespace brennix {
 

@@ -3,7 +3,6 @@
 // virtual recorder answers.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 namespace brennix {

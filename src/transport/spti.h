@@ -2,7 +2,6 @@
 // letter table an ASPI address and answers request blocks by passing the command through.
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>

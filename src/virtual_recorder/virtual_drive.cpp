@@ -1,6 +1,5 @@
 #include "virtual_recorder/virtual_drive.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "platform/clock.h"

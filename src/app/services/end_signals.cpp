@@ -11,7 +11,6 @@
 #include <QWidget>
 
 #include <atomic>
-#include <iterator>
 
 #include "app/windows/job_dialog.h"
 #include "app/windows/recorder_dialog.h"

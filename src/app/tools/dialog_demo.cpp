@@ -11,7 +11,6 @@
 #include "app/windows/dialog_host.h"
 #include "app/windows/dialog_support.h"
 #include "app/windows/erase_dialog.h"
-#include "component/korb_burner.h"
 
 #include <QComboBox>
 #include <QMessageBox>

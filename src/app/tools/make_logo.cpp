@@ -10,7 +10,6 @@
 #include <QRadialGradient>
 
 #include <cstdio>
-#include <vector>
 
 #include <jpeglib.h>
 

@@ -17,10 +17,8 @@
 
 #include <QElapsedTimer>
 
-#include <atomic>
 #include <functional>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "app/windows/background_task.h"

@@ -4,7 +4,6 @@
 
 #include <QColor>
 #include <QPoint>
-#include <QRect>
 #include <QString>
 #include <QWidget>
 

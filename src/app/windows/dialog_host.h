@@ -7,7 +7,6 @@
 #include <QString>
 #include <Qt>
 
-#include <cstdint>
 #include <string>
 #include <vector>
 

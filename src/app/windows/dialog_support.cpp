@@ -4,13 +4,11 @@
 #include "component/korb_burner.h"
 #include "component/plain_words.h"
 #include "component/recorder_rules.h"
-#include "device/device_entry.h"
 #include "device/disc_types.h"
 #include "device/speed_text.h"
 #include "device/tray_lock.h"
 #include "transport/aspi.h"
 #include "transport/drive_backend.h"
-#include "transport/spti.h"
 #include "virtual_recorder/attach.h"
 
 #include <QComboBox>
@@ -20,8 +18,6 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
-
-#include <sys/stat.h>
 
 #include <cstdlib>
 

@@ -35,7 +35,6 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
-#include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
