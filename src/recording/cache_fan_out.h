@@ -33,7 +33,6 @@ class TCacheFanOut {
   int32_t GetBlock(int tap, uint8_t* dest);
   // The tap takes no more. The last one to leave aborts the cache and waits for its thread.
   void Leave(int tap);
-  int Taps() const { return static_cast<int>(next_.size()); }
 
  private:
   void DropTaken();  // under mutex_

@@ -91,9 +91,6 @@ class TThWrite : public TThread {
   explicit TThWrite(TWriteJob job);
   ~TThWrite() override;
 
-  // Sectors sent so far (the writer's own count; BytesWritten is the display figure).
-  int64_t SectorsSent() const { return sectorsSent_.load(); }
-
  protected:
   void Execute() override;
 
