@@ -1,5 +1,6 @@
 #include "component/erase_job.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -124,7 +125,9 @@ TJobResult TEraseJob::Run() {
       idle = true;
       if (now - idleSince > std::chrono::milliseconds(kEventGraceMs)) break;
     }
-    progress.Percent = device.EraseProgress();
+    // The device says 0 once its erase has ended, before the end event is here: the bar
+    // must not go back.
+    progress.Percent = std::max(progress.Percent, device.EraseProgress());
     progress.Stoppable = device.EraseStoppable();
     Report(progress);
   }
