@@ -124,6 +124,7 @@ bool VirtualRecorder::Persist(bool durable) {
   // A failed save leaves the previous state file in place; the next change tries again.
   dirty_ = !SaveDiscState(statePath_, disc_, error, durable);
   writesSinceSave_ = 0;
+  lastSaveMs_ = TickCount();
   return !dirty_;
 }
 
@@ -135,9 +136,11 @@ bool VirtualRecorder::SaveOrFail(Reply& reply) {
 
 bool VirtualRecorder::MarkDirty() {
   dirty_ = true;
-  // Growth of a track is saved now and then rather than after every WRITE; closing,
-  // flushing and every change of the layout save at once.
-  if (++writesSinceSave_ >= 256) return Persist(false);
+  // Growth of a track is saved now and then rather than after every WRITE: after 256 of
+  // them, and not more than once a second (a new state file each time costs the file
+  // system a journal entry, which a fast writer would otherwise wait for again and again).
+  // Closing, flushing and every change of the layout save at once.
+  if (++writesSinceSave_ >= 256 && TickCount() - lastSaveMs_ >= 1000) return Persist(false);
   return true;
 }
 

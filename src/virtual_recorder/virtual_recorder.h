@@ -148,6 +148,7 @@ class VirtualRecorder {
   uint64_t busyUntil_ = 0;
   uint8_t busyAscq_ = 0;
   uint32_t writesSinceSave_ = 0;
+  uint64_t lastSaveMs_ = 0;  // clock milliseconds
   bool dirty_ = false;
   std::vector<ActiveFault> faults_;
   std::array<uint32_t, 256> commandsSeen_{};
