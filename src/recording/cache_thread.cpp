@@ -32,30 +32,76 @@ int64_t RoundUpToSector(int64_t bytes) {
   return (bytes + kSectorSize - 1) / kSectorSize * kSectorSize;
 }
 
-// Opens a source file for reading, or gives null. Only regular files are read: a FIFO or a
-// device put in place of a file would block the cache or never end.
 std::atomic<TSourceOpenHook> g_sourceOpenHook{nullptr};
 
-std::unique_ptr<TFileStreamEx> OpenSourceFile(const std::string& path) {
-  if (const TSourceOpenHook hook = g_sourceOpenHook.load()) hook(path);
-  std::unique_ptr<TFileStreamEx> stream;
-  try {
-    stream = std::make_unique<TFileStreamEx>(path, kSourceFileMode);
-  } catch (const std::exception&) {
-    return nullptr;
+// Opens the source files for reading, each by its name in a descriptor of its folder kept
+// while the files of one folder follow each other (the path is not walked again for every
+// file). Only regular files are read: a FIFO or a device put in place of a file would block
+// the cache or never end.
+class TSourceOpener {
+ public:
+  TSourceOpener() = default;
+  TSourceOpener(const TSourceOpener&) = delete;
+  TSourceOpener& operator=(const TSourceOpener&) = delete;
+  ~TSourceOpener() { CloseFolder(); }
+
+  // The open file, or null.
+  std::unique_ptr<TFileStreamEx> Open(const std::string& path) {
+    if (const TSourceOpenHook hook = g_sourceOpenHook.load()) hook(path);
+    const size_t slash = path.rfind('/');
+    int at = AT_FDCWD;
+    const char* name = path.c_str();
+    if (slash != std::string::npos && slash > 0) {
+      if (folderFd_ < 0 || path.compare(0, slash, folder_) != 0 || folder_.size() != slash) {
+        CloseFolder();
+        folder_.assign(path, 0, slash);
+        folderFd_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      }
+      if (folderFd_ >= 0) {
+        at = folderFd_;
+        name = path.c_str() + slash + 1;
+      }
+    }
+    // O_NONBLOCK keeps the open itself from waiting (a FIFO without a writer); on a regular
+    // file it changes nothing, reads wait for the disk as always.
+    int fd = -1;
+    do {
+      fd = ::openat(at, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return nullptr;
+    auto stream = std::make_unique<TFileStreamEx>(fd);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+    return stream;
   }
-  struct stat info {};
-  if (::fstat(stream->Handle, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-  return stream;
-}
+
+ private:
+  void CloseFolder() {
+    if (folderFd_ >= 0) ::close(folderFd_);
+    folderFd_ = -1;
+    folder_.clear();
+  }
+
+  std::string folder_;
+  int folderFd_ = -1;
+};
 
 // Reads until count bytes arrived or the file yields no more; a single read may return less.
-int32_t ReadFully(TStreamEx& stream, uint8_t* buffer, int32_t count) {
+// With grown given, the read asks for one byte beyond count as well: it sets grown when the
+// file gives it (the file is longer than count), without a look at the file's size.
+int32_t ReadFully(int fd, uint8_t* buffer, int32_t count, bool* grown = nullptr) {
   int32_t done = 0;
+  uint8_t spare = 0;
   while (done < count) {
-    const int32_t n = stream.Read(buffer + done, count - done);
+    iovec parts[2] = {{buffer + done, static_cast<size_t>(count - done)}, {&spare, 1}};
+    const ssize_t n = ::readv(fd, parts, grown != nullptr ? 2 : 1);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
-    done += n;
+    if (n > count - done) {
+      *grown = true;
+      return count;
+    }
+    done += static_cast<int32_t>(n);
   }
   return done;
 }
@@ -398,6 +444,7 @@ TCacheThread::Step TCacheThread::ReadHeader() {
 TCacheThread::Step TCacheThread::ReadFiles() {
   const std::vector<TFEntry*>& files = Tables().Files;
   std::unique_ptr<TFileStreamEx> stream;
+  TSourceOpener opener;
   // Small files read one after the other from a cold disk wait for it one at a time: once one
   // is found cold, the files ahead are opened and asked for in runs, so the disk has many at
   // once, and each is read from its descriptor when its turn comes. A warm tree pays one look
@@ -421,7 +468,7 @@ TCacheThread::Step TCacheThread::ReadFiles() {
       stream = std::move(ahead.front().second);
       ahead.pop_front();
     } else {
-      stream = OpenSourceFile(entry->FullPath);
+      stream = opener.Open(entry->FullPath);
     }
     if (!stream) {
       Fail(CantOpenMessage(entry->FullPath));
@@ -431,6 +478,9 @@ TCacheThread::Step TCacheThread::ReadFiles() {
       (void)::posix_fadvise(stream->Handle, 0, 0, POSIX_FADV_SEQUENTIAL);
     if (entry->FileSize < kAheadFileBytes && index + kAheadFiles / 2 >= askedUpTo &&
         (cold || (smallFiles++ % 16 == 0 && ColdFile(stream->Handle)))) {
+      // A tree found cold is looked at again a window on, at the first file not yet asked
+      // for: a cold stretch in a warm tree does not make every later file asked for.
+      bool look = cold;
       cold = true;
       const size_t end = std::min(files.size(), index + kAheadFiles);
       for (size_t later = std::max(askedUpTo, index + 1); later < end; ++later) {
@@ -439,8 +489,10 @@ TCacheThread::Step TCacheThread::ReadFiles() {
             next->FileSize <= 0 || next->FileSize >= kAheadFileBytes)
           continue;
         // One that cannot be opened now is tried again when its turn comes.
-        if (std::unique_ptr<TFileStreamEx> opened = OpenSourceFile(next->FullPath)) {
-          (void)::posix_fadvise(opened->Handle, 0, 0, POSIX_FADV_WILLNEED);
+        if (std::unique_ptr<TFileStreamEx> opened = opener.Open(next->FullPath)) {
+          if (look) cold = ColdFile(opened->Handle);
+          look = false;
+          if (cold) (void)::posix_fadvise(opened->Handle, 0, 0, POSIX_FADV_WILLNEED);
           ahead.emplace_back(later, std::move(opened));
         }
       }
@@ -454,6 +506,7 @@ TCacheThread::Step TCacheThread::ReadFiles() {
 
     int64_t remaining = entry->FileSize;
     bool shortFile = false;
+    bool grown = false;
     while (remaining > 0) {
       if (!open_) {
         open_ = NewBlock();
@@ -462,7 +515,9 @@ TCacheThread::Step TCacheThread::ReadFiles() {
       const int32_t room = BlockSize - fill_;
       const int32_t t = static_cast<int32_t>(std::min<int64_t>(remaining, room));
       uint8_t* at = open_->Data + fill_;
-      const int32_t got = shortFile ? 0 : ReadFully(*stream, at, t);
+      // The file's last part asks for one byte more: a file that grew since it was added is
+      // cut at the size the layout gave it, and is named, as one that shrank.
+      const int32_t got = shortFile ? 0 : ReadFully(stream->Handle, at, t, t == remaining ? &grown : nullptr);
       // What the file did not give, and the tail of its last sector, is zero: nothing of an
       // earlier block may reach the image.
       const int32_t used = static_cast<int32_t>(RoundUpToSector(t));
@@ -476,11 +531,6 @@ TCacheThread::Step TCacheThread::ReadFiles() {
       }
       if (fill_ >= BlockSize && AppendOpenBlock(true) == Step::Stop) return Step::Stop;
     }
-    // A file that grew since it was added is cut at the size the layout gave it: say so,
-    // as for one that shrank.
-    struct stat now {};
-    const bool grown = !shortFile && ::fstat(stream->Handle, &now) == 0 &&
-                       static_cast<int64_t>(now.st_size) > entry->FileSize;
     if (shortFile || grown) AddFileError(FileErrorLine(entry->FullPath, shortFile));
   }
   // The open block stays open: the padding, if any, continues it.

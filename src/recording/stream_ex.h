@@ -66,6 +66,8 @@ class TFileStreamEx : public THandleStreamEx {
   // never blocks on a FIFO or device (O_NONBLOCK), and the descriptor is not inherited
   // by child processes.
   TFileStreamEx(const std::string& fileName, uint16_t mode);
+  // Takes over a descriptor opened elsewhere; it is closed on destruction.
+  explicit TFileStreamEx(int ownedHandle) : THandleStreamEx(ownedHandle) {}
   ~TFileStreamEx() override;
 };
 
