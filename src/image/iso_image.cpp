@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unordered_map>
@@ -11,6 +12,7 @@
 #include "image/names.h"
 #include "platform/date_time.h"
 #include "platform/dir_listing.h"
+#include "platform/listing_ahead.h"
 
 namespace brennix {
 namespace {
@@ -317,11 +319,6 @@ std::string AbsoluteNative(const std::string& path) {
   std::string s = p.lexically_normal().string();
   while (s.size() > 1 && s.back() == '/') s.pop_back();
   return s;
-}
-
-std::string JoinNative(const std::string& folder, const std::string& name) {
-  if (!folder.empty() && folder.back() == '/') return folder + name;
-  return folder + "/" + name;
 }
 
 // "/home/u/docs" -> "\home\u\docs" (components cleaned as tree names are); "/" -> "\".
@@ -823,8 +820,19 @@ int TIsoImage::AddDir(TDEntry* destDir, const std::string& sourcePath, const std
   struct stat st {};
   if (stat(source.c_str(), &st) == 0) ancestry.emplace_back(st.st_dev, st.st_ino);
   bool fatal = false;
-  const int result = AddDirRecursive(destDir, source, mask.empty() ? "*.*" : mask, attr,
-                                     recursive, savePath, archiveOnly, ancestry, fatal);
+  // The folders below are listed ahead on a second thread while this one builds the tree.
+  std::optional<TTreeListingAhead> ahead;
+  if (recursive) ahead.emplace(source, ancestry);
+  listingAhead_ = ahead ? &*ahead : nullptr;
+  int result = 0;
+  try {
+    result = AddDirRecursive(destDir, source, mask.empty() ? "*.*" : mask, attr, recursive,
+                             savePath, archiveOnly, ancestry, fatal);
+  } catch (...) {
+    listingAhead_ = nullptr;
+    throw;
+  }
+  listingAhead_ = nullptr;
   CompactTables();
   return result;
 }
@@ -841,7 +849,10 @@ int TIsoImage::AddDirRecursive(TDEntry* destDir, const std::string& source,
   }
   std::vector<DirListEntry> entries;
   std::vector<DirListProblem> problems;
-  const ListResult listed = ListDirectory(source, "*.*", kListAllAttributes, entries, &problems);
+  const ListResult listed =
+      listingAhead_ != nullptr
+          ? listingAhead_->List(source, entries, problems)
+          : ListDirectory(source, "*.*", kListAllAttributes, entries, &problems);
   if (listed == ListResult::Unreadable) {
     DebugMessage("CAN'T READ FOLDER \"" + source + "\", SKIPPED", 0);
     NoteSkipped(source, "CAN'T READ FOLDER");

@@ -66,6 +66,7 @@
 namespace brennix {
 
 class TIsoImage;
+class TTreeListingAhead;
 struct DirListEntry;
 struct HeadTree;
 
@@ -246,6 +247,7 @@ class TIsoImage {
   std::vector<TSkippedSource> skipped_;
   std::unordered_set<std::string> leftOutNoted_;
   bool treeFull_ = false;
+  TTreeListingAhead* listingAhead_ = nullptr;  // while AddDir walks a folder
   // The relocation folder of the ISO tree, the folders moved into it, and the ISO tree's
   // path-table order (the tree's own order when nothing moved).
   TDEntry relocationDir_;

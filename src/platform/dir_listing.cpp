@@ -142,6 +142,11 @@ bool MatchesMask(const std::string& name, const std::string& mask) {
   return m == mask.size();
 }
 
+std::string JoinNative(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && folder.back() == '/') return folder + name;
+  return folder + "/" + name;
+}
+
 ListResult ListDirectory(const std::string& folder, const std::string& mask, int attrMask,
                          std::vector<DirListEntry>& out, std::vector<DirListProblem>* problems) {
   out.clear();

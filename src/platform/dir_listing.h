@@ -57,6 +57,9 @@ ListResult ListDirectory(const std::string& folder, const std::string& mask, int
                          std::vector<DirListEntry>& out,
                          std::vector<DirListProblem>* problems = nullptr);
 
+// folder + "/" + name, without doubling a "/" that ends folder.
+std::string JoinNative(const std::string& folder, const std::string& name);
+
 // Describes one path (file or folder) itself. Its alternate name is generated on its own
 // (not checked against its siblings).
 ListResult ListSingle(const std::string& path, DirListEntry& out);
