@@ -1,5 +1,6 @@
 // Layout (where every structure and file lies) and the image head built from it.
 #include <algorithm>
+#include <cassert>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -250,12 +251,25 @@ namespace {
 // the first file: a piece each call, so that only the directory at hand is held.
 class DirectoryAreaMaker {
  public:
+  // planned: the bytes the layout counted for the areas and the padding.
   DirectoryAreaMaker(HeadTree iso, HeadTree joliet, bool withJoliet,
-                     const std::array<uint8_t, 7>& dotDate, int32_t padSectors)
+                     const std::array<uint8_t, 7>& dotDate, int32_t padSectors, int64_t planned)
       : iso_(std::move(iso)), joliet_(std::move(joliet)), withJoliet_(withJoliet),
-        isoWriter_(iso_, dotDate), jolietWriter_(joliet_, dotDate), padSectors_(padSectors) {}
+        isoWriter_(iso_, dotDate), jolietWriter_(joliet_, dotDate), padSectors_(padSectors),
+        planned_(planned) {}
 
   bool Next(std::vector<uint8_t>& out) {
+    const size_t before = out.size();
+    const bool more = Make(out);
+    made_ += static_cast<int64_t>(out.size() - before);
+    // The writers write what they plan: a record that disagreed with its plan would shift
+    // every file after it (the stream would cut or pad the areas to the planned size).
+    assert(more ? made_ <= planned_ : made_ == planned_);
+    return more;
+  }
+
+ private:
+  bool Make(std::vector<uint8_t>& out) {
     if (tree_ == 0 && next_ >= iso_.Placement->size()) tree_ = withJoliet_ ? 1 : 2, next_ = 0;
     if (tree_ == 1 && next_ >= joliet_.Placement->size()) tree_ = 2, next_ = 0;
     if (tree_ == 0) {
@@ -271,13 +285,14 @@ class DirectoryAreaMaker {
     return true;
   }
 
- private:
   const HeadTree iso_, joliet_;
   const bool withJoliet_;
   DirectoryWriter isoWriter_, jolietWriter_;
   int32_t padSectors_;
   int tree_ = 0;  // 0 the ISO tree, 1 the Joliet tree, 2 the padding
   size_t next_ = 0;
+  const int64_t planned_;
+  int64_t made_ = 0;
 };
 
 }  // namespace
@@ -299,13 +314,15 @@ bool TIsoImage::BuildHeader() {
   const auto dotDate = RecordingDate(now, TimeZoneOffset);
   const int32_t pad = PadSectors;
   const bool withJoliet = JolietFileSystem;
-  const auto start = [iso, joliet, dotDate, pad, withJoliet]() -> TMemoryStream::Producer {
-    auto maker = std::make_shared<DirectoryAreaMaker>(iso, joliet, withJoliet, dotDate, pad);
-    return [maker](std::vector<uint8_t>& out) { return maker->Next(out); };
-  };
   // The layout planned every directory with these writers, which write what they plan: the
   // areas take the sectors it counted, and the head must end where it put the first file.
   const int64_t made = (int64_t{ISODirSectors} + JolietDirSectors + PadSectors) * kSectorSize;
+  const auto start = [iso, joliet, dotDate, pad, withJoliet,
+                      made]() -> TMemoryStream::Producer {
+    auto maker =
+        std::make_shared<DirectoryAreaMaker>(iso, joliet, withJoliet, dotDate, pad, made);
+    return [maker](std::vector<uint8_t>& out) { return maker->Next(out); };
+  };
   const int64_t size = HeaderStream.Size() + made;
   HeaderStream.SetTail(made, start);
   HeaderStream.Seek(0);
