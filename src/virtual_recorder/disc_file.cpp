@@ -13,16 +13,11 @@
 
 namespace brennix {
 
-namespace {
-
 bool AllZero(const uint8_t* data, size_t length) {
-  for (size_t i = 0; i < length; ++i) {
-    if (data[i] != 0) return false;
-  }
-  return true;
+  // The first byte zero and every byte equal to the one before it: the library's compare,
+  // many bytes at a time, instead of a loop over single bytes.
+  return length == 0 || (data[0] == 0 && std::memcmp(data, data + 1, length - 1) == 0);
 }
-
-}  // namespace
 
 DiscFile::~DiscFile() {
   if (fd_ >= 0) ::close(fd_);

@@ -3,12 +3,16 @@
 // ISO image.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "platform/disc_units.h"
 
 namespace brennix {
+
+// True when every one of the length bytes is zero (a blank stretch of a disc).
+bool AllZero(const uint8_t* data, size_t length);
 
 class DiscFile {
  public:

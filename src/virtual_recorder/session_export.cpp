@@ -38,13 +38,6 @@ class OutputFile {
   int fd_ = -1;
 };
 
-bool AllZero(const std::vector<uint8_t>& data) {
-  for (uint8_t byte : data) {
-    if (byte != 0) return false;
-  }
-  return true;
-}
-
 bool IsVolumeDescriptor(const uint8_t* sector) { return std::memcmp(sector + 1, "CD001", 5) == 0; }
 
 }  // namespace
@@ -79,7 +72,7 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
       const uint32_t count = std::min(kChunk, to - lba);
       buffer.resize(static_cast<size_t>(count) * kSectorSize);
       if (!in.Read(lba, count, buffer.data())) return cannotRead();
-      if (!AllZero(buffer) && !out.Write(lba, buffer.data(), buffer.size())) return cannotWrite();
+      if (!AllZero(buffer.data(), buffer.size()) && !out.Write(lba, buffer.data(), buffer.size())) return cannotWrite();
     }
     return true;
   };
@@ -90,7 +83,7 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
     for (uint32_t i = 0; i < 16 + 64 && first + i < end && 16 + 64 <= first; ++i) {
       if (!in.Read(first + i, 1, sector.data())) return cannotRead();
       if (i >= 16 && !IsVolumeDescriptor(sector.data())) break;
-      if (!AllZero(sector) && !out.Write(i, sector.data(), sector.size())) return cannotWrite();
+      if (!AllZero(sector.data(), sector.size()) && !out.Write(i, sector.data(), sector.size())) return cannotWrite();
       if (i >= 16 && sector[0] == 0xFF) break;
     }
   }
