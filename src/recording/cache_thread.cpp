@@ -16,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/disc_units.h"
 #include "recording/image_source.h"
+#include "recording/source_opener.h"
 #include "recording/stream_ex.h"
 #include "recording/write_preparation.h"
 
@@ -31,60 +32,6 @@ int32_t SaneBlockSize(int32_t blockSize) {
 int64_t RoundUpToSector(int64_t bytes) {
   return (bytes + kSectorSize - 1) / kSectorSize * kSectorSize;
 }
-
-std::atomic<TSourceOpenHook> g_sourceOpenHook{nullptr};
-
-// Opens the source files for reading, each by its name in a descriptor of its folder kept
-// while the files of one folder follow each other (the path is not walked again for every
-// file). Only regular files are read: a FIFO or a device put in place of a file would block
-// the cache or never end.
-class TSourceOpener {
- public:
-  TSourceOpener() = default;
-  TSourceOpener(const TSourceOpener&) = delete;
-  TSourceOpener& operator=(const TSourceOpener&) = delete;
-  ~TSourceOpener() { CloseFolder(); }
-
-  // The open file, or null.
-  std::unique_ptr<TFileStreamEx> Open(const std::string& path) {
-    if (const TSourceOpenHook hook = g_sourceOpenHook.load()) hook(path);
-    const size_t slash = path.rfind('/');
-    int at = AT_FDCWD;
-    const char* name = path.c_str();
-    if (slash != std::string::npos && slash > 0) {
-      if (folderFd_ < 0 || path.compare(0, slash, folder_) != 0 || folder_.size() != slash) {
-        CloseFolder();
-        folder_.assign(path, 0, slash);
-        folderFd_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      }
-      if (folderFd_ >= 0) {
-        at = folderFd_;
-        name = path.c_str() + slash + 1;
-      }
-    }
-    // O_NONBLOCK keeps the open itself from waiting (a FIFO without a writer); on a regular
-    // file it changes nothing, reads wait for the disk as always.
-    int fd = -1;
-    do {
-      fd = ::openat(at, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return nullptr;
-    auto stream = std::make_unique<TFileStreamEx>(fd);
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-    return stream;
-  }
-
- private:
-  void CloseFolder() {
-    if (folderFd_ >= 0) ::close(folderFd_);
-    folderFd_ = -1;
-    folder_.clear();
-  }
-
-  std::string folder_;
-  int folderFd_ = -1;
-};
 
 // Reads until count bytes arrived or the file yields no more; a single read may return less.
 // With grown given, the read asks for one byte beyond count as well: it sets grown when the
@@ -106,18 +53,6 @@ int32_t ReadFully(int fd, uint8_t* buffer, int32_t count, bool* grown = nullptr)
   return done;
 }
 
-// Cold sources: files below this size are asked for ahead, this many files at a time.
-constexpr int64_t kAheadFileBytes = 1 << 20;
-constexpr size_t kAheadFiles = 128;
-
-// True when the start of the open file is not in the page cache: a read that may not wait
-// for the disk gets nothing. A file system that cannot tell counts as warm.
-bool ColdFile(int fd) {
-  uint8_t byte = 0;
-  iovec one{&byte, 1};
-  return ::preadv2(fd, &one, 1, 0, RWF_NOWAIT) < 0 && errno == EAGAIN;
-}
-
 std::string CantOpenMessage(const std::string& path) {
   return "CAN'T OPEN FILE \"" + path + "\" OR FILE IS IN USES BY OTHER SOFTWARE";
 }
@@ -135,8 +70,6 @@ TCacheItem::TCacheItem() = default;
 TCacheItem::TCacheItem(TCacheItem&&) noexcept = default;
 TCacheItem& TCacheItem::operator=(TCacheItem&&) noexcept = default;
 TCacheItem::~TCacheItem() = default;
-
-void SetSourceOpenHook(TSourceOpenHook hook) { g_sourceOpenHook.store(hook); }
 
 TCacheThread::TCacheThread(int32_t cacheSize, TMemoryStream* headerStream, int64_t imageSize,
                            bool padToMinimum, int32_t blockSize, std::recursive_mutex& lock,
@@ -444,60 +377,31 @@ TCacheThread::Step TCacheThread::ReadHeader() {
 TCacheThread::Step TCacheThread::ReadFiles() {
   const std::vector<TFEntry*>& files = Tables().Files;
   std::unique_ptr<TFileStreamEx> stream;
+  // The files are opened on a thread of their own, ahead of this one (and asked for from a
+  // cold disk ahead of their turn); one it could not open is tried again here, named as it
+  // fails.
+  TSourcesOpenedAhead ahead(files);
   TSourceOpener opener;
-  // Small files read one after the other from a cold disk wait for it one at a time: once one
-  // is found cold, the files ahead are opened and asked for in runs, so the disk has many at
-  // once, and each is read from its descriptor when its turn comes. A warm tree pays one look
-  // in 16 files.
-  bool cold = false;
-  size_t askedUpTo = 0;
-  // Files opened ahead, by index (at most kAheadFiles).
-  std::deque<std::pair<size_t, std::unique_ptr<TFileStreamEx>>> ahead;
-  uint32_t smallFiles = 0;
   for (size_t index = 0; index < files.size(); ++index) {
     const TFEntry* entry = files[index];
-    if (entry == nullptr || (entry->Attr & kAttrDirectory) != 0 || entry->FullPath.empty() ||
-        entry->FileSize <= 0)
-      continue;
+    if (!HasSourceData(entry)) continue;
     {
       std::lock_guard<std::recursive_mutex> guard(Lock);
       currentFile_ = entry->FullPath;
     }
     stream.reset();
-    if (!ahead.empty() && ahead.front().first == index) {
-      stream = std::move(ahead.front().second);
-      ahead.pop_front();
-    } else {
-      stream = opener.Open(entry->FullPath);
+    stream = ahead.Take(index, AbortRequested);
+    if (!stream && AbortRequested.load()) {
+      EndOnAbort();
+      return Step::Stop;
     }
+    if (!stream) stream = opener.Open(entry->FullPath);
     if (!stream) {
       Fail(CantOpenMessage(entry->FullPath));
       return Step::Stop;
     }
     if (entry->FileSize > 4 * int64_t{BlockSize})
       (void)::posix_fadvise(stream->Handle, 0, 0, POSIX_FADV_SEQUENTIAL);
-    if (entry->FileSize < kAheadFileBytes && index + kAheadFiles / 2 >= askedUpTo &&
-        (cold || (smallFiles++ % 16 == 0 && ColdFile(stream->Handle)))) {
-      // A tree found cold is looked at again a window on, at the first file not yet asked
-      // for: a cold stretch in a warm tree does not make every later file asked for.
-      bool look = cold;
-      cold = true;
-      const size_t end = std::min(files.size(), index + kAheadFiles);
-      for (size_t later = std::max(askedUpTo, index + 1); later < end; ++later) {
-        const TFEntry* next = files[later];
-        if (next == nullptr || (next->Attr & kAttrDirectory) != 0 || next->FullPath.empty() ||
-            next->FileSize <= 0 || next->FileSize >= kAheadFileBytes)
-          continue;
-        // One that cannot be opened now is tried again when its turn comes.
-        if (std::unique_ptr<TFileStreamEx> opened = opener.Open(next->FullPath)) {
-          if (look) cold = ColdFile(opened->Handle);
-          look = false;
-          if (cold) (void)::posix_fadvise(opened->Handle, 0, 0, POSIX_FADV_WILLNEED);
-          ahead.emplace_back(later, std::move(opened));
-        }
-      }
-      askedUpTo = end;
-    }
     if (DirectCopyFrom > 0 && entry->FileSize >= DirectCopyFrom) {
       // The consumer copies it itself, in the kernel where it can.
       if (AppendSource(std::move(stream), *entry) == Step::Stop) return Step::Stop;
