@@ -421,7 +421,8 @@ TCacheThread::Step TCacheThread::ReadFiles() {
       uint8_t* at = open_->Data + fill_;
       // The file's last part asks for one byte more: a file that grew since it was added is
       // cut at the size the layout gave it, and is named, as one that shrank.
-      const int32_t got = shortFile ? 0 : ReadFully(stream->Handle, at, t, t == remaining ? &grown : nullptr);
+      const int32_t got =
+          shortFile ? 0 : ReadFully(stream->Handle, at, t, t == remaining ? &grown : nullptr);
       // What the file did not give, and the tail of its last sector, is zero: nothing of an
       // earlier block may reach the image.
       const int32_t used = static_cast<int32_t>(RoundUpToSector(t));

@@ -72,7 +72,8 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
       const uint32_t count = std::min(kChunk, to - lba);
       buffer.resize(static_cast<size_t>(count) * kSectorSize);
       if (!in.Read(lba, count, buffer.data())) return cannotRead();
-      if (!AllZero(buffer.data(), buffer.size()) && !out.Write(lba, buffer.data(), buffer.size())) return cannotWrite();
+      if (!AllZero(buffer.data(), buffer.size()) && !out.Write(lba, buffer.data(), buffer.size()))
+        return cannotWrite();
     }
     return true;
   };
@@ -83,7 +84,8 @@ bool ExportSessionIso(const std::string& discPath, uint32_t session, const std::
     for (uint32_t i = 0; i < 16 + 64 && first + i < end && 16 + 64 <= first; ++i) {
       if (!in.Read(first + i, 1, sector.data())) return cannotRead();
       if (i >= 16 && !IsVolumeDescriptor(sector.data())) break;
-      if (!AllZero(sector.data(), sector.size()) && !out.Write(i, sector.data(), sector.size())) return cannotWrite();
+      if (!AllZero(sector.data(), sector.size()) && !out.Write(i, sector.data(), sector.size()))
+        return cannotWrite();
       if (i >= 16 && sector[0] == 0xFF) break;
     }
   }
