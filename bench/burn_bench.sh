@@ -167,7 +167,7 @@ if [[ $parts == *several* ]]; then
       { echo "burn onto $n recorders failed:" >&2; tail -5 "$work/several-bench.log" >&2; return 1; }
     end=$(now)
     for ((i = 0; i < n; i++)); do rm -f "$work/several-$i.img" "$work/several-$i.img.state"; done
-    awk -v a="$start" -v b="$end" -v r="$rchar" 'BEGIN { printf "%.3f %d\n", b - a, r }'
+    awk -v a="$start" -v b="$end" -v r="$rchar" 'BEGIN { printf "%.3f %.0f\n", b - a, r }'
   }
   read -r one_wall one_read < <(several 1)
   read -r three_wall three_read < <(several 3)
