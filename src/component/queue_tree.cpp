@@ -22,7 +22,7 @@ struct SourceCount {
 };
 
 void CountFolder(const std::string& path, bool recursive,
-                 std::vector<std::pair<uint64_t, uint64_t>>& ancestry, SourceCount& count) {
+                 FolderAncestry& ancestry, SourceCount& count) {
   std::vector<DirListEntry> entries;
   if (ListDirectory(path, "*.*", kListAllAttributes, entries) != ListResult::Ok) return;
   for (const DirListEntry& e : entries) {
@@ -31,11 +31,10 @@ void CountFolder(const std::string& path, bool recursive,
       continue;
     }
     if (!recursive) continue;
-    const std::pair<uint64_t, uint64_t> id(e.Device, e.Inode);
-    if (std::find(ancestry.begin(), ancestry.end(), id) != ancestry.end()) continue;
+    if (InAncestry(ancestry, e.Device, e.Inode)) continue;
     ++count.Entries;
     ++count.Folders;
-    ancestry.push_back(id);
+    ancestry.emplace_back(e.Device, e.Inode);
     CountFolder(path + "/" + e.Name, recursive, ancestry, count);
     ancestry.pop_back();
   }
@@ -50,7 +49,7 @@ SourceCount CountSources(const std::vector<QueueSource>& sources) {
       ++count.Entries;
       continue;
     }
-    std::vector<std::pair<uint64_t, uint64_t>> ancestry{{info.st_dev, info.st_ino}};
+    FolderAncestry ancestry{{info.st_dev, info.st_ino}};
     CountFolder(row.Path, row.Recursive, ancestry, count);
   }
   return count;

@@ -183,8 +183,6 @@ TreeIndex& Index() {
   return index;
 }
 
-using Ancestry = std::vector<std::pair<uint64_t, uint64_t>>;
-
 DirIndex& IndexOf(const TDEntry* dir) { return Index().Dirs[dir]; }
 
 void LinkChild(TDEntry* dir, TFEntry* e) {
@@ -420,10 +418,6 @@ void NoteOrigin(const TFEntry* e, const TDEntry* dir, const std::string& source,
     return;
   }
   Index().Origins[e] = {dir, source, own, longReason, earlier};
-}
-
-bool InAncestry(const Ancestry& ancestry, uint64_t dev, uint64_t ino) {
-  return std::find(ancestry.begin(), ancestry.end(), std::make_pair(dev, ino)) != ancestry.end();
 }
 
 }  // namespace
@@ -816,7 +810,7 @@ int TIsoImage::AddFile(const std::string& destPath, const std::string& fileName,
 int TIsoImage::AddDir(TDEntry* destDir, const std::string& sourcePath, const std::string& mask,
                       int attr, bool recursive, bool savePath, bool archiveOnly) {
   const std::string source = AbsoluteNative(sourcePath);
-  Ancestry ancestry;
+  FolderAncestry ancestry;
   struct stat st {};
   if (stat(source.c_str(), &st) == 0) ancestry.emplace_back(st.st_dev, st.st_ino);
   bool fatal = false;
@@ -839,7 +833,7 @@ int TIsoImage::AddDir(TDEntry* destDir, const std::string& sourcePath, const std
 
 int TIsoImage::AddDirRecursive(TDEntry* destDir, const std::string& source,
                                const std::string& mask, int attr, bool recursive, bool savePath,
-                               bool archiveOnly, Ancestry& ancestry, bool& fatal) {
+                               bool archiveOnly, FolderAncestry& ancestry, bool& fatal) {
   if (savePath) destDir = SavePathDestination(destDir, source);
   if (destDir == nullptr) {
     DebugMessage("INVALID DESTINATION PATH", 4);
@@ -1134,7 +1128,8 @@ bool TIsoImage::AddImportedFile(TDEntry* dir, const TImportedEntry& from, std::s
 
 namespace {
 
-int64_t MeasureTree(const std::string& path, Ancestry& ancestry, const std::atomic<bool>* cancel) {
+int64_t MeasureTree(const std::string& path, FolderAncestry& ancestry,
+                    const std::atomic<bool>* cancel) {
   if (cancel != nullptr && cancel->load()) return 0;
   DirListEntry self;
   if (ListSingle(path, self) != ListResult::Ok) return 0;
@@ -1156,7 +1151,7 @@ int64_t MeasureTree(const std::string& path, Ancestry& ancestry, const std::atom
 }  // namespace
 
 int64_t MeasureDiskSize(const std::string& path, const std::atomic<bool>* cancel) {
-  Ancestry ancestry;
+  FolderAncestry ancestry;
   return MeasureTree(AbsoluteNative(path), ancestry, cancel);
 }
 

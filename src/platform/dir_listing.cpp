@@ -142,6 +142,11 @@ bool MatchesMask(const std::string& name, const std::string& mask) {
   return m == mask.size();
 }
 
+bool InAncestry(const FolderAncestry& ancestry, uint64_t device, uint64_t inode) {
+  return std::find(ancestry.begin(), ancestry.end(), std::make_pair(device, inode)) !=
+         ancestry.end();
+}
+
 std::string JoinNative(const std::string& folder, const std::string& name) {
   if (!folder.empty() && folder.back() == '/') return folder + name;
   return folder + "/" + name;

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace brennix {
@@ -56,6 +57,11 @@ struct DirListProblem {
 ListResult ListDirectory(const std::string& folder, const std::string& mask, int attrMask,
                          std::vector<DirListEntry>& out,
                          std::vector<DirListProblem>* problems = nullptr);
+
+// The folders above a point of a walk, by device and inode; a folder found among them leads
+// back into itself (a link loop or a bind mount).
+using FolderAncestry = std::vector<std::pair<uint64_t, uint64_t>>;
+bool InAncestry(const FolderAncestry& ancestry, uint64_t device, uint64_t inode);
 
 // folder + "/" + name, without doubling a "/" that ends folder.
 std::string JoinNative(const std::string& folder, const std::string& name);

@@ -1,6 +1,5 @@
 #include "platform/listing_ahead.h"
 
-#include <algorithm>
 #include <exception>
 
 namespace brennix {
@@ -12,12 +11,12 @@ constexpr size_t kAheadEntries = 1 << 16;
 
 }  // namespace
 
-TTreeListingAhead::TTreeListingAhead(std::string root, Ancestry ancestry)
+TTreeListingAhead::TTreeListingAhead(std::string root, FolderAncestry ancestry)
     : root_(std::move(root)), rootAncestry_(std::move(ancestry)) {
   try {
     thread_ = std::thread([this] {
       try {
-        Ancestry above = rootAncestry_;
+        FolderAncestry above = rootAncestry_;
         Walk(root_, above);
       } catch (const std::exception&) {
         // Out of memory or threads: the walk lists what it asks for itself.
@@ -53,7 +52,7 @@ bool TTreeListingAhead::Hand(Listing listing) {
   return true;
 }
 
-void TTreeListingAhead::Walk(const std::string& folder, Ancestry& ancestry) {
+void TTreeListingAhead::Walk(const std::string& folder, FolderAncestry& ancestry) {
   Listing listing;
   listing.Folder = folder;
   listing.Result =
@@ -64,7 +63,7 @@ void TTreeListingAhead::Walk(const std::string& folder, Ancestry& ancestry) {
   }
   if (!Hand(std::move(listing))) return;
   for (const auto& [path, id] : subfolders) {
-    if (std::find(ancestry.begin(), ancestry.end(), id) != ancestry.end()) continue;
+    if (InAncestry(ancestry, id.first, id.second)) continue;
     ancestry.push_back(id);
     Walk(path, ancestry);
     ancestry.pop_back();

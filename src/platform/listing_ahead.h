@@ -22,10 +22,8 @@ namespace brennix {
 // works: a folder the lister has passed, or will never reach, is listed when asked for.
 class TTreeListingAhead {
  public:
-  using Ancestry = std::vector<std::pair<uint64_t, uint64_t>>;
-
   // `ancestry` holds the folders above root and root itself, as the walk counts them.
-  TTreeListingAhead(std::string root, Ancestry ancestry);
+  TTreeListingAhead(std::string root, FolderAncestry ancestry);
   ~TTreeListingAhead();  // stops the lister and waits for it
   TTreeListingAhead(const TTreeListingAhead&) = delete;
   TTreeListingAhead& operator=(const TTreeListingAhead&) = delete;
@@ -42,7 +40,7 @@ class TTreeListingAhead {
     std::vector<DirListProblem> Problems;
   };
 
-  void Walk(const std::string& folder, Ancestry& ancestry);
+  void Walk(const std::string& folder, FolderAncestry& ancestry);
   bool Hand(Listing listing);  // false once the lister is to stop
 
   std::mutex mutex_;
@@ -52,7 +50,7 @@ class TTreeListingAhead {
   bool stop_ = false;
   bool done_ = false;
   std::string root_;
-  Ancestry rootAncestry_;
+  FolderAncestry rootAncestry_;
   std::thread thread_;
 };
 

@@ -1,14 +1,12 @@
 #include "recording/cache_thread.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <exception>
 #include <utility>
 
 #include "image/image_tables.h"
@@ -389,7 +387,6 @@ TCacheThread::Step TCacheThread::ReadFiles() {
       std::lock_guard<std::recursive_mutex> guard(Lock);
       currentFile_ = entry->FullPath;
     }
-    stream.reset();
     stream = ahead.Take(index, AbortRequested);
     if (!stream && AbortRequested.load()) {
       EndOnAbort();

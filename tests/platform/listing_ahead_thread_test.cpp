@@ -32,7 +32,7 @@ TEST(TreeListingAhead, EveryOrderOfAskingGetsTheFoldersOwnListing) {
 
   struct stat info {};
   ASSERT_EQ(::stat(root.c_str(), &info), 0);
-  const TTreeListingAhead::Ancestry top{{info.st_dev, info.st_ino}};
+  const FolderAncestry top{{info.st_dev, info.st_ino}};
   const std::vector<std::vector<std::string>> walks = {
       {"", "a", "a/x", "a/x/deep", "a/y", "b", "c", "c/z"},
       {"", "a", "b", "c", "c/z"},  // a's subfolders passed over
